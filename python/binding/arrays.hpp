@@ -1,0 +1,30 @@
+// NumPy arrays in and out: type checks, logical-order copies and wrapped results.
+#pragma once
+
+#include "python.hpp"
+
+#include <cstdint>
+#include <vector>
+
+namespace quorvel::binding::arrays {
+
+// Loads NumPy's C interface; false with an exception set on failure.
+bool import_numpy();
+
+// An ndarray (or subclass) of `ndim` dimensions whose dtype is equivalent to native float64.
+bool is_float64_array(PyObject* object, int ndim);
+
+struct Samples {
+    std::vector<double> values;  // row-major logical order
+    std::uint64_t rows;
+    std::uint64_t cols;          // 1 for one-dimensional input
+};
+
+// Copies whatever the strides; throws std::bad_alloc or std::length_error when the
+// copy cannot be held in memory.
+Samples copy_logical(PyObject* array);
+
+// A new C-contiguous, writeable float64 array of the given shape that owns `values`.
+PyObject* wrap(std::vector<double>&& values, int ndim, const std::uint64_t* shape);
+
+}  // namespace quorvel::binding::arrays

@@ -1,0 +1,126 @@
+#include "entry_points.hpp"
+
+#include <new>
+#include <optional>
+#include <span>
+#include <stdexcept>
+
+#include "arguments.hpp"
+#include "arrays.hpp"
+#include "errors.hpp"
+#include "simple/dispatch.hpp"
+
+namespace quorvel::binding {
+namespace {
+
+using Output = Result<std::vector<double>>;
+
+// Runs `dispatch` on the private copy with the interpreter lock released. Nothing may
+// unwind through the released region, so allocation failure is carried out as a flag.
+template <class Dispatch>
+std::optional<Output> compute_without_lock(arrays::Samples& input, Dispatch dispatch) {
+    std::optional<Output> output;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        output.emplace(dispatch(input));
+    } catch (const std::bad_alloc&) {
+        output.reset();
+    }
+    std::vector<double>().swap(input.values);
+    Py_END_ALLOW_THREADS
+    return output;
+}
+
+// Steps shared by the four computing functions; `ndim` selects 1-D or 2-D handling.
+template <class Parsed, int ndim, class Dispatch>
+PyObject* transform(const Signature& signature, PyObject* args, PyObject* kwargs, Dispatch dispatch) {
+    const auto bound = bind_arguments(signature, args, kwargs);
+    if (!bound) return nullptr;
+    if (!arrays::is_float64_array(bound->data, ndim)) {
+        const std::string note = std::string("while processing '") + signature.first + "'";
+        raise_not_instance(bound->data, "ndarray", note.c_str());
+        return nullptr;
+    }
+    const auto text = method_text(bound->method);
+    if (!text) return nullptr;
+    const auto method = Parsed::from_str(*text);
+    if (!method) {
+        python_error(method.error());
+        return nullptr;
+    }
+
+    arrays::Samples input = arrays::copy_logical(bound->data);
+    const std::uint64_t shape[2] = {input.rows, input.cols};
+    auto output = compute_without_lock(input, [&](const arrays::Samples& samples) {
+        return dispatch(std::span<const double>(samples.values), samples.rows, samples.cols, method.value());
+    });
+    if (!output) return PyErr_NoMemory();
+    if (!*output) {
+        python_error(output->error());
+        return nullptr;
+    }
+    return arrays::wrap(std::move(*output).value(), ndim, shape);
+}
+
+// Allocation failure while the lock is held becomes MemoryError instead of ending the process.
+template <class Body>
+PyObject* guarded(Body body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        return PyErr_NoMemory();
+    }
+}
+
+template <class Fn>
+auto one_d(Fn fn) {
+    return [fn](std::span<const double> y, std::uint64_t, std::uint64_t, simple::Method method) {
+        return fn(y, method);
+    };
+}
+
+template <std::size_t N>
+PyObject* name_list(const std::array<std::string_view, N>& names) {
+    Owned list(PyList_New(static_cast<Py_ssize_t>(N)));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < N; ++i) {
+        PyObject* name = PyUnicode_FromStringAndSize(names[i].data(), static_cast<Py_ssize_t>(names[i].size()));
+        if (!name) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), name);  // steals name
+    }
+    return list.release();
+}
+
+}  // namespace
+
+PyObject* correct(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        return transform<simple::Method, 1>({"correct", "y"}, args, kwargs, one_d(simple::correct_with));
+    });
+}
+
+PyObject* baseline(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        return transform<simple::Method, 1>({"baseline", "y"}, args, kwargs, one_d(simple::baseline_with));
+    });
+}
+
+PyObject* correct_2d(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        return transform<simple::Method2D, 2>({"correct_2d", "data"}, args, kwargs, simple::correct_2d_with);
+    });
+}
+
+PyObject* baseline_2d(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&] {
+        return transform<simple::Method2D, 2>({"baseline_2d", "data"}, args, kwargs, simple::baseline_2d_with);
+    });
+}
+
+PyObject* methods(PyObject*, PyObject*) { return name_list(simple::Method::names); }
+
+PyObject* methods_2d(PyObject*, PyObject*) { return name_list(simple::Method2D::names); }
+
+}  // namespace quorvel::binding

@@ -1,0 +1,20 @@
+// Conversions of failures into Python exceptions.
+#pragma once
+
+#include "python.hpp"
+
+#include "error.hpp"
+
+namespace quorvel::binding {
+
+// The one conversion of a library error: ValueError carrying its display text.
+void python_error(const BaselineError& error);
+
+// Raises `type(message)` with `note` attached where the interpreter supports notes.
+void raise_with_note(PyObject* type, PyObject* message, const char* note);
+// Attaches `note` to the exception being raised.
+void add_note_to_current_error(const char* note);
+// TypeError "'T' object is not an instance of 'target'" with the given note.
+void raise_not_instance(PyObject* object, const char* target, const char* note);
+
+}  // namespace quorvel::binding

@@ -1,0 +1,29 @@
+// Thresholds and scans shared by every algorithm.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace quorvel {
+
+// 2^-52: the library's absolute "zero", never scaled by the data.
+inline constexpr double epsilon = 2.220446049250313e-16;
+
+// Tested on the bits so that the answer cannot depend on compiler flags.
+inline bool is_non_finite(double value) noexcept {
+    return (std::bit_cast<std::uint64_t>(value) & 0x7FFF'FFFF'FFFF'FFFFull) >=
+           0x7FF0'0000'0000'0000ull;
+}
+
+inline std::optional<std::uint64_t> first_non_finite(std::span<const double> values) noexcept {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (is_non_finite(values[i])) return i;
+    }
+    return std::nullopt;
+}
+
+inline bool is_finite_positive(double value) noexcept { return !is_non_finite(value) && value > 0.0; }
+
+}  // namespace quorvel

@@ -1,0 +1,33 @@
+// Least-squares polynomial through every sample, on the abscissa mapped to [-1, 1].
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "../error.hpp"
+#include "../fit_report.hpp"
+
+namespace quorvel::polynomial {
+
+struct PolynomialFitWorkspace {
+    std::vector<double> normal_matrix;
+    std::vector<double> rhs;
+    std::vector<double> powers;
+    std::vector<double> coefficients;
+    std::vector<double> pivot_row;
+
+    explicit PolynomialFitWorkspace(std::uint64_t order);
+};
+
+Result<Fit> poly(std::span<const double> y, std::uint64_t order);
+// `out` is written only after a successful solve.
+Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std::span<double> out);
+
+void evaluate_polynomial_coefficients(std::span<const double> coefficients, std::span<double> out);
+
+// Position of sample i of n on [-1, 1], computed exactly as (i + i) / (n - 1) - 1.
+double abscissa(std::size_t i, std::size_t n);
+
+}  // namespace quorvel::polynomial

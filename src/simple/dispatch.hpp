@@ -1,0 +1,26 @@
+// Runs a method with its fixed defaults and gives the baseline or the corrected signal.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "../error.hpp"
+#include "../fit_report.hpp"
+#include "method.hpp"
+
+namespace quorvel::simple {
+
+Result<Fit> fit_with(std::span<const double> y, Method method);
+Result<std::vector<double>> baseline_with(std::span<const double> y, Method method);
+Result<std::vector<double>> correct_with(std::span<const double> y, Method method);
+
+Status validate_grid(std::span<const double> data, std::uint64_t rows, std::uint64_t cols);
+Result<Fit> fit_2d_with(std::span<const double> data, std::uint64_t rows, std::uint64_t cols,
+                        Method2D method);
+Result<std::vector<double>> baseline_2d_with(std::span<const double> data, std::uint64_t rows,
+                                             std::uint64_t cols, Method2D method);
+Result<std::vector<double>> correct_2d_with(std::span<const double> data, std::uint64_t rows,
+                                            std::uint64_t cols, Method2D method);
+
+}  // namespace quorvel::simple

@@ -1,0 +1,14 @@
+// airPLS: exponential weights below the baseline that sharpen with every iteration.
+#pragma once
+
+#include "reweighter.hpp"
+
+namespace quorvel::whittaker {
+
+struct AirPlsWeights {};
+
+double update_masked(const AirPlsWeights& rule, std::span<const double> y,
+                     std::span<const double> baseline, std::span<double> weights,
+                     std::span<const double> previous, std::size_t iteration, Mask mask = {});
+
+}  // namespace quorvel::whittaker

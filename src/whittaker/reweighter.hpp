@@ -1,0 +1,28 @@
+// The contract between the Whittaker engine and its weight rules.
+#pragma once
+
+#include <concepts>
+#include <cstddef>
+#include <span>
+
+namespace quorvel::whittaker {
+
+// A mask entry false marks an invalid sample; an empty mask means every sample is valid.
+using Mask = std::span<const bool>;
+
+// update_masked overwrites `weights` from the residuals y - baseline and returns the
+// relative weight change against `previous`, the weights it was handed.
+template <class Rule>
+concept Reweighter = requires(const Rule& rule, std::span<const double> values,
+                              std::span<double> weights, std::size_t iteration, Mask mask) {
+    { update_masked(rule, values, values, weights, values, iteration, mask) } -> std::same_as<double>;
+};
+
+inline bool is_masked_out(Mask mask, std::size_t i) { return !mask.empty() && !mask[i]; }
+
+// Weight 1 for every valid sample, 0 for the masked ones.
+inline void set_uniform_weights(std::span<double> weights, Mask mask) {
+    for (std::size_t i = 0; i < weights.size(); ++i) weights[i] = is_masked_out(mask, i) ? 0.0 : 1.0;
+}
+
+}  // namespace quorvel::whittaker
