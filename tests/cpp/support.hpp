@@ -1,13 +1,22 @@
 // Helpers shared by the test files.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "error.hpp"
 
-namespace quorvel::testing {
+namespace quorvel::support {
+
+using V = std::vector<double>;
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // "ok" on success, the display text otherwise, so expectations read as sentences.
 template <class T>
@@ -15,11 +24,11 @@ std::string outcome(const Result<T>& result) {
     return result ? std::string("ok") : display(result.error());
 }
 
-inline std::vector<double> uniform(std::mt19937_64& rng, std::size_t n, double lo, double hi) {
+inline V uniform(std::mt19937_64& rng, std::size_t n, double lo, double hi) {
     std::uniform_real_distribution<double> dist(lo, hi);
-    std::vector<double> v(n);
+    V v(n);
     for (auto& x : v) x = dist(rng);
     return v;
 }
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::support
