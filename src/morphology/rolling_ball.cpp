@@ -87,10 +87,9 @@ Result<FitReport> rolling_ball_into(std::span<const double> y, std::size_t windo
 }
 
 Result<Fit> rolling_ball(std::span<const double> y, std::size_t window_size) {
-    std::vector<double> baseline(y.size(), 0.0);
-    auto report = rolling_ball_into(y, window_size, baseline);
-    if (!report) return report.error();
-    return Fit{std::move(baseline), report.value()};
+    return fit_allocated(y.size(), [&](std::span<double> baseline) {
+        return rolling_ball_into(y, window_size, baseline);
+    });
 }
 
 }  // namespace quorvel::morphology

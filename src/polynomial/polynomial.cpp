@@ -86,10 +86,7 @@ Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std:
 }
 
 Result<Fit> poly(std::span<const double> y, std::uint64_t order) {
-    std::vector<double> baseline(y.size(), 0.0);
-    auto report = poly_into(y, order, baseline);
-    if (!report) return report.error();
-    return Fit{std::move(baseline), report.value()};
+    return fit_allocated(y.size(), [&](std::span<double> baseline) { return poly_into(y, order, baseline); });
 }
 
 }  // namespace quorvel::polynomial

@@ -52,11 +52,10 @@ Result<FitReport> fit_into_impl(std::span<const double> y, const WhittakerParams
 
 template <Reweighter Rule>
 Result<Fit> fit_alloc(std::span<const double> y, const WhittakerParams& params, const Rule& rule) {
-    std::vector<double> baseline(y.size(), 0.0);
-    WhittakerWorkspace workspace(y.size());
-    auto report = fit_into_impl(y, params, rule, baseline, workspace, nullptr);
-    if (!report) return report.error();
-    return Fit{std::move(baseline), report.value()};
+    return fit_allocated(y.size(), [&](std::span<double> baseline) {
+        WhittakerWorkspace workspace(y.size());
+        return fit_into_impl(y, params, rule, baseline, workspace, nullptr);
+    });
 }
 
 }  // namespace quorvel::whittaker
