@@ -26,4 +26,12 @@ inline std::optional<std::uint64_t> first_non_finite(std::span<const double> val
 
 inline bool is_finite_positive(double value) noexcept { return !is_non_finite(value) && value > 0.0; }
 
+// Position i of n evenly spaced points on [-1, 1], computed exactly as (i + i) / (n - 1) - 1;
+// a single point sits at 0.
+inline double scaled_coordinate(std::size_t i, std::size_t n) noexcept {
+    if (n == 1) return 0.0;
+    const double fi = static_cast<double>(i);
+    return (fi + fi) / static_cast<double>(n - 1) - 1.0;
+}
+
 }  // namespace quorvel

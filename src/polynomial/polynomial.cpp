@@ -21,7 +21,7 @@ Status solve_dense_in_place(std::span<double> matrix, std::span<double> rhs,
 void accumulate_normal_equations(std::span<const double> y, PolynomialFitWorkspace& ws) {
     const std::size_t m = ws.rhs.size();
     for (std::size_t i = 0; i < y.size(); ++i) {
-        const double x = abscissa(i, y.size());
+        const double x = scaled_coordinate(i, y.size());
         ws.powers[0] = 1.0;
         for (std::size_t k = 1; k < m; ++k) ws.powers[k] = ws.powers[k - 1] * x;
         for (std::size_t a = 0; a < m; ++a) {
@@ -42,16 +42,10 @@ PolynomialFitWorkspace::PolynomialFitWorkspace(std::uint64_t order)
       coefficients(order + 1, 0.0),
       pivot_row(order + 1, 0.0) {}
 
-double abscissa(std::size_t i, std::size_t n) {
-    if (n == 1) return 0.0;
-    const double fi = static_cast<double>(i);
-    return (fi + fi) / static_cast<double>(n - 1) - 1.0;
-}
-
 void evaluate_polynomial_coefficients(std::span<const double> c, std::span<double> out) {
     const std::size_t n = out.size();
     for (std::size_t i = 0; i < n; ++i) {
-        const double x = abscissa(i, n);
+        const double x = scaled_coordinate(i, n);
         switch (c.size()) {
             case 1: out[i] = c[0]; break;
             case 2: out[i] = c[0] + c[1] * x; break;

@@ -27,7 +27,4 @@ Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std:
 
 void evaluate_polynomial_coefficients(std::span<const double> coefficients, std::span<double> out);
 
-// Position of sample i of n on [-1, 1], computed exactly as (i + i) / (n - 1) - 1.
-double abscissa(std::size_t i, std::size_t n);
-
 }  // namespace quorvel::polynomial

@@ -1,0 +1,75 @@
+// Two-dimensional Whittaker smoothing: reweighted fits of a penalised surface.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "../error.hpp"
+#include "../fit_report.hpp"
+#include "../linalg/banded.hpp"
+#include "grid.hpp"
+
+namespace quorvel::two_d::whittaker {
+
+struct Whittaker2DParams {
+    std::optional<double> lambda_rows;  // across rows; `lambda` when unset
+    std::optional<double> lambda_cols;  // along each row; `lambda` when unset
+    double lambda;
+    std::uint64_t max_iter;
+    double tol;
+    std::uint64_t cg_max_iter;
+    double cg_tol;
+};
+
+struct Asls2DParams : Whittaker2DParams {
+    double p;
+};
+
+struct AslsWeights {
+    double p;
+};
+struct ArPlsWeights {};
+
+struct Whittaker2DWorkspace {
+    std::vector<double> weights;
+    std::vector<double> previous_weights;
+    std::vector<double> floored_weights;
+    std::vector<double> rhs;
+    std::vector<double> residual;
+    std::vector<double> direction;
+    std::vector<double> product;
+    linalg::banded::SymmetricBandedWorkspace banded;
+
+    explicit Whittaker2DWorkspace(std::size_t n = 0) { resize(n); }
+    // New weight places get 1.0, all other new places 0.0; existing values stay.
+    void resize(std::size_t n);
+};
+
+// Solves (W + lambda_r R + lambda_c C) x = rhs: a banded Cholesky solve for small grids,
+// otherwise conjugate gradients warm-started from x.
+Status solve_weighted_system(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
+                             std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
+                             std::span<double> residual, std::span<double> direction, std::span<double> product,
+                             linalg::banded::SymmetricBandedWorkspace& banded, bool allow_direct);
+
+// out = A v without forming A.
+void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
+                  std::span<const double> weights, std::span<const double> v, std::span<double> out);
+
+// Overwrite `weights` from the residuals data - surface.
+void reweight(const AslsWeights& rule, std::span<const double> data, std::span<const double> surface,
+              std::span<double> weights);
+void reweight(const ArPlsWeights& rule, std::span<const double> data, std::span<const double> surface,
+              std::span<double> weights);
+
+Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
+                                  Whittaker2DWorkspace& workspace, AslsWeights rule);
+Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
+                                  Whittaker2DWorkspace& workspace, ArPlsWeights rule);
+
+Result<Fit> asls(const Grid& data, const Asls2DParams& params);
+Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params);
+
+}  // namespace quorvel::two_d::whittaker

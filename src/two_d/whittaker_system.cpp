@@ -1,0 +1,135 @@
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "../numeric.hpp"
+#include "whittaker.hpp"
+
+namespace quorvel::two_d::whittaker {
+namespace {
+
+// The second-difference penalty of an axis of m >= 3 points. For m = 3 the single
+// difference row (1, -2, 1) gives a middle element of 4: constants and lines are free.
+struct AxisPenalty {
+    std::uint64_t m;
+
+    double diag(std::uint64_t t) const {
+        if (t == 0 || t == m - 1) return 1.0;
+        if (m == 3) return 4.0;
+        return (t == 1 || t == m - 2) ? 5.0 : 6.0;
+    }
+    // Element (t, t + 1).
+    double off(std::uint64_t t) const { return (t == 0 || t == m - 2) ? -2.0 : -4.0; }
+};
+
+double lambda_or(const std::optional<double>& specific, double common) { return specific.value_or(common); }
+
+Status solve_direct(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
+                    std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
+                    linalg::banded::SymmetricBandedWorkspace& banded) {
+    const std::uint64_t n = rows * cols;
+    const AxisPenalty tr{rows}, tc{cols};
+    banded.reset(n, 2 * cols);
+    auto band = [&](std::uint64_t d, std::uint64_t k) -> double& { return banded.bands[d * n + k]; };
+    for (std::uint64_t i = 0; i < rows; ++i) {
+        for (std::uint64_t j = 0; j < cols; ++j) {
+            const std::uint64_t k = i * cols + j;
+            band(0, k) = lambda_c * tc.diag(j) + (lambda_r * tr.diag(i) + weights[k]);
+            if (j + 1 < cols) band(1, k) = lambda_c * tc.off(j);
+            if (j + 2 < cols) band(2, k) = lambda_c;
+            if (i + 1 < rows) band(cols, k) = lambda_r * tr.off(i);
+            if (i + 2 < rows) band(2 * cols, k) = lambda_r;
+        }
+    }
+    return banded.solve_spd(rhs, x);
+}
+
+// The product A v at one point, with the products accumulated in a fixed order.
+double apply_at(std::uint64_t i, std::uint64_t j, std::uint64_t cols, const AxisPenalty& tr,
+                const AxisPenalty& tc, double lambda_r, double lambda_c, std::span<const double> weights,
+                std::span<const double> v) {
+    const std::uint64_t k = i * cols + j;
+    double sr = tr.diag(i) * v[k];
+    if (i >= 1) sr = sr + tr.off(i - 1) * v[k - cols];
+    if (i + 1 < tr.m) sr = sr + tr.off(i) * v[k + cols];
+    if (i >= 2) sr = sr + v[k - 2 * cols];
+    if (i + 2 < tr.m) sr = sr + v[k + 2 * cols];
+    double sc = tc.diag(j) * v[k];
+    if (j >= 1) sc = sc + tc.off(j - 1) * v[k - 1];
+    if (j + 1 < cols) sc = sc + tc.off(j) * v[k + 1];
+    if (j >= 2) sc = sc + v[k - 2];
+    if (j + 2 < cols) sc = sc + v[k + 2];
+    return (weights[k] * v[k] + lambda_r * sr) + lambda_c * sc;
+}
+
+Status solve_conjugate_gradients(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
+                                 const Whittaker2DParams& params, std::span<const double> weights,
+                                 std::span<const double> rhs, std::span<double> x, std::span<double> residual,
+                                 std::span<double> direction, std::span<double> product) {
+    const std::size_t n = rhs.size();
+    apply_system(rows, cols, lambda_r, lambda_c, weights, x, product);
+    double bb = 0.0, rr = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+        residual[k] = rhs[k] - product[k];
+        bb = bb + rhs[k] * rhs[k];
+        rr = rr + residual[k] * residual[k];
+    }
+    // Never below 1, so a small right-hand side makes the tolerance absolute.
+    const double bnorm = std::fmax(std::sqrt(bb), 1.0);
+    std::copy(residual.begin(), residual.end(), direction.begin());
+    if (std::sqrt(rr) / bnorm <= params.cg_tol) return ok;
+
+    const AxisPenalty tr{rows}, tc{cols};
+    for (std::uint64_t iteration = 0; iteration < params.cg_max_iter; ++iteration) {
+        double pap = 0.0;
+        for (std::uint64_t i = 0; i < rows; ++i) {
+            for (std::uint64_t j = 0; j < cols; ++j) {
+                const std::uint64_t k = i * cols + j;
+                product[k] = apply_at(i, j, cols, tr, tc, lambda_r, lambda_c, weights, direction);
+                pap = pap + direction[k] * product[k];
+            }
+        }
+        if (is_non_finite(pap) || std::fabs(pap) <= epsilon) {
+            return LinearSolveFailed{"2D Whittaker conjugate-gradient denominator vanished"};
+        }
+        const double alpha = rr / pap;
+        double rr_new = 0.0;
+        for (std::size_t k = 0; k < n; ++k) {
+            x[k] = x[k] + alpha * direction[k];
+            residual[k] = residual[k] - alpha * product[k];
+            rr_new = rr_new + residual[k] * residual[k];
+        }
+        if (std::sqrt(rr_new) / bnorm <= params.cg_tol) return ok;
+        const double beta = rr_new / std::fmax(rr, std::numeric_limits<double>::min());
+        for (std::size_t k = 0; k < n; ++k) direction[k] = residual[k] + beta * direction[k];
+        rr = rr_new;
+    }
+    return ok;
+}
+
+}  // namespace
+
+void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
+                  std::span<const double> weights, std::span<const double> v, std::span<double> out) {
+    const AxisPenalty tr{rows}, tc{cols};
+    for (std::uint64_t i = 0; i < rows; ++i) {
+        for (std::uint64_t j = 0; j < cols; ++j) {
+            out[i * cols + j] = apply_at(i, j, cols, tr, tc, lambda_r, lambda_c, weights, v);
+        }
+    }
+}
+
+Status solve_weighted_system(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
+                             std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
+                             std::span<double> residual, std::span<double> direction, std::span<double> product,
+                             linalg::banded::SymmetricBandedWorkspace& banded, bool allow_direct) {
+    const double lambda_r = lambda_or(params.lambda_rows, params.lambda);
+    const double lambda_c = lambda_or(params.lambda_cols, params.lambda);
+    if (allow_direct && rows * cols <= 512 && 2 * cols <= 64) {
+        return solve_direct(rows, cols, lambda_r, lambda_c, weights, rhs, x, banded);
+    }
+    return solve_conjugate_gradients(rows, cols, lambda_r, lambda_c, params, weights, rhs, x, residual, direction,
+                                     product);
+}
+
+}  // namespace quorvel::two_d::whittaker
