@@ -31,4 +31,9 @@ inline V uniform(std::mt19937_64& rng, std::size_t n, double lo, double hi) {
     return v;
 }
 
+inline void expect_near_all(const V& got, const V& expected, double tol) {
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], expected[i], tol) << "i=" << i;
+}
+
 }  // namespace quorvel::support

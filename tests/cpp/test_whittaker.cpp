@@ -11,27 +11,17 @@ using namespace quorvel::whittaker;
 
 namespace {
 
-constexpr WhittakerParams defaults{1e6, 50, 1e-3};
-
-struct Reweighted { V weights; double change; };
-
 // Reweights residuals d against a zero baseline, starting from uniform weights, and checks
 // the returned change against the weights actually written.
 template <class Rule>
-Reweighted reweight(const Rule& rule, V d, std::size_t iteration = 0, Mask mask = {}) {
+V reweight(const Rule& rule, V d, std::size_t iteration = 0, Mask mask = {}) {
     const V zero(d.size(), 0.0), previous(d.size(), 1.0);
     V w = previous;
     const double change = update_masked(rule, d, zero, w, previous, iteration, mask);
     double diff = 0.0;
     for (double x : w) diff += (x - 1.0) * (x - 1.0);
     EXPECT_NEAR(change, std::sqrt(diff / static_cast<double>(w.size())), 1e-15);
-    return {w, change};
-}
-
-V sloped(std::size_t n) {
-    V b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = 3.0 + 0.02 * static_cast<double>(i);
-    return b;
+    return w;
 }
 
 }  // namespace
@@ -40,7 +30,6 @@ TEST(WhittakerEngine, validation_runs_in_order) {
     struct Case { V y; std::size_t out; WhittakerParams params; const char* text; };
     const Case cases[] = {
         {{}, 0, {kNaN, 0, kNaN}, "input signal must not be empty"},
-        {{1, kNaN}, 2, defaults, "input contains a non-finite value at index 1"},
         {{1, -kInf, kNaN, 2}, 3, {0, 0, kNaN}, "input contains a non-finite value at index 1"},
         {{1, 2, 3}, 4, {0, 0, kNaN}, "length mismatch for baseline: expected 3, got 4"},
         {{1, 2}, 2, {0, 0, kNaN}, "input length 2 is too short for whittaker; minimum is 3"},
@@ -56,85 +45,44 @@ TEST(WhittakerEngine, validation_runs_in_order) {
     }
 }
 
-TEST(WhittakerEngine, three_samples_keep_constants_and_lines) {
-    // The tolerance allows for the conditioning at lambda 1e6, not for a pulled middle sample.
-    for (const V& y : {V{5, 5, 5}, V{1, 2, 3}}) {
-        const auto asls = fit_alloc(y, defaults, AslsWeights{0.01});
-        const auto airpls = fit_alloc(y, defaults, AirPlsWeights{});
-        for (const auto* fit : {&asls, &airpls}) {
-            ASSERT_TRUE(*fit) << outcome(*fit);
-            for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(fit->value().baseline[i], y[i], 1e-6);
-        }
-    }
-}
-
 TEST(WhittakerEngine, history_and_report_agree) {
-    const V y = sloped(60);
-    V out(60);
+    V y(60), out(60);
+    for (std::size_t i = 0; i < y.size(); ++i) y[i] = 3.0 + 0.02 * static_cast<double>(i);
     WhittakerWorkspace ws;
     for (double tol : {1e-3, 0.0, -1.0}) {
         V history{123.0};  // stale content must be dropped
-        const auto report = fit_into_impl(y, {1e3, 20, tol}, AslsWeights{0.05}, out, ws, &history);
-        ASSERT_TRUE(report);
-        const FitReport& r = report.value();
+        const FitReport r = fit_into_impl(y, {1e3, 20, tol}, AslsWeights{0.05}, out, ws, &history).value();
         ASSERT_EQ(history.size(), r.iterations) << "tol=" << tol;
         EXPECT_EQ(history.back(), r.last_change);
         EXPECT_EQ(r.converged, r.last_change <= tol);
         EXPECT_TRUE(r.converged || r.iterations == 20u);
         for (std::size_t k = 0; k + 1 < history.size(); ++k) EXPECT_GT(history[k], tol);
     }
-    const auto once = fit_into_impl(y, {1e3, 1, 1e-3}, AslsWeights{0.05}, out, ws, nullptr);
-    ASSERT_TRUE(once);
-    EXPECT_EQ(once.value().iterations, 1u);
-}
-
-TEST(WhittakerEngine, every_rule_follows_the_background_under_a_peak) {
-    const V bg = sloped(300);
-    V y = bg;
-    for (std::size_t i = 0; i < y.size(); ++i) y[i] += 10.0 * std::exp(-std::pow((static_cast<double>(i) - 150.0) / 6.0, 2));
-    const auto asls = fit_alloc(y, defaults, AslsWeights{0.01});
-    const auto arpls = fit_alloc(y, defaults, ArPlsWeights{});
-    const auto airpls = fit_alloc(y, defaults, AirPlsWeights{});
-    for (const auto* fit : {&asls, &arpls, &airpls}) {
-        ASSERT_TRUE(*fit);
-        for (std::size_t i = 0; i < y.size(); ++i) EXPECT_NEAR(fit->value().baseline[i], bg[i], 0.25) << i;
-    }
 }
 
 TEST(AslsWeights, sign_of_residual_and_mask_pick_the_weight) {
-    const bool mask[] = {true, false, true, true}, none[] = {false, false, false, false};
-    EXPECT_EQ(reweight(AslsWeights{0.1}, {-1, 0, 2, -3}).weights, (V{0.9, 0.9, 0.1, 0.9}));
-    EXPECT_EQ(reweight(AslsWeights{0.1}, {-1, 0, 2, -3}, 0, mask).weights, (V{0.9, 0.0, 0.1, 0.9}));
-    EXPECT_EQ(reweight(AslsWeights{0.1}, {-1, 0, 2, -3}, 0, none).weights, V(4, 0.0));
-    EXPECT_NEAR(reweight(AslsWeights{0.01}, {-1, 0, -2, -5, 0}).change, 0.01, 1e-15);
+    const bool mask[] = {true, false, true, true};
+    EXPECT_EQ(reweight(AslsWeights{0.1}, {-1, 0, 2, -3}), (V{0.9, 0.9, 0.1, 0.9}));
+    EXPECT_EQ(reweight(AslsWeights{0.1}, {-1, 0, 2, -3}, 0, mask), (V{0.9, 0.0, 0.1, 0.9}));
 }
 
 TEST(ArPlsWeights, logistic_weights_from_negative_residual_statistics) {
-    const auto r = reweight(ArPlsWeights{}, {-1, -3, 2});
-    const double expected[] = {0.9999546021, 0.9999991685, 0.9820137900};
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(r.weights[i], expected[i], 1e-10);
-    EXPECT_NEAR(r.change, 0.0103844, 1e-7);
+    const V w = reweight(ArPlsWeights{}, {-1, -3, 2});
+    expect_near_all(w, V{0.9999546021, 0.9999991685, 0.9820137900}, 1e-10);
     // A masked sample gets no weight and does not move the statistics.
     const bool mask[] = {true, true, true, false}, middle_out[] = {true, false, true};
-    EXPECT_EQ(reweight(ArPlsWeights{}, {-1, -3, 2, -100}, 0, mask).weights,
-              (V{r.weights[0], r.weights[1], r.weights[2], 0.0}));
+    EXPECT_EQ(reweight(ArPlsWeights{}, {-1, -3, 2, -100}, 0, mask), (V{w[0], w[1], w[2], 0.0}));
+    EXPECT_EQ(reweight(ArPlsWeights{}, {0, -1, 2}, 0, middle_out), (V{1, 0, 1}));
     // One negative residual: s collapses to epsilon and the threshold is exactly 1 + 2 epsilon.
-    EXPECT_EQ(reweight(ArPlsWeights{}, {-1, 2, 1.0 + 2 * epsilon, 0.5}).weights, (V{1, 0, 0.5, 1}));
-    EXPECT_EQ(reweight(ArPlsWeights{}, {0, 1, 2}).weights, V(3, 1.0));
-    EXPECT_EQ(reweight(ArPlsWeights{}, {0, -1, 2}, 0, middle_out).weights, (V{1, 0, 1}));
+    EXPECT_EQ(reweight(ArPlsWeights{}, {-1, 2, 1.0 + 2 * epsilon, 0.5}), (V{1, 0, 0.5, 1}));
 }
 
 TEST(AirPlsWeights, exponential_weights_sharpen_with_iteration) {
-    EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -3, 2, -4}, 0).weights, (V{1, 1.4549914146182013, 0, 1}));
-    EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -3, 2, -4}, 1).weights, (V{1, 2.117000016612675, 0, 1}));
-    EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -1, -1}).weights, (V{1, std::exp(1.0 / 3.0), 1}));
-    EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -9, -1}, 49).weights, (V{1, 1e12, 1}));
-    // A negligible negative sum counts as none.
-    EXPECT_EQ(reweight(AirPlsWeights{}, {0, 0, 0, 3}).weights, V(4, 1.0));
-    EXPECT_EQ(reweight(AirPlsWeights{}, {-1e-16, 5, -1e-16}).weights, V(3, 1.0));
+    EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -3, 2, -4}, 0), (V{1, 1.4549914146182013, 0, 1}));
+    EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -3, 2, -4}, 1), (V{1, 2.117000016612675, 0, 1}));
+    EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -9, -1}, 49), (V{1, 1e12, 1}));
+    EXPECT_EQ(reweight(AirPlsWeights{}, {-1e-16, 5, -1e-16}), V(3, 1.0));  // a negligible negative sum counts as none
     // Masked ends move the pinned weights inwards.
-    const bool mask[] = {false, true, true, true, false}, none[] = {false, false, false};
-    EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -2, -3, -4, -5}, 0, mask).weights,
-              (V{0, 1, std::exp((1.0 / 9.0) * 3.0), 1, 0}));
-    EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -2, -3}, 0, none).weights, V(3, 0.0));
+    const bool mask[] = {false, true, true, true, false};
+    EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -2, -3, -4, -5}, 0, mask), (V{0, 1, std::exp((1.0 / 9.0) * 3.0), 1, 0}));
 }

@@ -8,8 +8,7 @@ from support import INVALID_1D, INVALID_2D, check_raises
 
 
 @pytest.mark.parametrize("function, shape", [
-    (_native.correct, (2 ** 50,)), (_native.baseline, (2 ** 59,)), (_native.correct_2d, (2 ** 25, 2 ** 25)),
-    (_native.baseline_2d, (1, 2 ** 59)), (_native.baseline_2d, (2 ** 59, 1)),
+    (_native.correct, (2 ** 50,)), (_native.correct_2d, (2 ** 25, 2 ** 25)), (_native.baseline_2d, (2 ** 59, 1)),
 ])
 def test_uncopyable_input_raises_memory_error(spectrum, function, shape):
     expected = _native.correct(spectrum, "arpls")

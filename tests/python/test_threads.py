@@ -1,5 +1,4 @@
 import threading
-import time
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -24,9 +23,8 @@ def test_interpreter_lock_is_released_while_computing():
     ticks, stop = [0], threading.Event()
 
     def tick():
-        while not stop.is_set():
+        while not stop.wait(0.0005):
             ticks[0] += 1
-            time.sleep(0.0005)
 
     ticker = threading.Thread(target=tick)
     ticker.start()
