@@ -1,0 +1,179 @@
+#include <numeric>
+
+#include "numeric.hpp"
+#include "support.hpp"
+#include "two_d/morphology.hpp"
+#include "two_d/polynomial.hpp"
+#include "two_d/whittaker.hpp"
+#include "workspace.hpp"
+
+using namespace quorvel;
+using namespace quorvel::support;
+using namespace quorvel::two_d;
+using namespace quorvel::two_d::whittaker;
+
+namespace {
+
+const Whittaker2DParams kDefaults{std::nullopt, std::nullopt, 1e4, 50, 1e-3, 500, 1e-6};
+
+// D^T D for the (m - 2) x m second-difference matrix D: T(3) has 4 in the middle, so lines cost nothing.
+V penalty(std::size_t m) {
+    V t(m * m, 0.0);
+    const double d[3] = {1, -2, 1};
+    for (std::size_t r = 0; r + 2 < m; ++r) {  // row r of D holds d at columns r, r + 1 and r + 2
+        for (std::size_t a = 0; a < 9; ++a) t[(r + a / 3) * m + r + a % 3] += d[a / 3] * d[a % 3];
+    }
+    return t;
+}
+
+// A v with A = W + lr (T(rows) (x) I) + lc (I (x) T(cols)), assembled densely.
+V dense_product(std::size_t rows, std::size_t cols, double lr, double lc, const V& w, const V& v) {
+    const V tr = penalty(rows), tc = penalty(cols);
+    V out(v.size(), 0.0);
+    for (std::size_t e = 0; e < v.size() * v.size(); ++e) {
+        const std::size_t k = e / v.size(), l = e % v.size(), i = k / cols, j = k % cols, p = l / cols, q = l % cols;
+        const double a = (j == q ? lr * tr[i * rows + p] : 0.0) + (i == p ? lc * tc[j * cols + q] : 0.0);
+        out[k] += ((k == l ? w[k] : 0.0) + a) * v[l];
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(TwoDWhittaker, product_and_solvers_match_the_assembled_matrix) {
+    struct Shape { std::size_t rows, cols; double lr, lc; };
+    std::mt19937_64 rng(17);
+    for (const auto& s : {Shape{3, 3, 1, 1}, {3, 5, 2.5, 0.75}, {5, 3, 40, 3}, {4, 6, 0.5, 8}, {7, 4, 100, 1}}) {
+        const std::size_t n = s.rows * s.cols;
+        const V w = uniform(rng, n, 0.1, 1.0), b = uniform(rng, n, -2e3, 2e3);
+        V out(n), r(n), d(n), p(n), direct(n, kNaN), cg(n, 0.0), step(n, 0.0);
+        apply_system(s.rows, s.cols, s.lr, s.lc, w, b, out);
+        expect_near_all(out, dense_product(s.rows, s.cols, s.lr, s.lc, w, b), 1e-8);
+        // lambda_cols unset falls back to lambda; the direct solve ignores x on entry. |b| <= 2e3 sets the scale.
+        Whittaker2DParams params{s.lr, std::nullopt, s.lc, 1, 1.0, 5000, 1e-10};
+        linalg::banded::SymmetricBandedWorkspace banded;
+        ASSERT_TRUE(solve_weighted_system(s.rows, s.cols, params, w, b, direct, r, d, p, banded, true));
+        expect_near_all(dense_product(s.rows, s.cols, s.lr, s.lc, w, direct), b, 1e-7);
+        ASSERT_TRUE(solve_weighted_system(s.rows, s.cols, params, w, b, cg, r, d, p, banded, false));
+        expect_near_all(cg, direct, 1e-6);
+        // A single step from zero moves along b by alpha = b.b / b.Ab.
+        params.cg_max_iter = 1;
+        ASSERT_TRUE(solve_weighted_system(s.rows, s.cols, params, w, b, step, r, d, p, banded, false));
+        const double alpha = std::inner_product(b.begin(), b.end(), b.begin(), 0.0) /
+                             std::inner_product(b.begin(), b.end(), out.begin(), 0.0);
+        for (std::size_t k = 0; k < n; ++k) EXPECT_NEAR(step[k], alpha * b[k], 1e-12 * std::abs(b[k]));
+    }
+}
+
+TEST(TwoDWhittaker, weight_rules) {
+    const V zero(9, 0.0);
+    V w(9, 7.0);
+    reweight(ArPlsWeights{}, V{-1, -3, 2, 0, 0, 0, 0, 0, 0}, zero, w);
+    const double rest = 0.9989186112;
+    expect_near_all(w, {0.9997368809, 0.9999844443, 0.9820137900, rest, rest, rest, rest, rest, rest}, 1e-10);
+    EXPECT_NEAR(relative_weight_change(V(9, 1.0), w), 0.0060607080, 1e-10);
+    reweight(ArPlsWeights{}, V{-1, 2, 3, 0, 0, 0, 0, 0, 4}, zero, w);  // fewer than two negative residuals
+    EXPECT_EQ(w, V(9, 1.0));
+    reweight(AslsWeights{0.25}, V{2, 0, -1, 1e-300, 0, 0, 0, 0, 0}, zero, w);
+    EXPECT_EQ(w, (V{0.25, 0.75, 0.75, 0.25, 0.75, 0.75, 0.75, 0.75, 0.75}));
+}
+
+TEST(TwoDWhittaker, constant_grid_reports) {
+    const V data(1600, 5.0);
+    const auto ar = arpls({data, 40, 40}, kDefaults), as = asls({data, 40, 40}, {kDefaults, 0.01});
+    const FitReport a = ar.value().report, s = as.value().report;
+    EXPECT_TRUE(ar.value().baseline == data && as.value().baseline == data);
+    EXPECT_TRUE(a.iterations == 1 && a.last_change == 0.0 && a.converged);
+    EXPECT_TRUE(s.iterations == 2 && s.last_change == 0.0 && s.converged);
+    const Asls2DParams once{{std::nullopt, std::nullopt, 1e4, 1, 1e-3, 500, 1e-6}, 0.01};  // one iteration only
+    const FitReport one = asls({data, 40, 40}, once).value().report;
+    EXPECT_TRUE(one.iterations == 1 && std::abs(one.last_change - 0.01) < 1e-12 && !one.converged);
+}
+
+TEST(TwoDWhittaker, validation_runs_in_order) {
+    const std::string positive = ": must be finite and positive", nonzero = ": must be greater than zero";
+    struct Case { std::uint64_t rows, cols, out_r, out_c; std::string text; void (*edit)(Whittaker2DParams&); };
+    const Case cases[] = {
+        {3, 3, 3, 3, "invalid parameter lambda" + positive, [](auto& q) { q.lambda = kNaN; q.lambda_rows = 0.0; }},
+        {3, 3, 3, 3, "invalid parameter lambda_rows" + positive, [](auto& q) { q.lambda_rows = 0.0; q.max_iter = 0; }},
+        {3, 3, 3, 3, "invalid parameter max_iter" + nonzero, [](auto& q) { q.max_iter = 0; q.tol = 0; }},
+        {3, 3, 3, 3, "invalid parameter tol" + positive, [](auto& q) { q.tol = 0; q.cg_tol = -1; }},
+        {2, 10, 10, 2, "invalid parameter cg_tol" + positive, [](auto& q) { q.cg_tol = kInf; }},
+        {3, 4, 4, 3, "length mismatch for output: expected 12, got 12", [](auto&) {}},
+        {2, 10, 2, 10, "input length 20 is too short for two_d_whittaker; minimum is 9", [](auto&) {}},
+        {3, 3, 3, 3, "ok", [](auto& q) { q.lambda = 5e-324; q.lambda_cols = 1e3; q.max_iter = 1; }},
+    };
+    for (const auto& c : cases) {
+        Whittaker2DParams params = kDefaults;
+        c.edit(params);
+        V data(c.rows * c.cols, 1.0), out(c.out_r * c.out_c);
+        Whittaker2DWorkspace ws;
+        const Grid grid{data, c.rows, c.cols};
+        EXPECT_EQ(outcome(fit_with_policy(grid, params, {out, c.out_r, c.out_c}, ws, AslsWeights{0.1})), c.text);
+        EXPECT_EQ(outcome(fit_with_policy(grid, params, {out, c.out_r, c.out_c}, ws, ArPlsWeights{})), c.text);
+    }
+    Whittaker2DParams no_lambda = kDefaults;
+    no_lambda.lambda = 0.0;
+    EXPECT_EQ(outcome(asls({V{}, 0, 3}, {no_lambda, 0.0})), "invalid parameter rows" + nonzero);
+    const std::string bad_p = "invalid parameter p: must be finite and between 0 and 1";
+    for (double p : {0.0, 1.0, kNaN}) EXPECT_EQ(outcome(asls({V(9, 1.0), 3, 3}, {no_lambda, p})), bad_p);
+}
+
+TEST(TwoDRollingBall, worked_examples) {
+    struct Case { V data; std::uint64_t rows, cols, window; V expected; };
+    const V ramp{7. / 3, 8. / 3, 3, 10. / 3, 11. / 3, 4, 13. / 3, 14. / 3, 5};
+    for (const auto& c : {Case{{0, 0, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0}, 3, 4, 2, V(12, 0.0)},  // a raised pixel vanishes
+                          Case{{5, 5, 5, 5, 0, 5, 5, 5, 5}, 3, 3, 3, V(9, 0.0)},            // a sunken one spreads
+                          Case{{1, 2, 3, 4, 5, 6, 7, 8, 9}, 3, 3, 3, ramp}, Case{{2.5}, 1, 1, 9, {2.5}}}) {
+        const auto fit = morphology::rolling_ball({c.data, c.rows, c.cols}, c.window, c.window);
+        expect_near_all(fit.value().baseline, c.expected, 1e-14);
+        EXPECT_TRUE(fit.value().report.converged && fit.value().report.iterations == 1);
+    }
+    const V zeros{-0.0, 1.5, -2.0, 0.0, 3.0, -0.0};
+    const V copy = morphology::rolling_ball({zeros, 2, 3}, 1, 1).value().baseline;
+    EXPECT_EQ(copy, zeros);
+    for (double x : copy) EXPECT_FALSE(std::signbit(x) && x == 0.0);
+    V out(12);
+    EXPECT_EQ(outcome(morphology::rolling_ball_into({V(12, 1.0), 3, 4}, 3, 3, {out, 4, 3})),
+              "length mismatch for output: expected 12, got 12");
+}
+
+TEST(SurfacePolynomial, reproduces_surfaces_in_its_basis) {
+    V data(12), out(12, 0.0);
+    for (std::size_t s = 0; s < 12; ++s) {
+        const double y = static_cast<double>(s / 4) - 1.0, x = static_cast<double>(s % 4) * 2.0 / 3.0 - 1.0;
+        data[s] = 1 + 2 * x + 3 * y + x * y + x * x;
+    }
+    polynomial::SurfacePolynomialWorkspace ws;
+    ASSERT_TRUE(polynomial::fit_weighted_surface_with_workspace(data, 3, 4, V(12, 1.0), 2, out, ws));
+    expect_near_all(ws.coefficients, {1, 3, 0, 2, 1, 0, 1, 0, 0}, 1e-12);
+    expect_near_all(out, data, 1e-12);
+    EXPECT_EQ(polynomial::poly({data, 3, 4}, 2).value().baseline, out);
+    const V peak{0, 0, 0, 0, 1, 0, 0, 0, 0};  // exactly as many samples as terms
+    expect_near_all(polynomial::poly({peak, 3, 3}, 2).value().baseline, peak, 1e-12);
+}
+
+TEST(SurfacePolynomial, degenerate_grids_and_orders) {
+    V row(20);
+    for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<double>(i % 2 * 19);
+    EXPECT_EQ(outcome(polynomial::poly({row, 1, 20}, 2)), "linear solve failed: singular dense linear system");
+    expect_near_all(polynomial::poly({row, 1, 20}, 0).value().baseline, V(20, 9.5), 1e-14);
+    EXPECT_EQ(outcome(polynomial::poly({V(8, 1.0), 2, 4}, 2)),
+              "input length 8 is too short for two_d_polynomial; minimum is 9");
+    for (std::uint64_t order : {std::uint64_t{1} << 32, ~std::uint64_t{0}}) {
+        EXPECT_EQ(outcome(polynomial::poly({V(4, 1.0), 2, 2}, order)), "invalid parameter order: is too large");
+    }
+}
+
+TEST(SurfacePolynomial, ignored_weights_have_no_influence) {
+    std::mt19937_64 rng(3);
+    V data = uniform(rng, 30, -1, 1), weights = uniform(rng, 30, 0.5, 2), first(30), second(30);
+    const std::size_t ignored[] = {3, 10, 17, 22};  // weights 0, negative, NaN and epsilon
+    weights[3] = 0.0, weights[10] = -1.0, weights[17] = kNaN, weights[22] = epsilon;
+    polynomial::SurfacePolynomialWorkspace ws;
+    ASSERT_TRUE(polynomial::fit_weighted_surface_with_workspace(data, 5, 6, weights, 2, first, ws));
+    for (std::size_t s : ignored) data[s] = 1e6;
+    ASSERT_TRUE(polynomial::fit_weighted_surface_with_workspace(data, 5, 6, weights, 2, second, ws));
+    EXPECT_EQ(first, second);
+    for (std::size_t s : ignored) EXPECT_TRUE(std::isfinite(first[s]));
+}
