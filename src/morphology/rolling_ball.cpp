@@ -31,29 +31,52 @@ Line fit_edge(std::span<const double> x, std::size_t h, std::size_t first, std::
     return {slope, (sy - slope * sx) / k};
 }
 
-void extend(std::span<const double> x, std::size_t h, std::size_t first, std::size_t count,
-            std::size_t from, std::size_t to, std::vector<double>& padded) {
-    if (count == 1) {
-        std::fill(padded.begin() + static_cast<std::ptrdiff_t>(from),
-                  padded.begin() + static_cast<std::ptrdiff_t>(to), x[first]);
-        return;
+// One side's extension: the line through its edge samples, or the single edge value.
+struct Extension {
+    bool constant;
+    double value;
+    Line line;
+
+    double at(std::size_t p) const {
+        return constant ? value : std::fma(line.slope, static_cast<double>(p), line.intercept);
     }
-    const Line line = fit_edge(x, h, first, count);
-    for (std::size_t p = from; p < to; ++p) {
-        padded[p] = std::fma(line.slope, static_cast<double>(p), line.intercept);
-    }
+};
+
+Extension extension(std::span<const double> x, std::size_t h, std::size_t first, std::size_t count) {
+    if (count == 1) return {true, x[first], {}};
+    return {false, 0.0, fit_edge(x, h, first, count)};
 }
+
+// The signal with h extrapolated values on each side, read piecewise without storing it.
+struct Padded {
+    std::span<const double> x;
+    std::size_t h;
+    Extension left, right;
+
+    Padded(std::span<const double> signal, std::size_t half) : x(signal), h(half) {
+        const std::size_t n = x.size();
+        const std::size_t m = std::max<std::size_t>(1, std::min(n, h));
+        left = extension(x, h, 0, m);
+        right = extension(x, h, n - m, m);
+    }
+
+    // Writes padded positions [from, to) to dst.
+    void copy(std::size_t from, std::size_t to, double* dst) const {
+        const std::size_t n = x.size();
+        for (std::size_t p = from; p < std::min(to, h); ++p) *dst++ = left.at(p);
+        const std::size_t lo = std::max(from, h), hi = std::min(to, h + n);
+        if (lo < hi) dst = std::copy(x.begin() + static_cast<std::ptrdiff_t>(lo - h),
+                                     x.begin() + static_cast<std::ptrdiff_t>(hi - h), dst);
+        for (std::size_t p = std::max(from, h + n); p < to; ++p) *dst++ = right.at(p);
+    }
+};
 
 }  // namespace
 
 std::vector<double> pad_extrapolated(std::span<const double> x, std::size_t h) {
-    const std::size_t n = x.size();
-    assert(n >= 1);
-    const std::size_t m = std::max<std::size_t>(1, std::min(n, h));
-    std::vector<double> padded(n + 2 * h, 0.0);
-    extend(x, h, 0, m, 0, h, padded);
-    std::copy(x.begin(), x.end(), padded.begin() + static_cast<std::ptrdiff_t>(h));
-    extend(x, h, n - m, m, h + n, n + 2 * h, padded);
+    assert(!x.empty());
+    std::vector<double> padded(x.size() + 2 * h);
+    Padded(x, h).copy(0, padded.size(), padded.data());
     return padded;
 }
 
@@ -63,12 +86,22 @@ void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::
         std::copy(x.begin(), x.end(), out.begin());
         return;
     }
-    const std::vector<double> padded = pad_extrapolated(x, h);
+    const Padded padded(x, h);
     const double width = static_cast<double>(2 * h + 1);
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        double sum = -0.0;
-        for (std::size_t k = i; k <= i + 2 * h; ++k) sum = sum + padded[k];
-        out[i] = sum / width;
+    // Each position keeps its own left-to-right sum; running the window offset in the outer
+    // loop lets a block of positions advance together in vector registers.
+    constexpr std::size_t block = 256;
+    std::vector<double> chunk(block + 2 * h);
+    for (std::size_t first = 0; first < x.size(); first += block) {
+        const std::size_t count = std::min(block, x.size() - first);
+        padded.copy(first, first + count + 2 * h, chunk.data());
+        double* sums = out.data() + first;
+        std::fill_n(sums, count, -0.0);
+        for (std::size_t k = 0; k <= 2 * h; ++k) {
+            const double* window = chunk.data() + k;
+            for (std::size_t i = 0; i < count; ++i) sums[i] = sums[i] + window[i];
+        }
+        for (std::size_t i = 0; i < count; ++i) sums[i] = sums[i] / width;
     }
 }
 
