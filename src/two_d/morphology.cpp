@@ -17,24 +17,40 @@ std::size_t reflected(std::uint64_t centre, std::uint64_t half, std::uint64_t of
                          n);
 }
 
-// Row pass into temp, then column pass into out; `pick` is fmin or fmax, so NaN is ignored.
-template <class Pick>
+// acc[c] = op(acc[c], row[reflect(c - hc + dc)]) for dc = 0 ... 2hc in turn, for every column.
+// Columns whose window stays inside the row read it directly, a whole row at a time, so
+// the compiler can run several columns in one vector register.
+template <class Op>
+void fold_row_window(const double* row, std::uint64_t cols, std::uint64_t hc, double* acc, Op op) {
+    const bool has_interior = cols > 2 * hc;
+    const std::size_t lo = has_interior ? hc : cols, hi = has_interior ? cols - hc : cols;
+    for (std::size_t dc = 0; dc <= 2 * hc; ++dc) {
+        for (std::size_t c = lo; c < hi; ++c) acc[c] = op(acc[c], row[c + dc - hc]);
+    }
+    auto edge = [&](std::size_t c) {
+        for (std::size_t dc = 0; dc <= 2 * hc; ++dc) acc[c] = op(acc[c], row[reflected(c, hc, dc, cols)]);
+    };
+    for (std::size_t c = 0; c < lo; ++c) edge(c);
+    for (std::size_t c = hi; c < cols; ++c) edge(c);
+}
+
+// Row pass into temp, then column pass into out. A NaN never compares better, so it is
+// ignored as minNum and maxNum require; only the sign of an extremal zero may differ from
+// them, which no caller can observe (the box mean's sums start at +0).
+template <class Better>
 void separable_extremum(std::span<const double> input, std::uint64_t rows, std::uint64_t cols, std::uint64_t hr,
                         std::uint64_t hc, std::span<double> temp, std::span<double> out, double start,
-                        Pick pick) {
+                        Better better) {
     if (rows == 0 || cols == 0) return;
+    auto pick = [better](double running, double v) { return better(v, running) ? v : running; };
+    std::fill(temp.begin(), temp.end(), start);
+    for (std::size_t r = 0; r < rows; ++r) fold_row_window(&input[r * cols], cols, hc, &temp[r * cols], pick);
+    std::fill(out.begin(), out.end(), start);
     for (std::size_t r = 0; r < rows; ++r) {
-        for (std::size_t c = 0; c < cols; ++c) {
-            double value = start;
-            for (std::size_t dc = 0; dc <= 2 * hc; ++dc) value = pick(value, input[r * cols + reflected(c, hc, dc, cols)]);
-            temp[r * cols + c] = value;
-        }
-    }
-    for (std::size_t r = 0; r < rows; ++r) {
-        for (std::size_t c = 0; c < cols; ++c) {
-            double value = start;
-            for (std::size_t dr = 0; dr <= 2 * hr; ++dr) value = pick(value, temp[reflected(r, hr, dr, rows) * cols + c]);
-            out[r * cols + c] = value;
+        double* acc = &out[r * cols];
+        for (std::size_t dr = 0; dr <= 2 * hr; ++dr) {
+            const double* src = &temp[reflected(r, hr, dr, rows) * cols];
+            for (std::size_t c = 0; c < cols; ++c) acc[c] = pick(acc[c], src[c]);
         }
     }
 }
@@ -42,15 +58,35 @@ void separable_extremum(std::span<const double> input, std::uint64_t rows, std::
 void box_mean_reflect(std::span<const double> input, std::uint64_t rows, std::uint64_t cols, std::uint64_t hr,
                       std::uint64_t hc, std::span<double> out) {
     const double count = static_cast<double>((2 * hr + 1) * (2 * hc + 1));
+    const bool has_interior = cols > 2 * hc;
+    const std::size_t lo = has_interior ? hc : cols, hi = has_interior ? cols - hc : cols;
+    std::vector<const double*> window_rows(2 * hr + 1);
     for (std::size_t r = 0; r < rows; ++r) {
-        for (std::size_t c = 0; c < cols; ++c) {
-            double sum = 0.0;
-            for (std::size_t dr = 0; dr <= 2 * hr; ++dr) {
-                const std::size_t row = reflected(r, hr, dr, rows) * cols;
-                for (std::size_t dc = 0; dc <= 2 * hc; ++dc) sum = sum + input[row + reflected(c, hc, dc, cols)];
+        for (std::size_t dr = 0; dr <= 2 * hr; ++dr) window_rows[dr] = &input[reflected(r, hr, dr, rows) * cols];
+        double* sums = &out[r * cols];
+        // A strip of columns keeps its sums in registers through the whole window.
+        constexpr std::size_t strip = 8;
+        std::size_t c = lo;
+        for (; c + strip <= hi; c += strip) {
+            double acc[strip] = {};
+            for (const double* row : window_rows) {
+                for (std::size_t dc = 0; dc <= 2 * hc; ++dc) {
+                    const double* src = row + c + dc - hc;
+                    for (std::size_t u = 0; u < strip; ++u) acc[u] = acc[u] + src[u];
+                }
             }
-            out[r * cols + c] = sum / count;
+            for (std::size_t u = 0; u < strip; ++u) sums[c + u] = acc[u] / count;
         }
+        auto reflected_column = [&](std::size_t col) {
+            double sum = 0.0;
+            for (const double* row : window_rows) {
+                for (std::size_t dc = 0; dc <= 2 * hc; ++dc) sum = sum + row[reflected(col, hc, dc, cols)];
+            }
+            sums[col] = sum / count;
+        };
+        for (std::size_t col = 0; col < lo; ++col) reflected_column(col);
+        for (; c < hi; ++c) reflected_column(c);
+        for (std::size_t col = hi; col < cols; ++col) reflected_column(col);
     }
 }
 
@@ -60,14 +96,14 @@ void moving_min_reflect_with_workspace(std::span<const double> input, std::uint6
                                        std::uint64_t hr, std::uint64_t hc, std::span<double> temp,
                                        std::span<double> out) {
     separable_extremum(input, rows, cols, hr, hc, temp, out, std::numeric_limits<double>::infinity(),
-                       [](double a, double b) { return std::fmin(a, b); });
+                       [](double a, double b) { return a < b; });
 }
 
 void moving_max_reflect_with_workspace(std::span<const double> input, std::uint64_t rows, std::uint64_t cols,
                                        std::uint64_t hr, std::uint64_t hc, std::span<double> temp,
                                        std::span<double> out) {
     separable_extremum(input, rows, cols, hr, hc, temp, out, -std::numeric_limits<double>::infinity(),
-                       [](double a, double b) { return std::fmax(a, b); });
+                       [](double a, double b) { return a > b; });
 }
 
 Result<FitReport> rolling_ball_into(const Grid& data, std::uint64_t window_rows, std::uint64_t window_cols,
@@ -78,8 +114,11 @@ Result<FitReport> rolling_ball_into(const Grid& data, std::uint64_t window_rows,
 
     const std::uint64_t hr = window_rows / 2, hc = window_cols / 2;
     const std::size_t n = data.data.size();
-    std::vector<double> temp(n, 0.0), eroded(n, 0.0), opened(n, 0.0);
+    std::vector<double> temp(n, 0.0), eroded(n, 0.0);
     moving_min_reflect_with_workspace(data.data, data.rows, data.cols, hr, hc, temp, eroded);
+    // The dilation's row pass has consumed the erosion before its column pass writes, so the
+    // opening can take the erosion's storage.
+    std::span<double> opened = eroded;
     moving_max_reflect_with_workspace(eroded, data.rows, data.cols, hr, hc, temp, opened);
     box_mean_reflect(opened, data.rows, data.cols, hr, hc, output.data);
     return single_pass;
