@@ -47,37 +47,52 @@ void fill_second_order_bands(std::span<const double> weights, std::span<double> 
     std::fill(off2.begin(), off2.begin() + static_cast<std::ptrdiff_t>(n - 2), lambda);
 }
 
+// The factorisation and the forward substitution share one pass: each is a chain of
+// dependent divisions, and interleaving the two chains lets them overlap. Rows 0 and 1 are
+// peeled so that the loop body has no branches besides the pivot test.
 Status factor_and_solve(std::span<double> baseline, PentadiagonalWorkspace& ws) {
     const std::size_t n = ws.diag.size();
-    std::fill(ws.l_sub1.begin(), ws.l_sub1.end(), 0.0);
-    std::fill(ws.l_sub2.begin(), ws.l_sub2.end(), 0.0);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i >= 2) ws.l_sub2[i] = ws.off2[i - 2] / ws.l_diag[i - 2];
-        if (i >= 1) {
-            ws.l_sub1[i] = (ws.off1[i - 1] - ws.l_sub1[i - 1] * ws.l_sub2[i]) / ws.l_diag[i - 1];
-        }
-        const double pivot =
-            ws.diag[i] - ws.l_sub1[i] * ws.l_sub1[i] - ws.l_sub2[i] * ws.l_sub2[i];
-        if (!is_finite_positive(pivot)) {
-            return LinearSolveFailed{"matrix was not positive definite"};
-        }
-        ws.l_diag[i] = std::sqrt(pivot);
-    }
+    const double* diag = ws.diag.data();
+    const double* off1 = ws.off1.data();
+    const double* off2 = ws.off2.data();
+    double* l_diag = ws.l_diag.data();
+    double* l_sub1 = ws.l_sub1.data();
+    double* l_sub2 = ws.l_sub2.data();
+    double* t = ws.rhs.data();
+    std::fill_n(l_sub1, n, 0.0);
+    std::fill_n(l_sub2, n, 0.0);
+    const LinearSolveFailed failure{"matrix was not positive definite"};
 
-    auto& t = ws.rhs;
-    t[0] = t[0] / ws.l_diag[0];
-    if (n >= 2) t[1] = (t[1] - ws.l_sub1[1] * t[0]) / ws.l_diag[1];
+    // Pivots are tested before their square root is taken, exactly as rows arrive.
+    auto pivot_of = [&](std::size_t i) { return diag[i] - l_sub1[i] * l_sub1[i] - l_sub2[i] * l_sub2[i]; };
+    if (n == 0) return ok;
+    double pivot = pivot_of(0);
+    if (!is_finite_positive(pivot)) return failure;
+    l_diag[0] = std::sqrt(pivot);
+    t[0] = t[0] / l_diag[0];
+    if (n >= 2) {
+        l_sub1[1] = (off1[0] - l_sub1[0] * l_sub2[1]) / l_diag[0];
+        pivot = pivot_of(1);
+        if (!is_finite_positive(pivot)) return failure;
+        l_diag[1] = std::sqrt(pivot);
+        t[1] = (t[1] - l_sub1[1] * t[0]) / l_diag[1];
+    }
     for (std::size_t i = 2; i < n; ++i) {
-        t[i] = (t[i] - ws.l_sub1[i] * t[i - 1] - ws.l_sub2[i] * t[i - 2]) / ws.l_diag[i];
+        l_sub2[i] = off2[i - 2] / l_diag[i - 2];
+        l_sub1[i] = (off1[i - 1] - l_sub1[i - 1] * l_sub2[i]) / l_diag[i - 1];
+        pivot = pivot_of(i);
+        if (!is_finite_positive(pivot)) return failure;
+        l_diag[i] = std::sqrt(pivot);
+        t[i] = (t[i] - l_sub1[i] * t[i - 1] - l_sub2[i] * t[i - 2]) / l_diag[i];
     }
 
-    for (std::size_t i = n; i-- > 0;) {
-        double value = t[i];
-        if (i + 1 < n) value = value - ws.l_sub1[i + 1] * t[i + 1];
-        if (i + 2 < n) value = value - ws.l_sub2[i + 2] * t[i + 2];
-        t[i] = value / ws.l_diag[i];
+    // Back substitution straight into the output; nothing can fail any more.
+    double* x = baseline.data();
+    x[n - 1] = t[n - 1] / l_diag[n - 1];
+    if (n >= 2) x[n - 2] = (t[n - 2] - l_sub1[n - 1] * x[n - 1]) / l_diag[n - 2];
+    for (std::size_t i = n >= 2 ? n - 2 : 0; i-- > 0;) {
+        x[i] = (t[i] - l_sub1[i + 1] * x[i + 1] - l_sub2[i + 2] * x[i + 2]) / l_diag[i];
     }
-    std::copy(t.begin(), t.end(), baseline.begin());
     return ok;
 }
 
