@@ -9,15 +9,13 @@
 
 namespace quorvel {
 
+// The weight rules measure their change while they rewrite the weights, so the weights of
+// an iteration's start need no buffer of their own.
 struct IterWorkspace {
     std::vector<double> weights;
-    std::vector<double> previous_weights;
 
-    explicit IterWorkspace(std::size_t n = 0) : weights(n, 1.0), previous_weights(n, 1.0) {}
-    void resize(std::size_t n) {
-        weights.resize(n, 1.0);
-        previous_weights.resize(n, 1.0);
-    }
+    explicit IterWorkspace(std::size_t n = 0) : weights(n, 1.0) {}
+    void resize(std::size_t n) { weights.resize(n, 1.0); }
 };
 
 struct WhittakerWorkspace {
@@ -27,7 +25,22 @@ struct WhittakerWorkspace {
     explicit WhittakerWorkspace(std::size_t n = 0) : iter(n), solver(n) {}
 };
 
-// ||w_new - w_old|| / max(||w_old||, epsilon), both sums in index order from -0.0.
+// ||w_new - w_old|| / max(||w_old||, epsilon), both sums in index order from -0.0, fed one
+// weight pair at a time.
+class WeightChange {
+public:
+    void add(double old_weight, double new_weight) {
+        const double d = new_weight - old_weight;
+        diff_sq_ = diff_sq_ + d * d;
+        old_sq_ = old_sq_ + old_weight * old_weight;
+    }
+    double value() const;
+
+private:
+    double diff_sq_ = -0.0;
+    double old_sq_ = -0.0;
+};
+
 double relative_weight_change(std::span<const double> w_old, std::span<const double> w_new);
 
 }  // namespace quorvel

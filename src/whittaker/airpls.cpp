@@ -2,55 +2,48 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <utility>
 
 #include "../numeric.hpp"
-#include "../workspace.hpp"
 
 namespace quorvel::whittaker {
 namespace {
 
 constexpr double weight_cap = 1e12;
 
-// Pinning the ends keeps two positive weights in every system, so it stays solvable.
-void pin_end_points(std::span<double> weights, Mask mask) {
-    const std::size_t n = weights.size();
+// The first and last valid samples; pinning them to 1 keeps two positive weights in every
+// system, so it stays solvable.
+std::optional<std::pair<std::size_t, std::size_t>> end_points(std::size_t n, Mask mask) {
     std::size_t first = 0;
     while (first < n && is_masked_out(mask, first)) ++first;
-    if (first == n) return;
+    if (first == n) return std::nullopt;
     std::size_t last = n - 1;
     while (is_masked_out(mask, last)) --last;
-    weights[first] = 1.0;
-    weights[last] = 1.0;
+    return std::pair{first, last};
 }
 
 }  // namespace
 
-double update_masked(const AirPlsWeights&, std::span<const double> y,
-                     std::span<const double> baseline, std::span<double> weights,
-                     std::span<const double> previous, std::size_t iteration, Mask mask) {
+double update_masked(const AirPlsWeights&, std::span<const double> y, std::span<const double> baseline,
+                     std::span<double> weights, std::size_t iteration, Mask mask) {
     const std::size_t len = std::min(y.size(), baseline.size());
     double negative_sum = -0.0;
     for (std::size_t i = 0; i < len; ++i) {
         const double d = y[i] - baseline[i];
         if (!is_masked_out(mask, i) && d < 0.0) negative_sum = negative_sum + std::fabs(d);
     }
-    if (len == 0 || negative_sum <= epsilon) {
-        set_uniform_weights(weights, mask);
-        return relative_weight_change(previous, weights);
-    }
+    if (len == 0 || negative_sum <= epsilon) return set_uniform_weights(weights, mask);
 
     const double k = static_cast<double>(iteration + 1) / negative_sum;
-    const std::size_t wlen = std::min(len, weights.size());
-    for (std::size_t i = 0; i < wlen; ++i) {
+    const auto pinned = end_points(weights.size(), mask);
+    return rewrite_weights(weights, [&](std::size_t i) {
+        if (pinned && (i == pinned->first || i == pinned->second)) return 1.0;
+        if (i >= len) return weights[i];
         const double d = y[i] - baseline[i];
-        if (!(d < 0.0) || is_masked_out(mask, i)) {
-            weights[i] = 0.0;
-        } else {
-            weights[i] = std::fmin(std::exp(k * std::fabs(d)), weight_cap);
-        }
-    }
-    pin_end_points(weights, mask);
-    return relative_weight_change(previous, weights);
+        if (!(d < 0.0) || is_masked_out(mask, i)) return 0.0;
+        return std::fmin(std::exp(k * std::fabs(d)), weight_cap);
+    });
 }
 
 }  // namespace quorvel::whittaker

@@ -8,7 +8,7 @@ namespace quorvel::whittaker {
 struct AirPlsWeights {};
 
 double update_masked(const AirPlsWeights& rule, std::span<const double> y,
-                     std::span<const double> baseline, std::span<double> weights,
-                     std::span<const double> previous, std::size_t iteration, Mask mask = {});
+                     std::span<const double> baseline, std::span<double> weights, std::size_t iteration,
+                     Mask mask = {});
 
 }  // namespace quorvel::whittaker

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "../numeric.hpp"
-#include "../workspace.hpp"
 
 namespace quorvel::whittaker {
 namespace {
@@ -18,9 +17,8 @@ double one_minus_logistic(double t) {
 
 }  // namespace
 
-double update_masked(const ArPlsWeights&, std::span<const double> y,
-                     std::span<const double> baseline, std::span<double> weights,
-                     std::span<const double> previous, std::size_t, Mask mask) {
+double update_masked(const ArPlsWeights&, std::span<const double> y, std::span<const double> baseline,
+                     std::span<double> weights, std::size_t, Mask mask) {
     const std::size_t len = std::min(y.size(), baseline.size());
     auto collected = [&](std::size_t i) { return !is_masked_out(mask, i) && y[i] - baseline[i] < 0.0; };
 
@@ -32,10 +30,7 @@ double update_masked(const ArPlsWeights&, std::span<const double> y,
             ++count;
         }
     }
-    if (count == 0) {
-        set_uniform_weights(weights, mask);
-        return relative_weight_change(previous, weights);
-    }
+    if (count == 0) return set_uniform_weights(weights, mask);
 
     const double c = static_cast<double>(count);
     const double mean = sum / c;
@@ -49,16 +44,12 @@ double update_masked(const ArPlsWeights&, std::span<const double> y,
     const double s = std::fmax(std::sqrt(sq / c), epsilon);
     const double g = (s + s) - mean;
 
-    const std::size_t wlen = std::min(len, weights.size());
-    for (std::size_t i = 0; i < wlen; ++i) {
-        if (is_masked_out(mask, i)) {
-            weights[i] = 0.0;
-        } else {
-            const double d = y[i] - baseline[i];
-            weights[i] = one_minus_logistic(((d - g) + (d - g)) / s);
-        }
-    }
-    return relative_weight_change(previous, weights);
+    return rewrite_weights(weights, [&](std::size_t i) {
+        if (i >= len) return weights[i];
+        if (is_masked_out(mask, i)) return 0.0;
+        const double d = y[i] - baseline[i];
+        return one_minus_logistic(((d - g) + (d - g)) / s);
+    });
 }
 
 }  // namespace quorvel::whittaker

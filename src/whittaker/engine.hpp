@@ -31,19 +31,19 @@ Result<FitReport> fit_into_impl(std::span<const double> y, const WhittakerParams
     workspace.iter.resize(n);
     workspace.solver.resize(n);
     auto& weights = workspace.iter.weights;
-    auto& previous = workspace.iter.previous_weights;
     std::fill(weights.begin(), weights.end(), 1.0);
     if (history) history->clear();
 
     double change = 0.0;
     for (std::uint64_t k = 1; k <= params.max_iter; ++k) {
-        previous = weights;
         if (auto solved = linalg::pentadiagonal::solve_second_order(y, weights, baseline,
                                                                    workspace.solver, params.lambda);
             !solved) {
             return solved.error();
         }
-        change = update_masked(rule, y, baseline, weights, previous, k - 1, Mask{});
+        // The rule measures the change against the weights it overwrites, so the weights
+        // of the iteration's start need no copy.
+        change = update_masked(rule, y, baseline, weights, k - 1, Mask{});
         if (history) history->push_back(change);
         if (change <= params.tol) return FitReport{k, change, true};
     }

@@ -5,24 +5,39 @@
 #include <cstddef>
 #include <span>
 
+#include "../workspace.hpp"
+
 namespace quorvel::whittaker {
 
 // A mask entry false marks an invalid sample; an empty mask means every sample is valid.
 using Mask = std::span<const bool>;
 
 // update_masked overwrites `weights` from the residuals y - baseline and returns the
-// relative weight change against `previous`, the weights it was handed.
+// relative weight change between the weights it was handed and the ones it wrote.
 template <class Rule>
 concept Reweighter = requires(const Rule& rule, std::span<const double> values,
                               std::span<double> weights, std::size_t iteration, Mask mask) {
-    { update_masked(rule, values, values, weights, values, iteration, mask) } -> std::same_as<double>;
+    { update_masked(rule, values, values, weights, iteration, mask) } -> std::same_as<double>;
 };
 
 inline bool is_masked_out(Mask mask, std::size_t i) { return !mask.empty() && !mask[i]; }
 
+// Rewrites weights[i] = next(i) in index order and measures the change in the same pass,
+// so no copy of the old weights is needed.
+template <class Next>
+double rewrite_weights(std::span<double> weights, Next next) {
+    WeightChange change;
+    for (std::size_t i = 0; i < weights.size(); ++i) {
+        const double old_weight = weights[i];
+        weights[i] = next(i);
+        change.add(old_weight, weights[i]);
+    }
+    return change.value();
+}
+
 // Weight 1 for every valid sample, 0 for the masked ones.
-inline void set_uniform_weights(std::span<double> weights, Mask mask) {
-    for (std::size_t i = 0; i < weights.size(); ++i) weights[i] = is_masked_out(mask, i) ? 0.0 : 1.0;
+inline double set_uniform_weights(std::span<double> weights, Mask mask) {
+    return rewrite_weights(weights, [&](std::size_t i) { return is_masked_out(mask, i) ? 0.0 : 1.0; });
 }
 
 }  // namespace quorvel::whittaker

@@ -17,7 +17,7 @@ template <class Rule>
 V reweight(const Rule& rule, V d, std::size_t iteration = 0, Mask mask = {}) {
     const V zero(d.size(), 0.0), previous(d.size(), 1.0);
     V w = previous;
-    const double change = update_masked(rule, d, zero, w, previous, iteration, mask);
+    const double change = update_masked(rule, d, zero, w, iteration, mask);
     double diff = 0.0;
     for (double x : w) diff += (x - 1.0) * (x - 1.0);
     EXPECT_NEAR(change, std::sqrt(diff / static_cast<double>(w.size())), 1e-15);
