@@ -43,4 +43,18 @@ private:
 
 double relative_weight_change(std::span<const double> w_old, std::span<const double> w_new);
 
+// Rewrites weights[i] = next(i) in index order and measures the change in the same pass,
+// so no copy of the old weights is needed.
+template <class Next>
+double rewrite_weights(std::span<double> weights, Next next) {
+    WeightChange change;
+    for (std::size_t i = 0; i < weights.size(); ++i) {
+        const double old_weight = weights[i];
+        weights[i] = next(i);
+        change.add(old_weight, weights[i]);
+    }
+    return change.value();
+}
+
+
 }  // namespace quorvel

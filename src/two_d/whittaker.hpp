@@ -34,7 +34,6 @@ struct ArPlsWeights {};
 
 struct Whittaker2DWorkspace {
     std::vector<double> weights;
-    std::vector<double> previous_weights;
     std::vector<double> floored_weights;
     std::vector<double> rhs;
     std::vector<double> residual;
@@ -58,11 +57,11 @@ Status solve_weighted_system(std::uint64_t rows, std::uint64_t cols, const Whitt
 void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
                   std::span<const double> weights, std::span<const double> v, std::span<double> out);
 
-// Overwrite `weights` from the residuals data - surface.
-void reweight(const AslsWeights& rule, std::span<const double> data, std::span<const double> surface,
-              std::span<double> weights);
-void reweight(const ArPlsWeights& rule, std::span<const double> data, std::span<const double> surface,
-              std::span<double> weights);
+// Overwrite `weights` from the residuals data - surface; return the relative weight change.
+double reweight(const AslsWeights& rule, std::span<const double> data, std::span<const double> surface,
+                std::span<double> weights);
+double reweight(const ArPlsWeights& rule, std::span<const double> data, std::span<const double> surface,
+                std::span<double> weights);
 
 Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
                                   Whittaker2DWorkspace& workspace, AslsWeights rule);

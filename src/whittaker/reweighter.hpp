@@ -22,19 +22,6 @@ concept Reweighter = requires(const Rule& rule, std::span<const double> values,
 
 inline bool is_masked_out(Mask mask, std::size_t i) { return !mask.empty() && !mask[i]; }
 
-// Rewrites weights[i] = next(i) in index order and measures the change in the same pass,
-// so no copy of the old weights is needed.
-template <class Next>
-double rewrite_weights(std::span<double> weights, Next next) {
-    WeightChange change;
-    for (std::size_t i = 0; i < weights.size(); ++i) {
-        const double old_weight = weights[i];
-        weights[i] = next(i);
-        change.add(old_weight, weights[i]);
-    }
-    return change.value();
-}
-
 // Weight 1 for every valid sample, 0 for the masked ones.
 inline double set_uniform_weights(std::span<double> weights, Mask mask) {
     return rewrite_weights(weights, [&](std::size_t i) { return is_masked_out(mask, i) ? 0.0 : 1.0; });
