@@ -89,12 +89,15 @@ void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::
     const Padded padded(x, h);
     const double width = static_cast<double>(2 * h + 1);
     // Each position keeps its own left-to-right sum; running the window offset in the outer
-    // loop lets a block of positions advance together in vector registers.
+    // loop lets a block of positions advance together in vector registers. A block's window
+    // values are copied before its sums are written and the next block takes its first 2h
+    // values from the copy, so `out` may be `x` itself.
     constexpr std::size_t block = 256;
     std::vector<double> chunk(block + 2 * h);
+    padded.copy(0, 2 * h, chunk.data());
     for (std::size_t first = 0; first < x.size(); first += block) {
         const std::size_t count = std::min(block, x.size() - first);
-        padded.copy(first, first + count + 2 * h, chunk.data());
+        padded.copy(first + 2 * h, first + count + 2 * h, chunk.data() + 2 * h);
         double* sums = out.data() + first;
         std::fill_n(sums, count, -0.0);
         for (std::size_t k = 0; k <= 2 * h; ++k) {
@@ -102,6 +105,7 @@ void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::
             for (std::size_t i = 0; i < count; ++i) sums[i] = sums[i] + window[i];
         }
         for (std::size_t i = 0; i < count; ++i) sums[i] = sums[i] / width;
+        std::copy_n(chunk.data() + count, 2 * h, chunk.data());
     }
 }
 
@@ -114,8 +118,9 @@ Result<FitReport> rolling_ball_into(std::span<const double> y, std::size_t windo
     if (window_size == 0) return InvalidParameter{"window_size", "must be greater than zero"};
 
     const std::size_t h = window_size / 2;
-    const std::vector<double> opened = opening_reflect(y, h);
-    moving_average_extrapolated(opened, h, baseline);
+    // The opening goes straight into the output, which the moving average then rewrites in place.
+    moving_max_reflect(moving_min_reflect(y, h), h, baseline);
+    moving_average_extrapolated(baseline, h, baseline);
     return single_pass;
 }
 
