@@ -1,0 +1,256 @@
+"""RESULTS.md and results.png from the groups' results."""
+
+from __future__ import annotations
+
+import datetime
+
+import timing
+
+PEERS_1D = {
+    "asls": "pybaselines `Baseline().asls(lam=1e6, p=0.01, max_iter=50, tol=1e-3, diff_order=2)`",
+    "arpls": "pybaselines `Baseline().arpls(lam=1e6, max_iter=50, tol=1e-3, diff_order=2)`",
+    "airpls": "pybaselines `Baseline().airpls(lam=1e6, max_iter=50, tol=1e-3, diff_order=2)`",
+    "rolling_ball": "pybaselines `Baseline().rolling_ball(half_window=15, smooth_half_window=15)`; "
+                    "`scipy.ndimage.grey_opening(y, size=31, mode=\"reflect\")` then "
+                    "`uniform_filter1d(size=31)`",
+    "polynomial": "`numpy.polynomial.polynomial.polyfit` + `polyval`, order 2 on x in [-1, 1] "
+                  "(x built inside the call); pybaselines `Baseline().poly(poly_order=2)`",
+}
+PEERS_2D = {
+    "asls": "pybaselines `Baseline2D().asls(lam=1e4, p=0.01, max_iter=50, tol=1e-3, diff_order=2)` "
+            "with its default `num_eigens=(10, 10)` (approximate: a truncated eigenbasis) and with "
+            "`num_eigens=None` (exact: the full linear system)",
+    "arpls": "pybaselines `Baseline2D().arpls(lam=1e4, max_iter=50, tol=1e-3, diff_order=2)`, "
+             "`num_eigens=(10, 10)` and `num_eigens=None` as for asls",
+    "rolling_ball": "`scipy.ndimage.grey_opening(size=(7, 7), mode=\"reflect\")` then "
+                    "`uniform_filter(size=7, mode=\"reflect\")`",
+    "polynomial": "`numpy.linalg.lstsq` on the nine-column basis x^a y^b, a, b <= 2, on [-1, 1]^2 "
+                  "(basis built inside the call)",
+}
+
+
+def seconds_text(seconds):
+    if seconds is None:
+        return "—"
+    if seconds < 1e-3:
+        return f"{seconds * 1e6:.1f} µs"
+    if seconds < 1.0:
+        return f"{seconds * 1e3:.2f} ms"
+    return f"{seconds:.2f} s"
+
+
+def ratio_text(value):
+    if value is None:
+        return "—"
+    if value >= 100:
+        return f"{value:.0f}×"
+    if value >= 10:
+        return f"{value:.1f}×"
+    return f"{value:.2f}×"
+
+
+def size_text(n):
+    exponent = len(str(n)) - 1
+    return f"10^{exponent}" if n == 10**exponent else f"{n:,}"
+
+
+def _table(header, rows):
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in rows]
+    return lines + [""]
+
+
+def _comparison(entries, size_label):
+    """Long-format rows: one per size and library, the ratio against quorvel at that size."""
+    rows = []
+    for size, row in entries:
+        reference = row[0]
+        for result in row:
+            is_reference = result is reference
+            rows.append((
+                size_label(size) if is_reference else "",
+                result.library,
+                seconds_text(result.seconds) if result.measured else result.note,
+                result.runs or "—",
+                "1" if is_reference else ratio_text(timing.ratio(result, reference)),
+                result.iterations if result.iterations is not None else "—",
+                "—" if is_reference or result.deviation is None else f"{result.deviation:.1e}",
+            ))
+    header = ["size", "library", "median", "runs", "ratio to quorvel", "iterations",
+              "max deviation from quorvel"]
+    return _table(header, rows)
+
+
+def _summary(results):
+    rows = []
+    for dimension, label in (("1d", "1-D"), ("2d", "2-D")):
+        for method, entries in results.get(dimension, {}).items():
+            for size, row in reversed(entries):
+                peers = [r for r in row[1:] if r.measured]
+                if row[0].measured and peers:
+                    fastest = min(peers, key=lambda r: r.seconds)
+                    slowest = max(peers, key=lambda r: r.seconds)
+                    shown = f"{size}²" if dimension == "2d" else size_text(size)
+                    rows.append((f"{label} {method}", shown, seconds_text(row[0].seconds),
+                                 f"{fastest.library} {seconds_text(fastest.seconds)}",
+                                 ratio_text(timing.ratio(fastest, row[0])),
+                                 ratio_text(timing.ratio(slowest, row[0])) if slowest is not fastest else "—"))
+                    break
+    if not rows:
+        return []
+    return ["## Summary", "",
+            "At the largest size where quorvel and at least one peer both ran. Ratios are the peer's "
+            "median over quorvel's: above 1 quorvel is faster.", ""] + _table(
+        ["group", "size", "quorvel", "fastest peer", "its ratio", "slowest peer's ratio"], rows)
+
+
+def markdown(results, machine_rows, settings, picture):
+    when = datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z")
+    out = ["# quorvel benchmarks", "",
+           f"`{settings['command'].strip()}`, {when}, {settings['elapsed'] / 60:.1f} minutes. "
+           f"Each case is the median of up to {settings['repeats']} samples after a warm-up call, fewer "
+           f"where that would take over {settings['case_seconds']:.0f} s (then without warm-up, at "
+           f"least one); calls under 20 ms are looped within a sample. A peer whose call is expected "
+           f"to exceed {settings['budget']:.0f} s, extrapolated from its smaller sizes, is skipped; "
+           "quorvel never is. All libraries see the same arrays, made once per size with a fixed "
+           "seed, in one process. Ratios are the peer's median over quorvel's: above 1 quorvel is "
+           "faster. The deviation is the largest |peer baseline − quorvel baseline| over the input's "
+           "peak-to-peak range: small means both solved the same problem.", ""]
+    if settings["quick"]:
+        out += ["**Quick run: smallest sizes and one repeat; a smoke test, not a measurement.**", ""]
+    if picture:
+        out += [f"![Median time against size, log-log]({picture})", ""]
+    before, after = settings["load"]
+    if before and after:
+        machine_rows = machine_rows + [("Load average (1, 5, 15 min)",
+                                        f"{before[0]:.2f}, {before[1]:.2f}, {before[2]:.2f} at the start; "
+                                        f"{after[0]:.2f}, {after[1]:.2f}, {after[2]:.2f} at the end")]
+    other = settings.get("other_load") or {}
+    if any(v is not None for v in other.values()):
+        machine_rows = machine_rows + [("Other processes' load", ", ".join(
+            f"{group} {cores:.2f}" for group, cores in other.items() if cores is not None)
+            + " cores on average while each group ran")]
+    out += ["## Machine", ""] + _table(["", ""], machine_rows)
+    out += _summary(results)
+
+    if "1d" in results:
+        out += ["## 1-D spectra", "",
+                "Gaussian and Lorentzian peaks (2–25 samples wide, one per 400 samples) on a curved "
+                "background with noise. quorvel runs with its fixed defaults (`quorvel.baseline(y, method)`); "
+                "a new pybaselines `Baseline` per call, as its functional interface does.", ""]
+        for method, entries in results["1d"].items():
+            out += [f"### {method}", "", f"Peers: {PEERS_1D[method]}.", ""]
+            out += _comparison(entries, size_text)
+    if "2d" in results:
+        out += ["## 2-D images", "",
+                "Gaussian spots on a smooth tilted, curved surface with noise. quorvel runs "
+                "`quorvel.baseline_2d(data, method)`; a new pybaselines `Baseline2D` per call. "
+                "quorvel's iteration count is not exposed; pybaselines' is the length of its "
+                "`tol_history`.", ""]
+        for method, entries in results["2d"].items():
+            out += [f"### {method}", "", f"Peers: {PEERS_2D[method]}.", ""]
+            out += _comparison(entries, lambda side: f"{side}²")
+    if "overhead" in results:
+        out += ["## Call overhead", "", "A 16-sample spectrum, each call clocked on its own.", ""]
+        out += _table(["call", "calls", "10th percentile", "median", "90th percentile"],
+                      [(label, calls, f"{p10:.2f} µs", f"**{p50:.2f} µs**", f"{p90:.2f} µs")
+                       for label, calls, p10, p50, p90 in results["overhead"]])
+    if "threads" in results:
+        rows = results["threads"]
+        count = rows[0][1] if rows else 0
+        out += ["## Threads", "",
+                f"{count} different 10^4-sample spectra, `quorvel.baseline(y, method)` on each, "
+                "split evenly over 1 or 2 Python threads. Speed-up is the 1-thread time over the "
+                "2-thread time; 2 is the most two cores allow. Cores busy is the process's CPU time "
+                "over wall time in the last 2-thread run: near 2 both threads computed at once, near 1 "
+                "they took turns (a held lock, or other load on the machine).", ""]
+        out += _table(["method", "1 thread", "spectra/s", "2 threads", "spectra/s", "speed-up", "cores busy"],
+                      [(method, seconds_text(one), f"{n / one:,.0f}", seconds_text(two),
+                        f"{n / two:,.0f}", f"{one / two:.2f}", f"{busy:.2f}")
+                       for method, n, one, two, busy in rows])
+    if "growth" in results:
+        growth = results["growth"]
+        sizes = sorted({n for entries in growth.values() for n, _ in entries})
+        out += ["## Cost growth", "",
+                "quorvel's median time per sample. The exponent is the log-log slope of time "
+                "against n: 1 is linear cost.", ""]
+        rows = []
+        for method, entries in growth.items():
+            per = dict(entries)
+            cells = [f"{per[n] / n * 1e9:.1f} ns" if per.get(n) else "—" for n in sizes]
+            exponent = timing.growth_exponent([n for n, _ in entries], [t for _, t in entries])
+            rows.append((method, *cells, "—" if exponent is None else f"{exponent:.2f}"))
+        out += _table(["method", *(f"n = {size_text(n)}" for n in sizes), "exponent"], rows)
+    if "memory" in results:
+        out += ["## Peak memory", "",
+                "Each fit in a fresh process (`bench/memprobe.py`): growth of the process's peak "
+                "resident set over the fit. A small fit first loads every module; the input is then "
+                "made and the peak reset (`/proc/self/clear_refs`), so neither counts, and the peak "
+                "is read from `VmHWM` in `/proc/self/status`. `getrusage(RUSAGE_SELF).ru_maxrss` "
+                "would not do here: a child started by fork and exec inherits its parent's peak in "
+                "it, and the parent is hundreds of MiB by then.", ""]
+        if any(not row.get("peak_reset", True) for row in results["memory"] if not row["note"]):
+            out += ["**The peak could not be reset on this machine: growth includes making the input.**", ""]
+        rows = []
+        for row in results["memory"]:
+            size = f"{row['size']}²" if row["what"].startswith("2") else size_text(row["size"])
+            if row["note"]:
+                rows.append((row["what"], row["library"], size, "—", row["note"], "—", "—"))
+                continue
+            grown = (row["after_kib"] - row["before_kib"]) / 1024.0
+            data = row["input_bytes"] / 2**20
+            rows.append((row["what"], row["library"], size, f"{data:.2f} MiB", f"{grown:.2f} MiB",
+                         f"{grown / data:.1f}", seconds_text(row["seconds"])))
+        out += _table(["fit", "library", "size", "input", "peak growth", "growth / input", "time"], rows)
+    return "\n".join(out)
+
+
+def _colour(library):
+    """The same colour for a library in every panel."""
+    for prefix, colour in (("quorvel", "C0"), ("pybaselines (exact)", "C3"), ("pybaselines", "C1"),
+                           ("scipy", "C2"), ("numpy", "C4")):
+        if library.startswith(prefix):
+            return colour
+    return None
+
+
+def plot(results, path):
+    """One log-log panel per method and dimension; False when matplotlib is missing or nothing ran."""
+    panels = [(f"1-D {method}", "samples", entries, lambda n: n)
+              for method, entries in results.get("1d", {}).items()]
+    panels += [(f"2-D {method}", "pixels", entries, lambda side: side * side)
+               for method, entries in results.get("2d", {}).items()]
+    if not panels:
+        return False
+    try:
+        import matplotlib
+
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        return False
+    columns = 3
+    rows = -(-len(panels) // columns)
+    figure, axes = plt.subplots(rows, columns, figsize=(5.0 * columns, 3.8 * rows), squeeze=False)
+    for ax, (title, unit, entries, elements) in zip(axes.flat, panels):
+        libraries = [r.library for r in entries[0][1]]
+        for library in libraries:
+            points = [(elements(size), r.seconds) for size, row in entries for r in row
+                      if r.library == library and r.measured]
+            if points:
+                xs, ys = zip(*points)
+                ax.plot(xs, ys, marker="o", linewidth=2.2 if library == "quorvel" else 1.2, label=library,
+                        color=_colour(library))
+        ax.set_xscale("log")
+        ax.set_yscale("log")
+        ax.set_title(title)
+        ax.set_xlabel(unit)
+        ax.set_ylabel("median seconds")
+        ax.grid(True, which="both", alpha=0.3)
+        ax.legend(fontsize="small")
+    for ax in list(axes.flat)[len(panels):]:
+        ax.axis("off")
+    figure.tight_layout()
+    figure.savefig(path, dpi=110)
+    plt.close(figure)
+    return True

@@ -1,0 +1,367 @@
+#!/usr/bin/env python3
+"""Time quorvel against NumPy, SciPy and pybaselines on the same inputs; write RESULTS.md and results.png.
+
+    pip install '.[bench]' && python bench/run.py   # everything, written into bench/
+    python bench/run.py --quick                       # smallest sizes, one repeat, a temporary folder
+    python bench/run.py --only 1d,threads --repeats 3 --out /tmp/bench
+
+Everything runs in this one process on inputs made once per size, except the peak
+memory probes, which need a fresh process each. Installs nothing.
+"""
+
+from __future__ import annotations
+
+import argparse
+import importlib
+import json
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+import numpy as np
+
+import quorvel
+
+HERE = Path(__file__).resolve().parent
+if str(HERE) not in sys.path:
+    sys.path.insert(0, str(HERE))
+
+import inputs  # noqa: E402
+import machine  # noqa: E402
+import report  # noqa: E402
+import timing  # noqa: E402
+
+GROUPS = ("1d", "2d", "overhead", "threads", "growth", "memory")
+WHITTAKER = ("asls", "arpls", "airpls")
+SIZES_1D = [10**3, 10**4, 10**5, 10**6]
+SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
+            "rolling_ball": [64, 256, 1024], "polynomial": [64, 256, 1024]}
+# pybaselines' two-dimensional Whittaker methods solve approximately on a truncated
+# eigenbasis unless num_eigens is None, which makes them solve the full system.
+EIGEN_MODES = {"pybaselines (eigen 10×10)": (10, 10), "pybaselines (exact)": None}
+THREAD_SPECTRA, THREAD_SAMPLES = 200, 10_000
+OVERHEAD_CALLS = 20_000
+
+
+def optional(name):
+    try:
+        return importlib.import_module(name)
+    except ImportError:
+        return None
+
+
+pybaselines = optional("pybaselines")
+ndimage = optional("scipy.ndimage")
+
+
+def _iterations(params):
+    history = params.get("tol_history") if isinstance(params, dict) else None
+    return None if history is None else len(history)
+
+
+def _pybaselines_1d(method, **kwargs):
+    def call(y):
+        baseline, params = getattr(pybaselines.Baseline(), method)(y, **kwargs)
+        return baseline, _iterations(params)
+    return call if pybaselines else None
+
+
+def _pybaselines_2d(method, **kwargs):
+    def call(data):
+        baseline, params = getattr(pybaselines.Baseline2D(), method)(data, **kwargs)
+        return baseline, _iterations(params)
+    return call if pybaselines else None
+
+
+def _scipy_rolling_1d(y):
+    opened = ndimage.grey_opening(y, size=31, mode="reflect")
+    return ndimage.uniform_filter1d(opened, size=31), None
+
+
+def _scipy_rolling_2d(data):
+    opened = ndimage.grey_opening(data, size=(7, 7), mode="reflect")
+    return ndimage.uniform_filter(opened, size=7, mode="reflect"), None
+
+
+def _numpy_polynomial_1d(y):
+    # The abscissa is built inside the call: quorvel builds its own too.
+    x = np.linspace(-1.0, 1.0, y.size)
+    return np.polynomial.polynomial.polyval(x, np.polynomial.polynomial.polyfit(x, y, 2)), None
+
+
+def _numpy_surface(data):
+    rows, cols = data.shape
+    y, x = np.meshgrid(np.linspace(-1.0, 1.0, rows), np.linspace(-1.0, 1.0, cols), indexing="ij")
+    x, y = x.ravel(), y.ravel()
+    basis = np.stack([x**a * y**b for a in range(3) for b in range(3)], axis=1)
+    coef = np.linalg.lstsq(basis, data.ravel(), rcond=None)[0]
+    return (basis @ coef).reshape(rows, cols), None
+
+
+def libraries_1d(method):
+    """(label, call) pairs, quorvel first; a call of None means the peer is not installed."""
+    found = [("quorvel", lambda y: (quorvel.baseline(y, method), None))]
+    if method in WHITTAKER:
+        kwargs = dict(lam=1e6, max_iter=50, tol=1e-3, diff_order=2)
+        if method == "asls":
+            kwargs["p"] = 0.01
+        found.append(("pybaselines", _pybaselines_1d(method, **kwargs)))
+    elif method == "rolling_ball":
+        found.append(("pybaselines", _pybaselines_1d("rolling_ball", half_window=15, smooth_half_window=15)))
+        found.append(("scipy.ndimage", _scipy_rolling_1d if ndimage else None))
+    else:
+        found.append(("numpy polyfit", _numpy_polynomial_1d))
+        found.append(("pybaselines", _pybaselines_1d("poly", poly_order=2)))
+    return found
+
+
+def libraries_2d(method):
+    found = [("quorvel", lambda data: (quorvel.baseline_2d(data, method), None))]
+    if method in WHITTAKER:
+        kwargs = dict(lam=1e4, max_iter=50, tol=1e-3, diff_order=2)
+        if method == "asls":
+            kwargs["p"] = 0.01
+        for label, eigens in EIGEN_MODES.items():
+            found.append((label, _pybaselines_2d(method, num_eigens=eigens, **kwargs)))
+    elif method == "rolling_ball":
+        found.append(("scipy.ndimage", _scipy_rolling_2d if ndimage else None))
+    else:
+        found.append(("numpy lstsq", _numpy_surface))
+    return found
+
+
+class Bench:
+    def __init__(self, repeats, case_seconds, budget, quick):
+        self.repeats, self.case_seconds, self.budget, self.quick = repeats, case_seconds, budget, quick
+        self.history = {}
+
+    def log(self, text):
+        print(text, flush=True)
+
+    def case(self, key, label, call, data, size):
+        """Times `call(data)`; peers whose expected time exceeds the budget are skipped, quorvel never."""
+        if call is None:
+            return timing.Timing(label, size, note="not installed")
+        history = self.history.setdefault((key, label), [])
+        if label != "quorvel":
+            note = timing.skip_note(history, size, self.budget)
+            if note:
+                self.log(f"  {key:<16}{label:<28}{size:>9}  {note}")
+                return timing.Timing(label, size, note=note)
+        median, samples, (baseline, iterations) = timing.measure(
+            lambda: call(data), self.repeats, self.case_seconds)
+        history.append((size, median))
+        self.log(f"  {key:<16}{label:<28}{size:>9}  {median:11.6f} s  x{len(samples)}"
+                 + (f"  {iterations} iterations" if iterations is not None else ""))
+        return timing.Timing(label, size, median, len(samples), samples, iterations=iterations,
+                             output=baseline)
+
+    def compare(self, key, libraries, data, size):
+        row = [self.case(key, label, call, data, size) for label, call in libraries]
+        reference = row[0].output
+        spread = float(np.ptp(data)) or 1.0
+        for result in row:
+            if result.output is not None and reference is not None:
+                result.deviation = float(np.max(np.abs(result.output - reference))) / spread
+            result.output = None
+        return row
+
+    def one_d(self):
+        sizes = SIZES_1D[:1] if self.quick else SIZES_1D
+        table = {method: [] for method in quorvel.methods()}
+        for n in sizes:
+            y = inputs.spectrum(n)
+            for method in table:
+                table[method].append((n, self.compare(f"1d {method}", libraries_1d(method), y, n)))
+        return table
+
+    def two_d(self):
+        table = {}
+        for method in quorvel.methods_2d():
+            sides = SIDES_2D[method][:1] if self.quick else SIDES_2D[method]
+            table[method] = []
+            for side in sides:
+                image = inputs.image(side)
+                row = self.compare(f"2d {method}", libraries_2d(method), image, side * side)
+                table[method].append((side, row))
+        return table
+
+    def overhead(self):
+        calls = OVERHEAD_CALLS // 10 if self.quick else OVERHEAD_CALLS
+        y = inputs.spectrum(16)
+        x = np.linspace(-1.0, 1.0, 16)
+        poly = np.polynomial.polynomial
+        cases = [
+            ("quorvel.correct(y, \"polynomial\")", lambda: quorvel.correct(y, "polynomial")),
+            ("quorvel.baseline(y, \"polynomial\")", lambda: quorvel.baseline(y, "polynomial")),
+            ("numpy polyfit + polyval, y minus fit", lambda: y - poly.polyval(x, poly.polyfit(x, y, 2))),
+            ("an empty Python call (the clock's floor)", lambda: None),
+        ]
+        rows = []
+        clock = time.perf_counter_ns
+        for label, call in cases:
+            for _ in range(min(calls, 500)):
+                call()
+            spans = []
+            for _ in range(calls):
+                start = clock()
+                call()
+                spans.append(clock() - start)
+            spans.sort()
+            micro = [spans[int(q * (calls - 1))] / 1000.0 for q in (0.1, 0.5, 0.9)]
+            rows.append((label, calls, *micro))
+            self.log(f"  overhead {label:<44}{micro[1]:9.2f} µs")
+        return rows
+
+    def threads(self):
+        count = THREAD_SPECTRA // 10 if self.quick else THREAD_SPECTRA
+        spectra = [inputs.spectrum(THREAD_SAMPLES, seed=inputs.SEED + i) for i in range(count)]
+
+        def run(method, workers):
+            def work(chunk):
+                for y in chunk:
+                    quorvel.baseline(y, method)
+            pool = [threading.Thread(target=work, args=(spectra[i::workers],)) for i in range(workers)]
+            wall, cpu = time.perf_counter(), time.process_time()
+            for thread in pool:
+                thread.start()
+            for thread in pool:
+                thread.join()
+            # Process CPU time over wall time tells whether both threads really ran at once
+            # or were starved by the lock or by other load on the machine.
+            return (time.process_time() - cpu) / (time.perf_counter() - wall)
+
+        rows = []
+        for method in quorvel.methods():
+            seconds, busy = [], 0.0
+            for workers in (1, 2):
+                median, _, busy = timing.measure(lambda: run(method, workers), self.repeats, self.case_seconds)
+                seconds.append(median)
+            rows.append((method, count, *seconds, busy))
+            self.log(f"  threads {method:<14}1: {seconds[0]:8.3f} s  2: {seconds[1]:8.3f} s"
+                     f"  speed-up {seconds[0] / seconds[1]:.2f}  cores busy {busy:.2f}")
+        return rows
+
+    def growth(self, one_d):
+        """Quorvel's seconds per size and method, reusing the 1-D group when it ran."""
+        if one_d is None:
+            sizes = SIZES_1D[:1] if self.quick else SIZES_1D
+            one_d = {method: [] for method in quorvel.methods()}
+            for n in sizes:
+                y = inputs.spectrum(n)
+                for method in one_d:
+                    call = libraries_1d(method)[0][1]
+                    one_d[method].append((n, [self.case(f"1d {method}", "quorvel", call, y, n)]))
+        return {method: [(n, row[0].seconds) for n, row in rows] for method, rows in one_d.items()}
+
+    def memory(self):
+        n, side = (SIZES_1D[0], SIDES_2D["asls"][0]) if self.quick else (SIZES_1D[-1], SIDES_2D["asls"][-1])
+        cases = [("1-D asls", "quorvel", "quorvel-1d", n), ("1-D asls", "pybaselines", "pybaselines-1d", n),
+                 ("2-D asls", "quorvel", "quorvel-2d", side)]
+        cases += [("2-D asls", label, "pybaselines-2d" + ("" if eigens else "-exact"), side)
+                  for label, eigens in EIGEN_MODES.items()]
+        rows = []
+        for what, label, probe, size in cases:
+            elements = size if what.startswith("1") else size * size
+            row = {"what": what, "library": label, "size": size, "elements": elements}
+            note = "" if label == "quorvel" else timing.skip_note(
+                self.history.get(("2d asls" if what.startswith("2") else "1d asls", label), []),
+                elements, self.budget)
+            if label != "quorvel" and pybaselines is None:
+                note = "not installed"
+            if not note:
+                try:
+                    done = subprocess.run([sys.executable, str(HERE / "memprobe.py"), probe, str(size)],
+                                          capture_output=True, text=True, cwd=HERE, check=True,
+                                          timeout=None if label == "quorvel" else self.budget)
+                    row.update(json.loads(done.stdout.strip().splitlines()[-1]))
+                except subprocess.TimeoutExpired:
+                    note = f"skipped (> budget {self.budget:.0f} s)"
+                except subprocess.CalledProcessError as failure:
+                    note = "failed: " + (failure.stderr.strip().splitlines() or ["?"])[-1]
+            row["note"] = note
+            rows.append(row)
+            if note:
+                self.log(f"  memory {what} {label:<28}{note}")
+            else:
+                grown = (row["after_kib"] - row["before_kib"]) / 1024.0
+                self.log(f"  memory {what} {label:<28}{grown:9.1f} MiB in {row['seconds']:.1f} s")
+        return rows
+
+
+def parse(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true",
+                        help="smallest sizes, one repeat, output to a temporary folder unless --out")
+    parser.add_argument("--repeats", type=int, default=None, help="samples per case, median reported (5)")
+    parser.add_argument("--only", default=",".join(GROUPS),
+                        help=f"comma-separated groups among {', '.join(GROUPS)}")
+    parser.add_argument("--out", type=Path, help="folder for RESULTS.md and results.png (bench/)")
+    parser.add_argument("--case-seconds", type=float, default=60.0,
+                        help="repeats shrink so one case spends about this long, never below one (60)")
+    parser.add_argument("--budget", type=float, default=240.0,
+                        help="a peer expected to need longer than this per call is skipped (240)")
+    args = parser.parse_args(argv)
+    args.groups = [g.strip() for g in args.only.split(",") if g.strip()]
+    unknown = [g for g in args.groups if g not in GROUPS]
+    if unknown or not args.groups:
+        parser.error(f"unknown group {', '.join(unknown) or '(none)'}; choose among {', '.join(GROUPS)}")
+    if args.repeats is None:
+        args.repeats = 1 if args.quick else 5
+    if args.repeats < 1:
+        parser.error("--repeats must be at least 1")
+    return args
+
+
+def main(argv=None):
+    args = parse(argv)
+    wanted = ["pybaselines", "scipy", "pentapy", "matplotlib"]
+    missing = [name for name in wanted if optional(name) is None]
+    if missing and not args.quick:
+        sys.exit(f"missing {', '.join(missing)}: pip install '.[bench]' first (or use --quick)")
+    out = args.out or (Path(tempfile.mkdtemp(prefix="quorvel-bench-")) if args.quick else HERE)
+    out.mkdir(parents=True, exist_ok=True)
+
+    bench = Bench(args.repeats, args.case_seconds, args.budget, args.quick)
+    results, busy = {}, {}
+    load_before = machine.load_average()
+    started = time.perf_counter()
+    for group in GROUPS:
+        if group not in args.groups:
+            continue
+        bench.log(f"== {group}")
+        other = machine.OtherLoad().start()
+        if group == "1d":
+            results[group] = bench.one_d()
+        elif group == "2d":
+            results[group] = bench.two_d()
+        elif group == "overhead":
+            results[group] = bench.overhead()
+        elif group == "threads":
+            results[group] = bench.threads()
+        elif group == "growth":
+            results[group] = bench.growth(results.get("1d"))
+        else:
+            results[group] = bench.memory()
+        busy[group] = other.stop()
+    elapsed = time.perf_counter() - started
+
+    settings = {"repeats": args.repeats, "case_seconds": args.case_seconds, "budget": args.budget,
+                "quick": args.quick, "elapsed": elapsed,
+                "command": "python bench/run.py " + " ".join(argv if argv is not None else sys.argv[1:]),
+                "load": (load_before, machine.load_average()), "other_load": busy}
+    markdown = out / "RESULTS.md"
+    picture = out / "results.png"
+    drew = report.plot(results, picture)
+    markdown.write_text(report.markdown(results, machine.describe(HERE.parent), settings,
+                                        picture.name if drew else None))
+    bench.log(f"wrote {markdown}" + (f" and {picture}" if drew else " (no plot)")
+              + f" after {elapsed:.0f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
