@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <array>
-#include <utility>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "../numeric.hpp"
 #include "whittaker.hpp"
