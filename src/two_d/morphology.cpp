@@ -1,5 +1,6 @@
 #include "morphology.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -34,6 +35,43 @@ void fold_row_window(const double* row, std::uint64_t cols, std::uint64_t hc, do
     for (std::size_t c = hi; c < cols; ++c) edge(c);
 }
 
+// Windows longer than this use the sliding form below; shorter ones are cheaper scanned
+// directly, a whole row at a time.
+constexpr std::uint64_t direct_scan_limit = 15;
+
+// Extremum over the reflected window of 2h + 1 positions along one axis, for `lanes`
+// independent lines at once (position p's values start at read(p), output i's at
+// out + i * stride), in time independent of the window: van Herk / Gil-Werman, streamed one
+// window-sized block at a time. A NaN counts as `start`, so it never wins.
+template <class Read, class Better>
+void sliding_extremum(std::uint64_t n, std::uint64_t h, std::size_t lanes, Read read, double* out,
+                      std::size_t stride, double start, Better better) {
+    const std::size_t width = 2 * h + 1, len = n + 2 * h;
+    std::vector<double> suffix(width * lanes), prefix(width * lanes);
+    auto position = [&](std::size_t j) { return read(reflected(j, h, 0, n)); };
+    auto take = [&](double* dst, const double* src, const double* other) {
+        for (std::size_t l = 0; l < lanes; ++l) {
+            const double v = src[l] != src[l] ? start : src[l];
+            dst[l] = other && !better(v, other[l]) ? other[l] : v;
+        }
+    };
+    for (std::size_t first = 0; first < n; first += width) {
+        const std::size_t end = std::min(first + width, len), next_end = std::min(end + width, len);
+        take(&suffix[(end - 1 - first) * lanes], position(end - 1), nullptr);
+        for (std::size_t p = end - 1; p-- > first;) {
+            take(&suffix[(p - first) * lanes], position(p), &suffix[(p + 1 - first) * lanes]);
+        }
+        if (end < next_end) take(&prefix[0], position(end), nullptr);
+        for (std::size_t q = end + 1; q < next_end; ++q) {
+            take(&prefix[(q - end) * lanes], position(q), &prefix[(q - 1 - end) * lanes]);
+        }
+        std::copy_n(&suffix[0], lanes, out + first * stride);
+        for (std::size_t i = first + 1; i < std::min<std::size_t>(first + width, n); ++i) {
+            take(out + i * stride, &prefix[(i - first - 1) * lanes], &suffix[(i - first) * lanes]);
+        }
+    }
+}
+
 // Row pass into temp, then column pass into out. A NaN never compares better, so it is
 // ignored as minNum and maxNum require; only the sign of an extremal zero may differ from
 // them, which no caller can observe (the box mean's sums start at +0).
@@ -43,8 +81,21 @@ void separable_extremum(std::span<const double> input, std::uint64_t rows, std::
                         Better better) {
     if (rows == 0 || cols == 0) return;
     auto pick = [better](double running, double v) { return better(v, running) ? v : running; };
-    std::fill(temp.begin(), temp.end(), start);
-    for (std::size_t r = 0; r < rows; ++r) fold_row_window(&input[r * cols], cols, hc, &temp[r * cols], pick);
+    if (2 * hc + 1 > direct_scan_limit) {
+        for (std::size_t r = 0; r < rows; ++r) {
+            const double* row = &input[r * cols];
+            sliding_extremum(cols, hc, 1, [row](std::size_t c) { return row + c; }, &temp[r * cols], 1, start, better);
+        }
+    } else {
+        std::fill(temp.begin(), temp.end(), start);
+        for (std::size_t r = 0; r < rows; ++r) fold_row_window(&input[r * cols], cols, hc, &temp[r * cols], pick);
+    }
+    if (2 * hr + 1 > direct_scan_limit) {
+        const double* grid = temp.data();
+        sliding_extremum(rows, hr, cols, [grid, cols](std::size_t r) { return grid + r * cols; }, out.data(), cols,
+                         start, better);
+        return;
+    }
     std::fill(out.begin(), out.end(), start);
     for (std::size_t r = 0; r < rows; ++r) {
         double* acc = &out[r * cols];
