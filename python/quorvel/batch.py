@@ -1,0 +1,116 @@
+"""One method over every spectrum (or image) of an N-D array, on a pool of threads.
+
+The native functions release the interpreter lock while they compute, so plain threads
+use every core; each call copies its own input, so the workers share nothing mutable.
+"""
+
+import os
+import threading
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+
+from . import _native
+
+__all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many"]
+
+# Small inputs every method accepts, to reject an unknown method name before any work.
+_PROBES = {1: np.zeros(3), 2: np.zeros((3, 3))}
+
+
+def correct_many(data, method="asls", *, axis=-1, workers=None):
+    """``correct(spectrum, method)`` for every spectrum along ``axis`` of ``data``."""
+    return _apply(_native.correct, data, method, (axis,), workers, "spectrum")
+
+
+def baseline_many(data, method="asls", *, axis=-1, workers=None):
+    """``baseline(spectrum, method)`` for every spectrum along ``axis`` of ``data``."""
+    return _apply(_native.baseline, data, method, (axis,), workers, "spectrum")
+
+
+def correct_2d_many(data, method="asls", *, axes=(-2, -1), workers=None):
+    """``correct_2d(image, method)`` for every image spanned by ``axes`` of ``data``."""
+    return _apply(_native.correct_2d, data, method, tuple(axes), workers, "image")
+
+
+def baseline_2d_many(data, method="asls", *, axes=(-2, -1), workers=None):
+    """``baseline_2d(image, method)`` for every image spanned by ``axes`` of ``data``."""
+    return _apply(_native.baseline_2d, data, method, tuple(axes), workers, "image")
+
+
+def _apply(function, data, method, axes, workers, noun):
+    if not isinstance(data, np.ndarray) or data.dtype != np.float64:
+        raise TypeError(f"data must be a float64 numpy.ndarray, not {_describe(data)}")
+    axes = _normalised_axes(axes, data.ndim)
+    workers = _worker_count(workers)
+    function(_PROBES[len(axes)], method)  # raises the native error for a bad method name
+
+    result = np.empty(data.shape)
+    # Views with the processed axes last: result_view[index] is one output spectrum or image.
+    source = np.moveaxis(data, axes, range(-len(axes), 0))
+    target = np.moveaxis(result, axes, range(-len(axes), 0))
+    batch_shape = source.shape[: data.ndim - len(axes)]
+    count = int(np.prod(batch_shape, dtype=np.int64))
+    failures = []
+    lowest_failure = [count]
+    lock = threading.Lock()
+
+    def run(first, stop):
+        for flat in range(first, stop):
+            if flat > lowest_failure[0]:
+                return  # an earlier item has failed; its error is the one reported
+            index = np.unravel_index(flat, batch_shape)
+            try:
+                target[index] = function(source[index], method)
+            except ValueError as error:
+                with lock:
+                    failures.append((flat, index, error))
+                    lowest_failure[0] = min(lowest_failure[0], flat)
+                return
+
+    chunks = _chunks(count, workers)
+    if workers == 1 or len(chunks) == 1:
+        for first, stop in chunks:
+            run(first, stop)
+    else:
+        with ThreadPoolExecutor(max_workers=workers) as pool:
+            for future in [pool.submit(run, first, stop) for first, stop in chunks]:
+                future.result()
+    if failures:
+        flat, index, error = min(failures, key=lambda failure: failure[0])
+        raise ValueError(f"{noun} {tuple(int(i) for i in index)}: {error}") from error
+    return result
+
+
+def _normalised_axes(axes, ndim):
+    normalised = []
+    for axis in axes:
+        if isinstance(axis, bool) or not isinstance(axis, (int, np.integer)):
+            raise TypeError(f"axis must be an integer, not {_describe(axis)}")
+        if not -ndim <= axis < ndim:
+            raise ValueError(f"axis {axis} is out of range for an array of {ndim} dimensions")
+        normalised.append(int(axis) % ndim)
+    if len(set(normalised)) != len(normalised):
+        raise ValueError(f"axes {tuple(axes)} name the same axis twice")
+    return tuple(normalised)
+
+
+def _worker_count(workers):
+    if workers is None:
+        return os.cpu_count() or 1
+    if isinstance(workers, bool) or not isinstance(workers, (int, np.integer)) or workers < 1:
+        raise ValueError(f"workers must be a positive integer or None, not {workers!r}")
+    return int(workers)
+
+
+def _chunks(count, workers):
+    """Contiguous index ranges, a few per worker so that uneven items balance out."""
+    pieces = max(1, min(count, 4 * workers))
+    bounds = np.linspace(0, count, pieces + 1).astype(np.int64)
+    return [(int(a), int(b)) for a, b in zip(bounds[:-1], bounds[1:]) if b > a]
+
+
+def _describe(value):
+    if isinstance(value, np.ndarray):
+        return f"an array of dtype {value.dtype}"
+    return f"{type(value).__qualname__}"
