@@ -5,12 +5,17 @@ spots on a smooth tilted surface, both with a little noise (fixed seed), so the 
 background is known and the error of each estimated baseline can be measured.
 """
 
+from typing import Callable, Iterable, Tuple
+
 import numpy as np
+import numpy.typing as npt
 
 import quorvel
 
+Array = npt.NDArray[np.float64]
 
-def synthetic_spectrum(n=1000, seed=0):
+
+def synthetic_spectrum(n: int = 1000, seed: int = 0) -> Tuple[Array, Array]:
     x = np.linspace(0.0, 1.0, n)
     background = 1.0 + 2.0 * x - 1.5 * x**2 + 0.5 * np.exp(-3.0 * x)
     peaks = sum(
@@ -21,7 +26,7 @@ def synthetic_spectrum(n=1000, seed=0):
     return background + peaks + noise, background
 
 
-def synthetic_image(rows=128, cols=160, seed=1):
+def synthetic_image(rows: int = 128, cols: int = 160, seed: int = 1) -> Tuple[Array, Array]:
     r, c = np.mgrid[0:rows, 0:cols]
     y, x = r / (rows - 1), c / (cols - 1)
     background = 10.0 + 2.0 * x - 1.5 * y + 0.8 * x * y + np.sin(2.0 * x)
@@ -33,7 +38,9 @@ def synthetic_image(rows=128, cols=160, seed=1):
     return background + spots + rng.normal(0.0, 0.05, (rows, cols)), background
 
 
-def report(title, methods, estimate, data, background):
+def report(
+    title: str, methods: Iterable[str], estimate: Callable[[Array, str], Array], data: Array, background: Array
+) -> None:
     print(f"{title:<14}{'RMS error of baseline':>24}")
     for method in methods:
         baseline = estimate(data, method)
@@ -41,7 +48,7 @@ def report(title, methods, estimate, data, background):
     print()
 
 
-def main():
+def main() -> None:
     report("spectrum", quorvel.methods(), quorvel.baseline, *synthetic_spectrum())
     report("image", quorvel.methods_2d(), quorvel.baseline_2d, *synthetic_image())
 

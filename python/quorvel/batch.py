@@ -4,13 +4,19 @@ The native functions release the interpreter lock while they compute, so plain t
 use every core; each call copies its own input, so the workers share nothing mutable.
 """
 
+from __future__ import annotations
+
 import os
 import threading
 from concurrent.futures import ThreadPoolExecutor
+from typing import Callable, List, Optional, Sequence, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _native
+
+Array = npt.NDArray[np.float64]
 
 __all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many"]
 
@@ -18,31 +24,42 @@ __all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many
 _PROBES = {1: np.zeros(3), 2: np.zeros((3, 3))}
 
 
-def correct_many(data, method="asls", *, axis=-1, workers=None):
+def correct_many(data: Array, method: str = "asls", *, axis: int = -1, workers: Optional[int] = None) -> Array:
     """``correct(spectrum, method)`` for every spectrum along ``axis`` of ``data``."""
     return _apply(_native.correct, data, method, (axis,), workers, "spectrum")
 
 
-def baseline_many(data, method="asls", *, axis=-1, workers=None):
+def baseline_many(data: Array, method: str = "asls", *, axis: int = -1, workers: Optional[int] = None) -> Array:
     """``baseline(spectrum, method)`` for every spectrum along ``axis`` of ``data``."""
     return _apply(_native.baseline, data, method, (axis,), workers, "spectrum")
 
 
-def correct_2d_many(data, method="asls", *, axes=(-2, -1), workers=None):
+def correct_2d_many(
+    data: Array, method: str = "asls", *, axes: Sequence[int] = (-2, -1), workers: Optional[int] = None
+) -> Array:
     """``correct_2d(image, method)`` for every image spanned by ``axes`` of ``data``."""
     return _apply(_native.correct_2d, data, method, tuple(axes), workers, "image")
 
 
-def baseline_2d_many(data, method="asls", *, axes=(-2, -1), workers=None):
+def baseline_2d_many(
+    data: Array, method: str = "asls", *, axes: Sequence[int] = (-2, -1), workers: Optional[int] = None
+) -> Array:
     """``baseline_2d(image, method)`` for every image spanned by ``axes`` of ``data``."""
     return _apply(_native.baseline_2d, data, method, tuple(axes), workers, "image")
 
 
-def _apply(function, data, method, axes, workers, noun):
+def _apply(
+    function: Callable[[Array, str], Array],
+    data: object,
+    method: str,
+    axes: Tuple[int, ...],
+    workers: Optional[int],
+    noun: str,
+) -> Array:
     if not isinstance(data, np.ndarray) or data.dtype != np.float64:
         raise TypeError(f"data must be a float64 numpy.ndarray, not {_describe(data)}")
     axes = _normalised_axes(axes, data.ndim)
-    workers = _worker_count(workers)
+    count_workers = _worker_count(workers)
     function(_PROBES[len(axes)], method)  # raises the native error for a bad method name
 
     result = np.empty(data.shape)
@@ -51,15 +68,15 @@ def _apply(function, data, method, axes, workers, noun):
     target = np.moveaxis(result, axes, range(-len(axes), 0))
     batch_shape = source.shape[: data.ndim - len(axes)]
     count = int(np.prod(batch_shape, dtype=np.int64))
-    failures = []
+    failures: List[Tuple[int, Tuple[int, ...], ValueError]] = []
     lowest_failure = [count]
     lock = threading.Lock()
 
-    def run(first, stop):
+    def run(first: int, stop: int) -> None:
         for flat in range(first, stop):
             if flat > lowest_failure[0]:
                 return  # an earlier item has failed; its error is the one reported
-            index = np.unravel_index(flat, batch_shape)
+            index = tuple(int(i) for i in np.unravel_index(flat, batch_shape))
             try:
                 target[index] = function(source[index], method)
             except ValueError as error:
@@ -68,22 +85,22 @@ def _apply(function, data, method, axes, workers, noun):
                     lowest_failure[0] = min(lowest_failure[0], flat)
                 return
 
-    chunks = _chunks(count, workers)
-    if workers == 1 or len(chunks) == 1:
+    chunks = _chunks(count, count_workers)
+    if count_workers == 1 or len(chunks) == 1:
         for first, stop in chunks:
             run(first, stop)
     else:
-        with ThreadPoolExecutor(max_workers=workers) as pool:
+        with ThreadPoolExecutor(max_workers=count_workers) as pool:
             for future in [pool.submit(run, first, stop) for first, stop in chunks]:
                 future.result()
     if failures:
         flat, index, error = min(failures, key=lambda failure: failure[0])
-        raise ValueError(f"{noun} {tuple(int(i) for i in index)}: {error}") from error
+        raise ValueError(f"{noun} {index}: {error}") from error
     return result
 
 
-def _normalised_axes(axes, ndim):
-    normalised = []
+def _normalised_axes(axes: Tuple[int, ...], ndim: int) -> Tuple[int, ...]:
+    normalised: List[int] = []
     for axis in axes:
         if isinstance(axis, bool) or not isinstance(axis, (int, np.integer)):
             raise TypeError(f"axis must be an integer, not {_describe(axis)}")
@@ -95,7 +112,7 @@ def _normalised_axes(axes, ndim):
     return tuple(normalised)
 
 
-def _worker_count(workers):
+def _worker_count(workers: Optional[int]) -> int:
     if workers is None:
         return os.cpu_count() or 1
     if isinstance(workers, bool) or not isinstance(workers, (int, np.integer)) or workers < 1:
@@ -103,14 +120,14 @@ def _worker_count(workers):
     return int(workers)
 
 
-def _chunks(count, workers):
+def _chunks(count: int, workers: int) -> List[Tuple[int, int]]:
     """Contiguous index ranges, a few per worker so that uneven items balance out."""
     pieces = max(1, min(count, 4 * workers))
     bounds = np.linspace(0, count, pieces + 1).astype(np.int64)
     return [(int(a), int(b)) for a, b in zip(bounds[:-1], bounds[1:]) if b > a]
 
 
-def _describe(value):
+def _describe(value: object) -> str:
     if isinstance(value, np.ndarray):
         return f"an array of dtype {value.dtype}"
     return f"{type(value).__qualname__}"
