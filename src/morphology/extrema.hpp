@@ -1,6 +1,7 @@
 // Flat moving minimum and maximum with half-sample symmetric edges, and the opening.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -14,5 +15,61 @@ std::size_t reflect_index(std::int64_t j, std::size_t n);
 std::vector<double> moving_min_reflect(std::span<const double> x, std::size_t h);
 void moving_max_reflect(std::span<const double> x, std::size_t h, std::span<double> out);
 std::vector<double> opening_reflect(std::span<const double> x, std::size_t h);
+
+// Extremum over the reflected window of 2h + 1 positions along a line of n >= 1 positions,
+// for `lanes` independent lines at once (position p's values start at read(p); output i's go
+// to out + i * stride), in time independent of the window: van Herk / Gil-Werman, streamed one
+// window-sized block at a time through `scratch`. Partial results keep the earliest of equal
+// candidates, like a left-to-right scan that replaces its running value only on a strictly
+// better one, so even the sign of a zero matches the direct definition. With `IgnoreNaN` a
+// NaN counts as `start` and never wins (the check costs the finite-only callers speed).
+// `Lanes`, when non-zero, fixes `lanes` at compile time.
+template <std::size_t Lanes, bool IgnoreNaN, class Read, class Better>
+void sliding_extremum(std::size_t n, std::size_t h, std::size_t lanes, Read read, double* out,
+                      std::size_t stride, double start, Better better, std::vector<double>& scratch) {
+    if constexpr (Lanes != 0) lanes = Lanes;
+    const std::size_t width = 2 * h + 1, len = n + 2 * h;
+    scratch.resize(2 * width * lanes);
+    double* suffix = scratch.data();
+    double* prefix = suffix + width * lanes;
+    // Position j of the extension is line position j - h.
+    auto at = [&](std::size_t j) {
+        if (j >= h && j < h + n) return read(j - h);
+        return read(reflect_index(static_cast<std::int64_t>(j) - static_cast<std::int64_t>(h), n));
+    };
+    auto clean = [start](double v) {
+        if constexpr (IgnoreNaN) return v != v ? start : v;
+        return v;
+    };
+    auto pick = [better](double earlier, double later) { return better(later, earlier) ? later : earlier; };
+    for (std::size_t first = 0; first < n; first += width) {
+        // Suffix extrema of this block, prefix extrema of the next; every window starting in
+        // this block ends in the next one.
+        const std::size_t end = std::min(first + width, len), next_end = std::min(end + width, len);
+        const double* src = at(end - 1);
+        for (std::size_t l = 0; l < lanes; ++l) suffix[(end - 1 - first) * lanes + l] = clean(src[l]);
+        for (std::size_t p = end - 1; p-- > first;) {
+            src = at(p);
+            double* dst = suffix + (p - first) * lanes;
+            for (std::size_t l = 0; l < lanes; ++l) dst[l] = pick(clean(src[l]), dst[lanes + l]);
+        }
+        if (end < next_end) {
+            src = at(end);
+            for (std::size_t l = 0; l < lanes; ++l) prefix[l] = clean(src[l]);
+        }
+        for (std::size_t q = end + 1; q < next_end; ++q) {
+            src = at(q);
+            double* dst = prefix + (q - end) * lanes;
+            for (std::size_t l = 0; l < lanes; ++l) dst[l] = pick((dst - lanes)[l], clean(src[l]));
+        }
+        std::copy_n(suffix, lanes, out + first * stride);
+        for (std::size_t i = first + 1; i < std::min(first + width, n); ++i) {
+            const double* earlier = suffix + (i - first) * lanes;
+            const double* later = prefix + (i - first - 1) * lanes;
+            double* dst = out + i * stride;
+            for (std::size_t l = 0; l < lanes; ++l) dst[l] = pick(earlier[l], later[l]);
+        }
+    }
+}
 
 }  // namespace quorvel::morphology

@@ -11,6 +11,7 @@ namespace quorvel::two_d::morphology {
 namespace {
 
 using quorvel::morphology::reflect_index;
+using quorvel::morphology::sliding_extremum;
 
 std::size_t reflected(std::uint64_t centre, std::uint64_t half, std::uint64_t offset, std::uint64_t n) {
     return reflect_index(static_cast<std::int64_t>(centre) - static_cast<std::int64_t>(half) +
@@ -21,10 +22,18 @@ std::size_t reflected(std::uint64_t centre, std::uint64_t half, std::uint64_t of
 // acc[c] = op(acc[c], row[reflect(c - hc + dc)]) for dc = 0 ... 2hc in turn, for every column.
 // Columns whose window stays inside the row read it directly, a whole row at a time, so
 // the compiler can run several columns in one vector register.
+// Columns [lo, hi) whose window of 2hc + 1 stays inside a row of `cols`; empty when none does.
+struct Columns {
+    std::size_t lo, hi;
+};
+Columns interior_columns(std::uint64_t cols, std::uint64_t hc) {
+    return cols > 2 * hc ? Columns{hc, cols - hc} : Columns{cols, cols};
+}
+
 template <class Op>
 void fold_row_window(const double* row, std::uint64_t cols, std::uint64_t hc, double* acc, Op op) {
-    const bool has_interior = cols > 2 * hc;
-    const std::size_t lo = has_interior ? hc : cols, hi = has_interior ? cols - hc : cols;
+    const Columns interior = interior_columns(cols, hc);
+    const std::size_t lo = interior.lo, hi = interior.hi;
     for (std::size_t dc = 0; dc <= 2 * hc; ++dc) {
         for (std::size_t c = lo; c < hi; ++c) acc[c] = op(acc[c], row[c + dc - hc]);
     }
@@ -35,42 +44,9 @@ void fold_row_window(const double* row, std::uint64_t cols, std::uint64_t hc, do
     for (std::size_t c = hi; c < cols; ++c) edge(c);
 }
 
-// Windows longer than this use the sliding form below; shorter ones are cheaper scanned
+// Windows longer than this use the sliding extremum; shorter ones are cheaper scanned
 // directly, a whole row at a time.
 constexpr std::uint64_t direct_scan_limit = 15;
-
-// Extremum over the reflected window of 2h + 1 positions along one axis, for `lanes`
-// independent lines at once (position p's values start at read(p), output i's at
-// out + i * stride), in time independent of the window: van Herk / Gil-Werman, streamed one
-// window-sized block at a time. A NaN counts as `start`, so it never wins.
-template <class Read, class Better>
-void sliding_extremum(std::uint64_t n, std::uint64_t h, std::size_t lanes, Read read, double* out,
-                      std::size_t stride, double start, Better better) {
-    const std::size_t width = 2 * h + 1, len = n + 2 * h;
-    std::vector<double> suffix(width * lanes), prefix(width * lanes);
-    auto position = [&](std::size_t j) { return read(reflected(j, h, 0, n)); };
-    auto take = [&](double* dst, const double* src, const double* other) {
-        for (std::size_t l = 0; l < lanes; ++l) {
-            const double v = src[l] != src[l] ? start : src[l];
-            dst[l] = other && !better(v, other[l]) ? other[l] : v;
-        }
-    };
-    for (std::size_t first = 0; first < n; first += width) {
-        const std::size_t end = std::min(first + width, len), next_end = std::min(end + width, len);
-        take(&suffix[(end - 1 - first) * lanes], position(end - 1), nullptr);
-        for (std::size_t p = end - 1; p-- > first;) {
-            take(&suffix[(p - first) * lanes], position(p), &suffix[(p + 1 - first) * lanes]);
-        }
-        if (end < next_end) take(&prefix[0], position(end), nullptr);
-        for (std::size_t q = end + 1; q < next_end; ++q) {
-            take(&prefix[(q - end) * lanes], position(q), &prefix[(q - 1 - end) * lanes]);
-        }
-        std::copy_n(&suffix[0], lanes, out + first * stride);
-        for (std::size_t i = first + 1; i < std::min<std::size_t>(first + width, n); ++i) {
-            take(out + i * stride, &prefix[(i - first - 1) * lanes], &suffix[(i - first) * lanes]);
-        }
-    }
-}
 
 // Row pass into temp, then column pass into out. A NaN never compares better, so it is
 // ignored as minNum and maxNum require; only the sign of an extremal zero may differ from
@@ -81,10 +57,12 @@ void separable_extremum(std::span<const double> input, std::uint64_t rows, std::
                         Better better) {
     if (rows == 0 || cols == 0) return;
     auto pick = [better](double running, double v) { return better(v, running) ? v : running; };
+    std::vector<double> scratch;
     if (2 * hc + 1 > direct_scan_limit) {
         for (std::size_t r = 0; r < rows; ++r) {
             const double* row = &input[r * cols];
-            sliding_extremum(cols, hc, 1, [row](std::size_t c) { return row + c; }, &temp[r * cols], 1, start, better);
+            sliding_extremum<1, true>(cols, hc, 1, [row](std::size_t c) { return row + c; }, &temp[r * cols], 1, start,
+                                better, scratch);
         }
     } else {
         std::fill(temp.begin(), temp.end(), start);
@@ -92,8 +70,8 @@ void separable_extremum(std::span<const double> input, std::uint64_t rows, std::
     }
     if (2 * hr + 1 > direct_scan_limit) {
         const double* grid = temp.data();
-        sliding_extremum(rows, hr, cols, [grid, cols](std::size_t r) { return grid + r * cols; }, out.data(), cols,
-                         start, better);
+        sliding_extremum<0, true>(rows, hr, cols, [grid, cols](std::size_t r) { return grid + r * cols; }, out.data(), cols,
+                            start, better, scratch);
         return;
     }
     std::fill(out.begin(), out.end(), start);
@@ -109,8 +87,8 @@ void separable_extremum(std::span<const double> input, std::uint64_t rows, std::
 void box_mean_reflect(std::span<const double> input, std::uint64_t rows, std::uint64_t cols, std::uint64_t hr,
                       std::uint64_t hc, std::span<double> out) {
     const double count = static_cast<double>((2 * hr + 1) * (2 * hc + 1));
-    const bool has_interior = cols > 2 * hc;
-    const std::size_t lo = has_interior ? hc : cols, hi = has_interior ? cols - hc : cols;
+    const Columns interior = interior_columns(cols, hc);
+    const std::size_t lo = interior.lo, hi = interior.hi;
     std::vector<const double*> window_rows(2 * hr + 1);
     for (std::size_t r = 0; r < rows; ++r) {
         for (std::size_t dr = 0; dr <= 2 * hr; ++dr) window_rows[dr] = &input[reflected(r, hr, dr, rows) * cols];
