@@ -37,7 +37,7 @@ void sliding_extremum(std::size_t n, std::size_t h, std::size_t lanes, Read read
         if (j >= h && j < h + n) return read(j - h);
         return read(reflect_index(static_cast<std::int64_t>(j) - static_cast<std::int64_t>(h), n));
     };
-    auto clean = [start](double v) {
+    auto clean = [=](double v) {
         if constexpr (IgnoreNaN) return v != v ? start : v;
         return v;
     };

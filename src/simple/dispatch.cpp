@@ -30,7 +30,7 @@ Result<Fit> fit_with(std::span<const double> y, Method method) {
 }
 
 Result<std::vector<double>> baseline_with(std::span<const double> y, Method method) {
-    return baseline_of(fit_with(y, method));
+    return baseline_of(fit_with(y, method), "y");
 }
 
 Result<std::vector<double>> correct_with(std::span<const double> y, Method method) {

@@ -48,7 +48,7 @@ Result<Fit> fit_2d_with(std::span<const double> data, std::uint64_t rows, std::u
 
 Result<std::vector<double>> baseline_2d_with(std::span<const double> data, std::uint64_t rows,
                                              std::uint64_t cols, Method2D method) {
-    return baseline_of(fit_2d_with(data, rows, cols, method));
+    return baseline_of(fit_2d_with(data, rows, cols, method), "data");
 }
 
 Result<std::vector<double>> correct_2d_with(std::span<const double> data, std::uint64_t rows,

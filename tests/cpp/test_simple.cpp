@@ -1,5 +1,6 @@
 #include "morphology/rolling_ball.hpp"
 #include "polynomial/polynomial.hpp"
+#include "simple/correction.hpp"
 #include "simple/dispatch.hpp"
 #include "support.hpp"
 #include "whittaker/asls.hpp"
@@ -74,4 +75,22 @@ TEST(Dispatch2D, grid_validation_runs_before_dispatch) {
         }
         EXPECT_EQ(outcome(correct_2d_with(V(12, 1.0), 3, 4, m)), "ok");
     }
+}
+
+// Every method sums or eliminates over many samples, so finite data near the top of the double
+// range overflows somewhere; that must come back as an error, never as a result.
+TEST(Dispatch, overflow_from_finite_input_is_an_error) {
+    V y(64);
+    for (std::size_t i = 0; i < y.size(); ++i) y[i] = 1.7e308 - 1e306 * static_cast<double>(i % 5);
+    for (int k = Method::Asls; k <= Method::Polynomial; ++k) {
+        const Method m{static_cast<Method::Kind>(k)};
+        EXPECT_EQ(outcome(baseline_with(y, m)), "invalid parameter y: values too large, the baseline overflows");
+        EXPECT_EQ(outcome(correct_with(y, m)), "invalid parameter y: values too large, the baseline overflows");
+    }
+    for (auto m : {Method2D{Method2D::RollingBall}, Method2D{Method2D::Polynomial}}) {
+        EXPECT_EQ(outcome(correct_2d_with(V(64, 1.7e308), 8, 8, m)),
+                  "invalid parameter data: values too large, the baseline overflows");
+    }
+    EXPECT_EQ(outcome(subtract_baseline(V{1.0, 1.7e308}, Fit{V{0.0, -1.7e308}, single_pass}, "y")),
+              "invalid parameter y: values too large, the corrected signal overflows");
 }
