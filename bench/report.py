@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import datetime
+import os
 
 import timing
 
@@ -168,6 +169,16 @@ def markdown(results, machine_rows, settings, picture):
                       [(method, seconds_text(one), f"{n / one:,.0f}", seconds_text(two),
                         f"{n / two:,.0f}", f"{one / two:.2f}", f"{busy:.2f}")
                        for method, n, one, two, busy in rows])
+    if "batch" in results:
+        rows = results["batch"]
+        count = rows[0][1] if rows else 0
+        out += ["## Batch", "",
+                f"`quorvel.correct_many(stack, method)` on a stack of {count} spectra of 1000 samples, "
+                f"inline (`workers=1`) and on the default pool of {os.cpu_count()} threads.", ""]
+        out += _table(["method", "workers=1", "spectra/s", "default", "spectra/s", "speed-up"],
+                      [(method, seconds_text(one), f"{n / one:,.0f}", seconds_text(pool),
+                        f"{n / pool:,.0f}", f"{one / pool:.2f}")
+                       for method, n, one, pool in rows])
     if "growth" in results:
         growth = results["growth"]
         sizes = sorted({n for entries in growth.values() for n, _ in entries})

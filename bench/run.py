@@ -34,7 +34,7 @@ import machine  # noqa: E402
 import report  # noqa: E402
 import timing  # noqa: E402
 
-GROUPS = ("1d", "2d", "overhead", "threads", "growth", "memory")
+GROUPS = ("1d", "2d", "overhead", "threads", "batch", "growth", "memory")
 WHITTAKER = ("asls", "arpls", "airpls")
 SIZES_1D = [10**3, 10**4, 10**5, 10**6]
 SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
@@ -43,6 +43,7 @@ SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
 # eigenbasis unless num_eigens is None, which makes them solve the full system.
 EIGEN_MODES = {"pybaselines (eigen 10×10)": (10, 10), "pybaselines (exact)": None}
 THREAD_SPECTRA, THREAD_SAMPLES = 200, 10_000
+BATCH_SPECTRA, BATCH_SAMPLES = 1000, 1000
 OVERHEAD_CALLS = 20_000
 
 
@@ -245,6 +246,20 @@ class Bench:
                      f"  speed-up {seconds[0] / seconds[1]:.2f}  cores busy {busy:.2f}")
         return rows
 
+    def batch(self):
+        """`correct_many` on a stack of spectra, inline against the default pool."""
+        count = BATCH_SPECTRA // 10 if self.quick else BATCH_SPECTRA
+        stack = np.stack([inputs.spectrum(BATCH_SAMPLES, seed=inputs.SEED + i) for i in range(count)])
+        rows = []
+        for method in quorvel.methods():
+            seconds = [timing.measure(lambda: quorvel.correct_many(stack, method, workers=workers),
+                                      self.repeats, self.case_seconds)[0]
+                       for workers in (1, None)]
+            rows.append((method, count, *seconds))
+            self.log(f"  batch {method:<14}workers=1: {seconds[0]:8.3f} s  default: {seconds[1]:8.3f} s"
+                     f"  speed-up {seconds[0] / seconds[1]:.2f}")
+        return rows
+
     def growth(self, one_d):
         """Quorvel's seconds per size and method, reusing the 1-D group when it ran."""
         if one_d is None:
@@ -342,6 +357,8 @@ def main(argv=None):
             results[group] = bench.overhead()
         elif group == "threads":
             results[group] = bench.threads()
+        elif group == "batch":
+            results[group] = bench.batch()
         elif group == "growth":
             results[group] = bench.growth(results.get("1d"))
         else:

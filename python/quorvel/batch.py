@@ -6,6 +6,7 @@ use every core; each call copies its own input, so the workers share nothing mut
 
 from __future__ import annotations
 
+import itertools
 import os
 import threading
 from concurrent.futures import ThreadPoolExecutor
@@ -73,10 +74,10 @@ def _apply(
     lock = threading.Lock()
 
     def run(first: int, stop: int) -> None:
-        for flat in range(first, stop):
+        indices = itertools.islice(itertools.product(*map(range, batch_shape)), first, stop)
+        for flat, index in enumerate(indices, start=first):
             if flat > lowest_failure[0]:
                 return  # an earlier item has failed; its error is the one reported
-            index = tuple(int(i) for i in np.unravel_index(flat, batch_shape))
             try:
                 target[index] = function(source[index], method)
             except ValueError as error:
