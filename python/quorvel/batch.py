@@ -19,7 +19,18 @@ from . import _native
 
 Array = npt.NDArray[np.float64]
 
-__all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many"]
+__all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many", "ItemError"]
+
+
+class ItemError(ValueError):
+    """One spectrum or image of a batch failed: ``index`` is its position among the items."""
+
+    def __init__(self, noun: str, index: Tuple[int, ...], reason: str) -> None:
+        super().__init__(f"{noun} {index}: {reason}")
+        self.noun, self.index, self.reason = noun, index, reason
+
+    def __reduce__(self) -> Tuple[type, Tuple[str, Tuple[int, ...], str]]:
+        return ItemError, (self.noun, self.index, self.reason)
 
 # Small inputs every method accepts, to reject an unknown method name before any work.
 _PROBES = {1: np.zeros(3), 2: np.zeros((3, 3))}
@@ -39,14 +50,14 @@ def correct_2d_many(
     data: Array, method: str = "asls", *, axes: Sequence[int] = (-2, -1), workers: Optional[int] = None
 ) -> Array:
     """``correct_2d(image, method)`` for every image spanned by ``axes`` of ``data``."""
-    return _apply(_native.correct_2d, data, method, tuple(axes), workers, "image")
+    return _apply(_native.correct_2d, data, method, two_axes(axes), workers, "image")
 
 
 def baseline_2d_many(
     data: Array, method: str = "asls", *, axes: Sequence[int] = (-2, -1), workers: Optional[int] = None
 ) -> Array:
     """``baseline_2d(image, method)`` for every image spanned by ``axes`` of ``data``."""
-    return _apply(_native.baseline_2d, data, method, tuple(axes), workers, "image")
+    return _apply(_native.baseline_2d, data, method, two_axes(axes), workers, "image")
 
 
 def _apply(
@@ -59,7 +70,7 @@ def _apply(
 ) -> Array:
     if not isinstance(data, np.ndarray) or data.dtype != np.float64:
         raise TypeError(f"data must be a float64 numpy.ndarray, not {_describe(data)}")
-    axes = _normalised_axes(axes, data.ndim)
+    axes = normalised_axes(axes, data.ndim)
     count_workers = _worker_count(workers)
     function(_PROBES[len(axes)], method)  # raises the native error for a bad method name
 
@@ -96,11 +107,18 @@ def _apply(
                 future.result()
     if failures:
         flat, index, error = min(failures, key=lambda failure: failure[0])
-        raise ValueError(f"{noun} {index}: {error}") from error
+        raise ItemError(noun, index, str(error)) from error
     return result
 
 
-def _normalised_axes(axes: Tuple[int, ...], ndim: int) -> Tuple[int, ...]:
+def two_axes(axes: Sequence[int]) -> Tuple[int, ...]:
+    axes = tuple(axes)
+    if len(axes) != 2:
+        raise ValueError(f"axes must name two axes, not {axes}")
+    return axes
+
+
+def normalised_axes(axes: Tuple[int, ...], ndim: int) -> Tuple[int, ...]:
     normalised: List[int] = []
     for axis in axes:
         if isinstance(axis, bool) or not isinstance(axis, (int, np.integer)):

@@ -1,3 +1,5 @@
+import pickle
+
 import numpy as np
 import pytest
 
@@ -38,6 +40,10 @@ def test_the_first_failing_spectrum_is_reported(workers):
                  quorvel.correct_many, data, "asls", workers=workers)
     check_raises(ValueError, "image (0,): input contains a non-finite value at index 13",
                  quorvel.correct_2d_many, data[:, :, :4], axes=(0, 1), workers=workers)
+    with pytest.raises(quorvel.batch.ItemError) as caught:
+        quorvel.baseline_many(data, "poly", workers=workers)
+    copy = pickle.loads(pickle.dumps(caught.value))  # crosses process boundaries intact
+    assert (copy.noun, copy.index, str(copy)) == ("spectrum", (1, 2), str(caught.value))
 
 
 @pytest.mark.parametrize("call, error, message", [
@@ -47,6 +53,8 @@ def test_the_first_failing_spectrum_is_reported(workers):
     (lambda: quorvel.correct_many(CUBE.tolist()), TypeError, "data must be a float64 numpy.ndarray, not list"),
     (lambda: quorvel.baseline_many(CUBE, axis=3), ValueError, "axis 3 is out of range for an array of 3 dimensions"),
     (lambda: quorvel.baseline_2d_many(CUBE, axes=(1, -2)), ValueError, "axes (1, -2) name the same axis twice"),
+    (lambda: quorvel.correct_2d_many(CUBE, axes=(0, 1, 2)), ValueError, "axes must name two axes, not (0, 1, 2)"),
+    (lambda: quorvel.correct_2d_many(CUBE, axes=(0,)), ValueError, "axes must name two axes, not (0,)"),
     (lambda: quorvel.baseline_many(CUBE, workers=0), ValueError, "workers must be a positive integer or None, not 0"),
 ])
 def test_bad_arguments_are_rejected_before_any_work(call, error, message):
