@@ -1,0 +1,380 @@
+"""The ``quorvel`` command: correct data files, list the methods, run the demonstration."""
+
+from __future__ import annotations
+
+import argparse
+import importlib.util
+import os
+import sys
+from dataclasses import dataclass
+from pathlib import Path
+from typing import BinaryIO, Callable, Dict, List, Optional, Sequence, Tuple
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _native, batch, demo, files, progress
+
+Array = npt.NDArray[np.float64]
+
+__all__ = ["main"]
+
+PLOT_HINT = "pip install 'quorvel[plot]'"
+FILES_FOR_A_BAR = 4
+CHUNK = 16  # the fewest items per batch call; more when there are many, so the bar moves
+
+CORRECT_HELP = """\
+Removes the baseline of every spectrum in each FILE and writes the result in the
+same format next to it, as NAME_corrected.SUFFIX (NAME_baseline.SUFFIX with --baseline).
+
+text files: comma-separated (.csv), tab-separated (.tsv) or, for any other suffix,
+  separated by a comma or tab if the first data line has one, else by spaces.
+    1 column      the spectrum
+    2 columns     x and y; the x column is written back as it was
+    3+ columns    one spectrum per column
+  A first line that is not all numbers is a header and is written back as it was.
+  Values are written with the digits that read back as exactly the same float64.
+.npy files: a 1-D array is one spectrum, an N-D array holds spectra along its last
+  axis; with --2d a 2-D array is one image, an N-D array holds images over its last
+  two axes. Integer and boolean arrays are converted to float64.
+
+No existing file, the input included, is overwritten without --force, and every
+output is either complete or absent. A file that cannot be corrected is reported
+on stderr and skipped. Exit status: 0 if every file was written, 1 if some file
+failed, 2 for a usage error.
+"""
+
+CORRECT_EXAMPLES = """\
+examples:
+  quorvel correct spectrum.csv               writes spectrum_corrected.csv
+  quorvel correct -m arpls --out-dir flat *.txt
+  quorvel correct --2d -m rolling_ball image.npy --plot image.png
+"""
+
+
+class UsageError(Exception):
+    """A command line that cannot be carried out as a whole; nothing has been touched."""
+
+
+class FileFailure(Exception):
+    """One input file that could not be corrected; the others go on."""
+
+
+@dataclass(frozen=True)
+class Job:
+    source: Path
+    target: Path
+
+
+@dataclass(frozen=True)
+class Operation:
+    """What ``quorvel correct`` computes for each item."""
+
+    method: str
+    two_d: bool
+    baseline: bool
+
+    def check(self) -> None:
+        """Rejects an unknown method in the library's words, before any file is read."""
+        try:
+            self.both(np.zeros((3, 3)) if self.two_d else np.zeros(3))
+        except ValueError as error:
+            raise UsageError(str(error)) from None
+
+    def apply(self, block: Array) -> Array:
+        """The result for every item of ``block``, a stack of spectra or images."""
+        function: Callable[[Array, str], Array]
+        if self.two_d:
+            function = batch.baseline_2d_many if self.baseline else batch.correct_2d_many
+        else:
+            function = batch.baseline_many if self.baseline else batch.correct_many
+        return function(block, self.method)
+
+    def both(self, item: Array) -> Tuple[Array, Array]:
+        """Baseline and corrected version of one item."""
+        if self.two_d:
+            return _native.baseline_2d(item, self.method), _native.correct_2d(item, self.method)
+        return _native.baseline(item, self.method), _native.correct(item, self.method)
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """Runs the command line ``argv`` (default ``sys.argv[1:]``) and returns the exit status."""
+    parser = _parser()
+    try:
+        arguments = parser.parse_args(argv)
+    except SystemExit as stop:  # --help, or a usage error argparse has already reported
+        return stop.code if isinstance(stop.code, int) else 2
+    try:
+        status: int = arguments.run(arguments)
+        return status
+    except UsageError as error:
+        arguments.parser.print_usage(sys.stderr)
+        print(f"{arguments.parser.prog}: error: {error}", file=sys.stderr)
+        return 2
+    except KeyboardInterrupt:
+        print("quorvel: interrupted", file=sys.stderr)
+        return 130
+    except BrokenPipeError:  # the reader went away (quorvel demo | head); no traceback for that
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())  # nor at the final flush
+        return 1
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="quorvel", description="Baseline estimation and removal for spectra and images."
+    )
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+
+    correct = commands.add_parser(
+        "correct",
+        help="remove the baseline of the spectra (or images) in data files",
+        description=CORRECT_HELP,
+        epilog=CORRECT_EXAMPLES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    correct.add_argument("files", nargs="+", metavar="FILE", type=Path, help="a .csv, .tsv, text or .npy file")
+    correct.add_argument(
+        "-m", "--method", default="asls", help="asls (default), arpls, airpls, rolling_ball or polynomial"
+    )
+    where = correct.add_mutually_exclusive_group()
+    where.add_argument("-o", "--output", type=Path, metavar="OUT", help="the output file (one input file only)")
+    where.add_argument(
+        "--out-dir", type=Path, metavar="DIR", help="write each output into DIR under its input's name (DIR is created)"
+    )
+    correct.add_argument("--baseline", action="store_true", help="write the baseline instead of the corrected signal")
+    correct.add_argument(
+        "--2d", dest="two_d", action="store_true", help="read .npy data as images (2-D, or over the last two axes)"
+    )
+    correct.add_argument(
+        "--plot",
+        type=Path,
+        metavar="PNG",
+        help=f"draw the first spectrum or image with its baseline and correction (one input file; {PLOT_HINT})",
+    )
+    correct.add_argument("--force", action="store_true", help="overwrite existing files, the input included")
+    correct.set_defaults(run=_correct, parser=correct)
+
+    methods = commands.add_parser(
+        "methods", help="list the baseline methods", description="Lists the baseline methods and their aliases."
+    )
+    methods.set_defaults(run=_methods, parser=methods)
+
+    show = commands.add_parser(
+        "demo",
+        help="score every method on a synthetic spectrum and image",
+        description="Estimates the baseline of a synthetic spectrum and image, whose true background is known, "
+        "with every method and prints the RMS error of each.",
+    )
+    show.add_argument("--plot", type=Path, metavar="PNG", help=f"also draw the baselines into PNG ({PLOT_HINT})")
+    show.add_argument("--force", action="store_true", help="overwrite PNG if it exists")
+    show.set_defaults(run=_demo, parser=show)
+    return parser
+
+
+def _methods(arguments: argparse.Namespace) -> int:
+    print(f"1-D methods:         {', '.join(_native.methods())}")
+    print(f"2-D methods (--2d):  {', '.join(_native.methods_2d())}")
+    print("Names ignore case; 'poly' and 'rolling-ball' are aliases.")
+    return 0
+
+
+def _demo(arguments: argparse.Namespace) -> int:
+    png: Optional[Path] = arguments.plot
+    if png is not None and not _plot_ready(png, arguments.force):
+        return 1
+    scores = demo.score()
+    print(scores.table())
+    if png is None:
+        command = "quorvel demo --plot demo.png"
+        print(f"\nfor a picture: {command if _has_matplotlib() else f'{PLOT_HINT} && {command}'}")
+        return 0
+    from . import plot
+
+    drawn = _save_figure(lambda stream: plot.save_png(plot.demo_figure(scores), stream), png, arguments.force)
+    return 0 if drawn else 1
+
+
+def _correct(arguments: argparse.Namespace) -> int:
+    operation = Operation(arguments.method, arguments.two_d, arguments.baseline)
+    operation.check()
+    jobs = _plan(arguments)
+    png: Optional[Path] = arguments.plot
+    force: bool = arguments.force
+    if png is not None and not _plot_ready(png, force):
+        return 1
+    if arguments.out_dir is not None:
+        try:
+            arguments.out_dir.mkdir(parents=True, exist_ok=True)
+        except OSError as error:
+            print(f"quorvel: cannot create {arguments.out_dir}: {_reason(error)}", file=sys.stderr)
+            return 1
+    failed = False
+    with progress.bar(len(jobs), "files", wanted=len(jobs) >= FILES_FOR_A_BAR) as bar:
+        for job in jobs:
+            try:
+                _correct_file(job, operation, force, png)
+            except FileFailure as error:
+                progress.say(f"quorvel: {job.source}: {error}")
+                failed = True
+            except MemoryError:
+                progress.say(f"quorvel: {job.source}: not enough memory")
+                failed = True
+            bar.update()
+    return 1 if failed else 0
+
+
+def _plan(arguments: argparse.Namespace) -> List[Job]:
+    """Where each input goes, refusing command lines that would write one file twice or over an input."""
+    sources: List[Path] = arguments.files
+    output: Optional[Path] = arguments.output
+    if output is not None and len(sources) != 1:
+        raise UsageError("-o/--output takes exactly one input file; use --out-dir for several")
+    if arguments.plot is not None and len(sources) != 1:
+        raise UsageError("--plot takes exactly one input file")
+    if arguments.two_d:
+        for source in sources:
+            if not files.is_npy(source):
+                raise UsageError(f"--2d works on .npy files only, not {source}")
+    if output is not None and files.is_npy(output) != files.is_npy(sources[0]):
+        rule = "must be a .npy file too" if files.is_npy(sources[0]) else "is text and cannot be written as .npy"
+        raise UsageError(f"{output}: the output of {sources[0]} {rule}")
+    kind = "baseline" if arguments.baseline else "corrected"
+    jobs = [Job(source, _target(source, output, arguments.out_dir, kind)) for source in sources]
+    _refuse_collisions(jobs, arguments.plot)
+    return jobs
+
+
+def _target(source: Path, output: Optional[Path], out_dir: Optional[Path], kind: str) -> Path:
+    if output is not None:
+        return output
+    if out_dir is not None:
+        return out_dir / source.name
+    return source.with_name(f"{source.stem}_{kind}{source.suffix}")
+
+
+def _refuse_collisions(jobs: List[Job], png: Optional[Path]) -> None:
+    written: Dict[str, Path] = {}
+    inputs = {_key(job.source): job.source for job in jobs}
+    for job in jobs:
+        key = _key(job.target)
+        if key in written:
+            raise UsageError(f"{written[key]} and {job.source} would both be written to {job.target}")
+        if key in inputs and key != _key(job.source):
+            raise UsageError(f"the output for {job.source} would replace {inputs[key]}, which is an input too")
+        written[key] = job.source
+    if png is not None and (_key(png) in written or _key(png) in inputs):
+        raise UsageError(f"--plot {png} names a data file")
+
+
+def _key(path: Path) -> str:
+    return os.path.normcase(str(path.resolve()))
+
+
+def _correct_file(job: Job, operation: Operation, force: bool, png: Optional[Path]) -> None:
+    if not force:
+        _refuse_overwrite(job)
+    try:
+        dataset = files.load(job.source, operation.two_d)
+    except files.DataError as error:
+        raise FileFailure(str(error)) from None
+    except OSError as error:
+        raise FileFailure(f"cannot read: {_reason(error)}") from None
+    result = _run(operation, dataset)
+    try:
+        files.write_atomically(job.target, lambda stream: dataset.save(result, stream), overwrite=force)
+    except FileExistsError:
+        raise FileFailure(f"{job.target} exists; add --force to overwrite it") from None
+    except OSError as error:
+        raise FileFailure(f"cannot write {job.target}: {_reason(error)}") from None
+    if png is not None:
+        _plot_first(png, force, job.source, operation, dataset)
+
+
+def _refuse_overwrite(job: Job) -> None:
+    if _same_file(job.source, job.target):
+        raise FileFailure("the output would replace the input itself; add --force to allow that")
+    if os.path.lexists(job.target):
+        raise FileFailure(f"{job.target} exists; add --force to overwrite it")
+
+
+def _same_file(a: Path, b: Path) -> bool:
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return _key(a) == _key(b)
+
+
+def _run(operation: Operation, dataset: files.Dataset) -> Array:
+    """``operation`` on every item, in chunks so that a progress bar can follow many of them."""
+    items = dataset.items
+    count = items.shape[0]
+    chunk = max(CHUNK, -(-count // 100))
+    result = np.empty(items.shape)
+    unit = "images" if operation.two_d else "spectra"
+    with progress.bar(count, unit, wanted=count > chunk, nested=True) as bar:
+        for start in range(0, count, chunk):
+            stop = min(start + chunk, count)
+            try:
+                result[start:stop] = operation.apply(items[start:stop])
+            except batch.ItemError as error:
+                label = dataset.label(start + error.index[0])
+                raise FileFailure(f"{label}: {error.reason}" if label else error.reason) from None
+            bar.update(stop - start)
+    return result
+
+
+def _plot_first(png: Path, force: bool, source: Path, operation: Operation, dataset: files.Dataset) -> None:
+    from . import plot
+
+    item = dataset.items[0]
+    baseline, corrected = operation.both(item)
+    count = dataset.items.shape[0]
+    title = f"{source.name}, {operation.method}"
+    if count > 1:
+        noun = "images" if operation.two_d else "spectra"
+        title += f": {dataset.label(0)}, the first of {count} {noun}"
+
+    def draw(stream: BinaryIO) -> None:
+        if operation.two_d:
+            figure = plot.image_figure(item, baseline, corrected, title)
+        else:
+            x = dataset.x if dataset.x is not None else np.arange(item.size, dtype=np.float64)
+            figure = plot.spectrum_figure(x, item, baseline, corrected, title)
+        plot.save_png(figure, stream)
+
+    if not _save_figure(draw, png, force):
+        raise FileFailure("the data file is written, but not the plot")
+
+
+def _has_matplotlib() -> bool:
+    try:
+        return importlib.util.find_spec("matplotlib") is not None
+    except (ImportError, ValueError):  # a broken or half-imported installation
+        return False
+
+
+def _plot_ready(png: Path, force: bool) -> bool:
+    """Whether a plot can be drawn into ``png``; says why not on stderr."""
+    if not _has_matplotlib():
+        print(f"quorvel: plotting needs matplotlib: {PLOT_HINT}", file=sys.stderr)
+        return False
+    if not force and os.path.lexists(png):
+        print(f"quorvel: {png} exists; add --force to overwrite it", file=sys.stderr)
+        return False
+    return True
+
+
+def _save_figure(draw: Callable[[BinaryIO], None], png: Path, force: bool) -> bool:
+    try:
+        files.write_atomically(png, draw, overwrite=force)
+    except FileExistsError:
+        progress.say(f"quorvel: {png} exists; add --force to overwrite it")
+        return False
+    except OSError as error:
+        progress.say(f"quorvel: cannot write {png}: {_reason(error)}")
+        return False
+    return True
+
+
+def _reason(error: OSError) -> str:
+    return error.strerror or str(error)

@@ -1,0 +1,200 @@
+import importlib.util
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import quorvel
+from quorvel.cli import main
+from support import METHODS, METHODS_2D, make_spectrum
+
+Y = make_spectrum(60).tolist()  # Python floats, whose repr() is the shortest exact text
+X = np.linspace(400.0, 1000.0, 60).tolist()
+PNG = b"\x89PNG\r\n\x1a\n"
+HAS_MATPLOTLIB = importlib.util.find_spec("matplotlib") is not None
+
+
+def run(capsys, *argv):
+    status = main([str(arg) for arg in argv])
+    out, err = capsys.readouterr()
+    return status, out, err
+
+
+def columns(path, delimiter=None, skip=0):
+    lines = path.read_text().splitlines()[skip:]
+    return [list(column) for column in zip(*(line.split(delimiter) for line in lines))]
+
+
+# name, text, delimiter, header lines, index of the x column (or None)
+LAYOUTS = [
+    ("y.txt", "".join(f"{v!r}\n" for v in Y), None, 0, None),
+    ("xy.csv", "x,y\n" + "".join(f"{a:.2f},{b!r}\n" for a, b in zip(X, Y)), ",", 1, 0),
+    ("xy.dat", "".join(f"{a:g}\t{b!r}\n" for a, b in zip(X, Y)), "\t", 0, 0),
+    ("three.tsv", "a\tb\tc\n" + "".join(f"{b!r}\t{2 * b!r}\t{b + 1!r}\n" for b in Y), "\t", 1, None),
+    ("three.txt", "a b c\n" + "".join(f"{b!r} {-b!r}   {b / 3!r}\n" for b in Y), None, 1, None),
+]
+
+
+@pytest.mark.parametrize("name, text, delimiter, skip, x_column", LAYOUTS)
+@pytest.mark.parametrize("kind, function", [("corrected", quorvel.correct), ("baseline", quorvel.baseline)])
+def test_text_layouts_round_trip(tmp_path, capsys, name, text, delimiter, skip, x_column, kind, function):
+    source = tmp_path / name
+    source.write_text(text)
+    flags = ["--baseline"] if kind == "baseline" else []
+    assert run(capsys, "correct", source, "-m", "arpls", *flags) == (0, "", "")
+    target = tmp_path / f"{source.stem}_{kind}{source.suffix}"
+    assert target.read_text().splitlines()[:skip] == text.splitlines()[:skip]
+    before, after = columns(source, delimiter, skip), columns(target, delimiter, skip)
+    for index, (old, new) in enumerate(zip(before, after)):
+        if index == x_column:
+            assert new == old
+        else:
+            expected = function(np.array([float(v) for v in old]), "arpls")
+            assert np.array([float(v) for v in new]).tobytes() == expected.tobytes()
+    assert len(after) == len(before) and source.read_text() == text
+
+
+@pytest.mark.parametrize("shape, flags, many, axes", [
+    ((60,), [], quorvel.correct_many, -1),
+    ((2, 3, 60), [], quorvel.correct_many, -1),
+    ((2, 3, 60), ["--baseline"], quorvel.baseline_many, -1),
+    ((12, 15), ["--2d"], quorvel.correct_2d_many, (-2, -1)),
+    ((2, 12, 15), ["--2d", "--baseline"], quorvel.baseline_2d_many, (-2, -1)),
+])
+def test_npy_stacks(tmp_path, capsys, shape, flags, many, axes):
+    data = np.random.default_rng(0).integers(0, 100, shape)  # integers are converted
+    np.save(tmp_path / "d.npy", data)
+    assert run(capsys, "correct", tmp_path / "d.npy", "-o", tmp_path / "out.npy", "-m", "rolling_ball", *flags)[0] == 0
+    expected = many(data.astype(np.float64), "rolling_ball", **({"axis": axes} if axes == -1 else {"axes": axes}))
+    assert np.load(tmp_path / "out.npy").tobytes() == expected.tobytes()
+
+
+def test_nothing_is_overwritten_without_force(tmp_path, capsys):
+    source, target = tmp_path / "s.txt", tmp_path / "s_corrected.txt"
+    source.write_text("1\n2\n3\n4\n")
+    target.write_text("keep me\n")
+    for argv in [[source], [source, "-o", source], [source, "--out-dir", tmp_path]]:
+        status, _, err = run(capsys, "correct", *argv)
+        assert status == 1 and "--force" in err and str(source) in err
+    assert source.read_text() == "1\n2\n3\n4\n" and target.read_text() == "keep me\n"
+    assert run(capsys, "correct", source, "--force")[0] == 0 and target.read_text() != "keep me\n"
+    assert run(capsys, "correct", source, "-o", source, "--force", "-m", "poly")[0] == 0
+    assert sorted(os.listdir(tmp_path)) == ["s.txt", "s_corrected.txt"]
+    assert np.allclose(np.loadtxt(source), 0.0)
+
+
+def test_a_bad_file_is_reported_and_the_others_written(tmp_path, capsys):
+    good = tmp_path / "good.csv"
+    good.write_text("x,y\n1,1\n2,5\n3,2\n4,3\n")
+    bad = {"corrupt.csv": "x,y\n1,1\n2,5\n\n3,2O\n", "ragged.csv": "1,2\n3\n", "empty.txt": "",
+           "nan.csv": "x,y\n1,1\n2,nan\n3,3\n"}
+    for name, text in bad.items():
+        (tmp_path / name).write_text(text)
+    cube = np.ones((4, 10, 5))
+    cube[3, 7, 2] = np.inf  # beyond the first chunk of spectra
+    np.save(tmp_path / "cube.npy", cube)
+    np.save(tmp_path / "scalar.npy", np.float64(1.0))
+    names = [*bad, "cube.npy", "scalar.npy", "missing.txt"]
+    status, _, err = run(capsys, "correct", "--out-dir", tmp_path / "out", *[tmp_path / n for n in names], good)
+    assert status == 1 and err.splitlines() == [
+        f"quorvel: {tmp_path / 'corrupt.csv'}: line 5: '2O' is not a number (column 2)",
+        f"quorvel: {tmp_path / 'ragged.csv'}: line 2: 1 values where line 1 has 2",
+        f"quorvel: {tmp_path / 'empty.txt'}: the file holds no data",
+        f"quorvel: {tmp_path / 'nan.csv'}: column y: {_library_error(np.array([1.0, np.nan, 3.0]))}",
+        f"quorvel: {tmp_path / 'cube.npy'}: spectrum (3, 7): {_library_error(cube[3, 7])}",
+        f"quorvel: {tmp_path / 'scalar.npy'}: holds an array of shape (), which is not a spectrum",
+        f"quorvel: {tmp_path / 'missing.txt'}: cannot read: No such file or directory",
+    ]
+    assert os.listdir(tmp_path / "out") == ["good.csv"]
+    assert all(not name.endswith(".tmp") for name in os.listdir(tmp_path))
+
+
+def _library_error(y):
+    with pytest.raises(ValueError) as info:
+        quorvel.correct(y)
+    return str(info.value)
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["a.txt", "b.txt", "-o", "c.txt"], "-o/--output takes exactly one input file"),
+    (["a.txt", "-m", "bogus"], None),
+    (["a.npy", "--2d", "-m", "airpls"], None),
+    (["a.npy", "a.txt", "--2d"], "--2d works on .npy files only"),
+    (["a.txt", "-o", "b.npy"], "the output of a.txt is text and cannot be written as .npy"),
+    (["a.npy", "-o", "b.txt"], "the output of a.npy must be a .npy file too"),
+    (["a.txt", "sub/a.txt", "--out-dir", "out"], "would both be written to"),
+    (["a.txt", "a_corrected.txt"], "which is an input too"),
+    (["a.txt", "b.txt", "--plot", "p.png"], "--plot takes exactly one input file"),
+    (["a.txt", "-o", "x.txt", "--out-dir", "d"], "not allowed with argument"),
+])
+def test_usage_errors_touch_nothing(tmp_path, capsys, monkeypatch, argv, message):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "sub").mkdir()
+    for name in ["a.txt", "b.txt", "sub/a.txt", "a_corrected.txt"]:
+        (tmp_path / name).write_text("1\n2\n3\n4\n")
+    np.save(tmp_path / "a.npy", np.ones((4, 4)))
+    before = sorted(p.name for p in tmp_path.rglob("*"))
+    status, out, err = run(capsys, "correct", *argv)
+    if message is None:  # unknown method: the library's own text, once
+        method = argv[argv.index("-m") + 1]
+        function = quorvel.correct_2d if "--2d" in argv else quorvel.correct
+        with pytest.raises(ValueError) as info:
+            function(np.ones((3, 3)) if "--2d" in argv else np.ones(3), method)
+        message = str(info.value)
+        assert err.count(message) == 1
+    assert status == 2 and message in err and out == ""
+    assert sorted(p.name for p in tmp_path.rglob("*")) == before
+
+
+def test_methods(capsys):
+    status, out, _ = run(capsys, "methods")
+    lines = out.splitlines()
+    assert status == 0 and ", ".join(METHODS) in lines[0] and ", ".join(METHODS_2D) in lines[1]
+
+
+def test_plot_without_matplotlib_fails_before_any_work(tmp_path, capsys, monkeypatch):
+    monkeypatch.setitem(sys.modules, "matplotlib", None)
+    (tmp_path / "a.txt").write_text("1\n2\n3\n")
+    status, _, err = run(capsys, "correct", tmp_path / "a.txt", "--plot", tmp_path / "a.png")
+    assert status == 1 and "pip install 'quorvel[plot]'" in err
+    assert os.listdir(tmp_path) == ["a.txt"]
+
+
+@pytest.mark.skipif(not HAS_MATPLOTLIB, reason="matplotlib is not installed")
+@pytest.mark.parametrize("data, flags", [(np.ones((3, 40)) + np.arange(40), []), (np.ones((20, 30)), ["--2d"])])
+def test_plot_of_a_file(tmp_path, capsys, data, flags):
+    np.save(tmp_path / "a.npy", data)
+    argv = ["correct", tmp_path / "a.npy", "--plot", tmp_path / "a.png", *flags]
+    assert run(capsys, *argv)[0] == 0 and (tmp_path / "a.png").read_bytes().startswith(PNG)
+    status, _, err = run(capsys, *argv)  # the plot is an output like any other
+    assert status == 1 and f"{tmp_path / 'a.png'} exists" in err
+
+
+def test_demo_scores_every_method(tmp_path):
+    # One real process: the module entry point, the whole demo, and its picture when matplotlib is there.
+    argv = ["demo", "--plot", str(tmp_path / "demo.png")] if HAS_MATPLOTLIB else ["demo"]
+    done = subprocess.run([sys.executable, "-m", "quorvel", *argv], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    rows = {line.split()[0]: line.split()[1:] for line in done.stdout.splitlines()[1:] if line.strip()}
+    for method in METHODS:
+        spectrum, image = rows[method]
+        assert float(spectrum) >= 0 and (float(image) >= 0 if method in METHODS_2D else image == "-")
+    assert float(rows["arpls"][0]) < 0.01 and float(rows["arpls"][1]) < 0.01
+    if HAS_MATPLOTLIB:
+        assert (tmp_path / "demo.png").read_bytes().startswith(PNG)
+    else:
+        assert "quorvel[plot]" in done.stdout
+
+
+def test_console_script(tmp_path):
+    script = Path(sys.executable).with_name("quorvel.exe" if os.name == "nt" else "quorvel")
+    if not script.exists():
+        pytest.skip("no quorvel script next to this Python (quorvel is not installed)")
+    (tmp_path / "a.csv").write_text("1,2\n2,4\n3,3\n4,5\n")
+    done = subprocess.run([str(script), "correct", str(tmp_path / "a.csv")], capture_output=True, text=True)
+    assert done.returncode == 0 and (tmp_path / "a_corrected.csv").exists()
+    done = subprocess.run([str(script), "correct", str(tmp_path / "a.csv")], capture_output=True, text=True)
+    assert done.returncode == 1 and "--force" in done.stderr
