@@ -1,4 +1,7 @@
+import json
 import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -36,3 +39,54 @@ def test_buffers_are_released_after_success_and_failure():
 
     start = resident_after(1)
     assert resident_after(30) - start < 64 * 2 ** 20  # each leaked copy or result would cost 8 MB
+
+
+# Run in a child process: it caps its own address space a little above what it uses, so that the copy of
+# the input fits and what the method needs next does not, and reports what each call gave.
+CAPPED = """
+import json, os, resource, sys
+import numpy as np
+from quorvel import _native
+
+def used():
+    with open("/proc/self/statm") as statm:
+        return [int(pages) * os.sysconf("SC_PAGE_SIZE") for pages in statm.read().split()[:2]]
+
+function, method, shape = getattr(_native, sys.argv[1]), sys.argv[2], json.loads(sys.argv[3])
+data = np.full(shape, 2.0) + np.linspace(0.0, 1.0, shape[-1])
+small = data[(slice(0, 9),) * data.ndim]
+expected, expected_small = function(data, method).tobytes(), function(small, method).tobytes()
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+report = []
+for room in json.loads(sys.argv[4]):
+    before = used()
+    resource.setrlimit(resource.RLIMIT_AS, (before[0] + int(room * data.nbytes), hard))
+    try:
+        outcome = function(data, method).tobytes() == expected
+    except MemoryError:
+        outcome = "MemoryError"
+    small_ok = function(small, method).tobytes() == expected_small
+    resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+    report.append([room, outcome, small_ok] + [a - b for a, b in zip(used(), before)])
+print(json.dumps(report))
+"""
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="needs RLIMIT_AS and /proc/self/statm")
+@pytest.mark.parametrize("function, method, shape", [
+    ("correct", "asls", [2 ** 18]), ("baseline_2d", "arpls", [512, 1024]), ("correct_2d", "rolling_ball", [512, 1024]),
+])
+def test_running_out_of_memory_midway_raises_memory_error_and_frees_everything(function, method, shape):
+    rooms = [0.5, 1.5, 2.5, 4.5, 8.5, 32.0]
+    # a fixed threshold makes every large block a mapping of its own, returned to the system when freed
+    env = dict(os.environ, MALLOC_MMAP_THRESHOLD_="262144")
+    child = subprocess.run([sys.executable, "-c", CAPPED, function, method, json.dumps(shape), json.dumps(rooms)],
+                           env=env, capture_output=True, text=True, timeout=300)
+    assert child.returncode == 0, child.stderr
+    report = json.loads(child.stdout)
+    outcomes = {room: outcome for room, outcome, *_ in report}
+    # room for the copy of the input but not for the result
+    assert outcomes[1.5] == "MemoryError" and outcomes[32.0] is True
+    for room, outcome, small_ok, mapped, resident in report:
+        assert outcome in ("MemoryError", True) and small_ok, room
+        assert mapped <= 2 ** 20 and resident <= 2 ** 20, room
