@@ -86,6 +86,7 @@ void separable_extremum(std::span<const double> input, std::uint64_t rows, std::
 
 void box_mean_reflect(std::span<const double> input, std::uint64_t rows, std::uint64_t cols, std::uint64_t hr,
                       std::uint64_t hc, std::span<double> out) {
+    if (rows == 0 || cols == 0) return;
     const double count = static_cast<double>((2 * hr + 1) * (2 * hc + 1));
     const Columns interior = interior_columns(cols, hc);
     const std::size_t lo = interior.lo, hi = interior.hi;
