@@ -1,0 +1,48 @@
+// The invariants the fuzz targets assert; a broken one aborts, which libFuzzer reports as a crash.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <string>
+
+#include "error.hpp"
+#include "numeric.hpp"
+
+namespace quorvel::fuzz {
+
+[[noreturn]] inline void fail(const char* what) {
+    std::fprintf(stderr, "quorvel fuzz invariant broken: %s\n", what);
+    std::abort();
+}
+
+inline void require(bool holds, const char* what) {
+    if (!holds) fail(what);
+}
+
+inline bool same_bits(std::span<const double> a, std::span<const double> b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
+
+inline bool all_finite(std::span<const double> values) { return !first_non_finite(values); }
+
+// Every error must render as a message; rendering also walks the error's static texts.
+template <class T>
+bool failed(const Result<T>& result) {
+    if (result) return false;
+    require(!display(result.error()).empty(), "an error renders as an empty message");
+    return true;
+}
+
+template <class T>
+bool same_error(const Result<T>& a, const Result<T>& b) {
+    return display(a.error()) == display(b.error());
+}
+
+// A top-level method given finite samples answers with finite samples or an error.
+inline void check_finite_result(std::span<const double> input, std::span<const double> output) {
+    if (all_finite(input)) require(all_finite(output), "finite input gave a non-finite result");
+}
+
+}  // namespace quorvel::fuzz
