@@ -92,15 +92,16 @@ void grid_rolling_ball(ByteReader& in) {
     const auto fit = two_d::morphology::rolling_ball(g.grid(), wr, wc);
     if (!failed(fit)) require(fit.value().baseline.size() == g.values.size(), "grid rolling ball has the wrong length");
     // An output of another shape must be refused before anything is written. Unlike the
-    // allocating form, the `_into` form takes the grid's shape as valid.
-    if (g.values.empty()) return;
+    // allocating form, the `_into` form takes the grid's shape as valid, zero extents included.
     const std::uint64_t rows = in.flag() ? in.upto(g.rows + 1) : g.rows;
     const std::uint64_t cols = in.flag() ? in.upto(g.cols + 1) : g.cols;
     std::vector<double> out(rows * cols, 0.0);
     const auto into = two_d::morphology::rolling_ball_into(g.grid(), wr, wc, {out, rows, cols});
     if (!failed(into)) {
         require(rows == g.rows && cols == g.cols, "grid rolling ball accepted another output shape");
-        require(!failed(fit) && same_bits(out, fit.value().baseline), "grid rolling ball forms differ");
+        // Only the allocating form refuses a grid without elements.
+        require(g.values.empty() || (!failed(fit) && same_bits(out, fit.value().baseline)),
+                "grid rolling ball forms differ");
     }
     check_extrema(in, g);
 }
