@@ -102,14 +102,19 @@ def _numpy_surface(data):
     return (basis @ coef).reshape(rows, cols), None
 
 
+def _whittaker_kwargs(method, lam):
+    """pybaselines' settings for quorvel's fixed defaults of a Whittaker method."""
+    kwargs = dict(lam=lam, max_iter=50, tol=1e-3, diff_order=2)
+    if method == "asls":
+        kwargs["p"] = 0.01
+    return kwargs
+
+
 def libraries_1d(method):
     """(label, call) pairs, quorvel first; a call of None means the peer is not installed."""
     found = [("quorvel", lambda y: (quorvel.baseline(y, method), None))]
     if method in WHITTAKER:
-        kwargs = dict(lam=1e6, max_iter=50, tol=1e-3, diff_order=2)
-        if method == "asls":
-            kwargs["p"] = 0.01
-        found.append(("pybaselines", _pybaselines_1d(method, **kwargs)))
+        found.append(("pybaselines", _pybaselines_1d(method, **_whittaker_kwargs(method, 1e6))))
     elif method == "rolling_ball":
         found.append(("pybaselines", _pybaselines_1d("rolling_ball", half_window=15, smooth_half_window=15)))
         found.append(("scipy.ndimage", _scipy_rolling_1d if ndimage else None))
@@ -122,11 +127,8 @@ def libraries_1d(method):
 def libraries_2d(method):
     found = [("quorvel", lambda data: (quorvel.baseline_2d(data, method), None))]
     if method in WHITTAKER:
-        kwargs = dict(lam=1e4, max_iter=50, tol=1e-3, diff_order=2)
-        if method == "asls":
-            kwargs["p"] = 0.01
         for label, eigens in EIGEN_MODES.items():
-            found.append((label, _pybaselines_2d(method, num_eigens=eigens, **kwargs)))
+            found.append((label, _pybaselines_2d(method, num_eigens=eigens, **_whittaker_kwargs(method, 1e4))))
     elif method == "rolling_ball":
         found.append(("scipy.ndimage", _scipy_rolling_2d if ndimage else None))
     else:

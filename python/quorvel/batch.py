@@ -36,6 +36,11 @@ class ItemError(ValueError):
 _PROBES = {1: np.zeros(3), 2: np.zeros((3, 3))}
 
 
+def check_method(method: str, ndim: int) -> None:
+    """Raises the library's own error when ``method`` names no method for ``ndim``-dimensional data."""
+    (_native.baseline if ndim == 1 else _native.baseline_2d)(_PROBES[ndim], method)
+
+
 def correct_many(data: Array, method: str = "asls", *, axis: int = -1, workers: Optional[int] = None) -> Array:
     """``correct(spectrum, method)`` for every spectrum along ``axis`` of ``data``."""
     return _apply(_native.correct, data, method, (axis,), workers, "spectrum")
@@ -72,7 +77,7 @@ def _apply(
         raise TypeError(f"data must be a float64 numpy.ndarray, not {_describe(data)}")
     axes = normalised_axes(axes, data.ndim)
     count_workers = _worker_count(workers)
-    function(_PROBES[len(axes)], method)  # raises the native error for a bad method name
+    check_method(method, len(axes))
 
     result = np.empty(data.shape)
     # Views with the processed axes last: result_view[index] is one output spectrum or image.

@@ -77,7 +77,7 @@ class Operation:
     def check(self) -> None:
         """Rejects an unknown method in the library's words, before any file is read."""
         try:
-            self.both(np.zeros((3, 3)) if self.two_d else np.zeros(3))
+            batch.check_method(self.method, 2 if self.two_d else 1)
         except ValueError as error:
             raise UsageError(str(error)) from None
 
@@ -91,10 +91,9 @@ class Operation:
         return function(block, self.method)
 
     def both(self, item: Array) -> Tuple[Array, Array]:
-        """Baseline and corrected version of one item."""
-        if self.two_d:
-            return _native.baseline_2d(item, self.method), _native.correct_2d(item, self.method)
-        return _native.baseline(item, self.method), _native.correct(item, self.method)
+        """Baseline and corrected version of one item (the library's correct is exactly item - baseline)."""
+        baseline = (_native.baseline_2d if self.two_d else _native.baseline)(item, self.method)
+        return baseline, item - baseline
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:

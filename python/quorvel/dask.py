@@ -27,7 +27,7 @@ try:
 except ImportError as error:
     raise ImportError("quorvel.dask needs dask: pip install 'quorvel[dask]'") from error
 
-from . import _native, batch
+from . import batch
 from .batch import ItemError, normalised_axes, two_axes
 
 # Dask leaves asarray, rechunk and map_blocks unannotated, hence the "type: ignore" below.
@@ -38,33 +38,31 @@ __all__ = ["correct", "baseline", "correct_2d", "baseline_2d"]
 
 def correct(arr: Union[da.Array, Array], method: str = "asls", axis: int = -1) -> da.Array:
     """Lazy ``correct(spectrum, method)`` for every spectrum along ``axis`` of ``arr``."""
-    return _lazy(batch.correct_many, _native.correct, arr, method, (axis,))
+    return _lazy(batch.correct_many, arr, method, (axis,))
 
 
 def baseline(arr: Union[da.Array, Array], method: str = "asls", axis: int = -1) -> da.Array:
     """Lazy ``baseline(spectrum, method)`` for every spectrum along ``axis`` of ``arr``."""
-    return _lazy(batch.baseline_many, _native.baseline, arr, method, (axis,))
+    return _lazy(batch.baseline_many, arr, method, (axis,))
 
 
 def correct_2d(arr: Union[da.Array, Array], method: str = "asls", axes: Sequence[int] = (-2, -1)) -> da.Array:
     """Lazy ``correct_2d(image, method)`` for every image spanned by ``axes`` of ``arr``."""
-    return _lazy(batch.correct_2d_many, _native.correct_2d, arr, method, two_axes(axes))
+    return _lazy(batch.correct_2d_many, arr, method, two_axes(axes))
 
 
 def baseline_2d(arr: Union[da.Array, Array], method: str = "asls", axes: Sequence[int] = (-2, -1)) -> da.Array:
     """Lazy ``baseline_2d(image, method)`` for every image spanned by ``axes`` of ``arr``."""
-    return _lazy(batch.baseline_2d_many, _native.baseline_2d, arr, method, two_axes(axes))
+    return _lazy(batch.baseline_2d_many, arr, method, two_axes(axes))
 
 
-def _lazy(
-    many: Many, single: Callable[[Array, str], Array], arr: object, method: str, axes: Tuple[int, ...]
-) -> da.Array:
+def _lazy(many: Many, arr: object, method: str, axes: Tuple[int, ...]) -> da.Array:
     if isinstance(arr, np.ndarray) and arr.dtype == np.float64:
         arr = da.asarray(arr)  # type: ignore[no-untyped-call, unused-ignore]
     if not isinstance(arr, da.Array) or arr.dtype != np.float64:
         raise TypeError(f"arr must be a float64 dask.array.Array or numpy.ndarray, not {_describe(arr)}")
     axes = normalised_axes(axes, arr.ndim)
-    single(np.zeros((3,) * len(axes)), method)  # raises the native error for a bad method name
+    batch.check_method(method, len(axes))
     blocks = _whole_along(arr, axes)
     result: da.Array = da.map_blocks(  # type: ignore[no-untyped-call, unused-ignore]
         _quorvel_block,
