@@ -1,0 +1,34 @@
+// Whittaker fits of many spectra of one length, each with exactly its own single-spectrum result.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+
+#include "engine.hpp"
+
+namespace quorvel::whittaker {
+
+// One spectrum's outcome: its report, or the error its own fit gave.
+struct ItemOutcome {
+    FitReport report{};
+    std::optional<BaselineError> error;
+};
+
+// Spectrum k is ys[k n, (k + 1) n), its mask (when masks is not empty) masks[k n, (k + 1) n), and its
+// baseline goes to baselines[k n, (k + 1) n). outcomes[k] receives what fit_controlled gives for that
+// spectrum alone; the baseline of a failed spectrum is unspecified.
+template <Reweighter Rule>
+void fit_many(std::span<const double> ys, std::size_t n, const WhittakerParams& params, const Rule& rule,
+              Mask masks, StopRule stop, std::span<double> baselines, std::span<ItemOutcome> outcomes) {
+    WhittakerWorkspace workspace(n);
+    for (std::size_t k = 0; k < outcomes.size(); ++k) {
+        const Mask mask = masks.empty() ? Mask{} : masks.subspan(k * n, n);
+        const FitControls controls{mask, stop, nullptr};
+        auto fit = fit_controlled(ys.subspan(k * n, n), params, rule, baselines.subspan(k * n, n), workspace,
+                                  controls);
+        outcomes[k] = fit ? ItemOutcome{fit.value(), std::nullopt} : ItemOutcome{{}, fit.error()};
+    }
+}
+
+}  // namespace quorvel::whittaker
