@@ -1,6 +1,7 @@
 #include "arrays.hpp"
 
 #include <cstring>
+#include <limits>
 
 #include <numpy/arrayobject.h>
 
@@ -22,6 +23,45 @@ double read_sample(const char* at) {
     return value;
 }
 
+// The layout of an array of one or two dimensions, as rows of cols elements.
+struct Layout {
+    npy_intp rows, cols, row_stride, col_stride;
+    const char* data;
+    bool contiguous;
+
+    explicit Layout(PyObject* object) {
+        PyArrayObject* array = as_array(object);
+        const bool two_d = PyArray_NDIM(array) == 2;
+        rows = PyArray_DIM(array, 0);
+        cols = two_d ? PyArray_DIM(array, 1) : 1;
+        row_stride = PyArray_STRIDE(array, 0);
+        col_stride = two_d ? PyArray_STRIDE(array, 1) : 0;
+        data = PyArray_BYTES(array);
+        contiguous = PyArray_IS_C_CONTIGUOUS(array);
+    }
+
+    // The element count, or bad_alloc when no buffer of `limit` elements could hold it.
+    std::size_t count(std::size_t limit) const {
+        if (cols != 0 && static_cast<std::size_t>(rows) > limit / static_cast<std::size_t>(cols)) {
+            throw std::bad_alloc();
+        }
+        return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+    }
+
+    // Copies the elements in row-major logical order, one block when the array allows it.
+    template <class T, class Read>
+    void copy_to(T* out, std::size_t count, std::size_t item_size, Read read) const {
+        if (count == 0) return;
+        if (contiguous && item_size == sizeof(T)) {
+            std::memcpy(out, data, count * sizeof(T));
+            return;
+        }
+        for (npy_intp r = 0; r < rows; ++r) {
+            for (npy_intp c = 0; c < cols; ++c) *out++ = read(data + r * row_stride + c * col_stride);
+        }
+    }
+};
+
 }  // namespace
 
 bool import_numpy() { return _import_array() >= 0; }
@@ -35,30 +75,31 @@ bool is_float64_array(PyObject* object, int ndim) {
 }
 
 Samples copy_logical(PyObject* object) {
-    PyArrayObject* array = as_array(object);
-    const bool two_d = PyArray_NDIM(array) == 2;
-    const npy_intp rows = PyArray_DIM(array, 0);
-    const npy_intp cols = two_d ? PyArray_DIM(array, 1) : 1;
-    const npy_intp row_stride = PyArray_STRIDE(array, 0);
-    const npy_intp col_stride = two_d ? PyArray_STRIDE(array, 1) : 0;
-    const char* data = PyArray_BYTES(array);
-
-    const auto count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
-    Samples samples{std::vector<double>(), static_cast<std::uint64_t>(rows), static_cast<std::uint64_t>(cols)};
-    if (cols != 0 && static_cast<std::size_t>(rows) > samples.values.max_size() / static_cast<std::size_t>(cols)) {
-        throw std::bad_alloc();
-    }
+    const Layout layout(object);
+    Samples samples{std::vector<double>(), static_cast<std::uint64_t>(layout.rows),
+                    static_cast<std::uint64_t>(layout.cols)};
+    const std::size_t count = layout.count(samples.values.max_size());
     samples.values.resize(count);
-    if (count == 0) return samples;
-    if (PyArray_IS_C_CONTIGUOUS(array)) {
-        std::memcpy(samples.values.data(), data, count * sizeof(double));
-        return samples;
-    }
-    double* out = samples.values.data();
-    for (npy_intp r = 0; r < rows; ++r) {
-        for (npy_intp c = 0; c < cols; ++c) *out++ = read_sample(data + r * row_stride + c * col_stride);
-    }
+    layout.copy_to(samples.values.data(), count, sizeof(double), read_sample);
     return samples;
+}
+
+bool is_bool_array(PyObject* object, int ndim) {
+    return PyArray_Check(object) && PyArray_NDIM(as_array(object)) == ndim &&
+           PyArray_TYPE(as_array(object)) == NPY_BOOL;
+}
+
+Flags copy_flags(PyObject* object) {
+    const Layout layout(object);
+    const std::size_t count = layout.count(std::numeric_limits<std::ptrdiff_t>::max());
+    Flags flags{std::make_unique<bool[]>(count), count};
+    // NumPy may hold bytes other than 0 and 1 in a boolean array; any non-zero byte is true.
+    layout.copy_to(flags.values.get(), count, 0, [](const char* at) { return *at != 0; });
+    return flags;
+}
+
+std::uint64_t extent(PyObject* object, int axis) {
+    return static_cast<std::uint64_t>(PyArray_DIM(as_array(object), axis));
 }
 
 PyObject* wrap(std::vector<double>&& values, int ndim, const std::uint64_t* shape) {

@@ -4,6 +4,8 @@
 #include "python.hpp"
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <vector>
 
 namespace quorvel::binding::arrays {
@@ -23,6 +25,21 @@ struct Samples {
 // Copies whatever the strides; throws std::bad_alloc or std::length_error when the
 // copy cannot be held in memory.
 Samples copy_logical(PyObject* array);
+
+// An ndarray (or subclass) of `ndim` dimensions and boolean dtype.
+bool is_bool_array(PyObject* object, int ndim);
+
+// The elements of a boolean array of one or two dimensions, in row-major logical order.
+struct Flags {
+    std::unique_ptr<bool[]> values;
+    std::size_t size;
+
+    std::span<const bool> view() const { return {values.get(), size}; }
+};
+Flags copy_flags(PyObject* array);
+
+// Extent `axis` of an array of at least axis + 1 dimensions.
+std::uint64_t extent(PyObject* array, int axis);
 
 // A new C-contiguous, writeable float64 array of the given shape that owns `values`.
 PyObject* wrap(std::vector<double>&& values, int ndim, const std::uint64_t* shape);

@@ -7,6 +7,7 @@
 
 #include "arguments.hpp"
 #include "arrays.hpp"
+#include "calls.hpp"
 #include "errors.hpp"
 #include "simple/dispatch.hpp"
 
@@ -14,22 +15,6 @@ namespace quorvel::binding {
 namespace {
 
 using Output = Result<std::vector<double>>;
-
-// Runs `dispatch` on the private copy with the interpreter lock released. Nothing may
-// unwind through the released region, so allocation failure is carried out as a flag.
-template <class Dispatch>
-std::optional<Output> compute_without_lock(arrays::Samples& input, Dispatch dispatch) {
-    std::optional<Output> output;
-    Py_BEGIN_ALLOW_THREADS
-    try {
-        output.emplace(dispatch(input));
-    } catch (const std::bad_alloc&) {
-        output.reset();
-    }
-    std::vector<double>().swap(input.values);
-    Py_END_ALLOW_THREADS
-    return output;
-}
 
 // Steps shared by the four computing functions; `ndim` selects 1-D or 2-D handling.
 template <class Parsed, int ndim, class Dispatch>
@@ -51,27 +36,15 @@ PyObject* transform(const Signature& signature, PyObject* args, PyObject* kwargs
 
     arrays::Samples input = arrays::copy_logical(bound->data);
     const std::uint64_t shape[2] = {input.rows, input.cols};
-    auto output = compute_without_lock(input, [&](const arrays::Samples& samples) {
-        return dispatch(std::span<const double>(samples.values), samples.rows, samples.cols, method.value());
-    });
+    auto output = compute_without_lock<Output>([&] {
+        return dispatch(std::span<const double>(input.values), input.rows, input.cols, method.value());
+    }, input.values);
     if (!output) return PyErr_NoMemory();
     if (!*output) {
         python_error(output->error());
         return nullptr;
     }
     return arrays::wrap(std::move(*output).value(), ndim, shape);
-}
-
-// Allocation failure while the lock is held becomes MemoryError instead of ending the process.
-template <class Body>
-PyObject* guarded(Body body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::length_error&) {
-        return PyErr_NoMemory();
-    }
 }
 
 template <class Fn>

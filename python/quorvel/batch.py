@@ -1,25 +1,29 @@
-"""One method over every spectrum (or image) of an N-D array, on a pool of threads.
+"""One method over every spectrum (or image) of an N-D array, in blocks on a pool of threads.
 
-The native functions release the interpreter lock while they compute, so plain threads
-use every core; each call copies its own input, so the workers share nothing mutable.
+Each worker hands the native code a whole block of items and the native code releases the
+interpreter lock once for the block, so plain threads use every core even when one item takes
+only microseconds. Every item's result has the bits of the one-item functions.
 """
 
 from __future__ import annotations
 
-import itertools
 import os
-import threading
 from concurrent.futures import ThreadPoolExecutor
-from typing import Callable, List, Optional, Sequence, Tuple
+from typing import Any, List, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
 
-from . import _native
+from . import _tunable, api, parameters
+from .parameters import Shape
 
 Array = npt.NDArray[np.float64]
 
 __all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many", "ItemError"]
+
+# Enough blocks per worker to even out items of unequal cost, few enough that each block still
+# fills the native code's lanes.
+BLOCKS_PER_WORKER = 2
 
 
 class ItemError(ValueError):
@@ -32,87 +36,126 @@ class ItemError(ValueError):
     def __reduce__(self) -> Tuple[type, Tuple[str, Tuple[int, ...], str]]:
         return ItemError, (self.noun, self.index, self.reason)
 
-# Small inputs every method accepts, to reject an unknown method name before any work.
-_PROBES = {1: np.zeros(3), 2: np.zeros((3, 3))}
-
 
 def check_method(method: str, ndim: int) -> None:
     """Raises the library's own error when ``method`` names no method for ``ndim``-dimensional data."""
-    (_native.baseline if ndim == 1 else _native.baseline_2d)(_PROBES[ndim], method)
+    parameters.canonical(method, ndim)
 
 
-def correct_many(data: Array, method: str = "asls", *, axis: int = -1, workers: Optional[int] = None) -> Array:
-    """``correct(spectrum, method)`` for every spectrum along ``axis`` of ``data``."""
-    return _apply(_native.correct, data, method, (axis,), workers, "spectrum")
+def correct_many(
+    data: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    axis: int = -1,
+    workers: Optional[int] = None,
+    mask: Optional[npt.ArrayLike] = None,
+    **params: Any,
+) -> Array:
+    """``correct(spectrum, method, **params)`` for every spectrum along ``axis`` of ``data``.
+
+    ``mask``, of the data's shape, masks samples as ``correct`` does. ``workers`` threads share
+    the work (default: one per CPU). The parameters are those of ``quorvel.correct``.
+    """
+    return _apply(data, method, (axis,), workers, mask, params, api.CORRECTED)
 
 
-def baseline_many(data: Array, method: str = "asls", *, axis: int = -1, workers: Optional[int] = None) -> Array:
-    """``baseline(spectrum, method)`` for every spectrum along ``axis`` of ``data``."""
-    return _apply(_native.baseline, data, method, (axis,), workers, "spectrum")
+def baseline_many(
+    data: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    axis: int = -1,
+    workers: Optional[int] = None,
+    mask: Optional[npt.ArrayLike] = None,
+    **params: Any,
+) -> Array:
+    """``baseline(spectrum, method, **params)`` for every spectrum along ``axis`` of ``data``."""
+    return _apply(data, method, (axis,), workers, mask, params, api.BASELINE)
 
 
 def correct_2d_many(
-    data: Array, method: str = "asls", *, axes: Sequence[int] = (-2, -1), workers: Optional[int] = None
+    data: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    axes: Sequence[int] = (-2, -1),
+    workers: Optional[int] = None,
+    mask: Optional[npt.ArrayLike] = None,
+    **params: Any,
 ) -> Array:
-    """``correct_2d(image, method)`` for every image spanned by ``axes`` of ``data``."""
-    return _apply(_native.correct_2d, data, method, two_axes(axes), workers, "image")
+    """``correct_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``."""
+    return _apply(data, method, two_axes(axes), workers, mask, params, api.CORRECTED)
 
 
 def baseline_2d_many(
-    data: Array, method: str = "asls", *, axes: Sequence[int] = (-2, -1), workers: Optional[int] = None
+    data: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    axes: Sequence[int] = (-2, -1),
+    workers: Optional[int] = None,
+    mask: Optional[npt.ArrayLike] = None,
+    **params: Any,
 ) -> Array:
-    """``baseline_2d(image, method)`` for every image spanned by ``axes`` of ``data``."""
-    return _apply(_native.baseline_2d, data, method, two_axes(axes), workers, "image")
+    """``baseline_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``."""
+    return _apply(data, method, two_axes(axes), workers, mask, params, api.BASELINE)
 
 
 def _apply(
-    function: Callable[[Array, str], Array],
     data: object,
     method: str,
     axes: Tuple[int, ...],
     workers: Optional[int],
-    noun: str,
+    mask: object,
+    params: Any,
+    want: int,
 ) -> Array:
-    if not isinstance(data, np.ndarray) or data.dtype != np.float64:
-        raise TypeError(f"data must be a float64 numpy.ndarray, not {_describe(data)}")
-    axes = normalised_axes(axes, data.ndim)
+    values = api.as_real(data, "data")
+    axes = normalised_axes(axes, values.ndim)
     count_workers = _worker_count(workers)
-    check_method(method, len(axes))
+    ndim = len(axes)
+    name = parameters.canonical(method, ndim)
+    flags = None if mask is None else api.as_mask(mask, values.shape)
+    if flags is not None and flags.all():
+        flags = None
 
-    result = np.empty(data.shape)
-    # Views with the processed axes last: result_view[index] is one output spectrum or image.
-    source = np.moveaxis(data, axes, range(-len(axes), 0))
-    target = np.moveaxis(result, axes, range(-len(axes), 0))
-    batch_shape = source.shape[: data.ndim - len(axes)]
-    count = int(np.prod(batch_shape, dtype=np.int64))
-    failures: List[Tuple[int, Tuple[int, ...], ValueError]] = []
-    lowest_failure = [count]
-    lock = threading.Lock()
+    # Items as rows of a two-dimensional block: the processed axes last, flattened.
+    moved = np.moveaxis(values, axes, range(-ndim, 0))
+    item_shape = moved.shape[values.ndim - ndim :]
+    batch_shape = moved.shape[: values.ndim - ndim]
+    count, size = int(np.prod(batch_shape, dtype=np.int64)), int(np.prod(item_shape, dtype=np.int64))
+    block = moved.reshape(count, size)
+    masks = None if flags is None else np.moveaxis(flags, axes, range(-ndim, 0)).reshape(count, size)
+    used = size if masks is None else int(masks.sum(axis=1).min(initial=size))
+    resolved = parameters.resolve(name, ndim, params, Shape(item_shape, used) if size and count else None)
+    args = api.native_args(ndim, resolved)
 
-    def run(first: int, stop: int) -> None:
-        indices = itertools.islice(itertools.product(*map(range, batch_shape)), first, stop)
-        for flat, index in enumerate(indices, start=first):
-            if flat > lowest_failure[0]:
-                return  # an earlier item has failed; its error is the one reported
-            try:
-                target[index] = function(source[index], method)
-            except ValueError as error:
-                with lock:
-                    failures.append((flat, index, error))
-                    lowest_failure[0] = min(lowest_failure[0], flat)
-                return
+    def run(first: int, stop: int) -> Tuple[Optional[Array], Optional[Tuple[int, str]]]:
+        item_masks = None if masks is None else masks[first:stop]
+        if ndim == 1:
+            return _tunable.fit_1d_many(block[first:stop], item_masks, name, *args, want)
+        return _tunable.fit_2d_many(block[first:stop], item_masks, name, *args, want, *item_shape)
 
     chunks = _chunks(count, count_workers)
-    if count_workers == 1 or len(chunks) == 1:
-        for first, stop in chunks:
-            run(first, stop)
+    if count_workers == 1 or len(chunks) <= 1:
+        outcomes = [run(first, stop) for first, stop in chunks]
     else:
         with ThreadPoolExecutor(max_workers=count_workers) as pool:
-            for future in [pool.submit(run, first, stop) for first, stop in chunks]:
-                future.result()
+            outcomes = list(pool.map(lambda chunk: run(*chunk), chunks))
+
+    result = np.empty(values.shape)
+    target = np.moveaxis(result, axes, range(-ndim, 0))
+    flat = target.reshape(count, size)  # a view when the processed axes are already the last
+    failures: List[Tuple[int, str]] = []
+    for (first, _), (out, failure) in zip(chunks, outcomes):
+        if failure is not None:
+            failures.append((first + failure[0], failure[1]))
+        elif out is not None:
+            flat[first : first + out.shape[0]] = out
     if failures:
-        flat, index, error = min(failures, key=lambda failure: failure[0])
-        raise ItemError(noun, index, str(error)) from error
+        index, reason = min(failures)
+        position = tuple(int(i) for i in np.unravel_index(index, batch_shape)) if batch_shape else ()
+        hint = api.hinted(ValueError(reason), item_shape)
+        raise ItemError("spectrum" if ndim == 1 else "image", position, str(hint))
+    if not np.may_share_memory(flat, result):
+        target[...] = flat.reshape(target.shape)
     return result
 
 
@@ -127,7 +170,7 @@ def normalised_axes(axes: Tuple[int, ...], ndim: int) -> Tuple[int, ...]:
     normalised: List[int] = []
     for axis in axes:
         if isinstance(axis, bool) or not isinstance(axis, (int, np.integer)):
-            raise TypeError(f"axis must be an integer, not {_describe(axis)}")
+            raise TypeError(f"axis must be an integer, not {type(axis).__name__}")
         if not -ndim <= axis < ndim:
             raise ValueError(f"axis {axis} is out of range for an array of {ndim} dimensions")
         normalised.append(int(axis) % ndim)
@@ -146,12 +189,6 @@ def _worker_count(workers: Optional[int]) -> int:
 
 def _chunks(count: int, workers: int) -> List[Tuple[int, int]]:
     """Contiguous index ranges, a few per worker so that uneven items balance out."""
-    pieces = max(1, min(count, 4 * workers))
+    pieces = max(1, min(count, BLOCKS_PER_WORKER * workers if workers > 1 else 1))
     bounds = np.linspace(0, count, pieces + 1).astype(np.int64)
     return [(int(a), int(b)) for a, b in zip(bounds[:-1], bounds[1:]) if b > a]
-
-
-def _describe(value: object) -> str:
-    if isinstance(value, np.ndarray):
-        return f"an array of dtype {value.dtype}"
-    return f"{type(value).__qualname__}"

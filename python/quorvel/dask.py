@@ -27,49 +27,84 @@ try:
 except ImportError as error:
     raise ImportError("quorvel.dask needs dask: pip install 'quorvel[dask]'") from error
 
-from . import batch
+from . import batch, parameters
 from .batch import ItemError, normalised_axes, two_axes
 
 # Dask leaves asarray, rechunk and map_blocks unannotated, hence the "type: ignore" below.
 Array = npt.NDArray[np.float64]
 Many = Callable[..., Array]
+Masks = Union[da.Array, npt.NDArray[np.bool_]]
 
 __all__ = ["correct", "baseline", "correct_2d", "baseline_2d"]
 
-def correct(arr: Union[da.Array, Array], method: str = "asls", axis: int = -1) -> da.Array:
-    """Lazy ``correct(spectrum, method)`` for every spectrum along ``axis`` of ``arr``."""
-    return _lazy(batch.correct_many, arr, method, (axis,))
+def correct(
+    arr: Union[da.Array, Array], method: str = "asls", axis: int = -1, *, mask: Optional[Masks] = None, **params: Any
+) -> da.Array:
+    """Lazy ``correct(spectrum, method, **params)`` for every spectrum along ``axis`` of ``arr``.
+
+    ``mask`` (a boolean Dask or NumPy array of ``arr``'s shape) and the parameters are those of
+    ``quorvel.correct``; they are checked when the graph is built.
+    """
+    return _lazy(batch.correct_many, arr, method, (axis,), mask, params)
 
 
-def baseline(arr: Union[da.Array, Array], method: str = "asls", axis: int = -1) -> da.Array:
-    """Lazy ``baseline(spectrum, method)`` for every spectrum along ``axis`` of ``arr``."""
-    return _lazy(batch.baseline_many, arr, method, (axis,))
+def baseline(
+    arr: Union[da.Array, Array], method: str = "asls", axis: int = -1, *, mask: Optional[Masks] = None, **params: Any
+) -> da.Array:
+    """Lazy ``baseline(spectrum, method, **params)`` for every spectrum along ``axis`` of ``arr``."""
+    return _lazy(batch.baseline_many, arr, method, (axis,), mask, params)
 
 
-def correct_2d(arr: Union[da.Array, Array], method: str = "asls", axes: Sequence[int] = (-2, -1)) -> da.Array:
-    """Lazy ``correct_2d(image, method)`` for every image spanned by ``axes`` of ``arr``."""
-    return _lazy(batch.correct_2d_many, arr, method, two_axes(axes))
+def correct_2d(
+    arr: Union[da.Array, Array],
+    method: str = "asls",
+    axes: Sequence[int] = (-2, -1),
+    *,
+    mask: Optional[Masks] = None,
+    **params: Any,
+) -> da.Array:
+    """Lazy ``correct_2d(image, method, **params)`` for every image spanned by ``axes`` of ``arr``."""
+    return _lazy(batch.correct_2d_many, arr, method, two_axes(axes), mask, params)
 
 
-def baseline_2d(arr: Union[da.Array, Array], method: str = "asls", axes: Sequence[int] = (-2, -1)) -> da.Array:
-    """Lazy ``baseline_2d(image, method)`` for every image spanned by ``axes`` of ``arr``."""
-    return _lazy(batch.baseline_2d_many, arr, method, two_axes(axes))
+def baseline_2d(
+    arr: Union[da.Array, Array],
+    method: str = "asls",
+    axes: Sequence[int] = (-2, -1),
+    *,
+    mask: Optional[Masks] = None,
+    **params: Any,
+) -> da.Array:
+    """Lazy ``baseline_2d(image, method, **params)`` for every image spanned by ``axes`` of ``arr``."""
+    return _lazy(batch.baseline_2d_many, arr, method, two_axes(axes), mask, params)
 
 
-def _lazy(many: Many, arr: object, method: str, axes: Tuple[int, ...]) -> da.Array:
+def _lazy(
+    many: Many, arr: object, method: str, axes: Tuple[int, ...], mask: Optional[Masks], params: Dict[str, Any]
+) -> da.Array:
     if isinstance(arr, np.ndarray) and arr.dtype == np.float64:
         arr = da.asarray(arr)  # type: ignore[no-untyped-call, unused-ignore]
     if not isinstance(arr, da.Array) or arr.dtype != np.float64:
         raise TypeError(f"arr must be a float64 dask.array.Array or numpy.ndarray, not {_describe(arr)}")
     axes = normalised_axes(axes, arr.ndim)
-    batch.check_method(method, len(axes))
+    name = parameters.canonical(method, len(axes))
+    item_shape = tuple(arr.shape[axis] for axis in axes)
+    known = all(math.isfinite(extent) and extent > 0 for extent in item_shape)
+    parameters.resolve(name, len(axes), params, parameters.Shape(item_shape, math.prod(item_shape)) if known else None)
     blocks = _whole_along(arr, axes)
+    arrays = [blocks]
+    if mask is not None:
+        flags = da.asarray(mask)  # type: ignore[no-untyped-call, unused-ignore]
+        if flags.dtype != np.bool_ or flags.shape != arr.shape:
+            raise TypeError(f"mask must be a boolean array of arr's shape {arr.shape}, not {_describe(flags)}")
+        arrays.append(flags.rechunk(blocks.chunks))
     result: da.Array = da.map_blocks(  # type: ignore[no-untyped-call, unused-ignore]
         _quorvel_block,
-        blocks,
+        *arrays,
         many=many,
         method=method,
         axes=axes,
+        params=params,
         dtype=np.float64,
         meta=np.empty((0,) * arr.ndim, dtype=np.float64),
     )
@@ -89,11 +124,18 @@ def _whole_along(arr: da.Array, axes: Tuple[int, ...]) -> da.Array:
 
 
 def _quorvel_block(
-    block: Array, *, many: Many, method: str, axes: Tuple[int, ...], block_info: Optional[Dict[Any, Any]] = None
+    block: Array,
+    flags: Optional[npt.NDArray[np.bool_]] = None,
+    *,
+    many: Many,
+    method: str,
+    axes: Tuple[int, ...],
+    params: Dict[str, Any],
+    block_info: Optional[Dict[Any, Any]] = None,
 ) -> Array:
     where: Dict[str, Any] = {"axis": axes[0]} if len(axes) == 1 else {"axes": axes}
     try:
-        return many(block, method, workers=1, **where)  # Dask already runs blocks in parallel
+        return many(block, method, workers=1, mask=flags, **where, **params)  # Dask already runs blocks in parallel
     except ItemError as error:
         if block_info is None:
             raise

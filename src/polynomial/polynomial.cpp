@@ -18,9 +18,10 @@ Status solve_dense_in_place(std::span<double> matrix, std::span<double> rhs,
     return ok;
 }
 
-void accumulate_normal_equations(std::span<const double> y, PolynomialFitWorkspace& ws) {
+void accumulate_normal_equations(std::span<const double> y, Mask mask, PolynomialFitWorkspace& ws) {
     const std::size_t m = ws.rhs.size();
     for (std::size_t i = 0; i < y.size(); ++i) {
+        if (is_masked_out(mask, i)) continue;
         const double x = scaled_coordinate(i, y.size());
         ws.powers[0] = 1.0;
         for (std::size_t k = 1; k < m; ++k) ws.powers[k] = ws.powers[k - 1] * x;
@@ -59,24 +60,40 @@ void evaluate_polynomial_coefficients(std::span<const double> c, std::span<doubl
     }
 }
 
-Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std::span<double> out) {
+namespace {
+
+Result<FitReport> fit_into(std::span<const double> y, std::uint64_t order, Mask mask, std::span<double> out) {
     const std::size_t n = y.size();
     if (n == 0) return EmptyInput{};
-    if (auto bad = first_non_finite(y)) return NonFiniteInput{*bad};
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!is_masked_out(mask, i) && is_non_finite(y[i])) return NonFiniteInput{i};
+    }
     if (out.size() != n) return LengthMismatch{"baseline", n, out.size()};
-    if (order >= n) {
+    if (!mask.empty() && mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
+    if (const std::size_t used = used_count(n, mask); order >= used) {
         const std::uint64_t min = order == std::numeric_limits<std::uint64_t>::max() ? order : order + 1;
-        return InputTooShort{n, "polynomial", min};
+        return InputTooShort{used, "polynomial", min};
     }
 
     PolynomialFitWorkspace ws(order);
-    accumulate_normal_equations(y, ws);
+    accumulate_normal_equations(y, mask, ws);
     if (auto solved = solve_dense_in_place(ws.normal_matrix, ws.rhs, ws.coefficients, ws.pivot_row);
         !solved) {
         return solved.error();
     }
     evaluate_polynomial_coefficients(ws.coefficients, out);
     return single_pass;
+}
+
+}  // namespace
+
+Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std::span<double> out) {
+    return fit_into(y, order, Mask{}, out);
+}
+
+Result<FitReport> poly_masked_into(std::span<const double> y, std::uint64_t order, Mask mask,
+                                   std::span<double> out) {
+    return fit_into(y, order, mask, out);
 }
 
 Result<Fit> poly(std::span<const double> y, std::uint64_t order) {

@@ -8,6 +8,7 @@
 
 #include "../error.hpp"
 #include "../fit_report.hpp"
+#include "../mask.hpp"
 
 namespace quorvel::polynomial {
 
@@ -24,6 +25,9 @@ struct PolynomialFitWorkspace {
 Result<Fit> poly(std::span<const double> y, std::uint64_t order);
 // `out` is written only after a successful solve.
 Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std::span<double> out);
+// Masked-out samples are never read; the abscissa still spans all n samples.
+Result<FitReport> poly_masked_into(std::span<const double> y, std::uint64_t order, Mask mask,
+                                   std::span<double> out);
 
 void evaluate_polynomial_coefficients(std::span<const double> coefficients, std::span<double> out);
 

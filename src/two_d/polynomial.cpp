@@ -82,14 +82,20 @@ Status fit_weighted_surface_with_workspace(std::span<const double> data, std::ui
     return ok;
 }
 
-Result<FitReport> poly_into(const Grid& data, std::uint64_t order, const GridOut& output) {
+namespace {
+
+Result<FitReport> fit_into(const Grid& data, std::uint64_t order, Mask mask, const GridOut& output) {
     if (!same_shape(data, output)) return output_mismatch(data, output);
     const auto t = term_count(order);
     if (!t) return InvalidParameter{"order", "is too large"};
     const std::uint64_t n = data.rows * data.cols;
-    if (*t > n) return InputTooShort{n, "two_d_polynomial", *t};
+    if (!mask.empty() && mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
+    if (const std::uint64_t used = used_count(n, mask); *t > used) return InputTooShort{used, "two_d_polynomial", *t};
 
-    const std::vector<double> weights(n, 1.0);
+    std::vector<double> weights(n, 1.0);
+    for (std::size_t s = 0; s < n; ++s) {
+        if (is_masked_out(mask, s)) weights[s] = 0.0;
+    }
     SurfacePolynomialWorkspace workspace;
     workspace.ensure_basis(data.rows, data.cols, order);
     if (auto fitted = fit_weighted_surface_with_workspace(data.data, data.rows, data.cols, weights, order,
@@ -98,6 +104,16 @@ Result<FitReport> poly_into(const Grid& data, std::uint64_t order, const GridOut
         return fitted.error();
     }
     return single_pass;
+}
+
+}  // namespace
+
+Result<FitReport> poly_into(const Grid& data, std::uint64_t order, const GridOut& output) {
+    return fit_into(data, order, Mask{}, output);
+}
+
+Result<FitReport> poly_masked_into(const Grid& data, std::uint64_t order, Mask mask, const GridOut& output) {
+    return fit_into(data, order, mask, output);
 }
 
 Result<Fit> poly(const Grid& data, std::uint64_t order) {

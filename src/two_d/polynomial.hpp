@@ -10,6 +10,7 @@
 
 #include "../error.hpp"
 #include "../fit_report.hpp"
+#include "../mask.hpp"
 #include "grid.hpp"
 
 namespace quorvel::two_d::polynomial {
@@ -31,6 +32,8 @@ struct SurfacePolynomialWorkspace {
 
 Result<Fit> poly(const Grid& data, std::uint64_t order);
 Result<FitReport> poly_into(const Grid& data, std::uint64_t order, const GridOut& output);
+// Masked-out samples take no part in the fit (their data is never read) but get fitted values.
+Result<FitReport> poly_masked_into(const Grid& data, std::uint64_t order, Mask mask, const GridOut& output);
 
 // Samples whose weight is NaN or at most epsilon take no part in the fit.
 Status fit_weighted_surface_with_workspace(std::span<const double> data, std::uint64_t rows, std::uint64_t cols,

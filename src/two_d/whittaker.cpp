@@ -26,20 +26,31 @@ Status validate_fit(const Grid& data, const Whittaker2DParams& params, const Gri
     return ok;
 }
 
+// Four used points are the fewest that pin down the bilinear surfaces the penalty leaves free.
+Status validate_mask(std::size_t n, Mask mask) {
+    if (mask.empty()) return ok;
+    if (mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
+    if (used_count(n, mask) < 4) return InvalidParameter{"mask", "must keep at least four samples"};
+    return ok;
+}
+
 template <class Rule>
 Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
-                           Whittaker2DWorkspace& ws, Rule rule) {
+                           Whittaker2DWorkspace& ws, Rule rule, const LoopControls& controls) {
     if (auto valid = validate_fit(data, params, output); !valid) return valid.error();
-
     const std::size_t n = data.data.size();
+    if (auto valid = validate_mask(n, controls.mask); !valid) return valid.error();
+
+    const Mask mask = controls.mask;
     ws.resize(n);
     std::copy(data.data.begin(), data.data.end(), output.data.begin());
-    std::fill(ws.weights.begin(), ws.weights.end(), 1.0);
+    for (std::size_t i = 0; i < n; ++i) ws.weights[i] = is_masked_out(mask, i) ? 0.0 : 1.0;
+    if (controls.history) controls.history->clear();
 
     double change = 0.0;
     for (std::uint64_t k = 1; k <= params.max_iter; ++k) {
         for (std::size_t i = 0; i < n; ++i) {
-            ws.floored_weights[i] = std::fmax(ws.weights[i], weight_floor);
+            ws.floored_weights[i] = is_masked_out(mask, i) ? 0.0 : std::fmax(ws.weights[i], weight_floor);
             ws.rhs[i] = ws.floored_weights[i] * data.data[i];
         }
         if (auto solved = solve_weighted_system(data.rows, data.cols, params, ws.floored_weights, ws.rhs,
@@ -49,7 +60,8 @@ Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, co
             return solved.error();
         }
         // Measured while the weights are rewritten: no copy of the iteration's start.
-        change = reweight(rule, data.data, output.data, ws.weights);
+        change = reweight(rule, data.data, output.data, ws.weights, mask);
+        if (controls.history) controls.history->push_back(change);
         if (change <= params.tol) return FitReport{k, change, true};
     }
     return FitReport{params.max_iter, change, false};
@@ -72,20 +84,33 @@ void Whittaker2DWorkspace::resize(std::size_t n) {
 
 Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
                                   Whittaker2DWorkspace& workspace, AslsWeights rule) {
-    return fit_loop(data, params, output, workspace, rule);
+    return fit_loop(data, params, output, workspace, rule, LoopControls{});
 }
 
 Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
                                   Whittaker2DWorkspace& workspace, ArPlsWeights rule) {
-    return fit_loop(data, params, output, workspace, rule);
+    return fit_loop(data, params, output, workspace, rule, LoopControls{});
+}
+
+Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
+                                 Whittaker2DWorkspace& workspace, AslsWeights rule, const LoopControls& controls) {
+    return fit_loop(data, params, output, workspace, rule, controls);
+}
+
+Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
+                                 Whittaker2DWorkspace& workspace, ArPlsWeights rule, const LoopControls& controls) {
+    return fit_loop(data, params, output, workspace, rule, controls);
+}
+
+Status validate_p(double p) {
+    if (is_non_finite(p) || p <= 0.0 || p >= 1.0) return InvalidParameter{"p", "must be finite and between 0 and 1"};
+    return ok;
 }
 
 Result<Fit> asls(const Grid& data, const Asls2DParams& params) {
     const auto size = validate_shape(data.rows, data.cols);
     if (!size) return size.error();
-    if (is_non_finite(params.p) || params.p <= 0.0 || params.p >= 1.0) {
-        return InvalidParameter{"p", "must be finite and between 0 and 1"};
-    }
+    if (auto valid = validate_p(params.p); !valid) return valid.error();
     return fit_allocating(data, size.value(), params, AslsWeights{params.p});
 }
 

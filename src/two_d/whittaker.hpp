@@ -9,6 +9,7 @@
 #include "../error.hpp"
 #include "../fit_report.hpp"
 #include "../linalg/banded.hpp"
+#include "../mask.hpp"
 #include "grid.hpp"
 
 namespace quorvel::two_d::whittaker {
@@ -58,15 +59,30 @@ void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, doubl
                   std::span<const double> weights, std::span<const double> v, std::span<double> out);
 
 // Overwrite `weights` from the residuals data - surface; return the relative weight change.
+// Masked-out points get weight 0 and take no part in the statistics.
 double reweight(const AslsWeights& rule, std::span<const double> data, std::span<const double> surface,
-                std::span<double> weights);
+                std::span<double> weights, Mask mask = {});
 double reweight(const ArPlsWeights& rule, std::span<const double> data, std::span<const double> surface,
-                std::span<double> weights);
+                std::span<double> weights, Mask mask = {});
+
+// Options beyond the parameter record. Masked-out points have weight 0 in every solve, so their
+// data (which must be finite; callers put a placeholder there) never changes the result.
+struct LoopControls {
+    Mask mask{};
+    std::vector<double>* history = nullptr;  // receives the weight change of every iteration
+};
+
+Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
+                                 Whittaker2DWorkspace& workspace, AslsWeights rule, const LoopControls& controls);
+Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
+                                 Whittaker2DWorkspace& workspace, ArPlsWeights rule, const LoopControls& controls);
 
 Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
                                   Whittaker2DWorkspace& workspace, AslsWeights rule);
 Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
                                   Whittaker2DWorkspace& workspace, ArPlsWeights rule);
+
+Status validate_p(double p);
 
 Result<Fit> asls(const Grid& data, const Asls2DParams& params);
 Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params);

@@ -18,9 +18,7 @@ Status validate_fit(std::span<const double> y, const WhittakerParams& params, st
 Status validate_mask(std::size_t n, Mask mask) {
     if (mask.empty()) return ok;
     if (mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
-    std::size_t used = 0;
-    for (const bool keep : mask) used += keep ? 1 : 0;
-    if (used < 2) return InvalidParameter{"mask", "must keep at least two samples"};
+    if (used_count(n, mask) < 2) return InvalidParameter{"mask", "must keep at least two samples"};
     return ok;
 }
 

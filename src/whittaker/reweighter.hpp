@@ -5,12 +5,13 @@
 #include <cstddef>
 #include <span>
 
+#include "../mask.hpp"
 #include "../workspace.hpp"
 
 namespace quorvel::whittaker {
 
-// A mask entry false marks an invalid sample; an empty mask means every sample is valid.
-using Mask = std::span<const bool>;
+using quorvel::Mask;
+using quorvel::is_masked_out;
 
 // update_masked overwrites `weights` from the residuals y - baseline and returns the
 // relative weight change between the weights it was handed and the ones it wrote.
@@ -19,8 +20,6 @@ concept Reweighter = requires(const Rule& rule, std::span<const double> values,
                               std::span<double> weights, std::size_t iteration, Mask mask) {
     { update_masked(rule, values, values, weights, iteration, mask) } -> std::same_as<double>;
 };
-
-inline bool is_masked_out(Mask mask, std::size_t i) { return !mask.empty() && !mask[i]; }
 
 // Weight 1 for every valid sample, 0 for the masked ones.
 inline double set_uniform_weights(std::span<double> weights, Mask mask) {

@@ -73,7 +73,8 @@ def test_an_unknown_block_offset_names_the_block():
     data[7, 3, 40] = np.nan
     data = da.from_array(data, chunks=(4, 2, 16))
     data = data[data[:, 0, 0] > -1.0]  # unknown lengths along axis 0
-    check_raises(ValueError, "spectrum (3, 1) of block (1, 1): input contains a non-finite value at index 40",
+    check_raises(ValueError, "spectrum (3, 1) of block (1, 1): input contains a non-finite value at index 40; "
+                 "pass mask= with False there to leave such samples out of the fit",
                  qd.correct(data).compute, scheduler="threads")
 
 

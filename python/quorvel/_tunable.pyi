@@ -1,0 +1,13 @@
+# Positional arguments checked by the package (see quorvel.api.native_args); `want` selects
+# the result: 0 the baseline, 1 the corrected values, 2 the tuple of a whole fit.
+from typing import Any, Optional, Tuple
+
+import numpy as np
+import numpy.typing as npt
+
+Block = Tuple[Optional[npt.NDArray[np.float64]], Optional[Tuple[int, str]]]
+
+def fit_1d(*args: Any) -> Any: ...
+def fit_2d(*args: Any) -> Any: ...
+def fit_1d_many(*args: Any) -> Block: ...
+def fit_2d_many(*args: Any) -> Block: ...

@@ -1,0 +1,80 @@
+"""What a fit hands back besides its baseline."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+from typing import Any, Dict, Optional
+
+import numpy as np
+import numpy.typing as npt
+
+Array = npt.NDArray[np.float64]
+
+__all__ = ["FitResult"]
+
+
+@dataclass(frozen=True, repr=False)
+class FitResult:
+    """The whole outcome of one fit.
+
+    Attributes
+    ----------
+    baseline, corrected : ndarray
+        The estimated baseline and ``data - baseline`` (NaN where masked-out data was NaN).
+    method : str
+        The canonical method name.
+    params : dict
+        Every parameter the fit ran with, defaults included.
+    iterations : int
+        Reweighting iterations run (1 for the rolling ball and the polynomial).
+    converged : bool
+        Whether the stop rule was met before ``max_iter``.
+    last_change : float
+        The stop measure of the last iteration: the relative change of the weights, or for airpls
+        with ``stop="residuals"`` the share of negative residuals.
+    changes : ndarray
+        The stop measure of every iteration (empty for methods that do not iterate).
+    weights : ndarray or None
+        The weights of the last reweighting, for the reweighted methods.
+    used : int
+        How many samples the fit used (fewer than ``baseline.size`` with a mask).
+    """
+
+    baseline: Array
+    corrected: Array
+    method: str
+    params: Dict[str, Any]
+    iterations: int
+    converged: bool
+    last_change: float
+    changes: Array
+    weights: Optional[Array] = field(default=None)
+    used: int = 0
+
+    def __repr__(self) -> str:
+        shape = "x".join(map(str, self.baseline.shape))
+        lines = [f"FitResult: {self.method} on {shape} samples, {self._outcome()}"]
+        lines.append("  params: " + ", ".join(f"{name}={value!r}" for name, value in self.params.items()))
+        if self.used != self.baseline.size:
+            lines.append(f"  mask: {self.used} of {self.baseline.size} samples used")
+        if self.changes.size:
+            lines.append(f"  changes: {_preview(self.changes)}")
+        if self.weights is not None:
+            w = self.weights
+            lines.append(f"  weights: from {w.min():.3g} to {w.max():.3g}, mean {w.mean():.3g}")
+        lines.append("  baseline, corrected: float64 arrays; fields: " + ", ".join(self.__dataclass_fields__))
+        return "\n".join(lines)
+
+    def _outcome(self) -> str:
+        if not self.changes.size:
+            return "a single pass"
+        state = "converged" if self.converged else "did not converge"
+        steps = "iteration" if self.iterations == 1 else "iterations"
+        return f"{state} after {self.iterations} {steps} (last change {self.last_change:.3g})"
+
+
+def _preview(values: Array, shown: int = 3) -> str:
+    text = [f"{value:.3g}" for value in values]
+    if len(text) > 2 * shown:
+        text = text[:shown] + ["..."] + text[-shown:]
+    return ", ".join(text)

@@ -1,0 +1,185 @@
+#include "fits.hpp"
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "../binding/arrays.hpp"
+#include "../binding/calls.hpp"
+#include "../binding/errors.hpp"
+#include "parse.hpp"
+#include "simple/correction.hpp"
+#include "tunable/fit.hpp"
+
+namespace quorvel::binding::tunable {
+namespace {
+
+namespace core = quorvel::tunable;
+
+enum Want { Baseline = 0, Corrected = 1, Everything = 2 };
+
+struct Outcome {
+    std::vector<double> baseline, corrected;
+    FitReport report{};
+    core::Details details;
+};
+
+// The arrays must be what the package hands over; anything else is a programming error upstream.
+bool check_arrays(const Call& call, int ndim) {
+    if (!arrays::is_float64_array(call.values, ndim)) {
+        PyErr_SetString(PyExc_TypeError, "values must be a float64 ndarray");
+        return false;
+    }
+    if (call.mask == Py_None) return true;
+    bool same = arrays::is_bool_array(call.mask, ndim);
+    for (int axis = 0; same && axis < ndim; ++axis) {
+        same = arrays::extent(call.mask, axis) == arrays::extent(call.values, axis);
+    }
+    if (!same) PyErr_SetString(PyExc_TypeError, "mask must be None or a bool ndarray of the values' shape");
+    return same;
+}
+
+arrays::Flags copy_mask(PyObject* mask) {
+    return mask == Py_None ? arrays::Flags{nullptr, 0} : arrays::copy_flags(mask);
+}
+
+// Turns a fitted baseline into what the call wants; `y` is the private copy.
+Status finish(std::span<const double> y, Mask mask, Want want, Outcome& outcome, const char* what) {
+    if (want == Baseline) {
+        if (first_non_finite(outcome.baseline)) return InvalidParameter{what, simple::baseline_overflow};
+        return ok;
+    }
+    if (want == Corrected) return core::subtract_checked(y, outcome.baseline, mask, outcome.baseline, what);
+    outcome.corrected.resize(y.size());
+    return core::subtract_checked(y, outcome.baseline, mask, outcome.corrected, what);
+}
+
+PyObject* array_of(std::vector<double>&& values, int ndim, const std::uint64_t* shape) {
+    return arrays::wrap(std::move(values), ndim, shape);
+}
+
+PyObject* everything(Outcome& outcome, int ndim, const std::uint64_t* shape) {
+    const std::uint64_t steps[1] = {outcome.details.history.size()};
+    const bool weighted = !outcome.details.weights.empty();
+    Owned baseline(array_of(std::move(outcome.baseline), ndim, shape));
+    Owned corrected(baseline ? array_of(std::move(outcome.corrected), ndim, shape) : nullptr);
+    Owned history(corrected ? array_of(std::move(outcome.details.history), 1, steps) : nullptr);
+    Owned weights(weighted && history ? array_of(std::move(outcome.details.weights), ndim, shape) : nullptr);
+    if (!history || (weighted && !weights)) return nullptr;
+    return Py_BuildValue("(OOKOdOO)", baseline.get(), corrected.get(),
+                         static_cast<unsigned long long>(outcome.report.iterations),
+                         outcome.report.converged ? Py_True : Py_False, outcome.report.last_change, history.get(),
+                         weighted ? weights.get() : Py_None);
+}
+
+// The shared steps of fit_1d and fit_2d: copy, fit without the lock, wrap.
+template <int ndim, class Fit>
+PyObject* fit_one(const Call& call, Fit fit) {
+    if (!check_arrays(call, ndim)) return nullptr;
+    arrays::Samples input = arrays::copy_logical(call.values);
+    const arrays::Flags mask = copy_mask(call.mask);
+    const std::uint64_t shape[2] = {input.rows, input.cols};
+    const Want want = static_cast<Want>(call.want);
+    auto outcome = compute_without_lock<Result<Outcome>>([&]() -> Result<Outcome> {
+        Outcome result;
+        result.baseline.resize(input.values.size());
+        core::Scratch scratch;
+        auto report = fit(std::span<const double>(input.values), input.rows, input.cols, mask.view(),
+                          std::span<double>(result.baseline), scratch, want == Everything ? &result.details : nullptr);
+        if (!report) return report.error();
+        result.report = report.value();
+        if (auto done = finish(input.values, mask.view(), want, result, ndim == 1 ? "y" : "data"); !done) {
+            return done.error();
+        }
+        return result;
+    }, input.values);
+    if (!outcome) return PyErr_NoMemory();
+    if (!*outcome) {
+        python_error(outcome->error());
+        return nullptr;
+    }
+    Outcome& done = outcome->value();
+    if (want == Everything) return everything(done, ndim, shape);
+    return array_of(std::move(done.baseline), ndim, shape);
+}
+
+// The shared steps of the block functions; gives (result, None) or (None, (index, reason)).
+template <class Many>
+PyObject* fit_block(const Call& call, std::uint64_t count, std::uint64_t n, Many many) {
+    if (!check_arrays(call, 2)) return nullptr;
+    arrays::Samples input = arrays::copy_logical(call.values);
+    const arrays::Flags mask = copy_mask(call.mask);
+    const std::uint64_t shape[2] = {input.rows, input.cols};
+    const auto output = call.want == Corrected ? core::Output::Corrected : core::Output::Baseline;
+    std::vector<double> result;
+    auto failure = compute_without_lock<std::optional<core::ItemFailure>>([&] {
+        result.resize(input.values.size());
+        return many(std::span<const double>(input.values), count, n, mask.view(), output, std::span<double>(result));
+    }, input.values);
+    if (!failure) return PyErr_NoMemory();
+    if (*failure) {
+        const std::string reason = display((*failure)->error);
+        return Py_BuildValue("(O(Ks))", Py_None, static_cast<unsigned long long>((*failure)->index), reason.c_str());
+    }
+    Owned array(array_of(std::move(result), 2, shape));
+    return array ? Py_BuildValue("(OO)", array.get(), Py_None) : nullptr;
+}
+
+}  // namespace
+
+PyObject* fit_1d(PyObject*, PyObject* args) {
+    return guarded([&]() -> PyObject* {
+        Call call{};
+        const auto options = parse_1d(args, call);
+        if (!options) return nullptr;
+        return fit_one<1>(call, [&](std::span<const double> y, std::uint64_t, std::uint64_t, Mask mask,
+                                    std::span<double> baseline, core::Scratch& scratch, core::Details* details) {
+            return core::fit_1d_into(y, mask, *options, baseline, scratch, details);
+        });
+    });
+}
+
+PyObject* fit_2d(PyObject*, PyObject* args) {
+    return guarded([&]() -> PyObject* {
+        Call call{};
+        const auto options = parse_2d(args, call, nullptr);
+        if (!options) return nullptr;
+        return fit_one<2>(call, [&](std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Mask mask,
+                                    std::span<double> baseline, core::Scratch& scratch, core::Details* details) {
+            return core::fit_2d_into(data, rows, cols, mask, *options, baseline, scratch, details);
+        });
+    });
+}
+
+PyObject* fit_1d_many(PyObject*, PyObject* args) {
+    return guarded([&]() -> PyObject* {
+        Call call{};
+        const auto options = parse_1d(args, call);
+        if (!options || !check_arrays(call, 2)) return nullptr;
+        return fit_block(call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
+                         [&](std::span<const double> values, std::uint64_t count, std::uint64_t n, Mask masks,
+                             core::Output output, std::span<double> out) {
+                             return core::fit_1d_many(values, count, n, masks, *options, output, out);
+                         });
+    });
+}
+
+PyObject* fit_2d_many(PyObject*, PyObject* args) {
+    return guarded([&]() -> PyObject* {
+        Call call{};
+        std::uint64_t shape[2] = {0, 0};
+        const auto options = parse_2d(args, call, shape);
+        if (!options || !check_arrays(call, 2)) return nullptr;
+        if (shape[0] * shape[1] != arrays::extent(call.values, 1)) {
+            PyErr_SetString(PyExc_ValueError, "rows * cols must be the length of each flattened image");
+            return nullptr;
+        }
+        return fit_block(call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
+                         [&](std::span<const double> values, std::uint64_t count, std::uint64_t, Mask masks,
+                             core::Output output, std::span<double> out) {
+                             return core::fit_2d_many(values, count, shape[0], shape[1], masks, *options, output, out);
+                         });
+    });
+}
+
+}  // namespace quorvel::binding::tunable

@@ -1,0 +1,43 @@
+// Module definition of quorvel._tunable: the fits behind the package's keyword parameters, masks
+// and fit reports. The package checks every argument; this module only trusts nothing it is given.
+#include "../binding/arrays.hpp"
+#include "../binding/python.hpp"
+#include "fits.hpp"
+
+namespace quorvel::binding::tunable {
+namespace {
+
+PyMethodDef functions[] = {
+    {"fit_1d", fit_1d, METH_VARARGS,
+     "fit_1d(y, mask, method, lam, p, max_iter, tol, stop, window_size, order, want)\n--\n\n"},
+    {"fit_2d", fit_2d, METH_VARARGS,
+     "fit_2d(data, mask, method, lam_rows, lam_cols, p, max_iter, tol, cg_max_iter, cg_tol, window_rows, "
+     "window_cols, order, want)\n--\n\n"},
+    {"fit_1d_many", fit_1d_many, METH_VARARGS,
+     "fit_1d_many(block, masks, method, lam, p, max_iter, tol, stop, window_size, order, want)\n--\n\n"},
+    {"fit_2d_many", fit_2d_many, METH_VARARGS,
+     "fit_2d_many(block, masks, method, lam_rows, lam_cols, p, max_iter, tol, cg_max_iter, cg_tol, window_rows, "
+     "window_cols, order, want, rows, cols)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int exec_module(PyObject* module) {
+    if (!arrays::import_numpy()) return -1;
+    return PyModule_AddFunctions(module, functions);
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "_tunable", "", 0, nullptr, slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace quorvel::binding::tunable
+
+extern "C" PyMODINIT_FUNC PyInit__tunable() {
+    return PyModuleDef_Init(&quorvel::binding::tunable::module_definition);
+}

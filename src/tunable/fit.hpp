@@ -1,0 +1,59 @@
+// Fits with caller-chosen parameters and an optional sample mask, in one and two dimensions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "../error.hpp"
+#include "../fit_report.hpp"
+#include "../mask.hpp"
+#include "options.hpp"
+
+namespace quorvel::tunable {
+
+// What the reweighted methods leave besides the baseline; empty for the others.
+struct Details {
+    std::vector<double> history;  // the stop measure of every iteration
+    std::vector<double> weights;  // the weights of the last reweighting
+};
+
+// Scratch reused from one fit to the next.
+struct Scratch {
+    std::vector<double> stand_in;  // the data with placeholders at masked-out samples
+    WhittakerWorkspace whittaker;
+    two_d::whittaker::Whittaker2DWorkspace whittaker_2d;
+};
+
+// The baseline of y into `baseline` (y's length). With an empty mask every result is exactly the
+// fixed-default dispatch's when the options hold its defaults.
+Result<FitReport> fit_1d_into(std::span<const double> y, Mask mask, const Options1D& options,
+                              std::span<double> baseline, Scratch& scratch, Details* details);
+Result<FitReport> fit_2d_into(std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Mask mask,
+                              const Options2D& options, std::span<double> baseline, Scratch& scratch,
+                              Details* details);
+
+// Checks the baseline and writes data - baseline into `corrected` (which may be the baseline's
+// storage). A value that overflows is an error, except at masked-out samples, whose data may be
+// anything and whose difference is passed on as it is.
+Status subtract_checked(std::span<const double> data, std::span<const double> baseline, Mask mask,
+                        std::span<double> corrected, const char* what);
+
+// The lowest-indexed failing item of a block and its error.
+struct ItemFailure {
+    std::size_t index;
+    BaselineError error;
+};
+
+// Item k of `count` is values[k n, (k + 1) n) (an image of rows x cols when n = rows * cols), its
+// mask masks[k n, (k + 1) n) unless masks is empty; its baseline or corrected values go to the
+// same place of `out`. Stops early only where that cannot hide a lower-indexed failure.
+std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size_t count, std::size_t n,
+                                       Mask masks, const Options1D& options, Output output, std::span<double> out);
+std::optional<ItemFailure> fit_2d_many(std::span<const double> values, std::size_t count, std::uint64_t rows,
+                                       std::uint64_t cols, Mask masks, const Options2D& options, Output output,
+                                       std::span<double> out);
+
+}  // namespace quorvel::tunable

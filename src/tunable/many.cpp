@@ -1,0 +1,107 @@
+#include "fit.hpp"
+
+#include "../numeric.hpp"
+#include "../simple/correction.hpp"
+#include "../whittaker/airpls.hpp"
+#include "../whittaker/arpls.hpp"
+#include "../whittaker/asls.hpp"
+#include "../whittaker/many.hpp"
+#include "masking.hpp"
+
+namespace quorvel::tunable {
+namespace {
+
+Mask item_mask(Mask masks, std::size_t k, std::size_t n) { return masks.empty() ? Mask{} : masks.subspan(k * n, n); }
+
+// Item k's result in `out` holds its baseline; turns it into what was asked for.
+Status finish_item(std::span<const double> values, Mask masks, std::size_t k, std::size_t n, Output output,
+                   std::span<double> out, const char* what) {
+    const auto baseline = out.subspan(k * n, n);
+    if (output == Output::Corrected) return subtract_checked(values.subspan(k * n, n), baseline, item_mask(masks, k, n), baseline, what);
+    if (first_non_finite(baseline)) return InvalidParameter{what, simple::baseline_overflow};
+    return ok;
+}
+
+// Item by item, stopping at the first failure, which is then the lowest-indexed one.
+template <class FitItem>
+std::optional<ItemFailure> each_item(std::span<const double> values, std::size_t count, std::size_t n, Mask masks,
+                                     Output output, std::span<double> out, const char* what, FitItem fit_item) {
+    for (std::size_t k = 0; k < count; ++k) {
+        if (auto report = fit_item(values.subspan(k * n, n), item_mask(masks, k, n), out.subspan(k * n, n)); !report) {
+            return ItemFailure{k, report.error()};
+        }
+        if (auto done = finish_item(values, masks, k, n, output, out, what); !done) return ItemFailure{k, done.error()};
+    }
+    return std::nullopt;
+}
+
+// Masked-out samples get stand-ins, as in fit_1d_into; a used sample that is not finite is
+// reported before anything the fit itself would say, again as there.
+template <whittaker::Reweighter Rule>
+std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::size_t count, std::size_t n,
+                                          Mask masks, const Options1D& options, const Rule& rule, Output output,
+                                          std::span<double> out) {
+    std::vector<whittaker::ItemOutcome> outcomes(count);
+    std::vector<double> stand_in;
+    if (!masks.empty()) {
+        stand_in.resize(values.size());
+        zero_masked(values, masks, stand_in);
+    }
+    const std::span<const double> fitted = masks.empty() ? values : std::span<const double>(stand_in);
+    whittaker::fit_many(fitted, n, options.whittaker, rule, masks, options.stop, out, outcomes);
+    for (std::size_t k = 0; k < count; ++k) {
+        if (auto bad = first_non_finite_used(values.subspan(k * n, n), item_mask(masks, k, n))) {
+            return ItemFailure{k, NonFiniteInput{*bad}};
+        }
+        if (outcomes[k].error) return ItemFailure{k, *outcomes[k].error};
+        if (auto done = finish_item(values, masks, k, n, output, out, "y"); !done) return ItemFailure{k, done.error()};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Status subtract_checked(std::span<const double> data, std::span<const double> baseline, Mask mask,
+                        std::span<double> corrected, const char* what) {
+    if (first_non_finite(baseline)) return InvalidParameter{what, simple::baseline_overflow};
+    bool overflows = false;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        corrected[i] = data[i] - baseline[i];
+        overflows |= is_non_finite(corrected[i]) && !is_masked_out(mask, i);
+    }
+    if (overflows) return InvalidParameter{what, simple::difference_overflow};
+    return ok;
+}
+
+std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size_t count, std::size_t n,
+                                       Mask masks, const Options1D& options, Output output, std::span<double> out) {
+    using simple::Method;
+    if (n > 0) {
+        switch (options.method.kind) {
+            case Method::Asls:
+                return whittaker_many(values, count, n, masks, options, whittaker::AslsWeights{options.p}, output, out);
+            case Method::ArPls:
+                return whittaker_many(values, count, n, masks, options, whittaker::ArPlsWeights{}, output, out);
+            case Method::AirPls:
+                return whittaker_many(values, count, n, masks, options, whittaker::AirPlsWeights{}, output, out);
+            default: break;
+        }
+    }
+    Scratch scratch;
+    return each_item(values, count, n, masks, output, out, "y",
+                     [&](std::span<const double> y, Mask mask, std::span<double> b) {
+                         return fit_1d_into(y, mask, options, b, scratch, nullptr);
+                     });
+}
+
+std::optional<ItemFailure> fit_2d_many(std::span<const double> values, std::size_t count, std::uint64_t rows,
+                                       std::uint64_t cols, Mask masks, const Options2D& options, Output output,
+                                       std::span<double> out) {
+    Scratch scratch;
+    return each_item(values, count, rows * cols, masks, output, out, "data",
+                     [&](std::span<const double> data, Mask mask, std::span<double> b) {
+                         return fit_2d_into(data, rows, cols, mask, options, b, scratch, nullptr);
+                     });
+}
+
+}  // namespace quorvel::tunable

@@ -1,0 +1,238 @@
+"""The package-level functions: keyword parameters, masks, array-likes and fit reports."""
+import numpy as np
+import pytest
+import scipy.ndimage as ndi
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import quorvel
+from quorvel import _native
+from support import METHODS, METHODS_2D, make_spectrum
+
+Y = make_spectrum(120)
+IMAGE = np.add.outer(np.linspace(0, 1, 9), np.linspace(0, 2, 11)) + np.random.default_rng(5).random((9, 11))
+DEFAULTS_1D = {"asls": dict(lam=1e6, p=0.01, max_iter=50, tol=1e-3), "arpls": dict(lam=1e6, max_iter=50, tol=1e-3),
+               "airpls": dict(lam=1e6, max_iter=50, tol=1e-3, stop="weights"), "rolling_ball": dict(half_window=15),
+               "polynomial": dict(poly_order=2)}
+DEFAULTS_2D = {"asls": dict(lam=1e4, p=0.01, max_iter=50, tol=1e-3, cg_tol=1e-6, cg_max_iter=500),
+               "arpls": dict(lam=(1e4, 1e4), max_iter=50, tol=1e-3, cg_tol=1e-6, cg_max_iter=500),
+               "rolling_ball": dict(half_window=(3, 3)), "polynomial": dict(poly_order=2)}
+HINT = "; pass mask= with False there to leave such samples out of the fit"
+
+
+def bits(array):
+    return np.asarray(array).tobytes()
+
+
+@pytest.mark.parametrize("method", METHODS)
+def test_omitted_and_explicit_defaults_give_the_native_bits_1d(method):
+    base, flat = _native.baseline(Y, method), _native.correct(Y, method)
+    explicit = DEFAULTS_1D[method]
+    result = quorvel.fit(Y, method, **explicit)
+    assert bits(quorvel.baseline(Y, method)) == bits(quorvel.baseline(Y, method, **explicit)) == bits(base)
+    assert bits(quorvel.correct(Y, method, **explicit)) == bits(result.corrected) == bits(flat)
+    assert bits(quorvel.baseline(Y, method, mask=np.ones(Y.size, bool))) == bits(result.baseline) == bits(base)
+    assert bits(quorvel.correct_many(np.stack([Y, Y]), method, **explicit)) == bits(np.stack([flat, flat]))
+
+
+@pytest.mark.parametrize("method", METHODS_2D)
+def test_omitted_and_explicit_defaults_give_the_native_bits_2d(method):
+    base = _native.baseline_2d(IMAGE, method)
+    explicit = DEFAULTS_2D[method]
+    assert bits(quorvel.baseline_2d(IMAGE, method)) == bits(quorvel.fit_2d(IMAGE, method, **explicit).baseline)
+    assert bits(quorvel.baseline_2d(IMAGE, method, **explicit)) == bits(base)
+    assert bits(quorvel.baseline_2d_many(IMAGE[None], method, **explicit)[0]) == bits(base)
+
+
+def second_difference_penalty(n):
+    d = np.diff(np.eye(n), 2, axis=0)
+    return d.T @ d
+
+
+def reference_whittaker(y, lam, rule, max_iter, tol, used, floor=0.0, penalty=None):
+    """Reweighted penalised least squares by dense solves: an independent transcription of the method."""
+    penalty = lam * second_difference_penalty(y.size) if penalty is None else penalty
+    y = np.where(used, y, 0.0)
+    w = used.astype(float)
+    for k in range(1, max_iter + 1):
+        solve_w = np.where(used, np.maximum(w, floor), 0.0)
+        z = np.linalg.solve(np.diag(solve_w) + penalty, solve_w * y)
+        new = np.where(used, rule(y, z, used), 0.0)
+        change = np.linalg.norm(new - w) / max(np.linalg.norm(w), 2.0**-52)
+        w = new
+        if change <= tol:
+            break
+    return z, k
+
+
+def asls_rule(p):
+    return lambda y, z, used: np.where(y > z, p, 1 - p)
+
+
+def arpls_rule(y, z, used):
+    d = (y - z)[used]
+    neg = d[d < 0]
+    if neg.size == 0:
+        return np.ones_like(y)
+    m, s = neg.mean(), max(neg.std(), 2.0**-52)
+    return 1.0 / (1.0 + np.exp(2.0 * ((y - z) - (2 * s - m)) / s))
+
+
+@pytest.mark.parametrize("method, rule, params", [
+    ("asls", asls_rule(0.05), dict(lam=300.0, p=0.05, max_iter=30, tol=1e-4)),
+    ("arpls", arpls_rule, dict(lam=2e3, max_iter=40, tol=1e-3)),
+])
+@pytest.mark.parametrize("masked", [False, True])
+def test_whittaker_fits_match_dense_solves(method, rule, params, masked):
+    y = make_spectrum(60, seed=2)
+    used = np.ones(y.size, bool)
+    if masked:
+        used[[0, 7, 8, 30, 59]] = False
+        y[used == False] = np.nan  # noqa: E712
+    result = quorvel.fit(y, method, mask=used if masked else None, **params)
+    z, iterations = reference_whittaker(y, params["lam"], rule, params["max_iter"], params["tol"], used)
+    assert np.allclose(result.baseline, z, rtol=1e-9, atol=1e-9) and result.iterations == iterations
+    assert np.isnan(result.corrected[~used]).all() and np.allclose(result.corrected[used], (y - z)[used])
+    assert result.changes.size == result.iterations and result.last_change == result.changes[-1]
+    assert result.weights.shape == y.shape and not result.weights[~used].any()
+
+
+@pytest.mark.parametrize("masked", [False, True])
+def test_grid_asls_matches_a_dense_solve_with_per_axis_lambdas(masked):
+    rows, cols = IMAGE.shape
+    used = np.ones(IMAGE.shape, bool)
+    if masked:
+        used[2, 3:6] = used[7, 0] = False
+    penalty = np.kron(7.0 * second_difference_penalty(rows), np.eye(cols)) + np.kron(
+        np.eye(rows), 40.0 * second_difference_penalty(cols))
+    z, iterations = reference_whittaker(IMAGE.ravel(), 0, asls_rule(0.02), 50, 1e-3, used.ravel(), 1e-8, penalty)
+    data = np.where(used, IMAGE, np.inf)
+    result = quorvel.fit_2d(data, "asls", mask=used if masked else None, lam=(7.0, 40.0), p=0.02)
+    assert np.allclose(result.baseline.ravel(), z, rtol=1e-9, atol=1e-9) and result.iterations == iterations
+
+
+@pytest.mark.parametrize("order", [0, 3, 5])
+def test_polynomial_matches_numpy_least_squares(order):
+    used = np.random.default_rng(order).random(Y.size) > 0.3
+    x = np.linspace(-1, 1, Y.size)
+    expected = np.polynomial.polynomial.polyval(x, np.polynomial.polynomial.polyfit(x[used], Y[used], order))
+    assert np.allclose(quorvel.baseline(np.where(used, Y, np.nan), "poly", mask=used, poly_order=order), expected)
+
+
+def test_surface_polynomial_matches_numpy_least_squares_on_the_used_points():
+    used = np.random.default_rng(1).random(IMAGE.shape) > 0.4
+    yy, xx = np.meshgrid(np.linspace(-1, 1, IMAGE.shape[0]), np.linspace(-1, 1, IMAGE.shape[1]), indexing="ij")
+    basis = np.stack([xx**a * yy**b for a in range(2) for b in range(2)], axis=-1)
+    coefficients = np.linalg.lstsq(basis[used], IMAGE[used], rcond=None)[0]
+    assert np.allclose(quorvel.baseline_2d(IMAGE, "polynomial", mask=used, poly_order=1), basis @ coefficients)
+
+
+def test_rolling_ball_matches_scipy_morphology():
+    opened = ndi.grey_opening(Y, size=11, mode="reflect")
+    inside = slice(5, Y.size - 5)  # where the moving average needs no extrapolated ends
+    assert np.allclose(quorvel.baseline(Y, "rolling_ball", half_window=5)[inside],
+                       ndi.uniform_filter1d(opened, 11)[inside])
+    expected = ndi.uniform_filter(ndi.grey_opening(IMAGE, size=(3, 7), mode="reflect"), size=(3, 7), mode="reflect")
+    assert np.allclose(quorvel.baseline_2d(IMAGE, "rolling_ball", half_window=(1, 3)), expected)
+
+
+def test_masked_rolling_ball_bridges_the_gap_with_a_straight_line():
+    used = np.ones(Y.size, bool)
+    used[40:46] = False
+    bridged = np.interp(np.arange(Y.size), np.flatnonzero(used), Y[used])
+    assert bits(quorvel.baseline(np.where(used, Y, np.nan), "rolling_ball", mask=used)) == bits(
+        quorvel.baseline(bridged, "rolling_ball"))
+
+
+@pytest.mark.parametrize("ndim, method", [(1, m) for m in METHODS] + [(2, m) for m in METHODS_2D])
+def test_masked_values_never_change_the_fit(ndim, method):
+    data = Y.copy() if ndim == 1 else IMAGE.copy()
+    used = np.random.default_rng(3).random(data.shape) > 0.15
+    fit = quorvel.fit if ndim == 1 else quorvel.fit_2d
+    first = fit(data, method, mask=used)
+    for value in (np.nan, -np.inf, 1e300):
+        data[~used] = value
+        again = fit(data, method, mask=used)
+        assert bits(again.baseline) == bits(first.baseline)
+        assert np.array_equal(again.corrected[used], first.corrected[used])
+
+
+def test_a_larger_lambda_gives_a_smoother_baseline():
+    roughness = [np.sum(np.diff(quorvel.baseline(Y, "arpls", lam=lam), 2) ** 2) for lam in (1e1, 1e3, 1e5, 1e7)]
+    assert roughness == sorted(roughness, reverse=True)
+
+
+def test_airpls_residual_stop_settles_long_before_the_weight_rule():
+    for y in [make_spectrum(400, seed) for seed in range(3)]:
+        by_weights, by_residuals = quorvel.fit(y, "airpls"), quorvel.fit(y, "airpls", stop="residuals")
+        assert by_residuals.converged and by_residuals.iterations < by_weights.iterations / 5
+        negative = np.clip(y - by_residuals.baseline, None, 0)
+        share = np.abs(negative).sum() / np.abs(y).sum()
+        assert by_residuals.last_change == pytest.approx(share) and share <= 1e-3
+
+
+@pytest.mark.parametrize("convert", [list, lambda y: y.astype(np.float32), lambda y: y.astype(">f8"),
+                                     lambda y: np.round(y * 100).astype(np.int64), np.asfortranarray])
+def test_array_likes_are_converted_to_float64(convert):
+    pd = pytest.importorskip("pandas")
+    data = convert(Y)
+    expected = _native.correct(np.asarray(data, dtype=np.float64), "arpls")
+    assert bits(quorvel.correct(data, "arpls")) == bits(quorvel.correct(data, "arpls", lam=1e6)) == bits(expected)
+    assert bits(quorvel.correct(pd.Series(np.asarray(data, float)), "arpls")) == bits(expected)
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: quorvel.correct(IMAGE), ValueError,
+     "y must be one-dimensional (a spectrum); got ndarray of dtype float64 and shape (9, 11)"),
+    (lambda: quorvel.baseline_2d([1.0, 2.0]), ValueError, "data must be two-dimensional (an image); got list of length 2"),
+    (lambda: quorvel.correct(Y + 1j), TypeError, "y must hold real numbers; got ndarray of dtype complex128 and shape (120,)"),
+    (lambda: quorvel.correct({"a": 1}), TypeError, None),
+    (lambda: quorvel.correct(Y, "arpls", p=0.1), TypeError, "arpls takes no parameter 'p'; its parameters are lam, max_iter, tol"),
+    (lambda: quorvel.baseline_2d(IMAGE, "rolling_ball", lamb=1), TypeError,
+     "rolling_ball takes no parameter 'lamb'; its parameters are half_window"),
+    (lambda: quorvel.correct(Y, lam="big"), TypeError, "lam must be a real number, not str"),
+    (lambda: quorvel.correct(Y, max_iter=5.0), TypeError, "max_iter must be an integer, not float"),
+    (lambda: quorvel.correct(Y, 7), TypeError, "method must be a str, not int"),
+    (lambda: quorvel.correct(Y, lam=0), ValueError, "lam must be finite and greater than 0; got 0"),
+    (lambda: quorvel.correct(Y, p=1.0), ValueError, "p must be strictly between 0 and 1; got 1.0"),
+    (lambda: quorvel.correct(Y, max_iter=10**12), ValueError, "max_iter must be an integer from 1 to 10000; got 1000000000000"),
+    (lambda: quorvel.correct(Y, "rolling_ball", half_window=0), ValueError, "half_window must be an integer of at least 1; got 0"),
+    (lambda: quorvel.correct(Y, "rolling_ball", half_window=500), ValueError,
+     "half_window must be an integer from 1 to 119 for data of shape (120,); got 500"),
+    (lambda: quorvel.correct(Y, "poly", poly_order=21), ValueError, "poly_order must be an integer from 0 to 20; got 21"),
+    (lambda: quorvel.correct(Y[:4], "poly", poly_order=4), ValueError, "poly_order 4 needs at least 5 used samples; the data has 4"),
+    (lambda: quorvel.correct_2d(IMAGE, lam=(1.0, 2.0, 3.0)), ValueError,
+     "lam must be one value or a pair (axis 0, axis 1); got (1.0, 2.0, 3.0)"),
+    (lambda: quorvel.correct(Y, "airpls", stop="never"), ValueError, "stop must be 'weights' or 'residuals'; got 'never'"),
+    (lambda: quorvel.correct(Y, mask=np.ones(Y.size)), TypeError, None),
+    (lambda: quorvel.correct(Y, mask=np.ones(5, bool)), ValueError, None),
+    (lambda: quorvel.correct(Y, mask=np.arange(Y.size) == 3), ValueError, "mask leaves 1 of 120 samples; asls needs at least 2"),
+    (lambda: quorvel.correct(np.r_[Y[:5], np.nan]), ValueError, "input contains a non-finite value at index 5" + HINT),
+    (lambda: quorvel.fit_2d(np.where(IMAGE > 1.9, np.nan, IMAGE)), ValueError,
+     f"input contains a non-finite value at index {np.argmax(IMAGE > 1.9)} (row {np.argmax(IMAGE > 1.9) // 11}, "
+     f"column {np.argmax(IMAGE > 1.9) % 11})" + HINT),
+])
+def test_bad_arguments_say_what_was_given_and_what_is_accepted(call, error, message):
+    with pytest.raises(error) as caught:
+        call()
+    assert message is None or str(caught.value) == message
+
+
+@settings(max_examples=150, deadline=None)
+@given(method=st.sampled_from(METHODS), n=st.integers(0, 40), name=st.sampled_from(
+    ["lam", "p", "max_iter", "tol", "stop", "half_window", "poly_order", "cg_tol"]),
+    value=st.one_of(st.integers(-10, 10**20), st.floats(allow_nan=True), st.text(max_size=3), st.none()))
+def test_any_parameter_value_gives_a_result_or_a_clean_error(method, n, name, value):
+    try:
+        result = quorvel.fit(make_spectrum(n) if n else np.empty(0), method, **{name: value})
+    except (TypeError, ValueError):
+        return
+    assert np.isfinite(result.baseline).all() and result.iterations >= 1
+
+
+def test_the_fit_prints_what_happened_and_the_docs_list_every_parameter():
+    text = repr(quorvel.fit(Y, "arpls", lam=1e5))
+    assert "arpls" in text and "lam=100000.0, max_iter=50, tol=0.001" in text and "converged after" in text
+    for function, table in [(quorvel.correct, DEFAULTS_1D), (quorvel.fit_2d, DEFAULTS_2D)]:
+        assert all(f"{name}=" in function.__doc__ for params in table.values() for name in params)
+    assert quorvel.__version__.count(".") == 2
