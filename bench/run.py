@@ -24,6 +24,7 @@ from pathlib import Path
 import numpy as np
 
 import quorvel
+from quorvel import _native as native
 
 HERE = Path(__file__).resolve().parent
 if str(HERE) not in sys.path:
@@ -198,7 +199,9 @@ class Bench:
         x = np.linspace(-1.0, 1.0, 16)
         poly = np.polynomial.polynomial
         cases = [
+            ("quorvel._native.correct(y, \"polynomial\")", lambda: native.correct(y, "polynomial")),
             ("quorvel.correct(y, \"polynomial\")", lambda: quorvel.correct(y, "polynomial")),
+            ("quorvel.correct(y, \"polynomial\", poly_order=2)", lambda: quorvel.correct(y, "polynomial", poly_order=2)),
             ("quorvel.baseline(y, \"polynomial\")", lambda: quorvel.baseline(y, "polynomial")),
             ("numpy polyfit + polyval, y minus fit", lambda: y - poly.polyval(x, poly.polyfit(x, y, 2))),
             ("an empty Python call (the clock's floor)", lambda: None),
