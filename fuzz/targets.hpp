@@ -29,12 +29,15 @@ void grid_rolling_ball(ByteReader& in);
 void grid_polynomial(ByteReader& in);
 void grid_whittaker(ByteReader& in);
 void grid_whittaker_parts(ByteReader& in);
+// Caller-chosen parameters and masks, one item and blocks (tunable_targets.cpp).
+void tunable_1d(ByteReader& in);
+void tunable_2d(ByteReader& in);
 
 using Target = void (*)(ByteReader&);
-inline constexpr std::array<Target, 16> targets{
+inline constexpr std::array<Target, 18> targets{
     dispatch_1d,   dispatch_2d,    method_names,  pentadiagonal_solve, pentadiagonal_factor, banded_solve,
     dense_solve,   whittaker_fit,  whittaker_weights, moving_extrema,  rolling_ball,         polynomial,
-    grid_rolling_ball, grid_polynomial, grid_whittaker, grid_whittaker_parts,
+    grid_rolling_ball, grid_polynomial, grid_whittaker, grid_whittaker_parts, tunable_1d, tunable_2d,
 };
 
 }  // namespace quorvel::fuzz
