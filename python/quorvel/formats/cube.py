@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import importlib
 import importlib.util
+import inspect
 import warnings
 from dataclasses import dataclass
 from pathlib import Path
@@ -53,8 +54,10 @@ def read(path: Path, var: Optional[str], dims: Sequence[str], two_d: bool) -> Cu
     kind, open_options, store = _store(path)
     _require(kind, open_options)
     try:
-        with xr.open_dataset(path, **open_options) as opened:
-            dataset = opened.load()
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # Zarr's advice on consolidating its metadata
+            with xr.open_dataset(path, **open_options) as opened:
+                dataset = opened.load()
     except (DataError, MemoryError):
         raise
     except Exception as error:  # noqa: BLE001 - whatever the storage library raises, it is this file's problem
@@ -93,8 +96,10 @@ def write(cube: Cube, results: Array, target: Path) -> None:
     output[cube.name] = replaced
     kind, options = cube.store
     with warnings.catch_warnings():
-        warnings.simplefilter("ignore")  # Zarr's notes on its own metadata conventions
+        warnings.simplefilter("ignore")  # Zarr's advice on its metadata conventions
         if kind == "zarr":
+            if "zarr_format" not in inspect.signature(output.to_zarr).parameters:  # xarray before 2024.10
+                options = {key: value for key, value in options.items() if key != "zarr_format"}
             output.to_zarr(target, mode="w-", **options)
         else:
             output.to_netcdf(target, **options)
@@ -117,7 +122,9 @@ def _store(path: Path) -> Tuple[str, Dict[str, Any], Tuple[str, Dict[str, Any]]]
 
 def _require(kind: str, options: Dict[str, Any]) -> None:
     engine = options.get("engine")
-    needed = [str(engine)] if engine else ["scipy" if _installed("scipy") else "netCDF4"]
+    needed = {"h5netcdf": ["h5netcdf", "h5py"], "zarr": ["zarr"]}.get(str(engine), [])
+    if not engine:
+        needed = ["scipy" if _installed("scipy") else "netCDF4"]
     for module in needed:
         if not _installed(module):
             raise DataError(f"reading {kind} files needs {module}: {HINT}")

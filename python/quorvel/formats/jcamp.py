@@ -47,7 +47,8 @@ class Jcamp:
 @dataclass
 class _Block:
     title: str
-    line: int
+    start: int
+    line: int = 0  # of the data table
     labels: Dict[str, str] = field(default_factory=dict)
     form: Optional[str] = None
     data: List[Tuple[int, str]] = field(default_factory=list)
@@ -114,7 +115,7 @@ def _blocks(lines: List[str]) -> List[_Block]:
             last = None
     if open_blocks:
         block = open_blocks[-1]
-        raise DataError(f"the file ends inside the block {block.title!r} that starts at line {block.line} (no ##END=)")
+        raise DataError(f"the file ends inside the block {block.title!r} that starts at line {block.start} (no ##END=)")
     return done
 
 
@@ -124,8 +125,9 @@ def _spectrum(block: _Block, limit: int) -> Spectrum:
     if block.form == _X_Y_Y:
         points = _points(block, limit, required=True)
         assert points is not None
+        first, last = _float(block, "FIRSTX", None), _float(block, "LASTX", None)
         y = _decode(block, points)
-        x = np.linspace(_float(block, "FIRSTX", None), _float(block, "LASTX", None), points)
+        x = np.linspace(first, last, points)
     elif block.form == _X_Y:
         points = _points(block, limit, required=False)
         pairs = _pairs(block, points)
@@ -250,7 +252,7 @@ def _points(block: _Block, limit: int, required: bool) -> Optional[int]:
     text = block.labels.get("NPOINTS")
     if text is None:
         if required:
-            raise DataError(f"block {block.title!r} has no ##NPOINTS=", block.line)
+            raise DataError(f"block {block.title!r} has no ##NPOINTS=", block.start)
         return None
     if not text.isdigit() or int(text) < 1:
         raise DataError(f"##NPOINTS={text} is not a positive whole number", block.line)
@@ -263,7 +265,7 @@ def _float(block: _Block, key: str, default: Optional[float]) -> float:
     text = block.labels.get(key)
     if text is None:
         if default is None:
-            raise DataError(f"block {block.title!r} has no ##{key}=", block.line)
+            raise DataError(f"block {block.title!r} has no ##{key}=", block.start)
         return default
     try:
         return float(text)

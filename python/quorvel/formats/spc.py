@@ -21,8 +21,8 @@ __all__ = ["Spc", "read"]
 
 _HEADER = struct.Struct("<BBBbIddIBBBB")  # flags, version, experiment, exponent, points, first, last, subfiles, types
 _HEADER_SIZE = 512
-_SUBHEADER = struct.Struct("<BbHfffII")  # flags, exponent, index, time, next, noise, points, scans
-_SUBHEADER_SIZE = 32
+_SUBHEADER = struct.Struct("<BbHfffIIf4x")  # flags, exponent, index, time, next, noise, points, scans, w
+_SUBHEADER_SIZE = _SUBHEADER.size
 _CATXT = slice(218, 248)
 
 _SINGLE_PRECISION, _MULTI, _LABELS, _XYXY, _X_VALUES = 0x01, 0x04, 0x20, 0x40, 0x80
@@ -96,7 +96,7 @@ class _Reader:
     def subheader(self, index: int) -> Tuple[int, int]:
         """The exponent and the point count of subfile ``index``."""
         raw = self.array("u1", _SUBHEADER_SIZE, f"the header of subfile {index + 1}")
-        _, exponent, _, _, _, _, points, _ = _SUBHEADER.unpack(raw.tobytes())
+        _, exponent, _, _, _, _, points, _, _ = _SUBHEADER.unpack(raw.tobytes())
         return exponent, points
 
 
