@@ -161,6 +161,11 @@ def _parse(lines: List[str], start: int, layout: Layout, width: int) -> Tuple[Li
         line = lines[index]
         if not line.strip():
             continue
+        fast = _plain_row(line, layout)
+        if fast is not None and len(fast) == width:
+            rows.append(index)
+            values.append(fast)
+            continue
         pieces, slots = _cells(line, layout)
         if len(slots) != width:
             raise DataError(f"{len(slots)} values where line {start + 1} has {width}", index + 1)
@@ -175,6 +180,25 @@ def _parse(lines: List[str], start: int, layout: Layout, width: int) -> Tuple[Li
         rows.append(index)
         values.append(row)
     return rows, values
+
+
+def _plain_row(line: str, layout: Layout) -> Optional[List[float]]:
+    """The numbers of a line of plain ASCII numbers, read the quick way; None for any other line,
+    which ``_cells`` and ``_number`` then read (and explain) field by field."""
+    if not line.isascii() or "_" in line or (layout.decimal == "," and "." in line):
+        return None
+    if layout.decimal == ",":
+        line = line.replace(",", ".")
+    if layout.delimiter is None:
+        fields = [field for field in line.replace("\t", " ").split(" ") if field]
+    else:
+        fields = line.split(layout.delimiter)
+        if layout.trailing and len(fields) > 1 and not fields[-1].strip():
+            fields.pop()
+    try:
+        return [float(field) for field in fields]
+    except ValueError:
+        return None
 
 
 def _header(preamble: List[str], layout: Layout, width: int) -> Optional[List[str]]:
