@@ -68,3 +68,16 @@ def test_cube_choices_are_named(tmp_path, capsys, flags, message):
     xr.Dataset({"counts": (("band", "y"), np.ones((5, 2))), "mask": ("y", [1, 0])}).to_netcdf(tmp_path / "a.nc")
     assert main(["correct", str(tmp_path / "a.nc"), *flags]) == 1
     assert f"{tmp_path / 'a.nc'}: {message}" in capsys.readouterr().err
+
+
+@_needs("h5netcdf", "scipy")
+def test_hostile_cubes_are_refused(tmp_path, capsys):
+    import h5py
+
+    with h5py.File(tmp_path / "huge.h5", "w") as f:  # a few bytes that declare terabytes
+        f.create_dataset("v", shape=(10**6, 10**6), dtype="f8", chunks=(10, 10))
+    (tmp_path / "cut.nc").write_bytes(b"CDF\x02\x00\x00")
+    assert main(["correct", str(tmp_path / "huge.h5"), str(tmp_path / "cut.nc")]) == 1
+    err = capsys.readouterr().err
+    assert f"{tmp_path / 'huge.h5'}: holds 8000000000000 bytes of data once read, more than this machine's" in err
+    assert f"{tmp_path / 'cut.nc'}: not readable as NetCDF-3" in err

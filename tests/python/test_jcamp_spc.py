@@ -115,6 +115,7 @@ def test_spc_variants(tmp_path, capsys, flags, exponent, stored, decoded, xs):
     (lambda b: b[:1] + b"\x00" + b[2:], "version byte 0x00"),
     (lambda b: b[:-1], "subfile 2 need 40 bytes at byte 656, the file has 39 left"),
     (lambda b: b[:4] + struct.pack("<I", 2**31) + b[8:], "the x values need 8589934592 bytes at byte 512"),
+    (lambda b: b"\x04" + b[1:4] + struct.pack("<I", 2**32 - 1) + b[8:], "subfile 1 need 17179869212 bytes"),
     (lambda b: b[:4] + struct.pack("<I", 0) + b[8:], "the header gives 0 points"),
     (lambda b: b[:24] + struct.pack("<I", 2**32 - 1) + b[28:], "the header of subfile 3 need 32 bytes"),
     (lambda b: b[:0] + b"\x00" + b[1:], "the header gives 2 subfiles"),  # several without the multi flag

@@ -102,7 +102,7 @@ def _text(table: text.Table, options: Options) -> Dataset:
         write_atomically(target, lambda stream: _put(content, stream), overwrite)
 
     if x_column is None:
-        x, x_label = None, "sample"
+        x, x_label = None, "sample index (no x column)"
     else:
         x, x_label = table.values[:, x_column], table.name(x_column)
         if table.header is None or not table.header[x_column]:

@@ -10,6 +10,7 @@ from __future__ import annotations
 import importlib
 import importlib.util
 import inspect
+import os
 import warnings
 from dataclasses import dataclass
 from pathlib import Path
@@ -57,6 +58,7 @@ def read(path: Path, var: Optional[str], dims: Sequence[str], two_d: bool) -> Cu
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")  # Zarr's advice on consolidating its metadata
             with xr.open_dataset(path, **open_options) as opened:
+                _check_size(int(opened.nbytes))
                 dataset = opened.load()
     except (DataError, MemoryError):
         raise
@@ -118,6 +120,17 @@ def _store(path: Path) -> Tuple[str, Dict[str, Any], Tuple[str, Dict[str, Any]]]
     if head.startswith(NETCDF3_MAGIC):
         return "NetCDF-3", {}, ("netcdf", {"format": _NETCDF3_FORMATS[head[3]]})
     raise DataError("neither a NetCDF nor an HDF5 file: it does not start like one")
+
+
+def _check_size(size: int) -> None:
+    """Compressed or sparse storage can declare far more than the file holds: refuse, rather than
+    load, what cannot fit in memory."""
+    try:
+        memory = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+    except (AttributeError, ValueError, OSError):  # no sysconf (Windows)
+        return
+    if size > memory:
+        raise DataError(f"holds {size} bytes of data once read, more than this machine's {memory} bytes of memory")
 
 
 def _require(kind: str, options: Dict[str, Any]) -> None:

@@ -56,7 +56,7 @@ class _Block:
 
 def looks_like(head: bytes) -> bool:
     """Whether a file starting with ``head`` is JCAMP-DX, whatever its name."""
-    return head.lstrip().startswith(b"##") and b"=" in head
+    return re.match(rb"\s*##\s*(TITLE|JCAMP)", head, re.IGNORECASE) is not None
 
 
 def read(path: Path) -> Jcamp:

@@ -72,6 +72,7 @@ def read(path: Path) -> Spc:
         if flags & _X_VALUES:
             shared_x = reader.array("<f4", points, "the x values").astype(np.float64)
         else:
+            reader.ensure(_SUBHEADER_SIZE + points * (2 if flags & _SINGLE_PRECISION else 4), "subfile 1")
             shared_x = np.linspace(first, last, points)
     spectra = [_subfile(reader, index, flags, exponent, points, shared_x) for index in range(subfiles)]
     x_units, y_units = _units(data, flags, x_type, y_type)
@@ -84,11 +85,14 @@ class _Reader:
     def __init__(self, data: bytes, offset: int) -> None:
         self.data, self.offset = data, offset
 
-    def array(self, dtype: str, count: int, what: str) -> Array:
-        size = np.dtype(dtype).itemsize * count
+    def ensure(self, size: int, what: str) -> None:
         if self.offset + size > len(self.data):
             left = len(self.data) - self.offset
             raise DataError(f"{what} need {size} bytes at byte {self.offset}, the file has {left} left")
+
+    def array(self, dtype: str, count: int, what: str) -> Array:
+        size = np.dtype(dtype).itemsize * count
+        self.ensure(size, what)
         values = np.frombuffer(self.data, dtype=dtype, count=count, offset=self.offset)
         self.offset += size
         return values
