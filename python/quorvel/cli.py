@@ -314,24 +314,19 @@ def _plan(arguments: argparse.Namespace) -> List[Job]:
     return jobs
 
 
-# What each kind of input is written as, and the output suffixes that suit it.
-_OUTPUTS = {"text": ("text", ()), "jcamp": ("text", ()), "spc": ("text", ()), "npy": (".npy", (".npy",))}
-
-
 def _check_output(source: Path, output: Path) -> None:
     """-o must name a file of the format the input is written in."""
     found = formats.kind(source)
+    suffix = output.suffix.lower()
     if found == "cube":
         store = "a .zarr store" if _is_zarr(source) else "a NetCDF or HDF5 file"
-        if _is_zarr(source) != _is_zarr(output) or output.suffix.lower() not in cube.SUFFIXES:
+        if _is_zarr(source) != _is_zarr(output) or suffix not in cube.SUFFIXES:
             raise UsageError(f"{output}: the output of {source} must be {store} too")
-        return
-    written, suffixes = _OUTPUTS[found]
-    binary = output.suffix.lower() in (".npy", ".jdx", ".dx", ".spc", *cube.SUFFIXES)
-    if written == "text" and binary:
+    elif found == "npy":
+        if suffix != ".npy":
+            raise UsageError(f"{output}: the output of {source} must be a .npy file too")
+    elif suffix in (".npy", ".jdx", ".dx", ".spc", *cube.SUFFIXES):
         raise UsageError(f"{output}: the output of {source} is text and cannot be written as {output.suffix}")
-    if suffixes and output.suffix.lower() not in suffixes:
-        raise UsageError(f"{output}: the output of {source} must be a {written} file too")
 
 
 def _is_zarr(path: Path) -> bool:

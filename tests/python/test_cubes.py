@@ -70,7 +70,7 @@ def test_cube_choices_are_named(tmp_path, capsys, flags, message):
     assert f"{tmp_path / 'a.nc'}: {message}" in capsys.readouterr().err
 
 
-@_needs("h5netcdf", "scipy")
+@_needs("h5netcdf", "h5py", "scipy")
 def test_hostile_cubes_are_refused(tmp_path, capsys):
     import h5py
 
