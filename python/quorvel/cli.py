@@ -13,7 +13,8 @@ from typing import BinaryIO, Callable, Dict, List, Optional, Sequence, Tuple
 import numpy as np
 import numpy.typing as npt
 
-from . import _native, batch, demo, files, progress
+from . import _native, batch, demo, formats, progress
+from .formats import cube
 
 Array = npt.NDArray[np.float64]
 
@@ -27,16 +28,22 @@ CORRECT_HELP = """\
 Removes the baseline of every spectrum in each FILE and writes the result in the
 same format next to it, as NAME_corrected.SUFFIX (NAME_baseline.SUFFIX with --baseline).
 
-text files: comma-separated (.csv), tab-separated (.tsv) or, for any other suffix,
-  separated by a comma or tab if the first data line has one, else by spaces.
-    1 column      the spectrum
-    2 columns     x and y; the x column is written back as it was
-    3+ columns    one spectrum per column
-  A first line that is not all numbers is a header and is written back as it was.
-  Values are written with the digits that read back as exactly the same float64.
+text files: columns separated by tabs, semicolons, pipes, commas or spaces, with
+  decimal points or (beside tabs, semicolons, pipes, spaces) decimal commas, all
+  found from the data lines. Lines before the first data line are metadata; the
+  last of them names the columns if it has as many fields. A strictly rising or
+  falling first column is the x axis (--x-column N or --no-x decide otherwise);
+  every other column is a spectrum. Only the values of the spectra change in the
+  output, written with the digits that read back as exactly the same float64.
+JCAMP-DX (.jdx, .dx) and SPC (.spc) files: every block or subfile is a spectrum,
+  on the x axis of the header; the output is NAME_corrected.csv (x, then a column
+  per spectrum; an x and a y column per spectrum if their axes differ).
 .npy files: a 1-D array is one spectrum, an N-D array holds spectra along its last
   axis; with --2d a 2-D array is one image, an N-D array holds images over its last
   two axes. Integer and boolean arrays are converted to float64.
+NetCDF, HDF5 (.nc, .h5) and Zarr (.zarr) files: the variable --var, along the
+  dimension --dim (with --2d, two: --dim ROW --dim COL), written back in the same
+  format with everything else in the file unchanged ('quorvel[formats]').
 
 No existing file, the input included, is overwritten without --force, and every
 output is either complete or absent. A file that cannot be corrected is reported
@@ -49,6 +56,8 @@ examples:
   quorvel correct spectrum.csv               writes spectrum_corrected.csv
   quorvel correct -m arpls --out-dir flat *.txt
   quorvel correct --2d -m rolling_ball image.npy --plot image.png
+  quorvel correct -v --x-column 2 export.txt      says which column is x
+  quorvel correct --var radiance --dim band cube.nc
 """
 
 
@@ -64,6 +73,16 @@ class FileFailure(Exception):
 class Job:
     source: Path
     target: Path
+
+
+@dataclass
+class Tally:
+    """What a run did, for its closing line."""
+
+    files: int = 0
+    items: int = 0
+    written: int = 0
+    failed: int = 0
 
 
 @dataclass(frozen=True)
@@ -131,7 +150,9 @@ def _parser() -> argparse.ArgumentParser:
         epilog=CORRECT_EXAMPLES,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    correct.add_argument("files", nargs="+", metavar="FILE", type=Path, help="a .csv, .tsv, text or .npy file")
+    correct.add_argument(
+        "files", nargs="+", metavar="FILE", type=Path, help="a text, .jdx, .spc, .npy, .nc, .h5 or .zarr file"
+    )
     correct.add_argument(
         "-m", "--method", default="asls", help="asls (default), arpls, airpls, rolling_ball or polynomial"
     )
@@ -142,8 +163,25 @@ def _parser() -> argparse.ArgumentParser:
     )
     correct.add_argument("--baseline", action="store_true", help="write the baseline instead of the corrected signal")
     correct.add_argument(
-        "--2d", dest="two_d", action="store_true", help="read .npy data as images (2-D, or over the last two axes)"
+        "--2d", dest="two_d", action="store_true", help="read .npy or array data as images (2-D, or over two axes)"
     )
+    x_axis = correct.add_mutually_exclusive_group()
+    x_axis.add_argument(
+        "--x-column", type=_column, metavar="N", help="text files: column N (from 1) is the x axis, kept as it is"
+    )
+    x_axis.add_argument("--no-x", action="store_true", help="text files: no column is an x axis, all are spectra")
+    correct.add_argument("--var", metavar="NAME", help="array files: the variable to correct")
+    correct.add_argument(
+        "--dim",
+        dest="dims",
+        action="append",
+        default=[],
+        metavar="NAME",
+        help="array files: the spectral dimension (twice with --2d: the image's two)",
+    )
+    talk = correct.add_mutually_exclusive_group()
+    talk.add_argument("-v", "--verbose", action="store_true", help="say how each file was read and where it went")
+    talk.add_argument("-q", "--quiet", action="store_true", help="no closing summary line; only problems are reported")
     correct.add_argument(
         "--plot",
         type=Path,
@@ -168,6 +206,16 @@ def _parser() -> argparse.ArgumentParser:
     show.add_argument("--force", action="store_true", help="overwrite PNG if it exists")
     show.set_defaults(run=_demo, parser=show)
     return parser
+
+
+def _column(text: str) -> int:
+    try:
+        number = int(text)
+    except ValueError:
+        number = 0
+    if number < 1:
+        raise argparse.ArgumentTypeError(f"expected a column number from 1, not {text!r}")
+    return number
 
 
 def _methods(arguments: argparse.Namespace) -> int:
@@ -196,6 +244,9 @@ def _demo(arguments: argparse.Namespace) -> int:
 def _correct(arguments: argparse.Namespace) -> int:
     operation = Operation(arguments.method, arguments.two_d, arguments.baseline)
     operation.check()
+    options = formats.Options(
+        arguments.two_d, arguments.x_column, arguments.no_x, arguments.var, tuple(arguments.dims)
+    )
     jobs = _plan(arguments)
     png: Optional[Path] = arguments.plot
     force: bool = arguments.force
@@ -207,19 +258,40 @@ def _correct(arguments: argparse.Namespace) -> int:
         except OSError as error:
             print(f"quorvel: cannot create {arguments.out_dir}: {_reason(error)}", file=sys.stderr)
             return 1
-    failed = False
+    tally = Tally()
     with progress.bar(len(jobs), "files", wanted=len(jobs) >= FILES_FOR_A_BAR) as bar:
         for job in jobs:
             try:
-                _correct_file(job, operation, force, png)
+                dataset = _correct_file(job, operation, options, force, png)
+                tally.files += 1
+                tally.items += dataset.count
+                tally.written += 1 + (png is not None)
+                if arguments.verbose:
+                    progress.say(f"quorvel: {job.source}: {dataset.description}; written to {job.target}")
             except FileFailure as error:
                 progress.say(f"quorvel: {job.source}: {error}")
-                failed = True
+                tally.failed += 1
             except MemoryError:
                 progress.say(f"quorvel: {job.source}: not enough memory")
-                failed = True
+                tally.failed += 1
             bar.update()
-    return 1 if failed else 0
+    if not arguments.quiet:
+        progress.say(_summary(tally, operation))
+    return 1 if tally.failed else 0
+
+
+def _summary(tally: Tally, operation: Operation) -> str:
+    noun = "image" if operation.two_d else "spectrum"
+    nouns = "images" if operation.two_d else "spectra"
+    line = (
+        f"quorvel: {_count(tally.files, 'file', 'files')} {'corrected' if not operation.baseline else 'read'}, "
+        f"{_count(tally.items, noun, nouns)}, {_count(tally.written, 'output', 'outputs')} written"
+    )
+    return line + (f"; {_count(tally.failed, 'file', 'files')} failed" if tally.failed else "")
+
+
+def _count(count: int, one: str, many: str) -> str:
+    return f"{count} {one if count == 1 else many}"
 
 
 def _plan(arguments: argparse.Namespace) -> List[Job]:
@@ -232,23 +304,41 @@ def _plan(arguments: argparse.Namespace) -> List[Job]:
         raise UsageError("--plot takes exactly one input file")
     if arguments.two_d:
         for source in sources:
-            if not files.is_npy(source):
-                raise UsageError(f"--2d works on .npy files only, not {source}")
-    if output is not None and files.is_npy(output) != files.is_npy(sources[0]):
-        rule = "must be a .npy file too" if files.is_npy(sources[0]) else "is text and cannot be written as .npy"
-        raise UsageError(f"{output}: the output of {sources[0]} {rule}")
+            if formats.kind(source) not in ("npy", "cube"):
+                raise UsageError(f"--2d works on .npy and array (.nc, .h5, .zarr) files only, not {source}")
+    if output is not None:
+        _check_output(sources[0], output)
     kind = "baseline" if arguments.baseline else "corrected"
     jobs = [Job(source, _target(source, output, arguments.out_dir, kind)) for source in sources]
     _refuse_collisions(jobs, arguments.plot)
     return jobs
 
 
+def _check_output(source: Path, output: Path) -> None:
+    """-o must name a file of the format the input is written in."""
+    found = formats.kind(source)
+    suffix = output.suffix.lower()
+    if found == "cube":
+        store = "a .zarr store" if _is_zarr(source) else "a NetCDF or HDF5 file"
+        if _is_zarr(source) != _is_zarr(output) or suffix not in cube.SUFFIXES:
+            raise UsageError(f"{output}: the output of {source} must be {store} too")
+    elif found == "npy":
+        if suffix != ".npy":
+            raise UsageError(f"{output}: the output of {source} must be a .npy file too")
+    elif suffix in (".npy", ".jdx", ".dx", ".spc", *cube.SUFFIXES):
+        raise UsageError(f"{output}: the output of {source} is text and cannot be written as {output.suffix}")
+
+
+def _is_zarr(path: Path) -> bool:
+    return cube.SUFFIXES.get(path.suffix.lower()) == "zarr" or path.is_dir()
+
+
 def _target(source: Path, output: Optional[Path], out_dir: Optional[Path], kind: str) -> Path:
     if output is not None:
         return output
     if out_dir is not None:
-        return out_dir / source.name
-    return source.with_name(f"{source.stem}_{kind}{source.suffix}")
+        return formats.renamed(source, out_dir)
+    return formats.output_path(source, kind)
 
 
 def _refuse_collisions(jobs: List[Job], png: Optional[Path]) -> None:
@@ -269,24 +359,29 @@ def _key(path: Path) -> str:
     return os.path.normcase(str(path.resolve()))
 
 
-def _correct_file(job: Job, operation: Operation, force: bool, png: Optional[Path]) -> None:
+def _correct_file(
+    job: Job, operation: Operation, options: formats.Options, force: bool, png: Optional[Path]
+) -> formats.Dataset:
     if not force:
         _refuse_overwrite(job)
     try:
-        dataset = files.load(job.source, operation.two_d)
-    except files.DataError as error:
+        dataset = formats.load(job.source, options)
+    except formats.DataError as error:
         raise FileFailure(str(error)) from None
     except OSError as error:
         raise FileFailure(f"cannot read: {_reason(error)}") from None
-    result = _run(operation, dataset)
+    results = _run(operation, dataset, job.source.name)
     try:
-        files.write_atomically(job.target, lambda stream: dataset.save(result, stream), overwrite=force)
+        dataset.write(results, job.target, force)
+    except formats.DataError as error:
+        raise FileFailure(f"cannot write {job.target}: {error}") from None
     except FileExistsError:
         raise FileFailure(f"{job.target} exists; add --force to overwrite it") from None
     except OSError as error:
         raise FileFailure(f"cannot write {job.target}: {_reason(error)}") from None
     if png is not None:
         _plot_first(png, force, job.source, operation, dataset)
+    return dataset
 
 
 def _refuse_overwrite(job: Job) -> None:
@@ -303,31 +398,36 @@ def _same_file(a: Path, b: Path) -> bool:
         return _key(a) == _key(b)
 
 
-def _run(operation: Operation, dataset: files.Dataset) -> Array:
-    """``operation`` on every item, in chunks so that a progress bar can follow many of them."""
-    items = dataset.items
-    count = items.shape[0]
+def _run(operation: Operation, dataset: formats.Dataset, name: str) -> List[Array]:
+    """``operation`` on every item, in chunks so that a progress bar can follow many of them; the bar
+    also shows the time spent on one long item (a large image)."""
+    count = dataset.count
     chunk = max(CHUNK, -(-count // 100))
-    result = np.empty(items.shape)
     unit = "images" if operation.two_d else "spectra"
-    with progress.bar(count, unit, wanted=count > chunk, nested=True) as bar:
-        for start in range(0, count, chunk):
-            stop = min(start + chunk, count)
-            try:
-                result[start:stop] = operation.apply(items[start:stop])
-            except batch.ItemError as error:
-                label = dataset.label(start + error.index[0])
-                raise FileFailure(f"{label}: {error.reason}" if label else error.reason) from None
-            bar.update(stop - start)
-    return result
+    results: List[Array] = []
+    done = 0
+    with progress.bar(count, unit, wanted=True, nested=True, label=name) as bar:
+        for items in dataset.groups:
+            result = np.empty(items.shape)
+            for start in range(0, items.shape[0], chunk):
+                stop = min(start + chunk, items.shape[0])
+                try:
+                    result[start:stop] = operation.apply(items[start:stop])
+                except batch.ItemError as error:
+                    label = dataset.label(done + start + error.index[0])
+                    raise FileFailure(f"{label}: {error.reason}" if label else error.reason) from None
+                bar.update(stop - start)
+            results.append(result)
+            done += items.shape[0]
+    return results
 
 
-def _plot_first(png: Path, force: bool, source: Path, operation: Operation, dataset: files.Dataset) -> None:
+def _plot_first(png: Path, force: bool, source: Path, operation: Operation, dataset: formats.Dataset) -> None:
     from . import plot
 
-    item = dataset.items[0]
+    item = dataset.first
     baseline, corrected = operation.both(item)
-    count = dataset.items.shape[0]
+    count = dataset.count
     title = f"{source.name}, {operation.method}"
     if count > 1:
         noun = "images" if operation.two_d else "spectra"
@@ -338,7 +438,8 @@ def _plot_first(png: Path, force: bool, source: Path, operation: Operation, data
             figure = plot.image_figure(item, baseline, corrected, title)
         else:
             x = dataset.x if dataset.x is not None else np.arange(item.size, dtype=np.float64)
-            figure = plot.spectrum_figure(x, item, baseline, corrected, title)
+            labels = (dataset.x_label, dataset.y_label)
+            figure = plot.spectrum_figure(x, item, baseline, corrected, title, labels)
         plot.save_png(figure, stream)
 
     if not _save_figure(draw, png, force):
@@ -365,7 +466,7 @@ def _plot_ready(png: Path, force: bool) -> bool:
 
 def _save_figure(draw: Callable[[BinaryIO], None], png: Path, force: bool) -> bool:
     try:
-        files.write_atomically(png, draw, overwrite=force)
+        formats.write_atomically(png, draw, overwrite=force)
     except FileExistsError:
         progress.say(f"quorvel: {png} exists; add --force to overwrite it")
         return False

@@ -6,7 +6,7 @@ nothing touches pyplot's global list of figures or the user's backend choice.
 
 from __future__ import annotations
 
-from typing import BinaryIO, Sequence
+from typing import BinaryIO, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -25,8 +25,13 @@ _SIGNAL = "0.35"
 _TRUTH = "black"
 
 
-def spectrum_figure(x: Array, signal: Array, baseline: Array, corrected: Array, title: str) -> Figure:
-    """The signal with its baseline above, the corrected signal below, on a shared x axis."""
+def spectrum_figure(
+    x: Array, signal: Array, baseline: Array, corrected: Array, title: str, labels: Tuple[str, str] = ("", "")
+) -> Figure:
+    """The signal with its baseline above, the corrected signal below, on a shared x axis.
+
+    ``labels`` name the x axis and the signal as the data file does, with their units.
+    """
     figure = _figure(10.0, 6.5)
     top, bottom = figure.subplots(2, 1, sharex=True, gridspec_kw={"height_ratios": [3, 2]})
     top.plot(x, signal, color=_SIGNAL, linewidth=0.9, label="signal")
@@ -35,6 +40,10 @@ def spectrum_figure(x: Array, signal: Array, baseline: Array, corrected: Array, 
     bottom.plot(x, corrected, color="tab:blue", linewidth=0.9, label="corrected")
     bottom.axhline(0.0, color="0.6", linewidth=0.7)
     bottom.legend(loc="upper right", frameon=False)
+    x_label, y_label = labels
+    bottom.set_xlabel(x_label)
+    top.set_ylabel(y_label)
+    bottom.set_ylabel(y_label)
     _tidy(top)
     _tidy(bottom)
     figure.suptitle(title)

@@ -23,31 +23,42 @@ def run(capsys, *argv):
     return status, out, err
 
 
-def columns(path, delimiter=None, skip=0):
-    lines = path.read_text().splitlines()[skip:]
-    return [list(column) for column in zip(*(line.split(delimiter) for line in lines))]
+def columns(path, delimiter, decimal, skip):
+    """The fields of each data column, split independently of the reader under test."""
+    rows = [line.split(delimiter) for line in path.read_text().splitlines()[skip:] if line.strip()]
+    rows = [[field.strip() for field in row if field.strip()] for row in rows]
+    return [[field.replace(decimal, ".") for field in column] for column in zip(*rows)]
 
 
-# name, text, delimiter, header lines, index of the x column (or None)
+def _lines(rows, delimiter=" ", decimal=".", end=""):
+    return "".join(delimiter.join(repr(v).replace(".", decimal) for v in row) + end + "\n" for row in rows)
+
+
+FALLING = X[::-1]
+UNEVEN = np.cumsum(np.linspace(1.0, 3.0, 60)).tolist()
+META = "Title: test\nIntegration time=1 s\n\n"
+# name, text, delimiter, decimal mark, lines before the data, index of the x column (or None)
 LAYOUTS = [
-    ("y.txt", "".join(f"{v!r}\n" for v in Y), None, 0, None),
-    ("xy.csv", "x,y\n" + "".join(f"{a:.2f},{b!r}\n" for a, b in zip(X, Y)), ",", 1, 0),
-    ("xy.dat", "".join(f"{a:g}\t{b!r}\n" for a, b in zip(X, Y)), "\t", 0, 0),
-    ("three.tsv", "a\tb\tc\n" + "".join(f"{b!r}\t{2 * b!r}\t{b + 1!r}\n" for b in Y), "\t", 1, None),
-    ("three.txt", "a b c\n" + "".join(f"{b!r} {-b!r}   {b / 3!r}\n" for b in Y), None, 1, None),
+    ("y.txt", _lines(zip(Y)), None, ".", 0, None),
+    ("xy.csv", "x,y\n" + "".join(f"{a:.2f},{b!r}\n" for a, b in zip(X, Y)), ",", ".", 1, 0),
+    ("shift.txt", "# a\n# b\nshift s1 s2 s3 s4\n" + _lines(zip(X, Y, Y[::-1], Y, Y)), None, ".", 3, 0),
+    ("semi.csv", META + "nm;I\n" + _lines(zip(FALLING, Y), ";", ",", ";"), ";", ",", 4, 0),
+    ("pipe.txt", "% pipes\n" + _lines(zip(UNEVEN, Y, Y), "|"), "|", ".", 1, 0),
+    ("tab.dat", _lines(zip(Y, UNEVEN), "\t", ","), "\t", ",", 0, None),
+    ("three.tsv", "a\tb\tc\n" + _lines(zip(Y, X, FALLING), "\t"), "\t", ".", 1, None),
 ]
 
 
-@pytest.mark.parametrize("name, text, delimiter, skip, x_column", LAYOUTS)
+@pytest.mark.parametrize("name, text, delimiter, decimal, skip, x_column", LAYOUTS)
 @pytest.mark.parametrize("kind, function", [("corrected", quorvel.correct), ("baseline", quorvel.baseline)])
-def test_text_layouts_round_trip(tmp_path, capsys, name, text, delimiter, skip, x_column, kind, function):
+def test_text_layouts_round_trip(tmp_path, capsys, name, text, delimiter, decimal, skip, x_column, kind, function):
     source = tmp_path / name
     source.write_text(text)
     flags = ["--baseline"] if kind == "baseline" else []
-    assert run(capsys, "correct", source, "-m", "arpls", *flags) == (0, "", "")
+    assert run(capsys, "correct", source, "-m", "arpls", "-q", *flags) == (0, "", "")
     target = tmp_path / f"{source.stem}_{kind}{source.suffix}"
     assert target.read_text().splitlines()[:skip] == text.splitlines()[:skip]
-    before, after = columns(source, delimiter, skip), columns(target, delimiter, skip)
+    before, after = columns(source, delimiter, decimal, skip), columns(target, delimiter, decimal, skip)
     for index, (old, new) in enumerate(zip(before, after)):
         if index == x_column:
             assert new == old
@@ -55,6 +66,21 @@ def test_text_layouts_round_trip(tmp_path, capsys, name, text, delimiter, skip, 
             expected = function(np.array([float(v) for v in old]), "arpls")
             assert np.array([float(v) for v in new]).tobytes() == expected.tobytes()
     assert len(after) == len(before) and source.read_text() == text
+
+
+@pytest.mark.parametrize("flags, x_column, note", [
+    ([], 0, "x axis: column 1 'shift' (rising)"),
+    (["--no-x"], None, "no x column (--no-x)"),
+    (["--x-column", "3"], 2, "x axis: column 3 's2' (--x-column)"),
+])
+def test_the_x_column_is_chosen_said_and_kept(tmp_path, capsys, flags, x_column, note):
+    source = tmp_path / "shift.txt"
+    source.write_text(LAYOUTS[2][1])
+    status, _, err = run(capsys, "correct", source, "-v", "-m", "poly", *flags)
+    assert status == 0 and note in err
+    assert err.splitlines()[-1] == f"quorvel: 1 file corrected, {5 - (x_column is not None)} spectra, 1 output written"
+    before, after = columns(source, None, ".", 3), columns(tmp_path / "shift_corrected.txt", None, ".", 3)
+    assert [old == new for old, new in zip(before, after)] == [index == x_column for index in range(5)]
 
 
 @pytest.mark.parametrize("shape, flags, many, axes", [
@@ -90,7 +116,7 @@ def test_a_bad_file_is_reported_and_the_others_written(tmp_path, capsys):
     good = tmp_path / "good.csv"
     good.write_text("x,y\n1,1\n2,5\n3,2\n4,3\n")
     bad = {"corrupt.csv": "x,y\n1,1\n2,5\n\n3,2O\n", "ragged.csv": "1,2\n3\n", "empty.txt": "",
-           "nan.csv": "x,y\n1,1\n2,nan\n3,3\n"}
+           "nan.csv": "x,y\n1,1\n2,nan\n3,3\n", "cut.jdx": "##TITLE=t\n##NPOINTS=3\n", "short.spc": "\0K"}
     for name, text in bad.items():
         (tmp_path / name).write_text(text)
     cube = np.ones((4, 10, 5))
@@ -104,9 +130,12 @@ def test_a_bad_file_is_reported_and_the_others_written(tmp_path, capsys):
         f"quorvel: {tmp_path / 'ragged.csv'}: line 2: 1 values where line 1 has 2",
         f"quorvel: {tmp_path / 'empty.txt'}: the file holds no data",
         f"quorvel: {tmp_path / 'nan.csv'}: column y: {_library_error(np.array([1.0, np.nan, 3.0]))}",
+        f"quorvel: {tmp_path / 'cut.jdx'}: the file ends inside the block 't' that starts at line 1 (no ##END=)",
+        f"quorvel: {tmp_path / 'short.spc'}: not an SPC file: 2 bytes, fewer than its 512-byte header",
         f"quorvel: {tmp_path / 'cube.npy'}: spectrum (3, 7): {_library_error(cube[3, 7])}",
         f"quorvel: {tmp_path / 'scalar.npy'}: holds an array of shape (), which is not a spectrum",
         f"quorvel: {tmp_path / 'missing.txt'}: cannot read: No such file or directory",
+        "quorvel: 1 file corrected, 1 spectrum, 1 output written; 9 files failed",
     ]
     assert os.listdir(tmp_path / "out") == ["good.csv"]
     assert all(not name.endswith(".tmp") for name in os.listdir(tmp_path))
@@ -122,7 +151,10 @@ def _library_error(y):
     (["a.txt", "b.txt", "-o", "c.txt"], "-o/--output takes exactly one input file"),
     (["a.txt", "-m", "bogus"], None),
     (["a.npy", "--2d", "-m", "airpls"], None),
-    (["a.npy", "a.txt", "--2d"], "--2d works on .npy files only"),
+    (["a.npy", "a.txt", "--2d"], "--2d works on .npy and array (.nc, .h5, .zarr) files only"),
+    (["a.txt", "-o", "b.nc"], "the output of a.txt is text and cannot be written as .nc"),
+    (["a.txt", "--x-column", "0"], "expected a column number from 1"),
+    (["a.txt", "--no-x", "--x-column", "2"], "not allowed with argument"),
     (["a.txt", "-o", "b.npy"], "the output of a.txt is text and cannot be written as .npy"),
     (["a.npy", "-o", "b.txt"], "the output of a.npy must be a .npy file too"),
     (["a.txt", "sub/a.txt", "--out-dir", "out"], "would both be written to"),

@@ -1,0 +1,186 @@
+"""Data files of spectra and images, each format in its own module; this one picks the reader.
+
+``load`` reads any supported file as a ``Dataset``; ``kind`` says which format a path holds,
+from its content where that is telling and otherwise from its suffix; ``output_path`` says
+where a result goes. Nothing here prints; the command line composes these pieces.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import BinaryIO, List, Optional, Sequence, Tuple
+
+import numpy as np
+
+from . import axis, cube, export, jcamp, npy, spc, text
+from .atomic import write_atomically, write_tree_atomically
+from .dataset import Array, DataError, Dataset, Spectrum, group_by_length
+
+__all__ = ["DataError", "Dataset", "Options", "kind", "load", "output_path", "write_atomically"]
+
+_JCAMP_SUFFIXES = {".jdx", ".dx", ".jcm", ".jcamp"}
+
+
+@dataclass(frozen=True)
+class Options:
+    """How to read: images (``two_d``); for text, the x column; for array files, variable and dimensions."""
+
+    two_d: bool = False
+    x_column: Optional[int] = None
+    no_x: bool = False
+    var: Optional[str] = None
+    dims: Tuple[str, ...] = field(default_factory=tuple)
+
+
+def kind(path: Path) -> str:
+    """``text``, ``npy``, ``jcamp``, ``spc`` or ``cube``."""
+    suffix = path.suffix.lower()
+    if suffix in cube.SUFFIXES or path.is_dir():
+        return "cube"
+    try:
+        with open(path, "rb") as stream:
+            head = stream.read(64)
+    except OSError:
+        head = b""
+    if head.startswith(npy.MAGIC) or suffix == ".npy":
+        return "npy"
+    if head.startswith((cube.HDF5_MAGIC, *cube.NETCDF3_MAGIC)):
+        return "cube"
+    if suffix == ".spc":
+        return "spc"
+    if suffix in _JCAMP_SUFFIXES or jcamp.looks_like(head):
+        return "jcamp"
+    return "text"
+
+
+def output_path(source: Path, label: str) -> Path:
+    """Where the result of ``source`` goes by default: beside it, ``label`` added to its name; formats
+    that are not written back (JCAMP-DX, SPC) become ``.csv``."""
+    suffix = ".csv" if kind(source) in ("jcamp", "spc") else source.suffix
+    return source.with_name(f"{source.stem}_{label}{suffix}")
+
+
+def renamed(source: Path, folder: Path) -> Path:
+    """The output of ``source`` in ``folder``: its own name, ``.csv`` for formats not written back."""
+    return folder / (f"{source.stem}.csv" if kind(source) in ("jcamp", "spc") else source.name)
+
+
+def load(path: Path, options: Options) -> Dataset:
+    """Reads ``path`` as spectra (or images with ``options.two_d``)."""
+    found = kind(path)
+    if options.two_d and found not in ("npy", "cube"):
+        raise DataError("images can only be read from .npy and array (NetCDF, HDF5, Zarr) files")
+    if found == "npy":
+        return _npy(npy.read(path), options.two_d)
+    if found == "cube":
+        return _cube(cube.read(path, options.var, options.dims, options.two_d), options.two_d)
+    if found == "jcamp":
+        read = jcamp.read(path)
+        return _spectra(read.spectra, read.x_units, read.y_units, "JCAMP-DX")
+    if found == "spc":
+        binary = spc.read(path)
+        return _spectra(binary.spectra, binary.x_units, binary.y_units, "SPC")
+    return _text(text.read(path), options)
+
+
+def _text(table: text.Table, options: Options) -> Dataset:
+    x_column, reason = axis.choose(table.values, options.x_column, options.no_x)
+    keep = [] if x_column is None else [x_column]
+    columns = [column for column in range(table.width) if column not in keep]
+    if not columns:
+        raise DataError("the only column is the x axis: nothing to correct")
+    lone = len(columns) == 1 and table.header is None
+
+    def label(k: int) -> str:
+        return "" if lone else f"column {table.name(columns[k])}"
+
+    def write(results: Sequence[Array], target: Path, overwrite: bool) -> None:
+        values = table.values.copy()
+        values[:, columns] = results[0].T
+        content = text.render(table, values, keep)
+        write_atomically(target, lambda stream: _put(content, stream), overwrite)
+
+    if x_column is None:
+        x, x_label = None, "sample index (no x column)"
+    else:
+        x, x_label = table.values[:, x_column], table.name(x_column)
+        if table.header is None or not table.header[x_column]:
+            x_label = f"column {x_column + 1}"
+    if x_column is not None:
+        named = f" {table.header[x_column]!r}" if table.header is not None and table.header[x_column] else ""
+        reason = f"x axis: column {x_column + 1}{named} ({reason})"
+    y_label = table.name(columns[0]) if len(columns) == 1 and table.header is not None else ""
+    metadata = table.rows[0] if table.rows else 0
+    description = (
+        f"{table.layout.describe(table.width)}, {metadata} lines before the data; {reason}; "
+        f"{_count(len(columns), 'spectrum', 'spectra')}"
+    )
+    return Dataset((table.values[:, columns].T.copy(),), label, write, x, x_label, y_label, description)
+
+
+def _npy(data: Array, two_d: bool) -> Dataset:
+    item_ndim = 2 if two_d else 1
+    if data.ndim < item_ndim:
+        noun = "an image" if two_d else "a spectrum"
+        raise DataError(f"holds an array of shape {data.shape}, which is not {noun}")
+    batch_shape = data.shape[: data.ndim - item_ndim]
+    items = data.reshape((-1,) + data.shape[data.ndim - item_ndim :])
+    noun = "image" if two_d else "spectrum"
+
+    def label(k: int) -> str:
+        return f"{noun} {tuple(int(i) for i in np.unravel_index(k, batch_shape))}" if batch_shape else ""
+
+    def write(results: Sequence[Array], target: Path, overwrite: bool) -> None:
+        write_atomically(target, lambda stream: npy.write(results[0].reshape(data.shape), stream), overwrite)
+
+    description = f"an array of shape {data.shape}: {_count(items.shape[0], noun, noun + 's')}"
+    return Dataset((items,), label, write, None, "sample" if not two_d else "", "", description)
+
+
+def _cube(read: cube.Cube, two_d: bool) -> Dataset:
+    noun = "image" if two_d else "spectrum"
+
+    def write(results: Sequence[Array], target: Path, overwrite: bool) -> None:
+        write_tree_atomically(target, lambda path: cube.write(read, results[0], path), overwrite)
+
+    along = " and ".join(read.item_dims)
+    description = (
+        f"variable {read.name} along {along}: {_count(read.items.shape[0], noun, noun + 's')}; "
+        f"x axis: {read.x_label if read.x is not None else 'none (no numeric coordinate ' + along + ')'}"
+    )
+    x_label = read.x_label if not two_d else ""
+    return Dataset(
+        (read.items,), lambda k: cube.label(read, k, noun), write, read.x, x_label, read.y_label, description
+    )
+
+
+def _spectra(spectra: List[Spectrum], x_units: str, y_units: str, format_name: str) -> Dataset:
+    names = [spectrum.name or f"spectrum {k + 1}" for k, spectrum in enumerate(spectra)]
+    lone = len(spectra) == 1
+
+    def label(k: int) -> str:
+        return "" if lone else names[k]
+
+    def write(results: Sequence[Array], target: Path, overwrite: bool) -> None:
+        flat = [row for group in results for row in group]
+        corrected = [Spectrum(s.x, y, name) for s, y, name in zip(spectra, flat, names)]
+        write_atomically(target, lambda stream: _export(corrected, x_units, stream), overwrite)
+
+    description = (
+        f"{format_name}, {_count(len(spectra), 'spectrum', 'spectra')}; "
+        f"x axis from the header: {x_units or 'no units given'}, {spectra[0].x.size} points"
+    )
+    return Dataset(group_by_length(spectra), label, write, spectra[0].x, x_units, y_units, description)
+
+
+def _put(content: bytes, stream: BinaryIO) -> None:
+    stream.write(content)
+
+
+def _export(spectra: List[Spectrum], x_units: str, stream: BinaryIO) -> None:
+    export.write(spectra, x_units, stream)
+
+
+def _count(count: int, one: str, many: str) -> str:
+    return f"{count} {one if count == 1 else many}"

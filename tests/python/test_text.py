@@ -1,0 +1,127 @@
+import os
+
+import numpy as np
+import pytest
+
+from quorvel import formats
+from quorvel.formats import axis, npy, text
+
+# Files whose values are already written with repr(), so writing them back unchanged gives the same bytes.
+ROUND_TRIPS = [
+    b"1.5\n2.25\n-0.0\n",
+    b"x,y\n1,0.1\n2.0e0,0.2\n3,1e+300\n",
+    b"\xef\xbb\xbfnm,counts\r\n400,1.0\r\n401,2.0\r\n",  # BOM and CRLF kept
+    b"caf\xe9 (latin-1)\n1.0 2.0 3.0\n4.0 5.0 6.0",  # metadata in another encoding; no final newline
+    "\ufeff# \u00b5m\n1,0\t2,5\r\n".encode("utf-16-le"),
+    b"# a\n% b\n; c\nk: v\nk=v\n\nnm;I;\n 1,5 ; 2,0 ;\n\n3,5;4,0;\n",  # padding, trailing ;, blank lines
+    b"1|2.0\r3|4.0\r",
+]
+
+
+@pytest.mark.parametrize("content", ROUND_TRIPS)
+def test_unchanged_values_give_back_the_same_bytes(tmp_path, content):
+    path = tmp_path / "f.txt"
+    path.write_bytes(content)
+    table = text.read(path)
+    assert text.render(table, table.values, [0] if table.width > 1 else []) == content
+
+
+@pytest.mark.parametrize("content, width, names, layout", [
+    ("1\n2\n3\n", 1, None, "one column"),
+    ("x y\n1 2\n3 4\n", 2, ["x", "y"], "whitespace-separated"),
+    ('"a","b","c"\n1,2,3\n', 3, ["a", "b", "c"], "comma-separated"),
+    ("a,b\n1,2,3\n", 3, None, "comma-separated"),  # a header that does not fit the columns
+    ("# n\tI\n1,5\t2\n", 2, ["n", "I"], "tab-separated, decimal comma"),
+    ("1024\nintensity\n1.5\n2.5\n", 1, ["intensity"], "one column"),  # a lone number above a header
+    ("1,5\n2,5\n", 2, None, "comma-separated"),  # a lone comma is a delimiter
+])
+def test_layout_and_column_names(tmp_path, content, width, names, layout):
+    path = tmp_path / "f.txt"
+    path.write_text(content)
+    table = text.read(path)
+    assert (table.width, table.header, table.layout.describe(table.width)) == (width, names, layout)
+
+
+@pytest.mark.parametrize("first, chosen", [
+    ([1.0, 2.0, 4.0, 8.0], 0),  # rising, uneven
+    ([9.0, 5.0, 2.0, 1.0], 0),  # falling
+    ([1.0, 2.0, 2.0, 3.0], None),  # a repeated value
+    ([1.0, 3.0, 2.0, 4.0], None),
+    ([1.0, np.nan, 3.0, 4.0], None),
+])
+def test_x_axis_guess(first, chosen):
+    values = np.column_stack([first, [5.0, 1.0, 7.0, 2.0]])
+    assert axis.choose(values, None, False)[0] == chosen
+    assert axis.choose(values, None, True)[0] is None and axis.choose(values, 2, False)[0] == 1
+
+
+@pytest.mark.parametrize("content, message", [
+    ("", "the file holds no data"),
+    ("\n  \n", "the file holds no data"),
+    ("intensity\n", "the file holds no line of numbers"),
+    ("1,2\n3,4x\n5,6\n", "line 2: '4x' is not a number (column 2)"),  # not taken for metadata
+    ("1 2\n3 4\n\n5 x\n", "line 4: 'x' is not a number (column 2)"),
+    ("1 2\n3 4 5\n", "line 2: 3 values where line 1 has 2"),
+    ("a,b\n\n1,2\n3\n", "line 4: 1 values where line 3 has 2"),
+    ("1,2\n3,\n", "line 2: empty value (column 2)"),
+    ("1\n1_000\n", "line 2: '1_000' is not a number (column 1)"),
+    ("1\n\u0661\n", "line 2: '\u0661' is not a number (column 1)"),
+])
+def test_bad_text_names_the_line(tmp_path, content, message):
+    path = tmp_path / "f.txt"
+    path.write_text(content, encoding="utf-8")
+    with pytest.raises(formats.DataError) as info:
+        text.read(path)
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize("data", [np.arange(6).reshape(2, 3), np.array([True, False, True]),
+                                  np.ones(4, np.float32), np.ones(4, ">f8")])
+def test_npy_data_is_converted_to_float64(tmp_path, data):
+    np.save(tmp_path / "a.npy", data)
+    loaded = npy.read(tmp_path / "a.npy")
+    assert loaded.dtype == np.float64 and loaded.dtype.isnative and np.array_equal(loaded, data)
+
+
+@pytest.mark.parametrize("data, message", [
+    (np.ones(3, complex), "holds complex128 values"),
+    (np.array(["a"]), "holds <U1 values"),
+    (np.array([{}], dtype=object), "not a readable .npy file"),
+    (np.ones(1000), "its header claims 8000000000 bytes of data, the file holds"),
+])
+def test_npy_data_that_is_not_real_numbers(tmp_path, data, message):
+    np.save(tmp_path / "a.npy", data, allow_pickle=True)
+    content = (tmp_path / "a.npy").read_bytes()
+    (tmp_path / "a.npy").write_bytes(content.replace(b"(1000,)", b"(1000000000,)"))  # a hostile header
+    with pytest.raises(formats.DataError, match=message):
+        npy.read(tmp_path / "a.npy")
+
+
+def test_a_failed_write_leaves_nothing_behind(tmp_path):
+    target = tmp_path / "out.csv"
+
+    def fail(stream):
+        stream.write(b"partial")
+        raise OSError("disk full")
+
+    with pytest.raises(OSError, match="disk full"):
+        formats.write_atomically(target, fail, overwrite=False)
+    assert os.listdir(tmp_path) == []
+
+
+def test_an_existing_file_is_kept_unless_overwriting(tmp_path):
+    target = tmp_path / "out.csv"
+    target.write_bytes(b"precious")
+    with pytest.raises(FileExistsError):
+        formats.write_atomically(target, lambda stream: stream.write(b"new"), overwrite=False)
+    assert target.read_bytes() == b"precious" and os.listdir(tmp_path) == ["out.csv"]
+    target.chmod(0o640)
+    formats.write_atomically(target, lambda stream: stream.write(b"new"), overwrite=True)
+    assert target.read_bytes() == b"new" and os.listdir(tmp_path) == ["out.csv"]
+    assert target.stat().st_mode & 0o777 == 0o640
+
+
+def test_a_text_file_named_npy_is_not_unpickled(tmp_path):
+    (tmp_path / "a.npy").write_text("1,2,3\n")
+    with pytest.raises(formats.DataError, match="not a .npy file"):
+        npy.read(tmp_path / "a.npy")
