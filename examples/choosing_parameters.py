@@ -34,7 +34,7 @@ def draw(path: str) -> None:
     dead[[95, 230, 231]] = 0.0
     mask = dead != 0.0
     figure = Figure(figsize=(12.0, 3.6), layout="constrained")
-    canvas = FigureCanvasAgg(figure)
+    FigureCanvasAgg(figure)
     lam_axes, window_axes, mask_axes = figure.subplots(1, 3, sharey=True)
     for axes in (lam_axes, window_axes):
         axes.plot(y, color="0.6", linewidth=0.8, label="spectrum")
@@ -52,7 +52,7 @@ def draw(path: str) -> None:
     for axes in (lam_axes, window_axes, mask_axes):
         axes.legend(loc="upper left", frameon=False, fontsize=8)
         axes.set_xlabel("sample")
-    canvas.print_png(path)
+    figure.savefig(path)
 
 
 if __name__ == "__main__":

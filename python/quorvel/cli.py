@@ -6,14 +6,15 @@ import argparse
 import importlib.util
 import os
 import sys
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from pathlib import Path
-from typing import BinaryIO, Callable, Dict, List, Optional, Sequence, Tuple
+from typing import Any, BinaryIO, Callable, Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
 
-from . import _native, batch, demo, formats, progress
+from . import _native, api, batch, demo, formats, parameters, progress
+from ._version import __version__
 from .formats import cube
 
 Array = npt.NDArray[np.float64]
@@ -92,26 +93,28 @@ class Operation:
     method: str
     two_d: bool
     baseline: bool
+    params: Dict[str, Any] = field(default_factory=dict)
 
     def check(self) -> None:
-        """Rejects an unknown method in the library's words, before any file is read."""
+        """Rejects an unknown method or parameter in the library's words, before any file is read."""
+        ndim = 2 if self.two_d else 1
         try:
-            batch.check_method(self.method, 2 if self.two_d else 1)
-        except ValueError as error:
+            parameters.resolve(parameters.canonical(self.method, ndim), ndim, self.params)
+        except (TypeError, ValueError) as error:
             raise UsageError(str(error)) from None
 
     def apply(self, block: Array) -> Array:
         """The result for every item of ``block``, a stack of spectra or images."""
-        function: Callable[[Array, str], Array]
+        function: Callable[..., Array]
         if self.two_d:
             function = batch.baseline_2d_many if self.baseline else batch.correct_2d_many
         else:
             function = batch.baseline_many if self.baseline else batch.correct_many
-        return function(block, self.method)
+        return function(block, self.method, **self.params)
 
     def both(self, item: Array) -> Tuple[Array, Array]:
         """Baseline and corrected version of one item (the library's correct is exactly item - baseline)."""
-        baseline = (_native.baseline_2d if self.two_d else _native.baseline)(item, self.method)
+        baseline = (api.baseline_2d if self.two_d else api.baseline)(item, self.method, **self.params)
         return baseline, item - baseline
 
 
@@ -141,6 +144,7 @@ def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="quorvel", description="Baseline estimation and removal for spectra and images."
     )
+    parser.add_argument("--version", action="version", version=f"quorvel {__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     correct = commands.add_parser(
@@ -189,6 +193,7 @@ def _parser() -> argparse.ArgumentParser:
         help=f"draw the first spectrum or image with its baseline and correction (one input file; {PLOT_HINT})",
     )
     correct.add_argument("--force", action="store_true", help="overwrite existing files, the input included")
+    _add_parameter_flags(correct)
     correct.set_defaults(run=_correct, parser=correct)
 
     methods = commands.add_parser(
@@ -218,6 +223,54 @@ def _column(text: str) -> int:
     return number
 
 
+def _reals(text: str) -> Any:
+    """A number, or with a comma a pair of numbers (one per grid axis)."""
+    values = tuple(float(part) for part in text.split(","))
+    return values[0] if len(values) == 1 else values
+
+
+def _integers(text: str) -> Any:
+    values = tuple(int(part) for part in text.split(","))
+    return values[0] if len(values) == 1 else values
+
+
+# Flag value parsers; the library checks the ranges and names the parameter when one is out.
+_PARAMETER_FLAGS: Dict[str, Callable[[str], Any]] = {
+    "lam": _reals,
+    "p": float,
+    "max_iter": int,
+    "tol": float,
+    "stop": str,
+    "half_window": _integers,
+    "poly_order": int,
+    "cg_tol": float,
+    "cg_max_iter": int,
+}
+
+
+def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
+    group = command.add_argument_group(
+        "method parameters", "each applies to the methods that take it (see help(quorvel.correct)); "
+        "a pair A,B sets the two axes of a grid separately"
+    )
+    for name, parse in _PARAMETER_FLAGS.items():
+        found = {
+            ndim: param
+            for ndim in (2, 1)
+            for params in parameters.methods_taking(ndim).values()
+            for param in params
+            if param.name == name
+        }
+        defaults = {ndim: repr(param.default) for ndim, param in found.items()}
+        if len(set(defaults.values())) == 1:
+            default = next(iter(defaults.values()))
+        else:
+            default = f"{defaults[1]}, or {defaults[2]} with --2d"
+        doc = found[min(found)].doc
+        group.add_argument("--" + name.replace("_", "-"), dest=name, type=parse, metavar=name.upper(),
+                           help=f"{doc} (default {default})")
+
+
 def _methods(arguments: argparse.Namespace) -> int:
     print(f"1-D methods:         {', '.join(_native.methods())}")
     print(f"2-D methods (--2d):  {', '.join(_native.methods_2d())}")
@@ -242,7 +295,8 @@ def _demo(arguments: argparse.Namespace) -> int:
 
 
 def _correct(arguments: argparse.Namespace) -> int:
-    operation = Operation(arguments.method, arguments.two_d, arguments.baseline)
+    given = {name: getattr(arguments, name) for name in _PARAMETER_FLAGS if getattr(arguments, name) is not None}
+    operation = Operation(arguments.method, arguments.two_d, arguments.baseline, given)
     operation.check()
     options = formats.Options(
         arguments.two_d, arguments.x_column, arguments.no_x, arguments.var, tuple(arguments.dims)

@@ -84,17 +84,19 @@ def test_the_x_column_is_chosen_said_and_kept(tmp_path, capsys, flags, x_column,
 
 
 @pytest.mark.parametrize("shape, flags, many, axes", [
-    ((60,), [], quorvel.correct_many, -1),
+    ((60,), ["--half-window", "7"], quorvel.correct_many, -1),
     ((2, 3, 60), [], quorvel.correct_many, -1),
     ((2, 3, 60), ["--baseline"], quorvel.baseline_many, -1),
     ((12, 15), ["--2d"], quorvel.correct_2d_many, (-2, -1)),
-    ((2, 12, 15), ["--2d", "--baseline"], quorvel.baseline_2d_many, (-2, -1)),
+    ((2, 12, 15), ["--2d", "--baseline", "--half-window", "2,4"], quorvel.baseline_2d_many, (-2, -1)),
 ])
 def test_npy_stacks(tmp_path, capsys, shape, flags, many, axes):
     data = np.random.default_rng(0).integers(0, 100, shape)  # integers are converted
     np.save(tmp_path / "d.npy", data)
     assert run(capsys, "correct", tmp_path / "d.npy", "-o", tmp_path / "out.npy", "-m", "rolling_ball", *flags)[0] == 0
-    expected = many(data.astype(np.float64), "rolling_ball", **({"axis": axes} if axes == -1 else {"axes": axes}))
+    params = {"half_window": 7} if "7" in flags else {"half_window": (2, 4)} if "2,4" in flags else {}
+    where = {"axis": axes} if axes == -1 else {"axes": axes}
+    expected = many(data.astype(np.float64), "rolling_ball", **where, **params)
     assert np.load(tmp_path / "out.npy").tobytes() == expected.tobytes()
 
 
@@ -161,6 +163,9 @@ def _library_error(y):
     (["a.txt", "a_corrected.txt"], "which is an input too"),
     (["a.txt", "b.txt", "--plot", "p.png"], "--plot takes exactly one input file"),
     (["a.txt", "-o", "x.txt", "--out-dir", "d"], "not allowed with argument"),
+    (["a.txt", "-m", "arpls", "--p", "0.1"], "arpls takes no parameter 'p'; its parameters are lam, max_iter, tol"),
+    (["a.txt", "--lam", "-5"], "lam must be finite and greater than 0; got -5.0"),
+    (["a.txt", "--max-iter", "x"], "invalid int value"),
 ])
 def test_usage_errors_touch_nothing(tmp_path, capsys, monkeypatch, argv, message):
     monkeypatch.chdir(tmp_path)
@@ -182,6 +187,7 @@ def test_usage_errors_touch_nothing(tmp_path, capsys, monkeypatch, argv, message
 
 
 def test_methods(capsys):
+    assert run(capsys, "--version") == (0, f"quorvel {quorvel.__version__}\n", "")
     status, out, _ = run(capsys, "methods")
     lines = out.splitlines()
     assert status == 0 and ", ".join(METHODS) in lines[0] and ", ".join(METHODS_2D) in lines[1]
