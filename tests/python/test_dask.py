@@ -17,13 +17,16 @@ CUBE = np.random.default_rng(5).random((12, 5, 64)) + np.linspace(0.0, 2.0, 64)
 
 NOT_FLOAT64 = "arr must be a float64 dask.array.Array or numpy.ndarray, not "
 
-# (lazy function, in-memory function, method, keyword, chunks): the spectral axis split or not.
+MASK = np.random.default_rng(6).random(CUBE.shape) > 0.1
+
+# (lazy function, in-memory function, method, keywords, chunks): the spectral axis split or not.
 CASES = [
     (qd.correct, quorvel.correct_many, "arpls", {"axis": -1}, (4, 2, 16)),
+    (qd.correct, quorvel.correct_many, "airpls", {"axis": -1, "mask": MASK, "stop": "residuals"}, (4, 2, 16)),
     (qd.baseline, quorvel.baseline_many, "polynomial", {"axis": 1}, (5, 3, -1)),
     (qd.correct, quorvel.correct_many, "rolling_ball", {"axis": 0}, (-1, 5, 64)),
     (qd.correct_2d, quorvel.correct_2d_many, "asls", {"axes": (0, 2)}, (5, 2, 30)),
-    (qd.baseline_2d, quorvel.baseline_2d_many, "rolling_ball", {"axes": (-2, -1)}, (7, 5, 64)),
+    (qd.baseline_2d, quorvel.baseline_2d_many, "rolling_ball", {"axes": (-2, -1), "half_window": (1, 5)}, (7, 5, 64)),
     (qd.baseline, quorvel.baseline_many, "asls", {"axis": -1}, None),  # a NumPy array, wrapped
 ]
 
