@@ -204,18 +204,18 @@ def _describe(value: object) -> str:
     return kind
 
 
-_DOC_1D = """{summary}
+_DOC = """{summary}
 
 Parameters
 ----------
-y : array_like
-    The spectrum: anything NumPy converts to float64 (lists, float32, integers, pandas Series).
+{name} : array_like
+    {what}: anything NumPy converts to float64 (lists, float32, integers, pandas Series).
 method : str
-    asls (default), arpls, airpls, rolling_ball or polynomial; ASCII case is ignored and
-    'poly' and 'rolling-ball' are aliases.
+    {methods}; ASCII case is ignored and 'poly' and 'rolling-ball' are aliases.
 mask : array_like of bool, optional
-    True where a sample is used. Masked-out samples may hold NaN or infinity; they take no
-    part in the fit, the baseline still covers them, and the corrected value there is y - baseline.
+    True where a sample is used, of the data's shape. Masked-out samples may hold NaN or infinity;
+    they take no part in the fit, the baseline still covers them, and the corrected value there is
+    {name} - baseline.
 **params
     Each method's own parameters, by keyword; any other keyword is a TypeError. Defaults:
 
@@ -228,42 +228,17 @@ Returns
 Raises
 ------
 TypeError
-    ``y`` cannot be converted to float64, a parameter has the wrong type, or the method takes no such keyword.
+    ``{name}`` cannot be converted to float64, a parameter has the wrong type, or the method takes no
+    such keyword.
 ValueError
     An unknown method, a parameter out of range (the message gives the accepted range), a mask that
     leaves too few samples, or data the method cannot fit (empty, too short, NaN or infinity where used).
 """
-
-_DOC_2D = """{summary}
-
-Parameters
-----------
-data : array_like
-    The image or surface, two-dimensional; anything NumPy converts to float64.
-method : str
-    asls (default), arpls, rolling_ball or polynomial; ASCII case is ignored and 'poly' and
-    'rolling-ball' are aliases.
-mask : array_like of bool, optional
-    True where a sample is used, of the data's shape. Masked-out samples may hold NaN or infinity;
-    they take no part in the fit, the baseline still covers them, and the corrected value there is
-    data - baseline.
-**params
-    Each method's own parameters, by keyword; any other keyword is a TypeError. Defaults:
-
-{params}
-
-Returns
--------
-{returns}
-
-Raises
-------
-TypeError
-    ``data`` cannot be converted to float64, a parameter has the wrong type, or the method takes no such keyword.
-ValueError
-    An unknown method, a parameter out of range (the message gives the accepted range), a mask that
-    leaves too few samples, or data the method cannot fit (too small, NaN or infinity where used).
-"""
+_DOC_FIELDS = {
+    1: {"name": "y", "what": "The spectrum", "methods": "asls (default), arpls, airpls, rolling_ball or polynomial"},
+    2: {"name": "data", "what": "The image or surface, two-dimensional",
+        "methods": "asls (default), arpls, rolling_ball or polynomial"},
+}
 
 
 def _document() -> None:
@@ -280,8 +255,7 @@ def _document() -> None:
     }
     for function, text in returns.items():
         ndim = 2 if function.__name__.endswith("_2d") else 1
-        template = _DOC_1D if ndim == 1 else _DOC_2D
-        function.__doc__ = template.format(summary=function.__doc__, params=params[ndim], returns=text)
+        function.__doc__ = _DOC.format(summary=function.__doc__, params=params[ndim], returns=text, **_DOC_FIELDS[ndim])
 
 
 _document()
