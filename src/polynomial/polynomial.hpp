@@ -25,6 +25,12 @@ Result<Fit> poly(std::span<const double> y, std::uint64_t order);
 // `out` is written only after a successful solve.
 Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std::span<double> out);
 
+// A mask entry false leaves its sample out of the fit; its y is never read and may be anything. The
+// abscissa still comes from the sample's index and n, and the curve is evaluated at every sample.
+using Mask = std::span<const bool>;
+Result<FitReport> poly_masked_into(std::span<const double> y, std::uint64_t order, Mask mask,
+                                   std::span<double> out);
+
 void evaluate_polynomial_coefficients(std::span<const double> coefficients, std::span<double> out);
 
 }  // namespace quorvel::polynomial
