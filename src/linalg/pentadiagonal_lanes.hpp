@@ -50,7 +50,8 @@ typename P::Mask factor_forward(const double* y, const double* w, std::size_t n,
     s1.store(f.l_sub1 + width);
     t1.store(f.t + width);
 
-    auto row = [&](std::size_t i, double diag_term, double off1) {
+    // Inlined at its three uses, so that the recurrence stays in registers.
+    auto row = [&](std::size_t i, double diag_term, double off1) __attribute__((always_inline)) {
         const P s2 = off2 / d2;
         s1 = (P::splat(off1) - s1 * s2) / d1;
         const P p = weight(i) + P::splat(diag_term) - s1 * s1 - s2 * s2;
