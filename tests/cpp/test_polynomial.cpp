@@ -125,12 +125,13 @@ TEST(Polynomial, portable_and_avx2_passes_agree) {
     std::mt19937_64 rng(31);
     for (std::size_t n : {2, 3, 5, 8, 13, 1001}) {
         const V y = uniform(rng, n, -1e3, 1e3);
-        const LowOrderSums a = low_order_sums(y.data(), n), b = low_order_sums_avx2(y.data(), n);
+        const Passes avx2 = passes_for_this_cpu();
+        const LowOrderSums a = low_order_sums(y.data(), n), b = avx2.sums(y.data(), n);
         EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << n;
         V x(n), x_avx2(n);
         for (std::size_t start : {std::size_t{0}, n / 3}) {
             scaled_coordinates(start, n - start, n, x.data());
-            scaled_coordinates_avx2(start, n - start, n, x_avx2.data());
+            avx2.coordinates(start, n - start, n, x_avx2.data());
             EXPECT_EQ(std::memcmp(x.data(), x_avx2.data(), (n - start) * sizeof(double)), 0) << n;
         }
     }
