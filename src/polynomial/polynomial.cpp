@@ -40,11 +40,13 @@ void for_each_coordinate_block(std::size_t n, Visit visit) {
     }
 }
 
-// The defining loop for any order: every product rounded, every sum in sample order from 0.0.
-void accumulate_normal_equations(std::span<const double> y, Mask mask, PolynomialFitWorkspace& ws) {
+// The defining loop for any order over the samples i with used(i): every product rounded, every
+// sum in sample order from 0.0.
+template <class Used>
+void accumulate_normal_equations(std::span<const double> y, Used used, PolynomialFitWorkspace& ws) {
     const std::size_t m = ws.rhs.size();
     for (std::size_t i = 0; i < y.size(); ++i) {
-        if (!is_used(mask, i)) continue;
+        if (!used(i)) continue;
         const double x = scaled_coordinate(i, y.size());
         ws.powers[0] = 1.0;
         for (std::size_t k = 1; k < m; ++k) ws.powers[k] = ws.powers[k - 1] * x;
@@ -84,10 +86,12 @@ Status validate(std::span<const double> y, std::uint64_t order, Mask mask, std::
 
 Result<FitReport> fit(std::span<const double> y, std::uint64_t order, Mask mask, std::span<double> out) {
     PolynomialFitWorkspace ws(order);
-    if (order <= 2 && mask.empty()) {
+    if (!mask.empty()) {
+        accumulate_normal_equations(y, [&](std::size_t i) { return mask[i]; }, ws);
+    } else if (order <= 2) {
         accumulate_low_order(y, ws);
     } else {
-        accumulate_normal_equations(y, mask, ws);
+        accumulate_normal_equations(y, [](std::size_t) { return true; }, ws);
     }
     if (auto solved = solve_dense_in_place(ws.normal_matrix, ws.rhs, ws.coefficients, ws.pivot_row);
         !solved) {
