@@ -1,8 +1,8 @@
 #include "lane_fit.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "../linalg/pentadiagonal.hpp"
@@ -11,8 +11,6 @@
 namespace quorvel::whittaker {
 namespace {
 
-constexpr std::size_t max_width = 16;
-
 // The rows of one block, each array on a 64-byte boundary so that no lane load splits a cache line.
 class LaneArrays {
 public:
@@ -20,7 +18,8 @@ public:
         : len_(n * width), stride_((len_ + 7) / 8 * 8), storage_(7 * stride_ + 8, 0.0) {
         const auto misalignment = reinterpret_cast<std::uintptr_t>(storage_.data()) % 64 / sizeof(double);
         base_ = storage_.data() + (8 - misalignment) % 8;
-        // Lanes that hold no spectrum solve y = 0 with unit weights: a well-posed system, no traps.
+        // A lane without a spectrum solves y = 0 with unit weights, so that it computes ordinary
+        // numbers and never slows the others down with subnormal ones.
         std::fill_n(weights(), len_, 1.0);
         if (masked) std::fill_n(keep(), len_, 1.0);
     }
@@ -49,8 +48,11 @@ struct Lane {
 
 // The values each kernel call reads or writes per lane.
 struct PerLane {
-    std::array<double, max_width> iteration{}, first{}, last{}, diff_sq{}, old_sq{}, sums{};
-    std::array<bool, max_width> failed{};
+    explicit PerLane(std::size_t width)
+        : iteration(width), first(width), last(width), diff_sq(width), old_sq(width), sums(width),
+          failed(std::make_unique<bool[]>(width)) {}
+    std::vector<double> iteration, first, last, diff_sq, old_sq, sums;
+    std::unique_ptr<bool[]> failed;
 };
 
 class LaneRun {
@@ -60,7 +62,7 @@ public:
             std::span<ItemOutcome> outcomes)
         : kernels_(kernels), rule_(rule), ys_(ys), n_(n), params_(params), masks_(masks),
           by_residuals_(stop == StopRule::NegativeResiduals), baselines_(baselines), outcomes_(outcomes),
-          arrays_(n, kernels.width, !masks.empty()), lanes_(kernels.width),
+          arrays_(n, kernels.width, !masks.empty()), lanes_(kernels.width), per_lane_(kernels.width),
           penalty_(linalg::pentadiagonal::second_order_penalty(n, params.lambda)),
           block_{n,
                  arrays_.y(),
@@ -73,7 +75,7 @@ public:
 
     void run() {
         while (refill()) {
-            kernels_.solve(block_, penalty_, per_lane_.failed.data());
+            kernels_.solve(block_, penalty_, per_lane_.failed.get());
             if (by_residuals_) kernels_.negative_sums(block_, per_lane_.sums.data());
             reweight();
             for (std::size_t l = 0; l < lanes_.size(); ++l) {
@@ -186,6 +188,7 @@ std::optional<LaneKernels> lane_kernels_for(LanePath path, std::size_t count, st
     if (path == LanePath::ScalarLoop) return std::nullopt;
     if (path == LanePath::Automatic && (count < 2 || n > longest_automatic)) return std::nullopt;
 #if defined(QUORVEL_AVX2)
+    // Two registers keep the divider busy where one waits on its chain; a third spills the recurrence.
     if (path != LanePath::Interleaved && simd::avx2_available()) return avx2_lane_kernels(count <= 4 ? 1 : 2);
 #endif
     return interleaved_lane_kernels();
