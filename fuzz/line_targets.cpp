@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "checks.hpp"
@@ -113,6 +114,27 @@ void polynomial(ByteReader& in) {
     const std::vector<double> coefficients = in.signal(in.upto(16));
     std::vector<double> values(in.upto(4096), 0.0);
     polynomial::evaluate_polynomial_coefficients(coefficients, values);
+}
+
+// Masked-out samples are never read, and a mask that keeps everything changes nothing.
+void polynomial_masked(ByteReader& in) {
+    std::vector<double> y = in.signal(in.length(4096));
+    const std::vector<bool> bits = in.bits(in.around(y.size()));
+    const std::unique_ptr<bool[]> keep(new bool[bits.size() + 1]);
+    std::copy(bits.begin(), bits.end(), keep.get());
+    const std::span<const bool> mask(keep.get(), bits.size());
+    const std::uint64_t order = in.upto(8);
+    std::vector<double> out(in.around(y.size()), 0.0), again(out.size(), 0.0);
+    if (failed(polynomial::poly_masked_into(y, order, mask, out))) return;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        if (!mask[i]) y[i] = in.real();
+    }
+    require(!failed(polynomial::poly_masked_into(y, order, mask, again)) && same_bits(out, again),
+            "a masked-out sample changed the polynomial");
+    if (std::all_of(bits.begin(), bits.end(), [](bool b) { return b; })) {
+        require(!failed(polynomial::poly_into(y, order, again)) && same_bits(out, again),
+                "a mask that keeps every sample changed the polynomial");
+    }
 }
 
 }  // namespace quorvel::fuzz

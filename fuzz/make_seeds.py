@@ -19,7 +19,7 @@ HALF, P001, P099, MILLION = 17, 18, 19, 20
 # Target numbers, in the order of quorvel::fuzz::targets.
 (DISPATCH_1D, DISPATCH_2D, METHOD_NAMES, PENTA_SOLVE, PENTA_FACTOR, BANDED, DENSE, WHITTAKER_FIT,
  WHITTAKER_WEIGHTS, EXTREMA, ROLLING_BALL, POLYNOMIAL, GRID_ROLLING_BALL, GRID_POLYNOMIAL, GRID_WHITTAKER,
- GRID_WHITTAKER_PARTS) = range(16)
+ GRID_WHITTAKER_PARTS, WHITTAKER_MANY, POLYNOMIAL_MASKED, TUNABLE_1D, TUNABLE_2D) = range(20)
 
 
 class Bytes:
@@ -131,6 +131,12 @@ def solver_seeds() -> List[Bytes]:
                      .u16(16).u8(1).u16(20).curve(20).u8(1, 1))
         seeds.append(Bytes(WHITTAKER_WEIGHTS).u16(40).u8(1).curve(40).u8(1).curve(40, peaks=0).u8(1)
                      .constant(40, ONE).u8(1, 0, 0x0F, 0, 0, 0, 0).u16(3).u8(rule).table(P001))
+        # Nine spectra through the lanes, one with a NaN, with and without masks and either stop.
+        many = Bytes(WHITTAKER_MANY).length(60).u16(9)
+        for k in range(9):
+            many.curve(60, peaks=k % 3, at=[(30, NAN)] if k == 4 else [])
+        seeds.append(many.u8(rule % 2).u8(*([0x10] * 68)).decimal(1, 3).u16(30).decimal(1, -3).u8(rule // 2, rule)
+                     .table(P001))
     return seeds
 
 
@@ -144,6 +150,9 @@ def line_seeds() -> List[Bytes]:
     ]
     for order in (0, 2, 7):
         seeds.append(Bytes(POLYNOMIAL).length(100).curve(100).u16(order).u8(0, 1).u16(3).curve(3).u16(50))
+    for order, drop in ((2, 0x21), (5, 0x81), (2, 0x00)):
+        seeds.append(Bytes(POLYNOMIAL_MASKED).length(100).curve(100).u8(1).u8(*([drop] * 13)).u16(order).u8(1)
+                     .u8(*([NAN] * 30)))
     return seeds
 
 

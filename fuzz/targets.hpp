@@ -20,10 +20,12 @@ void dense_solve(ByteReader& in);
 // One-dimensional Whittaker smoothing (whittaker_targets.cpp).
 void whittaker_fit(ByteReader& in);
 void whittaker_weights(ByteReader& in);
+void whittaker_many(ByteReader& in);
 // One-dimensional morphology and polynomial (line_targets.cpp).
 void moving_extrema(ByteReader& in);
 void rolling_ball(ByteReader& in);
 void polynomial(ByteReader& in);
+void polynomial_masked(ByteReader& in);
 // Grids (grid_targets.cpp).
 void grid_rolling_ball(ByteReader& in);
 void grid_polynomial(ByteReader& in);
@@ -34,10 +36,11 @@ void tunable_1d(ByteReader& in);
 void tunable_2d(ByteReader& in);
 
 using Target = void (*)(ByteReader&);
-inline constexpr std::array<Target, 18> targets{
+inline constexpr std::array<Target, 20> targets{
     dispatch_1d,   dispatch_2d,    method_names,  pentadiagonal_solve, pentadiagonal_factor, banded_solve,
     dense_solve,   whittaker_fit,  whittaker_weights, moving_extrema,  rolling_ball,         polynomial,
-    grid_rolling_ball, grid_polynomial, grid_whittaker, grid_whittaker_parts, tunable_1d, tunable_2d,
+    grid_rolling_ball, grid_polynomial, grid_whittaker, grid_whittaker_parts, whittaker_many, polynomial_masked,
+    tunable_1d, tunable_2d,
 };
 
 }  // namespace quorvel::fuzz

@@ -10,6 +10,7 @@
 #include "whittaker/arpls.hpp"
 #include "whittaker/asls.hpp"
 #include "whittaker/engine.hpp"
+#include "whittaker/many.hpp"
 
 namespace quorvel::fuzz {
 namespace {
@@ -65,7 +66,50 @@ MaskStorage mask(ByteReader& in, std::size_t n) {
     return mask;
 }
 
+// Each lane path gives every spectrum of a block the outcome and bits of the loop of single fits.
+template <class Rule>
+void fit_many_paths(std::span<const double> ys, std::size_t n, const whittaker::WhittakerParams& params,
+                    const Rule& rule, whittaker::Mask masks, whittaker::StopRule stop) {
+    const std::size_t count = n == 0 ? 0 : ys.size() / n;
+    std::vector<double> expected(ys.size(), 0.0), got(ys.size(), 0.0);
+    std::vector<whittaker::ItemOutcome> reference(count), outcomes(count);
+    whittaker::fit_many(ys, n, params, rule, masks, stop, expected, reference, whittaker::LanePath::ScalarLoop);
+    for (const auto path : {whittaker::LanePath::Interleaved, whittaker::LanePath::Avx2, whittaker::LanePath::Automatic}) {
+        whittaker::fit_many(ys, n, params, rule, masks, stop, got, outcomes, path);
+        for (std::size_t k = 0; k < count; ++k) {
+            const auto &a = outcomes[k], &b = reference[k];
+            require(a.error.has_value() == b.error.has_value(), "a lane path and the loop disagree on failing");
+            if (b.error) {
+                require(display(*a.error) == display(*b.error), "a lane path fails differently");
+                continue;
+            }
+            require(a.report.iterations == b.report.iterations && a.report.converged == b.report.converged &&
+                        same_bits({&a.report.last_change, 1}, {&b.report.last_change, 1}),
+                    "a lane path reports another fit");
+            require(same_bits(std::span(got).subspan(k * n, n), std::span(expected).subspan(k * n, n)),
+                    "a lane path changed a baseline");
+        }
+    }
+}
+
 }  // namespace
+
+void whittaker_many(ByteReader& in) {
+    const std::size_t n = in.length(512), count = in.upto(12);
+    std::vector<double> ys;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::vector<double> y = in.signal(n);
+        ys.insert(ys.end(), y.begin(), y.end());
+    }
+    const MaskStorage masks = mask(in, n * count);
+    const whittaker::WhittakerParams params{in.real(), in.upto(40), in.real()};
+    const auto stop = in.flag() ? whittaker::StopRule::NegativeResiduals : whittaker::StopRule::WeightChange;
+    switch (in.u8() % 3) {
+        case 0: fit_many_paths(ys, n, params, whittaker::AslsWeights{in.real()}, masks.span(), stop); break;
+        case 1: fit_many_paths(ys, n, params, whittaker::ArPlsWeights{}, masks.span(), stop); break;
+        default: fit_many_paths(ys, n, params, whittaker::AirPlsWeights{}, masks.span(), stop); break;
+    }
+}
 
 void whittaker_fit(ByteReader& in) {
     switch (in.u8() % 3) {

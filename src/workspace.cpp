@@ -6,7 +6,11 @@
 
 namespace quorvel {
 
-double WeightChange::value() const { return std::sqrt(diff_sq_) / std::fmax(std::sqrt(old_sq_), epsilon); }
+double relative_change(double diff_sq, double old_sq) {
+    return std::sqrt(diff_sq) / std::fmax(std::sqrt(old_sq), epsilon);
+}
+
+double WeightChange::value() const { return relative_change(diff_sq_, old_sq_); }
 
 double relative_weight_change(std::span<const double> w_old, std::span<const double> w_new) {
     WeightChange change;

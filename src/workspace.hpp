@@ -25,8 +25,10 @@ struct WhittakerWorkspace {
     explicit WhittakerWorkspace(std::size_t n = 0) : iter(n), solver(n) {}
 };
 
-// ||w_new - w_old|| / max(||w_old||, epsilon), both sums in index order from -0.0, fed one
-// weight pair at a time.
+// ||w_new - w_old|| / max(||w_old||, epsilon) from the two sums of squares.
+double relative_change(double diff_sq, double old_sq);
+
+// The relative change with both sums in index order from -0.0, fed one weight pair at a time.
 class WeightChange {
 public:
     void add(double old_weight, double new_weight) {
@@ -55,6 +57,5 @@ double rewrite_weights(std::span<double> weights, Next next) {
     }
     return change.value();
 }
-
 
 }  // namespace quorvel

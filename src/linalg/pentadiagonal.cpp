@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "../numeric.hpp"
+#include "../simd/scalar_pack.hpp"
+#include "pentadiagonal_lanes.hpp"
 
 namespace quorvel::linalg::pentadiagonal {
 
@@ -19,32 +21,25 @@ void PentadiagonalWorkspace::resize(std::size_t n) {
     rhs.resize(n, 0.0);
 }
 
+SecondOrderPenalty second_order_penalty(std::size_t n, double lambda) {
+    // For n = 3 the one difference row (1, -2, 1) gives the exact D'D: a line costs nothing.
+    return {lambda, n == 3 ? lambda * 4.0 : lambda * 5.0, lambda * 6.0, -2.0 * lambda, -4.0 * lambda, lambda};
+}
+
 void fill_second_order_bands(std::span<const double> weights, std::span<double> diag,
                              std::span<double> off1, std::span<double> off2, double lambda) {
     const std::size_t n = weights.size();
+    const SecondOrderPenalty pen = second_order_penalty(n, lambda);
     std::copy(weights.begin(), weights.end(), diag.begin());
-    if (n == 3) {
-        // The exact second-difference penalty of one difference row (1, -2, 1):
-        // a constant or a straight line costs nothing.
-        const double lambda4 = lambda * 4.0;
-        diag[0] = diag[0] + lambda;
-        diag[1] = diag[1] + lambda4;
-        diag[2] = diag[2] + lambda;
-    } else {
-        const double lambda5 = lambda * 5.0;
-        const double lambda6 = lambda * 6.0;
-        diag[0] = diag[0] + lambda;
-        diag[1] = diag[1] + lambda5;
-        for (std::size_t i = 2; i + 2 < n; ++i) diag[i] = diag[i] + lambda6;
-        diag[n - 2] = diag[n - 2] + lambda5;
-        diag[n - 1] = diag[n - 1] + lambda;
-    }
-    const double minus2 = -2.0 * lambda;
-    const double minus4 = -4.0 * lambda;
-    off1[0] = minus2;
-    for (std::size_t i = 1; i + 2 < n; ++i) off1[i] = minus4;
-    off1[n - 2] = minus2;
-    std::fill(off2.begin(), off2.begin() + static_cast<std::ptrdiff_t>(n - 2), lambda);
+    diag[0] = diag[0] + pen.end;
+    diag[1] = diag[1] + pen.next;
+    for (std::size_t i = 2; i + 2 < n; ++i) diag[i] = diag[i] + pen.inner;
+    if (n >= 4) diag[n - 2] = diag[n - 2] + pen.next;
+    diag[n - 1] = diag[n - 1] + pen.end;
+    off1[0] = pen.off1_end;
+    for (std::size_t i = 1; i + 2 < n; ++i) off1[i] = pen.off1_inner;
+    off1[n - 2] = pen.off1_end;
+    std::fill(off2.begin(), off2.begin() + static_cast<std::ptrdiff_t>(n - 2), pen.off2);
 }
 
 // The factorisation and the forward substitution share one pass: each is a chain of
@@ -61,7 +56,7 @@ Status factor_and_solve(std::span<double> baseline, PentadiagonalWorkspace& ws) 
     double* t = ws.rhs.data();
     std::fill_n(l_sub1, n, 0.0);
     std::fill_n(l_sub2, n, 0.0);
-    const LinearSolveFailed failure{"matrix was not positive definite"};
+    const LinearSolveFailed failure = not_positive_definite;
 
     // Pivots are tested before their square root is taken, exactly as rows arrive.
     auto pivot_of = [&](std::size_t i) { return diag[i] - l_sub1[i] * l_sub1[i] - l_sub2[i] * l_sub2[i]; };
@@ -110,10 +105,16 @@ Status solve_second_order(std::span<const double> y, std::span<const double> wei
     }
     if (!is_finite_positive(lambda)) return InvalidParameter{"lambda", "must be finite and positive"};
 
+    // The bands are formed row by row inside the factorisation instead of in passes of their own.
     workspace.resize(n);
-    fill_second_order_bands(weights, workspace.diag, workspace.off1, workspace.off2, lambda);
-    for (std::size_t i = 0; i < n; ++i) workspace.rhs[i] = weights[i] * y[i];
-    return factor_and_solve(baseline, workspace);
+    const LaneFactor factor{workspace.l_diag.data(), workspace.l_sub1.data(), workspace.l_sub2.data(),
+                            workspace.rhs.data()};
+    using One = simd::ScalarPack<1>;
+    if (any_of(factor_forward<One>(y.data(), weights.data(), n, second_order_penalty(n, lambda), factor))) {
+        return not_positive_definite;
+    }
+    back_substitute<One>(n, factor, baseline.data());
+    return ok;
 }
 
 }  // namespace quorvel::linalg::pentadiagonal

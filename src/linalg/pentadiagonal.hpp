@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "../error.hpp"
+#include "second_order_penalty.hpp"
 
 namespace quorvel::linalg::pentadiagonal {
 
@@ -18,6 +19,8 @@ struct PentadiagonalWorkspace {
     // Shrinking keeps capacity, so a workspace sized once serves every later solve.
     void resize(std::size_t n);
 };
+
+inline constexpr LinearSolveFailed not_positive_definite{"matrix was not positive definite"};
 
 Status solve_second_order(std::span<const double> y, std::span<const double> weights,
                           std::span<double> baseline, PentadiagonalWorkspace& workspace,

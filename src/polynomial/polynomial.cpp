@@ -1,9 +1,11 @@
 #include "polynomial.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 
 #include "../linalg/dense.hpp"
+#include "passes.hpp"
 #include "../numeric.hpp"
 
 namespace quorvel::polynomial {
@@ -18,10 +20,31 @@ Status solve_dense_in_place(std::span<double> matrix, std::span<double> rhs,
     return ok;
 }
 
-void accumulate_normal_equations(std::span<const double> y, Mask mask, PolynomialFitWorkspace& ws) {
+// Calls visit(start, x, count) with x[j] = scaled_coordinate(start + j, n), block by block.
+template <class Visit>
+void for_each_coordinate_block(std::size_t n, Visit visit) {
+    constexpr std::size_t block = 256;
+    double x[block];
+    if (n == 1) {
+        x[0] = scaled_coordinate(0, 1);
+        visit(std::size_t{0}, x, std::size_t{1});
+        return;
+    }
+    const auto coordinates = passes_for_this_cpu().coordinates;
+    for (std::size_t start = 0; start < n; start += block) {
+        const std::size_t count = std::min(block, n - start);
+        coordinates(start, count, n, x);
+        visit(start, x, count);
+    }
+}
+
+// The defining loop for any order over the samples i with used(i): every product rounded, every
+// sum in sample order from 0.0.
+template <class Used>
+void accumulate_normal_equations(std::span<const double> y, Used used, PolynomialFitWorkspace& ws) {
     const std::size_t m = ws.rhs.size();
     for (std::size_t i = 0; i < y.size(); ++i) {
-        if (is_masked_out(mask, i)) continue;
+        if (!used(i)) continue;
         const double x = scaled_coordinate(i, y.size());
         ws.powers[0] = 1.0;
         for (std::size_t k = 1; k < m; ++k) ws.powers[k] = ws.powers[k - 1] * x;
@@ -34,49 +57,40 @@ void accumulate_normal_equations(std::span<const double> y, Mask mask, Polynomia
     }
 }
 
-}  // namespace
-
-PolynomialFitWorkspace::PolynomialFitWorkspace(std::uint64_t order)
-    : normal_matrix((order + 1) * (order + 1), 0.0),
-      rhs(order + 1, 0.0),
-      powers(order + 1, 0.0),
-      coefficients(order + 1, 0.0),
-      pivot_row(order + 1, 0.0) {}
-
-void evaluate_polynomial_coefficients(std::span<const double> c, std::span<double> out) {
-    const std::size_t n = out.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const double x = scaled_coordinate(i, n);
-        switch (c.size()) {
-            case 1: out[i] = c[0]; break;
-            case 2: out[i] = c[0] + c[1] * x; break;
-            case 3: out[i] = c[0] + x * (c[1] + c[2] * x); break;
-            default: {
-                double acc = 0.0;
-                for (std::size_t k = c.size(); k-- > 0;) acc = x * acc + c[k];
-                out[i] = acc;
-            }
-        }
+void accumulate_low_order(std::span<const double> y, PolynomialFitWorkspace& ws) {
+    const std::size_t n = y.size();
+    const LowOrderSums s = n >= 2 ? passes_for_this_cpu().sums(y.data(), n) : low_order_sums(y.data(), n);
+    const double rhs[3] = {s.y, s.yx, s.yxx};
+    const double sums[5] = {static_cast<double>(n), s.x, s.xx, s.xxx, s.xxxx};
+    const std::size_t m = ws.rhs.size();
+    for (std::size_t a = 0; a < m; ++a) {
+        ws.rhs[a] = rhs[a];
+        for (std::size_t b = 0; b < m; ++b) ws.normal_matrix[a * m + b] = sums[a + b];
     }
 }
 
-namespace {
-
-Result<FitReport> fit_into(std::span<const double> y, std::uint64_t order, Mask mask, std::span<double> out) {
+Status validate(std::span<const double> y, std::uint64_t order, Mask mask, std::span<double> out) {
     const std::size_t n = y.size();
-    if (n == 0) return EmptyInput{};
     for (std::size_t i = 0; i < n; ++i) {
         if (!is_masked_out(mask, i) && is_non_finite(y[i])) return NonFiniteInput{i};
     }
     if (out.size() != n) return LengthMismatch{"baseline", n, out.size()};
-    if (!mask.empty() && mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
-    if (const std::size_t used = used_count(n, mask); order >= used) {
+    if (order >= n) {
         const std::uint64_t min = order == std::numeric_limits<std::uint64_t>::max() ? order : order + 1;
-        return InputTooShort{used, "polynomial", min};
+        return InputTooShort{n, "polynomial", min};
     }
+    return ok;
+}
 
+Result<FitReport> fit(std::span<const double> y, std::uint64_t order, Mask mask, std::span<double> out) {
     PolynomialFitWorkspace ws(order);
-    accumulate_normal_equations(y, mask, ws);
+    if (!mask.empty()) {
+        accumulate_normal_equations(y, [&](std::size_t i) { return mask[i]; }, ws);
+    } else if (order <= 2) {
+        accumulate_low_order(y, ws);
+    } else {
+        accumulate_normal_equations(y, [](std::size_t) { return true; }, ws);
+    }
     if (auto solved = solve_dense_in_place(ws.normal_matrix, ws.rhs, ws.coefficients, ws.pivot_row);
         !solved) {
         return solved.error();
@@ -87,13 +101,52 @@ Result<FitReport> fit_into(std::span<const double> y, std::uint64_t order, Mask 
 
 }  // namespace
 
+PolynomialFitWorkspace::PolynomialFitWorkspace(std::uint64_t order)
+    : normal_matrix((order + 1) * (order + 1), 0.0),
+      rhs(order + 1, 0.0),
+      powers(order + 1, 0.0),
+      coefficients(order + 1, 0.0),
+      pivot_row(order + 1, 0.0) {}
+
+void evaluate_polynomial_coefficients(std::span<const double> c, std::span<double> out) {
+    for_each_coordinate_block(out.size(), [&](std::size_t start, const double* x, std::size_t count) {
+        double* o = out.data() + start;
+        switch (c.size()) {
+            case 1:
+                for (std::size_t j = 0; j < count; ++j) o[j] = c[0];
+                break;
+            case 2:
+                for (std::size_t j = 0; j < count; ++j) o[j] = c[0] + c[1] * x[j];
+                break;
+            case 3:
+                for (std::size_t j = 0; j < count; ++j) o[j] = c[0] + x[j] * (c[1] + c[2] * x[j]);
+                break;
+            default:
+                for (std::size_t j = 0; j < count; ++j) {
+                    double acc = 0.0;
+                    for (std::size_t k = c.size(); k-- > 0;) acc = x[j] * acc + c[k];
+                    o[j] = acc;
+                }
+        }
+    });
+}
+
 Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std::span<double> out) {
-    return fit_into(y, order, Mask{}, out);
+    if (y.empty()) return EmptyInput{};
+    if (auto valid = validate(y, order, {}, out); !valid) return valid.error();
+    return fit(y, order, {}, out);
 }
 
 Result<FitReport> poly_masked_into(std::span<const double> y, std::uint64_t order, Mask mask,
                                    std::span<double> out) {
-    return fit_into(y, order, mask, out);
+    const std::size_t n = y.size();
+    if (n == 0) return EmptyInput{};
+    if (mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
+    if (auto valid = validate(y, order, mask, out); !valid) return valid.error();
+    if (static_cast<std::uint64_t>(std::count(mask.begin(), mask.end(), true)) <= order) {
+        return InvalidParameter{"mask", "must keep more samples than the polynomial order"};
+    }
+    return fit(y, order, mask, out);
 }
 
 Result<Fit> poly(std::span<const double> y, std::uint64_t order) {

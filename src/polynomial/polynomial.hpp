@@ -25,7 +25,8 @@ struct PolynomialFitWorkspace {
 Result<Fit> poly(std::span<const double> y, std::uint64_t order);
 // `out` is written only after a successful solve.
 Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std::span<double> out);
-// Masked-out samples are never read; the abscissa still spans all n samples.
+// A mask entry false leaves its sample out of the fit; its y is never read and may be anything. The
+// abscissa still comes from the sample's index and n, and the curve is evaluated at every sample.
 Result<FitReport> poly_masked_into(std::span<const double> y, std::uint64_t order, Mask mask,
                                    std::span<double> out);
 

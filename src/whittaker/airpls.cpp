@@ -10,8 +10,6 @@
 namespace quorvel::whittaker {
 namespace {
 
-constexpr double weight_cap = 1e12;
-
 // The first and last valid samples; pinning them to 1 keeps two positive weights in every
 // system, so it stays solvable.
 std::optional<std::pair<std::size_t, std::size_t>> end_points(std::size_t n, Mask mask) {
@@ -42,7 +40,7 @@ double update_masked(const AirPlsWeights&, std::span<const double> y, std::span<
         if (i >= len) return weights[i];
         const double d = y[i] - baseline[i];
         if (!(d < 0.0) || is_masked_out(mask, i)) return 0.0;
-        return std::fmin(std::exp(k * std::fabs(d)), weight_cap);
+        return std::fmin(std::exp(k * std::fabs(d)), airpls_weight_cap);
     });
 }
 

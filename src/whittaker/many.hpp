@@ -2,25 +2,26 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <span>
 
 #include "engine.hpp"
+#include "lane_fit.hpp"
 
 namespace quorvel::whittaker {
-
-// One spectrum's outcome: its report, or the error its own fit gave.
-struct ItemOutcome {
-    FitReport report{};
-    std::optional<BaselineError> error;
-};
 
 // Spectrum k is ys[k n, (k + 1) n), its mask (when masks is not empty) masks[k n, (k + 1) n), and its
 // baseline goes to baselines[k n, (k + 1) n). outcomes[k] receives what fit_controlled gives for that
 // spectrum alone; the baseline of a failed spectrum is unspecified.
 template <Reweighter Rule>
 void fit_many(std::span<const double> ys, std::size_t n, const WhittakerParams& params, const Rule& rule,
-              Mask masks, StopRule stop, std::span<double> baselines, std::span<ItemOutcome> outcomes) {
+              Mask masks, StopRule stop, std::span<double> baselines, std::span<ItemOutcome> outcomes,
+              LanePath path = LanePath::Automatic) {
+    if constexpr (requires { lane_rule(rule); }) {
+        if (const auto kernels = lane_kernels_for(path, outcomes.size(), n)) {
+            fit_lanes(*kernels, lane_rule(rule), ys, n, params, masks, stop, baselines, outcomes);
+            return;
+        }
+    }
     WhittakerWorkspace workspace(n);
     for (std::size_t k = 0; k < outcomes.size(); ++k) {
         const Mask mask = masks.empty() ? Mask{} : masks.subspan(k * n, n);

@@ -1,0 +1,146 @@
+// Timing of the core's hot kernels against their plain forms, measured in one run on one core:
+// many-spectrum Whittaker fits on each lane path against the loop of single fits, the one-spectrum
+// second-difference solve against its separate band passes, and the order-2 polynomial against the
+// general-order loop. Usage: quorvel_kernels [repeats]
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "linalg/pentadiagonal.hpp"
+#include "polynomial/polynomial.hpp"
+#include "simd/cpu.hpp"
+#include "whittaker/many.hpp"
+
+using namespace quorvel;
+
+namespace {
+
+using V = std::vector<double>;
+
+// Median and minimum in ms of `repeats` calls.
+template <class F>
+std::pair<double, double> time_ms(int repeats, F call) {
+    std::vector<double> t;
+    for (int r = 0; r < repeats; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        call();
+        t.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(t.begin(), t.end());
+    return {t[t.size() / 2], t.front()};
+}
+
+// Peaks of random width and height on a curved background with noise, as bench/inputs.py makes them.
+V spectrum(std::size_t n, std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::lognormal_distribution<double> height(2.0, 0.8);
+    std::normal_distribution<double> noise(0.0, 0.3);
+    V y(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = static_cast<double>(i) / static_cast<double>(n - 1);
+        y[i] = 40.0 + 25.0 * x - 30.0 * x * x + 12.0 * std::exp(-4.0 * x) + 3.0 * std::sin(3.0 * M_PI * x);
+    }
+    for (std::size_t p = 0; p < std::max<std::size_t>(6, n / 400); ++p) {
+        const double centre = unit(rng) * static_cast<double>(n), width = 2.0 + 23.0 * unit(rng), h = height(rng);
+        const bool lorentzian = unit(rng) < 0.5;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double t = (static_cast<double>(i) - centre) / width;
+            y[i] += h * (lorentzian ? 1.0 / (1.0 + t * t) : std::exp(-0.5 * t * t));
+        }
+    }
+    for (double& v : y) v += noise(rng);
+    return y;
+}
+
+template <class Rule>
+void time_whittaker(const char* name, const Rule& rule, std::size_t count, std::size_t n, int repeats) {
+    V ys;
+    for (std::size_t k = 0; k < count; ++k) {
+        const V y = spectrum(n, 20251206 + k);
+        ys.insert(ys.end(), y.begin(), y.end());
+    }
+    const whittaker::WhittakerParams params{1e6, 50, 1e-3};
+    std::vector<whittaker::ItemOutcome> outcomes(count);
+    V reference(ys.size()), baselines(ys.size());
+    auto run = [&](whittaker::LanePath path, V& out) {
+        return time_ms(repeats, [&] {
+            whittaker::fit_many(ys, n, params, rule, {}, whittaker::StopRule::WeightChange, out, outcomes, path);
+        });
+    };
+    const auto loop = run(whittaker::LanePath::ScalarLoop, reference);
+    std::uint64_t iterations = 0;
+    for (const auto& o : outcomes) iterations += o.report.iterations;
+    std::printf("%-7s %5zu x %-6zu mean iterations %5.1f  loop %8.1f ms (min %8.1f)\n", name, count, n,
+                double(iterations) / double(count), loop.first, loop.second);
+    const std::pair<const char*, whittaker::LanePath> paths[] = {{"interleaved", whittaker::LanePath::Interleaved},
+                                                                 {"avx2", whittaker::LanePath::Avx2}};
+    for (const auto& [label, path] : paths) {
+        if (!whittaker::lane_path_available(path)) continue;
+        std::fill(baselines.begin(), baselines.end(), 0.0);
+        const auto t = run(path, baselines);
+        const bool same = std::memcmp(baselines.data(), reference.data(), ys.size() * sizeof(double)) == 0;
+        std::printf("        %-11s %8.1f ms (min %8.1f)  ratio %.2f (min/min %.2f)%s\n", label, t.first, t.second,
+                    loop.first / t.first, loop.second / t.second, same ? "" : "  BASELINES DIFFER");
+    }
+}
+
+void time_pentadiagonal(std::size_t n, int repeats) {
+    namespace pd = linalg::pentadiagonal;
+    const V y = spectrum(n, 1);
+    V w(n), z(n), z_separate(n);
+    std::mt19937_64 rng(2);
+    for (double& v : w) v = std::uniform_real_distribution<double>(0.01, 1.0)(rng);
+    pd::PentadiagonalWorkspace ws(n), separate(n);
+    const int inner = static_cast<int>(std::max<std::size_t>(1, 2000000 / n));
+    // The former solve: bands and right-hand side in passes of their own, then the factorisation.
+    const auto before = time_ms(repeats, [&] {
+        for (int k = 0; k < inner; ++k) {
+            separate.resize(n);
+            pd::fill_second_order_bands(w, separate.diag, separate.off1, separate.off2, 1e6);
+            for (std::size_t i = 0; i < n; ++i) separate.rhs[i] = w[i] * y[i];
+            (void)pd::factor_and_solve(z_separate, separate);
+        }
+    });
+    const auto after = time_ms(repeats, [&] {
+        for (int k = 0; k < inner; ++k) (void)pd::solve_second_order(y, w, z, ws, 1e6);
+    });
+    const double per = 1e6 / double(inner) / double(n);
+    std::printf("solve   n = %-7zu separate passes %6.2f ns/sample (min %6.2f)  fused %6.2f (min %6.2f)  gain %4.1f %%%s\n", n,
+                before.first * per, before.second * per, after.first * per, after.second * per,
+                100.0 * (1.0 - after.first / before.first), z == z_separate ? "" : "  SOLUTIONS DIFFER");
+}
+
+void time_polynomial(std::size_t n, int repeats) {
+    const V y = spectrum(n, 3);
+    V out(n), general(n);
+    const std::unique_ptr<bool[]> all(new bool[n]);
+    std::fill_n(all.get(), n, true);
+    const auto slow = time_ms(repeats, [&] { (void)polynomial::poly_masked_into(y, 2, {all.get(), n}, general); });
+    const auto fast = time_ms(repeats, [&] { (void)polynomial::poly_into(y, 2, out); });
+    const double per = 1e6 / double(n);
+    std::printf("poly    n = %-7zu general loop %6.2f ns/sample (min %6.2f)  order-2 path %5.2f (min %5.2f)%s\n", n,
+                slow.first * per, slow.second * per, fast.first * per, fast.second * per,
+                out == general ? "" : "  BASELINES DIFFER");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    std::printf("AVX2 %s; medians of %d runs\n", simd::avx2_available() ? "available" : "not available", repeats);
+    for (std::size_t n : {1000, 10000, 100000}) time_pentadiagonal(n, repeats);
+    time_polynomial(1000000, repeats);
+    for (const auto& [count, n] : {std::pair<std::size_t, std::size_t>{1000, 1000}, {100, 10000}}) {
+        time_whittaker("asls", whittaker::AslsWeights{0.01}, count, n, repeats);
+        time_whittaker("arpls", whittaker::ArPlsWeights{}, count, n, repeats);
+        time_whittaker("airpls", whittaker::AirPlsWeights{}, count, n, repeats);
+    }
+}

@@ -1,0 +1,47 @@
+// Whittaker fits of many spectra streamed through the lanes of a block: a lane whose fit ends, by
+// convergence, the iteration cap or a failed solve, takes the next spectrum at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "airpls.hpp"
+#include "arpls.hpp"
+#include "asls.hpp"
+#include "engine.hpp"
+#include "lane_block.hpp"
+
+namespace quorvel::whittaker {
+
+// One spectrum's outcome: its report, or the error its own fit gave.
+struct ItemOutcome {
+    FitReport report{};
+    std::optional<BaselineError> error;
+};
+
+// How fit_many runs. Automatic takes the fastest form this CPU offers; the others are forced (an
+// unavailable Avx2 runs Interleaved). Every form gives each spectrum the bits of its own fit.
+enum class LanePath : std::uint8_t { Automatic, ScalarLoop, Interleaved, Avx2 };
+
+bool lane_path_available(LanePath path);
+
+// The kernels that run `count` spectra of n samples on `path`, or nothing for the loop of single fits.
+std::optional<LaneKernels> lane_kernels_for(LanePath path, std::size_t count, std::size_t n);
+
+struct LaneRule {
+    enum class Kind : std::uint8_t { Asls, ArPls, AirPls } kind;
+    double p = 0.0;
+};
+
+inline LaneRule lane_rule(const AslsWeights& rule) { return {LaneRule::Kind::Asls, rule.p}; }
+inline LaneRule lane_rule(const ArPlsWeights&) { return {LaneRule::Kind::ArPls}; }
+inline LaneRule lane_rule(const AirPlsWeights&) { return {LaneRule::Kind::AirPls}; }
+
+// The arguments of fit_many, run on `kernels`.
+void fit_lanes(const LaneKernels& kernels, const LaneRule& rule, std::span<const double> ys, std::size_t n,
+               const WhittakerParams& params, Mask masks, StopRule stop, std::span<double> baselines,
+               std::span<ItemOutcome> outcomes);
+
+}  // namespace quorvel::whittaker
