@@ -23,6 +23,9 @@ double read_sample(const char* at) {
     return value;
 }
 
+// NumPy may hold bytes other than 0 and 1 in a boolean array; any non-zero byte is true.
+bool read_flag(const char* at) { return *at != 0; }
+
 // The layout of an array of one or two dimensions, as rows of cols elements.
 struct Layout {
     npy_intp rows, cols, row_stride, col_stride;
@@ -48,15 +51,16 @@ struct Layout {
         return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
     }
 
-    // Copies the elements in row-major logical order, one block when the array allows it.
+    // Copies rows [first, first + count) in row-major logical order, one block when the array
+    // allows it.
     template <class T, class Read>
-    void copy_to(T* out, std::size_t count, std::size_t item_size, Read read) const {
-        if (count == 0) return;
-        if (contiguous && item_size == sizeof(T)) {
-            std::memcpy(out, data, count * sizeof(T));
+    void copy_rows(T* out, npy_intp first, npy_intp count, bool raw, Read read) const {
+        if (count == 0 || cols == 0) return;
+        if (contiguous && raw) {
+            std::memcpy(out, data + first * row_stride, static_cast<std::size_t>(count * cols) * sizeof(T));
             return;
         }
-        for (npy_intp r = 0; r < rows; ++r) {
+        for (npy_intp r = first; r < first + count; ++r) {
             for (npy_intp c = 0; c < cols; ++c) *out++ = read(data + r * row_stride + c * col_stride);
         }
     }
@@ -80,8 +84,25 @@ Samples copy_logical(PyObject* object) {
                     static_cast<std::uint64_t>(layout.cols)};
     const std::size_t count = layout.count(samples.values.max_size());
     samples.values.resize(count);
-    layout.copy_to(samples.values.data(), count, sizeof(double), read_sample);
+    layout.copy_rows(samples.values.data(), 0, layout.rows, true, read_sample);
     return samples;
+}
+
+void copy_rows(PyObject* array, std::size_t first, std::size_t count, std::span<double> out) {
+    Layout(array).copy_rows(out.data(), static_cast<npy_intp>(first), static_cast<npy_intp>(count), true,
+                            read_sample);
+}
+
+void copy_flag_rows(PyObject* array, std::size_t first, std::size_t count, std::span<bool> out) {
+    Layout(array).copy_rows(out.data(), static_cast<npy_intp>(first), static_cast<npy_intp>(count), false,
+                            read_flag);
+}
+
+double* writable_rows(PyObject* object, std::uint64_t rows, std::uint64_t cols) {
+    if (!is_float64_array(object, 2) || extent(object, 0) != rows || extent(object, 1) != cols) return nullptr;
+    PyArrayObject* array = as_array(object);
+    const bool usable = PyArray_IS_C_CONTIGUOUS(array) && PyArray_ISWRITEABLE(array) && PyArray_ISNOTSWAPPED(array);
+    return usable ? reinterpret_cast<double*>(PyArray_BYTES(array)) : nullptr;
 }
 
 bool is_bool_array(PyObject* object, int ndim) {
@@ -93,8 +114,7 @@ Flags copy_flags(PyObject* object) {
     const Layout layout(object);
     const std::size_t count = layout.count(std::numeric_limits<std::ptrdiff_t>::max());
     Flags flags{std::make_unique<bool[]>(count), count};
-    // NumPy may hold bytes other than 0 and 1 in a boolean array; any non-zero byte is true.
-    layout.copy_to(flags.values.get(), count, 0, [](const char* at) { return *at != 0; });
+    layout.copy_rows(flags.values.get(), 0, layout.rows, false, read_flag);
     return flags;
 }
 

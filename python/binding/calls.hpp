@@ -6,15 +6,13 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
-#include <vector>
 
 namespace quorvel::binding {
 
-// Runs `compute` with the interpreter lock released and frees `input` (the private copy) before
-// taking the lock back. Nothing may unwind through the released region, so allocation failure
-// comes out as an empty optional.
+// Runs `compute` with the interpreter lock released. Nothing may unwind through the released
+// region, so allocation failure comes out as an empty optional.
 template <class Output, class Compute>
-std::optional<Output> compute_without_lock(Compute compute, std::vector<double>& input) {
+std::optional<Output> compute_without_lock(Compute compute) {
     std::optional<Output> output;
     Py_BEGIN_ALLOW_THREADS
     try {
@@ -22,7 +20,6 @@ std::optional<Output> compute_without_lock(Compute compute, std::vector<double>&
     } catch (const std::bad_alloc&) {
         output.reset();
     }
-    std::vector<double>().swap(input);
     Py_END_ALLOW_THREADS
     return output;
 }

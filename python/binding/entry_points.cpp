@@ -36,9 +36,12 @@ PyObject* transform(const Signature& signature, PyObject* args, PyObject* kwargs
 
     arrays::Samples input = arrays::copy_logical(bound->data);
     const std::uint64_t shape[2] = {input.rows, input.cols};
+    // The private copy is freed before the lock is taken back.
     auto output = compute_without_lock<Output>([&] {
-        return dispatch(std::span<const double>(input.values), input.rows, input.cols, method.value());
-    }, input.values);
+        Output result = dispatch(std::span<const double>(input.values), input.rows, input.cols, method.value());
+        std::vector<double>().swap(input.values);
+        return result;
+    });
     if (!output) return PyErr_NoMemory();
     if (!*output) {
         python_error(output->error());

@@ -127,11 +127,20 @@ def _apply(
     resolved = parameters.resolve(name, ndim, params, Shape(item_shape, used) if size and count else None)
     args = api.native_args(ndim, resolved)
 
-    def run(first: int, stop: int) -> Tuple[Optional[Array], Optional[Tuple[int, str]]]:
+    result = np.empty(values.shape)
+    target = np.moveaxis(result, axes, range(-ndim, 0))
+    flat = target.reshape(count, size)  # a view when the processed axes are already the last
+    if not flat.flags.c_contiguous:
+        flat = np.empty((count, size))
+
+    def run(first: int, stop: int) -> Optional[Tuple[int, str]]:
         item_masks = None if masks is None else masks[first:stop]
+        out = flat[first:stop]
         if ndim == 1:
-            return _tunable.fit_1d_many(block[first:stop], item_masks, name, *args, want)
-        return _tunable.fit_2d_many(block[first:stop], item_masks, name, *args, want, *item_shape)
+            failure = _tunable.fit_1d_many(out, block[first:stop], item_masks, name, *args, want)
+        else:
+            failure = _tunable.fit_2d_many(out, block[first:stop], item_masks, name, *args, want, *item_shape)
+        return None if failure is None else (first + failure[0], failure[1])
 
     chunks = _chunks(count, count_workers)
     if count_workers == 1 or len(chunks) <= 1:
@@ -139,16 +148,7 @@ def _apply(
     else:
         with ThreadPoolExecutor(max_workers=count_workers) as pool:
             outcomes = list(pool.map(lambda chunk: run(*chunk), chunks))
-
-    result = np.empty(values.shape)
-    target = np.moveaxis(result, axes, range(-ndim, 0))
-    flat = target.reshape(count, size)  # a view when the processed axes are already the last
-    failures: List[Tuple[int, str]] = []
-    for (first, _), (out, failure) in zip(chunks, outcomes):
-        if failure is not None:
-            failures.append((first + failure[0], failure[1]))
-        elif out is not None:
-            flat[first : first + out.shape[0]] = out
+    failures = [failure for failure in outcomes if failure is not None]
     if failures:
         index, reason = min(failures)
         position = tuple(int(i) for i in np.unravel_index(index, batch_shape)) if batch_shape else ()

@@ -1,5 +1,7 @@
 #include "fits.hpp"
 
+#include <algorithm>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -91,8 +93,9 @@ PyObject* fit_one(const Call& call, Fit fit) {
         if (auto done = finish(input.values, mask.view(), want, result, ndim == 1 ? "y" : "data"); !done) {
             return done.error();
         }
+        std::vector<double>().swap(input.values);
         return result;
-    }, input.values);
+    });
     if (!outcome) return PyErr_NoMemory();
     if (!*outcome) {
         python_error(outcome->error());
@@ -103,26 +106,60 @@ PyObject* fit_one(const Call& call, Fit fit) {
     return array_of(std::move(done.baseline), ndim, shape);
 }
 
-// The shared steps of the block functions; gives (result, None) or (None, (index, reason)).
+// Rows per chunk of a block: about 4 MiB of copied input, which stays warm from one chunk to the
+// next, and enough spectra to keep the native lanes busy.
+std::size_t chunk_rows(std::uint64_t n) { return std::max<std::size_t>(8, (std::size_t{4} << 20) / (8 * std::max<std::uint64_t>(n, 1))); }
+
+// The shared steps of the block functions: each chunk of rows is copied with the lock held and
+// fitted without it, straight into `out`. Gives None, or (index, reason) for the first failure.
 template <class Many>
-PyObject* fit_block(const Call& call, std::uint64_t count, std::uint64_t n, Many many) {
+PyObject* fit_block(PyObject* out_array, const Call& call, std::uint64_t count, std::uint64_t n, Many many) {
     if (!check_arrays(call, 2)) return nullptr;
-    arrays::Samples input = arrays::copy_logical(call.values);
-    const arrays::Flags mask = copy_mask(call.mask);
-    const std::uint64_t shape[2] = {input.rows, input.cols};
-    const auto output = call.want == Corrected ? core::Output::Corrected : core::Output::Baseline;
-    std::vector<double> result;
-    auto failure = compute_without_lock<std::optional<core::ItemFailure>>([&] {
-        result.resize(input.values.size());
-        return many(std::span<const double>(input.values), count, n, mask.view(), output, std::span<double>(result));
-    }, input.values);
-    if (!failure) return PyErr_NoMemory();
-    if (*failure) {
-        const std::string reason = display((*failure)->error);
-        return Py_BuildValue("(O(Ks))", Py_None, static_cast<unsigned long long>((*failure)->index), reason.c_str());
+    double* out = arrays::writable_rows(out_array, count, n);
+    if (!out) {
+        PyErr_SetString(PyExc_TypeError, "out must be a writeable C-contiguous float64 array of the block's shape");
+        return nullptr;
     }
-    Owned array(array_of(std::move(result), 2, shape));
-    return array ? Py_BuildValue("(OO)", array.get(), Py_None) : nullptr;
+    const auto output = call.want == Corrected ? core::Output::Corrected : core::Output::Baseline;
+    const std::size_t per_chunk = chunk_rows(n);
+    std::vector<double> values;
+    std::unique_ptr<bool[]> flags;
+    for (std::size_t first = 0; first < count; first += per_chunk) {
+        const std::size_t rows = std::min<std::size_t>(per_chunk, count - first);
+        values.resize(rows * n);
+        arrays::copy_rows(call.values, first, rows, values);
+        Mask mask;
+        if (call.mask != Py_None) {
+            if (!flags) flags = std::make_unique<bool[]>(per_chunk * n);
+            arrays::copy_flag_rows(call.mask, first, rows, {flags.get(), rows * n});
+            mask = {flags.get(), rows * n};
+        }
+        auto failure = compute_without_lock<std::optional<core::ItemFailure>>([&] {
+            return many(std::span<const double>(values), rows, n, mask, output, std::span<double>(out + first * n, rows * n));
+        });
+        if (!failure) return PyErr_NoMemory();
+        if (*failure) {
+            const std::string reason = display((*failure)->error);
+            return Py_BuildValue("(Ks)", static_cast<unsigned long long>(first + (*failure)->index), reason.c_str());
+        }
+    }
+    Py_RETURN_NONE;
+}
+
+// The block functions take `out` first and then the arguments of the one-item functions.
+struct Tail {
+    PyObject* out;
+    Owned rest;
+};
+
+std::optional<Tail> split_out(PyObject* args) {
+    if (PyTuple_Size(args) < 1) {
+        PyErr_SetString(PyExc_TypeError, "the block functions take out first");
+        return std::nullopt;
+    }
+    Owned rest(PyTuple_GetSlice(args, 1, PyTuple_Size(args)));
+    if (!rest) return std::nullopt;
+    return Tail{PyTuple_GetItem(args, 0), std::move(rest)};
 }
 
 }  // namespace
@@ -153,10 +190,12 @@ PyObject* fit_2d(PyObject*, PyObject* args) {
 
 PyObject* fit_1d_many(PyObject*, PyObject* args) {
     return guarded([&]() -> PyObject* {
+        auto tail = split_out(args);
+        if (!tail) return nullptr;
         Call call{};
-        const auto options = parse_1d(args, call);
+        const auto options = parse_1d(tail->rest.get(), call);
         if (!options || !check_arrays(call, 2)) return nullptr;
-        return fit_block(call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
+        return fit_block(tail->out, call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
                          [&](std::span<const double> values, std::uint64_t count, std::uint64_t n, Mask masks,
                              core::Output output, std::span<double> out) {
                              return core::fit_1d_many(values, count, n, masks, *options, output, out);
@@ -166,15 +205,17 @@ PyObject* fit_1d_many(PyObject*, PyObject* args) {
 
 PyObject* fit_2d_many(PyObject*, PyObject* args) {
     return guarded([&]() -> PyObject* {
+        auto tail = split_out(args);
+        if (!tail) return nullptr;
         Call call{};
         std::uint64_t shape[2] = {0, 0};
-        const auto options = parse_2d(args, call, shape);
+        const auto options = parse_2d(tail->rest.get(), call, shape);
         if (!options || !check_arrays(call, 2)) return nullptr;
         if (shape[0] * shape[1] != arrays::extent(call.values, 1)) {
             PyErr_SetString(PyExc_ValueError, "rows * cols must be the length of each flattened image");
             return nullptr;
         }
-        return fit_block(call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
+        return fit_block(tail->out, call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
                          [&](std::span<const double> values, std::uint64_t count, std::uint64_t, Mask masks,
                              core::Output output, std::span<double> out) {
                              return core::fit_2d_many(values, count, shape[0], shape[1], masks, *options, output, out);
