@@ -88,21 +88,28 @@ Samples copy_logical(PyObject* object) {
     return samples;
 }
 
-void copy_rows(PyObject* array, std::size_t first, std::size_t count, std::span<double> out) {
-    Layout(array).copy_rows(out.data(), static_cast<npy_intp>(first), static_cast<npy_intp>(count), true,
-                            read_sample);
-}
-
-void copy_flag_rows(PyObject* array, std::size_t first, std::size_t count, std::span<bool> out) {
-    Layout(array).copy_rows(out.data(), static_cast<npy_intp>(first), static_cast<npy_intp>(count), false,
-                            read_flag);
-}
-
 double* writable_rows(PyObject* object, std::uint64_t rows, std::uint64_t cols) {
+    if (!is_float64_array(object, 2) || !PyArray_ISWRITEABLE(as_array(object))) return nullptr;
+    return const_cast<double*>(contiguous_rows(object, rows, cols));
+}
+
+const double* contiguous_rows(PyObject* object, std::uint64_t rows, std::uint64_t cols) {
     if (!is_float64_array(object, 2) || extent(object, 0) != rows || extent(object, 1) != cols) return nullptr;
     PyArrayObject* array = as_array(object);
-    const bool usable = PyArray_IS_C_CONTIGUOUS(array) && PyArray_ISWRITEABLE(array) && PyArray_ISNOTSWAPPED(array);
-    return usable ? reinterpret_cast<double*>(PyArray_BYTES(array)) : nullptr;
+    const bool usable = PyArray_IS_C_CONTIGUOUS(array) && PyArray_ISNOTSWAPPED(array) && PyArray_ISALIGNED(array);
+    return usable ? reinterpret_cast<const double*>(PyArray_BYTES(array)) : nullptr;
+}
+
+const bool* contiguous_flags(PyObject* object, std::uint64_t rows, std::uint64_t cols) {
+    if (!is_bool_array(object, 2) || extent(object, 0) != rows || extent(object, 1) != cols) return nullptr;
+    // Only a bool array whose bytes are all 0 or 1 may be read as bool.
+    PyArrayObject* array = as_array(object);
+    if (!PyArray_IS_C_CONTIGUOUS(array)) return nullptr;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(PyArray_BYTES(array));
+    for (std::uint64_t i = 0; i < rows * cols; ++i) {
+        if (bytes[i] > 1) return nullptr;
+    }
+    return reinterpret_cast<const bool*>(bytes);
 }
 
 bool is_bool_array(PyObject* object, int ndim) {

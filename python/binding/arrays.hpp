@@ -41,12 +41,12 @@ Flags copy_flags(PyObject* array);
 // Extent `axis` of an array of at least axis + 1 dimensions.
 std::uint64_t extent(PyObject* array, int axis);
 
-// Rows [first, first + count) of a two-dimensional array, in logical order, into `out`.
-void copy_rows(PyObject* array, std::size_t first, std::size_t count, std::span<double> out);
-void copy_flag_rows(PyObject* array, std::size_t first, std::size_t count, std::span<bool> out);
-
-// The data of a writeable, C-contiguous, native float64 array of shape (rows, cols), or null.
+// The data of an aligned, C-contiguous, native float64 array of shape (rows, cols) (and writeable
+// for writable_rows), or null.
+const double* contiguous_rows(PyObject* array, std::uint64_t rows, std::uint64_t cols);
 double* writable_rows(PyObject* array, std::uint64_t rows, std::uint64_t cols);
+// The data of a C-contiguous bool array of shape (rows, cols) holding only 0 and 1 bytes, or null.
+const bool* contiguous_flags(PyObject* array, std::uint64_t rows, std::uint64_t cols);
 
 // A new C-contiguous, writeable float64 array of the given shape that owns `values`.
 PyObject* wrap(std::vector<double>&& values, int ndim, const std::uint64_t* shape);

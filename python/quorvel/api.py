@@ -28,6 +28,10 @@ _NATIVE: Dict[Tuple[int, int], Callable[[Array, str], Array]] = {
     (2, CORRECTED): _native.correct_2d,
 }
 _NAMES = {1: "y", 2: "data"}
+# From this size on the no-keyword calls go through the tunable module too (same bits): it fits a
+# copy made by NumPy into an array made by NumPy, both of which reuse warm memory, where the
+# native module's own large buffers are fresh pages on every call.
+LARGE = 1 << 16
 _NOUNS = {1: "one-dimensional (a spectrum)", 2: "two-dimensional (an image)"}
 _NON_FINITE = "input contains a non-finite value at index "
 # The fewest used samples each method needs when a mask leaves some out.
@@ -77,17 +81,17 @@ def _compute(ndim: int, data: object, method: str, mask: object, params: Dict[st
     values = as_data(data, _NAMES[ndim], ndim)
     if not isinstance(method, str):
         raise TypeError(f"method must be a str, not {type(method).__name__}")
-    if not params and mask is None:
+    if not params and mask is None and values.size < LARGE:
         try:
             return _NATIVE[ndim, want](values, method)
         except ValueError as error:
             raise hinted(error, values.shape) from None
-    result: Array = _Call(ndim, values, method, mask, params).run(want)
+    result: Array = _Call(ndim, values, method, mask, params, data).run(want)
     return result
 
 
 def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any]) -> FitResult:
-    call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params)
+    call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params, data)
     fitted, corrected, iterations, converged, last_change, changes, weights = call.run(EVERYTHING)
     return FitResult(
         fitted, corrected, call.name, call.resolved, iterations, converged, last_change, changes, weights, call.used
@@ -97,8 +101,10 @@ def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, A
 class _Call:
     """One checked call of the tunable module."""
 
-    def __init__(self, ndim: int, values: Array, method: str, mask: object, params: Dict[str, Any]) -> None:
-        self.ndim, self.values = ndim, values
+    def __init__(
+        self, ndim: int, values: Array, method: str, mask: object, params: Dict[str, Any], source: object
+    ) -> None:
+        self.ndim, self.values, self.source = ndim, values, source
         self.name = parameters.canonical(method, ndim)
         flags = None if mask is None else as_mask(mask, values.shape)
         self.flags = None if flags is None or flags.all() else flags  # all True: the unmasked fit, bit for bit
@@ -110,11 +116,35 @@ class _Call:
             raise ValueError(f"mask leaves {self.used} of {values.size} samples; {self.name} needs at least {needed}")
 
     def run(self, want: int) -> Any:
-        function = _tunable.fit_1d if self.ndim == 1 else _tunable.fit_2d
+        """The array asked for, or for EVERYTHING the tuple of the whole fit."""
+        args = native_args(self.ndim, self.resolved)
         try:
-            return function(self.values, self.flags, self.name, *native_args(self.ndim, self.resolved), want)
+            if want == EVERYTHING:
+                function = _tunable.fit_1d if self.ndim == 1 else _tunable.fit_2d
+                return function(self.values, self.flags, self.name, *args, want)
+            # One item of the block functions, which fit NumPy's own buffers in place.
+            size = self.values.size
+            out = np.empty(self.values.shape)
+            block = private_rows(self.values, self.source, 1, size)
+            masks = None if self.flags is None else np.not_equal(self.flags, False).reshape(1, size)
+            if self.ndim == 1:
+                failure = _tunable.fit_1d_many(out.reshape(1, size), block, masks, self.name, *args, want)
+            else:
+                shape = self.values.shape
+                failure = _tunable.fit_2d_many(out.reshape(1, size), block, masks, self.name, *args, want, *shape)
         except ValueError as error:
             raise hinted(error, self.values.shape) from None
+        if failure is not None:
+            raise hinted(ValueError(failure[1]), self.values.shape)
+        return out
+
+
+def private_rows(items: Array, source: object, count: int, size: int) -> Array:
+    """``items`` as C-contiguous rows that no caller holds: the native code reads them without the lock."""
+    rows = items.reshape(count, size)
+    if rows.flags.c_contiguous and not (isinstance(source, np.ndarray) and np.may_share_memory(rows, source)):
+        return rows
+    return np.array(rows, order="C", copy=True)
 
 
 def native_args(ndim: int, resolved: Dict[str, Any]) -> Tuple[Any, ...]:

@@ -121,8 +121,10 @@ def _apply(
     item_shape = moved.shape[values.ndim - ndim :]
     batch_shape = moved.shape[: values.ndim - ndim]
     count, size = int(np.prod(batch_shape, dtype=np.int64)), int(np.prod(item_shape, dtype=np.int64))
-    block = moved.reshape(count, size)
-    masks = None if flags is None else np.moveaxis(flags, axes, range(-ndim, 0)).reshape(count, size)
+    block = api.private_rows(moved, data, count, size)
+    # A new array, which also turns any non-zero byte of a bool array into exactly True.
+    moved_flags = None if flags is None else np.moveaxis(flags, axes, range(-ndim, 0)).reshape(count, size)
+    masks = None if moved_flags is None else np.ascontiguousarray(np.not_equal(moved_flags, False))
     used = size if masks is None else int(masks.sum(axis=1).min(initial=size))
     resolved = parameters.resolve(name, ndim, params, Shape(item_shape, used) if size and count else None)
     args = api.native_args(ndim, resolved)

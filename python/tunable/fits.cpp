@@ -106,44 +106,28 @@ PyObject* fit_one(const Call& call, Fit fit) {
     return array_of(std::move(done.baseline), ndim, shape);
 }
 
-// Rows per chunk of a block: about 4 MiB of copied input, which stays warm from one chunk to the
-// next, and enough spectra to keep the native lanes busy.
-std::size_t chunk_rows(std::uint64_t n) { return std::max<std::size_t>(8, (std::size_t{4} << 20) / (8 * std::max<std::uint64_t>(n, 1))); }
-
-// The shared steps of the block functions: each chunk of rows is copied with the lock held and
-// fitted without it, straight into `out`. Gives None, or (index, reason) for the first failure.
+// The shared steps of the block functions. The package hands over private copies (C-contiguous),
+// so the block is fitted in place with the lock released once, straight into `out`. Gives None,
+// or (index, reason) for the first failure.
 template <class Many>
 PyObject* fit_block(PyObject* out_array, const Call& call, std::uint64_t count, std::uint64_t n, Many many) {
-    if (!check_arrays(call, 2)) return nullptr;
+    const double* values = arrays::contiguous_rows(call.values, count, n);
+    const bool* flags = call.mask == Py_None ? nullptr : arrays::contiguous_flags(call.mask, count, n);
     double* out = arrays::writable_rows(out_array, count, n);
-    if (!out) {
-        PyErr_SetString(PyExc_TypeError, "out must be a writeable C-contiguous float64 array of the block's shape");
+    if (!values || !out || (call.mask != Py_None && !flags)) {
+        PyErr_SetString(PyExc_TypeError, "block functions take C-contiguous float64 blocks, bool masks and out");
         return nullptr;
     }
+    const std::size_t size = count * n;
+    const Mask mask = flags ? Mask(flags, size) : Mask{};
     const auto output = call.want == Corrected ? core::Output::Corrected : core::Output::Baseline;
-    const std::size_t per_chunk = chunk_rows(n);
-    std::vector<double> values;
-    std::unique_ptr<bool[]> flags;
-    for (std::size_t first = 0; first < count; first += per_chunk) {
-        const std::size_t rows = std::min<std::size_t>(per_chunk, count - first);
-        values.resize(rows * n);
-        arrays::copy_rows(call.values, first, rows, values);
-        Mask mask;
-        if (call.mask != Py_None) {
-            if (!flags) flags = std::make_unique<bool[]>(per_chunk * n);
-            arrays::copy_flag_rows(call.mask, first, rows, {flags.get(), rows * n});
-            mask = {flags.get(), rows * n};
-        }
-        auto failure = compute_without_lock<std::optional<core::ItemFailure>>([&] {
-            return many(std::span<const double>(values), rows, n, mask, output, std::span<double>(out + first * n, rows * n));
-        });
-        if (!failure) return PyErr_NoMemory();
-        if (*failure) {
-            const std::string reason = display((*failure)->error);
-            return Py_BuildValue("(Ks)", static_cast<unsigned long long>(first + (*failure)->index), reason.c_str());
-        }
-    }
-    Py_RETURN_NONE;
+    auto failure = compute_without_lock<std::optional<core::ItemFailure>>([&] {
+        return many(std::span<const double>(values, size), count, n, mask, output, std::span<double>(out, size));
+    });
+    if (!failure) return PyErr_NoMemory();
+    if (!*failure) Py_RETURN_NONE;
+    const std::string reason = display((*failure)->error);
+    return Py_BuildValue("(Ks)", static_cast<unsigned long long>((*failure)->index), reason.c_str());
 }
 
 // The block functions take `out` first and then the arguments of the one-item functions.
@@ -194,7 +178,8 @@ PyObject* fit_1d_many(PyObject*, PyObject* args) {
         if (!tail) return nullptr;
         Call call{};
         const auto options = parse_1d(tail->rest.get(), call);
-        if (!options || !check_arrays(call, 2)) return nullptr;
+        if (!options) return nullptr;
+        if (!check_arrays(call, 2)) return nullptr;
         return fit_block(tail->out, call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
                          [&](std::span<const double> values, std::uint64_t count, std::uint64_t n, Mask masks,
                              core::Output output, std::span<double> out) {

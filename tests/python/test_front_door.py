@@ -44,6 +44,14 @@ def test_omitted_and_explicit_defaults_give_the_native_bits_2d(method):
     assert bits(quorvel.baseline_2d_many(IMAGE[None], method, **explicit)[0]) == bits(base)
 
 
+@pytest.mark.parametrize("method", ["arpls", "rolling_ball", "polynomial"])
+def test_large_inputs_take_the_tunable_path_with_the_native_bits(method):
+    y = np.tile(Y, 640)
+    image = y[: 256 * 300].reshape(256, 300)
+    assert bits(quorvel.correct(y, method)) == bits(_native.correct(y, method))
+    assert bits(quorvel.baseline_2d(image, method)) == bits(_native.baseline_2d(image, method))
+
+
 def second_difference_penalty(n):
     d = np.diff(np.eye(n), 2, axis=0)
     return d.T @ d
