@@ -44,7 +44,7 @@ SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
 # eigenbasis unless num_eigens is None, which makes them solve the full system.
 EIGEN_MODES = {"pybaselines (eigen 10×10)": (10, 10), "pybaselines (exact)": None}
 THREAD_SPECTRA, THREAD_SAMPLES = 200, 10_000
-BATCH_SPECTRA, BATCH_SAMPLES = 1000, 1000
+BATCH_STACKS = [(1000, 1000), (10_000, 100)]  # (samples, spectra)
 OVERHEAD_CALLS = 20_000
 
 
@@ -252,17 +252,22 @@ class Bench:
         return rows
 
     def batch(self):
-        """`correct_many` on a stack of spectra, inline against the default pool."""
-        count = BATCH_SPECTRA // 10 if self.quick else BATCH_SPECTRA
-        stack = np.stack([inputs.spectrum(BATCH_SAMPLES, seed=inputs.SEED + i) for i in range(count)])
+        """A loop of one-spectrum calls against `correct_many` on one worker and on two."""
         rows = []
-        for method in quorvel.methods():
-            seconds = [timing.measure(lambda: quorvel.correct_many(stack, method, workers=workers),
-                                      self.repeats, self.case_seconds)[0]
-                       for workers in (1, None)]
-            rows.append((method, count, *seconds))
-            self.log(f"  batch {method:<14}workers=1: {seconds[0]:8.3f} s  default: {seconds[1]:8.3f} s"
-                     f"  speed-up {seconds[0] / seconds[1]:.2f}")
+        for samples, spectra in BATCH_STACKS:
+            count = max(8, spectra // 10) if self.quick else spectra
+            stack = np.stack([inputs.spectrum(samples, seed=inputs.SEED + i) for i in range(count)])
+            for method in quorvel.methods():
+                calls = {
+                    "loop": lambda: [native.correct(y, method) for y in stack],
+                    "one": lambda: quorvel.correct_many(stack, method, workers=1),
+                    "two": lambda: quorvel.correct_many(stack, method, workers=2),
+                }
+                seconds = {key: timing.measure(call, self.repeats, self.case_seconds)[0] for key, call in calls.items()}
+                rows.append((method, samples, count, seconds["loop"], seconds["one"], seconds["two"]))
+                self.log(f"  batch {method:<14}{count} x {samples}: loop {seconds['loop']:8.3f} s  "
+                         f"1 worker {seconds['one']:8.3f} s ({seconds['loop'] / seconds['one']:.2f}x)  "
+                         f"2 workers {seconds['two']:8.3f} s ({seconds['one'] / seconds['two']:.2f}x)")
         return rows
 
     def growth(self, one_d):

@@ -8,8 +8,8 @@ only microseconds. Every item's result has the bits of the one-item functions.
 from __future__ import annotations
 
 import os
-from concurrent.futures import ThreadPoolExecutor
-from typing import Any, List, Optional, Sequence, Tuple
+import threading
+from typing import Any, Callable, List, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -24,6 +24,7 @@ __all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many
 # Enough blocks per worker to even out items of unequal cost, few enough that each block still
 # fills the native code's lanes.
 BLOCKS_PER_WORKER = 2
+LANE_FILL = 16
 
 
 class ItemError(ValueError):
@@ -144,12 +145,7 @@ def _apply(
             failure = _tunable.fit_2d_many(out, block[first:stop], item_masks, name, *args, want, *item_shape)
         return None if failure is None else (first + failure[0], failure[1])
 
-    chunks = _chunks(count, count_workers)
-    if count_workers == 1 or len(chunks) <= 1:
-        outcomes = [run(first, stop) for first, stop in chunks]
-    else:
-        with ThreadPoolExecutor(max_workers=count_workers) as pool:
-            outcomes = list(pool.map(lambda chunk: run(*chunk), chunks))
+    outcomes = _run_chunks(_chunks(count, count_workers), count_workers, run)
     failures = [failure for failure in outcomes if failure is not None]
     if failures:
         index, reason = min(failures)
@@ -181,6 +177,38 @@ def normalised_axes(axes: Tuple[int, ...], ndim: int) -> Tuple[int, ...]:
     return tuple(normalised)
 
 
+def _run_chunks(
+    chunks: List[Tuple[int, int]], workers: int, run: Callable[[int, int], Optional[Tuple[int, str]]]
+) -> List[Optional[Tuple[int, str]]]:
+    """``run`` on every chunk; the calling thread takes chunks too, and each worker takes the next
+    free chunk, so uneven chunks balance and only ``workers - 1`` threads are started."""
+    outcomes: List[Optional[Tuple[int, str]]] = [None] * len(chunks)
+    errors: List[BaseException] = []
+    pending = iter(range(len(chunks)))
+    lock = threading.Lock()
+
+    def work() -> None:
+        while True:
+            with lock:
+                k = next(pending, None)
+            if k is None or errors:
+                return
+            try:
+                outcomes[k] = run(*chunks[k])
+            except BaseException as error:  # MemoryError, say: raised again in the caller
+                errors.append(error)
+
+    threads = [threading.Thread(target=work) for _ in range(min(workers, len(chunks)) - 1)]
+    for thread in threads:
+        thread.start()
+    work()
+    for thread in threads:
+        thread.join()
+    if errors:
+        raise errors[0]
+    return outcomes
+
+
 def _worker_count(workers: Optional[int]) -> int:
     if workers is None:
         return os.cpu_count() or 1
@@ -190,7 +218,8 @@ def _worker_count(workers: Optional[int]) -> int:
 
 
 def _chunks(count: int, workers: int) -> List[Tuple[int, int]]:
-    """Contiguous index ranges, a few per worker so that uneven items balance out."""
-    pieces = max(1, min(count, BLOCKS_PER_WORKER * workers if workers > 1 else 1))
+    """Contiguous index ranges: a few per worker so that uneven items balance out, but rarely fewer
+    than LANE_FILL items each, which the native lanes need to stay busy."""
+    pieces = max(min(workers, count), min(count // LANE_FILL, BLOCKS_PER_WORKER * workers), 1)
     bounds = np.linspace(0, count, pieces + 1).astype(np.int64)
     return [(int(a), int(b)) for a, b in zip(bounds[:-1], bounds[1:]) if b > a]
