@@ -1,0 +1,40 @@
+// A multigrid V-cycle for the weighted grid smoothing system, used as a preconditioner.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "../error.hpp"
+#include "../linalg/banded.hpp"
+#include "grid_transfer.hpp"
+
+namespace quorvel::two_d::whittaker {
+
+// One grid of the hierarchy. Each coarser grid carries the same kind of system,
+// W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols), with averaged weights and the
+// smoothing weight of every halved axis divided by 16.
+struct MultigridLevel {
+    std::uint64_t rows = 0;
+    std::uint64_t cols = 0;
+    double lambda_r = 0.0;
+    double lambda_c = 0.0;
+    GridTransfer down;  // to the next coarser grid; unused on the coarsest
+    std::vector<double> weights, inverse_diagonal;
+    std::vector<double> x, b, residual, direction, product, scratch;
+};
+
+struct Multigrid {
+    std::vector<MultigridLevel> levels;
+    linalg::banded::SymmetricBandedWorkspace banded;
+    double coarsest_scale = 1.0;
+
+    // Builds the grids for a rows x cols system; allocation-free when the shape is unchanged.
+    void resize(std::uint64_t rows, std::uint64_t cols);
+    // Takes the system's weights and smoothing weights; call before apply.
+    void setup(std::span<const double> weights, double lambda_r, double lambda_c);
+    // z = M^-1 r with M symmetric positive definite, one V-cycle.
+    Status apply(std::span<const double> r, std::span<double> z);
+};
+
+}  // namespace quorvel::two_d::whittaker

@@ -1,0 +1,88 @@
+#include "preconditioned_system.hpp"
+
+#include <cmath>
+
+#include "../numeric.hpp"
+
+namespace quorvel::two_d::whittaker {
+namespace {
+
+Status check_lengths(std::uint64_t n, std::span<const double> weights, std::span<const double> rhs,
+                     std::span<double> x) {
+    if (weights.size() != n) return LengthMismatch{"weights", n, weights.size()};
+    if (rhs.size() != n) return LengthMismatch{"rhs", n, rhs.size()};
+    if (x.size() != n) return LengthMismatch{"x", n, x.size()};
+    return ok;
+}
+
+double dot(std::span<const double> a, std::span<const double> b) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < a.size(); ++k) sum = sum + a[k] * b[k];
+    return sum;
+}
+
+}  // namespace
+
+void PreconditionedWorkspace::resize(std::uint64_t rows, std::uint64_t cols) {
+    const std::size_t n = rows * cols;
+    for (auto* buffer : {&residual, &preconditioned, &direction, &product}) buffer->resize(n, 0.0);
+    multigrid.resize(rows, cols);
+}
+
+Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
+                            std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
+                            PreconditionedWorkspace& ws) {
+    if (rows < 3 || cols < 3) return InputTooShort{rows * cols, "two_d_whittaker", 9};
+    const std::uint64_t n = rows * cols;
+    if (auto lengths = check_lengths(n, weights, rhs, x); !lengths) return lengths;
+    if (ws.residual.size() != n || ws.multigrid.levels.empty() || ws.multigrid.levels[0].rows != rows ||
+        ws.multigrid.levels[0].cols != cols) {
+        ws.resize(rows, cols);
+    }
+    ws.steps = 0;
+    const double lambda_r = params.lambda_rows.value_or(params.lambda);
+    const double lambda_c = params.lambda_cols.value_or(params.lambda);
+    std::span<double> r(ws.residual), z(ws.preconditioned), p(ws.direction), q(ws.product);
+
+    apply_system(rows, cols, lambda_r, lambda_c, weights, x, q);
+    double bb = 0.0, rr = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+        r[k] = rhs[k] - q[k];
+        bb = bb + rhs[k] * rhs[k];
+        rr = rr + r[k] * r[k];
+    }
+    const double bnorm = std::fmax(std::sqrt(bb), 1.0);
+    if (std::sqrt(rr) / bnorm <= params.cg_tol) return ok;
+
+    ws.multigrid.setup(weights, lambda_r, lambda_c);
+    if (auto applied = ws.multigrid.apply(r, z); !applied) return applied;
+    std::copy(z.begin(), z.end(), p.begin());
+    double rz = dot(r, z);
+    for (std::uint64_t iteration = 0; iteration < params.cg_max_iter; ++iteration) {
+        if (is_non_finite(rz) || rz <= 0.0) {
+            return LinearSolveFailed{"2D Whittaker multigrid preconditioner is not positive definite"};
+        }
+        apply_system(rows, cols, lambda_r, lambda_c, weights, p, q);
+        const double pq = dot(p, q);
+        if (is_non_finite(pq) || std::fabs(pq) <= epsilon) {
+            return LinearSolveFailed{"2D Whittaker preconditioned conjugate-gradient denominator vanished"};
+        }
+        const double alpha = rz / pq;
+        ++ws.steps;
+        rr = 0.0;
+        for (std::size_t k = 0; k < n; ++k) {
+            x[k] = x[k] + alpha * p[k];
+            r[k] = r[k] - alpha * q[k];
+            rr = rr + r[k] * r[k];
+        }
+        if (std::sqrt(rr) / bnorm <= params.cg_tol) return ok;
+        if (auto applied = ws.multigrid.apply(r, z); !applied) return applied;
+        const double rz_next = dot(r, z);
+        const double beta = rz_next / rz;
+        for (std::size_t k = 0; k < n; ++k) p[k] = z[k] + beta * p[k];
+        rz = rz_next;
+    }
+    return ok;
+}
+
+}  // namespace quorvel::two_d::whittaker
