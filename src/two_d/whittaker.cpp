@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "../numeric.hpp"
+#include "preconditioned_system.hpp"
 
 namespace quorvel::two_d::whittaker {
 namespace {
@@ -26,9 +27,9 @@ Status validate_fit(const Grid& data, const Whittaker2DParams& params, const Gri
     return ok;
 }
 
-template <class Rule>
+template <class Rule, class Solve>
 Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
-                           Whittaker2DWorkspace& ws, Rule rule) {
+                           Whittaker2DWorkspace& ws, Rule rule, Solve solve) {
     if (auto valid = validate_fit(data, params, output); !valid) return valid.error();
 
     const std::size_t n = data.data.size();
@@ -42,12 +43,7 @@ Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, co
             ws.floored_weights[i] = std::fmax(ws.weights[i], weight_floor);
             ws.rhs[i] = ws.floored_weights[i] * data.data[i];
         }
-        if (auto solved = solve_weighted_system(data.rows, data.cols, params, ws.floored_weights, ws.rhs,
-                                                output.data, ws.residual, ws.direction, ws.product, ws.banded,
-                                                true);
-            !solved) {
-            return solved.error();
-        }
+        if (auto solved = solve(ws); !solved) return solved.error();
         // Measured while the weights are rewritten: no copy of the iteration's start.
         change = reweight(rule, data.data, output.data, ws.weights);
         if (change <= params.tol) return FitReport{k, change, true};
@@ -56,10 +52,25 @@ Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, co
 }
 
 template <class Rule>
-Result<Fit> fit_allocating(const Grid& data, std::uint64_t n, const Whittaker2DParams& params, Rule rule) {
+Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
+                           Whittaker2DWorkspace& ws, Rule rule) {
+    return fit_loop(data, params, output, ws, rule, [&](Whittaker2DWorkspace& w) {
+        return solve_weighted_system(data.rows, data.cols, params, w.floored_weights, w.rhs, output.data, w.residual,
+                                     w.direction, w.product, w.banded, true);
+    });
+}
+
+template <class Rule>
+Result<Fit> fit_allocating(const Grid& data, std::uint64_t n, const Whittaker2DParams& params, Rule rule,
+                           GridSolver solver) {
     return fit_allocated(n, [&](std::span<double> output) {
         Whittaker2DWorkspace workspace(n);
-        return fit_with_policy(data, params, GridOut{output, data.rows, data.cols}, workspace, rule);
+        const GridOut out{output, data.rows, data.cols};
+        if (solver == GridSolver::conjugate_gradients) return fit_with_policy(data, params, out, workspace, rule);
+        PreconditionedWorkspace preconditioned;
+        return fit_loop(data, params, out, workspace, rule, [&](Whittaker2DWorkspace& w) {
+            return solve_preconditioned(data.rows, data.cols, params, w.floored_weights, w.rhs, output, preconditioned);
+        });
     });
 }
 
@@ -81,18 +92,26 @@ Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& par
 }
 
 Result<Fit> asls(const Grid& data, const Asls2DParams& params) {
+    return asls(data, params, GridSolver::conjugate_gradients);
+}
+
+Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params) {
+    return arpls(data, params, GridSolver::conjugate_gradients);
+}
+
+Result<Fit> asls(const Grid& data, const Asls2DParams& params, GridSolver solver) {
     const auto size = validate_shape(data.rows, data.cols);
     if (!size) return size.error();
     if (is_non_finite(params.p) || params.p <= 0.0 || params.p >= 1.0) {
         return InvalidParameter{"p", "must be finite and between 0 and 1"};
     }
-    return fit_allocating(data, size.value(), params, AslsWeights{params.p});
+    return fit_allocating(data, size.value(), params, AslsWeights{params.p}, solver);
 }
 
-Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params) {
+Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params, GridSolver solver) {
     const auto size = validate_shape(data.rows, data.cols);
     if (!size) return size.error();
-    return fit_allocating(data, size.value(), params, ArPlsWeights{});
+    return fit_allocating(data, size.value(), params, ArPlsWeights{}, solver);
 }
 
 }  // namespace quorvel::two_d::whittaker

@@ -71,4 +71,10 @@ Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& par
 Result<Fit> asls(const Grid& data, const Asls2DParams& params);
 Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params);
 
+// The same fits with a chosen solver: `multigrid` solves every system, whatever its size, by
+// multigrid-preconditioned conjugate gradients (preconditioned_system.hpp).
+enum class GridSolver { conjugate_gradients, multigrid };
+Result<Fit> asls(const Grid& data, const Asls2DParams& params, GridSolver solver);
+Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params, GridSolver solver);
+
 }  // namespace quorvel::two_d::whittaker
