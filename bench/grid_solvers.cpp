@@ -1,6 +1,6 @@
 // Times the grid asls and arpls fits with a chosen solver; driven by grid_solvers.py.
 //
-// grid_solvers INPUT ROWS COLS asls|arpls cg|multigrid CG_TOL CG_MAX_ITER OUTPUT
+// grid_solvers INPUT ROWS COLS asls|arpls cg|multigrid CG_TOL CG_MAX_ITER OUTPUT [LAMBDA [ROWS_LAMBDA COLS_LAMBDA]]
 // reads ROWS x COLS native doubles, writes the baseline the same way and prints one JSON
 // line: the fit's time, report, and the steps of each solve (from a second, untimed fit).
 #include <chrono>
@@ -45,8 +45,9 @@ std::string steps_per_solve(const Grid& data, const Whittaker2DParams& params, R
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 9) {
-        std::fprintf(stderr, "usage: %s INPUT ROWS COLS asls|arpls cg|multigrid CG_TOL CG_MAX_ITER OUTPUT\n", argv[0]);
+    if (argc != 9 && argc != 10 && argc != 12) {
+        std::fprintf(stderr, "usage: %s INPUT ROWS COLS asls|arpls cg|multigrid CG_TOL CG_MAX_ITER OUTPUT "
+                             "[LAMBDA [ROWS_LAMBDA COLS_LAMBDA]]\n", argv[0]);
         return 2;
     }
     const std::uint64_t rows = std::strtoull(argv[2], nullptr, 10), cols = std::strtoull(argv[3], nullptr, 10);
@@ -56,7 +57,11 @@ int main(int argc, char** argv) {
                                                    static_cast<std::streamsize>(values.size() * sizeof(double)));
     const Grid data{values, rows, cols};
     Asls2DParams params{};
-    params.lambda = 1e4;
+    params.lambda = argc > 9 ? std::strtod(argv[9], nullptr) : 1e4;
+    if (argc > 10) {
+        params.lambda_rows = std::strtod(argv[10], nullptr);
+        params.lambda_cols = std::strtod(argv[11], nullptr);
+    }
     params.max_iter = 50;
     params.tol = 1e-3;
     params.cg_tol = std::strtod(argv[6], nullptr);

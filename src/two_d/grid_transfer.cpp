@@ -65,9 +65,9 @@ void restrict_with(const GridTransfer& t, std::span<const double> fine, std::spa
 
 }  // namespace
 
-void AxisTransfer::build(std::uint64_t fine_length) {
+void AxisTransfer::build(std::uint64_t fine_length, bool halve) {
     fine = fine_length;
-    coarse = fine >= min_coarsened_axis ? (fine + 1) / 2 : fine;
+    coarse = halve ? (fine + 1) / 2 : fine;
     first.assign(fine, 0);
     taps.assign(fine, {0.0, 0.0, 0.0, 0.0});
     absolute_sums.assign(coarse, 0.0);
@@ -83,9 +83,9 @@ void AxisTransfer::build(std::uint64_t fine_length) {
     }
 }
 
-void GridTransfer::build(std::uint64_t fine_rows, std::uint64_t fine_cols) {
-    rows.build(fine_rows);
-    cols.build(fine_cols);
+void GridTransfer::build(std::uint64_t fine_rows, std::uint64_t fine_cols, bool halve_rows, bool halve_cols) {
+    rows.build(fine_rows, halve_rows && fine_rows >= min_coarsened_axis);
+    cols.build(fine_cols, halve_cols && fine_cols >= min_coarsened_axis);
 }
 
 double GridTransfer::ratio() const {

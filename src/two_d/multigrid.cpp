@@ -11,6 +11,25 @@ namespace {
 
 constexpr std::uint64_t chebyshev_degree = 3;
 constexpr double chebyshev_ratio = 10.0;
+// A halved axis's smoothing weight shrinks by 2^4, as fourth differences scale.
+constexpr double coarse_lambda_factor = 1.0 / 16.0;
+// Point smoothing only damps errors that are rough along an axis smoothed at least about as
+// strongly as the other, so an axis whose smoothing weight is below 1/4 of the other's is
+// not halved.
+constexpr double anisotropy_limit = 4.0;
+
+struct Halving {
+    bool rows, cols;
+};
+
+// With both axes long, one of them is always halved; the hierarchy ends on a grid that has
+// an axis too short to halve, so its banded solve has a bandwidth of at most 12.
+Halving halving(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) {
+    return {rows >= min_coarsened_axis && lambda_r * anisotropy_limit >= lambda_c,
+            cols >= min_coarsened_axis && lambda_c * anisotropy_limit >= lambda_r};
+}
+
+double coarse_lambda(double lambda, bool halved) { return halved ? lambda * coarse_lambda_factor : lambda; }
 
 // Above the spectrum of D^-1 A (D the diagonal of A): weights pull it towards 1, and the
 // penalty of an axis of m points keeps it below 2.8 for m >= 4, below 3 for m = 3.
@@ -59,18 +78,28 @@ void smooth(MultigridLevel& level, std::span<const double> b, std::span<double> 
     }
 }
 
-Status solve_coarsest(Multigrid& mg, MultigridLevel& level, std::span<const double> b, std::span<double> x) {
-    const std::size_t n = level.rows * level.cols;
-    for (std::size_t k = 0; k < n; ++k) level.scratch[k] = b[k] * mg.coarsest_scale;
-    const Whittaker2DParams params{level.lambda_r, level.lambda_c, level.lambda_r, 1, 1.0, 1, 1.0};
-    auto solved = solve_weighted_system(level.rows, level.cols, params, level.weights,
-                                        std::span<const double>(level.scratch).first(n), x, level.residual,
-                                        level.direction, level.product, mg.banded, true);
-    if (!solved) return LinearSolveFailed{"2D Whittaker multigrid: coarsest system not positive definite"};
-    return ok;
+// The coarsest grid goes to the banded solver along its shorter axis, for the narrower band.
+bool transposed(const MultigridLevel& level) { return level.rows < level.cols; }
+
+void transpose(std::uint64_t rows, std::uint64_t cols, const double* in, double* out, double scale) {
+    for (std::uint64_t i = 0; i < rows; ++i) {
+        for (std::uint64_t j = 0; j < cols; ++j) out[j * rows + i] = in[i * cols + j] * scale;
+    }
 }
 
-Status cycle(Multigrid& mg, std::size_t index, std::span<const double> b, std::span<double> x) {
+void solve_coarsest(Multigrid& mg, MultigridLevel& level, std::span<const double> b, std::span<double> x) {
+    const std::size_t n = level.rows * level.cols;
+    if (!transposed(level)) {
+        for (std::size_t k = 0; k < n; ++k) level.scratch[k] = b[k] * mg.coarsest_scale;
+        mg.banded.substitute(std::span<const double>(level.scratch).first(n), x);
+        return;
+    }
+    transpose(level.rows, level.cols, b.data(), level.scratch.data(), mg.coarsest_scale);
+    mg.banded.substitute(std::span<const double>(level.scratch).first(n), level.residual);
+    transpose(level.cols, level.rows, level.residual.data(), x.data(), 1.0);
+}
+
+void cycle(Multigrid& mg, std::size_t index, std::span<const double> b, std::span<double> x) {
     MultigridLevel& level = mg.levels[index];
     if (index + 1 == mg.levels.size()) return solve_coarsest(mg, level, b, x);
     MultigridLevel& next = mg.levels[index + 1];
@@ -80,70 +109,105 @@ Status cycle(Multigrid& mg, std::size_t index, std::span<const double> b, std::s
     apply_level(level, x, level.product);
     for (std::size_t k = 0; k < n; ++k) level.residual[k] = b[k] - level.product[k];
     restrict_residual(level.down, level.residual, next.b, level.scratch);
-    if (auto coarse = cycle(mg, index + 1, next.b, next.x); !coarse) return coarse;
+    cycle(mg, index + 1, next.b, next.x);
     interpolate_add(level.down, next.x, x, level.scratch);
     smooth(level, b, x, false);
+}
+
+// The diagonal of the level's system: its inverse for smoothing; returns its largest element.
+double invert_diagonal(MultigridLevel& level) {
+    const AxisPenalty tr{level.rows}, tc{level.cols};
+    double largest = 0.0;
+    for (std::uint64_t i = 0; i < level.rows; ++i) {
+        for (std::uint64_t j = 0; j < level.cols; ++j) {
+            const std::uint64_t k = i * level.cols + j;
+            const double diagonal = level.weights[k] + level.lambda_r * tr.diag(i) + level.lambda_c * tc.diag(j);
+            level.inverse_diagonal[k] = 1.0 / diagonal;
+            largest = std::max(largest, diagonal);
+        }
+    }
+    return largest;
+}
+
+// Factors the coarsest system, scaled to a largest diagonal of 1 so that the factorisation's
+// absolute pivot test acts as a relative one.
+Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diagonal) {
+    const double scale = 1.0 / largest_diagonal;
+    mg.coarsest_scale = scale;
+    std::span<double> w(level.scratch.data(), level.rows * level.cols);
+    if (transposed(level)) {
+        transpose(level.rows, level.cols, level.weights.data(), w.data(), scale);
+        fill_system_bands(level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w, mg.banded);
+    } else {
+        for (std::size_t k = 0; k < w.size(); ++k) w[k] = level.weights[k] * scale;
+        fill_system_bands(level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w, mg.banded);
+    }
+    if (!mg.banded.factor()) return LinearSolveFailed{"2D Whittaker multigrid: coarsest system not positive definite"};
     return ok;
 }
 
 }  // namespace
 
-void Multigrid::resize(std::uint64_t rows, std::uint64_t cols) {
+bool Multigrid::planned_for(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) const {
+    for (const MultigridLevel& level : levels) {
+        if (level.rows != rows || level.cols != cols) return false;
+        const Halving h = halving(rows, cols, lambda_r, lambda_c);
+        if (h.rows == level.down.rows.identity() || h.cols == level.down.cols.identity()) return false;
+        if (!h.rows && !h.cols) return true;
+        rows = level.down.rows.coarse;
+        cols = level.down.cols.coarse;
+        lambda_r = coarse_lambda(lambda_r, h.rows);
+        lambda_c = coarse_lambda(lambda_c, h.cols);
+    }
+    return false;
+}
+
+void Multigrid::resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) {
+    if (planned_for(rows, cols, lambda_r, lambda_c)) return;
     std::size_t count = 0;
-    for (std::uint64_t r = rows, c = cols;; ++count) {
+    for (;; ++count) {
         if (count == levels.size()) levels.emplace_back();
         MultigridLevel& level = levels[count];
-        level.rows = r;
-        level.cols = c;
-        level.down.build(r, c);
-        const std::size_t n = r * c;
-        for (auto* buffer : {&level.weights, &level.inverse_diagonal, &level.x, &level.b, &level.residual,
-                             &level.direction, &level.product}) {
+        const Halving h = halving(rows, cols, lambda_r, lambda_c);
+        level.rows = rows;
+        level.cols = cols;
+        level.down.build(rows, cols, h.rows, h.cols);
+        const std::size_t n = rows * cols;
+        for (auto* buffer : {&level.weights, &level.inverse_diagonal, &level.residual, &level.direction,
+                             &level.product}) {
             buffer->resize(n, 0.0);
         }
-        level.scratch.resize(std::max<std::size_t>(n, level.down.rows.coarse * c), 0.0);
-        if (level.down.coarse_size() == n) break;
-        r = level.down.rows.coarse;
-        c = level.down.cols.coarse;
+        // The finest grid works in the caller's vectors.
+        for (auto* buffer : {&level.x, &level.b}) buffer->resize(count == 0 ? 0 : n, 0.0);
+        const bool coarsest = !h.rows && !h.cols;
+        level.scratch.resize(coarsest ? n : level.down.rows.coarse * cols, 0.0);
+        if (coarsest) break;
+        rows = level.down.rows.coarse;
+        cols = level.down.cols.coarse;
+        lambda_r = coarse_lambda(lambda_r, h.rows);
+        lambda_c = coarse_lambda(lambda_c, h.cols);
     }
     levels.resize(count + 1);
     const MultigridLevel& last = levels.back();
-    banded.reset(last.rows * last.cols, 2 * last.cols);
+    banded.reset(last.rows * last.cols, 2 * std::min(last.rows, last.cols));
 }
 
-void Multigrid::setup(std::span<const double> weights, double lambda_r, double lambda_c) {
+Status Multigrid::setup(std::span<const double> weights, double lambda_r, double lambda_c) {
     std::copy(weights.begin(), weights.end(), levels[0].weights.begin());
-    for (std::size_t index = 0; index < levels.size(); ++index) {
+    levels[0].lambda_r = lambda_r;
+    levels[0].lambda_c = lambda_c;
+    for (std::size_t index = 1; index < levels.size(); ++index) {
+        MultigridLevel& finer = levels[index - 1];
         MultigridLevel& level = levels[index];
-        if (index > 0) {
-            const MultigridLevel& finer = levels[index - 1];
-            level.lambda_r = finer.down.rows.identity() ? finer.lambda_r : finer.lambda_r / 16.0;
-            level.lambda_c = finer.down.cols.identity() ? finer.lambda_c : finer.lambda_c / 16.0;
-            restrict_weights(finer.down, finer.weights, level.weights, levels[index - 1].scratch);
-        } else {
-            level.lambda_r = lambda_r;
-            level.lambda_c = lambda_c;
-        }
-        const AxisPenalty tr{level.rows}, tc{level.cols};
-        double largest = 0.0;
-        for (std::uint64_t i = 0; i < level.rows; ++i) {
-            for (std::uint64_t j = 0; j < level.cols; ++j) {
-                const std::uint64_t k = i * level.cols + j;
-                const double diagonal = level.weights[k] + level.lambda_r * tr.diag(i) + level.lambda_c * tc.diag(j);
-                level.inverse_diagonal[k] = 1.0 / diagonal;
-                largest = std::max(largest, diagonal);
-            }
-        }
-        if (index + 1 == levels.size()) {
-            // A unit largest diagonal makes the factorisation's absolute pivot test a relative one.
-            coarsest_scale = 1.0 / largest;
-            for (auto& w : level.weights) w = w * coarsest_scale;
-            level.lambda_r = level.lambda_r * coarsest_scale;
-            level.lambda_c = level.lambda_c * coarsest_scale;
-        }
+        level.lambda_r = coarse_lambda(finer.lambda_r, !finer.down.rows.identity());
+        level.lambda_c = coarse_lambda(finer.lambda_c, !finer.down.cols.identity());
+        restrict_weights(finer.down, finer.weights, level.weights, finer.scratch);
     }
+    double largest = 0.0;
+    for (MultigridLevel& level : levels) largest = invert_diagonal(level);
+    return factor_coarsest(*this, levels.back(), largest);
 }
 
-Status Multigrid::apply(std::span<const double> r, std::span<double> z) { return cycle(*this, 0, r, z); }
+void Multigrid::apply(std::span<const double> r, std::span<double> z) { cycle(*this, 0, r, z); }
 
 }  // namespace quorvel::two_d::whittaker

@@ -23,10 +23,10 @@ double dot(std::span<const double> a, std::span<const double> b) {
 
 }  // namespace
 
-void PreconditionedWorkspace::resize(std::uint64_t rows, std::uint64_t cols) {
+void PreconditionedWorkspace::resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) {
     const std::size_t n = rows * cols;
     for (auto* buffer : {&residual, &preconditioned, &direction, &product}) buffer->resize(n, 0.0);
-    multigrid.resize(rows, cols);
+    multigrid.resize(rows, cols, lambda_r, lambda_c);
 }
 
 Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
@@ -35,13 +35,10 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
     if (rows < 3 || cols < 3) return InputTooShort{rows * cols, "two_d_whittaker", 9};
     const std::uint64_t n = rows * cols;
     if (auto lengths = check_lengths(n, weights, rhs, x); !lengths) return lengths;
-    if (ws.residual.size() != n || ws.multigrid.levels.empty() || ws.multigrid.levels[0].rows != rows ||
-        ws.multigrid.levels[0].cols != cols) {
-        ws.resize(rows, cols);
-    }
     ws.steps = 0;
     const double lambda_r = params.lambda_rows.value_or(params.lambda);
     const double lambda_c = params.lambda_cols.value_or(params.lambda);
+    ws.resize(rows, cols, lambda_r, lambda_c);
     std::span<double> r(ws.residual), z(ws.preconditioned), p(ws.direction), q(ws.product);
 
     apply_system(rows, cols, lambda_r, lambda_c, weights, x, q);
@@ -54,8 +51,8 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
     const double bnorm = std::fmax(std::sqrt(bb), 1.0);
     if (std::sqrt(rr) / bnorm <= params.cg_tol) return ok;
 
-    ws.multigrid.setup(weights, lambda_r, lambda_c);
-    if (auto applied = ws.multigrid.apply(r, z); !applied) return applied;
+    if (auto ready = ws.multigrid.setup(weights, lambda_r, lambda_c); !ready) return ready;
+    ws.multigrid.apply(r, z);
     std::copy(z.begin(), z.end(), p.begin());
     double rz = dot(r, z);
     for (std::uint64_t iteration = 0; iteration < params.cg_max_iter; ++iteration) {
@@ -76,7 +73,7 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
             rr = rr + r[k] * r[k];
         }
         if (std::sqrt(rr) / bnorm <= params.cg_tol) return ok;
-        if (auto applied = ws.multigrid.apply(r, z); !applied) return applied;
+        ws.multigrid.apply(r, z);
         const double rz_next = dot(r, z);
         const double beta = rz_next / rz;
         for (std::size_t k = 0; k < n; ++k) p[k] = z[k] + beta * p[k];

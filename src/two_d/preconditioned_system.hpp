@@ -16,8 +16,8 @@ struct PreconditionedWorkspace {
     Multigrid multigrid;
     std::uint64_t steps = 0;  // conjugate-gradient steps of the last solve
 
-    // Allocation-free when the shape is unchanged.
-    void resize(std::uint64_t rows, std::uint64_t cols);
+    // Allocation-free when the shape and the ratio of the smoothing weights are unchanged.
+    void resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c);
 };
 
 // Solves the system of solve_weighted_system, warm-started from x, to the same stopping rule:

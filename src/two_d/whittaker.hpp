@@ -53,6 +53,10 @@ Status solve_weighted_system(std::uint64_t rows, std::uint64_t cols, const Whitt
                              std::span<double> residual, std::span<double> direction, std::span<double> product,
                              linalg::banded::SymmetricBandedWorkspace& banded, bool allow_direct);
 
+// A in band storage, bandwidth 2 cols, for banded.solve_spd or banded.factor.
+void fill_system_bands(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
+                       std::span<const double> weights, linalg::banded::SymmetricBandedWorkspace& banded);
+
 // out = A v without forming A.
 void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
                   std::span<const double> weights, std::span<const double> v, std::span<double> out);
