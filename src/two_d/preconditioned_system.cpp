@@ -57,11 +57,12 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
     double rz = dot(r, z);
     for (std::uint64_t iteration = 0; iteration < params.cg_max_iter; ++iteration) {
         if (is_non_finite(rz) || rz <= 0.0) {
-            return LinearSolveFailed{"2D Whittaker multigrid preconditioner is not positive definite"};
+            return LinearSolveFailed{"2D Whittaker multigrid-preconditioned residual product was not finite and positive"};
         }
         apply_system(rows, cols, lambda_r, lambda_c, weights, p, q);
         const double pq = dot(p, q);
-        if (is_non_finite(pq) || std::fabs(pq) <= epsilon) {
+        // Positive for every direction but zero, at any scale: no absolute threshold.
+        if (is_non_finite(pq) || pq <= 0.0) {
             return LinearSolveFailed{"2D Whittaker preconditioned conjugate-gradient denominator vanished"};
         }
         const double alpha = rz / pq;
