@@ -42,37 +42,40 @@ void apply_level(const MultigridLevel& level, std::span<const double> v, std::sp
 }
 
 // Chebyshev iteration on D^-1 A over [bound / ratio, bound]: a fixed polynomial, so the
-// same smoother before and after the coarse correction keeps the V-cycle symmetric.
+// same smoother before and after the coarse correction keeps the V-cycle symmetric. Each step
+// is one product and one pass that updates residual, direction and iterate together.
 void smooth(MultigridLevel& level, std::span<const double> b, std::span<double> x, bool zero_start) {
     const std::size_t n = level.rows * level.cols;
     double* r = level.residual.data();
     double* d = level.direction.data();
-    double* q = level.product.data();
+    const double* q = level.product.data();
     const double* inv = level.inverse_diagonal.data();
     const double hi = spectrum_bound(level), lo = hi / chebyshev_ratio;
     const double theta = (hi + lo) * 0.5, delta = (hi - lo) * 0.5, sigma = theta / delta;
     double rho = 1.0 / sigma;
 
     if (zero_start) {
-        std::copy(b.begin(), b.end(), r);
+        for (std::size_t k = 0; k < n; ++k) {
+            r[k] = b[k];
+            d[k] = inv[k] * b[k] / theta;
+            x[k] = d[k];
+        }
     } else {
         apply_level(level, x, level.product);
-        for (std::size_t k = 0; k < n; ++k) r[k] = b[k] - q[k];
-    }
-    for (std::size_t k = 0; k < n; ++k) d[k] = inv[k] * r[k] / theta;
-    for (std::uint64_t step = 0;; ++step) {
-        if (zero_start && step == 0) {
-            std::copy(d, d + n, x.begin());
-        } else {
-            for (std::size_t k = 0; k < n; ++k) x[k] = x[k] + d[k];
+        for (std::size_t k = 0; k < n; ++k) {
+            r[k] = b[k] - q[k];
+            d[k] = inv[k] * r[k] / theta;
+            x[k] = x[k] + d[k];
         }
-        if (step + 1 == chebyshev_degree) return;
+    }
+    for (std::uint64_t step = 1; step < chebyshev_degree; ++step) {
         apply_level(level, level.direction, level.product);
         const double rho_next = 1.0 / (2.0 * sigma - rho);
         const double keep = rho_next * rho, gain = 2.0 * rho_next / delta;
         for (std::size_t k = 0; k < n; ++k) {
             r[k] = r[k] - q[k];
             d[k] = keep * d[k] + gain * (inv[k] * r[k]);
+            x[k] = x[k] + d[k];
         }
         rho = rho_next;
     }
