@@ -12,15 +12,16 @@ std::array<double, 4> cubic_taps(double x, std::uint64_t lo) {
     for (std::uint64_t a = 0; a < 4; ++a) {
         double weight = 1.0;
         for (std::uint64_t b = 0; b < 4; ++b) {
-            if (b != a) weight = weight * (x - static_cast<double>(lo + b)) / (static_cast<double>(a) - static_cast<double>(b));
+            if (b == a) continue;
+            weight = weight * (x - static_cast<double>(lo + b)) / (static_cast<double>(a) - static_cast<double>(b));
         }
         taps[a] = weight;
     }
     return taps;
 }
 
-// Along rows: out[a][j] = sum over fine rows i of tap(i, a) in[i][j], or the gather that is
-// its transpose. `Tap` maps each weight (|.| for the weight mean).
+// The transpose of the interpolation down the columns: out[a][j] = sum over fine rows i of
+// tap(i, a) in[i][j]. `Tap` maps each interpolation weight first.
 template <class Tap>
 void scatter_rows(const AxisTransfer& rt, std::uint64_t cols, std::span<const double> in, std::span<double> out,
                   Tap tap) {
@@ -36,6 +37,7 @@ void scatter_rows(const AxisTransfer& rt, std::uint64_t cols, std::span<const do
     }
 }
 
+// The same along each row.
 template <class Tap>
 void scatter_cols(const AxisTransfer& ct, std::uint64_t rows, std::span<const double> in, std::span<double> out,
                   Tap tap) {
@@ -44,7 +46,8 @@ void scatter_cols(const AxisTransfer& ct, std::uint64_t rows, std::span<const do
         const double* src = in.data() + a * ct.fine;
         double* dst = out.data() + a * ct.coarse;
         for (std::uint64_t j = 0; j < ct.fine; ++j) {
-            for (std::uint64_t t = 0; t < 4; ++t) dst[ct.first[j] + t] = dst[ct.first[j] + t] + tap(ct.taps[j][t]) * src[j];
+            double* to = dst + ct.first[j];
+            for (std::uint64_t t = 0; t < 4; ++t) to[t] = to[t] + tap(ct.taps[j][t]) * src[j];
         }
     }
 }

@@ -145,8 +145,8 @@ Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diag
         for (std::size_t k = 0; k < w.size(); ++k) w[k] = level.weights[k] * scale;
         fill_system_bands(level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w, mg.banded);
     }
-    if (!mg.banded.factor()) return LinearSolveFailed{"2D Whittaker multigrid coarsest system was not positive definite"};
-    return ok;
+    if (mg.banded.factor()) return ok;
+    return LinearSolveFailed{"2D Whittaker multigrid coarsest system was not positive definite"};
 }
 
 }  // namespace

@@ -22,7 +22,9 @@ struct MultigridLevel {
     double lambda_c = 0.0;
     GridTransfer down;  // to the next coarser grid; unused on the coarsest
     std::vector<double> weights, inverse_diagonal;
-    std::vector<double> x, b, residual, direction, product, scratch;
+    std::vector<double> x, b;  // the cycle's solution and right-hand side; empty on the finest grid
+    std::vector<double> residual, direction, product;  // smoothing
+    std::vector<double> scratch;  // between the two axes of a transfer; the coarsest grid's solve
 };
 
 struct Multigrid {

@@ -57,7 +57,7 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
     double rz = dot(r, z);
     for (std::uint64_t iteration = 0; iteration < params.cg_max_iter; ++iteration) {
         if (is_non_finite(rz) || rz <= 0.0) {
-            return LinearSolveFailed{"2D Whittaker multigrid-preconditioned residual product was not finite and positive"};
+            return LinearSolveFailed{"2D Whittaker multigrid preconditioner gave a non-positive or non-finite r.z"};
         }
         apply_system(rows, cols, lambda_r, lambda_c, weights, p, q);
         const double pq = dot(p, q);

@@ -127,7 +127,9 @@ TEST(PreconditionedSystem, grid_fits_agree_with_the_conjugate_gradient_fits) {
     for (std::size_t k = 0; k < data.size(); k += 37) data[k] += 2000.0;  // peaks
     const Asls2DParams params{{std::nullopt, 3e3, 1e3, 50, 1e-3, 20000, 1e-10}, 0.05};
     for (bool is_asls : {true, false}) {
-        auto fit = [&](GridSolver s) { return is_asls ? asls({data, 24, 40}, params, s) : arpls({data, 24, 40}, params, s); };
+        auto fit = [&](GridSolver s) {
+            return is_asls ? asls({data, 24, 40}, params, s) : arpls({data, 24, 40}, params, s);
+        };
         const auto cg_fit = fit(GridSolver::conjugate_gradients), mg_fit = fit(GridSolver::multigrid);
         ASSERT_EQ(outcome(cg_fit), "ok");
         ASSERT_EQ(outcome(mg_fit), "ok");
