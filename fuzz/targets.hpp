@@ -29,12 +29,13 @@ void grid_rolling_ball(ByteReader& in);
 void grid_polynomial(ByteReader& in);
 void grid_whittaker(ByteReader& in);
 void grid_whittaker_parts(ByteReader& in);
+void grid_preconditioned(ByteReader& in);
 
 using Target = void (*)(ByteReader&);
-inline constexpr std::array<Target, 16> targets{
+inline constexpr std::array<Target, 17> targets{
     dispatch_1d,   dispatch_2d,    method_names,  pentadiagonal_solve, pentadiagonal_factor, banded_solve,
     dense_solve,   whittaker_fit,  whittaker_weights, moving_extrema,  rolling_ball,         polynomial,
-    grid_rolling_ball, grid_polynomial, grid_whittaker, grid_whittaker_parts,
+    grid_rolling_ball, grid_polynomial, grid_whittaker, grid_whittaker_parts, grid_preconditioned,
 };
 
 }  // namespace quorvel::fuzz

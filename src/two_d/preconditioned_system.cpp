@@ -7,11 +7,19 @@
 namespace quorvel::two_d::whittaker {
 namespace {
 
+constexpr const char* positive = "must be finite and positive";
+
 Status check_lengths(std::uint64_t n, std::span<const double> weights, std::span<const double> rhs,
                      std::span<double> x) {
     if (weights.size() != n) return LengthMismatch{"weights", n, weights.size()};
     if (rhs.size() != n) return LengthMismatch{"rhs", n, rhs.size()};
     if (x.size() != n) return LengthMismatch{"x", n, x.size()};
+    return ok;
+}
+
+// The residual is a recurrence, so an overflow in x need not show in it.
+Status finite(std::span<const double> x) {
+    if (first_non_finite(x)) return LinearSolveFailed{"2D Whittaker preconditioned conjugate gradients diverged"};
     return ok;
 }
 
@@ -38,6 +46,8 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
     ws.steps = 0;
     const double lambda_r = params.lambda_rows.value_or(params.lambda);
     const double lambda_c = params.lambda_cols.value_or(params.lambda);
+    if (!is_finite_positive(lambda_r)) return InvalidParameter{params.lambda_rows ? "lambda_rows" : "lambda", positive};
+    if (!is_finite_positive(lambda_c)) return InvalidParameter{params.lambda_cols ? "lambda_cols" : "lambda", positive};
     ws.resize(rows, cols, lambda_r, lambda_c);
     std::span<double> r(ws.residual), z(ws.preconditioned), p(ws.direction), q(ws.product);
 
@@ -73,14 +83,14 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
             r[k] = r[k] - alpha * q[k];
             rr = rr + r[k] * r[k];
         }
-        if (std::sqrt(rr) / bnorm <= params.cg_tol) return ok;
+        if (std::sqrt(rr) / bnorm <= params.cg_tol) return finite(x);
         ws.multigrid.apply(r, z);
         const double rz_next = dot(r, z);
         const double beta = rz_next / rz;
         for (std::size_t k = 0; k < n; ++k) p[k] = z[k] + beta * p[k];
         rz = rz_next;
     }
-    return ok;
+    return finite(x);
 }
 
 }  // namespace quorvel::two_d::whittaker

@@ -92,6 +92,10 @@ TEST(PreconditionedSystem, failures_are_errors) {
         w[123] = bad;
         EXPECT_EQ(outcome(solve_preconditioned(20, 30, params, w, b, x, ws)).rfind("linear solve failed", 0), 0u);
     }
+    Whittaker2DParams bad_lambda = params;
+    bad_lambda.lambda = kNaN;  // lambda_rows is set, so only the columns fall back to it
+    EXPECT_EQ(outcome(solve_preconditioned(20, 30, bad_lambda, w, b, x, ws)),
+              "invalid parameter lambda: must be finite and positive");
     EXPECT_EQ(outcome(solve_preconditioned(20, 30, params, V(599, 1.0), b, x, ws)),
               "length mismatch for weights: expected 600, got 599");
     EXPECT_EQ(outcome(solve_preconditioned(2, 300, params, w, b, x, ws)),
