@@ -11,6 +11,7 @@
 #include "targets.hpp"
 #include "two_d/morphology.hpp"
 #include "two_d/polynomial.hpp"
+#include "two_d/preconditioned_system.hpp"
 #include "two_d/whittaker.hpp"
 
 namespace quorvel::fuzz {
@@ -184,6 +185,36 @@ void grid_whittaker_parts(ByteReader& in) {
     std::vector<double> new_weights = in.signal(n);
     if (in.flag()) two_d::whittaker::reweight(two_d::whittaker::AslsWeights{in.real()}, g.values, x, new_weights);
     else two_d::whittaker::reweight(two_d::whittaker::ArPlsWeights{}, g.values, x, new_weights);
+}
+
+// The multigrid-preconditioned solve with arbitrary weights and parameters: a success leaves a
+// finite surface within the step cap, and a workspace planned for another grid and smoothing
+// ratio in between changes no bit.
+void grid_preconditioned(ByteReader& in) {
+    const GridData g = grid(in, 1024);
+    if (g.rows < 3 || g.cols < 3) return;
+    const auto params = whittaker_params(in);
+    const std::size_t n = g.values.size();
+    const std::vector<double> weights = in.signal(n), start = in.signal(n);
+    std::vector<double> x = start, again = start;
+    two_d::whittaker::PreconditionedWorkspace workspace;
+    const auto solved = two_d::whittaker::solve_preconditioned(g.rows, g.cols, params, weights, g.values, x, workspace);
+    if (!failed(solved)) {
+        require(workspace.steps <= params.cg_max_iter, "preconditioned solve exceeded its step cap");
+        require(!first_non_finite(x), "preconditioned solve succeeded with a non-finite surface");
+    }
+    const GridData other = grid(in, 1024);
+    if (other.rows >= 3 && other.cols >= 3) {
+        auto other_params = whittaker_params(in);
+        std::vector<double> other_x(other.values.size(), 0.0);
+        failed(two_d::whittaker::solve_preconditioned(other.rows, other.cols, other_params,
+                                                      std::vector<double>(other.values.size(), 1.0), other.values,
+                                                      other_x, workspace));
+    }
+    const auto repeated = two_d::whittaker::solve_preconditioned(g.rows, g.cols, params, weights, g.values, again,
+                                                                 workspace);
+    require(failed(solved) == failed(repeated), "a reused preconditioned workspace changed the outcome");
+    if (!failed(solved)) require(same_bits(x, again), "a reused preconditioned workspace changed the surface");
 }
 
 }  // namespace quorvel::fuzz

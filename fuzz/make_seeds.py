@@ -19,7 +19,7 @@ HALF, P001, P099, MILLION = 17, 18, 19, 20
 # Target numbers, in the order of quorvel::fuzz::targets.
 (DISPATCH_1D, DISPATCH_2D, METHOD_NAMES, PENTA_SOLVE, PENTA_FACTOR, BANDED, DENSE, WHITTAKER_FIT,
  WHITTAKER_WEIGHTS, EXTREMA, ROLLING_BALL, POLYNOMIAL, GRID_ROLLING_BALL, GRID_POLYNOMIAL, GRID_WHITTAKER,
- GRID_WHITTAKER_PARTS, WHITTAKER_MANY, POLYNOMIAL_MASKED, TUNABLE_1D, TUNABLE_2D) = range(20)
+ GRID_WHITTAKER_PARTS, WHITTAKER_MANY, POLYNOMIAL_MASKED, TUNABLE_1D, TUNABLE_2D, GRID_PRECONDITIONED) = range(21)
 
 
 class Bytes:
@@ -173,6 +173,13 @@ def grid_seeds() -> List[Bytes]:
                      .decimal(1, 2).u16(3).decimal(1, -3).u16(30).decimal(1, -6)
                      .constant(160, ONE).curve(160).constant(160, ZERO).u8(direct).table(ONE).table(ONE)
                      .constant(160, HALF).u8(direct).table(P001))
+    # A square grid, then a skinny one smoothed far more strongly across its three rows.
+    for rows, cols, lambda_rows in ((20, 30, 0), (3, 60, 6)):
+        head = Bytes(GRID_PRECONDITIONED).u16(rows).u16(cols).curve(rows * cols)
+        head = head.u8(1).decimal(1, lambda_rows) if lambda_rows else head.u8(0)
+        seeds.append(head.u8(0).decimal(1, 3).u16(1).decimal(1, -3).u16(40).decimal(1, -6)
+                     .constant(rows * cols, ONE).constant(rows * cols, ZERO)
+                     .u16(12).u16(8).curve(96).u8(0, 0).decimal(1, 2).u16(1).decimal(1, -3).u16(10).decimal(1, -6))
     return seeds
 
 

@@ -34,13 +34,14 @@ void grid_whittaker_parts(ByteReader& in);
 // Caller-chosen parameters and masks, one item and blocks (tunable_targets.cpp).
 void tunable_1d(ByteReader& in);
 void tunable_2d(ByteReader& in);
+void grid_preconditioned(ByteReader& in);
 
 using Target = void (*)(ByteReader&);
-inline constexpr std::array<Target, 20> targets{
+inline constexpr std::array<Target, 21> targets{
     dispatch_1d,   dispatch_2d,    method_names,  pentadiagonal_solve, pentadiagonal_factor, banded_solve,
     dense_solve,   whittaker_fit,  whittaker_weights, moving_extrema,  rolling_ball,         polynomial,
     grid_rolling_ball, grid_polynomial, grid_whittaker, grid_whittaker_parts, whittaker_many, polynomial_masked,
-    tunable_1d, tunable_2d,
+    tunable_1d, tunable_2d, grid_preconditioned,
 };
 
 }  // namespace quorvel::fuzz

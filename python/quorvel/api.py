@@ -169,6 +169,7 @@ def native_args(ndim: int, resolved: Dict[str, Any]) -> Tuple[Any, ...]:
         resolved.get("tol", 1e-3),
         resolved.get("cg_max_iter", 500),
         resolved.get("cg_tol", 1e-6),
+        resolved.get("solver") == "multigrid",
         2 * half_rows + 1,
         2 * half_cols + 1,
         resolved.get("poly_order", 2),

@@ -47,15 +47,17 @@ std::optional<quorvel::tunable::Options1D> parse_1d(PyObject* args, Call& call) 
 std::optional<quorvel::tunable::Options2D> parse_2d(PyObject* args, Call& call, std::uint64_t* shape) {
     PyObject* method = nullptr;
     double lambda_rows = 0.0, lambda_cols = 0.0;
+    int multigrid = 0;
     quorvel::tunable::Options2D options{};
     auto& w = options.whittaker;
     const bool many = shape != nullptr;
     std::uint64_t ignored[2];
     std::uint64_t* dims = many ? shape : ignored;
-    if (!PyArg_ParseTuple(args, many ? "OOOdddO&dO&dO&O&O&iO&O&" : "OOOdddO&dO&dO&O&O&i", &call.values, &call.mask,
-                          &method, &lambda_rows, &lambda_cols, &options.p, to_u64, &w.max_iter, &w.tol, to_u64,
-                          &w.cg_max_iter, &w.cg_tol, to_u64, &options.window_rows, to_u64, &options.window_cols,
-                          to_u64, &options.order, &call.want, to_u64, &dims[0], to_u64, &dims[1])) {
+    if (!PyArg_ParseTuple(args, many ? "OOOdddO&dO&dpO&O&O&iO&O&" : "OOOdddO&dO&dpO&O&O&i", &call.values,
+                          &call.mask, &method, &lambda_rows, &lambda_cols, &options.p, to_u64, &w.max_iter, &w.tol,
+                          to_u64, &w.cg_max_iter, &w.cg_tol, &multigrid, to_u64, &options.window_rows, to_u64,
+                          &options.window_cols, to_u64, &options.order, &call.want, to_u64, &dims[0], to_u64,
+                          &dims[1])) {
         return std::nullopt;
     }
     const auto parsed = parse_method<simple::Method2D>(method);
@@ -64,6 +66,7 @@ std::optional<quorvel::tunable::Options2D> parse_2d(PyObject* args, Call& call, 
     w.lambda = lambda_rows;
     w.lambda_rows = lambda_rows;
     w.lambda_cols = lambda_cols;
+    options.solver = multigrid ? two_d::whittaker::GridSolver::multigrid : two_d::whittaker::GridSolver::conjugate_gradients;
     return options;
 }
 

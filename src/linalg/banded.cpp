@@ -20,11 +20,15 @@ Status SymmetricBandedWorkspace::solve_spd(std::span<const double> rhs, std::spa
     if (intermediate.size() != n) return LengthMismatch{"intermediate", n, intermediate.size()};
     if (bands.size() != n * (bandwidth + 1)) return LengthMismatch{"bands", n * (bandwidth + 1), bands.size()};
     if (n == 0) return ok;
+    if (auto factored = factor(); !factored) return factored;
+    substitute(rhs, output);
+    return ok;
+}
 
-    // L(i, k) lives where A(i, k) was.
+// L(i, k) lives where A(i, k) was.
+Status SymmetricBandedWorkspace::factor() {
     auto l = [&](std::size_t i, std::size_t k) -> double& { return bands[(i - k) * n + k]; };
     auto first = [&](std::size_t i) { return i > bandwidth ? i - bandwidth : 0; };
-
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t s = first(i);
         for (std::size_t k = s; k < i; ++k) {
@@ -37,7 +41,12 @@ Status SymmetricBandedWorkspace::solve_spd(std::span<const double> rhs, std::spa
         if (d <= epsilon) return LinearSolveFailed{"matrix was not positive definite"};
         l(i, i) = std::sqrt(d);
     }
+    return ok;
+}
 
+void SymmetricBandedWorkspace::substitute(std::span<const double> rhs, std::span<double> output) {
+    auto l = [&](std::size_t i, std::size_t k) { return bands[(i - k) * n + k]; };
+    auto first = [&](std::size_t i) { return i > bandwidth ? i - bandwidth : 0; };
     std::fill(intermediate.begin(), intermediate.end(), 0.0);
     for (std::size_t i = 0; i < n; ++i) {
         double sum = 0.0;
@@ -52,7 +61,6 @@ Status SymmetricBandedWorkspace::solve_spd(std::span<const double> rhs, std::spa
         for (std::size_t m = i + 1; m <= last; ++m) sum = sum + l(m, i) * output[m];
         output[i] = (intermediate[i] - sum) / l(i, i);
     }
-    return ok;
 }
 
 }  // namespace quorvel::linalg::banded

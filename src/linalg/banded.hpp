@@ -20,6 +20,10 @@ struct SymmetricBandedWorkspace {
     void reset(std::uint64_t order, std::uint64_t band_count);
     // Consumes the matrix: `bands` holds the factor afterwards, so refill before the next solve.
     Status solve_spd(std::span<const double> rhs, std::span<double> output);
+    // The two halves of solve_spd: the Cholesky factor in place of the matrix, then any number
+    // of solves with it. `substitute` expects a successful `factor` and lengths of n.
+    Status factor();
+    void substitute(std::span<const double> rhs, std::span<double> output);
 };
 
 }  // namespace quorvel::linalg::banded

@@ -10,6 +10,7 @@
 #include "../error.hpp"
 #include "../fit_report.hpp"
 #include "../mask.hpp"
+#include "../two_d/preconditioned_system.hpp"
 #include "options.hpp"
 
 namespace quorvel::tunable {
@@ -25,6 +26,7 @@ struct Scratch {
     std::vector<double> stand_in;  // the data with placeholders at masked-out samples
     WhittakerWorkspace whittaker;
     two_d::whittaker::Whittaker2DWorkspace whittaker_2d;
+    two_d::whittaker::PreconditionedWorkspace multigrid;
 };
 
 // The baseline of y into `baseline` (y's length). With an empty mask every result is exactly the

@@ -15,7 +15,8 @@ namespace tw = two_d::whittaker;
 template <class Rule>
 Result<FitReport> whittaker_into(const two_d::Grid& grid, Mask mask, const Options2D& options, Rule rule,
                                  const two_d::GridOut& out, Scratch& scratch, Details* details) {
-    const tw::LoopControls controls{mask, details ? &details->history : nullptr};
+    const bool multigrid = options.solver == tw::GridSolver::multigrid;
+    const tw::LoopControls controls{mask, details ? &details->history : nullptr, multigrid ? &scratch.multigrid : nullptr};
     auto report = tw::fit_controlled(grid, options.whittaker, out, scratch.whittaker_2d, rule, controls);
     if (report && details) details->weights = scratch.whittaker_2d.weights;
     return report;

@@ -22,6 +22,7 @@ struct Options1D {
 struct Options2D {
     simple::Method2D method;
     two_d::whittaker::Whittaker2DParams whittaker;  // asls, arpls
+    two_d::whittaker::GridSolver solver;            // asls, arpls
     double p;                                       // asls
     std::uint64_t window_rows, window_cols;         // rolling_ball
     std::uint64_t order;                            // polynomial

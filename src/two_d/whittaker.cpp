@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "../numeric.hpp"
+#include "preconditioned_system.hpp"
 
 namespace quorvel::two_d::whittaker {
 namespace {
@@ -34,6 +35,15 @@ Status validate_mask(std::size_t n, Mask mask) {
     return ok;
 }
 
+Status solve(const Grid& data, const Whittaker2DParams& params, const GridOut& output, Whittaker2DWorkspace& ws,
+             PreconditionedWorkspace* multigrid) {
+    if (multigrid) {
+        return solve_preconditioned(data.rows, data.cols, params, ws.floored_weights, ws.rhs, output.data, *multigrid);
+    }
+    return solve_weighted_system(data.rows, data.cols, params, ws.floored_weights, ws.rhs, output.data, ws.residual,
+                                 ws.direction, ws.product, ws.banded, true);
+}
+
 template <class Rule>
 Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
                            Whittaker2DWorkspace& ws, Rule rule, const LoopControls& controls) {
@@ -53,12 +63,7 @@ Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, co
             ws.floored_weights[i] = is_masked_out(mask, i) ? 0.0 : std::fmax(ws.weights[i], weight_floor);
             ws.rhs[i] = ws.floored_weights[i] * data.data[i];
         }
-        if (auto solved = solve_weighted_system(data.rows, data.cols, params, ws.floored_weights, ws.rhs,
-                                                output.data, ws.residual, ws.direction, ws.product, ws.banded,
-                                                true);
-            !solved) {
-            return solved.error();
-        }
+        if (auto solved = solve(data, params, output, ws, controls.multigrid); !solved) return solved.error();
         // Measured while the weights are rewritten: no copy of the iteration's start.
         change = reweight(rule, data.data, output.data, ws.weights, mask);
         if (controls.history) controls.history->push_back(change);
@@ -68,10 +73,14 @@ Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, co
 }
 
 template <class Rule>
-Result<Fit> fit_allocating(const Grid& data, std::uint64_t n, const Whittaker2DParams& params, Rule rule) {
+Result<Fit> fit_allocating(const Grid& data, std::uint64_t n, const Whittaker2DParams& params, Rule rule,
+                           GridSolver solver) {
     return fit_allocated(n, [&](std::span<double> output) {
         Whittaker2DWorkspace workspace(n);
-        return fit_with_policy(data, params, GridOut{output, data.rows, data.cols}, workspace, rule);
+        const GridOut out{output, data.rows, data.cols};
+        if (solver == GridSolver::conjugate_gradients) return fit_with_policy(data, params, out, workspace, rule);
+        PreconditionedWorkspace multigrid;
+        return fit_loop(data, params, out, workspace, rule, LoopControls{{}, nullptr, &multigrid});
     });
 }
 
@@ -108,16 +117,24 @@ Status validate_p(double p) {
 }
 
 Result<Fit> asls(const Grid& data, const Asls2DParams& params) {
-    const auto size = validate_shape(data.rows, data.cols);
-    if (!size) return size.error();
-    if (auto valid = validate_p(params.p); !valid) return valid.error();
-    return fit_allocating(data, size.value(), params, AslsWeights{params.p});
+    return asls(data, params, GridSolver::conjugate_gradients);
 }
 
 Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params) {
+    return arpls(data, params, GridSolver::conjugate_gradients);
+}
+
+Result<Fit> asls(const Grid& data, const Asls2DParams& params, GridSolver solver) {
     const auto size = validate_shape(data.rows, data.cols);
     if (!size) return size.error();
-    return fit_allocating(data, size.value(), params, ArPlsWeights{});
+    if (auto valid = validate_p(params.p); !valid) return valid.error();
+    return fit_allocating(data, size.value(), params, AslsWeights{params.p}, solver);
+}
+
+Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params, GridSolver solver) {
+    const auto size = validate_shape(data.rows, data.cols);
+    if (!size) return size.error();
+    return fit_allocating(data, size.value(), params, ArPlsWeights{}, solver);
 }
 
 }  // namespace quorvel::two_d::whittaker

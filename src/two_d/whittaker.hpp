@@ -54,6 +54,10 @@ Status solve_weighted_system(std::uint64_t rows, std::uint64_t cols, const Whitt
                              std::span<double> residual, std::span<double> direction, std::span<double> product,
                              linalg::banded::SymmetricBandedWorkspace& banded, bool allow_direct);
 
+// A in band storage, bandwidth 2 cols, for banded.solve_spd or banded.factor.
+void fill_system_bands(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
+                       std::span<const double> weights, linalg::banded::SymmetricBandedWorkspace& banded);
+
 // out = A v without forming A.
 void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
                   std::span<const double> weights, std::span<const double> v, std::span<double> out);
@@ -65,11 +69,15 @@ double reweight(const AslsWeights& rule, std::span<const double> data, std::span
 double reweight(const ArPlsWeights& rule, std::span<const double> data, std::span<const double> surface,
                 std::span<double> weights, Mask mask = {});
 
+struct PreconditionedWorkspace;
+
 // Options beyond the parameter record. Masked-out points have weight 0 in every solve, so their
 // data (which must be finite; callers put a placeholder there) never changes the result.
 struct LoopControls {
     Mask mask{};
     std::vector<double>* history = nullptr;  // receives the weight change of every iteration
+    // When given, every system is solved by multigrid-preconditioned conjugate gradients in it.
+    PreconditionedWorkspace* multigrid = nullptr;
 };
 
 Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
@@ -86,5 +94,11 @@ Status validate_p(double p);
 
 Result<Fit> asls(const Grid& data, const Asls2DParams& params);
 Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params);
+
+// The same fits with a chosen solver: `multigrid` solves every system, whatever its size, by
+// multigrid-preconditioned conjugate gradients (preconditioned_system.hpp).
+enum class GridSolver { conjugate_gradients, multigrid };
+Result<Fit> asls(const Grid& data, const Asls2DParams& params, GridSolver solver);
+Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params, GridSolver solver);
 
 }  // namespace quorvel::two_d::whittaker

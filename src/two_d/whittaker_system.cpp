@@ -5,44 +5,18 @@
 #include <utility>
 
 #include "../numeric.hpp"
+#include "axis_penalty.hpp"
 #include "whittaker.hpp"
 
 namespace quorvel::two_d::whittaker {
 namespace {
-
-// The second-difference penalty of an axis of m >= 3 points. For m = 3 the single
-// difference row (1, -2, 1) gives a middle element of 4: constants and lines are free.
-struct AxisPenalty {
-    std::uint64_t m;
-
-    double diag(std::uint64_t t) const {
-        if (t == 0 || t == m - 1) return 1.0;
-        if (m == 3) return 4.0;
-        return (t == 1 || t == m - 2) ? 5.0 : 6.0;
-    }
-    // Element (t, t + 1).
-    double off(std::uint64_t t) const { return (t == 0 || t == m - 2) ? -2.0 : -4.0; }
-};
 
 double lambda_or(const std::optional<double>& specific, double common) { return specific.value_or(common); }
 
 Status solve_direct(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
                     std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
                     linalg::banded::SymmetricBandedWorkspace& banded) {
-    const std::uint64_t n = rows * cols;
-    const AxisPenalty tr{rows}, tc{cols};
-    banded.reset(n, 2 * cols);
-    auto band = [&](std::uint64_t d, std::uint64_t k) -> double& { return banded.bands[d * n + k]; };
-    for (std::uint64_t i = 0; i < rows; ++i) {
-        for (std::uint64_t j = 0; j < cols; ++j) {
-            const std::uint64_t k = i * cols + j;
-            band(0, k) = lambda_c * tc.diag(j) + (lambda_r * tr.diag(i) + weights[k]);
-            if (j + 1 < cols) band(1, k) = lambda_c * tc.off(j);
-            if (j + 2 < cols) band(2, k) = lambda_c;
-            if (i + 1 < rows) band(cols, k) = lambda_r * tr.off(i);
-            if (i + 2 < rows) band(2 * cols, k) = lambda_r;
-        }
-    }
+    fill_system_bands(rows, cols, lambda_r, lambda_c, weights, banded);
     return banded.solve_spd(rhs, x);
 }
 
@@ -151,6 +125,24 @@ Status solve_conjugate_gradients(std::uint64_t rows, std::uint64_t cols, double 
 }
 
 }  // namespace
+
+void fill_system_bands(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
+                       std::span<const double> weights, linalg::banded::SymmetricBandedWorkspace& banded) {
+    const std::uint64_t n = rows * cols;
+    const AxisPenalty tr{rows}, tc{cols};
+    banded.reset(n, 2 * cols);
+    auto band = [&](std::uint64_t d, std::uint64_t k) -> double& { return banded.bands[d * n + k]; };
+    for (std::uint64_t i = 0; i < rows; ++i) {
+        for (std::uint64_t j = 0; j < cols; ++j) {
+            const std::uint64_t k = i * cols + j;
+            band(0, k) = lambda_c * tc.diag(j) + (lambda_r * tr.diag(i) + weights[k]);
+            if (j + 1 < cols) band(1, k) = lambda_c * tc.off(j);
+            if (j + 2 < cols) band(2, k) = lambda_c;
+            if (i + 1 < rows) band(cols, k) = lambda_r * tr.off(i);
+            if (i + 2 < rows) band(2 * cols, k) = lambda_r;
+        }
+    }
+}
 
 void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
                   std::span<const double> weights, std::span<const double> v, std::span<double> out) {

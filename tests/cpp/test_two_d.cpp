@@ -16,28 +16,6 @@ namespace {
 
 const Whittaker2DParams kDefaults{std::nullopt, std::nullopt, 1e4, 50, 1e-3, 500, 1e-6};
 
-// D^T D for the (m - 2) x m second-difference matrix D: T(3) has 4 in the middle, so lines cost nothing.
-V penalty(std::size_t m) {
-    V t(m * m, 0.0);
-    const double d[3] = {1, -2, 1};
-    for (std::size_t r = 0; r + 2 < m; ++r) {  // row r of D holds d at columns r, r + 1 and r + 2
-        for (std::size_t a = 0; a < 9; ++a) t[(r + a / 3) * m + r + a % 3] += d[a / 3] * d[a % 3];
-    }
-    return t;
-}
-
-// A v with A = W + lr (T(rows) (x) I) + lc (I (x) T(cols)), assembled densely.
-V dense_product(std::size_t rows, std::size_t cols, double lr, double lc, const V& w, const V& v) {
-    const V tr = penalty(rows), tc = penalty(cols);
-    V out(v.size(), 0.0);
-    for (std::size_t e = 0; e < v.size() * v.size(); ++e) {
-        const std::size_t k = e / v.size(), l = e % v.size(), i = k / cols, j = k % cols, p = l / cols, q = l % cols;
-        const double a = (j == q ? lr * tr[i * rows + p] : 0.0) + (i == p ? lc * tc[j * cols + q] : 0.0);
-        out[k] += ((k == l ? w[k] : 0.0) + a) * v[l];
-    }
-    return out;
-}
-
 }  // namespace
 
 TEST(TwoDWhittaker, product_and_solvers_match_the_assembled_matrix) {

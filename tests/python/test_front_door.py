@@ -105,8 +105,9 @@ def test_whittaker_fits_match_dense_solves(method, rule, params, masked):
     assert result.weights.shape == y.shape and not result.weights[~used].any()
 
 
+@pytest.mark.parametrize("solver", ["cg", "multigrid"])
 @pytest.mark.parametrize("masked", [False, True])
-def test_grid_asls_matches_a_dense_solve_with_per_axis_lambdas(masked):
+def test_grid_asls_matches_a_dense_solve_with_per_axis_lambdas(masked, solver):
     rows, cols = IMAGE.shape
     used = np.ones(IMAGE.shape, bool)
     if masked:
@@ -115,7 +116,8 @@ def test_grid_asls_matches_a_dense_solve_with_per_axis_lambdas(masked):
         np.eye(rows), 40.0 * second_difference_penalty(cols))
     z, iterations = reference_whittaker(IMAGE.ravel(), 0, asls_rule(0.02), 50, 1e-3, used.ravel(), 1e-8, penalty)
     data = np.where(used, IMAGE, np.inf)
-    result = quorvel.fit_2d(data, "asls", mask=used if masked else None, lam=(7.0, 40.0), p=0.02)
+    result = quorvel.fit_2d(data, "asls", mask=used if masked else None, lam=(7.0, 40.0), p=0.02, solver=solver,
+                            cg_tol=1e-12)
     assert np.allclose(result.baseline.ravel(), z, rtol=1e-9, atol=1e-9) and result.iterations == iterations
 
 

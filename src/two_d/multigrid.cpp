@@ -1,0 +1,216 @@
+#include "multigrid.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "axis_penalty.hpp"
+#include "whittaker.hpp"
+
+namespace quorvel::two_d::whittaker {
+namespace {
+
+constexpr std::uint64_t chebyshev_degree = 3;
+constexpr double chebyshev_ratio = 10.0;
+// A halved axis's smoothing weight shrinks by 2^4, as fourth differences scale.
+constexpr double coarse_lambda_factor = 1.0 / 16.0;
+// Point smoothing only damps errors that are rough along an axis smoothed at least about as
+// strongly as the other, so an axis whose smoothing weight is below 1/4 of the other's is
+// not halved.
+constexpr double anisotropy_limit = 4.0;
+
+struct Halving {
+    bool rows, cols;
+};
+
+// With both axes long, one of them is always halved; the hierarchy ends on a grid that has
+// an axis too short to halve, so its banded solve has a bandwidth of at most 12.
+Halving halving(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) {
+    return {rows >= min_coarsened_axis && lambda_r * anisotropy_limit >= lambda_c,
+            cols >= min_coarsened_axis && lambda_c * anisotropy_limit >= lambda_r};
+}
+
+double coarse_lambda(double lambda, bool halved) { return halved ? lambda * coarse_lambda_factor : lambda; }
+
+// Above the spectrum of D^-1 A (D the diagonal of A): weights pull it towards 1, and the
+// penalty of an axis of m points keeps it below 2.8 for m >= 4, below 3 for m = 3.
+double spectrum_bound(const MultigridLevel& level) {
+    return std::min(level.rows, level.cols) == 3 ? 3.0 : 2.8;
+}
+
+void apply_level(const MultigridLevel& level, std::span<const double> v, std::span<double> out) {
+    apply_system(level.rows, level.cols, level.lambda_r, level.lambda_c, level.weights, v, out);
+}
+
+// Chebyshev iteration on D^-1 A over [bound / ratio, bound]: a fixed polynomial, so the
+// same smoother before and after the coarse correction keeps the V-cycle symmetric. Each step
+// is one product and one pass that updates residual, direction and iterate together.
+void smooth(MultigridLevel& level, std::span<const double> b, std::span<double> x, bool zero_start) {
+    const std::size_t n = level.rows * level.cols;
+    double* r = level.residual.data();
+    double* d = level.direction.data();
+    const double* q = level.product.data();
+    const double* inv = level.inverse_diagonal.data();
+    const double hi = spectrum_bound(level), lo = hi / chebyshev_ratio;
+    const double theta = (hi + lo) * 0.5, delta = (hi - lo) * 0.5, sigma = theta / delta;
+    double rho = 1.0 / sigma;
+
+    if (zero_start) {
+        for (std::size_t k = 0; k < n; ++k) {
+            r[k] = b[k];
+            d[k] = inv[k] * b[k] / theta;
+            x[k] = d[k];
+        }
+    } else {
+        apply_level(level, x, level.product);
+        for (std::size_t k = 0; k < n; ++k) {
+            r[k] = b[k] - q[k];
+            d[k] = inv[k] * r[k] / theta;
+            x[k] = x[k] + d[k];
+        }
+    }
+    for (std::uint64_t step = 1; step < chebyshev_degree; ++step) {
+        apply_level(level, level.direction, level.product);
+        const double rho_next = 1.0 / (2.0 * sigma - rho);
+        const double keep = rho_next * rho, gain = 2.0 * rho_next / delta;
+        for (std::size_t k = 0; k < n; ++k) {
+            r[k] = r[k] - q[k];
+            d[k] = keep * d[k] + gain * (inv[k] * r[k]);
+            x[k] = x[k] + d[k];
+        }
+        rho = rho_next;
+    }
+}
+
+// The coarsest grid goes to the banded solver along its shorter axis, for the narrower band.
+bool transposed(const MultigridLevel& level) { return level.rows < level.cols; }
+
+void transpose(std::uint64_t rows, std::uint64_t cols, const double* in, double* out, double scale) {
+    for (std::uint64_t i = 0; i < rows; ++i) {
+        for (std::uint64_t j = 0; j < cols; ++j) out[j * rows + i] = in[i * cols + j] * scale;
+    }
+}
+
+void solve_coarsest(Multigrid& mg, MultigridLevel& level, std::span<const double> b, std::span<double> x) {
+    const std::size_t n = level.rows * level.cols;
+    if (!transposed(level)) {
+        for (std::size_t k = 0; k < n; ++k) level.scratch[k] = b[k] * mg.coarsest_scale;
+        mg.banded.substitute(std::span<const double>(level.scratch).first(n), x);
+        return;
+    }
+    transpose(level.rows, level.cols, b.data(), level.scratch.data(), mg.coarsest_scale);
+    mg.banded.substitute(std::span<const double>(level.scratch).first(n), level.residual);
+    transpose(level.cols, level.rows, level.residual.data(), x.data(), 1.0);
+}
+
+void cycle(Multigrid& mg, std::size_t index, std::span<const double> b, std::span<double> x) {
+    MultigridLevel& level = mg.levels[index];
+    if (index + 1 == mg.levels.size()) return solve_coarsest(mg, level, b, x);
+    MultigridLevel& next = mg.levels[index + 1];
+    const std::size_t n = level.rows * level.cols;
+
+    smooth(level, b, x, true);
+    apply_level(level, x, level.product);
+    for (std::size_t k = 0; k < n; ++k) level.residual[k] = b[k] - level.product[k];
+    restrict_residual(level.down, level.residual, next.b, level.scratch);
+    cycle(mg, index + 1, next.b, next.x);
+    interpolate_add(level.down, next.x, x, level.scratch);
+    smooth(level, b, x, false);
+}
+
+// The diagonal of the level's system: its inverse for smoothing; returns its largest element.
+double invert_diagonal(MultigridLevel& level) {
+    const AxisPenalty tr{level.rows}, tc{level.cols};
+    double largest = 0.0;
+    for (std::uint64_t i = 0; i < level.rows; ++i) {
+        for (std::uint64_t j = 0; j < level.cols; ++j) {
+            const std::uint64_t k = i * level.cols + j;
+            const double diagonal = level.weights[k] + level.lambda_r * tr.diag(i) + level.lambda_c * tc.diag(j);
+            level.inverse_diagonal[k] = 1.0 / diagonal;
+            largest = std::max(largest, diagonal);
+        }
+    }
+    return largest;
+}
+
+// Factors the coarsest system, scaled to a largest diagonal of 1 so that the factorisation's
+// absolute pivot test acts as a relative one.
+Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diagonal) {
+    const double scale = 1.0 / largest_diagonal;
+    mg.coarsest_scale = scale;
+    std::span<double> w(level.scratch.data(), level.rows * level.cols);
+    if (transposed(level)) {
+        transpose(level.rows, level.cols, level.weights.data(), w.data(), scale);
+        fill_system_bands(level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w, mg.banded);
+    } else {
+        for (std::size_t k = 0; k < w.size(); ++k) w[k] = level.weights[k] * scale;
+        fill_system_bands(level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w, mg.banded);
+    }
+    if (mg.banded.factor()) return ok;
+    return LinearSolveFailed{"2D Whittaker multigrid coarsest system was not positive definite"};
+}
+
+}  // namespace
+
+bool Multigrid::planned_for(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) const {
+    for (const MultigridLevel& level : levels) {
+        if (level.rows != rows || level.cols != cols) return false;
+        const Halving h = halving(rows, cols, lambda_r, lambda_c);
+        if (h.rows == level.down.rows.identity() || h.cols == level.down.cols.identity()) return false;
+        if (!h.rows && !h.cols) return true;
+        rows = level.down.rows.coarse;
+        cols = level.down.cols.coarse;
+        lambda_r = coarse_lambda(lambda_r, h.rows);
+        lambda_c = coarse_lambda(lambda_c, h.cols);
+    }
+    return false;
+}
+
+void Multigrid::resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) {
+    if (planned_for(rows, cols, lambda_r, lambda_c)) return;
+    std::size_t count = 0;
+    for (;; ++count) {
+        if (count == levels.size()) levels.emplace_back();
+        MultigridLevel& level = levels[count];
+        const Halving h = halving(rows, cols, lambda_r, lambda_c);
+        level.rows = rows;
+        level.cols = cols;
+        level.down.build(rows, cols, h.rows, h.cols);
+        const std::size_t n = rows * cols;
+        for (auto* buffer : {&level.weights, &level.inverse_diagonal, &level.residual, &level.direction,
+                             &level.product}) {
+            buffer->resize(n, 0.0);
+        }
+        // The finest grid works in the caller's vectors.
+        for (auto* buffer : {&level.x, &level.b}) buffer->resize(count == 0 ? 0 : n, 0.0);
+        const bool coarsest = !h.rows && !h.cols;
+        level.scratch.resize(coarsest ? n : level.down.rows.coarse * cols, 0.0);
+        if (coarsest) break;
+        rows = level.down.rows.coarse;
+        cols = level.down.cols.coarse;
+        lambda_r = coarse_lambda(lambda_r, h.rows);
+        lambda_c = coarse_lambda(lambda_c, h.cols);
+    }
+    levels.resize(count + 1);
+    const MultigridLevel& last = levels.back();
+    banded.reset(last.rows * last.cols, 2 * std::min(last.rows, last.cols));
+}
+
+Status Multigrid::setup(std::span<const double> weights, double lambda_r, double lambda_c) {
+    std::copy(weights.begin(), weights.end(), levels[0].weights.begin());
+    levels[0].lambda_r = lambda_r;
+    levels[0].lambda_c = lambda_c;
+    for (std::size_t index = 1; index < levels.size(); ++index) {
+        MultigridLevel& finer = levels[index - 1];
+        MultigridLevel& level = levels[index];
+        level.lambda_r = coarse_lambda(finer.lambda_r, !finer.down.rows.identity());
+        level.lambda_c = coarse_lambda(finer.lambda_c, !finer.down.cols.identity());
+        restrict_weights(finer.down, finer.weights, level.weights, finer.scratch);
+    }
+    double largest = 0.0;
+    for (MultigridLevel& level : levels) largest = invert_diagonal(level);
+    return factor_coarsest(*this, levels.back(), largest);
+}
+
+void Multigrid::apply(std::span<const double> r, std::span<double> z) { cycle(*this, 0, r, z); }
+
+}  // namespace quorvel::two_d::whittaker

@@ -1,0 +1,46 @@
+// A multigrid V-cycle for the weighted grid smoothing system, used as a preconditioner.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "../error.hpp"
+#include "../linalg/banded.hpp"
+#include "grid_transfer.hpp"
+
+namespace quorvel::two_d::whittaker {
+
+// One grid of the hierarchy. Each coarser grid carries the same kind of system,
+// W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols), with averaged weights and the
+// smoothing weight of every halved axis divided by 16. Which axes are halved depends on the
+// grid's shape and on the ratio of the two smoothing weights.
+struct MultigridLevel {
+    std::uint64_t rows = 0;
+    std::uint64_t cols = 0;
+    double lambda_r = 0.0;
+    double lambda_c = 0.0;
+    GridTransfer down;  // to the next coarser grid; unused on the coarsest
+    std::vector<double> weights, inverse_diagonal;
+    std::vector<double> x, b;  // the cycle's solution and right-hand side; empty on the finest grid
+    std::vector<double> residual, direction, product;  // smoothing
+    std::vector<double> scratch;  // between the two axes of a transfer; the coarsest grid's solve
+};
+
+struct Multigrid {
+    std::vector<MultigridLevel> levels;
+    linalg::banded::SymmetricBandedWorkspace banded;
+    double coarsest_scale = 1.0;
+
+    // Builds the grids for a rows x cols system with these smoothing weights; allocation-free
+    // when the plan of grids is unchanged.
+    void resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c);
+    bool planned_for(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) const;
+    // Takes the system's weights and the smoothing weights given to resize, and factors the
+    // coarsest system; call before apply.
+    Status setup(std::span<const double> weights, double lambda_r, double lambda_c);
+    // z = M^-1 r with M symmetric positive definite: one V-cycle.
+    void apply(std::span<const double> r, std::span<double> z);
+};
+
+}  // namespace quorvel::two_d::whittaker

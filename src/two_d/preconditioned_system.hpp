@@ -1,0 +1,30 @@
+// Multigrid-preconditioned conjugate gradients for the weighted grid smoothing system.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "../error.hpp"
+#include "multigrid.hpp"
+#include "whittaker.hpp"
+
+namespace quorvel::two_d::whittaker {
+
+struct PreconditionedWorkspace {
+    std::vector<double> residual, preconditioned, direction, product;
+    Multigrid multigrid;
+    std::uint64_t steps = 0;  // conjugate-gradient steps of the last solve
+
+    // Allocation-free when the shape and the ratio of the smoothing weights are unchanged.
+    void resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c);
+};
+
+// Solves the system of solve_weighted_system, warm-started from x, to the same stopping rule:
+// the recurrence residual r satisfies |r| <= cg_tol max(|rhs|, 1) within cg_max_iter steps,
+// or x holds the last iterate. The workspace is resized to the grid if needed.
+Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
+                            std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
+                            PreconditionedWorkspace& workspace);
+
+}  // namespace quorvel::two_d::whittaker

@@ -1,0 +1,144 @@
+#include <cmath>
+#include <numeric>
+
+#include "linalg/dense.hpp"
+#include "support.hpp"
+#include "two_d/grid_transfer.hpp"
+#include "two_d/preconditioned_system.hpp"
+
+using namespace quorvel;
+using namespace quorvel::support;
+using namespace quorvel::two_d;
+using namespace quorvel::two_d::whittaker;
+
+namespace {
+
+struct Case {
+    std::uint64_t rows, cols;
+    double lr, lc;
+};
+
+V dense_solve(const Case& c, const V& w, const V& b) {
+    const std::size_t n = b.size();
+    V matrix(n * n), unit(n, 0.0), rhs = b, x(n), pivot(n);
+    for (std::size_t l = 0; l < n; ++l) {  // column l of A is A e_l
+        unit[l] = 1.0;
+        const V column = dense_product(c.rows, c.cols, c.lr, c.lc, w, unit);
+        for (std::size_t k = 0; k < n; ++k) matrix[k * n + l] = column[k];
+        unit[l] = 0.0;
+    }
+    EXPECT_TRUE(linalg::dense::solve_dense_in_place(matrix, rhs, x, pivot));
+    return x;
+}
+
+double norm(const V& v) { return std::sqrt(std::inner_product(v.begin(), v.end(), v.begin(), 0.0)); }
+
+// lambda_cols unset: the columns' smoothing weight falls back to lambda.
+Whittaker2DParams params_for(const Case& c, double tol, std::uint64_t max_iter) {
+    return {c.lr, std::nullopt, c.lc, 1, 1.0, max_iter, tol};
+}
+
+}  // namespace
+
+TEST(PreconditionedSystem, matches_a_dense_solve_on_any_grid) {
+    std::mt19937_64 rng(11);
+    PreconditionedWorkspace ws;  // shared: every case re-plans the same workspace
+    for (const Case& c : {Case{3, 40, 1e3, 1e3}, Case{40, 3, 50, 2e3}, Case{17, 12, 1e4, 1e4}, Case{13, 23, 3, 0.5},
+                          Case{17, 12, 1e5, 10}, Case{12, 17, 10, 1e5}, Case{3, 3, 1, 1}}) {
+        const std::size_t n = c.rows * c.cols;
+        V w = uniform(rng, n, 0.01, 1.0), b = uniform(rng, n, -50, 50), x(n, 0.0);
+        for (std::size_t k = 0; k < n; k += 5) w[k] = 0.0;  // masked points
+        ASSERT_EQ(outcome(solve_preconditioned(c.rows, c.cols, params_for(c, 1e-13, 200), w, b, x, ws)), "ok");
+        const V exact = dense_solve(c, w, b);
+        for (std::size_t k = 0; k < n; ++k) EXPECT_NEAR(x[k], exact[k], 1e-8 * norm(exact)) << c.rows << "x" << c.cols;
+        EXPECT_LE(ws.steps, 40u);
+    }
+}
+
+TEST(PreconditionedSystem, stops_by_the_residual_rule) {
+    std::mt19937_64 rng(5);
+    const Case c{20, 30, 1e4, 1e4};
+    const V w = uniform(rng, 600, 0.01, 1.0), b = uniform(rng, 600, 0, 100);
+    PreconditionedWorkspace ws;
+    V x(600, 0.0);
+    ASSERT_TRUE(solve_preconditioned(c.rows, c.cols, params_for(c, 1e-6, 500), w, b, x, ws));
+    V r = dense_product(c.rows, c.cols, c.lr, c.lc, w, x);
+    for (std::size_t k = 0; k < r.size(); ++k) r[k] = b[k] - r[k];
+    EXPECT_LE(norm(r), 1.001e-6 * norm(b));
+    EXPECT_GT(ws.steps, 1u);
+
+    // A start that already meets the rule is returned untouched, after no step.
+    const V start = x;
+    ASSERT_TRUE(solve_preconditioned(c.rows, c.cols, params_for(c, 1e-6, 500), w, b, x, ws));
+    EXPECT_TRUE(ws.steps == 0 && x == start);
+    V zero(600, 0.0);
+    ASSERT_TRUE(solve_preconditioned(c.rows, c.cols, params_for(c, 1e-6, 500), w, V(600, 0.0), zero, ws));
+    EXPECT_TRUE(ws.steps == 0 && zero == V(600, 0.0));
+    // The cap counts steps: one, then success with the last iterate.
+    x.assign(600, 0.0);
+    ASSERT_TRUE(solve_preconditioned(c.rows, c.cols, params_for(c, 1e-300, 1), w, b, x, ws));
+    EXPECT_TRUE(ws.steps == 1 && x != V(600, 0.0));
+}
+
+TEST(PreconditionedSystem, failures_are_errors) {
+    const Case c{20, 30, 1e4, 1e4};
+    const auto params = params_for(c, 1e-6, 500);
+    PreconditionedWorkspace ws;
+    V x(600, 0.0), b(600, 1.0), w(600, 1.0);
+    // No weight at all leaves planes in the penalty's null space: singular.
+    EXPECT_EQ(outcome(solve_preconditioned(20, 30, params, V(600, 0.0), b, x, ws)),
+              "linear solve failed: 2D Whittaker multigrid coarsest system was not positive definite");
+    for (double bad : {kNaN, kInf}) {
+        w[123] = bad;
+        EXPECT_EQ(outcome(solve_preconditioned(20, 30, params, w, b, x, ws)).rfind("linear solve failed", 0), 0u);
+    }
+    Whittaker2DParams bad_lambda = params;
+    bad_lambda.lambda = kNaN;  // lambda_rows is set, so only the columns fall back to it
+    EXPECT_EQ(outcome(solve_preconditioned(20, 30, bad_lambda, w, b, x, ws)),
+              "invalid parameter lambda: must be finite and positive");
+    EXPECT_EQ(outcome(solve_preconditioned(20, 30, params, V(599, 1.0), b, x, ws)),
+              "length mismatch for weights: expected 600, got 599");
+    EXPECT_EQ(outcome(solve_preconditioned(2, 300, params, w, b, x, ws)),
+              "input length 600 is too short for two_d_whittaker; minimum is 9");
+}
+
+TEST(GridTransfer, interpolation_reproduces_cubics_and_weights_average) {
+    for (auto [rows, cols] : {std::pair<std::uint64_t, std::uint64_t>{7, 8}, {12, 9}, {5, 16}}) {
+        GridTransfer t;
+        t.build(rows, cols, true, true);
+        // Coarse point a of a halved axis sits at fine position 2a, or 2a + 1/2 when its length is even.
+        auto at = [](const AxisTransfer& axis, double a) {
+            return axis.identity() ? a : 2.0 * a + (axis.fine % 2 == 0 ? 0.5 : 0.0);
+        };
+        auto cubic = [](double y, double x) { return 1.0 + x - 0.5 * y * x + 0.01 * x * x * x - 0.02 * y * y * y; };
+        V coarse(t.coarse_size()), fine(rows * cols, 0.0), scratch(rows * cols), expected(rows * cols);
+        for (std::uint64_t a = 0; a < t.rows.coarse; ++a) {
+            for (std::uint64_t b = 0; b < t.cols.coarse; ++b) {
+                coarse[a * t.cols.coarse + b] = cubic(at(t.rows, double(a)), at(t.cols, double(b)));
+            }
+        }
+        for (std::uint64_t k = 0; k < rows * cols; ++k) expected[k] = cubic(double(k / cols), double(k % cols));
+        interpolate_add(t, coarse, fine, scratch);
+        expect_near_all(fine, expected, 1e-12);
+        restrict_weights(t, V(rows * cols, 0.25), coarse, scratch);
+        expect_near_all(coarse, V(coarse.size(), 0.25), 1e-15);
+    }
+}
+
+TEST(PreconditionedSystem, grid_fits_agree_with_the_conjugate_gradient_fits) {
+    std::mt19937_64 rng(2);
+    V data = uniform(rng, 24 * 40, 0, 100);
+    for (std::size_t k = 0; k < data.size(); k += 37) data[k] += 2000.0;  // peaks
+    const Asls2DParams params{{std::nullopt, 3e3, 1e3, 50, 1e-3, 20000, 1e-10}, 0.05};
+    for (bool is_asls : {true, false}) {
+        auto fit = [&](GridSolver s) {
+            return is_asls ? asls({data, 24, 40}, params, s) : arpls({data, 24, 40}, params, s);
+        };
+        const auto cg_fit = fit(GridSolver::conjugate_gradients), mg_fit = fit(GridSolver::multigrid);
+        ASSERT_EQ(outcome(cg_fit), "ok");
+        ASSERT_EQ(outcome(mg_fit), "ok");
+        const Fit &cg = cg_fit.value(), &mg = mg_fit.value();
+        EXPECT_EQ(mg.report.iterations, cg.report.iterations);
+        expect_near_all(mg.baseline, cg.baseline, 1e-7);
+    }
+}
