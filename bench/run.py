@@ -35,7 +35,7 @@ import machine  # noqa: E402
 import report  # noqa: E402
 import timing  # noqa: E402
 
-GROUPS = ("1d", "2d", "overhead", "threads", "batch", "growth", "memory")
+GROUPS = ("1d", "2d", "grid", "overhead", "threads", "batch", "growth", "memory")
 WHITTAKER = ("asls", "arpls", "airpls")
 SIZES_1D = [10**3, 10**4, 10**5, 10**6]
 SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
@@ -45,6 +45,8 @@ SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
 EIGEN_MODES = {"pybaselines (eigen 10×10)": (10, 10), "pybaselines (exact)": None}
 THREAD_SPECTRA, THREAD_SAMPLES = 200, 10_000
 BATCH_STACKS = [(1000, 1000), (10_000, 100)]  # (samples, spectra)
+GRID_SIDES, GRID_CG_UP_TO = [512, 1024], 512
+CHEMOTOOLS = {"asls": ("AsLs", {"penalty": 0.01}), "arpls": ("ArPls", {}), "airpls": ("AirPls", {})}
 OVERHEAD_CALLS = 20_000
 
 
@@ -57,6 +59,7 @@ def optional(name):
 
 pybaselines = optional("pybaselines")
 ndimage = optional("scipy.ndimage")
+chemotools = optional("chemotools.baseline")
 
 
 def _iterations(params):
@@ -68,6 +71,24 @@ def _pybaselines_1d(method, **kwargs):
     def call(y):
         baseline, params = getattr(pybaselines.Baseline(), method)(y, **kwargs)
         return baseline, _iterations(params)
+    return call if pybaselines else None
+
+
+def _pybaselines_reused(method, **kwargs):
+    """One fitter per size, made outside the timing, so its set-up (a polynomial's pseudo-inverse,
+    say) is paid once as a caller correcting many spectra would."""
+    fitters = {}
+
+    def call(y):
+        fitter = fitters.get(y.size)
+        baseline, params = getattr(fitter, method)(y, **kwargs)
+        return baseline, _iterations(params)
+
+    def prepare(y):
+        fitters[y.size] = pybaselines.Baseline(np.arange(y.size, dtype=float))
+        getattr(fitters[y.size], method)(y, **kwargs)
+
+    call.prepare = prepare
     return call if pybaselines else None
 
 
@@ -115,13 +136,16 @@ def libraries_1d(method):
     """(label, call) pairs, quorvel first; a call of None means the peer is not installed."""
     found = [("quorvel", lambda y: (quorvel.baseline(y, method), None))]
     if method in WHITTAKER:
-        found.append(("pybaselines", _pybaselines_1d(method, **_whittaker_kwargs(method, 1e6))))
+        kwargs = _whittaker_kwargs(method, 1e6)
+        found.append(("pybaselines", _pybaselines_1d(method, **kwargs)))
+        found.append(("pybaselines (reused fitter)", _pybaselines_reused(method, **kwargs)))
     elif method == "rolling_ball":
         found.append(("pybaselines", _pybaselines_1d("rolling_ball", half_window=15, smooth_half_window=15)))
         found.append(("scipy.ndimage", _scipy_rolling_1d if ndimage else None))
     else:
         found.append(("numpy polyfit", _numpy_polynomial_1d))
         found.append(("pybaselines", _pybaselines_1d("poly", poly_order=2)))
+        found.append(("pybaselines (reused fitter)", _pybaselines_reused("poly", poly_order=2)))
     return found
 
 
@@ -150,6 +174,8 @@ class Bench:
         if call is None:
             return timing.Timing(label, size, note="not installed")
         history = self.history.setdefault((key, label), [])
+        if hasattr(call, "prepare"):
+            call.prepare(data)
         if label != "quorvel":
             note = timing.skip_note(history, size, self.budget)
             if note:
@@ -251,6 +277,32 @@ class Bench:
                      f"  speed-up {seconds[0] / seconds[1]:.2f}  cores busy {busy:.2f}")
         return rows
 
+    def grid(self):
+        """The grid Whittaker fits by solver, each measured against the same fit with every solve
+        converged to a relative residual of 1e-12."""
+        rows = []
+        for side in [64] if self.quick else GRID_SIDES:
+            image = inputs.image(side)
+            spread = float(np.ptp(image)) or 1.0
+            for method in ("asls", "arpls"):
+                reference = quorvel.fit_2d(image, method, solver="multigrid", cg_tol=1e-12, cg_max_iter=10_000)
+                calls = [("quorvel multigrid", lambda: quorvel.fit_2d(image, method, solver="multigrid"))]
+                if side <= GRID_CG_UP_TO:
+                    calls.append(("quorvel cg (default)", lambda: quorvel.fit_2d(image, method)))
+                if pybaselines:
+                    fit = _pybaselines_2d(method, num_eigens=(10, 10), **_whittaker_kwargs(method, 1e4))
+                    calls.append(("pybaselines (eigen 10×10)", lambda: fit(image)))
+                for label, call in calls:
+                    median, _, outcome = timing.measure(call, self.repeats, self.case_seconds)
+                    fitted = outcome.baseline if hasattr(outcome, "baseline") else outcome[0]
+                    iterations = outcome.iterations if hasattr(outcome, "iterations") else outcome[1]
+                    error = np.abs(fitted - reference.baseline) / spread
+                    rows.append((method, side, label, median, iterations, float(error.max()),
+                                 float(np.sqrt(np.mean(error**2)))))
+                    self.log(f"  grid {method:<6}{side:>5}²  {label:<28}{median:9.3f} s  {iterations} iterations"
+                             f"  distance max {error.max():.1e}")
+        return rows
+
     def batch(self):
         """A loop of one-spectrum calls against `correct_many` on one worker and on two."""
         rows = []
@@ -263,8 +315,13 @@ class Bench:
                     "one": lambda: quorvel.correct_many(stack, method, workers=1),
                     "two": lambda: quorvel.correct_many(stack, method, workers=2),
                 }
+                if chemotools and method in CHEMOTOOLS:
+                    name, extra = CHEMOTOOLS[method]
+                    peer = getattr(chemotools, name)(lam=1e6, nr_iterations=50, **extra)
+                    calls["chemotools"] = lambda: peer.fit_transform(stack)
                 seconds = {key: timing.measure(call, self.repeats, self.case_seconds)[0] for key, call in calls.items()}
-                rows.append((method, samples, count, seconds["loop"], seconds["one"], seconds["two"]))
+                rows.append((method, samples, count, seconds["loop"], seconds["one"], seconds["two"],
+                             seconds.get("chemotools")))
                 self.log(f"  batch {method:<14}{count} x {samples}: loop {seconds['loop']:8.3f} s  "
                          f"1 worker {seconds['one']:8.3f} s ({seconds['loop'] / seconds['one']:.2f}x)  "
                          f"2 workers {seconds['two']:8.3f} s ({seconds['one'] / seconds['two']:.2f}x)")
@@ -363,6 +420,8 @@ def main(argv=None):
             results[group] = bench.one_d()
         elif group == "2d":
             results[group] = bench.two_d()
+        elif group == "grid":
+            results[group] = bench.grid()
         elif group == "overhead":
             results[group] = bench.overhead()
         elif group == "threads":
