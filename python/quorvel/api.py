@@ -140,9 +140,14 @@ class _Call:
 
 
 def private_rows(items: Array, source: object, count: int, size: int) -> Array:
-    """``items`` as C-contiguous rows that no caller holds: the native code reads them without the lock."""
+    """``items`` as C-contiguous rows that no caller holds: the native code reads them without the lock.
+
+    ``items`` is (a view of) the conversion of ``source``; only a conversion from a Python sequence or
+    from another dtype is sure to be new memory, so anything else is copied.
+    """
     rows = items.reshape(count, size)
-    if rows.flags.c_contiguous and not (isinstance(source, np.ndarray) and np.may_share_memory(rows, source)):
+    fresh = isinstance(source, (list, tuple)) or (isinstance(source, np.ndarray) and source.dtype != np.float64)
+    if fresh and rows.flags.c_contiguous:
         return rows
     return np.array(rows, order="C", copy=True)
 
