@@ -122,11 +122,9 @@ def _apply(
     item_shape = moved.shape[values.ndim - ndim :]
     batch_shape = moved.shape[: values.ndim - ndim]
     count, size = int(np.prod(batch_shape, dtype=np.int64)), int(np.prod(item_shape, dtype=np.int64))
-    block = api.private_rows(moved, data, count, size)
-    # A new array, which also turns any non-zero byte of a bool array into exactly True.
-    moved_flags = None if flags is None else np.moveaxis(flags, axes, range(-ndim, 0)).reshape(count, size)
-    masks = None if moved_flags is None else np.ascontiguousarray(np.not_equal(moved_flags, False))
-    used = size if masks is None else int(masks.sum(axis=1).min(initial=size))
+    items = moved.reshape(count, size)
+    item_flags = None if flags is None else np.moveaxis(flags, axes, range(-ndim, 0)).reshape(count, size)
+    used = size if item_flags is None else int(np.count_nonzero(item_flags, axis=1).min(initial=size))
     resolved = parameters.resolve(name, ndim, params, Shape(item_shape, used) if size and count else None)
     args = api.native_args(ndim, resolved)
 
@@ -137,12 +135,15 @@ def _apply(
         flat = np.empty((count, size))
 
     def run(first: int, stop: int) -> Optional[Tuple[int, str]]:
-        item_masks = None if masks is None else masks[first:stop]
+        # Each worker makes the private copy of its own rows, so the copying runs in parallel too;
+        # np.not_equal gives a new mask in which any non-zero byte of a bool array is exactly True.
+        block = api.private_rows(items[first:stop], data, stop - first, size)
+        masks = None if item_flags is None else np.ascontiguousarray(np.not_equal(item_flags[first:stop], False))
         out = flat[first:stop]
         if ndim == 1:
-            failure = _tunable.fit_1d_many(out, block[first:stop], item_masks, name, *args, want)
+            failure = _tunable.fit_1d_many(out, block, masks, name, *args, want)
         else:
-            failure = _tunable.fit_2d_many(out, block[first:stop], item_masks, name, *args, want, *item_shape)
+            failure = _tunable.fit_2d_many(out, block, masks, name, *args, want, *item_shape)
         return None if failure is None else (first + failure[0], failure[1])
 
     outcomes = _run_chunks(_chunks(count, count_workers), count_workers, run)
