@@ -17,9 +17,11 @@ side, one build at a time.
 
     python tools/mutation.py sample                   # once: draw the sample (seed 13)
     python tools/mutation.py run --workdir /tmp/qm --report tools/mutation-before
+    python tools/mutation.py run --workdir /tmp/qm --report tools/mutation-after   # same mutants, new tests
     python tools/mutation.py report tools/mutation-before.json   # re-render after editing the notes
 
-`run` takes about an hour on two cores, resumes an interrupted run from the results in --workdir, and
+`sample` takes about ten minutes, `run` about an hour on two cores (less once the sample is fixed);
+`run` resumes an interrupted run from the results in --workdir, and
 writes REPORT.json and REPORT.md; tools/mutation-notes.json holds a verdict on each survivor (mutant
 id -> text), shown in the Markdown report.
 """
