@@ -1,14 +1,10 @@
 // The entry points the Python module calls: fit, baseline and correct must agree bit for bit.
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <limits>
-#include <string>
-#include <string_view>
 
 #include "checks.hpp"
 #include "simple/dispatch.hpp"
-#include "simple/method.hpp"
 #include "targets.hpp"
 
 namespace quorvel::fuzz {
@@ -85,7 +81,7 @@ void dispatch_1d(ByteReader& in) {
 void dispatch_2d(ByteReader& in) {
     const simple::Method2D method{static_cast<simple::Method2D::Kind>(in.u8() % 6)};
     // Up to 50 smoothing solves of 500 conjugate-gradient steps each take seconds under the
-    // sanitizers; grid_whittaker reaches the larger grids with fewer iterations.
+    // sanitizers; tunable_2d reaches the larger grids with fewer iterations.
     const bool smoothing = method.kind == simple::Method2D::Asls || method.kind == simple::Method2D::ArPls;
     const Shape shape = grid_shape(in, smoothing ? 16 : 64);
     const std::vector<double> data = in.signal(shape.length);
@@ -94,33 +90,6 @@ void dispatch_2d(ByteReader& in) {
     if (failed(valid)) require(failed(fit), "an invalid grid was fitted");
     check_split(data, fit, simple::baseline_2d_with(data, shape.rows, shape.cols, method),
                 simple::correct_2d_with(data, shape.rows, shape.cols, method));
-}
-
-void method_names(ByteReader& in) {
-    static constexpr std::array<std::string_view, 7> known{"asls",         "arpls",        "airpls", "rolling_ball",
-                                                           "rolling-ball", "polynomial", "poly"};
-    std::string text;
-    if (in.flag()) {
-        text = known[in.u8() % known.size()];
-        for (char& c : text) {
-            if (in.flag()) c = static_cast<char>(c ^ 0x20);  // flips case, or '_' to DEL
-        }
-        if (in.flag()) {
-            const std::size_t at = in.upto(text.size());
-            text.insert(at, 1, static_cast<char>(in.u8()));
-        }
-    } else {
-        text.resize(in.upto(24));
-        for (char& c : text) c = static_cast<char>(in.u8());
-    }
-    std::string folded = text;
-    for (char& c : folded) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    const bool is_1d = std::find(known.begin(), known.end(), folded) != known.end();
-    const bool is_2d = is_1d && folded != "airpls";
-    require(static_cast<bool>(simple::Method::from_str(text)) == is_1d, "1-D method name parsed wrongly");
-    require(static_cast<bool>(simple::Method2D::from_str(text)) == is_2d, "2-D method name parsed wrongly");
-    failed(simple::Method::from_str(text));
-    failed(simple::Method2D::from_str(text));
 }
 
 }  // namespace quorvel::fuzz
