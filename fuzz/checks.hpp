@@ -25,6 +25,8 @@ inline bool same_bits(std::span<const double> a, std::span<const double> b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
+inline bool same_bit(double a, double b) { return same_bits({&a, 1}, {&b, 1}); }
+
 inline bool all_finite(std::span<const double> values) { return !first_non_finite(values); }
 
 // Every error must render as a message; rendering also walks the error's static texts.

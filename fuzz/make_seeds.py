@@ -14,8 +14,8 @@ from typing import Any, Callable, List, Sequence
 # Indices into the awkward-value table of ByteReader::real.
 ZERO, ONE, NAN, MAX, P001 = 0, 2, 6, 7, 18
 
-# Target numbers, in the order of core_fuzzer.cpp.
-DISPATCH_1D, DISPATCH_2D, TUNABLE_1D, TUNABLE_2D = range(4)
+# The core fuzzer's first byte: a spectrum or a grid.
+FIT_1D, FIT_2D = range(2)
 
 # Function numbers, in the order of module_fuzzer.FUNCTIONS, and its keyword names.
 CORRECT, BASELINE, CORRECT_2D, BASELINE_2D, METHODS, METHODS_2D = range(6)
@@ -87,38 +87,22 @@ class Bytes:
         return self
 
 
-def dispatch_seeds() -> List[Bytes]:
-    seeds = [Bytes(DISPATCH_1D, 0).length(n).curve(n) for n in (0, 2)]
-    for kind in range(7):
-        seeds.append(Bytes(DISPATCH_1D, kind).length(300).curve(300, at=[(7, NAN)] if kind == 1 else []))
-        seeds.append(Bytes(DISPATCH_1D, kind).length(3).curve(3))
-    seeds += [Bytes(DISPATCH_1D, kind).length(50).constant(50, MAX) for kind in (0, 3, 4)]
-    for kind in range(6):
-        seeds.append(Bytes(DISPATCH_2D, kind, 0).u16(8).u16(12).curve(96))
-    seeds.append(Bytes(DISPATCH_2D, 3, 5).u16(4).u16(4).u16(1).curve(18))
-    seeds.append(Bytes(DISPATCH_2D, 2, 7).u16(2).u16(5).u8(1).u16(0).u16(5).curve(5))
-    return seeds
-
-
-def tunable_seeds() -> List[Bytes]:
-    """Each method with the defaults, then with chosen options, a mask and a NaN where it is masked out."""
+def core_seeds() -> List[bytes]:
+    """Each method with the defaults, on a short, a long, a non-finite and a huge signal; then with chosen
+    options, a mask and a NaN where it is masked out."""
     seeds = []
     for kind in range(5):
-        for output in (0, 1):
-            seeds.append(Bytes(TUNABLE_1D, kind, 1, output, 0).length(200).u16(2).curve(600).u8(0, 0))
-        chosen = Bytes(TUNABLE_1D, kind, 0).decimal(1, 4).u16(30).decimal(1, -3).table(P001).u8(kind == 2)
+        for output, n, at in ((0, 200, ()), (1, 3, ()), (1, 300, [(7, NAN)]), (0, 1000, [(500, MAX)])):
+            seeds.append(Bytes(FIT_1D, kind, 1, output, 0).length(n).u16(2).curve(3 * n, at=at).u8(0, 0))
+        chosen = Bytes(FIT_1D, kind, 0).decimal(1, 4).u16(30).decimal(1, -3).table(P001).u8(kind == 2)
         chosen.u16(15).u8(1).u16(3).u8(1, 2 + kind % 2).length(60).u16(8).curve(540, peaks=4, at=[(61, NAN)])
         seeds.append(chosen.u8(1).u8(*([0x20] * 68)).u8(1).u16(40))
     for kind in range(4):
-        seeds.append(Bytes(TUNABLE_2D, kind, 1, 0, kind % 2).u16(7).u16(9).u16(1).curve(160).u8(0, 0))
-        chosen = Bytes(TUNABLE_2D, kind, 0).decimal(1, 3).u8(1).decimal(1, 5).u8(0).u16(5).decimal(1, -3)
+        seeds.append(Bytes(FIT_2D, kind, 1, 0, kind % 2).u16(7).u16(9).u16(1).curve(160).u8(0, 0))
+        chosen = Bytes(FIT_2D, kind, 0).decimal(1, 3).u8(1).decimal(1, 5).u8(0).u16(5).decimal(1, -3)
         chosen.u16(40).decimal(1, -6).table(P001).u16(3).u16(5).u8(1).u16(2).u8(1, 1).u16(15).u16(19).u16(1)
         seeds.append(chosen.curve(640, at=[(14, NAN)]).u8(1).u8(*([0x40] * 80)).u8(1))
-    return seeds
-
-
-def core_seeds() -> List[bytes]:
-    return [bytes(s.data) for s in dispatch_seeds() + tunable_seeds()]
+    return [bytes(seed.data) for seed in seeds]
 
 
 def module_array(extents: Sequence[int], *, dtype: Sequence[int] = (0,), layout: int = 0,
