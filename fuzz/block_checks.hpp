@@ -52,38 +52,6 @@ inline void check_report(const Result<FitReport>& fit, const tunable::Details& d
             "history and report disagree");
 }
 
-// The fixed dispatch's fit, baseline and correct of one input. A baseline may fail where the fit
-// succeeded only because the fit holds a non-finite value, and correct only because a difference
-// overflows.
-inline void check_split(In data, const Result<Fit>& fit, const Result<Values>& baseline,
-                        const Result<Values>& corrected) {
-    const bool baseline_failed = failed(baseline), corrected_failed = failed(corrected);
-    if (failed(fit)) {
-        require(baseline_failed && same_error(baseline, Result<Values>(fit.error())),
-                "baseline succeeded or failed differently where the fit failed");
-        require(corrected_failed && same_error(corrected, baseline), "correct and baseline fail differently");
-        return;
-    }
-    const Fit& f = fit.value();
-    require(f.baseline.size() == data.size(), "fit has the wrong length");
-    require(f.report.iterations >= 1 && f.report.iterations <= 50, "iteration count out of range");
-    if (baseline_failed) {
-        require(!all_finite(f.baseline), "baseline failed although the fit is finite");
-        require(corrected_failed && same_error(corrected, baseline), "correct and baseline fail differently");
-        return;
-    }
-    const Values& b = baseline.value();
-    require(same_bits(b, f.baseline), "baseline differs from the fit of the same input");
-    check_finite_result(data, b);
-    bool overflows = false;
-    for (std::size_t i = 0; i < data.size(); ++i) overflows = overflows || is_non_finite(data[i] - b[i]);
-    require(corrected_failed == overflows, "correct fails where no difference overflows, or succeeds where one does");
-    if (corrected_failed) return;
-    const Values& c = corrected.value();
-    require(c.size() == data.size(), "corrected signal has the wrong length");
-    for (std::size_t i = 0; i < data.size(); ++i) require(same_bit(c[i], data[i] - b[i]), "correct is not data - baseline");
-}
-
 // Items alone: the output asked for, and the first failure with its text.
 struct Alone {
     Values out;
@@ -130,15 +98,35 @@ void check_block(ByteReader& in, Items& made, Output output, const Alone& alone,
     }
 }
 
-// Without a mask, options that hold the defaults give item 0 the fixed dispatch's bits and errors.
+// Without a mask, options that hold the defaults give item 0 the fixed dispatch's bits and errors. Its
+// baseline is the fit's, or fails when the fit is not finite; correct is data - baseline, or fails
+// when that overflows.
 inline void check_fixed(const Items& made, Output output, const Alone& alone, const Result<Fit>& fit,
                         const Result<Values>& baseline, const Result<Values>& corrected) {
-    check_split(made.item(0), fit, baseline, corrected);
     const auto& fixed = output == Output::Corrected ? corrected : baseline;
     require(failed(fixed) == (alone.failure == 0), "the fixed dispatch and the defaults disagree on failing");
     require(failed(fixed) ? display(fixed.error()) == alone.error
                           : same_bits(fixed.value(), std::span(alone.out).first(made.n)),
             "the defaults differ from the fixed dispatch");
+    if (failed(fit)) {
+        require(failed(baseline) && failed(corrected) && display(fit.error()) == display(baseline.error()) &&
+                    same_error(corrected, baseline), "baseline or correct fail otherwise than the fit");
+        return;
+    }
+    const Values& b = fit.value().baseline;
+    require(fit.value().report.iterations <= 50 && failed(baseline) == !all_finite(b), "a fit the dispatch cannot pass");
+    if (failed(baseline)) {
+        require(failed(corrected) && same_error(corrected, baseline), "correct fails otherwise than baseline");
+        return;
+    }
+    require(same_bits(baseline.value(), b), "baseline differs from the fit of the same input");
+    const In y = made.item(0);
+    bool overflows = false;
+    for (std::size_t i = 0; i < y.size(); ++i) overflows = overflows || is_non_finite(y[i] - b[i]);
+    require(failed(corrected) == overflows, "correct fails where no difference overflows, or the reverse");
+    for (std::size_t i = 0; i < y.size() && !overflows; ++i) {
+        require(same_bit(corrected.value()[i], y[i] - b[i]), "correct is not data - baseline");
+    }
 }
 
 // Each lane path gives every spectrum the outcome and bits of the loop of single fits.

@@ -42,9 +42,4 @@ bool same_error(const Result<T>& a, const Result<T>& b) {
     return display(a.error()) == display(b.error());
 }
 
-// A top-level method given finite samples answers with finite samples or an error.
-inline void check_finite_result(std::span<const double> input, std::span<const double> output) {
-    if (all_finite(input)) require(all_finite(output), "finite input gave a non-finite result");
-}
-
 }  // namespace quorvel::fuzz

@@ -1,7 +1,7 @@
 """Writes the seed corpora of both fuzzers: python fuzz/make_seeds.py [OUT_DIR]
 
-The core seeds follow fuzz/byte_reader.hpp and the read order of each target in fuzz/*_targets.cpp;
-the module seeds follow the Reader of fuzz/module_fuzzer.py. Every run writes the same files.
+The core seeds follow fuzz/byte_reader.hpp and the read order of fuzz/core_fuzzer.cpp; the module
+seeds follow the Reader of fuzz/module_fuzzer.py. Every run writes the same files.
 """
 from __future__ import annotations
 
@@ -12,13 +12,12 @@ from pathlib import Path
 from typing import Any, Callable, List, Sequence
 
 # Indices into the awkward-value table of ByteReader::real.
-ZERO, ONE, NAN, MAX, P001 = 0, 2, 6, 7, 18
+NAN, MAX, P001 = 6, 7, 18
 
 # The core fuzzer's first byte: a spectrum or a grid.
 FIT_1D, FIT_2D = range(2)
 
 # Function numbers, in the order of module_fuzzer.FUNCTIONS, and its keyword names.
-CORRECT, BASELINE, CORRECT_2D, BASELINE_2D, METHODS, METHODS_2D = range(6)
 FRONT, BATCH = 6, 12  # correct, baseline, fit, correct_2d, baseline_2d, fit_2d; correct_many ... baseline_2d_many
 KEYWORDS = {1: ["half_window", "lam", "lambda", "max_iter", "p", "poly_order", "stop", "tol"],
             2: ["cg_max_iter", "cg_tol", "half_window", "lam", "lambda", "max_iter", "p", "poly_order", "solver", "tol"]}
@@ -38,24 +37,8 @@ class Bytes:
         self.data += struct.pack("<H", value)
         return self
 
-    def u64(self, value: int) -> Bytes:
-        self.data += struct.pack("<Q", value % 2 ** 64)
-        return self
-
-    def text(self, raw: bytes) -> Bytes:
-        self.data += raw
-        return self
-
     def length(self, n: int) -> Bytes:
         return self.u8(0 if n <= 64 else 255).u16(n)
-
-    def table(self, index: int) -> Bytes:
-        return self.u8(index)
-
-    def raw(self, value: float) -> Bytes:
-        self.data.append(64)
-        self.data += struct.pack("<d", value)
-        return self
 
     def decimal(self, mantissa: int, exponent: int) -> Bytes:
         """mantissa * 10**exponent, mantissa in int16, exponent in [-20, 20]."""
@@ -67,7 +50,7 @@ class Bytes:
         if n:
             self.u8(len(at))
             for position, index in at:
-                self.u16(position).table(index)
+                self.u16(position).u8(index)
         return self
 
     def curve(self, n: int, peaks: int = 2, at: Sequence[tuple[int, int]] = ()) -> Bytes:
@@ -77,15 +60,6 @@ class Bytes:
             self.u16((k + 1) * n // (peaks + 1)).decimal(3 + k, 0).u8(2 + n // 40)
         return self.injected(n, at)
 
-    def constant(self, n: int, index: int) -> Bytes:
-        return self.u8(2).table(index).injected(n, ())
-
-    def values(self, numbers: Sequence[float]) -> Bytes:
-        self.u8(0)
-        for v in numbers:
-            self.raw(v)
-        return self
-
 
 def core_seeds() -> List[bytes]:
     """Each method with the defaults, on a short, a long, a non-finite and a huge signal; then with chosen
@@ -94,13 +68,13 @@ def core_seeds() -> List[bytes]:
     for kind in range(5):
         for output, n, at in ((0, 200, ()), (1, 3, ()), (1, 300, [(7, NAN)]), (0, 1000, [(500, MAX)])):
             seeds.append(Bytes(FIT_1D, kind, 1, output, 0).length(n).u16(2).curve(3 * n, at=at).u8(0, 0))
-        chosen = Bytes(FIT_1D, kind, 0).decimal(1, 4).u16(30).decimal(1, -3).table(P001).u8(kind == 2)
+        chosen = Bytes(FIT_1D, kind, 0).decimal(1, 4).u16(30).decimal(1, -3).u8(P001).u8(kind == 2)
         chosen.u16(15).u8(1).u16(3).u8(1, 2 + kind % 2).length(60).u16(8).curve(540, peaks=4, at=[(61, NAN)])
         seeds.append(chosen.u8(1).u8(*([0x20] * 68)).u8(1).u16(40))
     for kind in range(4):
         seeds.append(Bytes(FIT_2D, kind, 1, 0, kind % 2).u16(7).u16(9).u16(1).curve(160).u8(0, 0))
         chosen = Bytes(FIT_2D, kind, 0).decimal(1, 3).u8(1).decimal(1, 5).u8(0).u16(5).decimal(1, -3)
-        chosen.u16(40).decimal(1, -6).table(P001).u16(3).u16(5).u8(1).u16(2).u8(1, 1).u16(15).u16(19).u16(1)
+        chosen.u16(40).decimal(1, -6).u8(P001).u16(3).u16(5).u8(1).u16(2).u8(1, 1).u16(15).u16(19).u16(1)
         seeds.append(chosen.curve(640, at=[(14, NAN)]).u8(1).u8(*([0x40] * 80)).u8(1))
     return [bytes(seed.data) for seed in seeds]
 
@@ -147,33 +121,19 @@ def front_seeds() -> List[bytes]:
 
 
 def module_seeds() -> List[bytes]:
-    seeds = []
+    """The native functions on arrays of every layout and some dtypes, on other arguments, with odd
+    method names and in every calling form; the method lists; then the front door's seeds."""
+    seeds = [bytes([4]), bytes([5]), bytes([4, 1, 2]), bytes([5, 2, 0, 0])]
     for function in range(4):
         extents = (50,) if function < 2 else (6, 9)
-        for layout in range(8):
-            seeds.append(module_call(function, extents, layout=layout, method=(1, layout % 7)))
-        seeds.append(module_call(function, extents, injected=[(3, 11)], method=(1, 4)))  # 1e308
-        if function % 2:
-            continue
-        seeds += [
-            module_call(function, extents, method=(0,), form=2),
-            module_call(function, extents, method=(4, 8), form=1),
-            module_call(function, extents, injected=[(3, 6)]),                # NaN
-            module_call(function, (0,) * len(extents)),
-            module_call(function, extents, dtype=(192, 1)),                   # float32
-            module_call(function, extents, dtype=(192, 0), layout=1),          # byte-swapped, unaligned
-            module_call(function, extents, method=(1, 14)),                   # a lone surrogate
-            module_call(function, extents, method=(5, 4, 0x41, 0x53, 0xC3, 0x4C)),
-            module_call(function, extents, method=(6, 1)),                    # bytes
-            bytes([function, 0, 192, 3, 1, 2, 1, 2, 1, 2, 0, 0, 3, 0, 1, 0, 0]),  # three dimensions
-            bytes([function, 10, 4, 2, 3, 2, 2, 1, 0, 0]),                    # a list
-            bytes([function, 14, 3, 2, 0, 0, 1, 0, 0]),                       # a masked array
-            bytes([function, 14, 3, 2, 0, 1, 1, 0, 0]),                       # a matrix
-            bytes([function, 14, 3, 2, 0, 2, 1, 0, 0]),                       # an ndarray subclass
-            bytes([function, 15, 30, 2, 1, 4, 6, 1, 0, 0]),                   # masked_invalid with a NaN
-        ]
-    seeds += [module_call(1, (50,), form=form) for form in range(1, 7)]
-    seeds += [bytes([4]), bytes([5]), bytes([4, 1, 2]), bytes([5, 2, 0, 0])]
+        seeds += [module_call(function, extents, layout=layout, method=(1, layout % 7)) for layout in range(8)]
+        seeds += [module_call(function, extents, injected=[(3, index)]) for index in (6, 11)]  # NaN, 1e308
+        seeds += [module_call(function, extents, dtype=(192, dtype), layout=1) for dtype in (0, 1, 9)]
+        seeds += [module_call(function, extents, method=method) for method in ((1, 14), (5, 2, 0x41, 0xC3), (6, 1))]
+        seeds += [module_call(function, extents, form=form) for form in range(1, 7)]
+        seeds.append(module_call(function, (0,) * len(extents)))
+        seeds.append(bytes([function, 0, 192, 3, 1, 2, 1, 2, 1, 2, 0, 0, 3, 0, 1, 0, 0]))  # three dimensions
+        seeds += [bytes([function, kind, 3, 2, 0, other, 1, 0, 0]) for kind in (10, 14, 15) for other in range(3)]
     return sorted(set(seeds + front_seeds()))
 
 

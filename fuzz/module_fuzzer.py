@@ -1,14 +1,15 @@
 """Fuzzes the six functions of quorvel._native and the package's front door (fit, baseline, correct,
-their 2-D and batch forms) with arguments of every kind: python fuzz/module_fuzzer.py CORPUS_DIR
-(any libFuzzer flag works). The invariants are asserted where they are checked; seeds come from
-fuzz/make_seeds.py, which follows the byte layout of Reader.
+their 2-D and batch forms) with arguments, keywords and masks of every kind:
+python fuzz/module_fuzzer.py CORPUS_DIR (any libFuzzer flag works). Only TypeError, ValueError and
+MemoryError may escape, the input is never changed, and a success passes the checks below. Seeds come
+from fuzz/make_seeds.py, which follows the byte layout of Reader.
 """
 from __future__ import annotations
 
 import struct
 import sys
 import warnings
-from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, TypeVar, cast
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, cast
 
 import atheris
 import numpy as np
@@ -37,15 +38,10 @@ BATCH = {quorvel.correct_many: quorvel.correct, quorvel.baseline_many: quorvel.b
 FUNCTIONS: List[Callable[..., Any]] = [*NATIVE, _native.methods, _native.methods_2d, *FRONT, *BATCH]
 KEYWORDS = {ndim: sorted({p.name for ps in parameters.methods_taking(ndim).values() for p in ps} | {"lambda"})
             for ndim in (1, 2)}
-KEYWORD_TEXTS = ["weights", "residuals", "cg", "multigrid", "CG", ""]
 
 
-F = TypeVar("F", bound=Callable[..., Any])
-
-
-def instrumented(function: F) -> F:
-    """Coverage feedback for the decoding: the native modules themselves are not instrumented."""
-    return cast(F, atheris.instrument_func(function))
+# The decoding is instrumented for coverage feedback; the native modules cannot be.
+instrumented = atheris.instrument_func
 
 
 class Name(str):
@@ -195,7 +191,7 @@ def keywords(reader: Reader, ndim: int) -> Dict[str, Any]:
         if kind == 1:
             value: Any = reader.upto(40) - 4
         elif kind == 2:
-            value = reader.pick(KEYWORD_TEXTS + [None, True, 10**30, np.int32(3)])
+            value = reader.pick(["weights", "residuals", "cg", "multigrid", "CG", "", None, True, 10**30, np.int32(3)])
         elif kind == 3:
             value = (reader.real(), reader.upto(12))
         else:
@@ -235,10 +231,6 @@ def call(function: Callable[..., Any], reader: Reader, data: Any, passed: bool, 
     if form == 6:
         return False, function(**extra)
     return True, function(data, name) if passed else function(data)
-
-
-def ascii_lower(text: str) -> str:
-    return "".join(chr(ord(c) + 32) if "A" <= c <= "Z" else c for c in text)
 
 
 def same_bits(a: np.ndarray, b: np.ndarray) -> bool:
@@ -281,8 +273,8 @@ def native(function: Callable[..., Any], reader: Reader) -> None:
     two_d = function in (_native.correct_2d, _native.baseline_2d)
     assert isinstance(data, np.ndarray) and data.dtype == np.float64 and data.dtype.isnative, "accepted a non-float64"
     assert data.ndim == (2 if two_d else 1), "accepted the wrong dimensionality"
-    assert not passed or (isinstance(name, str) and ascii_lower(name) in (KNOWN_2D if two_d else KNOWN_1D)), \
-        "accepted an unknown method"
+    known = KNOWN_2D if two_d else KNOWN_1D  # bytes.lower folds ASCII letters only
+    assert not passed or (isinstance(name, str) and name.encode().lower().decode() in known), "accepted an unknown method"
     check_array(result, data.shape, data)
     if function in (_native.correct, _native.correct_2d):
         baseline = _native.baseline if function is _native.correct else _native.baseline_2d
