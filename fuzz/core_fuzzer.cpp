@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "block_checks.hpp"
+#include "checks.hpp"
 #include "byte_reader.hpp"
 #include "simple/dispatch.hpp"
 
