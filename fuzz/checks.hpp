@@ -104,7 +104,9 @@ Alone fit_alone(const Items& made, Output output, const char* what, One one) {
         const auto fit = one(y, made.mask(k), out);
         Status done = fit ? Status(ok) : Status(fit.error());
         if (done && output == Output::Corrected) done = tunable::subtract_checked(y, out, made.mask(k), out, what);
-        if (done && output == Output::Baseline && !all_finite(out)) done = InvalidParameter{what, simple::baseline_overflow};
+        if (done && output == Output::Baseline && !all_finite(out)) {
+            done = InvalidParameter{what, simple::baseline_overflow};
+        }
         if (failed(done)) alone.failure = k, alone.error = display(done.error());
     }
     return alone;
@@ -120,7 +122,8 @@ void check_block(ByteReader& in, Items& made, Output output, const Alone& alone,
     require(!failure || (failure->index == *alone.failure && display(failure->error) == alone.error),
             "a block reports another failure than its first failing item");
     const std::size_t good = (failure ? failure->index : made.count) * made.n;
-    require(same_bits(std::span(alone.out).first(good), std::span(block).first(good)), "a block differs from its items");
+    require(same_bits(std::span(alone.out).first(good), std::span(block).first(good)),
+            "a block differs from its items");
     if (!made.flags || failure) return;
     for (std::size_t i = 0; i < made.values.size(); ++i) {
         if (!made.flags[i]) made.values[i] = in.real();
@@ -149,7 +152,8 @@ inline void check_fixed(const Items& made, Output output, const Alone& alone, co
         return;
     }
     const Values& b = fit.value().baseline;
-    require(fit.value().report.iterations <= 50 && failed(baseline) == !all_finite(b), "a fit the dispatch cannot pass");
+    require(fit.value().report.iterations <= 50 && failed(baseline) == !all_finite(b),
+            "baseline fails where the fit is finite, or the reverse");
     if (failed(baseline)) {
         require(failed(corrected) && same_error(corrected, baseline), "correct fails otherwise than baseline");
         return;

@@ -45,7 +45,8 @@ void fit_1d(ByteReader& in) {
     if (defaults && !made.flags) {
         const auto y = made.item(0);
         const Method m = options.method;
-        check_fixed(made, output, alone, simple::fit_with(y, m), simple::baseline_with(y, m), simple::correct_with(y, m));
+        check_fixed(made, output, alone, simple::fit_with(y, m), simple::baseline_with(y, m),
+                    simple::correct_with(y, m));
     }
     switch (options.method.kind) {
         case Method::Asls: check_lanes(path, made, options, whittaker::AslsWeights{options.p}); break;

@@ -20,7 +20,8 @@ FIT_1D, FIT_2D = range(2)
 # Function numbers, in the order of module_fuzzer.FUNCTIONS, and its keyword names.
 FRONT, BATCH = 6, 12  # correct, baseline, fit, correct_2d, baseline_2d, fit_2d; correct_many ... baseline_2d_many
 KEYWORDS = {1: ["half_window", "lam", "lambda", "max_iter", "p", "poly_order", "stop", "tol"],
-            2: ["cg_max_iter", "cg_tol", "half_window", "lam", "lambda", "max_iter", "p", "poly_order", "solver", "tol"]}
+            2: ["cg_max_iter", "cg_tol", "half_window", "lam", "lambda", "max_iter", "p", "poly_order", "solver",
+                "tol"]}
 
 
 class Bytes:

@@ -274,7 +274,8 @@ def native(function: Callable[..., Any], reader: Reader) -> None:
     assert isinstance(data, np.ndarray) and data.dtype == np.float64 and data.dtype.isnative, "accepted a non-float64"
     assert data.ndim == (2 if two_d else 1), "accepted the wrong dimensionality"
     known = KNOWN_2D if two_d else KNOWN_1D  # bytes.lower folds ASCII letters only
-    assert not passed or (isinstance(name, str) and name.encode().lower().decode() in known), "accepted an unknown method"
+    assert not passed or (isinstance(name, str) and name.encode().lower().decode() in known), \
+        "accepted an unknown method"
     check_array(result, data.shape, data)
     if function in (_native.correct, _native.correct_2d):
         baseline = _native.baseline if function is _native.correct else _native.baseline_2d
@@ -308,7 +309,8 @@ def front_door(function: Callable[..., Any], reader: Reader) -> None:
     if isinstance(flags, np.ndarray) and flags.dtype == np.bool_ and not flags.all():
         other = np.asarray(data).astype(np.float64)
         other[~flags] = reader.real()
-        assert same_bits(FRONT[function](other, *args[1:], **options), baseline), "a masked-out value changed the baseline"
+        assert same_bits(FRONT[function](other, *args[1:], **options), baseline), \
+            "a masked-out value changed the baseline"
 
 
 def batch(function: Callable[..., Any], reader: Reader) -> None:

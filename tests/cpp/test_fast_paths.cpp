@@ -111,7 +111,8 @@ TEST(FastPaths, pentadiagonal_solve_matches_the_separate_passes) {
 
 TEST(FastPaths, grid_rolling_ball_matches_the_direct_definition) {
     std::mt19937_64 rng(13);
-    for (const auto& shape : {std::pair<std::uint64_t, std::uint64_t>{1, 1}, {2, 9}, {9, 2}, {7, 7}, {13, 40}, {33, 17}}) {
+    using Shape = std::pair<std::uint64_t, std::uint64_t>;
+    for (const auto& shape : {Shape{1, 1}, Shape{2, 9}, Shape{9, 2}, Shape{7, 7}, Shape{13, 40}, Shape{33, 17}}) {
         const std::uint64_t rows = shape.first, cols = shape.second, n = rows * cols;
         for (std::uint64_t win : {1, 3, 7, 20, 41}) {
             const std::uint64_t h = win / 2;
@@ -125,7 +126,9 @@ TEST(FastPaths, grid_rolling_ball_matches_the_direct_definition) {
                     for (std::uint64_t c = 0; c < cols; ++c) {
                         double v = start;
                         for (std::uint64_t dr = 0; dr <= 2 * h; ++dr) {
-                            for (std::uint64_t dc = 0; dc <= 2 * h; ++dc) v = op(v, in[at(r, dr, rows) * cols + at(c, dc, cols)]);
+                            for (std::uint64_t dc = 0; dc <= 2 * h; ++dc) {
+                                v = op(v, in[at(r, dr, rows) * cols + at(c, dc, cols)]);
+                            }
                         }
                         out[r * cols + c] = v;
                     }

@@ -31,7 +31,7 @@ struct Batch {
         }
         ys[4 * n + n / 2] = kNaN;
     }
-    std::span<const bool> mask(bool masked) const { return masked ? std::span<const bool>(masks.get(), n * count) : Mask{}; }
+    Mask mask(bool masked) const { return masked ? Mask(masks.get(), n * count) : Mask{}; }
 };
 
 struct Seen {
