@@ -5,6 +5,7 @@
 // aborts, which libFuzzer reports as a crash.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,7 +68,9 @@ struct Items {
     In item(std::size_t k) const { return std::span(values).subspan(k * n, n); }
 };
 
+// Up to `most` items, and at most 16384 samples unless one item has more: runs stay short.
 inline Items items(ByteReader& in, std::size_t most, std::size_t n) {
+    most = std::clamp<std::size_t>(16384 / std::max<std::size_t>(n, 1), 1, most);
     Items made{1 + in.upto(most - 1), n, {}, nullptr};
     made.values = in.signal(made.count * n);
     if (in.flag()) made.flags = in.bits(made.count * n);

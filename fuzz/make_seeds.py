@@ -63,8 +63,7 @@ class Bytes:
 
 
 def core_seeds() -> List[bytes]:
-    """Each method with the defaults, on a short, a long, a non-finite and a huge signal; then with chosen
-    options, a mask and a NaN where it is masked out."""
+    """Each method with the defaults on four signals, then with chosen options, a mask and a masked-out NaN."""
     seeds = []
     for kind in range(5):
         for output, n, at in ((0, 200, ()), (1, 3, ()), (1, 300, [(7, NAN)]), (0, 1000, [(500, MAX)])):
@@ -122,8 +121,7 @@ def front_seeds() -> List[bytes]:
 
 
 def module_seeds() -> List[bytes]:
-    """The native functions on arrays of every layout and some dtypes, on other arguments, with odd
-    method names and in every calling form; the method lists; then the front door's seeds."""
+    """The native functions on every layout, some dtypes and other arguments, with odd method names."""
     seeds = [bytes([4]), bytes([5]), bytes([4, 1, 2]), bytes([5, 2, 0, 0])]
     for function in range(4):
         extents = (50,) if function < 2 else (6, 9)
@@ -131,10 +129,10 @@ def module_seeds() -> List[bytes]:
         seeds += [module_call(function, extents, injected=[(3, index)]) for index in (6, 11)]  # NaN, 1e308
         seeds += [module_call(function, extents, dtype=(192, dtype), layout=1) for dtype in (0, 1, 9)]
         seeds += [module_call(function, extents, method=method) for method in ((1, 14), (5, 2, 0x41, 0xC3), (6, 1))]
-        seeds += [module_call(function, extents, form=form) for form in range(1, 7)]
+        seeds += [module_call(function, extents, form=form) for form in (1, 2)]
         seeds.append(module_call(function, (0,) * len(extents)))
         seeds.append(bytes([function, 0, 192, 3, 1, 2, 1, 2, 1, 2, 0, 0, 3, 0, 1, 0, 0]))  # three dimensions
-        seeds += [bytes([function, kind, 3, 2, 0, other, 1, 0, 0]) for kind in (10, 14, 15) for other in range(3)]
+        seeds += [bytes([function, kind, 3, 2, 0, 1, 0, 0]) for kind in range(10, 16)]  # lists, objects, subclasses
     return sorted(set(seeds + front_seeds()))
 
 
