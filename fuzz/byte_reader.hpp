@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -27,8 +28,6 @@ public:
     std::size_t upto(std::size_t max) { return u16() % (max + 1); }
     // A length in [0, max], three times in four at most 64 so that most runs are quick.
     std::size_t length(std::size_t max) { return u8() < 192 ? upto(std::min<std::size_t>(max, 64)) : upto(max); }
-    // Mostly n; one time in four any length up to n + 2, which a checked operation must refuse.
-    std::size_t around(std::size_t n) { return u8() % 4 == 0 ? upto(n + 2) : n; }
 
     // Selector byte: 0-63 a value from the table of awkward doubles, 64-127 a raw bit
     // pattern, 128-191 a decimal m * 10^e, 192-255 a small multiple of 1/8.
@@ -68,12 +67,13 @@ public:
         return y;
     }
 
-    std::vector<bool> bits(std::size_t n) {
-        std::vector<bool> out(n);
+    // A mask of n samples, true where a sample is used; an exhausted input keeps every sample.
+    std::unique_ptr<bool[]> bits(std::size_t n) {
+        auto out = std::make_unique<bool[]>(n);
         std::uint8_t byte = 0;
         for (std::size_t i = 0; i < n; ++i) {
             if (i % 8 == 0) byte = u8();
-            out[i] = ((byte >> (i % 8)) & 1) == 0;  // an exhausted input keeps every sample
+            out[i] = ((byte >> (i % 8)) & 1) == 0;
         }
         return out;
     }

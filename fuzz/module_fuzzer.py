@@ -1,29 +1,24 @@
-"""Fuzzes the six functions of quorvel._native with arguments of every kind.
-
-python fuzz/module_fuzzer.py -max_total_time=60 CORPUS_DIR   (any libFuzzer flag works)
-
-Only TypeError, ValueError and MemoryError may escape a call; the input's bytes must be
-unchanged afterwards; a success must be a fresh float64 C-contiguous writeable ndarray of
-the input's shape, and only for a float64 array of the right dimensionality with a known
-method name. Seeds come from fuzz/make_seeds.py, which follows the byte layout of Reader.
+"""Fuzzes the six functions of quorvel._native and the package's front door (fit, baseline, correct,
+their 2-D and batch forms) with arguments, keywords and masks of every kind:
+python fuzz/module_fuzzer.py CORPUS_DIR (any libFuzzer flag works). Only TypeError, ValueError and
+MemoryError may escape, the input is never changed, and a success passes the checks below. Seeds come
+from fuzz/make_seeds.py, which follows the byte layout of Reader.
 """
 from __future__ import annotations
 
 import struct
 import sys
 import warnings
-from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, TypeVar, cast
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, cast
 
 import atheris
 import numpy as np
 
 with atheris.instrument_imports():
     import quorvel
-    from quorvel import _native
+    from quorvel import _native, parameters
 
 ALLOWED = (TypeError, ValueError, MemoryError)
-KNOWN_1D = {"asls", "arpls", "airpls", "rolling_ball", "rolling-ball", "polynomial", "poly"}
-KNOWN_2D = KNOWN_1D - {"airpls"}
 AWKWARD = [0.0, -0.0, 1.0, -1.0, float("inf"), float("-inf"), float("nan"), 1.7976931348623157e308,
            -1.7976931348623157e308, 2.2250738585072014e-308, 5e-324, 1e308, 1e-12, 0.5, 1e6]
 OTHER_DTYPES = [np.dtype(">f8"), np.float32, np.int64, np.int32, np.uint8, np.bool_, np.complex128, np.float16,
@@ -31,14 +26,20 @@ OTHER_DTYPES = [np.dtype(">f8"), np.float32, np.int64, np.int32, np.uint8, np.bo
 METHOD_TEXTS = ["asls", "arpls", "airpls", "rolling_ball", "polynomial", "poly", "rolling-ball", "ASLS",
                 "ArPlS", "Rolling_Ball", "POLY", "bogus", "", "asls\x00", "\ud800", "asls\ud800",
                 "\uff41sls", "rolling ball", "airpls ", "AİRPLS", "polynomia"]
+NATIVE = [_native.correct, _native.baseline, _native.correct_2d, _native.baseline_2d]
+# Each front-door function with the one that gives its baseline; the batch functions with their item's.
+FRONT = {quorvel.correct: quorvel.baseline, quorvel.baseline: quorvel.baseline, quorvel.fit: quorvel.baseline,
+         quorvel.correct_2d: quorvel.baseline_2d, quorvel.baseline_2d: quorvel.baseline_2d,
+         quorvel.fit_2d: quorvel.baseline_2d}
+BATCH = {quorvel.correct_many: quorvel.correct, quorvel.baseline_many: quorvel.baseline,
+         quorvel.correct_2d_many: quorvel.correct_2d, quorvel.baseline_2d_many: quorvel.baseline_2d}
+FUNCTIONS: List[Callable[..., Any]] = [*NATIVE, _native.methods, _native.methods_2d, *FRONT, *BATCH]
+KEYWORDS = {ndim: sorted({p.name for ps in parameters.methods_taking(ndim).values() for p in ps} | {"lambda"})
+            for ndim in (1, 2)}
 
 
-F = TypeVar("F", bound=Callable[..., Any])
-
-
-def instrumented(function: F) -> F:
-    """Coverage feedback for the decoding: the native module itself is not instrumented."""
-    return cast(F, atheris.instrument_func(function))
+# The decoding is instrumented for coverage feedback; the native modules cannot be.
+instrumented = atheris.instrument_func
 
 
 class Name(str):
@@ -138,30 +139,16 @@ def array(reader: Reader, ndim: int) -> Tuple[np.ndarray, np.ndarray]:
 
 @instrumented
 def argument(reader: Reader, ndim: int) -> Tuple[Any, Optional[np.ndarray]]:
-    """The data argument, mostly an array of `ndim` dimensions, and the buffer whose bytes must
-    survive the call."""
+    """The data argument, mostly an array of `ndim` dimensions, and the buffer that owns its bytes."""
     kind = reader.u8() % 16
     if kind < 10:
         return array(reader, ndim if reader.u8() < 192 else reader.upto(3))
     if kind == 10:
         return [reader.real() for _ in range(reader.upto(8))], None
     if kind == 11:
-        return reader.pick([None, 3, 2.5, "abc", b"\x00" * 16, {"y": 1}, (1.0, 2.0)]), None
-    if kind == 12:
-        return np.float64(reader.real()), None
-    if kind == 13:
-        owner = values(reader, 8 * (1 + reader.upto(8)))
-        return reader.pick([owner.data, owner.tolist(), owner.tobytes()]), owner
-    if kind == 14:
-        owner = values(reader, 6 * (1 + reader.upto(6))).reshape(-1, 6)
-        subclass = reader.u8() % 3
-        if subclass == 0:
-            return np.ma.masked_array(owner, mask=owner > 2.0), owner
-        if subclass == 1:
-            return np.asmatrix(owner), owner
-        return owner.view(Grid), owner
-    owner = values(reader, 1 + reader.upto(40))
-    return np.ma.masked_invalid(owner), owner
+        return reader.pick([None, 3, 2.5, "abc", b"\x00" * 16, {"y": 1}, (1.0, 2.0), np.float64(1.0)]), None
+    owner = values(reader, 6 * (1 + reader.upto(6))).reshape(-1, 6)
+    return [np.ma.masked_invalid(owner), np.asmatrix(owner), owner.view(Grid), owner.data][kind - 12], owner
 
 
 @instrumented
@@ -180,70 +167,156 @@ def method(reader: Reader) -> Tuple[bool, Any]:
 
 
 @instrumented
-def call(function: Callable[..., Any], reader: Reader, data: Any, passed: bool, name: Any) -> Tuple[bool, Any]:
-    """Calls `function` in one of the ways a caller may; gives whether the way was valid, and the result."""
-    first = "y" if function in (_native.correct, _native.baseline) else "data"
-    form = reader.u8() % 8
+def keywords(reader: Reader, ndim: int) -> Dict[str, Any]:
+    """Up to three parameters by keyword, of any name, type and value."""
+    chosen: Dict[str, Any] = {}
+    for _ in range(reader.upto(3)):
+        kind = reader.u8() % 4
+        if kind == 1:
+            value: Any = reader.upto(40) - 4
+        elif kind == 2:
+            value = reader.pick(["weights", "residuals", "cg", "multigrid", "CG", "", None, True, 10**30, np.int32(3)])
+        elif kind == 3:
+            value = (reader.real(), reader.upto(12))
+        else:
+            value = reader.real()
+        chosen[reader.pick(KEYWORDS[ndim])] = value
+    return chosen
+
+
+@instrumented
+def mask_for(reader: Reader, shape: Tuple[int, ...]) -> Optional[Any]:
+    """None, or a mask of the data's shape, or one of another shape or type."""
+    kind = reader.u8() % 8
+    if kind < 3:
+        return None
+    flags = np.array([reader.u8() % 4 != 0 for _ in range(int(np.prod(shape)))], bool).reshape(shape)
+    if kind == 6:
+        return flags.astype(np.int8) if reader.u8() % 2 else flags.ravel()[:-1]
+    return flags.tolist() if kind == 7 else flags
+
+
+@instrumented
+def call(function: Callable[..., Any], reader: Reader, data: Any, passed: bool, name: Any) -> Any:
+    """Calls a native function with its arguments by position or by keyword."""
     extra: Dict[str, Any] = {"method": name} if passed else {}
+    form = reader.u8() % 3
     if form == 1:
-        return True, function(**{first: data}, **extra)
+        return function(**{"y" if function in (_native.correct, _native.baseline) else "data": data}, **extra)
     if form == 2:
-        return True, function(data, **extra)
-    if form == 3:
-        return False, function(data, name, reader.real())
-    if form == 4:
-        return False, function(data, **{reader.pick(["meth", "Method", "data", "y", "x"]): name, first: data})
-    if form == 5:
-        return False, function(data, method=name, **{first: data})
-    if form == 6:
-        return False, function(**extra)
-    return True, function(data, name) if passed else function(data)
-
-
-def ascii_lower(text: str) -> str:
-    return "".join(chr(ord(c) + 32) if "A" <= c <= "Z" else c for c in text)
-
-
-def check_success(function: Callable[..., Any], data: Any, passed: bool, name: Any, result: Any) -> None:
-    two_d = function in (_native.correct_2d, _native.baseline_2d)
-    assert isinstance(data, np.ndarray) and data.dtype == np.float64 and data.dtype.isnative, "accepted a non-float64"
-    assert data.ndim == (2 if two_d else 1), "accepted the wrong dimensionality"
-    known = KNOWN_2D if two_d else KNOWN_1D
-    assert not passed or (isinstance(name, str) and ascii_lower(name) in known), "accepted an unknown method"
-    assert type(result) is np.ndarray and result.dtype == np.float64, "result is not a float64 ndarray"
-    assert result.shape == data.shape, "result has another shape"
-    assert result.flags.c_contiguous and result.flags.writeable, "result is not C-contiguous and writeable"
-    assert not np.may_share_memory(result, data), "result shares memory with the input"
+        return function(data, **extra)
+    return function(data, name) if passed else function(data)
 
 
 def same_bits(a: np.ndarray, b: np.ndarray) -> bool:
     a, b = np.ascontiguousarray(a), np.ascontiguousarray(b)
-    return bool(np.all((a.view(np.uint64) == b.view(np.uint64)) | (np.isnan(a) & np.isnan(b))))
+    return a.shape == b.shape and bool(np.all((a.view(np.uint64) == b.view(np.uint64)) | (np.isnan(a) & np.isnan(b))))
 
 
-def check_split(function: Callable[..., Any], data: np.ndarray, passed: bool, name: Any, corrected: Any) -> None:
-    """correct must be the input minus the baseline, sample by sample."""
-    baseline = _native.baseline if function is _native.correct else _native.baseline_2d
-    try:
-        b = baseline(data, name) if passed else baseline(data)
-    except ValueError:
-        raise AssertionError("baseline failed where correct succeeded") from None
+def check_array(result: Any, shape: Tuple[int, ...], data: Any) -> None:
+    assert type(result) is np.ndarray and result.dtype == np.float64, "result is not a float64 ndarray"
+    assert result.shape == shape, "result has another shape"
+    assert result.flags.c_contiguous and result.flags.writeable, "result is not C-contiguous and writeable"
+    assert not np.may_share_memory(result, data), "result shares memory with the input"
+
+
+def difference(data: Any, baseline: np.ndarray) -> np.ndarray:
     with np.errstate(all="ignore"):
-        assert same_bits(corrected, np.asarray(data) - b), "correct is not the input minus the baseline"
+        return cast(np.ndarray, np.asarray(data).astype(np.float64) - baseline)
 
 
-def snapshot(owner: Optional[np.ndarray]) -> Optional[bytes]:
-    if owner is None or owner.dtype.hasobject:
-        return None
-    return owner.tobytes()
+def attempt(owner: Optional[np.ndarray], thunk: Callable[[], Any]) -> Tuple[bool, Any]:
+    """Whether the call succeeded, and its result or allowed error; the input's bytes must survive it."""
+    before = None if owner is None or owner.dtype.hasobject else owner.tobytes()
+    try:
+        return True, thunk()
+    except ALLOWED as error:
+        return False, error
+    finally:
+        assert before is None or owner is None or owner.tobytes() == before, "the call changed its input"
+
+
+def native(function: Callable[..., Any], reader: Reader) -> None:
+    data, owner = argument(reader, 1 if function in (_native.correct, _native.baseline) else 2)
+    passed, name = method(reader)
+    succeeded, result = attempt(owner, lambda: call(function, reader, data, passed, name))
+    if not succeeded:
+        return
+    assert isinstance(data, np.ndarray) and data.dtype == np.float64, "accepted a non-float64 argument"
+    check_array(result, data.shape, data)
+    if function in (_native.correct, _native.correct_2d):
+        baseline = _native.baseline if function is _native.correct else _native.baseline_2d
+        b = baseline(data, name) if passed else baseline(data)  # must not fail where correct did not
+        assert same_bits(result, difference(data, b)), "correct is not the input minus the baseline"
+
+
+def front_door(function: Callable[..., Any], reader: Reader) -> None:
+    ndim = 2 if function in (quorvel.correct_2d, quorvel.baseline_2d, quorvel.fit_2d) else 1
+    data, owner = argument(reader, ndim)
+    passed, name = method(reader)
+    try:
+        shape = np.shape(data)
+    except ValueError:  # ragged
+        shape = (0,)
+    options = {"mask": mask_for(reader, shape), **keywords(reader, ndim)}
+    args = (data, name) if passed else (data,)
+    succeeded, result = attempt(owner, lambda: function(*args, **options))
+    if not succeeded:
+        return
+    expected = np.asarray(data).shape
+    baseline = FRONT[function](*args, **options)
+    check_array(baseline, expected, data)
+    if function in (quorvel.fit, quorvel.fit_2d):
+        assert same_bits(result.baseline, baseline), "fit and baseline differ"
+        result = result.corrected
+    check_array(result, expected, data)
+    if function not in (quorvel.baseline, quorvel.baseline_2d):
+        assert same_bits(result, difference(data, baseline)), "corrected is not the input minus the baseline"
+    flags = options["mask"]
+    if isinstance(flags, np.ndarray) and flags.dtype == np.bool_ and not flags.all():
+        other = np.asarray(data).astype(np.float64)
+        other[~flags] = reader.real()
+        assert same_bits(FRONT[function](other, *args[1:], **options), baseline), \
+            "a masked-out value changed the baseline"
+
+
+def batch(function: Callable[..., Any], reader: Reader) -> None:
+    ndim = 2 if function in (quorvel.correct_2d_many, quorvel.baseline_2d_many) else 1
+    data, owner = array(reader, ndim + 1)
+    name = reader.pick(METHOD_TEXTS[:7])
+    options = {"mask": mask_for(reader, data.shape), "workers": reader.pick([None, 1, 2, 0]), **keywords(reader, ndim)}
+    succeeded, result = attempt(owner, lambda: function(data, name, **options))
+    single = BATCH[function]
+    if not succeeded:
+        index = getattr(result, "index", None)
+        assert index is None or not attempt(None, lambda: single(data[index], name, **one(options, index)))[0], \
+            "a batch failed at an item that succeeds alone"
+        return
+    check_array(result, data.shape, data)
+    for index in np.ndindex(data.shape[:1]):
+        assert same_bits(result[index], single(data[index], name, **one(options, index))), \
+            "a batch item differs from its own call"
+
+
+def one(options: Dict[str, Any], index: Tuple[int, ...]) -> Dict[str, Any]:
+    """The options of one item of a batch."""
+    single = {key: value for key, value in options.items() if key != "workers"}
+    if single["mask"] is not None:
+        single["mask"] = np.asarray(single["mask"])[index]
+    return single
 
 
 @instrumented
 def test_one_input(data: bytes) -> None:
     reader = Reader(data)
-    function = reader.pick([_native.correct, _native.baseline, _native.correct_2d, _native.baseline_2d,
-                            _native.methods, _native.methods_2d])
-    if function in (_native.methods, _native.methods_2d):
+    function = reader.pick(FUNCTIONS)
+    if function in NATIVE:
+        native(function, reader)
+    elif function in FRONT:
+        front_door(function, reader)
+    elif function in BATCH:
+        batch(function, reader)
+    else:
         expected = quorvel.methods() if function is _native.methods else quorvel.methods_2d()
         arguments = [reader.real() for _ in range(reader.upto(2))]
         try:
@@ -252,20 +325,6 @@ def test_one_input(data: bytes) -> None:
             return
         assert not arguments, "a method list took arguments"
         assert got == expected and got is not expected, "method list changed or is shared"
-        return
-    passed_data, owner = argument(reader, 1 if function in (_native.correct, _native.baseline) else 2)
-    before = snapshot(owner)
-    passed, name = method(reader)
-    try:
-        valid, result = call(function, reader, passed_data, passed, name)
-    except ALLOWED:
-        return
-    finally:
-        assert snapshot(owner) == before, "the call changed its input"
-    assert valid, "a call with wrong, missing or extra arguments succeeded"
-    check_success(function, passed_data, passed, name, result)
-    if function in (_native.correct, _native.correct_2d):
-        check_split(function, passed_data, passed, name, result)
 
 
 def main(argv: List[str]) -> None:

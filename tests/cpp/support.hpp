@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -29,6 +30,10 @@ inline V uniform(std::mt19937_64& rng, std::size_t n, double lo, double hi) {
     V v(n);
     for (auto& x : v) x = dist(rng);
     return v;
+}
+
+inline bool same_bits(const V& a, const V& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 inline void expect_near_all(const V& got, const V& expected, double tol) {

@@ -45,17 +45,16 @@ TEST(Banded, solves_known_and_random_band_systems) {
 }
 
 TEST(Banded, failures_leave_the_outputs_untouched) {
-    // l00, l10: bands[0] and bands[2] afterwards, where the completed rows of the factor stay.
-    struct Case { V a; std::size_t rhs, out, inter, bands; std::string text; double l00, l10; };
+    struct Case { V a; std::size_t rhs, out, inter, bands; std::string text; };
     const std::string indefinite = "linear solve failed: matrix was not positive definite";
-    for (const auto& c : {Case{{2, 1, 1, 2}, 1, 3, 1, 2, "length mismatch for rhs: expected 2, got 1", 2, 1},
-                          Case{{2, 1, 1, 2}, 2, 1, 2, 5, "length mismatch for output: expected 2, got 1", 2, 1},
-                          Case{{2, 1, 1, 2}, 2, 2, 3, 5, "length mismatch for intermediate: expected 2, got 3", 2, 1},
-                          Case{{2, 1, 1, 2}, 2, 2, 2, 3, "length mismatch for bands: expected 4, got 3", 2, 1},
-                          Case{{epsilon, 0, 0, 1}, 2, 2, 2, 4, indefinite, epsilon, 0},
-                          Case{{4, 2, 2, 1}, 2, 2, 2, 4, indefinite, 2, 1},            // the pivot of row 1 is 0
-                          Case{{1, 1, 1, 1 + epsilon}, 2, 2, 2, 4, indefinite, 1, 1},  // ... and here epsilon
-                          Case{{2 * epsilon, 0, 0, 1}, 2, 2, 2, 4, "ok", 0, 0}}) {
+    for (const auto& c : {Case{{2, 1, 1, 2}, 1, 3, 1, 2, "length mismatch for rhs: expected 2, got 1"},
+                          Case{{2, 1, 1, 2}, 2, 1, 2, 5, "length mismatch for output: expected 2, got 1"},
+                          Case{{2, 1, 1, 2}, 2, 2, 3, 5, "length mismatch for intermediate: expected 2, got 3"},
+                          Case{{2, 1, 1, 2}, 2, 2, 2, 3, "length mismatch for bands: expected 4, got 3"},
+                          Case{{epsilon, 0, 0, 1}, 2, 2, 2, 4, indefinite},
+                          Case{{4, 2, 2, 1}, 2, 2, 2, 4, indefinite},            // the pivot of row 1 is 0
+                          Case{{1, 1, 1, 1 + epsilon}, 2, 2, 2, 4, indefinite},  // ... and here epsilon
+                          Case{{2 * epsilon, 0, 0, 1}, 2, 2, 2, 4, "ok"}}) {
         SymmetricBandedWorkspace ws;
         fill(ws, c.a, 2, 1);
         ws.bands.resize(c.bands, 0.0);
@@ -64,6 +63,5 @@ TEST(Banded, failures_leave_the_outputs_untouched) {
         EXPECT_EQ(outcome(ws.solve_spd(V(c.rhs, 1.0), out)), c.text);
         if (c.text == "ok") continue;
         EXPECT_TRUE(out == V(c.out, 9.0) && ws.intermediate == V(c.inter, 7.0)) << c.text;
-        EXPECT_TRUE(ws.bands[0] == c.l00 && ws.bands[2] == c.l10) << c.text;
     }
 }

@@ -11,12 +11,9 @@ namespace {
 // Solves (W + lambda D'D) z = W y with D'D assembled from the explicit second-difference rows.
 V dense_reference(const V& y, const V& w, double lambda) {
     const std::size_t n = y.size();
-    V a(n * n, 0.0), b(n), z(n), pivot(n);
-    for (std::size_t i = 0; i < n; ++i) a[i * n + i] = w[i], b[i] = w[i] * y[i];
-    const double d[3] = {1, -2, 1};
-    for (std::size_t k = 0; k + 2 < n; ++k)
-        for (std::size_t r = 0; r < 3; ++r)
-            for (std::size_t c = 0; c < 3; ++c) a[(k + r) * n + k + c] += lambda * d[r] * d[c];
+    V a = penalty(n), b(n), z(n), pivot(n);
+    for (double& v : a) v *= lambda;
+    for (std::size_t i = 0; i < n; ++i) a[i * n + i] += w[i], b[i] = w[i] * y[i];
     EXPECT_TRUE(linalg::dense::solve_dense_in_place(a, b, z, pivot));
     return z;
 }

@@ -124,21 +124,3 @@ TEST(GridTransfer, interpolation_reproduces_cubics_and_weights_average) {
         expect_near_all(coarse, V(coarse.size(), 0.25), 1e-15);
     }
 }
-
-TEST(PreconditionedSystem, grid_fits_agree_with_the_conjugate_gradient_fits) {
-    std::mt19937_64 rng(2);
-    V data = uniform(rng, 24 * 40, 0, 100);
-    for (std::size_t k = 0; k < data.size(); k += 37) data[k] += 2000.0;  // peaks
-    const Asls2DParams params{{std::nullopt, 3e3, 1e3, 50, 1e-3, 20000, 1e-10}, 0.05};
-    for (bool is_asls : {true, false}) {
-        auto fit = [&](GridSolver s) {
-            return is_asls ? asls({data, 24, 40}, params, s) : arpls({data, 24, 40}, params, s);
-        };
-        const auto cg_fit = fit(GridSolver::conjugate_gradients), mg_fit = fit(GridSolver::multigrid);
-        ASSERT_EQ(outcome(cg_fit), "ok");
-        ASSERT_EQ(outcome(mg_fit), "ok");
-        const Fit &cg = cg_fit.value(), &mg = mg_fit.value();
-        EXPECT_EQ(mg.report.iterations, cg.report.iterations);
-        expect_near_all(mg.baseline, cg.baseline, 1e-7);
-    }
-}

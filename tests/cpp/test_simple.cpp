@@ -1,10 +1,6 @@
-#include "morphology/rolling_ball.hpp"
-#include "polynomial/polynomial.hpp"
 #include "simple/correction.hpp"
 #include "simple/dispatch.hpp"
 #include "support.hpp"
-#include "whittaker/asls.hpp"
-#include "whittaker/engine.hpp"
 
 using namespace quorvel;
 using namespace quorvel::support;
@@ -15,46 +11,6 @@ TEST(Error, display_texts_join_fields_verbatim) {
     EXPECT_EQ(display(Unsupported{"A", "B"}), "A is not supported yet: B");
     EXPECT_EQ(display(LengthMismatch{"y", std::numeric_limits<std::uint64_t>::max(), 0}),
               "length mismatch for y: expected 18446744073709551615, got 0");
-}
-
-TEST(Method, parsing_folds_ascii_case_only) {
-    const std::pair<const char*, int> texts[] = {
-        {"ASLS", Method::Asls}, {"ArPLS", Method::ArPls}, {"airpls", Method::AirPls},
-        {"Rolling_Ball", Method::RollingBall}, {"ROLLING-BALL", Method::RollingBall},
-        {"Poly", Method::Polynomial}, {"POLYNOMIAL", Method::Polynomial},
-    };
-    for (const auto& [text, kind] : texts) EXPECT_EQ(Method::from_str(text).value().kind, kind) << text;
-    for (const char* text : {"asls ", "", "\xC3\x81sls", "rolling ball"})
-        EXPECT_EQ(outcome(Method::from_str(text)),
-                  "invalid parameter method: expected asls, arpls, airpls, rolling_ball, or polynomial");
-    EXPECT_EQ(outcome(Method2D::from_str("airpls")),
-              "invalid parameter method: expected asls, arpls, rolling_ball, or polynomial");
-    EXPECT_EQ(Method2D::from_str("POLY").value().kind, Method2D::Polynomial);
-    EXPECT_EQ(Method2D::from_str("Rolling-Ball").value().kind, Method2D::RollingBall);
-}
-
-TEST(Dispatch, each_method_runs_with_its_defaults) {
-    const Method methods[] = {{Method::Asls}, {Method::ArPls}, {Method::AirPls}, {Method::RollingBall},
-                              {Method::Polynomial}};
-    const std::string short_whittaker = "input length 2 is too short for whittaker; minimum is 3";
-    const std::string two_samples[] = {short_whittaker, short_whittaker, short_whittaker, "ok",
-                                       "input length 2 is too short for polynomial; minimum is 3"};
-    V y(80);
-    for (std::size_t i = 0; i < y.size(); ++i) y[i] = 0.01 * static_cast<double>(i * i % 37) + (i == 40 ? 5 : 0);
-    for (std::size_t k = 0; k < 5; ++k) {
-        const auto base = baseline_with(y, methods[k]), corrected = correct_with(y, methods[k]);
-        ASSERT_TRUE(base && corrected);
-        ASSERT_EQ(corrected.value().size(), y.size());
-        for (std::size_t i = 0; i < y.size(); ++i) EXPECT_EQ(corrected.value()[i], y[i] - base.value()[i]);
-        EXPECT_EQ(outcome(correct_with(V{}, methods[k])), "input signal must not be empty");
-        EXPECT_EQ(outcome(baseline_with(V{kInf, 1, 2, 3}, methods[k])), "input contains a non-finite value at index 0");
-        EXPECT_EQ(outcome(fit_with(V{1, 2}, methods[k])), two_samples[k]);
-    }
-    const whittaker::WhittakerParams params{1e6, 50, 1e-3};
-    EXPECT_EQ(baseline_with(y, {Method::Asls}).value(),
-              whittaker::fit_alloc(y, params, whittaker::AslsWeights{0.01}).value().baseline);
-    EXPECT_EQ(baseline_with(y, {Method::RollingBall}).value(), morphology::rolling_ball(y, 31).value().baseline);
-    EXPECT_EQ(baseline_with(y, {Method::Polynomial}).value(), polynomial::poly(y, 2).value().baseline);
 }
 
 TEST(Dispatch2D, grid_validation_runs_before_dispatch) {

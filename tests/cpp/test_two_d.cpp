@@ -25,8 +25,7 @@ TEST(TwoDWhittaker, product_and_solvers_match_the_assembled_matrix) {
         const std::size_t n = s.rows * s.cols;
         const V w = uniform(rng, n, 0.1, 1.0), b = uniform(rng, n, -2e3, 2e3);
         V out(n), r(n), d(n), p(n), direct(n, kNaN), cg(n, 0.0), step(n, 0.0);
-        apply_system(s.rows, s.cols, s.lr, s.lc, w, b, out);
-        expect_near_all(out, dense_product(s.rows, s.cols, s.lr, s.lc, w, b), 1e-8);
+        apply_system(s.rows, s.cols, s.lr, s.lc, w, b, out);  // FastPaths checks it bit for bit
         // lambda_cols unset falls back to lambda; the direct solve ignores x on entry. |b| <= 2e3 sets the scale.
         Whittaker2DParams params{s.lr, std::nullopt, s.lc, 1, 1.0, 5000, 1e-10};
         linalg::banded::SymmetricBandedWorkspace banded;
@@ -41,19 +40,6 @@ TEST(TwoDWhittaker, product_and_solvers_match_the_assembled_matrix) {
                              std::inner_product(b.begin(), b.end(), out.begin(), 0.0);
         for (std::size_t k = 0; k < n; ++k) EXPECT_NEAR(step[k], alpha * b[k], 1e-12 * std::abs(b[k]));
     }
-}
-
-TEST(TwoDWhittaker, weight_rules) {
-    const V zero(9, 0.0);
-    V w(9, 1.0);
-    EXPECT_NEAR(reweight(ArPlsWeights{}, V{-1, -3, 2, 0, 0, 0, 0, 0, 0}, zero, w), 0.0060607080, 1e-10);
-    const double rest = 0.9989186112;
-    expect_near_all(w, {0.9997368809, 0.9999844443, 0.9820137900, rest, rest, rest, rest, rest, rest}, 1e-10);
-    const V before = w;  // fewer than two negative residuals: uniform weights
-    EXPECT_EQ(reweight(ArPlsWeights{}, V{-1, 2, 3, 0, 0, 0, 0, 0, 4}, zero, w), relative_weight_change(before, V(9, 1.0)));
-    EXPECT_EQ(w, V(9, 1.0));
-    reweight(AslsWeights{0.25}, V{2, 0, -1, 1e-300, 0, 0, 0, 0, 0}, zero, w);
-    EXPECT_EQ(w, (V{0.25, 0.75, 0.75, 0.25, 0.75, 0.75, 0.75, 0.75, 0.75}));
 }
 
 TEST(TwoDWhittaker, constant_grid_reports) {
@@ -97,51 +83,33 @@ TEST(TwoDWhittaker, validation_runs_in_order) {
     for (double p : {0.0, 1.0, kNaN}) EXPECT_EQ(outcome(asls({V(9, 1.0), 3, 3}, {no_lambda, p})), bad_p);
 }
 
-TEST(TwoDRollingBall, worked_examples) {
-    struct Case { V data; std::uint64_t rows, cols, window; V expected; };
-    const V ramp{7. / 3, 8. / 3, 3, 10. / 3, 11. / 3, 4, 13. / 3, 14. / 3, 5};
-    for (const auto& c : {Case{{0, 0, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0}, 3, 4, 2, V(12, 0.0)},  // a raised pixel vanishes
-                          Case{{5, 5, 5, 5, 0, 5, 5, 5, 5}, 3, 3, 3, V(9, 0.0)},            // a sunken one spreads
-                          Case{{1, 2, 3, 4, 5, 6, 7, 8, 9}, 3, 3, 3, ramp}, Case{{2.5}, 1, 1, 9, {2.5}}}) {
-        const auto fit = morphology::rolling_ball({c.data, c.rows, c.cols}, c.window, c.window);
-        expect_near_all(fit.value().baseline, c.expected, 1e-14);
-        EXPECT_TRUE(fit.value().report.converged && fit.value().report.iterations == 1);
-    }
-    const V zeros{-0.0, 1.5, -2.0, 0.0, 3.0, -0.0};
-    const V copy = morphology::rolling_ball({zeros, 2, 3}, 1, 1).value().baseline;
-    EXPECT_EQ(copy, zeros);
-    for (double x : copy) EXPECT_FALSE(std::signbit(x) && x == 0.0);
-    V out(12);
+TEST(TwoDRollingBall, output_shape_and_empty_grids) {
+    V out(12), none;
     EXPECT_EQ(outcome(morphology::rolling_ball_into({V(12, 1.0), 3, 4}, 3, 3, {out, 4, 3})),
               "length mismatch for output: expected 12, got 12");
     // Grids without elements have nothing to read or write (the sanitizer build watches this).
-    V none;
     EXPECT_EQ(outcome(morphology::rolling_ball_into({none, 4, 0}, 3, 3, {none, 4, 0})), "ok");
     EXPECT_EQ(outcome(morphology::rolling_ball_into({none, 0, 5}, 3, 3, {none, 0, 5})), "ok");
 }
 
-TEST(SurfacePolynomial, reproduces_surfaces_in_its_basis) {
+TEST(SurfacePolynomial, a_reused_workspace_reproduces_surfaces_in_its_basis) {
     V data(12), out(12, 0.0);
     for (std::size_t s = 0; s < 12; ++s) {
         const double y = static_cast<double>(s / 4) - 1.0, x = static_cast<double>(s % 4) * 2.0 / 3.0 - 1.0;
         data[s] = 1 + 2 * x + 3 * y + x * y + x * x;
     }
+    // The workspace first serves the transposed shape: its cached basis must follow the shape.
     polynomial::SurfacePolynomialWorkspace ws;
+    ASSERT_TRUE(polynomial::fit_weighted_surface_with_workspace(data, 4, 3, V(12, 1.0), 2, out, ws));
     ASSERT_TRUE(polynomial::fit_weighted_surface_with_workspace(data, 3, 4, V(12, 1.0), 2, out, ws));
-    expect_near_all(ws.coefficients, {1, 3, 0, 2, 1, 0, 1, 0, 0}, 1e-12);
     expect_near_all(out, data, 1e-12);
     EXPECT_EQ(polynomial::poly({data, 3, 4}, 2).value().baseline, out);
-    const V peak{0, 0, 0, 0, 1, 0, 0, 0, 0};  // exactly as many samples as terms
-    expect_near_all(polynomial::poly({peak, 3, 3}, 2).value().baseline, peak, 1e-12);
 }
 
 TEST(SurfacePolynomial, degenerate_grids_and_orders) {
     V row(20);
     for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<double>(i % 2 * 19);
-    EXPECT_EQ(outcome(polynomial::poly({row, 1, 20}, 2)), "linear solve failed: singular dense linear system");
     expect_near_all(polynomial::poly({row, 1, 20}, 0).value().baseline, V(20, 9.5), 1e-14);
-    EXPECT_EQ(outcome(polynomial::poly({V(8, 1.0), 2, 4}, 2)),
-              "input length 8 is too short for two_d_polynomial; minimum is 9");
     for (std::uint64_t order : {std::uint64_t{1} << 32, ~std::uint64_t{0}}) {
         EXPECT_EQ(outcome(polynomial::poly({V(4, 1.0), 2, 2}, order)), "invalid parameter order: is too large");
     }

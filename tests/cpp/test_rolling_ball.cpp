@@ -1,0 +1,31 @@
+#include "morphology/rolling_ball.hpp"
+#include "support.hpp"
+
+using namespace quorvel;
+using namespace quorvel::support;
+using namespace quorvel::morphology;
+
+TEST(RollingBall, an_even_window_acts_as_the_next_odd_one) {
+    std::mt19937_64 rng(5);
+    const V y = uniform(rng, 64, 0.0, 1.0);
+    for (std::size_t even : {2u, 30u, 100u}) {
+        const auto fit = rolling_ball(y, even);
+        EXPECT_TRUE(fit.value().report.iterations == 1 && fit.value().report.converged);
+        EXPECT_EQ(fit.value().baseline, rolling_ball(y, even + 1).value().baseline);
+    }
+}
+
+TEST(RollingBall, validation_order_leaves_output_untouched) {
+    struct Case { V y; std::size_t out, window; const char* text; };
+    const Case cases[] = {
+        {{}, 0, 0, "input signal must not be empty"},
+        {{1, kNaN}, 2, 0, "input contains a non-finite value at index 1"},
+        {{1, 2}, 3, 0, "length mismatch for baseline: expected 2, got 3"},
+        {{1, 2}, 2, 0, "invalid parameter window_size: must be greater than zero"},
+    };
+    for (const auto& c : cases) {
+        V out(c.out, -3.0);
+        EXPECT_EQ(outcome(rolling_ball_into(c.y, c.window, out)), c.text);
+        EXPECT_EQ(out, V(c.out, -3.0));
+    }
+}
