@@ -24,17 +24,27 @@ TEST(Pentadiagonal, solve_matches_dense_reference) {
     std::mt19937_64 rng(20240611);
     PentadiagonalWorkspace shared;  // reused across sizes: no stale band may leak into a solve
     // D'D is exact at every length, including the single difference row of n = 3.
-    for (std::size_t n : {3u, 4u, 5u, 6u, 25u, 9u, 3u}) {
+    for (std::size_t n : {3u, 4u, 5u, 6u, 25u, 50u, 9u, 3u}) {
         for (double lambda : {1e-3, 1.0, 1e4}) {
             const V y = uniform(rng, n, -5.0, 5.0);
-            V w = uniform(rng, n, 0.0, 2.0), z(n);
+            V w = uniform(rng, n, 0.0, 2.0), z(n), parted(n);
             w[n / 2] = 0.0;
             const V expected = dense_reference(y, w, lambda);
             ASSERT_TRUE(solve_second_order(y, w, z, shared, lambda));
             for (std::size_t i = 0; i < n; ++i)
                 EXPECT_NEAR(z[i], expected[i], 1e-9 * (1 + std::fabs(expected[i]))) << n << " " << lambda;
+            // The separate steps (bands, right-hand side, factor and solve) give the fused solve's bits.
+            PentadiagonalWorkspace parts(n);
+            fill_second_order_bands(w, parts.diag, parts.off1, parts.off2, lambda);
+            for (std::size_t i = 0; i < n; ++i) parts.rhs[i] = w[i] * y[i];
+            ASSERT_TRUE(factor_and_solve(parted, parts));
+            EXPECT_TRUE(same_bits(parted, z)) << n << " " << lambda;
         }
     }
+    PentadiagonalWorkspace indefinite(5);
+    fill_second_order_bands(V{1, 1, -9, 1, 1}, indefinite.diag, indefinite.off1, indefinite.off2, 1.0);
+    V z(5);
+    EXPECT_EQ(outcome(factor_and_solve(z, indefinite)), "linear solve failed: matrix was not positive definite");
 }
 
 TEST(Pentadiagonal, outcomes_and_untouched_output_on_failure) {
@@ -46,7 +56,7 @@ TEST(Pentadiagonal, outcomes_and_untouched_output_on_failure) {
         {{}, {}, 0, 1, "input signal must not be empty", {}},
         // Without a second difference lambda is never looked at.
         {{4}, {0.5}, 1, -1, "ok", {4}},
-        {{3, 8}, {1, 0}, 2, kNaN, "ok", {3, 0}},
+        {{3, 8}, {0.01, 0}, 2, kNaN, "ok", {3, 0}},
         {{1, 2, 3, 4, 5}, {0, 0, 0, 0, 0}, 5, 1, singular, {}},
         {{1, 2, 3, 4, 5}, {1, 1, kNaN, 1, 1}, 5, 1, singular, {}},
     };

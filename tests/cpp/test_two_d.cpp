@@ -76,6 +76,18 @@ TEST(TwoDWhittaker, validation_runs_in_order) {
         EXPECT_EQ(outcome(fit_with_policy(grid, params, {out, c.out_r, c.out_c}, ws, AslsWeights{0.1})), c.text);
         EXPECT_EQ(outcome(fit_with_policy(grid, params, {out, c.out_r, c.out_c}, ws, ArPlsWeights{})), c.text);
     }
+    // A mask must cover the grid and keep the four points a bilinear surface needs.
+    V data(16, 1.0), out(16);
+    Whittaker2DWorkspace ws;
+    const bool corners[16] = {1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 1};
+    bool three[16] = {};
+    three[0] = three[5] = three[10] = true;
+    const auto masked = [&](Mask mask) {
+        return outcome(fit_controlled({data, 4, 4}, kDefaults, {out, 4, 4}, ws, AslsWeights{0.1}, {mask}));
+    };
+    EXPECT_EQ(masked(Mask(corners, 15)), "length mismatch for mask: expected 16, got 15");
+    EXPECT_EQ(masked(Mask(three, 16)), "invalid parameter mask: must keep at least four samples");
+    EXPECT_EQ(masked(Mask(corners, 16)), "ok");
     Whittaker2DParams no_lambda = kDefaults;
     no_lambda.lambda = 0.0;
     EXPECT_EQ(outcome(asls({V{}, 0, 3}, {no_lambda, 0.0})), "invalid parameter rows" + nonzero);
