@@ -8,6 +8,7 @@ METHODS = ["asls", "arpls", "airpls", "rolling_ball", "polynomial"]
 METHODS_2D = ["asls", "arpls", "rolling_ball", "polynomial"]
 INVALID_1D = "invalid parameter method: expected asls, arpls, airpls, rolling_ball, or polynomial"
 INVALID_2D = "invalid parameter method: expected asls, arpls, rolling_ball, or polynomial"
+HINT = "; pass mask= with False there to leave such samples out of the fit"
 
 
 def make_spectrum(n=200, seed=7):
@@ -15,6 +16,10 @@ def make_spectrum(n=200, seed=7):
     x = np.linspace(0.0, 1.0, n)
     peaks = 5.0 * np.exp(-(((x - 0.3) / 0.02) ** 2)) + 3.0 * np.exp(-(((x - 0.7) / 0.03) ** 2))
     return 2.0 + x + 0.5 * np.sin(3.0 * x) + peaks + 0.05 * np.random.default_rng(seed).standard_normal(n)
+
+
+def bits(array):
+    return np.asarray(array).tobytes()
 
 
 def check_raises(exc_type, message, function, *args, note=None, **kwargs):

@@ -2,7 +2,6 @@ import importlib.util
 import os
 import subprocess
 import sys
-from pathlib import Path
 
 import numpy as np
 import pytest
@@ -225,17 +224,3 @@ def test_demo_scores_every_method(tmp_path):
         assert (tmp_path / "demo.png").read_bytes().startswith(PNG)
     else:
         assert "quorvel[plot]" in done.stdout
-
-
-def test_console_script(tmp_path):
-    script = Path(sys.executable).with_name("quorvel.exe" if os.name == "nt" else "quorvel")
-    if not script.exists():
-        pytest.skip("no quorvel script next to this Python (quorvel is not installed)")
-    (tmp_path / "a.csv").write_text("1,2\n2,4\n3,3\n4,5\n")
-    (tmp_path / "bad.csv").write_text("1,2\n2,x\n3,3\n")
-    done = subprocess.run([str(script), "correct", str(tmp_path / "bad.csv"), str(tmp_path / "a.csv")],
-                          capture_output=True, text=True)
-    assert done.returncode == 1 and (tmp_path / "a_corrected.csv").exists()
-    assert f"{tmp_path / 'bad.csv'}: line 2:" in done.stderr and not (tmp_path / "bad_corrected.csv").exists()
-    done = subprocess.run([str(script), "correct", str(tmp_path / "a.csv")], capture_output=True, text=True)
-    assert done.returncode == 1 and "--force" in done.stderr

@@ -7,16 +7,19 @@ import numpy as np
 import pytest
 
 from quorvel import _native
-from support import INVALID_1D, INVALID_2D, check_raises
+from support import INVALID_1D, INVALID_2D, METHODS, METHODS_2D, check_raises, make_spectrum
 
 
 @pytest.mark.parametrize("function, shape", [
-    (_native.correct, (2 ** 50,)), (_native.correct_2d, (2 ** 25, 2 ** 25)), (_native.baseline_2d, (2 ** 59, 1)),
+    (_native.correct, (2 ** 50,)), (_native.baseline, (2 ** 46,)), (_native.correct_2d, (2 ** 25, 2 ** 25)),
+    (_native.baseline_2d, (2 ** 59, 1)), (_native.baseline_2d, (1, 2 ** 46)),
 ])
-def test_uncopyable_input_raises_memory_error(spectrum, function, shape):
+@pytest.mark.parametrize("fill", [1.0, np.nan])
+def test_uncopyable_input_raises_memory_error(function, shape, fill):
+    spectrum = make_spectrum()
     expected = _native.correct(spectrum, "arpls")
-    huge = np.broadcast_to(np.float64(1.0), shape)
-    for method in ("asls", "poly"):
+    huge = np.broadcast_to(np.float64(fill), shape)
+    for method in METHODS if huge.ndim == 1 else METHODS_2D:  # the copy comes before the values are looked at
         with pytest.raises(MemoryError):
             function(huge, method)
     assert np.array_equal(_native.correct(spectrum, "arpls"), expected)
