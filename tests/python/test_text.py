@@ -97,7 +97,7 @@ def test_npy_data_that_is_not_real_numbers(tmp_path, data, message):
         npy.read(tmp_path / "a.npy")
 
 
-def test_a_failed_write_leaves_nothing_behind(tmp_path):
+def test_writes_are_atomic_and_overwrite_only_when_asked(tmp_path):
     target = tmp_path / "out.csv"
 
     def fail(stream):
@@ -107,10 +107,6 @@ def test_a_failed_write_leaves_nothing_behind(tmp_path):
     with pytest.raises(OSError, match="disk full"):
         formats.write_atomically(target, fail, overwrite=False)
     assert os.listdir(tmp_path) == []
-
-
-def test_an_existing_file_is_kept_unless_overwriting(tmp_path):
-    target = tmp_path / "out.csv"
     target.write_bytes(b"precious")
     with pytest.raises(FileExistsError):
         formats.write_atomically(target, lambda stream: stream.write(b"new"), overwrite=False)
