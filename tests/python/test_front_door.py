@@ -1,12 +1,13 @@
 """The package-level functions: keyword parameters, masks, array-likes and fit reports."""
 import numpy as np
 import pytest
-from hypothesis import given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
 import quorvel
 from quorvel import _native
-from support import HINT, METHODS, METHODS_2D, bits, make_spectrum
+from strategies import tuned
+from support import HINT, METHODS, METHODS_2D, bits, check_raises, make_spectrum
 
 Y = make_spectrum(120)
 IMAGE = np.add.outer(np.linspace(0, 1, 9), np.linspace(0, 2, 11)) + np.random.default_rng(5).random((9, 11))
@@ -18,24 +19,23 @@ DEFAULTS_2D = {"asls": dict(lam=1e4, p=0.01, max_iter=50, tol=1e-3, cg_tol=1e-6,
                "rolling_ball": dict(half_window=(3, 3)), "polynomial": dict(poly_order=2)}
 
 
-@pytest.mark.parametrize("method", METHODS)
-def test_omitted_and_explicit_defaults_give_the_native_bits_1d(method):
-    base, flat = _native.baseline(Y, method), _native.correct(Y, method)
-    explicit = DEFAULTS_1D[method]
-    result = quorvel.fit(Y, method, **explicit)
-    assert bits(quorvel.baseline(Y, method)) == bits(quorvel.baseline(Y, method, **explicit)) == bits(base)
-    assert bits(quorvel.correct(Y, method, **explicit)) == bits(result.corrected) == bits(flat)
-    assert bits(quorvel.baseline(Y, method, mask=np.ones(Y.size, bool))) == bits(result.baseline) == bits(base)
-    assert bits(quorvel.correct_many(np.stack([Y, Y]), method, **explicit)) == bits(np.stack([flat, flat]))
+FUNCTIONS = {
+    1: (Y, DEFAULTS_1D, quorvel.baseline, quorvel.correct, quorvel.fit, quorvel.correct_many, _native.baseline,
+        _native.correct),
+    2: (IMAGE, DEFAULTS_2D, quorvel.baseline_2d, quorvel.correct_2d, quorvel.fit_2d, quorvel.correct_2d_many,
+        _native.baseline_2d, _native.correct_2d),
+}
 
 
-@pytest.mark.parametrize("method", METHODS_2D)
-def test_omitted_and_explicit_defaults_give_the_native_bits_2d(method):
-    base = _native.baseline_2d(IMAGE, method)
-    explicit = DEFAULTS_2D[method]
-    assert bits(quorvel.baseline_2d(IMAGE, method)) == bits(quorvel.fit_2d(IMAGE, method, **explicit).baseline)
-    assert bits(quorvel.baseline_2d(IMAGE, method, **explicit)) == bits(base)
-    assert bits(quorvel.baseline_2d_many(IMAGE[None], method, **explicit)[0]) == bits(base)
+@pytest.mark.parametrize("ndim, method", [(1, m) for m in METHODS] + [(2, m) for m in METHODS_2D])
+def test_omitted_and_explicit_defaults_give_the_native_bits(ndim, method):
+    data, defaults, baseline, correct, fit, many, native_baseline, native_correct = FUNCTIONS[ndim]
+    base, flat, explicit = native_baseline(data, method), native_correct(data, method), defaults[method]
+    result = fit(data, method, **explicit)
+    assert bits(baseline(data, method)) == bits(baseline(data, method, **explicit)) == bits(base)
+    assert bits(correct(data, method, **explicit)) == bits(result.corrected) == bits(flat)
+    assert bits(baseline(data, method, mask=np.ones(data.shape, bool))) == bits(result.baseline) == bits(base)
+    assert bits(many(np.stack([data, data]), method, **explicit)) == bits(np.stack([flat, flat]))
 
 
 @pytest.mark.parametrize("method", ["arpls", "rolling_ball", "polynomial"])
@@ -118,12 +118,10 @@ def test_array_likes_are_converted_to_float64(convert):
      f"column {np.argmax(IMAGE > 1.9) % 11})" + HINT),
 ])
 def test_bad_arguments_say_what_was_given_and_what_is_accepted(call, error, message):
-    with pytest.raises(error) as caught:
-        call()
-    assert message is None or str(caught.value) == message
+    check_raises(error, message, call)
 
 
-@settings(max_examples=150, deadline=None)
+@tuned(150)
 @given(method=st.sampled_from(METHODS), n=st.integers(0, 40), name=st.sampled_from(
     ["lam", "p", "max_iter", "tol", "stop", "half_window", "poly_order", "cg_tol"]),
     value=st.one_of(st.integers(-10, 10**20), st.floats(allow_nan=True), st.text(max_size=3), st.none()))
