@@ -1,4 +1,4 @@
-"""The native module's fixed surface: its names, signatures, argument binding and method names."""
+"""The native module's fixed surface: its names, signatures and argument binding."""
 import inspect
 import pickle
 import types
@@ -8,8 +8,7 @@ import pytest
 
 import quorvel
 from quorvel import _native
-from strategies import Name
-from support import METHODS, METHODS_2D, check_raises, make_spectrum
+from support import METHODS, METHODS_2D, check_raises
 
 SIGNATURES = {"baseline": "(y, method='asls')", "correct": "(y, method='asls')", "baseline_2d": "(data, method='asls')",
               "correct_2d": "(data, method='asls')", "methods": "()", "methods_2d": "()"}
@@ -52,21 +51,6 @@ def test_method_lists(function, names):
 ])
 def test_argument_binding(function, param, data, call, message):
     check_raises(TypeError, message.format(f=function.__name__, p=param), call, function, param, data)
-
-
-@pytest.mark.parametrize("text, canonical", [
-    ("ASLS", "asls"), ("ArPLS", "arpls"), ("AIRpls", "airpls"), ("Rolling_Ball", "rolling_ball"),
-    ("ROLLING-BALL", "rolling_ball"), ("Poly", "polynomial"), (Name("PolyNomial"), "polynomial"), (None, "asls"),
-])
-def test_method_names_fold_case_and_aliases_and_default_to_asls(text, canonical):
-    spectrum = make_spectrum()
-    grid = spectrum.reshape(10, 20)
-    given = {} if text is None else {"method": text}
-    assert np.array_equal(_native.baseline(spectrum, **given), _native.baseline(spectrum, canonical))
-    assert np.array_equal(_native.correct(y=spectrum, **given), _native.correct(spectrum, canonical))
-    if canonical in METHODS_2D:
-        assert np.array_equal(_native.baseline_2d(grid, **given), _native.baseline_2d(grid, canonical))
-        assert np.array_equal(_native.correct_2d(data=grid, **given), _native.correct_2d(grid, canonical))
 
 
 @pytest.mark.parametrize("function", [_native.correct_2d, _native.baseline_2d])
