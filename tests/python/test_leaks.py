@@ -1,4 +1,5 @@
 """Many calls of both extension modules, successful or not, leave neither memory nor references behind."""
+import gc
 import os
 import sys
 
@@ -58,6 +59,7 @@ def hammer(calls, count):
 
 
 def references(calls):
+    gc.collect()  # garbage of earlier tests may still hold the shared method names
     # NumPy's own constructors, which the keyword calls use, leave the counts of built-in dtypes unbalanced
     objects = [np.dtype(np.float64)] if all(type(f) is type(_native.correct) for f, _, _ in calls) else []
     for _, args, kwargs in calls:  # small ints are shared, with counts that move all the time

@@ -168,7 +168,7 @@ def test_every_call_gets_its_documented_outcome(ndim, arguments):
 
 
 @pytest.mark.parametrize("ndim, method", [(1, name) for name in METHODS] + [(2, name) for name in METHODS_2D])
-@tuned(150)
+@tuned(100)
 @given(arguments=st.data())
 def test_finite_samples_in_any_layout_give_the_same_finite_result_or_a_refusal(ndim, method, arguments):
     values = arguments.draw(finite_values(ndim), label="values")
