@@ -67,17 +67,12 @@ def values(shape):
     return as_float64(mixture([FINITE] * 3 + [ANY]))(shape)
 
 
-def tame_values(ndim):
-    """Finite, moderate samples, enough of them for every method."""
-    shape = st.tuples(st.integers(3, 200)) if ndim == 1 else st.tuples(st.integers(3, 12), st.integers(3, 12))
-    elements = st.one_of(st.floats(-1e6, 1e6), st.sampled_from([0.0, -0.0, 5e-324, 1e-300])).map(float_bits)
-    return shape.flatmap(as_float64(elements))
-
-
 def finite_values(ndim):
-    """Any finite samples, up to the largest float64, enough of them for every method."""
-    shape = st.tuples(st.integers(3, 60)) if ndim == 1 else st.tuples(st.integers(3, 10), st.integers(3, 10))
-    return shape.flatmap(as_float64(st.floats(allow_nan=False, allow_infinity=False).map(float_bits)))
+    """Finite samples, enough of them for every method: moderate ones, or any up to the largest float64."""
+    shape = st.tuples(st.integers(3, 120)) if ndim == 1 else st.tuples(st.integers(3, 12), st.integers(3, 12))
+    moderate = st.one_of(st.floats(-1e6, 1e6), st.sampled_from([0.0, -0.0, 5e-324, 1e-300]))
+    elements = st.sampled_from([moderate, st.floats(allow_nan=False, allow_infinity=False)])
+    return st.tuples(shape, elements).flatmap(lambda kind: as_float64(kind[1].map(float_bits))(kind[0]))
 
 
 def reversed_view(a):
@@ -94,9 +89,9 @@ def strided_view(a, step):
     return view, owner
 
 
-def unaligned_view(a):
-    owner = np.zeros(a.size * 8 + 1, np.uint8)
-    view = owner[1:].view(np.float64).reshape(a.shape)
+def unaligned_view(a, step=1):
+    owner = np.zeros(a.size * step * 8 + 1, np.uint8)
+    view = owner[1:].view(np.float64)[::step].reshape(a.shape)
     view[...] = a
     return view, owner
 
@@ -118,6 +113,7 @@ LAYOUTS = {
     "strided": lambda a: strided_view(a, 2),
     "negative-strided": lambda a: strided_view(a, -3),
     "unaligned": unaligned_view,
+    "unaligned-strided": lambda a: unaligned_view(a, 3),
     "read-only": read_only_view,
     "masked": lambda a: (np.ma.masked_array(a, mask=a > 0), a),
     "subclass": lambda a: (a.view(Sub), a),
@@ -137,10 +133,11 @@ def float64_arrays(draw, ndim):
 
 
 @st.composite
-def huge_arrays(draw):
-    """Broadcast views far too large to copy, and empty ones with one huge extent."""
-    shape = draw(st.sampled_from([(HUGE,), (2 ** 23, 2 ** 23), (HUGE, 1), (1, HUGE), (2 ** 50, 0), (0, 2 ** 50),
-                                  (2 ** 40, 2 ** 6, 2)]))
+def huge_arrays(draw, ndim):
+    """Broadcast views far too large to copy that every call must refuse before copying anything: empty
+    ones with one huge extent, and ones of another number of dimensions (test_memory copies the others)."""
+    wrong = [(2 ** 23, 2 ** 23), (HUGE, 1), (1, HUGE)] if ndim == 1 else [(HUGE,)]
+    shape = draw(st.sampled_from([(2 ** 50, 0), (0, 2 ** 50), (2 ** 40, 2 ** 6, 2)] + wrong))
     source = np.full(1, draw(st.sampled_from([1.0, float("nan")])))
     return np.broadcast_to(source.reshape((1,) * len(shape)), shape), source
 
@@ -155,7 +152,7 @@ def other_objects():
 
 def data_arguments(ndim):
     """(value, owner) for the data argument: float64 arrays, mostly of `ndim` dimensions, other arrays, non-arrays."""
-    return mixture([float64_arrays(ndim)] * 6 + [st.integers(0, 3).flatmap(float64_arrays), huge_arrays(),
+    return mixture([float64_arrays(ndim)] * 6 + [st.integers(0, 3).flatmap(float64_arrays), huge_arrays(ndim),
                                                  other_objects()])
 
 

@@ -117,16 +117,3 @@ def test_import_without_dask_says_what_to_install(monkeypatch):
     monkeypatch.delitem(sys.modules, "quorvel.dask")
     check_raises(ImportError, "quorvel.dask needs dask: pip install 'quorvel[dask]'",
                  importlib.import_module, "quorvel.dask")
-
-
-@pytest.mark.parametrize("dims", [("y", "x", "band"), ("band", "y", "x")])
-def test_xarray_apply_ufunc_matches_the_batch(dims):
-    xr = pytest.importorskip("xarray")
-    cube = np.moveaxis(CUBE, -1, dims.index("band"))
-    cube_da = xr.DataArray(cube, dims=dims).chunk({"y": 4, "band": 16})
-    flat = xr.apply_ufunc(quorvel.correct_many, cube_da.chunk({"band": -1}),
-                          input_core_dims=[["band"]], output_core_dims=[["band"]], dask="parallelized",
-                          output_dtypes=[np.float64], kwargs={"method": "arpls", "workers": 1})
-    assert isinstance(flat.data, da.Array)
-    expected = quorvel.correct_many(cube, "arpls", axis=dims.index("band"))
-    assert flat.transpose(*dims).values.tobytes() == expected.tobytes()

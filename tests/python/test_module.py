@@ -1,15 +1,19 @@
+"""The native module's fixed surface: its names, signatures and argument binding."""
 import inspect
 import pickle
 import types
 
+import numpy as np
 import pytest
 
 import quorvel
 from quorvel import _native
-from support import METHODS, METHODS_2D
+from support import METHODS, METHODS_2D, check_raises
 
 SIGNATURES = {"baseline": "(y, method='asls')", "correct": "(y, method='asls')", "baseline_2d": "(data, method='asls')",
               "correct_2d": "(data, method='asls')", "methods": "()", "methods_2d": "()"}
+FUNCTIONS = [(_native.correct, "y", np.ones(5)), (_native.baseline, "y", np.ones(5)),
+             (_native.correct_2d, "data", np.ones((3, 4))), (_native.baseline_2d, "data", np.ones((3, 4)))]
 
 
 def test_module_attributes():
@@ -34,3 +38,30 @@ def test_method_lists(function, names):
     assert type(first) is list and first == names
     first[0] = "changed"
     assert function() == names and function() is not function()
+
+
+@pytest.mark.parametrize("function, param, data", FUNCTIONS)
+@pytest.mark.parametrize("call, message", [
+    (lambda f, p, d: f(), "{f}() missing 1 required positional argument: '{p}'"),
+    (lambda f, p, d: f(method="asls"), "{f}() missing 1 required positional argument: '{p}'"),
+    (lambda f, p, d: f(d, "asls", "asls"), "{f}() takes from 1 to 2 positional arguments but 3 were given"),
+    (lambda f, p, d: f(d, meth="asls"), "{f}() got an unexpected keyword argument 'meth'"),
+    (lambda f, p, d: f(d, **{p: d}), "{f}() got multiple values for argument '{p}'"),
+    (lambda f, p, d: f(d, "asls", method="asls"), "{f}() got multiple values for argument 'method'"),
+])
+def test_argument_binding(function, param, data, call, message):
+    check_raises(TypeError, message.format(f=function.__name__, p=param), call, function, param, data)
+
+
+@pytest.mark.parametrize("function", [_native.correct_2d, _native.baseline_2d])
+def test_grids_are_read_in_row_major_order(function):
+    # Scanned in memory order, these layouts would meet the NaN at (2, 1) before the one at (1, 2).
+    grid = np.arange(12.0).reshape(3, 4)
+    grid[1, 2] = grid[2, 1] = np.nan
+    padded = np.zeros((6, 12))
+    padded[::2, ::3] = grid
+    for given in [np.asfortranarray(grid), grid.T.copy().T, grid[::-1, ::-1].copy()[::-1, ::-1], padded[::2, ::3]]:
+        check_raises(ValueError, "input contains a non-finite value at index 6", function, given, "poly")
+    row, column = np.array([0.0, 1.0, np.inf, 3.0]), np.array([[0.0], [np.nan], [2.0]])
+    check_raises(ValueError, "input contains a non-finite value at index 2", function, np.broadcast_to(row, (5, 4)))
+    check_raises(ValueError, "input contains a non-finite value at index 4", function, np.broadcast_to(column, (3, 4)))

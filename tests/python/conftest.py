@@ -1,8 +1,0 @@
-import pytest
-
-from support import make_spectrum
-
-
-@pytest.fixture
-def spectrum():
-    return make_spectrum()
