@@ -18,7 +18,7 @@ NAN, MAX, P001 = 6, 7, 18
 FIT_1D, FIT_2D = range(2)
 
 # Function numbers, in the order of module_fuzzer.FUNCTIONS, and its keyword names.
-FRONT, BATCH = 6, 12  # correct, baseline, fit, correct_2d, baseline_2d, fit_2d; correct_many ... baseline_2d_many
+FRONT, BATCH = 0, 6  # correct, baseline, fit, correct_2d, baseline_2d, fit_2d; correct_many ... baseline_2d_many
 KEYWORDS = {1: ["half_window", "lam", "lambda", "max_iter", "p", "poly_order", "stop", "tol"],
             2: ["cg_max_iter", "cg_tol", "half_window", "lam", "lambda", "max_iter", "p", "poly_order", "solver",
                 "tol"]}
@@ -91,10 +91,9 @@ def module_array(extents: Sequence[int], *, dtype: Sequence[int] = (0,), layout:
     return out
 
 
-def module_call(function: int, extents: Sequence[int], *, method: Sequence[int] = (1, 0), form: int = 0,
-                **array: Any) -> bytes:
-    """A native call on an array of the function's own dimensionality."""
-    return bytes([function, 0, 0, *module_array(extents, **array), *method, form])
+def module_call(function: int, extents: Sequence[int], *, method: Sequence[int] = (1, 0), **array: Any) -> bytes:
+    """A front-door call without mask or keywords on an array of the function's own dimensionality."""
+    return bytes([function, 0, 0, *module_array(extents, **array), *method, 0])
 
 
 def keyword(ndim: int, name: str, *value: int) -> List[int]:
@@ -121,15 +120,14 @@ def front_seeds() -> List[bytes]:
 
 
 def module_seeds() -> List[bytes]:
-    """The native functions on every layout, some dtypes and other arguments, with odd method names."""
-    seeds = [bytes([4]), bytes([5]), bytes([4, 1, 2]), bytes([5, 2, 0, 0])]
-    for function in range(4):
-        extents = (50,) if function < 2 else (6, 9)
-        seeds += [module_call(function, extents, layout=layout, method=(1, layout % 7)) for layout in range(8)]
+    """Every layout, some dtypes and other arguments, with odd method names; then keywords, masks and batches."""
+    seeds = []
+    for function in (FRONT, FRONT + 1, FRONT + 3, FRONT + 4):  # correct, baseline, correct_2d, baseline_2d
+        extents = (50,) if function < FRONT + 3 else (6, 9)
+        seeds += [module_call(function, extents, layout=layout, method=(1, layout)) for layout in range(7)]
         seeds += [module_call(function, extents, injected=[(3, index)]) for index in (6, 11)]  # NaN, 1e308
         seeds += [module_call(function, extents, dtype=(192, dtype), layout=1) for dtype in (0, 1, 9)]
         seeds += [module_call(function, extents, method=method) for method in ((1, 14), (5, 2, 0x41, 0xC3), (6, 1))]
-        seeds += [module_call(function, extents, form=form) for form in (1, 2)]
         seeds.append(module_call(function, (0,) * len(extents)))
         seeds.append(bytes([function, 0, 192, 3, 1, 2, 1, 2, 1, 2, 0, 0, 3, 0, 1, 0, 0]))  # three dimensions
         seeds += [bytes([function, kind, 3, 2, 0, 1, 0, 0]) for kind in range(10, 16)]  # lists, objects, subclasses

@@ -3,7 +3,6 @@
 
 #include "linalg/dense.hpp"
 #include "support.hpp"
-#include "two_d/grid_transfer.hpp"
 #include "two_d/preconditioned_system.hpp"
 
 using namespace quorvel;
@@ -103,27 +102,4 @@ TEST(PreconditionedSystem, failures_are_errors) {
               "length mismatch for rhs: expected 600, got 599");
     EXPECT_EQ(outcome(solve_preconditioned(2, 300, params, w, b, x, ws)),
               "input length 600 is too short for two_d_whittaker; minimum is 9");
-}
-
-TEST(GridTransfer, interpolation_reproduces_cubics_and_weights_average) {
-    for (auto [rows, cols] : {std::pair<std::uint64_t, std::uint64_t>{7, 8}, {12, 9}, {5, 16}}) {
-        GridTransfer t;
-        t.build(rows, cols, true, true);
-        // Coarse point a of a halved axis sits at fine position 2a, or 2a + 1/2 when its length is even.
-        auto at = [](const AxisTransfer& axis, double a) {
-            return axis.identity() ? a : 2.0 * a + (axis.fine % 2 == 0 ? 0.5 : 0.0);
-        };
-        auto cubic = [](double y, double x) { return 1.0 + x - 0.5 * y * x + 0.01 * x * x * x - 0.02 * y * y * y; };
-        V coarse(t.coarse_size()), fine(rows * cols, 0.0), scratch(rows * cols), expected(rows * cols);
-        for (std::uint64_t a = 0; a < t.rows.coarse; ++a) {
-            for (std::uint64_t b = 0; b < t.cols.coarse; ++b) {
-                coarse[a * t.cols.coarse + b] = cubic(at(t.rows, double(a)), at(t.cols, double(b)));
-            }
-        }
-        for (std::uint64_t k = 0; k < rows * cols; ++k) expected[k] = cubic(double(k / cols), double(k % cols));
-        interpolate_add(t, coarse, fine, scratch);
-        expect_near_all(fine, expected, 1e-12);
-        restrict_weights(t, V(rows * cols, 0.25), coarse, scratch);
-        expect_near_all(coarse, V(coarse.size(), 0.25), 1e-15);
-    }
 }

@@ -6,13 +6,6 @@ using namespace quorvel;
 using namespace quorvel::support;
 using namespace quorvel::simple;
 
-// The other tests compare texts through real failures; these variants have no such path.
-TEST(Error, display_texts_join_fields_verbatim) {
-    EXPECT_EQ(display(Unsupported{"A", "B"}), "A is not supported yet: B");
-    EXPECT_EQ(display(LengthMismatch{"y", std::numeric_limits<std::uint64_t>::max(), 0}),
-              "length mismatch for y: expected 18446744073709551615, got 0");
-}
-
 TEST(Dispatch2D, grid_validation_runs_before_dispatch) {
     constexpr std::uint64_t big = std::uint64_t{1} << 32;
     struct Case { V data; std::uint64_t rows, cols; std::string text; };

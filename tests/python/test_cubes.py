@@ -1,6 +1,7 @@
 """Maps and cubes in NetCDF, HDF5 and Zarr files, through xarray."""
 import importlib.util
 import inspect
+import sys
 
 import numpy as np
 import pytest
@@ -24,8 +25,11 @@ ZARR_FORMATS = pytest.mark.skipif("zarr_format" not in inspect.signature(xr.Data
 # suffix, what the output starts with (or the file a Zarr store holds), writer options
 STORES = [
     pytest.param("nc", b"CDF\x02", {"format": "NETCDF3_64BIT"}, marks=_needs("scipy")),
-    pytest.param("h5", b"\x89HDF", {"engine": "h5netcdf"}, marks=_needs("h5netcdf")),
-    pytest.param("zarr", "zarr.json", {"zarr_format": 3, "consolidated": False}, marks=[_needs("zarr"), ZARR_FORMATS]),
+    pytest.param("h5", b"\x89HDF", {"engine": "h5netcdf", "encoding": {"counts": {"chunksizes": (10, 3, 7)}}},
+                 marks=_needs("h5netcdf")),
+    pytest.param("zarr", "zarr.json", {"zarr_format": 3, "consolidated": False,
+                                       "encoding": {"counts": {"chunks": (10, 3, 7)}}},
+                 marks=[_needs("zarr"), ZARR_FORMATS]),
     pytest.param("zarr", ".zmetadata", {"zarr_format": 2}, marks=[_needs("zarr"), ZARR_FORMATS]),  # consolidated
 ]
 
@@ -61,6 +65,8 @@ def test_cube_round_trip(tmp_path, capsys, suffix, mark, options, flags, many, a
         assert result["counts"].dims == ("band", "y", "x") and result["counts"].values.tobytes() == expected.tobytes()
         assert result["mask"].equals(source["mask"]) and result.attrs == source.attrs
         assert result["band"].attrs == {"units": "nm"} and result["counts"].attrs == {"units": "photons"}
+        kept = options.get("encoding", {}).get("counts", {})  # the input's chunks
+        assert all(tuple(result["counts"].encoding[key]) == value for key, value in kept.items())
 
 
 @pytest.mark.parametrize("flags, message", [
@@ -74,6 +80,13 @@ def test_cube_choices_are_named(tmp_path, capsys, flags, message):
     xr.Dataset({"counts": (("band", "y"), np.ones((5, 2))), "mask": ("y", [1, 0])}).to_netcdf(tmp_path / "a.nc")
     assert main(["correct", str(tmp_path / "a.nc"), *flags]) == 1
     assert f"{tmp_path / 'a.nc'}: {message}" in capsys.readouterr().err
+
+
+def test_cubes_without_xarray_say_what_to_install(tmp_path, capsys, monkeypatch):
+    monkeypatch.setitem(sys.modules, "xarray", None)
+    (tmp_path / "a.nc").write_bytes(b"CDF\x01")
+    assert main(["correct", str(tmp_path / "a.nc")]) == 1
+    assert "pip install 'quorvel[formats]'" in capsys.readouterr().err
 
 
 @_needs("h5netcdf", "h5py", "scipy")

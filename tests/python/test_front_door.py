@@ -1,12 +1,9 @@
 """The package-level functions: keyword parameters, masks, array-likes and fit reports."""
 import numpy as np
 import pytest
-from hypothesis import given
-from hypothesis import strategies as st
 
 import quorvel
 from quorvel import _native
-from strategies import tuned
 from support import HINT, METHODS, METHODS_2D, bits, check_raises, make_spectrum
 
 Y = make_spectrum(120)
@@ -46,14 +43,6 @@ def test_large_inputs_take_the_tunable_path_with_the_native_bits(method):
     assert bits(quorvel.baseline_2d(image, method)) == bits(_native.baseline_2d(image, method))
 
 
-def test_masked_rolling_ball_bridges_the_gap_with_a_straight_line():
-    used = np.ones(Y.size, bool)
-    used[40:46] = False
-    bridged = np.interp(np.arange(Y.size), np.flatnonzero(used), Y[used])
-    assert bits(quorvel.baseline(np.where(used, Y, np.nan), "rolling_ball", mask=used)) == bits(
-        quorvel.baseline(bridged, "rolling_ball"))
-
-
 @pytest.mark.parametrize("ndim, method", [(1, m) for m in METHODS] + [(2, m) for m in METHODS_2D])
 def test_masked_values_never_change_the_fit(ndim, method):
     data = Y.copy() if ndim == 1 else IMAGE.copy()
@@ -91,10 +80,7 @@ def test_array_likes_are_converted_to_float64(convert):
      "y must be one-dimensional (a spectrum); got ndarray of dtype float64 and shape (9, 11)"),
     (lambda: quorvel.baseline_2d([1.0, 2.0]), ValueError, "data must be two-dimensional (an image); got list of length 2"),
     (lambda: quorvel.correct(Y + 1j), TypeError, "y must hold real numbers; got ndarray of dtype complex128 and shape (120,)"),
-    (lambda: quorvel.correct({"a": 1}), TypeError, None),
     (lambda: quorvel.correct(Y, "arpls", p=0.1), TypeError, "arpls takes no parameter 'p'; its parameters are lam, max_iter, tol"),
-    (lambda: quorvel.baseline_2d(IMAGE, "rolling_ball", lamb=1), TypeError,
-     "rolling_ball takes no parameter 'lamb'; its parameters are half_window"),
     (lambda: quorvel.correct(Y, lam="big"), TypeError, "lam must be a real number, not str"),
     (lambda: quorvel.correct(Y, max_iter=5.0), TypeError, "max_iter must be an integer, not float"),
     (lambda: quorvel.correct(Y, 7), TypeError, "method must be a str, not int"),
@@ -110,7 +96,6 @@ def test_array_likes_are_converted_to_float64(convert):
      "lam must be one value or a pair (axis 0, axis 1); got (1.0, 2.0, 3.0)"),
     (lambda: quorvel.correct(Y, "airpls", stop="never"), ValueError, "stop must be 'weights' or 'residuals'; got 'never'"),
     (lambda: quorvel.correct(Y, mask=np.ones(Y.size)), TypeError, None),
-    (lambda: quorvel.correct(Y, mask=np.ones(5, bool)), ValueError, None),
     (lambda: quorvel.correct(Y, mask=np.arange(Y.size) == 3), ValueError, "mask leaves 1 of 120 samples; asls needs at least 2"),
     (lambda: quorvel.correct(np.r_[Y[:5], np.nan]), ValueError, "input contains a non-finite value at index 5" + HINT),
     (lambda: quorvel.fit_2d(np.where(IMAGE > 1.9, np.nan, IMAGE)), ValueError,
@@ -121,21 +106,10 @@ def test_bad_arguments_say_what_was_given_and_what_is_accepted(call, error, mess
     check_raises(error, message, call)
 
 
-@tuned(150)
-@given(method=st.sampled_from(METHODS), n=st.integers(0, 40), name=st.sampled_from(
-    ["lam", "p", "max_iter", "tol", "stop", "half_window", "poly_order", "cg_tol"]),
-    value=st.one_of(st.integers(-10, 10**20), st.floats(allow_nan=True), st.text(max_size=3), st.none()))
-def test_any_parameter_value_gives_a_result_or_a_clean_error(method, n, name, value):
-    try:
-        result = quorvel.fit(make_spectrum(n) if n else np.empty(0), method, **{name: value})
-    except (TypeError, ValueError):
-        return
-    assert np.isfinite(result.baseline).all() and result.iterations >= 1
-
-
 def test_the_fit_prints_what_happened_and_the_docs_list_every_parameter():
     text = repr(quorvel.fit(Y, "arpls", lam=1e5))
     assert "arpls" in text and "lam=100000.0, max_iter=50, tol=0.001" in text and "converged after" in text
+    assert text.endswith("fields: baseline, corrected, method, params, iterations, converged, last_change, changes, "
+                         "weights, used")
     for function, table in [(quorvel.correct, DEFAULTS_1D), (quorvel.fit_2d, DEFAULTS_2D)]:
         assert all(f"{name}=" in function.__doc__ for params in table.values() for name in params)
-    assert quorvel.__version__.count(".") == 2

@@ -51,17 +51,3 @@ def test_method_lists(function, names):
 ])
 def test_argument_binding(function, param, data, call, message):
     check_raises(TypeError, message.format(f=function.__name__, p=param), call, function, param, data)
-
-
-@pytest.mark.parametrize("function", [_native.correct_2d, _native.baseline_2d])
-def test_grids_are_read_in_row_major_order(function):
-    # Scanned in memory order, these layouts would meet the NaN at (2, 1) before the one at (1, 2).
-    grid = np.arange(12.0).reshape(3, 4)
-    grid[1, 2] = grid[2, 1] = np.nan
-    padded = np.zeros((6, 12))
-    padded[::2, ::3] = grid
-    for given in [np.asfortranarray(grid), grid.T.copy().T, grid[::-1, ::-1].copy()[::-1, ::-1], padded[::2, ::3]]:
-        check_raises(ValueError, "input contains a non-finite value at index 6", function, given, "poly")
-    row, column = np.array([0.0, 1.0, np.inf, 3.0]), np.array([[0.0], [np.nan], [2.0]])
-    check_raises(ValueError, "input contains a non-finite value at index 2", function, np.broadcast_to(row, (5, 4)))
-    check_raises(ValueError, "input contains a non-finite value at index 4", function, np.broadcast_to(column, (3, 4)))
