@@ -4,8 +4,8 @@ Mutants are single-line rewrites made by universalmutator's regular-expression r
 src/*.cpp and *.hpp, its Python rules on python/quorvel/**/*.py but _version.py). Mutants that change
 only comments, docstrings or type annotations are dropped before sampling: no test of behaviour can see
 them. A sample is saved as tools/mutants-core.json and tools/mutants-python.json (file, line, original
-and mutated text), so the same mutants can be run again once the tests have changed; src/ and
-python/quorvel must be the same as when the sample was drawn.
+and mutated text), so the same mutants can be run again once the tests have changed; a mutated line
+that edits above it have moved is found by its text, nearest to where it was.
 
 Each core mutant is applied to a copy of the tracked tree, built incrementally (ninja, with ccache when
 it is on PATH; the GoogleTest binary and both extension modules, -Werror as in CI), then run under
@@ -191,14 +191,22 @@ def sync(tree: Path, files: list[str]) -> None:
             shutil.copymode(ROOT / rel, target)
 
 
+def located(lines: list[str], m: Mutant) -> int:
+    """Where the mutant's original text starts: its recorded line, or the nearest line that holds it
+    when edits above have moved it."""
+    count = m["original"].count("\n")
+    starts = [i for i in range(len(lines) - count + 1) if "".join(lines[i:i + count]) == m["original"]]
+    if not starts:
+        raise SystemExit(f"{m['id']}: {m['file']} no longer holds {m['original'].strip()!r}; draw a new sample")
+    return min(starts, key=lambda i: abs(i - (m["line"] - 1)))
+
+
 @contextlib.contextmanager
 def applied(tree: Path, m: Mutant) -> Iterator[None]:
     path = tree / m["file"]
     text = path.read_text()
     lines = text.splitlines(keepends=True)
-    start, count = m["line"] - 1, m["original"].count("\n")
-    if "".join(lines[start:start + count]) != m["original"]:
-        raise SystemExit(f"{m['id']}: {m['file']}:{m['line']} is not what the sample says; was the file changed?")
+    start, count = located(lines, m), m["original"].count("\n")
     path.write_text("".join(lines[:start]) + m["mutated"] + "".join(lines[start + count:]))
     try:
         yield
