@@ -51,14 +51,7 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
     ws.resize(rows, cols, lambda_r, lambda_c);
     std::span<double> r(ws.residual), z(ws.preconditioned), p(ws.direction), q(ws.product);
 
-    apply_system(rows, cols, lambda_r, lambda_c, weights, x, q);
-    double bb = 0.0, rr = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-        r[k] = rhs[k] - q[k];
-        bb = bb + rhs[k] * rhs[k];
-        rr = rr + r[k] * r[k];
-    }
-    const double bnorm = std::fmax(std::sqrt(bb), 1.0);
+    auto [bnorm, rr] = starting_residual(rows, cols, lambda_r, lambda_c, weights, rhs, x, r, q);
     if (std::sqrt(rr) / bnorm <= params.cg_tol) return ok;
 
     if (auto ready = ws.multigrid.setup(weights, lambda_r, lambda_c); !ready) return ready;

@@ -62,6 +62,15 @@ void fill_system_bands(std::uint64_t rows, std::uint64_t cols, double lambda_r, 
 void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
                   std::span<const double> weights, std::span<const double> v, std::span<double> out);
 
+// Where both conjugate-gradient solvers start: residual = rhs - A x (product holds A x), with
+// ||rhs|| never below 1 so that a small right-hand side makes the tolerance absolute.
+struct StartingResidual {
+    double bnorm, rr;
+};
+StartingResidual starting_residual(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
+                                   std::span<const double> weights, std::span<const double> rhs,
+                                   std::span<const double> x, std::span<double> residual, std::span<double> product);
+
 // Overwrite `weights` from the residuals data - surface; return the relative weight change.
 // Masked-out points get weight 0 and take no part in the statistics.
 double reweight(const AslsWeights& rule, std::span<const double> data, std::span<const double> surface,

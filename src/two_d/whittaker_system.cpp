@@ -85,15 +85,7 @@ Status solve_conjugate_gradients(std::uint64_t rows, std::uint64_t cols, double 
                                  std::span<const double> rhs, std::span<double> x, std::span<double> residual,
                                  std::span<double> direction, std::span<double> product) {
     const std::size_t n = rhs.size();
-    apply_system(rows, cols, lambda_r, lambda_c, weights, x, product);
-    double bb = 0.0, rr = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-        residual[k] = rhs[k] - product[k];
-        bb = bb + rhs[k] * rhs[k];
-        rr = rr + residual[k] * residual[k];
-    }
-    // Never below 1, so a small right-hand side makes the tolerance absolute.
-    const double bnorm = std::fmax(std::sqrt(bb), 1.0);
+    auto [bnorm, rr] = starting_residual(rows, cols, lambda_r, lambda_c, weights, rhs, x, residual, product);
     std::copy(residual.begin(), residual.end(), direction.begin());
     if (std::sqrt(rr) / bnorm <= params.cg_tol) return ok;
 
@@ -142,6 +134,19 @@ void fill_system_bands(std::uint64_t rows, std::uint64_t cols, double lambda_r, 
             if (i + 2 < rows) band(2 * cols, k) = lambda_r;
         }
     }
+}
+
+StartingResidual starting_residual(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
+                                   std::span<const double> weights, std::span<const double> rhs,
+                                   std::span<const double> x, std::span<double> residual, std::span<double> product) {
+    apply_system(rows, cols, lambda_r, lambda_c, weights, x, product);
+    double bb = 0.0, rr = 0.0;
+    for (std::size_t k = 0; k < rhs.size(); ++k) {
+        residual[k] = rhs[k] - product[k];
+        bb = bb + rhs[k] * rhs[k];
+        rr = rr + residual[k] * residual[k];
+    }
+    return {std::fmax(std::sqrt(bb), 1.0), rr};
 }
 
 void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
