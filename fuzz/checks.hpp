@@ -17,8 +17,8 @@
 #include "byte_reader.hpp"
 #include "error.hpp"
 #include "numeric.hpp"
-#include "simple/correction.hpp"
-#include "tunable/fit.hpp"
+#include "dispatch/correction.hpp"
+#include "dispatch/fit.hpp"
 #include "whittaker/many.hpp"
 
 namespace quorvel::fuzz {
@@ -53,7 +53,7 @@ bool same_error(const Result<T>& a, const Result<T>& b) {
     return display(a.error()) == display(b.error());
 }
 
-using tunable::Output;
+using dispatch::Output;
 using Values = std::vector<double>;
 using In = std::span<const double>;
 using Out = std::span<double>;
@@ -78,7 +78,7 @@ inline Items items(ByteReader& in, std::size_t most, std::size_t n) {
 }
 
 // What a fit reports; a method that does not reweight makes one pass.
-inline void check_report(const Result<FitReport>& fit, const tunable::Details& details, bool reweighted,
+inline void check_report(const Result<FitReport>& fit, const dispatch::Details& details, bool reweighted,
                          std::uint64_t max_iter, double tol) {
     if (failed(fit)) return;
     const FitReport& r = fit.value();
@@ -106,9 +106,9 @@ Alone fit_alone(const Items& made, Output output, const char* what, One one) {
         const Out out = std::span(alone.out).subspan(k * n, n);
         const auto fit = one(y, made.mask(k), out);
         Status done = fit ? Status(ok) : Status(fit.error());
-        if (done && output == Output::Corrected) done = tunable::subtract_checked(y, out, made.mask(k), out, what);
+        if (done && output == Output::Corrected) done = dispatch::subtract_checked(y, out, made.mask(k), out, what);
         if (done && output == Output::Baseline && !all_finite(out)) {
-            done = InvalidParameter{what, simple::baseline_overflow};
+            done = InvalidParameter{what, dispatch::baseline_overflow};
         }
         if (failed(done)) alone.failure = k, alone.error = display(done.error());
     }
@@ -173,12 +173,13 @@ inline void check_fixed(const Items& made, Output output, const Alone& alone, co
 
 // Each lane path gives every spectrum the outcome and bits of the loop of single fits.
 template <class Rule>
-void check_lanes(whittaker::LanePath path, const Items& made, const tunable::Options1D& options, const Rule& rule) {
+void check_lanes(whittaker::LanePath path, const Items& made, const dispatch::Options& options, const Rule& rule) {
     const std::size_t n = made.n;
     Values expected(made.values.size()), got(made.values.size());
     std::vector<whittaker::ItemOutcome> reference(made.count), outcomes(made.count);
     const auto fit = [&](Out out, std::span<whittaker::ItemOutcome> into, whittaker::LanePath p) {
-        whittaker::fit_many(made.values, n, options.whittaker, rule, made.mask(), options.stop, out, into, p);
+        whittaker::fit_many(made.values, n, dispatch::whittaker_params(options.whittaker), rule, made.mask(),
+                            options.whittaker.stop, out, into, p);
     };
     fit(expected, reference, whittaker::LanePath::ScalarLoop);
     fit(got, outcomes, path);

@@ -57,11 +57,10 @@ auto one_d(Fn fn) {
     };
 }
 
-template <std::size_t N>
-PyObject* name_list(const std::array<std::string_view, N>& names) {
-    Owned list(PyList_New(static_cast<Py_ssize_t>(N)));
+PyObject* name_list(const std::vector<std::string_view>& names) {
+    Owned list(PyList_New(static_cast<Py_ssize_t>(names.size())));
     if (!list) return nullptr;
-    for (std::size_t i = 0; i < N; ++i) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
         PyObject* name = PyUnicode_FromStringAndSize(names[i].data(), static_cast<Py_ssize_t>(names[i].size()));
         if (!name) return nullptr;
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), name);  // steals name
@@ -95,8 +94,8 @@ PyObject* baseline_2d(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyObject* methods(PyObject*, PyObject*) { return name_list(simple::Method::names); }
+PyObject* methods(PyObject*, PyObject*) { return guarded([] { return name_list(simple::Method::names()); }); }
 
-PyObject* methods_2d(PyObject*, PyObject*) { return name_list(simple::Method2D::names); }
+PyObject* methods_2d(PyObject*, PyObject*) { return guarded([] { return name_list(simple::Method2D::names()); }); }
 
 }  // namespace quorvel::binding

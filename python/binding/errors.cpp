@@ -22,6 +22,22 @@ void python_error(const BaselineError& error) {
     PyErr_SetString(PyExc_ValueError, text.c_str());
 }
 
+PyObject* non_finite_index(const BaselineError& error) {
+    if (const auto* bad = std::get_if<NonFiniteInput>(&error)) {
+        return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(bad->index));
+    }
+    Py_RETURN_NONE;
+}
+
+void python_error_with_fields(const BaselineError& error) {
+    const std::string text = display(error);
+    const Owned message(PyUnicode_FromString(text.c_str()));
+    const Owned exception(message ? PyObject_CallFunctionObjArgs(PyExc_ValueError, message.get(), nullptr) : nullptr);
+    const Owned index(exception ? non_finite_index(error) : nullptr);
+    if (!index || PyObject_SetAttrString(exception.get(), "index", index.get()) < 0) return;
+    PyErr_SetObject(PyExc_ValueError, exception.get());
+}
+
 void raise_with_note(PyObject* type, PyObject* message, const char* note) {
     const Owned exception(PyObject_CallFunctionObjArgs(type, message, nullptr));
     if (!exception) return;

@@ -1,11 +1,23 @@
-# Positional arguments checked by the package (see quorvel.api.native_args); `want` selects
-# the result: 0 the baseline, 1 the corrected values, 2 the tuple of a whole fit.
-from typing import Any, Optional, Tuple
+# The fits behind the package's keywords, masks and reports. `method` is any name of the catalogue,
+# `params` a dict of its parameters by name (checked by quorvel.parameters; missing ones take their
+# defaults) or None; `want` selects the result: 0 the baseline, 1 the corrected values, 2 the tuple of
+# a whole fit. A failed fit raises ValueError whose `index` is the first non-finite sample or None.
+from typing import Any, Dict, Mapping, Optional, Tuple
 
-# The block functions take the output rows first and give the first failure as (index, reason).
-Failure = Optional[Tuple[int, str]]
+import numpy as np
+import numpy.typing as npt
 
-def fit_1d(*args: Any) -> Any: ...
-def fit_2d(*args: Any) -> Any: ...
-def fit_1d_many(*args: Any) -> Failure: ...
-def fit_2d_many(*args: Any) -> Failure: ...
+Array = npt.NDArray[np.float64]
+Flags = Optional[npt.NDArray[np.bool_]]
+Params = Optional[Mapping[str, Any]]
+# The block functions take the output rows first and give their first failure as
+# (item, reason, index of the item's first non-finite sample or None).
+Failure = Optional[Tuple[int, str, Optional[int]]]
+
+def catalogue() -> Tuple[Dict[str, Any], ...]: ...
+def fit_1d(y: Array, mask: Flags, method: str, params: Params, want: int) -> Any: ...
+def fit_2d(data: Array, mask: Flags, method: str, params: Params, want: int) -> Any: ...
+def fit_1d_many(out: Array, block: Array, masks: Flags, method: str, params: Params, want: int) -> Failure: ...
+def fit_2d_many(
+    out: Array, block: Array, masks: Flags, method: str, params: Params, want: int, rows: int, cols: int
+) -> Failure: ...

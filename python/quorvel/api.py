@@ -33,12 +33,6 @@ _NAMES = {1: "y", 2: "data"}
 # native module's own large buffers are fresh pages on every call.
 LARGE = 1 << 16
 _NOUNS = {1: "one-dimensional (a spectrum)", 2: "two-dimensional (an image)"}
-_NON_FINITE = "input contains a non-finite value at index "
-# The fewest used samples each method needs when a mask leaves some out.
-_MIN_USED = {
-    1: {"asls": 2, "arpls": 2, "airpls": 2, "rolling_ball": 1, "polynomial": 1},
-    2: {"asls": 4, "arpls": 4, "rolling_ball": 1, "polynomial": 1},
-}
 
 
 def baseline(y: npt.ArrayLike, method: str = "asls", *, mask: Optional[npt.ArrayLike] = None, **params: Any) -> Array:
@@ -84,8 +78,8 @@ def _compute(ndim: int, data: object, method: str, mask: object, params: Dict[st
     if not params and mask is None and values.size < LARGE:
         try:
             return _NATIVE[ndim, want](values, method)
-        except ValueError as error:
-            raise hinted(error, values.shape) from None
+        except ValueError:
+            pass  # the same call through the tunable module raises the same text, with its fields
     result: Array = _Call(ndim, values, method, mask, params, data).run(want)
     return result
 
@@ -111,31 +105,30 @@ class _Call:
         self.used = values.size if self.flags is None else int(np.count_nonzero(self.flags))
         shape = Shape(values.shape, self.used) if values.size else None
         self.resolved = parameters.resolve(self.name, ndim, params, shape)
-        needed = _MIN_USED[ndim][self.name]
+        needed = parameters.MIN_USED[ndim][self.name]
         if self.flags is not None and self.used < needed:
             raise ValueError(f"mask leaves {self.used} of {values.size} samples; {self.name} needs at least {needed}")
 
     def run(self, want: int) -> Any:
         """The array asked for, or for EVERYTHING the tuple of the whole fit."""
-        args = native_args(self.ndim, self.resolved)
+        args = (self.name, self.resolved, want)
         try:
             if want == EVERYTHING:
                 function = _tunable.fit_1d if self.ndim == 1 else _tunable.fit_2d
-                return function(self.values, self.flags, self.name, *args, want)
+                return function(self.values, self.flags, *args)
             # One item of the block functions, which fit NumPy's own buffers in place.
             size = self.values.size
             out = np.empty(self.values.shape)
             block = private_rows(self.values, self.source, 1, size)
             masks = None if self.flags is None else np.not_equal(self.flags, False).reshape(1, size)
             if self.ndim == 1:
-                failure = _tunable.fit_1d_many(out.reshape(1, size), block, masks, self.name, *args, want)
+                failure = _tunable.fit_1d_many(out.reshape(1, size), block, masks, *args)
             else:
-                shape = self.values.shape
-                failure = _tunable.fit_2d_many(out.reshape(1, size), block, masks, self.name, *args, want, *shape)
+                failure = _tunable.fit_2d_many(out.reshape(1, size), block, masks, *args, *self.values.shape)
         except ValueError as error:
-            raise hinted(error, self.values.shape) from None
+            raise hinted(str(error), getattr(error, "index", None), self.values.shape) from None
         if failure is not None:
-            raise hinted(ValueError(failure[1]), self.values.shape)
+            raise hinted(failure[1], failure[2], self.values.shape)
         return out
 
 
@@ -150,35 +143,6 @@ def private_rows(items: Array, source: object, count: int, size: int) -> Array:
     if fresh and rows.flags.c_contiguous:
         return rows
     return np.array(rows, order="C", copy=True)
-
-
-def native_args(ndim: int, resolved: Dict[str, Any]) -> Tuple[Any, ...]:
-    """The tunable module's positional parameters; a method's unused ones get placeholders."""
-    if ndim == 1:
-        return (
-            resolved.get("lam", 1e6),
-            resolved.get("p", 0.01),
-            resolved.get("max_iter", 50),
-            resolved.get("tol", 1e-3),
-            resolved.get("stop") == "residuals",
-            2 * resolved.get("half_window", 15) + 1,
-            resolved.get("poly_order", 2),
-        )
-    lam_rows, lam_cols = resolved.get("lam", (1e4, 1e4))
-    half_rows, half_cols = resolved.get("half_window", (3, 3))
-    return (
-        lam_rows,
-        lam_cols,
-        resolved.get("p", 0.01),
-        resolved.get("max_iter", 50),
-        resolved.get("tol", 1e-3),
-        resolved.get("cg_max_iter", 500),
-        resolved.get("cg_tol", 1e-6),
-        resolved.get("solver") == "multigrid",
-        2 * half_rows + 1,
-        2 * half_cols + 1,
-        resolved.get("poly_order", 2),
-    )
 
 
 def as_data(value: Any, name: str, ndim: int) -> Array:
@@ -218,14 +182,13 @@ def as_mask(value: object, shape: Tuple[int, ...]) -> npt.NDArray[np.bool_]:
     return array
 
 
-def hinted(error: ValueError, shape: Tuple[int, ...]) -> ValueError:
-    """``error``, or for a non-finite sample the same text with where it is and how to leave it out."""
-    text = str(error)
-    if not text.startswith(_NON_FINITE):
-        return error
+def hinted(text: str, index: Optional[int], shape: Tuple[int, ...]) -> ValueError:
+    """The error of a fit; for a non-finite sample at flat ``index``, with where it is and how to leave it out."""
+    if index is None:
+        return ValueError(text)
     where = ""
     if len(shape) == 2 and shape[1]:
-        row, column = divmod(int(text[len(_NON_FINITE) :]), shape[1])
+        row, column = divmod(index, shape[1])
         where = f" (row {row}, column {column})"
     return ValueError(f"{text}{where}; pass mask= with False there to leave such samples out of the fit")
 
@@ -247,7 +210,7 @@ Parameters
 {name} : array_like
     {what}: anything NumPy converts to float64 (lists, float32, integers, pandas Series).
 method : str
-    {methods}; ASCII case is ignored and 'poly' and 'rolling-ball' are aliases.
+    {methods}; ASCII case is ignored{aliases}.
 mask : array_like of bool, optional
     True where a sample is used, of the data's shape. Masked-out samples may hold NaN or infinity;
     they take no part in the fit, the baseline still covers them, and the corrected value there is
@@ -270,11 +233,7 @@ ValueError
     An unknown method, a parameter out of range (the message gives the accepted range), a mask that
     leaves too few samples, or data the method cannot fit (empty, too short, NaN or infinity where used).
 """
-_DOC_FIELDS = {
-    1: {"name": "y", "what": "The spectrum", "methods": "asls (default), arpls, airpls, rolling_ball or polynomial"},
-    2: {"name": "data", "what": "The image or surface, two-dimensional",
-        "methods": "asls (default), arpls, rolling_ball or polynomial"},
-}
+_DOC_FIELDS = {1: {"name": "y", "what": "The spectrum"}, 2: {"name": "data", "what": "The image or surface, two-dimensional"}}
 
 
 def _document() -> None:
@@ -291,7 +250,14 @@ def _document() -> None:
     }
     for function, text in returns.items():
         ndim = 2 if function.__name__.endswith("_2d") else 1
-        function.__doc__ = _DOC.format(summary=function.__doc__, params=params[ndim], returns=text, **_DOC_FIELDS[ndim])
+        names = parameters.method_names(ndim)
+        methods = parameters.listing([f"{names[0]} (default)", *names[1:]])
+        aliases = parameters.aliases(ndim)
+        said = f" and {parameters.listing([repr(a) for a in aliases], 'and')} are aliases" if aliases else ""
+        function.__doc__ = _DOC.format(
+            summary=function.__doc__, params=params[ndim], returns=text, methods=methods, aliases=said,
+            **_DOC_FIELDS[ndim]
+        )
 
 
 _document()

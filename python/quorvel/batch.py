@@ -18,6 +18,7 @@ from . import _tunable, api, parameters
 from .parameters import Shape
 
 Array = npt.NDArray[np.float64]
+Failure = Tuple[int, str, Optional[int]]  # item, reason, index of its first non-finite sample
 
 __all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many", "ItemError"]
 
@@ -126,7 +127,6 @@ def _apply(
     item_flags = None if flags is None else np.moveaxis(flags, axes, range(-ndim, 0)).reshape(count, size)
     used = size if item_flags is None else int(np.count_nonzero(item_flags, axis=1).min(initial=size))
     resolved = parameters.resolve(name, ndim, params, Shape(item_shape, used) if size and count else None)
-    args = api.native_args(ndim, resolved)
 
     result = np.empty(values.shape)
     target = np.moveaxis(result, axes, range(-ndim, 0))
@@ -134,25 +134,24 @@ def _apply(
     if not flat.flags.c_contiguous:
         flat = np.empty((count, size))
 
-    def run(first: int, stop: int) -> Optional[Tuple[int, str]]:
+    def run(first: int, stop: int) -> Optional[Failure]:
         # Each worker makes the private copy of its own rows, so the copying runs in parallel too;
         # np.not_equal gives a new mask in which any non-zero byte of a bool array is exactly True.
         block = api.private_rows(items[first:stop], data, stop - first, size)
         masks = None if item_flags is None else np.ascontiguousarray(np.not_equal(item_flags[first:stop], False))
         out = flat[first:stop]
         if ndim == 1:
-            failure = _tunable.fit_1d_many(out, block, masks, name, *args, want)
+            failure = _tunable.fit_1d_many(out, block, masks, name, resolved, want)
         else:
-            failure = _tunable.fit_2d_many(out, block, masks, name, *args, want, *item_shape)
-        return None if failure is None else (first + failure[0], failure[1])
+            failure = _tunable.fit_2d_many(out, block, masks, name, resolved, want, *item_shape)
+        return None if failure is None else (first + failure[0], failure[1], failure[2])
 
     outcomes = _run_chunks(_chunks(count, count_workers), count_workers, run)
     failures = [failure for failure in outcomes if failure is not None]
     if failures:
-        index, reason = min(failures)
+        index, reason, at = min(failures, key=lambda failure: failure[0])
         position = tuple(int(i) for i in np.unravel_index(index, batch_shape)) if batch_shape else ()
-        hint = api.hinted(ValueError(reason), item_shape)
-        raise ItemError("spectrum" if ndim == 1 else "image", position, str(hint))
+        raise ItemError("spectrum" if ndim == 1 else "image", position, str(api.hinted(reason, at, item_shape)))
     if not np.may_share_memory(flat, result):
         target[...] = flat.reshape(target.shape)
     return result
@@ -179,11 +178,11 @@ def normalised_axes(axes: Tuple[int, ...], ndim: int) -> Tuple[int, ...]:
 
 
 def _run_chunks(
-    chunks: List[Tuple[int, int]], workers: int, run: Callable[[int, int], Optional[Tuple[int, str]]]
-) -> List[Optional[Tuple[int, str]]]:
+    chunks: List[Tuple[int, int]], workers: int, run: Callable[[int, int], Optional[Failure]]
+) -> List[Optional[Failure]]:
     """``run`` on every chunk; the calling thread takes chunks too, and each worker takes the next
     free chunk, so uneven chunks balance and only ``workers - 1`` threads are started."""
-    outcomes: List[Optional[Tuple[int, str]]] = [None] * len(chunks)
+    outcomes: List[Optional[Failure]] = [None] * len(chunks)
     errors: List[BaseException] = []
     pending = iter(range(len(chunks)))
     lock = threading.Lock()

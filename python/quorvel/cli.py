@@ -13,7 +13,7 @@ from typing import Any, BinaryIO, Callable, Dict, List, Optional, Sequence, Tupl
 import numpy as np
 import numpy.typing as npt
 
-from . import _native, api, batch, demo, formats, parameters, progress
+from . import api, batch, demo, formats, parameters, progress
 from ._version import __version__
 from .formats import cube
 
@@ -157,8 +157,9 @@ def _parser() -> argparse.ArgumentParser:
     correct.add_argument(
         "files", nargs="+", metavar="FILE", type=Path, help="a text, .jdx, .spc, .npy, .nc, .h5 or .zarr file"
     )
+    names = parameters.method_names(1)
     correct.add_argument(
-        "-m", "--method", default="asls", help="asls (default), arpls, airpls, rolling_ball or polynomial"
+        "-m", "--method", default="asls", help=parameters.listing([f"{names[0]} (default)", *names[1:]])
     )
     where = correct.add_mutually_exclusive_group()
     where.add_argument("-o", "--output", type=Path, metavar="OUT", help="the output file (one input file only)")
@@ -234,18 +235,21 @@ def _integers(text: str) -> Any:
     return values[0] if len(values) == 1 else values
 
 
-# Flag value parsers; the library checks the ranges and names the parameter when one is out.
-_PARAMETER_FLAGS: Dict[str, Callable[[str], Any]] = {
-    "lam": _reals,
-    "p": float,
-    "max_iter": int,
-    "tol": float,
-    "stop": str,
-    "half_window": _integers,
-    "poly_order": int,
-    "cg_tol": float,
-    "cg_max_iter": int,
-}
+_PARSERS: Dict[str, Callable[[str], Any]] = {"real": _reals, "integer": _integers, "choice": str}
+
+
+def _parameter_flags() -> Dict[str, Callable[[str], Any]]:
+    """A flag for every parameter of every method in the catalogue, with the parser of its kind; the
+    library checks the ranges and names the parameter when one is out."""
+    parsers: Dict[str, Callable[[str], Any]] = {}
+    for ndim in (1, 2):
+        for params in parameters.methods_taking(ndim).values():
+            for param in params:
+                parsers.setdefault(param.name, _PARSERS[param.kind])
+    return parsers
+
+
+_PARAMETER_FLAGS = _parameter_flags()
 
 
 def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
@@ -262,7 +266,9 @@ def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
             if param.name == name
         }
         defaults = {ndim: repr(param.default) for ndim, param in found.items()}
-        if len(set(defaults.values())) == 1:
+        if len(defaults) == 1:
+            default = f"{next(iter(defaults.values()))}{' with --2d' if 2 in defaults else ''}"
+        elif len(set(defaults.values())) == 1:
             default = next(iter(defaults.values()))
         else:
             default = f"{defaults[1]}, or {defaults[2]} with --2d"
@@ -272,9 +278,10 @@ def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
 
 
 def _methods(arguments: argparse.Namespace) -> int:
-    print(f"1-D methods:         {', '.join(_native.methods())}")
-    print(f"2-D methods (--2d):  {', '.join(_native.methods_2d())}")
-    print("Names ignore case; 'poly' and 'rolling-ball' are aliases.")
+    print(f"1-D methods:         {', '.join(parameters.method_names(1))}")
+    print(f"2-D methods (--2d):  {', '.join(parameters.method_names(2))}")
+    aliases = parameters.aliases(1) + [a for a in parameters.aliases(2) if a not in parameters.aliases(1)]
+    print(f"Names ignore case; {parameters.listing([repr(a) for a in aliases], 'and')} are aliases.")
     return 0
 
 

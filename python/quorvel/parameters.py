@@ -1,7 +1,7 @@
-"""Every method's parameters: names, defaults, meaning and accepted ranges, in one table.
+"""Every method's parameters: names, defaults, meaning and accepted ranges, from the core's catalogue.
 
-The front door, the batch functions, Dask, scikit-learn and the command line all read this
-table, so a parameter is documented and checked in one place. The defaults are those the
+The front door, the batch functions, Dask, scikit-learn and the command line all read these
+tables, so a parameter is documented and checked in one place. The defaults are those the
 native module runs with; passing them explicitly gives exactly the same bits.
 """
 
@@ -10,21 +10,17 @@ from __future__ import annotations
 import math
 import numbers
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, List, Mapping, Optional, Tuple
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 
-__all__ = ["Param", "canonical", "resolve", "methods_taking", "describe", "PARAMS_1D", "PARAMS_2D"]
+from . import _tunable
 
-# Beyond these a call could run for hours; the polynomial caps also keep the normal equations
-# meaningful in 64-bit floats.
-MAX_ITER_1D = 10_000
-MAX_ITER_2D = 1_000
-MAX_CG_ITER = 10_000
-MAX_POLY_ORDER_1D = 20
-MAX_POLY_ORDER_2D = 5
-MAX_WINDOW_WORK = 10**11  # samples times window size (window area on grids)
+__all__ = ["Param", "canonical", "resolve", "methods_taking", "method_names", "describe", "PARAMS_1D", "PARAMS_2D"]
+
+# A window whose work exceeds this (samples times window size, window area on grids) could run for
+# an hour or more.
+MAX_WINDOW_WORK = 10**11
 
 _ASCII_LOWER = str.maketrans("ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz")
-_ALIASES = {"poly": "polynomial", "rolling-ball": "rolling_ball"}
 
 
 @dataclass(frozen=True)
@@ -35,6 +31,9 @@ class Shape:
     used: int
 
 
+Check = Callable[[str, Any, Optional[Shape]], Any]
+
+
 @dataclass(frozen=True)
 class Param:
     """One keyword parameter: its default, its meaning, and a check that returns the value to use."""
@@ -42,7 +41,9 @@ class Param:
     name: str
     default: Any
     doc: str
-    check: Callable[[str, Any, Optional[Shape]], Any]
+    check: Check
+    kind: str = "real"  # real, integer or choice
+    per_axis: bool = False  # on grids: one value or a pair (axis 0, axis 1)
 
 
 def _number(name: str, value: Any) -> float:
@@ -61,38 +62,7 @@ def _out_of_range(name: str, value: Any, accepted: str) -> ValueError:
     return ValueError(f"{name} must be {accepted}; got {value!r}")
 
 
-def _positive(name: str, value: Any, shape: Optional[Shape]) -> float:
-    number = _number(name, value)
-    if not (math.isfinite(number) and number > 0.0):
-        raise _out_of_range(name, value, "finite and greater than 0")
-    return number
-
-
-def _non_negative(name: str, value: Any, shape: Optional[Shape]) -> float:
-    number = _number(name, value)
-    if not (math.isfinite(number) and number >= 0.0):
-        raise _out_of_range(name, value, "finite and at least 0")
-    return number
-
-
-def _probability(name: str, value: Any, shape: Optional[Shape]) -> float:
-    number = _number(name, value)
-    if not 0.0 < number < 1.0:
-        raise _out_of_range(name, value, "strictly between 0 and 1")
-    return number
-
-
-def _count(limit: int) -> Callable[[str, Any, Optional[Shape]], int]:
-    def check(name: str, value: Any, shape: Optional[Shape]) -> int:
-        number = _integer(name, value)
-        if not 1 <= number <= limit:
-            raise _out_of_range(name, value, f"an integer from 1 to {limit}")
-        return number
-
-    return check
-
-
-def _choice(*choices: str) -> Callable[[str, Any, Optional[Shape]], str]:
+def _choice(*choices: str) -> Check:
     def check(name: str, value: Any, shape: Optional[Shape]) -> str:
         if value not in choices:
             raise _out_of_range(name, value, " or ".join(map(repr, choices)))
@@ -101,7 +71,7 @@ def _choice(*choices: str) -> Callable[[str, Any, Optional[Shape]], str]:
     return check
 
 
-def _per_axis(check: Callable[[str, Any, Optional[Shape]], Any]) -> Callable[[str, Any, Optional[Shape]], Tuple[Any, Any]]:
+def _per_axis(check: Check) -> Callable[[str, Any, Optional[Shape]], Tuple[Any, Any]]:
     """One value for both axes of a grid, or a pair (along axis 0, along axis 1)."""
 
     def both(name: str, value: Any, shape: Optional[Shape]) -> Tuple[Any, Any]:
@@ -115,16 +85,13 @@ def _per_axis(check: Callable[[str, Any, Optional[Shape]], Any]) -> Callable[[st
     return both
 
 
-def _half_window(dimensions: int, default: int) -> Callable[[str, Any, Optional[Shape]], Any]:
-    """Half-widths from 1 to the data's length less one (or the default, which always runs), and a
-    window that costs at most a minute or so."""
+def _half_window(dimensions: int, default: int, each: Check) -> Check:
+    """Half-widths in ``each``'s range and up to the data's length less one (or the default, which always
+    runs), and a window that costs at most a minute or so."""
 
     def check(name: str, value: Any, shape: Optional[Shape]) -> Any:
         halves: Tuple[int, ...]
-        if dimensions == 1:
-            halves = (_at_least_one(name, value, shape),)
-        else:
-            halves = _per_axis(_at_least_one)(name, value, shape)
+        halves = (each(name, value, shape),) if dimensions == 1 else _per_axis(each)(name, value, shape)
         if shape is not None:
             _check_window(name, value, halves, shape, default)
         return halves[0] if dimensions == 1 else halves
@@ -149,122 +116,111 @@ def _check_window(name: str, value: Any, halves: Tuple[int, ...], shape: Shape, 
         )
 
 
-def _at_least_one(name: str, value: Any, shape: Optional[Shape]) -> int:
-    number = _integer(name, value)
-    if number < 1:
-        raise _out_of_range(name, value, "an integer of at least 1")
-    return number
+def _poly_order(dimensions: int, each: Check) -> Check:
+    """An order in ``each``'s range that the used samples can support."""
 
-
-def _poly_order(dimensions: int, cap: int) -> Callable[[str, Any, Optional[Shape]], int]:
     def check(name: str, value: Any, shape: Optional[Shape]) -> int:
-        order = _integer(name, value)
-        if not 0 <= order <= cap:
-            raise _out_of_range(name, value, f"an integer from 0 to {cap}")
+        order: int = each(name, value, shape)
         needed = (order + 1) ** dimensions
         if shape is not None and 0 < shape.used < needed:
-            raise ValueError(
-                f"{name} {order} needs at least {needed} used samples; the data has {shape.used}"
-            )
+            raise ValueError(f"{name} {order} needs at least {needed} used samples; the data has {shape.used}")
         return order
 
     return check
 
 
-_MAX_ITER = "the most reweighting iterations"
-_TOL_WEIGHTS = "stop once the relative change of the weights is at most this"
+def _range_text(kind: str, lower: float, upper: float, lower_open: bool, upper_open: bool) -> str:
+    """The accepted range in words, as the messages of the range checks give it."""
+    if kind == "integer":
+        first = int(lower) + (1 if lower_open else 0)
+        if math.isinf(upper):
+            return f"an integer of at least {first}"
+        return f"an integer from {first} to {int(upper) - (1 if upper_open else 0)}"
+    if math.isinf(upper):
+        return f"finite and {'greater than' if lower_open else 'at least'} {lower:g}"
+    if lower_open and upper_open:
+        return f"strictly between {lower:g} and {upper:g}"
+    return f"from {lower:g} to {upper:g}"
 
+
+def _in_range(number: float, lower: float, upper: float, lower_open: bool, upper_open: bool) -> bool:
+    above = number > lower if lower_open else number >= lower
+    below = number < upper if upper_open else number <= upper
+    return math.isfinite(number) and above and below
+
+
+def _ranged(row: Mapping[str, Any]) -> Check:
+    kind = row["kind"]
+    bounds = (*row["range"], *row["open"])
+    accepted = _range_text(kind, *bounds)
+
+    def check(name: str, value: Any, shape: Optional[Shape]) -> Any:
+        number: Any = _integer(name, value) if kind == "integer" else _number(name, value)
+        if not _in_range(number, *bounds):
+            raise _out_of_range(name, value, accepted)
+        return number
+
+    return check
+
+
+def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
+    """The check of one catalogue parameter in ``ndim`` dimensions."""
+    if row["kind"] == "choice":
+        return _choice(*row["choices"])
+    check = _ranged(row)
+    if row["data_check"] == "window":
+        return _half_window(ndim, row["default"], check)
+    if row["data_check"] == "poly_order":
+        return _poly_order(ndim, check)
+    return _per_axis(check) if ndim == 2 and row["per_axis"] else check
+
+
+def _params_of(rows: Sequence[Mapping[str, Any]], ndim: int) -> Tuple[Param, ...]:
+    return tuple(
+        Param(row["name"], row["default"], row["meaning"], _check_of(row, ndim), row["kind"], row["per_axis"])
+        for row in rows
+    )
+
+
+_CATALOGUE = _tunable.catalogue()
 PARAMS_1D: Dict[str, Tuple[Param, ...]] = {}
 PARAMS_2D: Dict[str, Tuple[Param, ...]] = {}
-
-
-def _whittaker_1d(*extra: Param) -> Tuple[Param, ...]:
-    return (
-        Param("lam", 1e6, "smoothing strength λ of the second-difference penalty (not scaled by length)", _positive),
-        *extra,
-        Param("max_iter", 50, _MAX_ITER, _count(MAX_ITER_1D)),
-        Param("tol", 1e-3, _TOL_WEIGHTS, _non_negative),
-    )
-
-
-_P = Param("p", 0.01, "weight of samples above the baseline; 1 - p below it", _probability)
-PARAMS_1D.update(
-    asls=_whittaker_1d(_P),
-    arpls=_whittaker_1d(),
-    airpls=_whittaker_1d()
-    + (
-        Param(
-            "stop",
-            "weights",
-            "'weights': stop on the relative change of the weights; 'residuals': stop once the negative "
-            "residuals sum to at most tol times the sum of |y| (the original airPLS rule)",
-            _choice("weights", "residuals"),
-        ),
-    ),
-    rolling_ball=(
-        Param("half_window", 15, "half-width h of the window of 2h + 1 samples", _half_window(1, 15)),
-    ),
-    polynomial=(Param("poly_order", 2, "degree of the least-squares polynomial", _poly_order(1, MAX_POLY_ORDER_1D)),),
-)
-
-
-def _whittaker_2d(*extra: Param) -> Tuple[Param, ...]:
-    return (
-        Param(
-            "lam",
-            1e4,
-            "smoothing strength λ, or a pair (along axis 0, along axis 1)",
-            _per_axis(_positive),
-        ),
-        *extra,
-        Param("max_iter", 50, _MAX_ITER, _count(MAX_ITER_2D)),
-        Param("tol", 1e-3, _TOL_WEIGHTS, _positive),
-        Param("cg_tol", 1e-6, "relative residual at which each conjugate-gradient solve stops", _positive),
-        Param("cg_max_iter", 500, "the most conjugate-gradient steps per solve", _count(MAX_CG_ITER)),
-        Param(
-            "solver",
-            "cg",
-            "'cg': a banded Cholesky solve for grids of at most 512 points and 32 columns, plain conjugate "
-            "gradients otherwise; 'multigrid': conjugate gradients preconditioned by multigrid, the same "
-            "stopping rule in a few dozen steps instead of hundreds (far faster on large grids, other rounding)",
-            _choice("cg", "multigrid"),
-        ),
-    )
-
-
-PARAMS_2D.update(
-    asls=_whittaker_2d(_P),
-    arpls=_whittaker_2d(),
-    rolling_ball=(
-        Param(
-            "half_window",
-            3,
-            "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)",
-            _half_window(2, 3),
-        ),
-    ),
-    polynomial=(
-        Param(
-            "poly_order",
-            2,
-            "highest power of each coordinate in the surface's terms",
-            _poly_order(2, MAX_POLY_ORDER_2D),
-        ),
-    ),
-)
-
 _TABLES = {1: PARAMS_1D, 2: PARAMS_2D}
-_INVALID = {
-    1: "invalid parameter method: expected asls, arpls, airpls, rolling_ball, or polynomial",
-    2: "invalid parameter method: expected asls, arpls, rolling_ball, or polynomial",
-}
+_ALIASES: Dict[str, str] = {alias: row["name"] for row in _CATALOGUE for alias in row["aliases"]}
+# The fewest used samples each method needs when a mask leaves some out.
+MIN_USED: Dict[int, Dict[str, int]] = {1: {}, 2: {}}
+for _row in _CATALOGUE:
+    for _ndim, _dimension in _row["dims"].items():
+        if _dimension is not None:
+            _TABLES[_ndim][_row["name"]] = _params_of(_dimension["parameters"], _ndim)
+            MIN_USED[_ndim][_row["name"]] = _dimension["min_used"]
+
+
+def method_names(ndim: int) -> List[str]:
+    """The canonical names of the methods for ``ndim``-dimensional data, in the catalogue's order."""
+    return list(_TABLES[ndim])
+
+
+def aliases(ndim: int) -> List[str]:
+    """The other names that methods for ``ndim``-dimensional data answer to."""
+    return [alias for alias, name in _ALIASES.items() if name in _TABLES[ndim]]
+
+
+def listing(names: Sequence[str], last: str = "or") -> str:
+    """``a``, ``a or b``, ``a, b, or c``."""
+    if len(names) < 3:
+        return f" {last} ".join(names)
+    return f"{', '.join(names[:-1])}, {last} {names[-1]}"
+
+
+_INVALID = {ndim: f"invalid parameter method: expected {listing(method_names(ndim))}" for ndim in (1, 2)}
 
 
 def canonical(method: object, ndim: int) -> str:
     """The canonical name of ``method`` for ``ndim``-dimensional data; ASCII case and aliases are ignored."""
     if not isinstance(method, str):
         raise TypeError(f"method must be a str, not {type(method).__name__}")
-    name = method.translate(_ASCII_LOWER)
+    name: str = method.translate(_ASCII_LOWER)
     name = _ALIASES.get(name, name)
     if name not in _TABLES[ndim]:
         raise ValueError(_INVALID[ndim])
@@ -285,8 +241,7 @@ def resolve(method: str, ndim: int, given: Mapping[str, Any], shape: Optional[Sh
     names = [param.name for param in params]
     unknown = [name for name in given if name not in names]
     if unknown:
-        listing = ", ".join(names)
-        raise TypeError(f"{method} takes no parameter {unknown[0]!r}; its parameters are {listing}")
+        raise TypeError(f"{method} takes no parameter {unknown[0]!r}; its parameters are {', '.join(names)}")
     return {param.name: param.check(param.name, given.get(param.name, param.default), shape) for param in params}
 
 

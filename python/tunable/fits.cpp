@@ -10,13 +10,13 @@
 #include "../binding/calls.hpp"
 #include "../binding/errors.hpp"
 #include "parse.hpp"
-#include "simple/correction.hpp"
-#include "tunable/fit.hpp"
+#include "dispatch/correction.hpp"
+#include "dispatch/fit.hpp"
 
 namespace quorvel::binding::tunable {
 namespace {
 
-namespace core = quorvel::tunable;
+namespace core = quorvel::dispatch;
 
 enum Want { Baseline = 0, Corrected = 1, Everything = 2 };
 
@@ -48,7 +48,7 @@ arrays::Flags copy_mask(PyObject* mask) {
 // Turns a fitted baseline into what the call wants; `y` is the private copy.
 Status finish(std::span<const double> y, Mask mask, Want want, Outcome& outcome, const char* what) {
     if (want == Baseline) {
-        if (first_non_finite(outcome.baseline)) return InvalidParameter{what, simple::baseline_overflow};
+        if (first_non_finite(outcome.baseline)) return InvalidParameter{what, core::baseline_overflow};
         return ok;
     }
     if (want == Corrected) return core::subtract_checked(y, outcome.baseline, mask, outcome.baseline, what);
@@ -98,7 +98,7 @@ PyObject* fit_one(const Call& call, Fit fit) {
     });
     if (!outcome) return PyErr_NoMemory();
     if (!*outcome) {
-        python_error(outcome->error());
+        python_error_with_fields(outcome->error());
         return nullptr;
     }
     Outcome& done = outcome->value();
@@ -108,7 +108,7 @@ PyObject* fit_one(const Call& call, Fit fit) {
 
 // The shared steps of the block functions. The package hands over private copies (C-contiguous),
 // so the block is fitted in place with the lock released once, straight into `out`. Gives None,
-// or (index, reason) for the first failure.
+// or for the first failure (item, reason, index of its first non-finite sample or None).
 template <class Many>
 PyObject* fit_block(PyObject* out_array, const Call& call, std::uint64_t count, std::uint64_t n, Many many) {
     const double* values = arrays::contiguous_rows(call.values, count, n);
@@ -127,7 +127,9 @@ PyObject* fit_block(PyObject* out_array, const Call& call, std::uint64_t count, 
     if (!failure) return PyErr_NoMemory();
     if (!*failure) Py_RETURN_NONE;
     const std::string reason = display((*failure)->error);
-    return Py_BuildValue("(Ks)", static_cast<unsigned long long>((*failure)->index), reason.c_str());
+    const Owned index(non_finite_index((*failure)->error));
+    if (!index) return nullptr;
+    return Py_BuildValue("(KsO)", static_cast<unsigned long long>((*failure)->index), reason.c_str(), index.get());
 }
 
 // The block functions take `out` first and then the arguments of the one-item functions.
@@ -151,7 +153,7 @@ std::optional<Tail> split_out(PyObject* args) {
 PyObject* fit_1d(PyObject*, PyObject* args) {
     return guarded([&]() -> PyObject* {
         Call call{};
-        const auto options = parse_1d(args, call);
+        const auto options = parse_call(args, 1, call, nullptr);
         if (!options) return nullptr;
         return fit_one<1>(call, [&](std::span<const double> y, std::uint64_t, std::uint64_t, Mask mask,
                                     std::span<double> baseline, core::Scratch& scratch, core::Details* details) {
@@ -163,7 +165,7 @@ PyObject* fit_1d(PyObject*, PyObject* args) {
 PyObject* fit_2d(PyObject*, PyObject* args) {
     return guarded([&]() -> PyObject* {
         Call call{};
-        const auto options = parse_2d(args, call, nullptr);
+        const auto options = parse_call(args, 2, call, nullptr);
         if (!options) return nullptr;
         return fit_one<2>(call, [&](std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Mask mask,
                                     std::span<double> baseline, core::Scratch& scratch, core::Details* details) {
@@ -177,9 +179,8 @@ PyObject* fit_1d_many(PyObject*, PyObject* args) {
         auto tail = split_out(args);
         if (!tail) return nullptr;
         Call call{};
-        const auto options = parse_1d(tail->rest.get(), call);
-        if (!options) return nullptr;
-        if (!check_arrays(call, 2)) return nullptr;
+        const auto options = parse_call(tail->rest.get(), 1, call, nullptr);
+        if (!options || !check_arrays(call, 2)) return nullptr;
         return fit_block(tail->out, call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
                          [&](std::span<const double> values, std::uint64_t count, std::uint64_t n, Mask masks,
                              core::Output output, std::span<double> out) {
@@ -194,7 +195,7 @@ PyObject* fit_2d_many(PyObject*, PyObject* args) {
         if (!tail) return nullptr;
         Call call{};
         std::uint64_t shape[2] = {0, 0};
-        const auto options = parse_2d(tail->rest.get(), call, shape);
+        const auto options = parse_call(tail->rest.get(), 2, call, shape);
         if (!options || !check_arrays(call, 2)) return nullptr;
         if (shape[0] * shape[1] != arrays::extent(call.values, 1)) {
             PyErr_SetString(PyExc_ValueError, "rows * cols must be the length of each flattened image");

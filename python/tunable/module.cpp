@@ -2,23 +2,19 @@
 // and fit reports. The package checks every argument; this module only trusts nothing it is given.
 #include "../binding/arrays.hpp"
 #include "../binding/python.hpp"
+#include "catalogue.hpp"
 #include "fits.hpp"
 
 namespace quorvel::binding::tunable {
 namespace {
 
 PyMethodDef functions[] = {
-    {"fit_1d", fit_1d, METH_VARARGS,
-     "fit_1d(y, mask, method, lam, p, max_iter, tol, stop, window_size, order, want)\n--\n\n"},
-    {"fit_2d", fit_2d, METH_VARARGS,
-     "fit_2d(data, mask, method, lam_rows, lam_cols, p, max_iter, tol, cg_max_iter, cg_tol, multigrid, window_rows, "
-     "window_cols, order, want)\n--\n\n"},
-    {"fit_1d_many", fit_1d_many, METH_VARARGS,
-     "fit_1d_many(out, block, masks, method, lam, p, max_iter, tol, stop, window_size, order, want)\n--\n\n"},
+    {"catalogue", catalogue, METH_NOARGS, "catalogue()\n--\n\n"},
+    {"fit_1d", fit_1d, METH_VARARGS, "fit_1d(y, mask, method, params, want)\n--\n\n"},
+    {"fit_2d", fit_2d, METH_VARARGS, "fit_2d(data, mask, method, params, want)\n--\n\n"},
+    {"fit_1d_many", fit_1d_many, METH_VARARGS, "fit_1d_many(out, block, masks, method, params, want)\n--\n\n"},
     {"fit_2d_many", fit_2d_many, METH_VARARGS,
-     "fit_2d_many(out, block, masks, method, lam_rows, lam_cols, p, max_iter, tol, cg_max_iter, cg_tol, multigrid, "
-     "window_rows, "
-     "window_cols, order, want, rows, cols)\n--\n\n"},
+     "fit_2d_many(out, block, masks, method, params, want, rows, cols)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

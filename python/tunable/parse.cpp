@@ -2,6 +2,8 @@
 
 #include "../binding/arguments.hpp"
 #include "../binding/errors.hpp"
+#include "catalogue/lookup.hpp"
+#include "records.hpp"
 
 namespace quorvel::binding::tunable {
 namespace {
@@ -13,60 +15,63 @@ int to_u64(PyObject* object, void* out) {
     return 1;
 }
 
-template <class Method>
-std::optional<Method> parse_method(PyObject* name) {
+template <catalogue::Scope scope>
+std::optional<catalogue::MethodId> find_method(PyObject* name) {
     const auto text = method_text(name);
     if (!text) return std::nullopt;
-    auto method = Method::from_str(*text);
-    if (!method) {
-        python_error(method.error());
-        return std::nullopt;
+    if (auto id = catalogue::find(*text, scope)) return id;
+    python_error(InvalidParameter{"method", catalogue::expected<scope>()});
+    return std::nullopt;
+}
+
+// Every key must name a parameter of the method in these dimensions.
+bool known_keys(PyObject* params, const catalogue::MethodRow& method, int ndim) {
+    if (params == Py_None) return true;
+    if (!PyDict_Check(params)) {
+        PyErr_SetString(PyExc_TypeError, "params must be a dict or None");
+        return false;
     }
-    return method.value();
+    PyObject *key, *value;
+    Py_ssize_t position = 0;
+    while (PyDict_Next(params, &position, &key, &value)) {
+        bool known = false;
+        for (const catalogue::Parameter& parameter : method.in(ndim).parameters) {
+            // The catalogue's names are literals, so their views end in a NUL.
+            known = known || (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, parameter.name.data()) == 0);
+        }
+        if (!known) {
+            PyErr_Format(PyExc_TypeError, "%s takes no parameter %R", method.name.data(), key);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool read_records(PyObject* params, int ndim, dispatch::Options& options) {
+    switch (catalogue::row(options.method).family) {
+        case catalogue::Family::Whittaker:
+            return read_whittaker(params, options.whittaker) && (ndim == 1 || read_grid_solver(params, options.grid));
+        case catalogue::Family::Morphology: return read_window(params, options.window);
+        case catalogue::Family::Polynomial: return read_polynomial(params, options.polynomial);
+    }
+    return false;
 }
 
 }  // namespace
 
-std::optional<quorvel::tunable::Options1D> parse_1d(PyObject* args, Call& call) {
-    PyObject* method = nullptr;
-    int stop = 0;
-    quorvel::tunable::Options1D options{};
-    auto& w = options.whittaker;
-    if (!PyArg_ParseTuple(args, "OOOddO&dpO&O&i", &call.values, &call.mask, &method, &w.lambda, &options.p,
-                          to_u64, &w.max_iter, &w.tol, &stop, to_u64, &options.window_size, to_u64,
-                          &options.order, &call.want)) {
-        return std::nullopt;
-    }
-    const auto parsed = parse_method<simple::Method>(method);
-    if (!parsed) return std::nullopt;
-    options.method = *parsed;
-    options.stop = stop ? whittaker::StopRule::NegativeResiduals : whittaker::StopRule::WeightChange;
-    return options;
-}
-
-std::optional<quorvel::tunable::Options2D> parse_2d(PyObject* args, Call& call, std::uint64_t* shape) {
-    PyObject* method = nullptr;
-    double lambda_rows = 0.0, lambda_cols = 0.0;
-    int multigrid = 0;
-    quorvel::tunable::Options2D options{};
-    auto& w = options.whittaker;
-    const bool many = shape != nullptr;
+std::optional<dispatch::Options> parse_call(PyObject* args, int ndim, Call& call, std::uint64_t* shape) {
+    PyObject *method = nullptr, *params = nullptr;
     std::uint64_t ignored[2];
-    std::uint64_t* dims = many ? shape : ignored;
-    if (!PyArg_ParseTuple(args, many ? "OOOdddO&dO&dpO&O&O&iO&O&" : "OOOdddO&dO&dpO&O&O&i", &call.values,
-                          &call.mask, &method, &lambda_rows, &lambda_cols, &options.p, to_u64, &w.max_iter, &w.tol,
-                          to_u64, &w.cg_max_iter, &w.cg_tol, &multigrid, to_u64, &options.window_rows, to_u64,
-                          &options.window_cols, to_u64, &options.order, &call.want, to_u64, &dims[0], to_u64,
-                          &dims[1])) {
+    std::uint64_t* dims = shape ? shape : ignored;
+    if (!PyArg_ParseTuple(args, shape ? "OOOOiO&O&" : "OOOOi", &call.values, &call.mask, &method, &params,
+                          &call.want, to_u64, &dims[0], to_u64, &dims[1])) {
         return std::nullopt;
     }
-    const auto parsed = parse_method<simple::Method2D>(method);
-    if (!parsed) return std::nullopt;
-    options.method = *parsed;
-    w.lambda = lambda_rows;
-    w.lambda_rows = lambda_rows;
-    w.lambda_cols = lambda_cols;
-    options.solver = multigrid ? two_d::whittaker::GridSolver::multigrid : two_d::whittaker::GridSolver::conjugate_gradients;
+    const auto id = ndim == 1 ? find_method<catalogue::Scope{1, false}>(method)
+                              : find_method<catalogue::Scope{2, false}>(method);
+    if (!id || !known_keys(params, catalogue::row(*id), ndim)) return std::nullopt;
+    dispatch::Options options = dispatch::defaults(*id, ndim);
+    if (!read_records(params, ndim, options)) return std::nullopt;
     return options;
 }
 

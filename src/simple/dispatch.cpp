@@ -1,40 +1,44 @@
 #include "dispatch.hpp"
 
-#include "correction.hpp"
-#include "../morphology/rolling_ball.hpp"
-#include "../polynomial/polynomial.hpp"
-#include "../whittaker/airpls.hpp"
-#include "../whittaker/arpls.hpp"
-#include "../whittaker/asls.hpp"
-#include "../whittaker/engine.hpp"
+#include "../dispatch/correction.hpp"
+#include "../dispatch/fit.hpp"
 
 namespace quorvel::simple {
-namespace {
-
-constexpr whittaker::WhittakerParams whittaker_defaults{1e6, 50, 1e-3};
-constexpr double asls_p = 0.01;
-constexpr std::size_t rolling_ball_window = 31;
-constexpr std::uint64_t polynomial_order = 2;
-
-}  // namespace
 
 Result<Fit> fit_with(std::span<const double> y, Method method) {
-    switch (method.kind) {
-        case Method::Asls: return whittaker::fit_alloc(y, whittaker_defaults, whittaker::AslsWeights{asls_p});
-        case Method::ArPls: return whittaker::fit_alloc(y, whittaker_defaults, whittaker::ArPlsWeights{});
-        case Method::AirPls: return whittaker::fit_alloc(y, whittaker_defaults, whittaker::AirPlsWeights{});
-        case Method::RollingBall: return morphology::rolling_ball(y, rolling_ball_window);
-        case Method::Polynomial: return polynomial::poly(y, polynomial_order);
-    }
-    return InvalidParameter{"method", "expected asls, arpls, airpls, rolling_ball, or polynomial"};
+    const dispatch::Options options = dispatch::defaults(method.kind, 1);
+    return fit_allocated(y.size(), [&](std::span<double> baseline) {
+        dispatch::Scratch scratch;
+        return dispatch::fit_1d_into(y, {}, options, baseline, scratch, nullptr);
+    });
 }
 
 Result<std::vector<double>> baseline_with(std::span<const double> y, Method method) {
-    return baseline_of(fit_with(y, method), "y");
+    return dispatch::baseline_of(fit_with(y, method), "y");
 }
 
 Result<std::vector<double>> correct_with(std::span<const double> y, Method method) {
-    return subtract_baseline(y, fit_with(y, method), "y");
+    return dispatch::subtract_baseline(y, fit_with(y, method), "y");
+}
+
+// The grid is checked before anything is allocated for it.
+Result<Fit> fit_2d_with(std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Method2D method) {
+    if (auto valid = dispatch::validate_grid(data, rows, cols); !valid) return valid.error();
+    const dispatch::Options options = dispatch::defaults(method.kind, 2);
+    return fit_allocated(data.size(), [&](std::span<double> baseline) {
+        dispatch::Scratch scratch;
+        return dispatch::fit_2d_into(data, rows, cols, {}, options, baseline, scratch, nullptr);
+    });
+}
+
+Result<std::vector<double>> baseline_2d_with(std::span<const double> data, std::uint64_t rows,
+                                             std::uint64_t cols, Method2D method) {
+    return dispatch::baseline_of(fit_2d_with(data, rows, cols, method), "data");
+}
+
+Result<std::vector<double>> correct_2d_with(std::span<const double> data, std::uint64_t rows,
+                                            std::uint64_t cols, Method2D method) {
+    return dispatch::subtract_baseline(data, fit_2d_with(data, rows, cols, method), "data");
 }
 
 }  // namespace quorvel::simple

@@ -1,4 +1,4 @@
-// Runs a method with its fixed defaults and gives the baseline or the corrected signal.
+// Runs a method with the catalogue's defaults and gives the baseline or the corrected signal.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,6 @@ Result<Fit> fit_with(std::span<const double> y, Method method);
 Result<std::vector<double>> baseline_with(std::span<const double> y, Method method);
 Result<std::vector<double>> correct_with(std::span<const double> y, Method method);
 
-Status validate_grid(std::span<const double> data, std::uint64_t rows, std::uint64_t cols);
 Result<Fit> fit_2d_with(std::span<const double> data, std::uint64_t rows, std::uint64_t cols,
                         Method2D method);
 Result<std::vector<double>> baseline_2d_with(std::span<const double> data, std::uint64_t rows,

@@ -1,29 +1,27 @@
-// The closed sets of one- and two-dimensional methods and the parsing of their names.
+// The methods of the fixed-default module and the parsing of their names, read from the catalogue.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <string_view>
+#include <vector>
 
+#include "../catalogue/lookup.hpp"
 #include "../error.hpp"
 
 namespace quorvel::simple {
 
 struct Method {
-    enum Kind : std::uint8_t { Asls, ArPls, AirPls, RollingBall, Polynomial };
-    Kind kind;
+    catalogue::MethodId kind;
 
-    static constexpr std::array<std::string_view, 5> names{"asls", "arpls", "airpls", "rolling_ball",
-                                                           "polynomial"};
+    static constexpr catalogue::Scope scope{1, true};
+    static std::vector<std::string_view> names() { return catalogue::names(scope); }
     static Result<Method> from_str(std::string_view text);
 };
 
 struct Method2D {
-    enum Kind : std::uint8_t { Asls, ArPls, RollingBall, Polynomial };
-    Kind kind;
+    catalogue::MethodId kind;
 
-    static constexpr std::array<std::string_view, 4> names{"asls", "arpls", "rolling_ball",
-                                                           "polynomial"};
+    static constexpr catalogue::Scope scope{2, true};
+    static std::vector<std::string_view> names() { return catalogue::names(scope); }
     static Result<Method2D> from_str(std::string_view text);
 };
 

@@ -1,6 +1,6 @@
 #include "morphology/rolling_ball.hpp"
 #include "support.hpp"
-#include "tunable/fit.hpp"
+#include "dispatch/fit.hpp"
 
 using namespace quorvel;
 using namespace quorvel::support;
@@ -32,14 +32,13 @@ TEST(RollingBall, validation_order_leaves_output_untouched) {
 }
 
 TEST(RollingBall, a_mask_bridges_its_gaps_and_keeps_a_single_sample) {
-    tunable::Options1D options{};
-    options.method = simple::Method{simple::Method::RollingBall};
-    options.window_size = 3;
-    tunable::Scratch scratch;
+    dispatch::Options options{catalogue::MethodId::RollingBall};
+    options.window.half_window = {1, 1};
+    dispatch::Scratch scratch;
     const bool keep[5] = {true, false, false, true, true}, one[1] = {true};
     V bridged(5), single(1);
-    ASSERT_TRUE(tunable::fit_1d_into(V{0, kNaN, kInf, 3, 4}, Mask(keep, 5), options, bridged, scratch, nullptr));
+    ASSERT_TRUE(dispatch::fit_1d_into(V{0, kNaN, kInf, 3, 4}, Mask(keep, 5), options, bridged, scratch, nullptr));
     EXPECT_EQ(bridged, rolling_ball(V{0, 1, 2, 3, 4}, 3).value().baseline);
-    ASSERT_TRUE(tunable::fit_1d_into(V{2}, Mask(one, 1), options, single, scratch, nullptr));
+    ASSERT_TRUE(dispatch::fit_1d_into(V{2}, Mask(one, 1), options, single, scratch, nullptr));
     EXPECT_EQ(single, V{2});
 }

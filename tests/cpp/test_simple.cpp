@@ -1,4 +1,4 @@
-#include "simple/correction.hpp"
+#include "dispatch/correction.hpp"
 #include "simple/dispatch.hpp"
 #include "support.hpp"
 
@@ -16,8 +16,9 @@ TEST(Dispatch2D, grid_validation_runs_before_dispatch) {
         {{1, 2, kNaN, 4, 5}, 2, 3, "length mismatch for data: expected 6, got 5"},
         {{1, 2, kInf, kNaN, 5, 6}, 2, 3, "input contains a non-finite value at index 2"},
     };
-    for (int k = Method2D::Asls; k <= Method2D::Polynomial; ++k) {
-        const Method2D m{static_cast<Method2D::Kind>(k)};
+    for (const auto& method : catalogue::table) {
+        if (!Method2D::scope.admits(method)) continue;
+        const Method2D m{method.id};
         for (const auto& c : cases) {
             EXPECT_EQ(outcome(fit_2d_with(c.data, c.rows, c.cols, m)), c.text);
             EXPECT_EQ(outcome(correct_2d_with(c.data, c.rows, c.cols, m)), c.text);
@@ -31,15 +32,16 @@ TEST(Dispatch2D, grid_validation_runs_before_dispatch) {
 TEST(Dispatch, overflow_from_finite_input_is_an_error) {
     V y(64);
     for (std::size_t i = 0; i < y.size(); ++i) y[i] = 1.7e308 - 1e306 * static_cast<double>(i % 5);
-    for (int k = Method::Asls; k <= Method::Polynomial; ++k) {
-        const Method m{static_cast<Method::Kind>(k)};
+    for (const auto& method : catalogue::table) {
+        if (!Method::scope.admits(method)) continue;
+        const Method m{method.id};
         EXPECT_EQ(outcome(baseline_with(y, m)), "invalid parameter y: values too large, the baseline overflows");
         EXPECT_EQ(outcome(correct_with(y, m)), "invalid parameter y: values too large, the baseline overflows");
     }
-    for (auto m : {Method2D{Method2D::RollingBall}, Method2D{Method2D::Polynomial}}) {
+    for (auto m : {Method2D{catalogue::MethodId::RollingBall}, Method2D{catalogue::MethodId::Polynomial}}) {
         EXPECT_EQ(outcome(correct_2d_with(V(64, 1.7e308), 8, 8, m)),
                   "invalid parameter data: values too large, the baseline overflows");
     }
-    EXPECT_EQ(outcome(subtract_baseline(V{1.0, 1.7e308}, Fit{V{0.0, -1.7e308}, single_pass}, "y")),
+    EXPECT_EQ(outcome(dispatch::subtract_baseline(V{1.0, 1.7e308}, Fit{V{0.0, -1.7e308}, single_pass}, "y")),
               "invalid parameter y: values too large, the corrected signal overflows");
 }

@@ -2,10 +2,18 @@
 import numpy as np
 import pytest
 
-METHODS = ["asls", "arpls", "airpls", "rolling_ball", "polynomial"]
-METHODS_2D = ["asls", "arpls", "rolling_ball", "polynomial"]
-INVALID_1D = "invalid parameter method: expected asls, arpls, airpls, rolling_ball, or polynomial"
-INVALID_2D = "invalid parameter method: expected asls, arpls, rolling_ball, or polynomial"
+from quorvel import parameters
+
+# The fixed-default module's surface, which never changes.
+NATIVE_METHODS = ["asls", "arpls", "airpls", "rolling_ball", "polynomial"]
+NATIVE_METHODS_2D = ["asls", "arpls", "rolling_ball", "polynomial"]
+NATIVE_INVALID_1D = "invalid parameter method: expected asls, arpls, airpls, rolling_ball, or polynomial"
+NATIVE_INVALID_2D = "invalid parameter method: expected asls, arpls, rolling_ball, or polynomial"
+# Every method of the package, from the core's catalogue, so that a method added there is tested here.
+METHODS = parameters.method_names(1)
+METHODS_2D = parameters.method_names(2)
+INVALID_1D = f"invalid parameter method: expected {parameters.listing(METHODS)}"
+INVALID_2D = f"invalid parameter method: expected {parameters.listing(METHODS_2D)}"
 HINT = "; pass mask= with False there to leave such samples out of the fit"
 
 

@@ -148,6 +148,7 @@ def test_a_bad_file_is_reported_and_the_others_written(tmp_path, capsys):
     (["a.txt", "b.txt", "--plot", "p.png"], "--plot takes exactly one input file"),
     (["a.txt", "-m", "arpls", "--p", "0.1"], "arpls takes no parameter 'p'; its parameters are lam, max_iter, tol"),
     (["a.txt", "--lam", "-5"], "lam must be finite and greater than 0; got -5.0"),
+    (["a.npy", "--2d", "--solver", "fast"], "solver must be 'cg' or 'multigrid'; got 'fast'"),
 ])
 def test_usage_errors_touch_nothing(tmp_path, capsys, monkeypatch, argv, message):
     monkeypatch.chdir(tmp_path)

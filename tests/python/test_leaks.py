@@ -8,7 +8,7 @@ import pytest
 
 import quorvel
 from quorvel import _native
-from support import METHODS, METHODS_2D, make_spectrum
+from support import NATIVE_METHODS, NATIVE_METHODS_2D, make_spectrum
 
 pytestmark = pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc/self/statm")
 
@@ -68,10 +68,10 @@ def references(calls):
 
 
 @pytest.mark.parametrize("calls, count", [
-    (native_calls(_native.correct, SIGNAL, METHODS, "y"), 100_000),
-    (native_calls(_native.baseline, SIGNAL, METHODS, "y"), 100_000),
-    (native_calls(_native.correct_2d, GRID, METHODS_2D, "data"), 100_000),
-    (native_calls(_native.baseline_2d, GRID, METHODS_2D, "data"), 100_000),
+    (native_calls(_native.correct, SIGNAL, NATIVE_METHODS, "y"), 100_000),
+    (native_calls(_native.baseline, SIGNAL, NATIVE_METHODS, "y"), 100_000),
+    (native_calls(_native.correct_2d, GRID, NATIVE_METHODS_2D, "data"), 100_000),
+    (native_calls(_native.baseline_2d, GRID, NATIVE_METHODS_2D, "data"), 100_000),
     ([(_native.methods, (), {}), (_native.methods_2d, (), {}), (_native.methods, (1,), {}),
       (_native.methods_2d, (), {"x": 1})], 100_000),
     (keyword_calls(quorvel.fit, quorvel.correct_many, make_spectrum(256)), 20_000),

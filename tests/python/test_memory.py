@@ -7,7 +7,8 @@ import numpy as np
 import pytest
 
 from quorvel import _native
-from support import INVALID_1D, INVALID_2D, METHODS, METHODS_2D, check_raises, make_spectrum
+from support import (NATIVE_INVALID_1D, NATIVE_INVALID_2D, NATIVE_METHODS, NATIVE_METHODS_2D, check_raises,
+                     make_spectrum)
 
 
 @pytest.mark.parametrize("function, shape", [
@@ -19,12 +20,12 @@ def test_uncopyable_input_raises_memory_error(function, shape, fill):
     spectrum = make_spectrum()
     expected = _native.correct(spectrum, "arpls")
     huge = np.broadcast_to(np.float64(fill), shape)
-    for method in METHODS if huge.ndim == 1 else METHODS_2D:  # the copy comes before the values are looked at
+    for method in NATIVE_METHODS if huge.ndim == 1 else NATIVE_METHODS_2D:  # the copy comes before the values are looked at
         with pytest.raises(MemoryError):
             function(huge, method)
     assert np.array_equal(_native.correct(spectrum, "arpls"), expected)
     # an unknown name is reported before the input is copied
-    check_raises(ValueError, INVALID_1D if huge.ndim == 1 else INVALID_2D, function, huge, "bogus")
+    check_raises(ValueError, NATIVE_INVALID_1D if huge.ndim == 1 else NATIVE_INVALID_2D, function, huge, "bogus")
 
 
 # Run in a child process: it caps its own address space a little above what it uses, so that the copy of

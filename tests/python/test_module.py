@@ -1,4 +1,5 @@
-"""The native module's fixed surface: its names, signatures and argument binding."""
+"""The native module's fixed surface (its names, signatures and argument binding), and what the tunable
+module makes of the arguments the package hands over."""
 import inspect
 import pickle
 import types
@@ -7,8 +8,8 @@ import numpy as np
 import pytest
 
 import quorvel
-from quorvel import _native
-from support import METHODS, METHODS_2D, check_raises
+from quorvel import _native, _tunable
+from support import INVALID_2D, NATIVE_METHODS, NATIVE_METHODS_2D, check_raises
 
 SIGNATURES = {"baseline": "(y, method='asls')", "correct": "(y, method='asls')", "baseline_2d": "(data, method='asls')",
               "correct_2d": "(data, method='asls')", "methods": "()", "methods_2d": "()"}
@@ -32,7 +33,7 @@ def test_function_objects(name):
     assert all(pickle.loads(pickle.dumps(function, p)) is function for p in range(pickle.HIGHEST_PROTOCOL + 1))
 
 
-@pytest.mark.parametrize("function, names", [(_native.methods, METHODS), (_native.methods_2d, METHODS_2D)])
+@pytest.mark.parametrize("function, names", [(_native.methods, NATIVE_METHODS), (_native.methods_2d, NATIVE_METHODS_2D)])
 def test_method_lists(function, names):
     first = function()
     assert type(first) is list and first == names
@@ -51,3 +52,35 @@ def test_method_lists(function, names):
 ])
 def test_argument_binding(function, param, data, call, message):
     check_raises(TypeError, message.format(f=function.__name__, p=param), call, function, param, data)
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: _tunable.fit_1d(np.ones(5), None, "asls", {"bogus": 1}, 0), TypeError, "asls takes no parameter 'bogus'"),
+    (lambda: _tunable.fit_1d(np.ones(5), None, "asls", {"stop": "weights"}, 0), TypeError,
+     "asls takes no parameter 'stop'"),
+    (lambda: _tunable.fit_1d(np.ones(5), None, "airpls", {"stop": "never"}, 0), ValueError,
+     "stop is not one of its choices"),
+    (lambda: _tunable.fit_1d(np.ones(5), None, "asls", {"max_iter": 2.5}, 0), TypeError,
+     "an integer parameter must be an int"),
+    (lambda: _tunable.fit_2d(np.ones((4, 4)), None, "rolling_ball", {"half_window": (1, 2, 3)}, 0), TypeError,
+     "half_window must be one value or a pair"),
+    (lambda: _tunable.fit_2d(np.ones((4, 4)), None, "airpls", None, 0), ValueError, INVALID_2D),
+])
+def test_the_tunable_module_checks_what_the_package_hands_over(call, error, message):
+    check_raises(error, message, call)
+
+
+def test_tunable_failures_carry_the_index_of_the_non_finite_sample():
+    y = np.ones(6)
+    y[4] = np.nan
+    with pytest.raises(ValueError) as info:
+        _tunable.fit_1d(y, None, "asls", None, 2)
+    assert info.value.args == ("input contains a non-finite value at index 4",) and info.value.index == 4
+    with pytest.raises(ValueError) as info:
+        _tunable.fit_1d(np.ones(2), None, "asls", None, 0)
+    assert info.value.index is None
+    grid = np.ones((3, 4))
+    grid[2, 1] = np.inf
+    out = np.empty((2, 12))
+    failure = _tunable.fit_2d_many(out, np.stack([np.ones(12), grid.ravel()]), None, "arpls", None, 0, 3, 4)
+    assert failure == (1, "input contains a non-finite value at index 9", 9)

@@ -9,7 +9,7 @@ from hypothesis import strategies as st
 
 from quorvel import _native
 from strategies import LAYOUTS, data_arguments, finite_values, method_arguments, tuned
-from support import INVALID_1D, INVALID_2D, METHODS, METHODS_2D, bits
+from support import NATIVE_INVALID_1D, NATIVE_INVALID_2D, NATIVE_METHODS, NATIVE_METHODS_2D, bits
 
 PAIRS = {1: (_native.correct, _native.baseline), 2: (_native.correct_2d, _native.baseline_2d)}
 NAMES = {"asls": "asls", "arpls": "arpls", "airpls": "airpls", "rolling_ball": "rolling_ball",
@@ -94,7 +94,7 @@ def expected_outcome(ndim, data, method):
     except UnicodeEncodeError:
         return Outcome(UnicodeEncodeError, None, "while processing 'method'")
     if name is None:
-        return Outcome(ValueError, INVALID_1D if ndim == 1 else INVALID_2D)
+        return Outcome(ValueError, NATIVE_INVALID_1D if ndim == 1 else NATIVE_INVALID_2D)
     return checked_values(np.asarray(data), name)
 
 
@@ -167,7 +167,7 @@ def test_every_call_gets_its_documented_outcome(ndim, arguments):
             assert bits(corrected) == bits(np.ascontiguousarray(data, dtype=np.float64) - base)
 
 
-@pytest.mark.parametrize("ndim, method", [(1, name) for name in METHODS] + [(2, name) for name in METHODS_2D])
+@pytest.mark.parametrize("ndim, method", [(1, m) for m in NATIVE_METHODS] + [(2, m) for m in NATIVE_METHODS_2D])
 @tuned(100)
 @given(arguments=st.data())
 def test_finite_samples_in_any_layout_give_the_same_finite_result_or_a_refusal(ndim, method, arguments):

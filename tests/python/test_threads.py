@@ -7,7 +7,7 @@ import pytest
 
 import quorvel
 from quorvel import _native
-from support import METHODS, METHODS_2D, make_spectrum
+from support import NATIVE_METHODS, NATIVE_METHODS_2D, make_spectrum
 
 
 @pytest.mark.parametrize("function", [_native.correct, quorvel.correct])  # a large input takes the tunable module
@@ -43,8 +43,8 @@ def test_signals_and_grids_of_every_method_at_once_give_the_serial_bits():
     grids = [make_spectrum(rows * cols, 5).reshape(rows, cols) for rows, cols in [(16, 20), (30, 40)]]
     for data in signals + grids:
         data.flags.writeable = False
-    jobs = [(f, y, m) for f in (_native.correct, _native.baseline) for y in signals for m in METHODS]
-    jobs += [(f, z, m) for f in (_native.correct_2d, _native.baseline_2d) for z in grids for m in METHODS_2D]
+    jobs = [(f, y, m) for f in (_native.correct, _native.baseline) for y in signals for m in NATIVE_METHODS]
+    jobs += [(f, z, m) for f in (_native.correct_2d, _native.baseline_2d) for z in grids for m in NATIVE_METHODS_2D]
     serial = [function(data, method).tobytes() for function, data, method in jobs]
     order = np.random.default_rng(0).permutation(len(jobs))
     with ThreadPoolExecutor(max_workers=8) as pool:

@@ -5,7 +5,7 @@
 
 #include "../numeric.hpp"
 
-namespace quorvel::tunable {
+namespace quorvel::dispatch {
 namespace {
 
 // Bridges the gaps of one line of n values spaced `stride` apart, in place; `used(i)` tells
@@ -65,4 +65,4 @@ void bridge_masked_grid(std::span<const double> values, std::uint64_t rows, std:
     }
 }
 
-}  // namespace quorvel::tunable
+}  // namespace quorvel::dispatch

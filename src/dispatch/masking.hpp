@@ -8,7 +8,7 @@
 
 #include "../mask.hpp"
 
-namespace quorvel::tunable {
+namespace quorvel::dispatch {
 
 // The first used sample that is NaN or infinite.
 std::optional<std::uint64_t> first_non_finite_used(std::span<const double> values, Mask mask);
@@ -25,4 +25,4 @@ void bridge_masked(std::span<const double> values, Mask mask, std::span<double> 
 void bridge_masked_grid(std::span<const double> values, std::uint64_t rows, std::uint64_t cols, Mask mask,
                         std::span<double> out);
 
-}  // namespace quorvel::tunable
+}  // namespace quorvel::dispatch

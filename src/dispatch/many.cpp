@@ -1,14 +1,12 @@
 #include "fit.hpp"
 
 #include "../numeric.hpp"
-#include "../simple/correction.hpp"
-#include "../whittaker/airpls.hpp"
-#include "../whittaker/arpls.hpp"
-#include "../whittaker/asls.hpp"
+#include "correction.hpp"
 #include "../whittaker/many.hpp"
 #include "masking.hpp"
+#include "rules.hpp"
 
-namespace quorvel::tunable {
+namespace quorvel::dispatch {
 namespace {
 
 Mask item_mask(Mask masks, std::size_t k, std::size_t n) { return masks.empty() ? Mask{} : masks.subspan(k * n, n); }
@@ -18,7 +16,7 @@ Status finish_item(std::span<const double> values, Mask masks, std::size_t k, st
                    std::span<double> out, const char* what) {
     const auto baseline = out.subspan(k * n, n);
     if (output == Output::Corrected) return subtract_checked(values.subspan(k * n, n), baseline, item_mask(masks, k, n), baseline, what);
-    if (first_non_finite(baseline)) return InvalidParameter{what, simple::baseline_overflow};
+    if (first_non_finite(baseline)) return InvalidParameter{what, baseline_overflow};
     return ok;
 }
 
@@ -39,8 +37,8 @@ std::optional<ItemFailure> each_item(std::span<const double> values, std::size_t
 // reported before anything the fit itself would say, again as there.
 template <whittaker::Reweighter Rule>
 std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::size_t count, std::size_t n,
-                                          Mask masks, const Options1D& options, const Rule& rule, Output output,
-                                          std::span<double> out) {
+                                          Mask masks, const WhittakerRecord& record, const Rule& rule,
+                                          Output output, std::span<double> out) {
     std::vector<whittaker::ItemOutcome> outcomes(count);
     std::vector<double> stand_in;
     if (!masks.empty()) {
@@ -48,7 +46,7 @@ std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::s
         zero_masked(values, masks, stand_in);
     }
     const std::span<const double> fitted = masks.empty() ? values : std::span<const double>(stand_in);
-    whittaker::fit_many(fitted, n, options.whittaker, rule, masks, options.stop, out, outcomes);
+    whittaker::fit_many(fitted, n, whittaker_params(record), rule, masks, record.stop, out, outcomes);
     for (std::size_t k = 0; k < count; ++k) {
         if (auto bad = first_non_finite_used(values.subspan(k * n, n), item_mask(masks, k, n))) {
             return ItemFailure{k, NonFiniteInput{*bad}};
@@ -61,31 +59,18 @@ std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::s
 
 }  // namespace
 
-Status subtract_checked(std::span<const double> data, std::span<const double> baseline, Mask mask,
-                        std::span<double> corrected, const char* what) {
-    if (first_non_finite(baseline)) return InvalidParameter{what, simple::baseline_overflow};
-    bool overflows = false;
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        corrected[i] = data[i] - baseline[i];
-        overflows |= is_non_finite(corrected[i]) && !is_masked_out(mask, i);
-    }
-    if (overflows) return InvalidParameter{what, simple::difference_overflow};
-    return ok;
-}
-
 std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size_t count, std::size_t n,
-                                       Mask masks, const Options1D& options, Output output, std::span<double> out) {
-    using simple::Method;
+                                       Mask masks, const Options& options, Output output, std::span<double> out) {
     if (n > 0) {
-        switch (options.method.kind) {
-            case Method::Asls:
-                return whittaker_many(values, count, n, masks, options, whittaker::AslsWeights{options.p}, output, out);
-            case Method::ArPls:
-                return whittaker_many(values, count, n, masks, options, whittaker::ArPlsWeights{}, output, out);
-            case Method::AirPls:
-                return whittaker_many(values, count, n, masks, options, whittaker::AirPlsWeights{}, output, out);
-            default: break;
-        }
+        // Outer optional: whether the method is a Whittaker one, which the lanes serve.
+        using Served = std::optional<std::optional<ItemFailure>>;
+        const Served served = with_rule(
+            options,
+            [&](const auto& rule) {
+                return Served(whittaker_many(values, count, n, masks, options.whittaker, rule, output, out));
+            },
+            [] { return Served(); });
+        if (served) return *served;
     }
     Scratch scratch;
     return each_item(values, count, n, masks, output, out, "y",
@@ -95,7 +80,7 @@ std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size
 }
 
 std::optional<ItemFailure> fit_2d_many(std::span<const double> values, std::size_t count, std::uint64_t rows,
-                                       std::uint64_t cols, Mask masks, const Options2D& options, Output output,
+                                       std::uint64_t cols, Mask masks, const Options& options, Output output,
                                        std::span<double> out) {
     Scratch scratch;
     return each_item(values, count, rows * cols, masks, output, out, "data",
@@ -104,4 +89,4 @@ std::optional<ItemFailure> fit_2d_many(std::span<const double> values, std::size
                      });
 }
 
-}  // namespace quorvel::tunable
+}  // namespace quorvel::dispatch

@@ -13,7 +13,7 @@
 #include "../two_d/preconditioned_system.hpp"
 #include "options.hpp"
 
-namespace quorvel::tunable {
+namespace quorvel::dispatch {
 
 // What the reweighted methods leave besides the baseline; empty for the others.
 struct Details {
@@ -31,17 +31,14 @@ struct Scratch {
 
 // The baseline of y into `baseline` (y's length). With an empty mask every result is exactly the
 // fixed-default dispatch's when the options hold its defaults.
-Result<FitReport> fit_1d_into(std::span<const double> y, Mask mask, const Options1D& options,
+Result<FitReport> fit_1d_into(std::span<const double> y, Mask mask, const Options& options,
                               std::span<double> baseline, Scratch& scratch, Details* details);
-Result<FitReport> fit_2d_into(std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Mask mask,
-                              const Options2D& options, std::span<double> baseline, Scratch& scratch,
-                              Details* details);
+// The checks of a grid before any fit: its shape, the data's length, then the first non-finite value.
+Status validate_grid(std::span<const double> data, std::uint64_t rows, std::uint64_t cols);
 
-// Checks the baseline and writes data - baseline into `corrected` (which may be the baseline's
-// storage). A value that overflows is an error, except at masked-out samples, whose data may be
-// anything and whose difference is passed on as it is.
-Status subtract_checked(std::span<const double> data, std::span<const double> baseline, Mask mask,
-                        std::span<double> corrected, const char* what);
+Result<FitReport> fit_2d_into(std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Mask mask,
+                              const Options& options, std::span<double> baseline, Scratch& scratch,
+                              Details* details);
 
 // The lowest-indexed failing item of a block and its error.
 struct ItemFailure {
@@ -53,9 +50,9 @@ struct ItemFailure {
 // mask masks[k n, (k + 1) n) unless masks is empty; its baseline or corrected values go to the
 // same place of `out`. Stops early only where that cannot hide a lower-indexed failure.
 std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size_t count, std::size_t n,
-                                       Mask masks, const Options1D& options, Output output, std::span<double> out);
+                                       Mask masks, const Options& options, Output output, std::span<double> out);
 std::optional<ItemFailure> fit_2d_many(std::span<const double> values, std::size_t count, std::uint64_t rows,
-                                       std::uint64_t cols, Mask masks, const Options2D& options, Output output,
+                                       std::uint64_t cols, Mask masks, const Options& options, Output output,
                                        std::span<double> out);
 
-}  // namespace quorvel::tunable
+}  // namespace quorvel::dispatch

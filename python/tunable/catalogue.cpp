@@ -1,0 +1,113 @@
+#include "catalogue.hpp"
+
+#include <string_view>
+
+#include "../binding/calls.hpp"
+#include "catalogue/table.hpp"
+
+namespace quorvel::binding::tunable {
+namespace {
+
+using namespace quorvel::catalogue;
+
+PyObject* text(std::string_view value) {
+    return PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size()));
+}
+
+const char* kind_name(ValueKind kind) {
+    switch (kind) {
+        case ValueKind::Real: return "real";
+        case ValueKind::Integer: return "integer";
+        case ValueKind::Choice: return "choice";
+    }
+    return "";
+}
+
+const char* check_name(DataCheck check) {
+    switch (check) {
+        case DataCheck::None: return "none";
+        case DataCheck::Window: return "window";
+        case DataCheck::PolyOrder: return "poly_order";
+    }
+    return "";
+}
+
+const char* family_name(Family family) {
+    switch (family) {
+        case Family::Whittaker: return "whittaker";
+        case Family::Morphology: return "morphology";
+        case Family::Polynomial: return "polynomial";
+    }
+    return "";
+}
+
+// A tuple of the texts of "a|b|c".
+PyObject* choices(std::string_view joined) {
+    Owned list(PyList_New(0));
+    while (list && !joined.empty()) {
+        const auto bar = joined.find('|');
+        const Owned one(text(joined.substr(0, bar)));
+        if (!one || PyList_Append(list.get(), one.get()) < 0) return nullptr;
+        joined = bar == std::string_view::npos ? std::string_view{} : joined.substr(bar + 1);
+    }
+    return list ? PyList_AsTuple(list.get()) : nullptr;
+}
+
+PyObject* parameter(const Parameter& p) {
+    const bool numeric = p.kind != ValueKind::Choice;
+    const Owned fallback(numeric ? (p.kind == ValueKind::Integer ? PyLong_FromDouble(p.number)
+                                                                 : PyFloat_FromDouble(p.number))
+                                 : text(p.default_choice()));
+    const Owned options(choices(p.choices));
+    const Owned meaning(text(p.meaning));
+    if (!fallback || !options || !meaning) return nullptr;
+    return Py_BuildValue("{s:s#,s:s,s:O,s:O,s:(dd),s:(OO),s:O,s:s,s:O}", "name", p.name.data(),
+                         static_cast<Py_ssize_t>(p.name.size()), "kind", kind_name(p.kind), "default", fallback.get(),
+                         "choices", options.get(), "range", p.range.lower, p.range.upper, "open",
+                         p.range.lower_open ? Py_True : Py_False, p.range.upper_open ? Py_True : Py_False, "per_axis",
+                         p.per_axis ? Py_True : Py_False, "data_check", check_name(p.data_check), "meaning",
+                         meaning.get());
+}
+
+PyObject* dimension(const Dimension& d) {
+    if (!d.present) Py_RETURN_NONE;
+    Owned parameters(PyTuple_New(static_cast<Py_ssize_t>(d.parameters.size())));
+    for (std::size_t k = 0; parameters && k < d.parameters.size(); ++k) {
+        PyObject* one = parameter(d.parameters[k]);
+        if (!one) return nullptr;
+        PyTuple_SetItem(parameters.get(), static_cast<Py_ssize_t>(k), one);  // steals one
+    }
+    if (!parameters) return nullptr;
+    return Py_BuildValue("{s:O,s:K,s:O}", "fixed", d.fixed ? Py_True : Py_False, "min_used",
+                         static_cast<unsigned long long>(d.min_used), "parameters", parameters.get());
+}
+
+PyObject* method(const MethodRow& m) {
+    Owned aliases(PyTuple_New(static_cast<Py_ssize_t>(m.aliases.size())));
+    for (std::size_t k = 0; aliases && k < m.aliases.size(); ++k) {
+        PyObject* alias = text(m.aliases[k]);
+        if (!alias) return nullptr;
+        PyTuple_SetItem(aliases.get(), static_cast<Py_ssize_t>(k), alias);
+    }
+    const Owned one_d(dimension(m.one_d)), two_d(dimension(m.two_d)), name(text(m.name));
+    if (!aliases || !one_d || !two_d || !name) return nullptr;
+    return Py_BuildValue("{s:O,s:O,s:s,s:O,s:{i:O,i:O}}", "name", name.get(), "aliases", aliases.get(), "family",
+                         family_name(m.family), "uses_x", m.uses_x ? Py_True : Py_False, "dims", 1, one_d.get(), 2,
+                         two_d.get());
+}
+
+}  // namespace
+
+PyObject* catalogue(PyObject*, PyObject*) {
+    return guarded([]() -> PyObject* {
+        Owned rows(PyTuple_New(static_cast<Py_ssize_t>(table.size())));
+        for (std::size_t k = 0; rows && k < table.size(); ++k) {
+            PyObject* row = method(table[k]);
+            if (!row) return nullptr;
+            PyTuple_SetItem(rows.get(), static_cast<Py_ssize_t>(k), row);
+        }
+        return rows.release();
+    });
+}
+
+}  // namespace quorvel::binding::tunable

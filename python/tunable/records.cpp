@@ -1,0 +1,100 @@
+#include "records.hpp"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvel::binding::tunable {
+namespace {
+
+// The value of `name` in the dict, borrowed, or null when it is absent.
+PyObject* item(PyObject* params, const char* name) {
+    return params == Py_None ? nullptr : PyDict_GetItemString(params, name);
+}
+
+bool read(PyObject* value, double& out) {
+    const double number = PyFloat_AsDouble(value);
+    if (number == -1.0 && PyErr_Occurred()) return false;
+    out = number;
+    return true;
+}
+
+bool read(PyObject* value, std::uint64_t& out) {
+    if (!PyLong_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "an integer parameter must be an int");
+        return false;
+    }
+    const unsigned long long number = PyLong_AsUnsignedLongLong(value);
+    if (number == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = number;
+    return true;
+}
+
+template <class T>
+bool read_scalar(PyObject* params, const char* name, T& out) {
+    PyObject* value = item(params, name);
+    return !value || read(value, out);
+}
+
+// One value for both axes, or a pair (axis 0, axis 1).
+template <class T>
+bool read_per_axis(PyObject* params, const char* name, std::array<T, 2>& out) {
+    PyObject* value = item(params, name);
+    if (!value) return true;
+    if (!PyTuple_Check(value)) {
+        if (!read(value, out[0])) return false;
+        out[1] = out[0];
+        return true;
+    }
+    if (PyTuple_Size(value) != 2) {
+        PyErr_Format(PyExc_TypeError, "%s must be one value or a pair", name);
+        return false;
+    }
+    return read(PyTuple_GetItem(value, 0), out[0]) && read(PyTuple_GetItem(value, 1), out[1]);
+}
+
+// The text of a str, or nothing (with an exception set only when the str cannot be encoded).
+std::optional<std::string> utf8(PyObject* value) {
+    if (!PyUnicode_Check(value)) return std::nullopt;
+    const Owned bytes(PyUnicode_AsUTF8String(value));
+    if (!bytes) return std::nullopt;
+    return std::string(PyBytes_AsString(bytes.get()), static_cast<std::size_t>(PyBytes_Size(bytes.get())));
+}
+
+template <class T, class Named>
+bool read_choice(PyObject* params, const char* name, T& out, Named named) {
+    PyObject* value = item(params, name);
+    if (!value) return true;
+    const auto text = utf8(value);
+    const auto chosen = text ? named(std::string_view(*text)) : std::nullopt;
+    if (!chosen) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_ValueError, "%s is not one of its choices", name);
+        return false;
+    }
+    out = *chosen;
+    return true;
+}
+
+}  // namespace
+
+bool read_whittaker(PyObject* params, dispatch::WhittakerRecord& record) {
+    return read_per_axis(params, "lam", record.lam) && read_scalar(params, "p", record.p) &&
+           read_scalar(params, "max_iter", record.max_iter) && read_scalar(params, "tol", record.tol) &&
+           read_choice(params, "stop", record.stop, dispatch::stop_rule_named);
+}
+
+bool read_window(PyObject* params, dispatch::WindowRecord& record) {
+    return read_per_axis(params, "half_window", record.half_window);
+}
+
+bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& record) {
+    return read_scalar(params, "poly_order", record.poly_order);
+}
+
+bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record) {
+    return read_choice(params, "solver", record.solver, dispatch::grid_solver_named) &&
+           read_scalar(params, "cg_max_iter", record.cg_max_iter) && read_scalar(params, "cg_tol", record.cg_tol);
+}
+
+}  // namespace quorvel::binding::tunable

@@ -1,0 +1,13 @@
+// Every method of the library, whatever its dimensions, and the families they belong to.
+#pragma once
+
+#include <cstdint>
+
+namespace quorvel::catalogue {
+
+// The order of the first five is the order of the fixed-default module's method lists.
+enum class MethodId : std::uint8_t { Asls, ArPls, AirPls, RollingBall, Polynomial };
+
+enum class Family : std::uint8_t { Whittaker, Morphology, Polynomial };
+
+}  // namespace quorvel::catalogue

@@ -1,0 +1,63 @@
+// What the catalogue says of one parameter: its type, default, accepted range and meaning.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+namespace quorvel::catalogue {
+
+enum class ValueKind : std::uint8_t { Real, Integer, Choice };
+
+// Checks that need the data's shape besides the value: a window must fit the data, an order needs
+// enough used samples.
+enum class DataCheck : std::uint8_t { None, Window, PolyOrder };
+
+inline constexpr double unbounded = std::numeric_limits<double>::infinity();
+
+struct Interval {
+    double lower, upper;
+    bool lower_open, upper_open;
+
+    constexpr bool contains(double value) const {
+        const bool above = lower_open ? value > lower : value >= lower;
+        const bool below = upper_open ? value < upper : value <= upper;
+        return above && below;
+    }
+};
+
+inline constexpr Interval positive{0.0, unbounded, true, true};
+inline constexpr Interval non_negative{0.0, unbounded, false, true};
+inline constexpr Interval open_unit{0.0, 1.0, true, true};
+inline constexpr Interval at_least_one{1.0, unbounded, false, true};
+constexpr Interval from_one_to(double most) { return {1.0, most, false, false}; }
+constexpr Interval from_zero_to(double most) { return {0.0, most, false, false}; }
+
+struct Parameter {
+    std::string_view name;
+    ValueKind kind;
+    double number;             // the default of a Real or Integer
+    std::string_view choices;  // a Choice's accepted texts, separated by '|', the first the default
+    Interval range;            // Real and Integer only
+    bool per_axis;             // on grids: one value for both axes, or a pair (axis 0, axis 1)
+    DataCheck data_check;
+    std::string_view meaning;
+
+    constexpr std::string_view default_choice() const { return choices.substr(0, choices.find('|')); }
+};
+
+constexpr Parameter real(std::string_view name, double fallback, Interval range, std::string_view meaning,
+                         bool per_axis = false) {
+    return {name, ValueKind::Real, fallback, {}, range, per_axis, DataCheck::None, meaning};
+}
+
+constexpr Parameter integer(std::string_view name, double fallback, Interval range, std::string_view meaning,
+                            bool per_axis = false, DataCheck check = DataCheck::None) {
+    return {name, ValueKind::Integer, fallback, {}, range, per_axis, check, meaning};
+}
+
+constexpr Parameter choice(std::string_view name, std::string_view choices, std::string_view meaning) {
+    return {name, ValueKind::Choice, 0.0, choices, {}, false, DataCheck::None, meaning};
+}
+
+}  // namespace quorvel::catalogue

@@ -1,0 +1,140 @@
+// The one table of methods: every list of methods or parameters in the library is read from it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "method_id.hpp"
+#include "parameter.hpp"
+
+namespace quorvel::catalogue {
+
+// What a method is in one dimension (1: spectra, 2: grids).
+struct Dimension {
+    bool present = false;
+    bool fixed = false;          // served with its defaults by the fixed-default module
+    std::uint64_t min_used = 0;  // the fewest used samples when a mask leaves some out
+    std::span<const Parameter> parameters{};
+};
+
+struct MethodRow {
+    MethodId id;
+    std::string_view name;
+    std::span<const std::string_view> aliases;
+    Family family;
+    bool uses_x;
+    Dimension one_d, two_d;
+
+    constexpr const Dimension& in(int ndim) const { return ndim == 1 ? one_d : two_d; }
+};
+
+namespace rows {
+
+inline constexpr std::string_view max_iter_meaning = "the most reweighting iterations";
+inline constexpr std::string_view tol_meaning = "stop once the relative change of the weights is at most this";
+inline constexpr Parameter p =
+    real("p", 0.01, open_unit, "weight of samples above the baseline; 1 - p below it");
+
+inline constexpr Parameter lam_1d =
+    real("lam", 1e6, positive, "smoothing strength λ of the second-difference penalty (not scaled by length)");
+inline constexpr Parameter max_iter_1d = integer("max_iter", 50, from_one_to(10'000), max_iter_meaning);
+inline constexpr Parameter tol_1d = real("tol", 1e-3, non_negative, tol_meaning);
+inline constexpr Parameter stop = choice(
+    "stop", "weights|residuals",
+    "'weights': stop on the relative change of the weights; 'residuals': stop once the negative residuals sum "
+    "to at most tol times the sum of |y| (the original airPLS rule)");
+
+inline constexpr Parameter lam_2d =
+    real("lam", 1e4, positive, "smoothing strength λ, or a pair (along axis 0, along axis 1)", true);
+inline constexpr Parameter max_iter_2d = integer("max_iter", 50, from_one_to(1'000), max_iter_meaning);
+inline constexpr Parameter tol_2d = real("tol", 1e-3, positive, tol_meaning);
+inline constexpr Parameter cg_tol =
+    real("cg_tol", 1e-6, positive, "relative residual at which each conjugate-gradient solve stops");
+inline constexpr Parameter cg_max_iter =
+    integer("cg_max_iter", 500, from_one_to(10'000), "the most conjugate-gradient steps per solve");
+inline constexpr Parameter solver = choice(
+    "solver", "cg|multigrid",
+    "'cg': a banded Cholesky solve for grids of at most 512 points and 32 columns, plain conjugate gradients "
+    "otherwise; 'multigrid': conjugate gradients preconditioned by multigrid, the same stopping rule in a few "
+    "dozen steps instead of hundreds (far faster on large grids, other rounding)");
+
+inline constexpr std::array asls_1d{lam_1d, p, max_iter_1d, tol_1d};
+inline constexpr std::array arpls_1d{lam_1d, max_iter_1d, tol_1d};
+inline constexpr std::array airpls_1d{lam_1d, max_iter_1d, tol_1d, stop};
+inline constexpr std::array asls_2d{lam_2d, p, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
+inline constexpr std::array arpls_2d{lam_2d, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
+
+inline constexpr std::array rolling_ball_1d{integer("half_window", 15, at_least_one,
+                                                    "half-width h of the window of 2h + 1 samples", false,
+                                                    DataCheck::Window)};
+inline constexpr std::array rolling_ball_2d{
+    integer("half_window", 3, at_least_one,
+            "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
+            DataCheck::Window)};
+inline constexpr std::array polynomial_1d{integer("poly_order", 2, from_zero_to(20),
+                                                  "degree of the least-squares polynomial", false,
+                                                  DataCheck::PolyOrder)};
+inline constexpr std::array polynomial_2d{integer("poly_order", 2, from_zero_to(5),
+                                                  "highest power of each coordinate in the surface's terms", false,
+                                                  DataCheck::PolyOrder)};
+
+inline constexpr std::array<std::string_view, 0> no_aliases{};
+inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
+inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
+
+}  // namespace rows
+
+// Two used samples pin down the straight line a second-difference penalty tends to, four the
+// bilinear surface of its grid form; the other methods need one.
+inline constexpr std::array<MethodRow, 5> table{{
+    {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker, false,
+     {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
+    {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker, false,
+     {true, true, 2, rows::arpls_1d}, {true, true, 4, rows::arpls_2d}},
+    {MethodId::AirPls, "airpls", rows::no_aliases, Family::Whittaker, false,
+     {true, true, 2, rows::airpls_1d}, {}},
+    {MethodId::RollingBall, "rolling_ball", rows::rolling_ball_aliases, Family::Morphology, false,
+     {true, true, 1, rows::rolling_ball_1d}, {true, true, 1, rows::rolling_ball_2d}},
+    {MethodId::Polynomial, "polynomial", rows::polynomial_aliases, Family::Polynomial, false,
+     {true, true, 1, rows::polynomial_1d}, {true, true, 1, rows::polynomial_2d}},
+}};
+
+constexpr bool table_in_id_order() {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (static_cast<std::size_t>(table[i].id) != i) return false;
+    }
+    return true;
+}
+static_assert(table_in_id_order(), "row k of the table describes MethodId k");
+
+constexpr const MethodRow& row(MethodId id) { return table[static_cast<std::size_t>(id)]; }
+
+constexpr const Parameter* find_parameter(const Dimension& dimension, std::string_view name) {
+    for (const Parameter& parameter : dimension.parameters) {
+        if (parameter.name == name) return &parameter;
+    }
+    return nullptr;
+}
+
+// The default of a numeric parameter; a name the method does not take is a compile error where
+// this is evaluated at compile time.
+constexpr double default_number(MethodId id, int ndim, std::string_view name) {
+    const Parameter* parameter = find_parameter(row(id).in(ndim), name);
+    if (!parameter || parameter->kind == ValueKind::Choice) throw "no numeric parameter of that name";
+    return parameter->number;
+}
+
+// Which methods a lookup may find: those of one dimension, or only the fixed-default module's.
+struct Scope {
+    int ndim;
+    bool fixed_only;
+
+    constexpr bool admits(const MethodRow& method) const {
+        const Dimension& dimension = method.in(ndim);
+        return dimension.present && (dimension.fixed || !fixed_only);
+    }
+};
+
+}  // namespace quorvel::catalogue

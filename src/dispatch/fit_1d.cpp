@@ -1,0 +1,84 @@
+#include "fit.hpp"
+
+#include "../morphology/rolling_ball.hpp"
+#include "../polynomial/polynomial.hpp"
+#include "masking.hpp"
+#include "rules.hpp"
+
+namespace quorvel::dispatch {
+namespace {
+
+using catalogue::MethodId;
+
+template <whittaker::Reweighter Rule>
+Result<FitReport> whittaker_into(std::span<const double> y, Mask mask, const WhittakerRecord& record,
+                                 const Rule& rule, std::span<double> baseline, Scratch& scratch, Details* details) {
+    const whittaker::FitControls controls{mask, record.stop, details ? &details->history : nullptr};
+    auto report =
+        whittaker::fit_controlled(y, whittaker_params(record), rule, baseline, scratch.whittaker, controls);
+    if (report && details) details->weights = scratch.whittaker.iter.weights;
+    return report;
+}
+
+// `y` holds finite stand-ins at the masked-out samples, which no method reads as data.
+Result<FitReport> method_into(std::span<const double> y, Mask mask, const Options& options,
+                              std::span<double> baseline, Scratch& scratch, Details* details) {
+    const auto whittaker = [&](const auto& rule) {
+        return whittaker_into(y, mask, options.whittaker, rule, baseline, scratch, details);
+    };
+    const auto other = [&]() -> Result<FitReport> {
+        switch (options.method) {
+            case MethodId::RollingBall:
+                return morphology::rolling_ball_into(y, 2 * options.window.half_window[0] + 1, baseline);
+            case MethodId::Polynomial:
+                if (mask.empty()) return polynomial::poly_into(y, options.polynomial.poly_order, baseline);
+                return polynomial::poly_masked_into(y, options.polynomial.poly_order, mask, baseline);
+            case MethodId::Asls:
+            case MethodId::ArPls:
+            case MethodId::AirPls: break;
+        }
+        return Unsupported{"method", "not a method of spectra"};
+    };
+    return with_rule(options, whittaker, other);
+}
+
+// What stands in for the masked-out samples: the rolling ball reads every sample, so it gets the
+// straight lines between used ones; the reweighted methods give those samples no weight.
+Result<std::span<const double>> stand_ins(std::span<const double> y, Mask mask, const Options& options,
+                                          Scratch& scratch) {
+    auto& stand_in = scratch.stand_in;
+    stand_in.resize(y.size());
+    switch (catalogue::row(options.method).family) {
+        case catalogue::Family::Morphology:
+            if (used_count(y.size(), mask) == 0) return InvalidParameter{"mask", "must keep at least one sample"};
+            bridge_masked(y, mask, stand_in);
+            return std::span<const double>(stand_in);
+        case catalogue::Family::Whittaker: zero_masked(y, mask, stand_in); return std::span<const double>(stand_in);
+        case catalogue::Family::Polynomial: return y;  // never reads a masked-out sample
+    }
+    return y;
+}
+
+Result<FitReport> masked_into(std::span<const double> y, Mask mask, const Options& options,
+                              std::span<double> baseline, Scratch& scratch, Details* details) {
+    const std::size_t n = y.size();
+    if (n == 0) return EmptyInput{};
+    if (mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
+    if (auto bad = first_non_finite_used(y, mask)) return NonFiniteInput{*bad};
+    if (baseline.size() != n) return LengthMismatch{"baseline", n, baseline.size()};
+    const auto fitted = stand_ins(y, mask, options, scratch);
+    if (!fitted) return fitted.error();
+    // The rolling ball's bridged stand-ins make the mask itself unnecessary.
+    const bool bridged = catalogue::row(options.method).family == catalogue::Family::Morphology;
+    return method_into(fitted.value(), bridged ? Mask{} : mask, options, baseline, scratch, details);
+}
+
+}  // namespace
+
+Result<FitReport> fit_1d_into(std::span<const double> y, Mask mask, const Options& options,
+                              std::span<double> baseline, Scratch& scratch, Details* details) {
+    if (!mask.empty()) return masked_into(y, mask, options, baseline, scratch, details);
+    return method_into(y, Mask{}, options, baseline, scratch, details);
+}
+
+}  // namespace quorvel::dispatch

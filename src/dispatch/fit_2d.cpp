@@ -1,0 +1,101 @@
+#include "fit.hpp"
+
+#include <type_traits>
+
+#include "../numeric.hpp"
+#include "../two_d/morphology.hpp"
+#include "../two_d/polynomial.hpp"
+#include "masking.hpp"
+#include "rules.hpp"
+
+namespace quorvel::dispatch {
+namespace {
+
+using catalogue::MethodId;
+namespace tw = two_d::whittaker;
+
+template <class Rule>
+Result<FitReport> whittaker_into(const two_d::Grid& grid, Mask mask, const Options& options, Rule rule,
+                                 const two_d::GridOut& out, Scratch& scratch, Details* details) {
+    if constexpr (std::is_same_v<Rule, tw::AslsWeights>) {
+        if (auto valid = tw::validate_p(rule.p); !valid) return valid.error();
+    }
+    const bool multigrid = options.grid.solver == tw::GridSolver::multigrid;
+    const tw::LoopControls controls{mask, details ? &details->history : nullptr, multigrid ? &scratch.multigrid : nullptr};
+    const auto params = whittaker_2d_params(options.whittaker, options.grid);
+    auto report = tw::fit_controlled(grid, params, out, scratch.whittaker_2d, rule, controls);
+    if (report && details) details->weights = scratch.whittaker_2d.weights;
+    return report;
+}
+
+Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options& options,
+                              const two_d::GridOut& out, Scratch& scratch, Details* details) {
+    const auto whittaker = [&](const auto& rule) {
+        return whittaker_into(grid, mask, options, rule, out, scratch, details);
+    };
+    const auto other = [&]() -> Result<FitReport> {
+        switch (options.method) {
+            case MethodId::RollingBall: {
+                const auto& half = options.window.half_window;
+                return two_d::morphology::rolling_ball_into(grid, 2 * half[0] + 1, 2 * half[1] + 1, out);
+            }
+            case MethodId::Polynomial:
+                return two_d::polynomial::poly_masked_into(grid, options.polynomial.poly_order, mask, out);
+            case MethodId::Asls:
+            case MethodId::ArPls:
+            case MethodId::AirPls: break;
+        }
+        return Unsupported{"method", "not a method of grids"};
+    };
+    return with_rule_2d(options, whittaker, other);
+}
+
+Status validate_masked(std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Mask mask) {
+    const auto size = two_d::validate_shape(rows, cols);
+    if (!size) return size.error();
+    if (data.size() != size.value()) return LengthMismatch{"data", size.value(), data.size()};
+    if (mask.size() != data.size()) return LengthMismatch{"mask", data.size(), mask.size()};
+    if (auto bad = first_non_finite_used(data, mask)) return NonFiniteInput{*bad};
+    if (used_count(data.size(), mask) == 0) return InvalidParameter{"mask", "must keep at least one sample"};
+    return ok;
+}
+
+// The stand-ins of the masked-out points, as for spectra; the polynomial never reads them.
+std::span<const double> stand_ins(std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Mask mask,
+                                  const Options& options, Scratch& scratch) {
+    auto& stand_in = scratch.stand_in;
+    stand_in.resize(data.size());
+    switch (catalogue::row(options.method).family) {
+        case catalogue::Family::Morphology: bridge_masked_grid(data, rows, cols, mask, stand_in); break;
+        case catalogue::Family::Whittaker:
+        case catalogue::Family::Polynomial: zero_masked(data, mask, stand_in); break;
+    }
+    return stand_in;
+}
+
+}  // namespace
+
+Status validate_grid(std::span<const double> data, std::uint64_t rows, std::uint64_t cols) {
+    const auto size = two_d::validate_shape(rows, cols);
+    if (!size) return size.error();
+    if (data.size() != size.value()) return LengthMismatch{"data", size.value(), data.size()};
+    if (auto bad = first_non_finite(data)) return NonFiniteInput{*bad};
+    return ok;
+}
+
+Result<FitReport> fit_2d_into(std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Mask mask,
+                              const Options& options, std::span<double> baseline, Scratch& scratch,
+                              Details* details) {
+    const two_d::GridOut out{baseline, rows, cols};
+    if (mask.empty()) {
+        if (auto valid = validate_grid(data, rows, cols); !valid) return valid.error();
+        if (baseline.size() != data.size()) return LengthMismatch{"output", data.size(), baseline.size()};
+        return method_into(two_d::Grid{data, rows, cols}, mask, options, out, scratch, details);
+    }
+    if (auto valid = validate_masked(data, rows, cols, mask); !valid) return valid.error();
+    if (baseline.size() != data.size()) return LengthMismatch{"output", data.size(), baseline.size()};
+    const auto fitted = stand_ins(data, rows, cols, mask, options, scratch);
+    return method_into(two_d::Grid{fitted, rows, cols}, mask, options, out, scratch, details);
+}
+
+}  // namespace quorvel::dispatch

@@ -1,0 +1,64 @@
+// A method and its parameters, one record per family; each method reads only its family's record.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "../catalogue/table.hpp"
+#include "../two_d/whittaker.hpp"
+#include "../whittaker/engine.hpp"
+
+namespace quorvel::dispatch {
+
+struct WhittakerRecord {
+    std::array<double, 2> lam;  // grids: along axis 0, along axis 1; spectra use the first
+    double p;                   // asls
+    std::uint64_t max_iter;
+    double tol;
+    whittaker::StopRule stop;   // airpls
+};
+
+struct WindowRecord {
+    std::array<std::uint64_t, 2> half_window;  // per axis; spectra use the first
+};
+
+struct PolynomialRecord {
+    std::uint64_t poly_order;
+};
+
+struct GridSolverRecord {
+    two_d::whittaker::GridSolver solver;
+    std::uint64_t cg_max_iter;
+    double cg_tol;
+};
+
+struct Options {
+    catalogue::MethodId method;
+    WhittakerRecord whittaker{};
+    WindowRecord window{};
+    PolynomialRecord polynomial{};
+    GridSolverRecord grid{};
+};
+
+// The values of the catalogue's choices, or nothing for a text that names none.
+std::optional<whittaker::StopRule> stop_rule_named(std::string_view text);
+std::optional<two_d::whittaker::GridSolver> grid_solver_named(std::string_view text);
+
+// The catalogue's defaults for `method` in `ndim` dimensions: what the fixed-default module runs.
+Options defaults(catalogue::MethodId method, int ndim);
+
+// The parameter records of the algorithms.
+inline whittaker::WhittakerParams whittaker_params(const WhittakerRecord& record) {
+    return {record.lam[0], record.max_iter, record.tol};
+}
+
+inline two_d::whittaker::Whittaker2DParams whittaker_2d_params(const WhittakerRecord& record,
+                                                                const GridSolverRecord& grid) {
+    return {record.lam[0], record.lam[1], record.lam[0], record.max_iter, record.tol, grid.cg_max_iter, grid.cg_tol};
+}
+
+enum class Output : std::uint8_t { Baseline, Corrected };
+
+}  // namespace quorvel::dispatch
