@@ -16,6 +16,8 @@ PEERS_1D = {
                     "`uniform_filter1d(size=31)`",
     "polynomial": "`numpy.polynomial.polynomial.polyfit` + `polyval`, order 2 on x in [-1, 1] "
                   "(x built inside the call); pybaselines `Baseline().poly(poly_order=2)`",
+    "tophat": "pybaselines `Baseline().tophat(half_window=15)`, once a call and with a reused fitter; "
+              "`scipy.ndimage.grey_opening(y, size=31, mode=\"reflect\")`",
 }
 PEERS_2D = {
     "asls": "pybaselines `Baseline2D().asls(lam=1e4, p=0.01, max_iter=50, tol=1e-3, diff_order=2)` "
@@ -27,6 +29,8 @@ PEERS_2D = {
                     "`uniform_filter(size=7, mode=\"reflect\")`",
     "polynomial": "`numpy.linalg.lstsq` on the nine-column basis x^a y^b, a, b <= 2, on [-1, 1]^2 "
                   "(basis built inside the call)",
+    "tophat": "pybaselines `Baseline2D().tophat(half_window=3)`; "
+              "`scipy.ndimage.grey_opening(size=(7, 7), mode=\"reflect\")`",
 }
 
 

@@ -39,7 +39,7 @@ GROUPS = ("1d", "2d", "grid", "overhead", "threads", "batch", "growth", "memory"
 WHITTAKER = ("asls", "arpls", "airpls")
 SIZES_1D = [10**3, 10**4, 10**5, 10**6]
 SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
-            "rolling_ball": [64, 256, 1024], "polynomial": [64, 256, 1024]}
+            "rolling_ball": [64, 256, 1024], "polynomial": [64, 256, 1024], "tophat": [64, 256, 1024]}
 # pybaselines' two-dimensional Whittaker methods solve approximately on a truncated
 # eigenbasis unless num_eigens is None, which makes them solve the full system.
 EIGEN_MODES = {"pybaselines (eigen 10×10)": (10, 10), "pybaselines (exact)": None}
@@ -99,6 +99,12 @@ def _pybaselines_2d(method, **kwargs):
     return call if pybaselines else None
 
 
+def _scipy_opening(half_window):
+    def call(data):
+        return ndimage.grey_opening(data, size=(2 * half_window + 1,) * data.ndim, mode="reflect"), None
+    return call
+
+
 def _scipy_rolling_1d(y):
     opened = ndimage.grey_opening(y, size=31, mode="reflect")
     return ndimage.uniform_filter1d(opened, size=31), None
@@ -142,6 +148,10 @@ def libraries_1d(method):
     elif method == "rolling_ball":
         found.append(("pybaselines", _pybaselines_1d("rolling_ball", half_window=15, smooth_half_window=15)))
         found.append(("scipy.ndimage", _scipy_rolling_1d if ndimage else None))
+    elif method == "tophat":
+        found.append(("pybaselines", _pybaselines_1d("tophat", half_window=15)))
+        found.append(("pybaselines (reused fitter)", _pybaselines_reused("tophat", half_window=15)))
+        found.append(("scipy.ndimage", _scipy_opening(15) if ndimage else None))
     else:
         found.append(("numpy polyfit", _numpy_polynomial_1d))
         found.append(("pybaselines", _pybaselines_1d("poly", poly_order=2)))
@@ -156,6 +166,9 @@ def libraries_2d(method):
             found.append((label, _pybaselines_2d(method, num_eigens=eigens, **_whittaker_kwargs(method, 1e4))))
     elif method == "rolling_ball":
         found.append(("scipy.ndimage", _scipy_rolling_2d if ndimage else None))
+    elif method == "tophat":
+        found.append(("pybaselines", _pybaselines_2d("tophat", half_window=3)))
+        found.append(("scipy.ndimage", _scipy_opening(3) if ndimage else None))
     else:
         found.append(("numpy lstsq", _numpy_surface))
     return found
@@ -201,7 +214,7 @@ class Bench:
 
     def one_d(self):
         sizes = SIZES_1D[:1] if self.quick else SIZES_1D
-        table = {method: [] for method in quorvel.methods()}
+        table = {method: [] for method in quorvel.parameters.method_names(1)}
         for n in sizes:
             y = inputs.spectrum(n)
             for method in table:
@@ -210,7 +223,7 @@ class Bench:
 
     def two_d(self):
         table = {}
-        for method in quorvel.methods_2d():
+        for method in quorvel.parameters.method_names(2):
             sides = SIDES_2D[method][:1] if self.quick else SIDES_2D[method]
             table[method] = []
             for side in sides:

@@ -75,7 +75,7 @@ def _compute(ndim: int, data: object, method: str, mask: object, params: Dict[st
     values = as_data(data, _NAMES[ndim], ndim)
     if not isinstance(method, str):
         raise TypeError(f"method must be a str, not {type(method).__name__}")
-    if not params and mask is None and values.size < LARGE:
+    if not params and mask is None and values.size < LARGE and method not in parameters.TUNABLE_ONLY[ndim]:
         try:
             return _NATIVE[ndim, want](values, method)
         except ValueError:

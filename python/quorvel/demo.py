@@ -13,7 +13,7 @@ from typing import Callable, Dict, Optional, Sequence, Tuple
 import numpy as np
 import numpy.typing as npt
 
-from . import _native
+from . import api, parameters
 
 Array = npt.NDArray[np.float64]
 
@@ -83,10 +83,10 @@ def score(methods: Optional[Sequence[str]] = None, methods_2d: Optional[Sequence
     return Scores(
         spectrum,
         spectrum_background,
-        _baselines(_native.baseline, spectrum, methods if methods is not None else _native.methods()),
+        _baselines(api.baseline, spectrum, methods if methods is not None else parameters.method_names(1)),
         image,
         image_background,
-        _baselines(_native.baseline_2d, image, methods_2d if methods_2d is not None else _native.methods_2d()),
+        _baselines(api.baseline_2d, image, methods_2d if methods_2d is not None else parameters.method_names(2)),
     )
 
 

@@ -10,7 +10,7 @@ from __future__ import annotations
 import math
 import numbers
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Set, Tuple
 
 from . import _tunable
 
@@ -189,11 +189,15 @@ _TABLES = {1: PARAMS_1D, 2: PARAMS_2D}
 _ALIASES: Dict[str, str] = {alias: row["name"] for row in _CATALOGUE for alias in row["aliases"]}
 # The fewest used samples each method needs when a mask leaves some out.
 MIN_USED: Dict[int, Dict[str, int]] = {1: {}, 2: {}}
+# The spellings of the methods that the fixed-default module does not serve.
+TUNABLE_ONLY: Dict[int, Set[str]] = {1: set(), 2: set()}
 for _row in _CATALOGUE:
     for _ndim, _dimension in _row["dims"].items():
         if _dimension is not None:
             _TABLES[_ndim][_row["name"]] = _params_of(_dimension["parameters"], _ndim)
             MIN_USED[_ndim][_row["name"]] = _dimension["min_used"]
+            if not _dimension["fixed"]:
+                TUNABLE_ONLY[_ndim].update([_row["name"], *_row["aliases"]])
 
 
 def method_names(ndim: int) -> List[str]:

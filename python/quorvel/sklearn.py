@@ -37,7 +37,7 @@ class BaselineCorrector(TransformerMixin, BaseEstimator):  # type: ignore[misc, 
     Parameters
     ----------
     method : str, default="asls"
-        asls, arpls, airpls, rolling_ball or polynomial.
+        Any of ``quorvel.parameters.method_names(1)``.
     lam, p, max_iter, tol, stop, half_window, poly_order : optional
         The method's parameters (see ``help(quorvel.correct)``); None leaves a parameter at the
         method's default. Setting one the method does not take is an error at ``fit``.

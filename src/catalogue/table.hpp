@@ -73,6 +73,13 @@ inline constexpr std::array rolling_ball_2d{
     integer("half_window", 3, at_least_one,
             "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
             DataCheck::Window)};
+inline constexpr std::array tophat_1d{integer("half_window", 15, at_least_one,
+                                              "half-width h of the opening's window of 2h + 1 samples", false,
+                                              DataCheck::Window)};
+inline constexpr std::array tophat_2d{
+    integer("half_window", 3, at_least_one,
+            "half-width h of the opening's window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
+            DataCheck::Window)};
 inline constexpr std::array polynomial_1d{integer("poly_order", 2, from_zero_to(20),
                                                   "degree of the least-squares polynomial", false,
                                                   DataCheck::PolyOrder)};
@@ -88,7 +95,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form; the other methods need one.
-inline constexpr std::array<MethodRow, 5> table{{
+inline constexpr std::array<MethodRow, 6> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker, false,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker, false,
@@ -99,6 +106,8 @@ inline constexpr std::array<MethodRow, 5> table{{
      {true, true, 1, rows::rolling_ball_1d}, {true, true, 1, rows::rolling_ball_2d}},
     {MethodId::Polynomial, "polynomial", rows::polynomial_aliases, Family::Polynomial, false,
      {true, true, 1, rows::polynomial_1d}, {true, true, 1, rows::polynomial_2d}},
+    {MethodId::Tophat, "tophat", rows::no_aliases, Family::Morphology, false,
+     {true, false, 1, rows::tophat_1d}, {true, false, 1, rows::tophat_2d}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -1,6 +1,7 @@
 #include "fit.hpp"
 
 #include "../morphology/rolling_ball.hpp"
+#include "../morphology/tophat.hpp"
 #include "../polynomial/polynomial.hpp"
 #include "masking.hpp"
 #include "rules.hpp"
@@ -33,6 +34,7 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
             case MethodId::Polynomial:
                 if (mask.empty()) return polynomial::poly_into(y, options.polynomial.poly_order, baseline);
                 return polynomial::poly_masked_into(y, options.polynomial.poly_order, mask, baseline);
+            case MethodId::Tophat: return morphology::tophat_into(y, options.window.half_window[0], baseline);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls: break;

@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "../morphology/tophat.hpp"
 #include "../numeric.hpp"
 #include "../two_d/morphology.hpp"
 #include "../two_d/polynomial.hpp"
@@ -41,6 +42,10 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             }
             case MethodId::Polynomial:
                 return two_d::polynomial::poly_masked_into(grid, options.polynomial.poly_order, mask, out);
+            case MethodId::Tophat: {
+                const auto& half = options.window.half_window;
+                return morphology::tophat_into(grid, half[0], half[1], out);
+            }
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls: break;

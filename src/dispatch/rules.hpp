@@ -19,7 +19,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::ArPls: return use(whittaker::ArPlsWeights{});
         case MethodId::AirPls: return use(whittaker::AirPlsWeights{});
         case MethodId::RollingBall:
-        case MethodId::Polynomial: break;
+        case MethodId::Polynomial:
+        case MethodId::Tophat: break;
     }
     return otherwise();
 }
@@ -33,7 +34,8 @@ auto with_rule_2d(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::ArPls: return use(two_d::whittaker::ArPlsWeights{});
         case MethodId::AirPls:
         case MethodId::RollingBall:
-        case MethodId::Polynomial: break;
+        case MethodId::Polynomial:
+        case MethodId::Tophat: break;
     }
     return otherwise();
 }

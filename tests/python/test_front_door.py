@@ -4,7 +4,7 @@ import pytest
 
 import quorvel
 from quorvel import _native
-from support import HINT, METHODS, METHODS_2D, bits, check_raises, make_spectrum
+from support import HINT, METHODS, METHODS_2D, NATIVE_METHODS, NATIVE_METHODS_2D, bits, check_raises, make_spectrum
 
 Y = make_spectrum(120)
 IMAGE = np.add.outer(np.linspace(0, 1, 9), np.linspace(0, 2, 11)) + np.random.default_rng(5).random((9, 11))
@@ -24,7 +24,7 @@ FUNCTIONS = {
 }
 
 
-@pytest.mark.parametrize("ndim, method", [(1, m) for m in METHODS] + [(2, m) for m in METHODS_2D])
+@pytest.mark.parametrize("ndim, method", [(1, m) for m in NATIVE_METHODS] + [(2, m) for m in NATIVE_METHODS_2D])
 def test_omitted_and_explicit_defaults_give_the_native_bits(ndim, method):
     data, defaults, baseline, correct, fit, many, native_baseline, native_correct = FUNCTIONS[ndim]
     base, flat, explicit = native_baseline(data, method), native_correct(data, method), defaults[method]
