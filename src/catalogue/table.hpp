@@ -66,19 +66,13 @@ inline constexpr std::array airpls_1d{lam_1d, max_iter_1d, tol_1d, stop};
 inline constexpr std::array asls_2d{lam_2d, p, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
 inline constexpr std::array arpls_2d{lam_2d, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
 
-inline constexpr std::array rolling_ball_1d{integer("half_window", 15, at_least_one,
-                                                    "half-width h of the window of 2h + 1 samples", false,
-                                                    DataCheck::Window)};
-inline constexpr std::array rolling_ball_2d{
+// The morphological methods share their window.
+inline constexpr std::array window_1d{integer("half_window", 15, at_least_one,
+                                              "half-width h of the window of 2h + 1 samples", false,
+                                              DataCheck::Window)};
+inline constexpr std::array window_2d{
     integer("half_window", 3, at_least_one,
             "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
-            DataCheck::Window)};
-inline constexpr std::array tophat_1d{integer("half_window", 15, at_least_one,
-                                              "half-width h of the opening's window of 2h + 1 samples", false,
-                                              DataCheck::Window)};
-inline constexpr std::array tophat_2d{
-    integer("half_window", 3, at_least_one,
-            "half-width h of the opening's window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
             DataCheck::Window)};
 inline constexpr std::array polynomial_1d{integer("poly_order", 2, from_zero_to(20),
                                                   "degree of the least-squares polynomial", false,
@@ -103,11 +97,11 @@ inline constexpr std::array<MethodRow, 6> table{{
     {MethodId::AirPls, "airpls", rows::no_aliases, Family::Whittaker, false,
      {true, true, 2, rows::airpls_1d}, {}},
     {MethodId::RollingBall, "rolling_ball", rows::rolling_ball_aliases, Family::Morphology, false,
-     {true, true, 1, rows::rolling_ball_1d}, {true, true, 1, rows::rolling_ball_2d}},
+     {true, true, 1, rows::window_1d}, {true, true, 1, rows::window_2d}},
     {MethodId::Polynomial, "polynomial", rows::polynomial_aliases, Family::Polynomial, false,
      {true, true, 1, rows::polynomial_1d}, {true, true, 1, rows::polynomial_2d}},
     {MethodId::Tophat, "tophat", rows::no_aliases, Family::Morphology, false,
-     {true, false, 1, rows::tophat_1d}, {true, false, 1, rows::tophat_2d}},
+     {true, false, 1, rows::window_1d}, {true, false, 1, rows::window_2d}},
 }};
 
 constexpr bool table_in_id_order() {
