@@ -250,13 +250,10 @@ def _document() -> None:
     }
     for function, text in returns.items():
         ndim = 2 if function.__name__.endswith("_2d") else 1
-        names = parameters.method_names(ndim)
-        methods = parameters.listing([f"{names[0]} (default)", *names[1:]])
-        aliases = parameters.aliases(ndim)
-        said = f" and {parameters.listing([repr(a) for a in aliases], 'and')} are aliases" if aliases else ""
+        said = f" and {parameters.alias_listing(ndim)} are aliases" if parameters.aliases(ndim) else ""
         function.__doc__ = _DOC.format(
-            summary=function.__doc__, params=params[ndim], returns=text, methods=methods, aliases=said,
-            **_DOC_FIELDS[ndim]
+            summary=function.__doc__, params=params[ndim], returns=text, methods=parameters.method_listing(ndim),
+            aliases=said, **_DOC_FIELDS[ndim]
         )
 
 

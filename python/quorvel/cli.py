@@ -157,10 +157,7 @@ def _parser() -> argparse.ArgumentParser:
     correct.add_argument(
         "files", nargs="+", metavar="FILE", type=Path, help="a text, .jdx, .spc, .npy, .nc, .h5 or .zarr file"
     )
-    names = parameters.method_names(1)
-    correct.add_argument(
-        "-m", "--method", default="asls", help=parameters.listing([f"{names[0]} (default)", *names[1:]])
-    )
+    correct.add_argument("-m", "--method", default="asls", help=parameters.method_listing(1))
     where = correct.add_mutually_exclusive_group()
     where.add_argument("-o", "--output", type=Path, metavar="OUT", help="the output file (one input file only)")
     where.add_argument(
@@ -280,8 +277,7 @@ def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
 def _methods(arguments: argparse.Namespace) -> int:
     print(f"1-D methods:         {', '.join(parameters.method_names(1))}")
     print(f"2-D methods (--2d):  {', '.join(parameters.method_names(2))}")
-    aliases = parameters.aliases(1) + [a for a in parameters.aliases(2) if a not in parameters.aliases(1)]
-    print(f"Names ignore case; {parameters.listing([repr(a) for a in aliases], 'and')} are aliases.")
+    print(f"Names ignore case; {parameters.alias_listing()} are aliases.")
     return 0
 
 

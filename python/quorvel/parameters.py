@@ -205,9 +205,20 @@ def method_names(ndim: int) -> List[str]:
     return list(_TABLES[ndim])
 
 
-def aliases(ndim: int) -> List[str]:
-    """The other names that methods for ``ndim``-dimensional data answer to."""
-    return [alias for alias, name in _ALIASES.items() if name in _TABLES[ndim]]
+def aliases(ndim: Optional[int] = None) -> List[str]:
+    """The other names that methods for ``ndim``-dimensional data (default: any) answer to."""
+    return [alias for alias, name in _ALIASES.items() if ndim is None or name in _TABLES[ndim]]
+
+
+def method_listing(ndim: int) -> str:
+    """``asls (default), arpls, ...``: the methods for ``ndim``-dimensional data, for help texts."""
+    names = method_names(ndim)
+    return listing([f"{names[0]} (default)", *names[1:]])
+
+
+def alias_listing(ndim: Optional[int] = None) -> str:
+    """``'a' and 'b'``: the aliases of the methods for ``ndim``-dimensional data (default: any)."""
+    return listing([repr(alias) for alias in aliases(ndim)], "and")
 
 
 def listing(names: Sequence[str], last: str = "or") -> str:

@@ -19,9 +19,12 @@ template <catalogue::Scope scope>
 std::optional<catalogue::MethodId> find_method(PyObject* name) {
     const auto text = method_text(name);
     if (!text) return std::nullopt;
-    if (auto id = catalogue::find(*text, scope)) return id;
-    python_error(InvalidParameter{"method", catalogue::expected<scope>()});
-    return std::nullopt;
+    const auto id = catalogue::parse<scope>(*text);
+    if (!id) {
+        python_error(id.error());
+        return std::nullopt;
+    }
+    return id.value();
 }
 
 // Every key must name a parameter of the method in these dimensions.

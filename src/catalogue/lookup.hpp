@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../error.hpp"
 #include "table.hpp"
 
 namespace quorvel::catalogue {
@@ -60,6 +61,13 @@ inline constexpr auto expected_storage = expected_text<scope>();
 template <Scope scope>
 constexpr const char* expected() {
     return detail::expected_storage<scope>.data();
+}
+
+// find, or the error that names what was expected.
+template <Scope scope>
+Result<MethodId> parse(std::string_view text) {
+    if (auto id = find(text, scope)) return *id;
+    return InvalidParameter{"method", expected<scope>()};
 }
 
 }  // namespace quorvel::catalogue

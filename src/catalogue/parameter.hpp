@@ -15,15 +15,10 @@ enum class DataCheck : std::uint8_t { None, Window, PolyOrder };
 
 inline constexpr double unbounded = std::numeric_limits<double>::infinity();
 
+// The package checks values against it; the algorithms check what they need themselves.
 struct Interval {
     double lower, upper;
     bool lower_open, upper_open;
-
-    constexpr bool contains(double value) const {
-        const bool above = lower_open ? value > lower : value >= lower;
-        const bool below = upper_open ? value < upper : value <= upper;
-        return above && below;
-    }
 };
 
 inline constexpr Interval positive{0.0, unbounded, true, true};

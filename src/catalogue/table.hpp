@@ -121,14 +121,6 @@ constexpr const Parameter* find_parameter(const Dimension& dimension, std::strin
     return nullptr;
 }
 
-// The default of a numeric parameter; a name the method does not take is a compile error where
-// this is evaluated at compile time.
-constexpr double default_number(MethodId id, int ndim, std::string_view name) {
-    const Parameter* parameter = find_parameter(row(id).in(ndim), name);
-    if (!parameter || parameter->kind == ValueKind::Choice) throw "no numeric parameter of that name";
-    return parameter->number;
-}
-
 // Which methods a lookup may find: those of one dimension, or only the fixed-default module's.
 struct Scope {
     int ndim;

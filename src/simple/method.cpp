@@ -3,13 +3,15 @@
 namespace quorvel::simple {
 
 Result<Method> Method::from_str(std::string_view text) {
-    if (auto id = catalogue::find(text, scope)) return Method{*id};
-    return InvalidParameter{"method", catalogue::expected<scope>()};
+    auto id = catalogue::parse<scope>(text);
+    if (!id) return id.error();
+    return Method{id.value()};
 }
 
 Result<Method2D> Method2D::from_str(std::string_view text) {
-    if (auto id = catalogue::find(text, scope)) return Method2D{*id};
-    return InvalidParameter{"method", catalogue::expected<scope>()};
+    auto id = catalogue::parse<scope>(text);
+    if (!id) return id.error();
+    return Method2D{id.value()};
 }
 
 }  // namespace quorvel::simple
