@@ -16,7 +16,7 @@
 #include "linalg/pentadiagonal.hpp"
 #include "polynomial/polynomial.hpp"
 #include "simd/cpu.hpp"
-#include "whittaker/many.hpp"
+#include "whittaker/lanes/many.hpp"
 
 using namespace quorvel;
 

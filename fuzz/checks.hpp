@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "byte_reader.hpp"
-#include "error.hpp"
-#include "numeric.hpp"
+#include "core/error.hpp"
+#include "core/numeric.hpp"
 #include "dispatch/correction.hpp"
 #include "dispatch/fit.hpp"
-#include "whittaker/many.hpp"
+#include "whittaker/lanes/many.hpp"
 
 namespace quorvel::fuzz {
 

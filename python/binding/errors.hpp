@@ -3,7 +3,7 @@
 
 #include "python.hpp"
 
-#include "error.hpp"
+#include "core/error.hpp"
 
 namespace quorvel::binding {
 

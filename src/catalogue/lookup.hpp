@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../error.hpp"
+#include "core/error.hpp"
 #include "table.hpp"
 
 namespace quorvel::catalogue {

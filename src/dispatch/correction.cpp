@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "../numeric.hpp"
+#include "core/numeric.hpp"
 
 namespace quorvel::dispatch {
 

@@ -4,9 +4,9 @@
 #include <span>
 #include <vector>
 
-#include "../error.hpp"
-#include "../fit_report.hpp"
-#include "../mask.hpp"
+#include "core/error.hpp"
+#include "core/fit_report.hpp"
+#include "core/mask.hpp"
 
 namespace quorvel::dispatch {
 

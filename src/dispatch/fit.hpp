@@ -7,11 +7,11 @@
 #include <span>
 #include <vector>
 
-#include "../error.hpp"
-#include "../fit_report.hpp"
-#include "../mask.hpp"
-#include "../two_d/preconditioned_system.hpp"
+#include "core/error.hpp"
+#include "core/fit_report.hpp"
+#include "core/mask.hpp"
 #include "options.hpp"
+#include "whittaker/two_d/preconditioned_system.hpp"
 
 namespace quorvel::dispatch {
 

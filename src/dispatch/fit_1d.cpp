@@ -1,9 +1,9 @@
 #include "fit.hpp"
 
-#include "../morphology/rolling_ball.hpp"
-#include "../morphology/tophat.hpp"
-#include "../polynomial/polynomial.hpp"
 #include "masking.hpp"
+#include "morphology/rolling_ball.hpp"
+#include "morphology/tophat.hpp"
+#include "polynomial/polynomial.hpp"
 #include "rules.hpp"
 
 namespace quorvel::dispatch {

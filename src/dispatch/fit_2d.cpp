@@ -2,11 +2,11 @@
 
 #include <type_traits>
 
-#include "../morphology/tophat.hpp"
-#include "../numeric.hpp"
-#include "../two_d/morphology.hpp"
-#include "../two_d/polynomial.hpp"
+#include "core/numeric.hpp"
 #include "masking.hpp"
+#include "morphology/tophat.hpp"
+#include "morphology/two_d/morphology.hpp"
+#include "polynomial/two_d/polynomial.hpp"
 #include "rules.hpp"
 
 namespace quorvel::dispatch {

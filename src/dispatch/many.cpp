@@ -1,10 +1,10 @@
 #include "fit.hpp"
 
-#include "../numeric.hpp"
+#include "core/numeric.hpp"
 #include "correction.hpp"
-#include "../whittaker/many.hpp"
 #include "masking.hpp"
 #include "rules.hpp"
+#include "whittaker/lanes/many.hpp"
 
 namespace quorvel::dispatch {
 namespace {

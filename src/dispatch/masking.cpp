@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "../numeric.hpp"
+#include "core/numeric.hpp"
 
 namespace quorvel::dispatch {
 namespace {

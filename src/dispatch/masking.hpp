@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "../mask.hpp"
+#include "core/mask.hpp"
 
 namespace quorvel::dispatch {
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string_view>
 
-#include "../catalogue/table.hpp"
-#include "../two_d/whittaker.hpp"
-#include "../whittaker/engine.hpp"
+#include "catalogue/table.hpp"
+#include "whittaker/engine.hpp"
+#include "whittaker/two_d/whittaker.hpp"
 
 namespace quorvel::dispatch {
 

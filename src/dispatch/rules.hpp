@@ -2,11 +2,11 @@
 // single fits, blocks and lanes alike.
 #pragma once
 
-#include "../two_d/whittaker.hpp"
-#include "../whittaker/airpls.hpp"
-#include "../whittaker/arpls.hpp"
-#include "../whittaker/asls.hpp"
 #include "options.hpp"
+#include "whittaker/airpls.hpp"
+#include "whittaker/arpls.hpp"
+#include "whittaker/asls.hpp"
+#include "whittaker/two_d/whittaker.hpp"
 
 namespace quorvel::dispatch {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "../numeric.hpp"
+#include "core/numeric.hpp"
 
 namespace quorvel::linalg::banded {
 

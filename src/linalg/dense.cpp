@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cmath>
 
-#include "../numeric.hpp"
+#include "core/numeric.hpp"
 
 namespace quorvel::linalg::dense {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "../numeric.hpp"
-#include "../simd/scalar_pack.hpp"
+#include "core/numeric.hpp"
 #include "pentadiagonal_lanes.hpp"
+#include "simd/scalar_pack.hpp"
 
 namespace quorvel::linalg::pentadiagonal {
 

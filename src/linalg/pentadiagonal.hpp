@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "../error.hpp"
+#include "core/error.hpp"
 #include "second_order_penalty.hpp"
 
 namespace quorvel::linalg::pentadiagonal {

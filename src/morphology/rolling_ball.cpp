@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cmath>
 
-#include "../numeric.hpp"
+#include "core/numeric.hpp"
 #include "extrema.hpp"
 
 namespace quorvel::morphology {

@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "../numeric.hpp"
-#include "../two_d/morphology.hpp"
+#include "core/numeric.hpp"
 #include "extrema.hpp"
+#include "morphology/two_d/morphology.hpp"
 
 namespace quorvel::morphology {
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <span>
 
-#include "../error.hpp"
-#include "../fit_report.hpp"
-#include "../two_d/grid.hpp"
+#include "core/error.hpp"
+#include "core/fit_report.hpp"
+#include "core/grid.hpp"
 
 namespace quorvel::morphology {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "../numeric.hpp"
-#include "../simd/cpu.hpp"
+#include "core/numeric.hpp"
+#include "simd/cpu.hpp"
 
 namespace quorvel::polynomial {
 namespace {

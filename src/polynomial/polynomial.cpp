@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "../linalg/dense.hpp"
+#include "core/numeric.hpp"
+#include "linalg/dense.hpp"
 #include "passes.hpp"
-#include "../numeric.hpp"
 
 namespace quorvel::polynomial {
 namespace {

@@ -1,7 +1,7 @@
 #include "dispatch.hpp"
 
-#include "../dispatch/correction.hpp"
-#include "../dispatch/fit.hpp"
+#include "dispatch/correction.hpp"
+#include "dispatch/fit.hpp"
 
 namespace quorvel::simple {
 

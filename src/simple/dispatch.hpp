@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "../error.hpp"
-#include "../fit_report.hpp"
+#include "core/error.hpp"
+#include "core/fit_report.hpp"
 #include "method.hpp"
 
 namespace quorvel::simple {

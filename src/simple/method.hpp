@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
-#include "../catalogue/lookup.hpp"
-#include "../error.hpp"
+#include "catalogue/lookup.hpp"
+#include "core/error.hpp"
 
 namespace quorvel::simple {
 

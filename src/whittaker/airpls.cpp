@@ -5,7 +5,7 @@
 #include <optional>
 #include <utility>
 
-#include "../numeric.hpp"
+#include "core/numeric.hpp"
 
 namespace quorvel::whittaker {
 namespace {

@@ -6,11 +6,11 @@
 #include <span>
 #include <vector>
 
-#include "../error.hpp"
-#include "../fit_report.hpp"
-#include "../numeric.hpp"
-#include "../workspace.hpp"
+#include "core/error.hpp"
+#include "core/fit_report.hpp"
+#include "core/numeric.hpp"
 #include "reweighter.hpp"
+#include "workspace.hpp"
 
 namespace quorvel::whittaker {
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <span>
 
-#include "../mask.hpp"
-#include "../workspace.hpp"
+#include "core/mask.hpp"
+#include "workspace.hpp"
 
 namespace quorvel::whittaker {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "error.hpp"
+#include "core/error.hpp"
 
 namespace quorvel::support {
 

@@ -1,5 +1,5 @@
+#include "core/numeric.hpp"
 #include "linalg/banded.hpp"
-#include "numeric.hpp"
 #include "support.hpp"
 
 using namespace quorvel;

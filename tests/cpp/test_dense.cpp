@@ -1,5 +1,5 @@
+#include "core/numeric.hpp"
 #include "linalg/dense.hpp"
-#include "numeric.hpp"
 #include "support.hpp"
 
 using namespace quorvel;

@@ -2,9 +2,9 @@
 #include "linalg/pentadiagonal.hpp"
 #include "morphology/extrema.hpp"
 #include "morphology/rolling_ball.hpp"
+#include "morphology/two_d/morphology.hpp"
 #include "support.hpp"
-#include "two_d/morphology.hpp"
-#include "two_d/whittaker.hpp"
+#include "whittaker/two_d/whittaker.hpp"
 
 using namespace quorvel;
 using namespace quorvel::support;

@@ -3,7 +3,7 @@
 #include <set>
 
 #include "support.hpp"
-#include "whittaker/many.hpp"
+#include "whittaker/lanes/many.hpp"
 
 using namespace quorvel;
 using namespace quorvel::support;

@@ -1,8 +1,8 @@
 #include <cstring>
 #include <memory>
 
+#include "core/numeric.hpp"
 #include "linalg/dense.hpp"
-#include "numeric.hpp"
 #include "polynomial/passes.hpp"
 #include "polynomial/polynomial.hpp"
 #include "simd/cpu.hpp"

@@ -3,7 +3,7 @@
 
 #include "linalg/dense.hpp"
 #include "support.hpp"
-#include "two_d/preconditioned_system.hpp"
+#include "whittaker/two_d/preconditioned_system.hpp"
 
 using namespace quorvel;
 using namespace quorvel::support;

@@ -1,11 +1,11 @@
 #include <numeric>
 
-#include "numeric.hpp"
+#include "core/numeric.hpp"
+#include "morphology/two_d/morphology.hpp"
+#include "polynomial/two_d/polynomial.hpp"
 #include "support.hpp"
-#include "two_d/morphology.hpp"
-#include "two_d/polynomial.hpp"
-#include "two_d/whittaker.hpp"
-#include "workspace.hpp"
+#include "whittaker/two_d/whittaker.hpp"
+#include "whittaker/workspace.hpp"
 
 using namespace quorvel;
 using namespace quorvel::support;

@@ -1,4 +1,4 @@
-#include "numeric.hpp"
+#include "core/numeric.hpp"
 #include "support.hpp"
 #include "whittaker/airpls.hpp"
 #include "whittaker/arpls.hpp"

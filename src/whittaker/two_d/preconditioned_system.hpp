@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "../error.hpp"
+#include "core/error.hpp"
 #include "multigrid.hpp"
 #include "whittaker.hpp"
 

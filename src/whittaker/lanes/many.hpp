@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <span>
 
-#include "engine.hpp"
 #include "lane_fit.hpp"
+#include "whittaker/engine.hpp"
 
 namespace quorvel::whittaker {
 

@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "../error.hpp"
-#include "../fit_report.hpp"
-#include "../mask.hpp"
-#include "grid.hpp"
+#include "core/error.hpp"
+#include "core/fit_report.hpp"
+#include "core/grid.hpp"
+#include "core/mask.hpp"
 
 namespace quorvel::two_d::polynomial {
 

@@ -5,9 +5,9 @@
 
 #include <cstddef>
 
-#include "../numeric.hpp"
-#include "airpls.hpp"
+#include "core/numeric.hpp"
 #include "lane_block.hpp"
+#include "whittaker/airpls.hpp"
 
 namespace quorvel::whittaker::lanes {
 

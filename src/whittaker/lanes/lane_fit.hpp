@@ -7,11 +7,11 @@
 #include <optional>
 #include <span>
 
-#include "airpls.hpp"
-#include "arpls.hpp"
-#include "asls.hpp"
-#include "engine.hpp"
 #include "lane_block.hpp"
+#include "whittaker/airpls.hpp"
+#include "whittaker/arpls.hpp"
+#include "whittaker/asls.hpp"
+#include "whittaker/engine.hpp"
 
 namespace quorvel::whittaker {
 

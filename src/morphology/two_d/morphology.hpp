@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <span>
 
-#include "../error.hpp"
-#include "../fit_report.hpp"
-#include "grid.hpp"
+#include "core/error.hpp"
+#include "core/fit_report.hpp"
+#include "core/grid.hpp"
 
 namespace quorvel::two_d::morphology {
 

@@ -6,11 +6,11 @@
 #include <span>
 #include <vector>
 
-#include "../error.hpp"
-#include "../fit_report.hpp"
-#include "../linalg/banded.hpp"
-#include "../mask.hpp"
-#include "grid.hpp"
+#include "core/error.hpp"
+#include "core/fit_report.hpp"
+#include "core/grid.hpp"
+#include "core/mask.hpp"
+#include "linalg/banded.hpp"
 
 namespace quorvel::two_d::whittaker {
 

@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "../numeric.hpp"
-#include "../workspace.hpp"
+#include "core/numeric.hpp"
 #include "whittaker.hpp"
+#include "whittaker/workspace.hpp"
 
 namespace quorvel::two_d::whittaker {
 

@@ -1,6 +1,6 @@
 // Built with -mavx2 alone (never FMA); reached only after the CPU has been checked.
-#include "../simd/avx2_pack.hpp"
 #include "lane_kernel_table.hpp"
+#include "simd/avx2_pack.hpp"
 
 namespace quorvel::whittaker {
 

@@ -2,9 +2,9 @@
 // instruction set gets its own copy.
 #pragma once
 
-#include "../linalg/pentadiagonal_lanes.hpp"
 #include "lane_block.hpp"
 #include "lane_rules.hpp"
+#include "linalg/pentadiagonal_lanes.hpp"
 
 namespace quorvel::whittaker::lanes {
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "../morphology/extrema.hpp"
+#include "morphology/extrema.hpp"
 
 namespace quorvel::two_d::morphology {
 namespace {

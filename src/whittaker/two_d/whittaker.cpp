@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "../numeric.hpp"
+#include "core/numeric.hpp"
 #include "preconditioned_system.hpp"
 
 namespace quorvel::two_d::whittaker {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "numeric.hpp"
+#include "core/numeric.hpp"
 
 namespace quorvel {
 

@@ -4,8 +4,8 @@
 #include <limits>
 #include <utility>
 
-#include "../numeric.hpp"
 #include "axis_penalty.hpp"
+#include "core/numeric.hpp"
 #include "whittaker.hpp"
 
 namespace quorvel::two_d::whittaker {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "../linalg/dense.hpp"
-#include "../numeric.hpp"
+#include "core/numeric.hpp"
+#include "linalg/dense.hpp"
 
 namespace quorvel::two_d::polynomial {
 namespace {

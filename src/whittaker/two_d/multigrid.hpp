@@ -5,9 +5,9 @@
 #include <span>
 #include <vector>
 
-#include "../error.hpp"
-#include "../linalg/banded.hpp"
+#include "core/error.hpp"
 #include "grid_transfer.hpp"
+#include "linalg/banded.hpp"
 
 namespace quorvel::two_d::whittaker {
 

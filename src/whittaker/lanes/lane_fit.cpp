@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "../linalg/pentadiagonal.hpp"
-#include "../simd/cpu.hpp"
+#include "linalg/pentadiagonal.hpp"
+#include "simd/cpu.hpp"
 
 namespace quorvel::whittaker {
 namespace {

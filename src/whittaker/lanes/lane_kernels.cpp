@@ -1,5 +1,5 @@
-#include "../simd/scalar_pack.hpp"
 #include "lane_kernel_table.hpp"
+#include "simd/scalar_pack.hpp"
 
 namespace quorvel::whittaker {
 

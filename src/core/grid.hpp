@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "../error.hpp"
+#include "error.hpp"
 
 namespace quorvel::two_d {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "../linalg/pentadiagonal_lanes.hpp"
+#include "linalg/pentadiagonal_lanes.hpp"
 
 namespace quorvel::whittaker {
 
