@@ -93,11 +93,24 @@ double* writable_rows(PyObject* object, std::uint64_t rows, std::uint64_t cols) 
     return const_cast<double*>(contiguous_rows(object, rows, cols));
 }
 
-const double* contiguous_rows(PyObject* object, std::uint64_t rows, std::uint64_t cols) {
-    if (!is_float64_array(object, 2) || extent(object, 0) != rows || extent(object, 1) != cols) return nullptr;
+namespace {
+
+const double* usable_data(PyObject* object) {
     PyArrayObject* array = as_array(object);
     const bool usable = PyArray_IS_C_CONTIGUOUS(array) && PyArray_ISNOTSWAPPED(array) && PyArray_ISALIGNED(array);
     return usable ? reinterpret_cast<const double*>(PyArray_BYTES(array)) : nullptr;
+}
+
+}  // namespace
+
+const double* contiguous_rows(PyObject* object, std::uint64_t rows, std::uint64_t cols) {
+    if (!is_float64_array(object, 2) || extent(object, 0) != rows || extent(object, 1) != cols) return nullptr;
+    return usable_data(object);
+}
+
+const double* contiguous_values(PyObject* object, std::uint64_t n) {
+    if (!is_float64_array(object, 1) || extent(object, 0) != n) return nullptr;
+    return usable_data(object);
 }
 
 const bool* contiguous_flags(PyObject* object, std::uint64_t rows, std::uint64_t cols) {

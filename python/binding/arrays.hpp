@@ -45,6 +45,8 @@ std::uint64_t extent(PyObject* array, int axis);
 // for writable_rows), or null.
 const double* contiguous_rows(PyObject* array, std::uint64_t rows, std::uint64_t cols);
 double* writable_rows(PyObject* array, std::uint64_t rows, std::uint64_t cols);
+// The same for a one-dimensional array of n values.
+const double* contiguous_values(PyObject* array, std::uint64_t n);
 // The data of a C-contiguous bool array of shape (rows, cols) holding only 0 and 1 bytes, or null.
 const bool* contiguous_flags(PyObject* array, std::uint64_t rows, std::uint64_t cols);
 

@@ -12,15 +12,17 @@ from typing import Any, Callable, Dict, Optional, Tuple
 import numpy as np
 import numpy.typing as npt
 
-from . import _native, _tunable, parameters
-from .parameters import Shape
+from . import _engine, _native, parameters
+from ._arrays import as_data, as_mask, as_out, as_real, private_rows
+from ._engine import BASELINE, CORRECTED, EVERYTHING
 from .result import FitResult
 
 Array = npt.NDArray[np.float64]
 
-__all__ = ["baseline", "correct", "fit", "baseline_2d", "correct_2d", "fit_2d", "as_data", "as_mask", "hinted"]
+__all__ = [
+    "baseline", "correct", "fit", "baseline_2d", "correct_2d", "fit_2d", "as_data", "as_mask", "as_real", "hinted"
+]
 
-BASELINE, CORRECTED, EVERYTHING = 0, 1, 2
 _NATIVE: Dict[Tuple[int, int], Callable[[Array, str], Array]] = {
     (1, BASELINE): _native.baseline,
     (1, CORRECTED): _native.correct,
@@ -32,63 +34,99 @@ _NAMES = {1: "y", 2: "data"}
 # copy made by NumPy into an array made by NumPy, both of which reuse warm memory, where the
 # native module's own large buffers are fresh pages on every call.
 LARGE = 1 << 16
-_NOUNS = {1: "one-dimensional (a spectrum)", 2: "two-dimensional (an image)"}
 
 
-def baseline(y: npt.ArrayLike, method: str = "asls", *, mask: Optional[npt.ArrayLike] = None, **params: Any) -> Array:
+def baseline(
+    y: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    out: Optional[Array] = None,
+    **params: Any,
+) -> Array:
     """The baseline of a spectrum."""
-    return _compute(1, y, method, mask, params, BASELINE)
+    return _compute(1, y, method, mask, params, BASELINE, x, out)
 
 
-def correct(y: npt.ArrayLike, method: str = "asls", *, mask: Optional[npt.ArrayLike] = None, **params: Any) -> Array:
+def correct(
+    y: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    out: Optional[Array] = None,
+    **params: Any,
+) -> Array:
     """A spectrum minus its baseline."""
-    return _compute(1, y, method, mask, params, CORRECTED)
+    return _compute(1, y, method, mask, params, CORRECTED, x, out)
 
 
-def fit(y: npt.ArrayLike, method: str = "asls", *, mask: Optional[npt.ArrayLike] = None, **params: Any) -> FitResult:
+def fit(
+    y: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    **params: Any,
+) -> FitResult:
     """The whole fit of a spectrum: baseline, corrected signal and what happened."""
-    return _fit(1, y, method, mask, params)
+    return _fit(1, y, method, mask, params, x)
 
 
 def baseline_2d(
-    data: npt.ArrayLike, method: str = "asls", *, mask: Optional[npt.ArrayLike] = None, **params: Any
+    data: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    mask: Optional[npt.ArrayLike] = None,
+    out: Optional[Array] = None,
+    **params: Any,
 ) -> Array:
     """The baseline surface of an image."""
-    return _compute(2, data, method, mask, params, BASELINE)
+    return _compute(2, data, method, mask, params, BASELINE, None, out)
 
 
 def correct_2d(
-    data: npt.ArrayLike, method: str = "asls", *, mask: Optional[npt.ArrayLike] = None, **params: Any
+    data: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    mask: Optional[npt.ArrayLike] = None,
+    out: Optional[Array] = None,
+    **params: Any,
 ) -> Array:
     """An image minus its baseline surface."""
-    return _compute(2, data, method, mask, params, CORRECTED)
+    return _compute(2, data, method, mask, params, CORRECTED, None, out)
 
 
 def fit_2d(
     data: npt.ArrayLike, method: str = "asls", *, mask: Optional[npt.ArrayLike] = None, **params: Any
 ) -> FitResult:
     """The whole fit of an image: baseline, corrected image and what happened."""
-    return _fit(2, data, method, mask, params)
+    return _fit(2, data, method, mask, params, None)
 
 
-def _compute(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], want: int) -> Array:
+def _compute(
+    ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], want: int, x: object, out: object
+) -> Array:
     values = as_data(data, _NAMES[ndim], ndim)
     if not isinstance(method, str):
         raise TypeError(f"method must be a str, not {type(method).__name__}")
-    if not params and mask is None and values.size < LARGE and method not in parameters.TUNABLE_ONLY[ndim]:
+    plain = not params and mask is None and x is None and out is None
+    if plain and values.size < LARGE and method not in parameters.TUNABLE_ONLY[ndim]:
         try:
             return _NATIVE[ndim, want](values, method)
         except ValueError:
             pass  # the same call through the tunable module raises the same text, with its fields
-    result: Array = _Call(ndim, values, method, mask, params, data).run(want)
+    result: Array = _Call(ndim, values, method, mask, params, data, x).run(want, out)
     return result
 
 
-def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any]) -> FitResult:
-    call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params, data)
-    fitted, corrected, iterations, converged, last_change, changes, weights = call.run(EVERYTHING)
+def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], x: object) -> FitResult:
+    call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params, data, x)
+    fitted, corrected, iterations, converged, last_change, changes, weights = call.run(EVERYTHING, None)
+    plan = call.plan
     return FitResult(
-        fitted, corrected, call.name, call.resolved, iterations, converged, last_change, changes, weights, call.used
+        fitted, corrected, plan.name, plan.params, iterations, converged, last_change, changes, weights, call.used
     )
 
 
@@ -96,90 +134,34 @@ class _Call:
     """One checked call of the tunable module."""
 
     def __init__(
-        self, ndim: int, values: Array, method: str, mask: object, params: Dict[str, Any], source: object
+        self, ndim: int, values: Array, method: str, mask: object, params: Dict[str, Any], source: object, x: object
     ) -> None:
-        self.ndim, self.values, self.source = ndim, values, source
-        self.name = parameters.canonical(method, ndim)
+        self.values, self.inputs = values, (source, values, mask, x)
+        name = parameters.canonical(method, ndim)
         flags = None if mask is None else as_mask(mask, values.shape)
         self.flags = None if flags is None or flags.all() else flags  # all True: the unmasked fit, bit for bit
         self.used = values.size if self.flags is None else int(np.count_nonzero(self.flags))
-        shape = Shape(values.shape, self.used) if values.size else None
-        self.resolved = parameters.resolve(self.name, ndim, params, shape)
-        needed = parameters.MIN_USED[ndim][self.name]
+        self.plan = _engine.plan(ndim, name, params, values.shape, self.used if values.size else None, x)
+        needed = parameters.MIN_USED[ndim][name]
         if self.flags is not None and self.used < needed:
-            raise ValueError(f"mask leaves {self.used} of {values.size} samples; {self.name} needs at least {needed}")
+            raise ValueError(f"mask leaves {self.used} of {values.size} samples; {name} needs at least {needed}")
 
-    def run(self, want: int) -> Any:
-        """The array asked for, or for EVERYTHING the tuple of the whole fit."""
-        args = (self.name, self.resolved, want)
+    def run(self, want: int, out: object) -> Any:
+        """The array asked for (written into ``out`` when given), or for EVERYTHING the tuple of the whole fit."""
+        shape, size = self.values.shape, self.values.size
         try:
             if want == EVERYTHING:
-                function = _tunable.fit_1d if self.ndim == 1 else _tunable.fit_2d
-                return function(self.values, self.flags, *args)
+                return self.plan.run_whole(self.values, self.flags)
             # One item of the block functions, which fit NumPy's own buffers in place.
-            size = self.values.size
-            out = np.empty(self.values.shape)
-            block = private_rows(self.values, self.source, 1, size)
+            target = np.empty(shape) if out is None else as_out(out, shape, self.inputs)
+            block = private_rows(self.values, self.inputs[0], 1, size)
             masks = None if self.flags is None else np.not_equal(self.flags, False).reshape(1, size)
-            if self.ndim == 1:
-                failure = _tunable.fit_1d_many(out.reshape(1, size), block, masks, *args)
-            else:
-                failure = _tunable.fit_2d_many(out.reshape(1, size), block, masks, *args, *self.values.shape)
+            failure = self.plan.run_block(target.reshape(1, size), block, masks, want)
         except ValueError as error:
-            raise hinted(str(error), getattr(error, "index", None), self.values.shape) from None
+            raise hinted(str(error), getattr(error, "index", None), shape) from None
         if failure is not None:
-            raise hinted(failure[1], failure[2], self.values.shape)
-        return out
-
-
-def private_rows(items: Array, source: object, count: int, size: int) -> Array:
-    """``items`` as C-contiguous rows that no caller holds: the native code reads them without the lock.
-
-    ``items`` is (a view of) the conversion of ``source``; only a conversion from a Python sequence or
-    from another dtype is sure to be new memory, so anything else is copied.
-    """
-    rows = items.reshape(count, size)
-    fresh = isinstance(source, (list, tuple)) or (isinstance(source, np.ndarray) and source.dtype != np.float64)
-    if fresh and rows.flags.c_contiguous:
-        return rows
-    return np.array(rows, order="C", copy=True)
-
-
-def as_data(value: Any, name: str, ndim: int) -> Array:
-    """``value`` as a float64 array of ``ndim`` dimensions (no copy when it already is one)."""
-    if type(value) is np.ndarray and value.dtype == np.float64 and value.ndim == ndim:
-        return value
-    array = as_real(value, name)
-    if array.ndim != ndim:
-        raise ValueError(f"{name} must be {_NOUNS[ndim]}; got {_describe(value)}")
-    return array
-
-
-def as_real(value: Any, name: str) -> Array:
-    """``value`` as a float64 array; complex values are refused rather than cut to their real part."""
-    def unconvertible(error: Exception) -> TypeError:
-        return TypeError(f"{name} must be an array of real numbers; got {_describe(value)} ({error})")
-
-    try:
-        array = np.asarray(value)
-    except (TypeError, ValueError) as error:  # ragged nesting, for one
-        raise unconvertible(error) from error
-    if np.iscomplexobj(array):
-        raise TypeError(f"{name} must hold real numbers; got {_describe(value)}")
-    try:
-        return array.astype(np.float64, copy=False)
-    except (TypeError, ValueError) as error:
-        raise unconvertible(error) from error
-
-
-def as_mask(value: object, shape: Tuple[int, ...]) -> npt.NDArray[np.bool_]:
-    """``value`` as a boolean array of the data's ``shape``."""
-    array = np.asarray(value)
-    if array.dtype != np.bool_:
-        raise TypeError(f"mask must be a boolean array, True where a sample is used; got {_describe(value)}")
-    if array.shape != shape:
-        raise ValueError(f"mask must have the data's shape {shape}; got {_describe(value)}")
-    return array
+            raise hinted(failure[1], failure[2], shape)
+        return target
 
 
 def hinted(text: str, index: Optional[int], shape: Tuple[int, ...]) -> ValueError:
@@ -191,16 +173,6 @@ def hinted(text: str, index: Optional[int], shape: Tuple[int, ...]) -> ValueErro
         row, column = divmod(index, shape[1])
         where = f" (row {row}, column {column})"
     return ValueError(f"{text}{where}; pass mask= with False there to leave such samples out of the fit")
-
-
-def _describe(value: object) -> str:
-    kind = type(value).__name__
-    dtype, shape = getattr(value, "dtype", None), getattr(value, "shape", None)
-    if dtype is not None and shape is not None:
-        return f"{kind} of dtype {dtype} and shape {tuple(shape)}"
-    if isinstance(value, (list, tuple)):
-        return f"{kind} of length {len(value)}"
-    return kind
 
 
 _DOC = """{summary}
@@ -215,7 +187,7 @@ mask : array_like of bool, optional
     True where a sample is used, of the data's shape. Masked-out samples may hold NaN or infinity;
     they take no part in the fit, the baseline still covers them, and the corrected value there is
     {name} - baseline.
-**params
+{extra}**params
     Each method's own parameters, by keyword; any other keyword is a TypeError. Defaults:
 
 {params}
@@ -236,24 +208,37 @@ ValueError
 _DOC_FIELDS = {1: {"name": "y", "what": "The spectrum"}, 2: {"name": "data", "what": "The image or surface, two-dimensional"}}
 
 
+_X_DOC = """x : array_like, optional
+    The sample positions, one per sample, strictly increasing or decreasing (wavenumbers, say).
+    The methods that use it ({uses}) fit on x mapped onto [-1, 1]; the others check x and ignore it.
+    Without x the samples are evenly spaced.
+"""
+_OUT_DOC = """out : ndarray, optional
+    Where the result goes: a C-contiguous float64 array of the input's shape, sharing no memory with
+    the input, its mask or x. It is written in place and returned.
+"""
+
+
 def _document() -> None:
     indent = "    "
+    uses = parameters.listing(sorted(parameters.USES_X[1]), "and")
     params = {ndim: "\n".join(indent + line for line in parameters.describe(ndim).splitlines()) for ndim in (1, 2)}
     returns: Dict[Callable[..., Any], str] = {
-        baseline: "ndarray\n    The baseline, a new float64 array of the input's shape.",
-        correct: "ndarray\n    y - baseline, a new float64 array.",
+        baseline: "ndarray\n    The baseline, a new float64 array of the input's shape (or ``out``).",
+        correct: "ndarray\n    y - baseline, a new float64 array (or ``out``).",
         fit: "FitResult\n    Baseline, corrected signal, iterations, convergence, per-iteration changes,\n"
         "    final weights and the parameters used.",
-        baseline_2d: "ndarray\n    The baseline surface, a new float64 array of the input's shape.",
-        correct_2d: "ndarray\n    data - baseline, a new float64 array.",
+        baseline_2d: "ndarray\n    The baseline surface, a new float64 array of the input's shape (or ``out``).",
+        correct_2d: "ndarray\n    data - baseline, a new float64 array (or ``out``).",
         fit_2d: "FitResult\n    As for ``fit``.",
     }
     for function, text in returns.items():
         ndim = 2 if function.__name__.endswith("_2d") else 1
         said = f" and {parameters.alias_listing(ndim)} are aliases" if parameters.aliases(ndim) else ""
+        extra = (_X_DOC.format(uses=uses) if ndim == 1 else "") + ("" if function in (fit, fit_2d) else _OUT_DOC)
         function.__doc__ = _DOC.format(
             summary=function.__doc__, params=params[ndim], returns=text, methods=parameters.method_listing(ndim),
-            aliases=said, **_DOC_FIELDS[ndim]
+            aliases=said, extra=extra, **_DOC_FIELDS[ndim]
         )
 
 

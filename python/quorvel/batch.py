@@ -14,11 +14,11 @@ from typing import Any, Callable, List, Optional, Sequence, Tuple
 import numpy as np
 import numpy.typing as npt
 
-from . import _tunable, api, parameters
-from .parameters import Shape
+from . import _engine, api, parameters
+from ._arrays import as_mask, as_out, as_real, private_rows
+from ._engine import BASELINE, CORRECTED, Failure
 
 Array = npt.NDArray[np.float64]
-Failure = Tuple[int, str, Optional[int]]  # item, reason, index of its first non-finite sample
 
 __all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many", "ItemError"]
 
@@ -51,14 +51,19 @@ def correct_many(
     axis: int = -1,
     workers: Optional[int] = None,
     mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    out: Optional[Array] = None,
     **params: Any,
 ) -> Array:
     """``correct(spectrum, method, **params)`` for every spectrum along ``axis`` of ``data``.
 
-    ``mask``, of the data's shape, masks samples as ``correct`` does. ``workers`` threads share
-    the work (default: one per CPU). The parameters are those of ``quorvel.correct``.
+    ``mask``, of the data's shape, masks samples as ``correct`` does; ``x``, one position per
+    sample along ``axis``, is shared by every spectrum. ``out``, a C-contiguous float64 array of
+    the data's shape sharing no memory with the inputs, receives the result and is returned.
+    ``workers`` threads share the work (default: one per CPU). The parameters are those of
+    ``quorvel.correct``.
     """
-    return _apply(data, method, (axis,), workers, mask, params, api.CORRECTED)
+    return _apply(data, method, (axis,), workers, mask, params, CORRECTED, x, out)
 
 
 def baseline_many(
@@ -68,10 +73,13 @@ def baseline_many(
     axis: int = -1,
     workers: Optional[int] = None,
     mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    out: Optional[Array] = None,
     **params: Any,
 ) -> Array:
-    """``baseline(spectrum, method, **params)`` for every spectrum along ``axis`` of ``data``."""
-    return _apply(data, method, (axis,), workers, mask, params, api.BASELINE)
+    """``baseline(spectrum, method, **params)`` for every spectrum along ``axis`` of ``data``; the keywords
+    are those of ``correct_many``."""
+    return _apply(data, method, (axis,), workers, mask, params, BASELINE, x, out)
 
 
 def correct_2d_many(
@@ -81,10 +89,12 @@ def correct_2d_many(
     axes: Sequence[int] = (-2, -1),
     workers: Optional[int] = None,
     mask: Optional[npt.ArrayLike] = None,
+    out: Optional[Array] = None,
     **params: Any,
 ) -> Array:
-    """``correct_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``."""
-    return _apply(data, method, two_axes(axes), workers, mask, params, api.CORRECTED)
+    """``correct_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``; ``mask``,
+    ``out`` and ``workers`` as for ``correct_many``."""
+    return _apply(data, method, two_axes(axes), workers, mask, params, CORRECTED, None, out)
 
 
 def baseline_2d_many(
@@ -94,10 +104,11 @@ def baseline_2d_many(
     axes: Sequence[int] = (-2, -1),
     workers: Optional[int] = None,
     mask: Optional[npt.ArrayLike] = None,
+    out: Optional[Array] = None,
     **params: Any,
 ) -> Array:
     """``baseline_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``."""
-    return _apply(data, method, two_axes(axes), workers, mask, params, api.BASELINE)
+    return _apply(data, method, two_axes(axes), workers, mask, params, BASELINE, None, out)
 
 
 def _apply(
@@ -108,13 +119,15 @@ def _apply(
     mask: object,
     params: Any,
     want: int,
+    x: object,
+    out: object,
 ) -> Array:
-    values = api.as_real(data, "data")
+    values = as_real(data, "data")
     axes = normalised_axes(axes, values.ndim)
     count_workers = _worker_count(workers)
     ndim = len(axes)
     name = parameters.canonical(method, ndim)
-    flags = None if mask is None else api.as_mask(mask, values.shape)
+    flags = None if mask is None else as_mask(mask, values.shape)
     if flags is not None and flags.all():
         flags = None
 
@@ -126,9 +139,9 @@ def _apply(
     items = moved.reshape(count, size)
     item_flags = None if flags is None else np.moveaxis(flags, axes, range(-ndim, 0)).reshape(count, size)
     used = size if item_flags is None else int(np.count_nonzero(item_flags, axis=1).min(initial=size))
-    resolved = parameters.resolve(name, ndim, params, Shape(item_shape, used) if size and count else None)
+    plan = _engine.plan(ndim, name, params, item_shape, used if size and count else None, x)
 
-    result = np.empty(values.shape)
+    result = np.empty(values.shape) if out is None else as_out(out, values.shape, (data, values, mask, x))
     target = np.moveaxis(result, axes, range(-ndim, 0))
     flat = target.reshape(count, size)  # a view when the processed axes are already the last
     if not flat.flags.c_contiguous:
@@ -137,13 +150,9 @@ def _apply(
     def run(first: int, stop: int) -> Optional[Failure]:
         # Each worker makes the private copy of its own rows, so the copying runs in parallel too;
         # np.not_equal gives a new mask in which any non-zero byte of a bool array is exactly True.
-        block = api.private_rows(items[first:stop], data, stop - first, size)
+        block = private_rows(items[first:stop], data, stop - first, size)
         masks = None if item_flags is None else np.ascontiguousarray(np.not_equal(item_flags[first:stop], False))
-        out = flat[first:stop]
-        if ndim == 1:
-            failure = _tunable.fit_1d_many(out, block, masks, name, resolved, want)
-        else:
-            failure = _tunable.fit_2d_many(out, block, masks, name, resolved, want, *item_shape)
+        failure = plan.run_block(flat[first:stop], block, masks, want)
         return None if failure is None else (first + failure[0], failure[1], failure[2])
 
     outcomes = _run_chunks(_chunks(count, count_workers), count_workers, run)

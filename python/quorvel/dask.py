@@ -27,7 +27,7 @@ try:
 except ImportError as error:
     raise ImportError("quorvel.dask needs dask: pip install 'quorvel[dask]'") from error
 
-from . import batch, parameters
+from . import _engine, batch
 from .batch import ItemError, normalised_axes, two_axes
 
 # Dask leaves asarray, rechunk and map_blocks unannotated, hence the "type: ignore" below.
@@ -38,21 +38,34 @@ Masks = Union[da.Array, npt.NDArray[np.bool_]]
 __all__ = ["correct", "baseline", "correct_2d", "baseline_2d"]
 
 def correct(
-    arr: Union[da.Array, Array], method: str = "asls", axis: int = -1, *, mask: Optional[Masks] = None, **params: Any
+    arr: Union[da.Array, Array],
+    method: str = "asls",
+    axis: int = -1,
+    *,
+    mask: Optional[Masks] = None,
+    x: Optional[npt.ArrayLike] = None,
+    **params: Any,
 ) -> da.Array:
     """Lazy ``correct(spectrum, method, **params)`` for every spectrum along ``axis`` of ``arr``.
 
-    ``mask`` (a boolean Dask or NumPy array of ``arr``'s shape) and the parameters are those of
-    ``quorvel.correct``; they are checked when the graph is built.
+    ``mask`` (a boolean Dask or NumPy array of ``arr``'s shape), ``x`` (one position per sample along
+    ``axis``, shared by every spectrum) and the parameters are those of ``quorvel.correct``; they are
+    checked when the graph is built.
     """
-    return _lazy(batch.correct_many, arr, method, (axis,), mask, params)
+    return _lazy(batch.correct_many, arr, method, (axis,), mask, params, x)
 
 
 def baseline(
-    arr: Union[da.Array, Array], method: str = "asls", axis: int = -1, *, mask: Optional[Masks] = None, **params: Any
+    arr: Union[da.Array, Array],
+    method: str = "asls",
+    axis: int = -1,
+    *,
+    mask: Optional[Masks] = None,
+    x: Optional[npt.ArrayLike] = None,
+    **params: Any,
 ) -> da.Array:
     """Lazy ``baseline(spectrum, method, **params)`` for every spectrum along ``axis`` of ``arr``."""
-    return _lazy(batch.baseline_many, arr, method, (axis,), mask, params)
+    return _lazy(batch.baseline_many, arr, method, (axis,), mask, params, x)
 
 
 def correct_2d(
@@ -64,7 +77,7 @@ def correct_2d(
     **params: Any,
 ) -> da.Array:
     """Lazy ``correct_2d(image, method, **params)`` for every image spanned by ``axes`` of ``arr``."""
-    return _lazy(batch.correct_2d_many, arr, method, two_axes(axes), mask, params)
+    return _lazy(batch.correct_2d_many, arr, method, two_axes(axes), mask, params, None)
 
 
 def baseline_2d(
@@ -76,21 +89,26 @@ def baseline_2d(
     **params: Any,
 ) -> da.Array:
     """Lazy ``baseline_2d(image, method, **params)`` for every image spanned by ``axes`` of ``arr``."""
-    return _lazy(batch.baseline_2d_many, arr, method, two_axes(axes), mask, params)
+    return _lazy(batch.baseline_2d_many, arr, method, two_axes(axes), mask, params, None)
 
 
 def _lazy(
-    many: Many, arr: object, method: str, axes: Tuple[int, ...], mask: Optional[Masks], params: Dict[str, Any]
+    many: Many,
+    arr: object,
+    method: str,
+    axes: Tuple[int, ...],
+    mask: Optional[Masks],
+    params: Dict[str, Any],
+    x: object,
 ) -> da.Array:
     if isinstance(arr, np.ndarray) and arr.dtype == np.float64:
         arr = da.asarray(arr)  # type: ignore[no-untyped-call, unused-ignore]
     if not isinstance(arr, da.Array) or arr.dtype != np.float64:
         raise TypeError(f"arr must be a float64 dask.array.Array or numpy.ndarray, not {_describe(arr)}")
     axes = normalised_axes(axes, arr.ndim)
-    name = parameters.canonical(method, len(axes))
     item_shape = tuple(arr.shape[axis] for axis in axes)
     known = all(math.isfinite(extent) and extent > 0 for extent in item_shape)
-    parameters.resolve(name, len(axes), params, parameters.Shape(item_shape, math.prod(item_shape)) if known else None)
+    plan = _engine.plan(len(axes), method, params, item_shape, math.prod(item_shape) if known else None, x)
     blocks = _whole_along(arr, axes)
     arrays = [blocks]
     if mask is not None:
@@ -102,9 +120,9 @@ def _lazy(
         _quorvel_block,
         *arrays,
         many=many,
-        method=method,
+        method=plan.name,
         axes=axes,
-        params=params,
+        params=params if x is None else {**params, "x": x},  # each block's batch call takes x too
         dtype=np.float64,
         meta=np.empty((0,) * arr.ndim, dtype=np.float64),
     )

@@ -191,6 +191,8 @@ _ALIASES: Dict[str, str] = {alias: row["name"] for row in _CATALOGUE for alias i
 MIN_USED: Dict[int, Dict[str, int]] = {1: {}, 2: {}}
 # The spellings of the methods that the fixed-default module does not serve.
 TUNABLE_ONLY: Dict[int, Set[str]] = {1: set(), 2: set()}
+# The methods that fit on the caller's sample positions x; the others check x and ignore it.
+USES_X: Dict[int, Set[str]] = {1: set(), 2: set()}
 for _row in _CATALOGUE:
     for _ndim, _dimension in _row["dims"].items():
         if _dimension is not None:
@@ -198,6 +200,8 @@ for _row in _CATALOGUE:
             MIN_USED[_ndim][_row["name"]] = _dimension["min_used"]
             if not _dimension["fixed"]:
                 TUNABLE_ONLY[_ndim].update([_row["name"], *_row["aliases"]])
+            if _dimension["uses_x"]:
+                USES_X[_ndim].add(_row["name"])
 
 
 def method_names(ndim: int) -> List[str]:

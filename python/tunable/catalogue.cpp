@@ -78,8 +78,9 @@ PyObject* dimension(const Dimension& d) {
         PyTuple_SetItem(parameters.get(), static_cast<Py_ssize_t>(k), one);  // steals one
     }
     if (!parameters) return nullptr;
-    return Py_BuildValue("{s:O,s:K,s:O}", "fixed", d.fixed ? Py_True : Py_False, "min_used",
-                         static_cast<unsigned long long>(d.min_used), "parameters", parameters.get());
+    return Py_BuildValue("{s:O,s:K,s:O,s:O}", "fixed", d.fixed ? Py_True : Py_False, "min_used",
+                         static_cast<unsigned long long>(d.min_used), "parameters", parameters.get(), "uses_x",
+                         d.uses_x ? Py_True : Py_False);
 }
 
 PyObject* method(const MethodRow& m) {
@@ -91,9 +92,8 @@ PyObject* method(const MethodRow& m) {
     }
     const Owned one_d(dimension(m.one_d)), two_d(dimension(m.two_d)), name(text(m.name));
     if (!aliases || !one_d || !two_d || !name) return nullptr;
-    return Py_BuildValue("{s:O,s:O,s:s,s:O,s:{i:O,i:O}}", "name", name.get(), "aliases", aliases.get(), "family",
-                         family_name(m.family), "uses_x", m.uses_x ? Py_True : Py_False, "dims", 1, one_d.get(), 2,
-                         two_d.get());
+    return Py_BuildValue("{s:O,s:O,s:s,s:{i:O,i:O}}", "name", name.get(), "aliases", aliases.get(), "family",
+                         family_name(m.family), "dims", 1, one_d.get(), 2, two_d.get());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "parse.hpp"
 
 #include "../binding/arguments.hpp"
+#include "../binding/arrays.hpp"
 #include "../binding/errors.hpp"
 #include "catalogue/lookup.hpp"
 #include "records.hpp"
@@ -66,8 +67,8 @@ std::optional<dispatch::Options> parse_call(PyObject* args, int ndim, Call& call
     PyObject *method = nullptr, *params = nullptr;
     std::uint64_t ignored[2];
     std::uint64_t* dims = shape ? shape : ignored;
-    if (!PyArg_ParseTuple(args, shape ? "OOOOiO&O&" : "OOOOi", &call.values, &call.mask, &method, &params,
-                          &call.want, to_u64, &dims[0], to_u64, &dims[1])) {
+    if (!PyArg_ParseTuple(args, shape ? "OOOOOiO&O&" : "OOOOOi", &call.values, &call.mask, &call.x, &method,
+                          &params, &call.want, to_u64, &dims[0], to_u64, &dims[1])) {
         return std::nullopt;
     }
     const auto id = ndim == 1 ? find_method<catalogue::Scope{1, false}>(method)
@@ -76,6 +77,17 @@ std::optional<dispatch::Options> parse_call(PyObject* args, int ndim, Call& call
     dispatch::Options options = dispatch::defaults(*id, ndim);
     if (!read_records(params, ndim, options)) return std::nullopt;
     return options;
+}
+
+bool read_x(const Call& call, int ndim, std::uint64_t n, dispatch::Options& options) {
+    if (call.x == Py_None) return true;
+    const double* x = ndim == 1 ? arrays::contiguous_values(call.x, n) : nullptr;
+    if (!x) {
+        PyErr_SetString(PyExc_TypeError, "x must be None or a C-contiguous float64 array of one value per sample");
+        return false;
+    }
+    options.x = std::span<const double>(x, n);
+    return true;
 }
 
 }  // namespace quorvel::binding::tunable

@@ -17,6 +17,7 @@ struct Dimension {
     bool fixed = false;          // served with its defaults by the fixed-default module
     std::uint64_t min_used = 0;  // the fewest used samples when a mask leaves some out
     std::span<const Parameter> parameters{};
+    bool uses_x = false;         // fits on the caller's sample positions when given; others ignore them
 };
 
 struct MethodRow {
@@ -24,7 +25,6 @@ struct MethodRow {
     std::string_view name;
     std::span<const std::string_view> aliases;
     Family family;
-    bool uses_x;
     Dimension one_d, two_d;
 
     constexpr const Dimension& in(int ndim) const { return ndim == 1 ? one_d : two_d; }
@@ -90,17 +90,17 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form; the other methods need one.
 inline constexpr std::array<MethodRow, 6> table{{
-    {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker, false,
+    {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
-    {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker, false,
+    {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::arpls_1d}, {true, true, 4, rows::arpls_2d}},
-    {MethodId::AirPls, "airpls", rows::no_aliases, Family::Whittaker, false,
+    {MethodId::AirPls, "airpls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::airpls_1d}, {}},
-    {MethodId::RollingBall, "rolling_ball", rows::rolling_ball_aliases, Family::Morphology, false,
+    {MethodId::RollingBall, "rolling_ball", rows::rolling_ball_aliases, Family::Morphology,
      {true, true, 1, rows::window_1d}, {true, true, 1, rows::window_2d}},
-    {MethodId::Polynomial, "polynomial", rows::polynomial_aliases, Family::Polynomial, false,
-     {true, true, 1, rows::polynomial_1d}, {true, true, 1, rows::polynomial_2d}},
-    {MethodId::Tophat, "tophat", rows::no_aliases, Family::Morphology, false,
+    {MethodId::Polynomial, "polynomial", rows::polynomial_aliases, Family::Polynomial,
+     {true, true, 1, rows::polynomial_1d, true}, {true, true, 1, rows::polynomial_2d}},
+    {MethodId::Tophat, "tophat", rows::no_aliases, Family::Morphology,
      {true, false, 1, rows::window_1d}, {true, false, 1, rows::window_2d}},
 }};
 

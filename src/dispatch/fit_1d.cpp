@@ -32,6 +32,9 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
             case MethodId::RollingBall:
                 return morphology::rolling_ball_into(y, 2 * options.window.half_window[0] + 1, baseline);
             case MethodId::Polynomial:
+                if (!options.x.empty()) {
+                    return polynomial::poly_on_x_into(y, options.x, options.polynomial.poly_order, mask, baseline);
+                }
                 if (mask.empty()) return polynomial::poly_into(y, options.polynomial.poly_order, baseline);
                 return polynomial::poly_masked_into(y, options.polynomial.poly_order, mask, baseline);
             case MethodId::Tophat: return morphology::tophat_into(y, options.window.half_window[0], baseline);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "catalogue/table.hpp"
@@ -40,6 +41,7 @@ struct Options {
     WindowRecord window{};
     PolynomialRecord polynomial{};
     GridSolverRecord grid{};
+    std::span<const double> x{};  // the caller's sample positions, for the methods that use them; empty: none
 };
 
 // The values of the catalogue's choices, or nothing for a text that names none.

@@ -38,14 +38,48 @@ void for_each_coordinate_block(std::size_t n, Visit visit) {
     }
 }
 
-// The defining loop for any order over the samples i with used(i): every product rounded, every
-// sum in sample order from 0.0.
-template <class Used>
-void accumulate_normal_equations(std::span<const double> y, Used used, PolynomialFitWorkspace& ws) {
+void evaluate_block(std::span<const double> c, const double* x, double* o, std::size_t count) {
+    switch (c.size()) {
+        case 1:
+            for (std::size_t j = 0; j < count; ++j) o[j] = c[0];
+            break;
+        case 2:
+            for (std::size_t j = 0; j < count; ++j) o[j] = c[0] + c[1] * x[j];
+            break;
+        case 3:
+            for (std::size_t j = 0; j < count; ++j) o[j] = c[0] + x[j] * (c[1] + c[2] * x[j]);
+            break;
+        default:
+            for (std::size_t j = 0; j < count; ++j) {
+                double acc = 0.0;
+                for (std::size_t k = c.size(); k-- > 0;) acc = x[j] * acc + c[k];
+                o[j] = acc;
+            }
+    }
+}
+
+// Calls visit(start, x, count) with x[j] = abscissa.at(start + j), block by block.
+template <class Visit>
+void for_each_mapped_block(const Abscissa& abscissa, Visit visit) {
+    constexpr std::size_t block = 256;
+    double x[block];
+    const std::size_t n = abscissa.x.size();
+    for (std::size_t start = 0; start < n; start += block) {
+        const std::size_t count = std::min(block, n - start);
+        for (std::size_t j = 0; j < count; ++j) x[j] = abscissa.at(start + j);
+        visit(start, x, count);
+    }
+}
+
+// The defining loop for any order over the samples i with used(i) at coordinates coordinate(i):
+// every product rounded, every sum in sample order from 0.0.
+template <class Used, class Coordinate>
+void accumulate_normal_equations(std::span<const double> y, Used used, Coordinate coordinate,
+                                 PolynomialFitWorkspace& ws) {
     const std::size_t m = ws.rhs.size();
     for (std::size_t i = 0; i < y.size(); ++i) {
         if (!used(i)) continue;
-        const double x = scaled_coordinate(i, y.size());
+        const double x = coordinate(i);
         ws.powers[0] = 1.0;
         for (std::size_t k = 1; k < m; ++k) ws.powers[k] = ws.powers[k - 1] * x;
         for (std::size_t a = 0; a < m; ++a) {
@@ -82,21 +116,46 @@ Status validate(std::span<const double> y, std::uint64_t order, Mask mask, std::
     return ok;
 }
 
+Status solve(PolynomialFitWorkspace& ws) {
+    return solve_dense_in_place(ws.normal_matrix, ws.rhs, ws.coefficients, ws.pivot_row);
+}
+
 Result<FitReport> fit(std::span<const double> y, std::uint64_t order, Mask mask, std::span<double> out) {
     PolynomialFitWorkspace ws(order);
+    const auto index = [n = y.size()](std::size_t i) { return scaled_coordinate(i, n); };
     if (!mask.empty()) {
-        accumulate_normal_equations(y, [&](std::size_t i) { return mask[i]; }, ws);
+        accumulate_normal_equations(y, [&](std::size_t i) { return mask[i]; }, index, ws);
     } else if (order <= 2) {
         accumulate_low_order(y, ws);
     } else {
-        accumulate_normal_equations(y, [](std::size_t) { return true; }, ws);
+        accumulate_normal_equations(y, [](std::size_t) { return true; }, index, ws);
     }
-    if (auto solved = solve_dense_in_place(ws.normal_matrix, ws.rhs, ws.coefficients, ws.pivot_row);
-        !solved) {
-        return solved.error();
-    }
+    if (auto solved = solve(ws); !solved) return solved.error();
     evaluate_polynomial_coefficients(ws.coefficients, out);
     return single_pass;
+}
+
+Result<FitReport> fit_on(const Abscissa& abscissa, std::span<const double> y, std::uint64_t order, Mask mask,
+                         std::span<double> out) {
+    PolynomialFitWorkspace ws(order);
+    const auto used = [&](std::size_t i) { return mask.empty() || mask[i]; };
+    accumulate_normal_equations(y, used, [&](std::size_t i) { return abscissa.at(i); }, ws);
+    if (auto solved = solve(ws); !solved) return solved.error();
+    for_each_mapped_block(abscissa, [&](std::size_t start, const double* x, std::size_t count) {
+        evaluate_block(ws.coefficients, x, out.data() + start, count);
+    });
+    return single_pass;
+}
+
+// The checks shared by the masked fits: the mask's length before the data, its count after.
+Status validate_masked(std::span<const double> y, std::uint64_t order, Mask mask, std::span<double> out) {
+    if (y.empty()) return EmptyInput{};
+    if (mask.size() != y.size()) return LengthMismatch{"mask", y.size(), mask.size()};
+    if (auto valid = validate(y, order, mask, out); !valid) return valid.error();
+    if (static_cast<std::uint64_t>(std::count(mask.begin(), mask.end(), true)) <= order) {
+        return InvalidParameter{"mask", "must keep more samples than the polynomial order"};
+    }
+    return ok;
 }
 
 }  // namespace
@@ -110,24 +169,7 @@ PolynomialFitWorkspace::PolynomialFitWorkspace(std::uint64_t order)
 
 void evaluate_polynomial_coefficients(std::span<const double> c, std::span<double> out) {
     for_each_coordinate_block(out.size(), [&](std::size_t start, const double* x, std::size_t count) {
-        double* o = out.data() + start;
-        switch (c.size()) {
-            case 1:
-                for (std::size_t j = 0; j < count; ++j) o[j] = c[0];
-                break;
-            case 2:
-                for (std::size_t j = 0; j < count; ++j) o[j] = c[0] + c[1] * x[j];
-                break;
-            case 3:
-                for (std::size_t j = 0; j < count; ++j) o[j] = c[0] + x[j] * (c[1] + c[2] * x[j]);
-                break;
-            default:
-                for (std::size_t j = 0; j < count; ++j) {
-                    double acc = 0.0;
-                    for (std::size_t k = c.size(); k-- > 0;) acc = x[j] * acc + c[k];
-                    o[j] = acc;
-                }
-        }
+        evaluate_block(c, x, out.data() + start, count);
     });
 }
 
@@ -139,14 +181,18 @@ Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std:
 
 Result<FitReport> poly_masked_into(std::span<const double> y, std::uint64_t order, Mask mask,
                                    std::span<double> out) {
-    const std::size_t n = y.size();
-    if (n == 0) return EmptyInput{};
-    if (mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
-    if (auto valid = validate(y, order, mask, out); !valid) return valid.error();
-    if (static_cast<std::uint64_t>(std::count(mask.begin(), mask.end(), true)) <= order) {
-        return InvalidParameter{"mask", "must keep more samples than the polynomial order"};
-    }
+    if (auto valid = validate_masked(y, order, mask, out); !valid) return valid.error();
     return fit(y, order, mask, out);
+}
+
+Result<FitReport> poly_on_x_into(std::span<const double> y, std::span<const double> x, std::uint64_t order,
+                                 Mask mask, std::span<double> out) {
+    auto valid = mask.empty() ? (y.empty() ? Status(EmptyInput{}) : validate(y, order, mask, out))
+                              : validate_masked(y, order, mask, out);
+    if (!valid) return valid.error();
+    const auto abscissa = mapped_abscissa(x, y.size());
+    if (!abscissa) return abscissa.error();
+    return fit_on(abscissa.value(), y, order, mask, out);
 }
 
 Result<Fit> poly(std::span<const double> y, std::uint64_t order) {

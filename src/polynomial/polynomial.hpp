@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "core/abscissa.hpp"
 #include "core/error.hpp"
 #include "core/fit_report.hpp"
 #include "core/mask.hpp"
@@ -29,6 +30,11 @@ Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std:
 // abscissa still comes from the sample's index and n, and the curve is evaluated at every sample.
 Result<FitReport> poly_masked_into(std::span<const double> y, std::uint64_t order, Mask mask,
                                    std::span<double> out);
+
+// The fit on the caller's sample positions x (one per sample, strictly monotonic), mapped onto [-1, 1];
+// an empty mask uses every sample.
+Result<FitReport> poly_on_x_into(std::span<const double> y, std::span<const double> x, std::uint64_t order,
+                                 Mask mask, std::span<double> out);
 
 void evaluate_polynomial_coefficients(std::span<const double> coefficients, std::span<double> out);
 

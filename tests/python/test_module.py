@@ -55,16 +55,27 @@ def test_argument_binding(function, param, data, call, message):
 
 
 @pytest.mark.parametrize("call, error, message", [
-    (lambda: _tunable.fit_1d(np.ones(5), None, "asls", {"bogus": 1}, 0), TypeError, "asls takes no parameter 'bogus'"),
-    (lambda: _tunable.fit_1d(np.ones(5), None, "asls", {"stop": "weights"}, 0), TypeError,
+    (lambda: _tunable.fit_1d(np.ones(5), None, None, "asls", {"bogus": 1}, 0), TypeError,
+     "asls takes no parameter 'bogus'"),
+    (lambda: _tunable.fit_1d(np.ones(5), None, None, "asls", {"stop": "weights"}, 0), TypeError,
      "asls takes no parameter 'stop'"),
-    (lambda: _tunable.fit_1d(np.ones(5), None, "airpls", {"stop": "never"}, 0), ValueError,
+    (lambda: _tunable.fit_1d(np.ones(5), None, None, "airpls", {"stop": "never"}, 0), ValueError,
      "stop is not one of its choices"),
-    (lambda: _tunable.fit_1d(np.ones(5), None, "asls", {"max_iter": 2.5}, 0), TypeError,
+    (lambda: _tunable.fit_1d(np.ones(5), None, None, "asls", {"max_iter": 2.5}, 0), TypeError,
      "an integer parameter must be an int"),
-    (lambda: _tunable.fit_2d(np.ones((4, 4)), None, "rolling_ball", {"half_window": (1, 2, 3)}, 0), TypeError,
+    (lambda: _tunable.fit_2d(np.ones((4, 4)), None, None, "rolling_ball", {"half_window": (1, 2, 3)}, 0), TypeError,
      "half_window must be one value or a pair"),
-    (lambda: _tunable.fit_2d(np.ones((4, 4)), None, "airpls", None, 0), ValueError, INVALID_2D),
+    (lambda: _tunable.fit_2d(np.ones((4, 4)), None, None, "airpls", None, 0), ValueError, INVALID_2D),
+    (lambda: _tunable.fit_1d(np.ones(5), None, np.arange(4.0), "polynomial", None, 0), TypeError,
+     "x must be None or a C-contiguous float64 array of one value per sample"),
+    (lambda: _tunable.fit_2d(np.ones((4, 4)), None, np.arange(4.0), "polynomial", None, 0), TypeError,
+     "x must be None or a C-contiguous float64 array of one value per sample"),
+    (lambda: _tunable.fit_1d(np.ones(4), None, np.array([0.0, 2.0, 1.0, 3.0]), "polynomial", None, 0), ValueError,
+     "invalid parameter x: must be strictly increasing or decreasing"),
+    (lambda: _tunable.fit_1d(np.ones(3), None, np.array([0.0, np.inf, 1.0]), "polynomial", None, 0), ValueError,
+     "invalid parameter x: must be finite"),
+    (lambda: _tunable.fit_1d(np.ones(3), None, np.array([0.0, 1e-320, 2e-320]), "polynomial", None, 0), ValueError,
+     "invalid parameter x: must span a range whose map onto [-1, 1] is finite"),
 ])
 def test_the_tunable_module_checks_what_the_package_hands_over(call, error, message):
     check_raises(error, message, call)
@@ -74,13 +85,13 @@ def test_tunable_failures_carry_the_index_of_the_non_finite_sample():
     y = np.ones(6)
     y[4] = np.nan
     with pytest.raises(ValueError) as info:
-        _tunable.fit_1d(y, None, "asls", None, 2)
+        _tunable.fit_1d(y, None, None, "asls", None, 2)
     assert info.value.args == ("input contains a non-finite value at index 4",) and info.value.index == 4
     with pytest.raises(ValueError) as info:
-        _tunable.fit_1d(np.ones(2), None, "asls", None, 0)
+        _tunable.fit_1d(np.ones(2), None, None, "asls", None, 0)
     assert info.value.index is None
     grid = np.ones((3, 4))
     grid[2, 1] = np.inf
     out = np.empty((2, 12))
-    failure = _tunable.fit_2d_many(out, np.stack([np.ones(12), grid.ravel()]), None, "arpls", None, 0, 3, 4)
+    failure = _tunable.fit_2d_many(out, np.stack([np.ones(12), grid.ravel()]), None, None, "arpls", None, 0, 3, 4)
     assert failure == (1, "input contains a non-finite value at index 9", 9)
