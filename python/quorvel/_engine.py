@@ -59,8 +59,8 @@ def plan(
 ) -> Plan:
     """The checked plan of a call on items of ``item_shape`` of which at least ``used`` samples are used.
 
-    Without ``used`` (no items, or extents Dask does not know yet) the checks that depend on the data
-    are left for later; so is ``x`` while the item's length is unknown.
+    Without ``used`` (no items, or extents not known yet: Dask's NaN, or -1) the checks that depend on
+    the data are left for later; so is ``x`` while the item's length is unknown.
     """
     name = parameters.canonical(method, ndim)
     shape = None if used is None else parameters.Shape(item_shape, used)
@@ -69,6 +69,6 @@ def plan(
     if x is not None:
         if ndim != 1:
             raise TypeError("x is taken by the one-dimensional functions only")
-        if math.isfinite(item_shape[0]):
+        if math.isfinite(item_shape[0]) and item_shape[0] >= 0:
             positions = as_positions(x, int(item_shape[0]))
     return Plan(ndim, name, resolved, tuple(item_shape), positions if name in parameters.USES_X[ndim] else None)

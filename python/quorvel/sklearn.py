@@ -13,7 +13,8 @@ nothing: ``fit`` checks the parameters and records the number of features.
 
 from __future__ import annotations
 
-from typing import Any, Dict, Optional, Union
+import inspect
+from typing import Any, Dict, Optional, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -24,11 +25,17 @@ try:
 except ImportError as error:
     raise ImportError("quorvel.sklearn needs scikit-learn 1.6 or later: pip install 'quorvel[scikit-learn]'") from error
 
-from . import batch, parameters
+from . import _engine, batch, parameters
 
 __all__ = ["BaselineCorrector"]
 
-Number = Union[float, int]
+def _parameter_names() -> Tuple[str, ...]:
+    """Every parameter of a one-dimensional method in the catalogue, each once, in the catalogue's order."""
+    names = (param.name for params in parameters.methods_taking(1).values() for param in params)
+    return tuple(dict.fromkeys(names))
+
+
+PARAMETER_NAMES = _parameter_names()
 
 
 class BaselineCorrector(TransformerMixin, BaseEstimator):  # type: ignore[misc, unused-ignore]
@@ -38,57 +45,57 @@ class BaselineCorrector(TransformerMixin, BaseEstimator):  # type: ignore[misc, 
     ----------
     method : str, default="asls"
         Any of ``quorvel.parameters.method_names(1)``.
-    lam, p, max_iter, tol, stop, half_window, poly_order : optional
-        The method's parameters (see ``help(quorvel.correct)``); None leaves a parameter at the
-        method's default. Setting one the method does not take is an error at ``fit``.
+    x : array_like or None, default=None
+        The position of each feature (one per column), for the methods that fit on it.
     workers : int or None, default=1
         Threads for ``transform``; None uses one per CPU.
+    {names} : optional
+        The method's parameters (see ``help(quorvel.correct)``); None leaves a parameter at the
+        method's default. Setting one the method does not take is an error at ``fit``.
     """
 
-    def __init__(
-        self,
-        method: str = "asls",
-        *,
-        lam: Optional[Number] = None,
-        p: Optional[float] = None,
-        max_iter: Optional[int] = None,
-        tol: Optional[float] = None,
-        stop: Optional[str] = None,
-        half_window: Optional[int] = None,
-        poly_order: Optional[int] = None,
-        workers: Optional[int] = 1,
-    ) -> None:
+    def __init__(self, method: str = "asls", *, x: Any = None, workers: Optional[int] = 1, **params: Any) -> None:
+        unknown = set(params) - set(PARAMETER_NAMES)
+        if unknown:
+            raise TypeError(f"BaselineCorrector takes no parameter {sorted(unknown)[0]!r}")
         self.method = method
-        self.lam = lam
-        self.p = p
-        self.max_iter = max_iter
-        self.tol = tol
-        self.stop = stop
-        self.half_window = half_window
-        self.poly_order = poly_order
+        self.x = x
         self.workers = workers
+        for name in PARAMETER_NAMES:
+            setattr(self, name, params.get(name))
 
     def _method_params(self) -> Dict[str, Any]:
-        names = ("lam", "p", "max_iter", "tol", "stop", "half_window", "poly_order")
-        return {name: getattr(self, name) for name in names if getattr(self, name) is not None}
+        return {name: getattr(self, name) for name in PARAMETER_NAMES if getattr(self, name) is not None}
 
     def fit(self, X: npt.ArrayLike, y: object = None) -> "BaselineCorrector":
-        """Checks the method and its parameters against ``X``; learns only the number of features."""
+        """Checks the method, its parameters and x against ``X``; learns only the number of features."""
         data: npt.NDArray[np.float64] = validate_data(self, X, dtype=np.float64)
-        name = parameters.canonical(self.method, 1)
         features = data.shape[1]
-        parameters.resolve(name, 1, self._method_params(), parameters.Shape((features,), features))
-        self.method_ = name
+        self.method_ = _engine.plan(1, self.method, self._method_params(), (features,), features, self.x).name
         return self
 
     def transform(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]:
         """Every row of ``X`` minus its baseline."""
         check_is_fitted(self, "method_")
         data: npt.NDArray[np.float64] = validate_data(self, X, dtype=np.float64, reset=False)
-        return batch.correct_many(data, self.method_, axis=1, workers=self.workers, **self._method_params())
+        return batch.correct_many(data, self.method_, axis=1, workers=self.workers, x=self.x, **self._method_params())
 
     def __sklearn_tags__(self) -> Any:
         tags = super().__sklearn_tags__()
         tags.requires_fit = True
         tags.input_tags.allow_nan = False
         return tags
+
+
+# scikit-learn reads an estimator's parameters from the signature of its __init__: every
+# parameter of the catalogue is spelled out there, so a method added to it is tunable here.
+BaselineCorrector.__init__.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
+    [
+        inspect.Parameter("self", inspect.Parameter.POSITIONAL_OR_KEYWORD),
+        inspect.Parameter("method", inspect.Parameter.POSITIONAL_OR_KEYWORD, default="asls"),
+        inspect.Parameter("x", inspect.Parameter.KEYWORD_ONLY, default=None),
+        inspect.Parameter("workers", inspect.Parameter.KEYWORD_ONLY, default=1),
+        *(inspect.Parameter(name, inspect.Parameter.KEYWORD_ONLY, default=None) for name in PARAMETER_NAMES),
+    ]
+)
+BaselineCorrector.__doc__ = (BaselineCorrector.__doc__ or "").replace("{names}", ", ".join(PARAMETER_NAMES))

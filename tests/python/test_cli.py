@@ -50,19 +50,22 @@ LAYOUTS = [
 
 @pytest.mark.parametrize("name, text, delimiter, decimal, skip, x_column", LAYOUTS)
 @pytest.mark.parametrize("kind, function", [("corrected", quorvel.correct), ("baseline", quorvel.baseline)])
-def test_text_layouts_round_trip(tmp_path, capsys, name, text, delimiter, decimal, skip, x_column, kind, function):
+@pytest.mark.parametrize("method", ["arpls", "polynomial"])  # the polynomial fits on the x column
+def test_text_layouts_round_trip(tmp_path, capsys, name, text, delimiter, decimal, skip, x_column, kind, function,
+                                 method):
     source = tmp_path / name
     source.write_text(text)
     flags = ["--baseline"] if kind == "baseline" else []
-    assert run(capsys, "correct", source, "-m", "arpls", "-q", *flags) == (0, "", "")
+    assert run(capsys, "correct", source, "-m", method, "-q", *flags) == (0, "", "")
     target = tmp_path / f"{source.stem}_{kind}{source.suffix}"
     assert target.read_text().splitlines()[:skip] == text.splitlines()[:skip]
     before, after = columns(source, delimiter, decimal, skip), columns(target, delimiter, decimal, skip)
+    x = None if x_column is None or method == "arpls" else np.array([float(v) for v in before[x_column]])
     for index, (old, new) in enumerate(zip(before, after)):
         if index == x_column:
             assert new == old
         else:
-            expected = function(np.array([float(v) for v in old]), "arpls")
+            expected = function(np.array([float(v) for v in old]), method, x=x)
             assert np.array([float(v) for v in new]).tobytes() == expected.tobytes()
     assert len(after) == len(before) and source.read_text() == text
 

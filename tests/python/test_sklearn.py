@@ -35,3 +35,14 @@ def test_rows_get_the_bits_of_the_batch_path_in_pipelines_and_searches():
     assert search.best_params_["baselinecorrector__lam"] in (1e2, 1e5)
     with pytest.raises(TypeError, match="rolling_ball takes no parameter 'lam'"):
         BaselineCorrector("rolling_ball", lam=1.0).fit(X)
+
+
+def test_every_parameter_of_the_catalogue_is_tunable_and_x_reaches_the_fit():
+    names = {param.name for params in quorvel.parameters.methods_taking(1).values() for param in params}
+    assert names | {"method", "x", "workers"} == set(BaselineCorrector().get_params())
+    X = np.stack([make_spectrum(50, seed) for seed in range(3)])
+    x = np.geomspace(1.0, 100.0, 50)
+    corrector = BaselineCorrector("poly", x=x, poly_order=3)
+    assert corrector.fit_transform(X).tobytes() == quorvel.correct_many(X, "poly", x=x, poly_order=3).tobytes()
+    with pytest.raises(ValueError, match="x must hold one position per sample"):
+        BaselineCorrector("poly", x=x[:-1]).fit(X)

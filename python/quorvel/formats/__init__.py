@@ -15,9 +15,12 @@ import numpy as np
 
 from . import axis, cube, export, jcamp, npy, spc, text
 from .atomic import write_atomically, write_tree_atomically
-from .dataset import Array, DataError, Dataset, Spectrum, group_by_length
+from .dataset import Array, DataError, Dataset, Spectrum, group_by_axis
 
-__all__ = ["DataError", "Dataset", "Options", "kind", "load", "output_path", "write_atomically"]
+__all__ = [
+    "DataError", "Dataset", "Options", "holds_arrays", "kind", "load", "output_mismatch", "output_path", "renamed",
+    "write_atomically",
+]
 
 _JCAMP_SUFFIXES = {".jdx", ".dx", ".jcm", ".jcamp"}
 
@@ -64,6 +67,31 @@ def output_path(source: Path, label: str) -> Path:
 def renamed(source: Path, folder: Path) -> Path:
     """The output of ``source`` in ``folder``: its own name, ``.csv`` for formats not written back."""
     return folder / (f"{source.stem}.csv" if kind(source) in ("jcamp", "spc") else source.name)
+
+
+def output_mismatch(source: Path, output: Path) -> Optional[str]:
+    """Why ``output`` cannot hold the result of ``source`` (which is written in its own format), or None."""
+    found = kind(source)
+    suffix = output.suffix.lower()
+    if found == "cube":
+        zarr = _is_zarr(source)
+        if zarr != _is_zarr(output) or suffix not in cube.SUFFIXES:
+            return f"the output of {source} must be {'a .zarr store' if zarr else 'a NetCDF or HDF5 file'} too"
+    elif found == "npy":
+        if suffix != ".npy":
+            return f"the output of {source} must be a .npy file too"
+    elif suffix in (".npy", ".spc", *_JCAMP_SUFFIXES, *cube.SUFFIXES):
+        return f"the output of {source} is text and cannot be written as {output.suffix}"
+    return None
+
+
+def holds_arrays(path: Path) -> bool:
+    """Whether ``path`` is a .npy or array (NetCDF, HDF5, Zarr) file, the formats that hold images."""
+    return kind(path) in ("npy", "cube")
+
+
+def _is_zarr(path: Path) -> bool:
+    return cube.SUFFIXES.get(path.suffix.lower()) == "zarr" or path.is_dir()
 
 
 def load(path: Path, options: Options) -> Dataset:
@@ -116,7 +144,7 @@ def _text(table: text.Table, options: Options) -> Dataset:
         f"{table.layout.describe(table.width)}, {metadata} lines before the data; {reason}; "
         f"{_count(len(columns), 'spectrum', 'spectra')}"
     )
-    return Dataset((table.values[:, columns].T.copy(),), label, write, x, x_label, y_label, description)
+    return Dataset((table.values[:, columns].T.copy(),), label, write, x, x_label, y_label, description, (x,))
 
 
 def _npy(data: Array, two_d: bool) -> Dataset:
@@ -135,7 +163,7 @@ def _npy(data: Array, two_d: bool) -> Dataset:
         write_atomically(target, lambda stream: npy.write(results[0].reshape(data.shape), stream), overwrite)
 
     description = f"an array of shape {data.shape}: {_count(items.shape[0], noun, noun + 's')}"
-    return Dataset((items,), label, write, None, "sample" if not two_d else "", "", description)
+    return Dataset((items,), label, write, None, "sample" if not two_d else "", "", description, (None,))
 
 
 def _cube(read: cube.Cube, two_d: bool) -> Dataset:
@@ -150,8 +178,9 @@ def _cube(read: cube.Cube, two_d: bool) -> Dataset:
         f"x axis: {read.x_label if read.x is not None else 'none (no numeric coordinate ' + along + ')'}"
     )
     x_label = read.x_label if not two_d else ""
+    x = None if two_d else read.x
     return Dataset(
-        (read.items,), lambda k: cube.label(read, k, noun), write, read.x, x_label, read.y_label, description
+        (read.items,), lambda k: cube.label(read, k, noun), write, read.x, x_label, read.y_label, description, (x,)
     )
 
 
@@ -171,7 +200,8 @@ def _spectra(spectra: List[Spectrum], x_units: str, y_units: str, format_name: s
         f"{format_name}, {_count(len(spectra), 'spectrum', 'spectra')}; "
         f"x axis from the header: {x_units or 'no units given'}, {spectra[0].x.size} points"
     )
-    return Dataset(group_by_length(spectra), label, write, spectra[0].x, x_units, y_units, description)
+    groups, axes = group_by_axis(spectra)
+    return Dataset(groups, label, write, spectra[0].x, x_units, y_units, description, axes)
 
 
 def _put(content: bytes, stream: BinaryIO) -> None:

@@ -11,7 +11,7 @@ import numpy.typing as npt
 
 Array = npt.NDArray[np.float64]
 
-__all__ = ["Array", "DataError", "Dataset", "Spectrum", "group_by_length"]
+__all__ = ["Array", "DataError", "Dataset", "Spectrum", "group_by_axis"]
 
 
 class DataError(Exception):
@@ -37,7 +37,8 @@ class Dataset:
     ``groups`` are stacks of shape ``(count, samples)`` or ``(count, rows, cols)``; ``label(k)``
     names item ``k`` in messages ("" for a file that holds one); ``write(results, target,
     overwrite)`` writes results shaped like ``groups``; ``x`` is where the samples of the first
-    spectrum lie, named ``x_label``; ``description`` says how the file was read.
+    spectrum lie, named ``x_label``; ``description`` says how the file was read; ``positions``
+    holds each group's x axis (None where the file gives none).
     """
 
     groups: Tuple[Array, ...]
@@ -47,6 +48,7 @@ class Dataset:
     x_label: str
     y_label: str
     description: str
+    positions: Tuple[Optional[Array], ...]
 
     @property
     def count(self) -> int:
@@ -58,12 +60,14 @@ class Dataset:
         return first
 
 
-def group_by_length(spectra: Sequence[Spectrum]) -> Tuple[Array, ...]:
-    """Runs of spectra of equal length, each run stacked into one array."""
+def group_by_axis(spectra: Sequence[Spectrum]) -> Tuple[Tuple[Array, ...], Tuple[Optional[Array], ...]]:
+    """Runs of spectra on the same x axis, each run stacked into one array, and each run's x axis."""
     groups: List[List[Array]] = []
+    axes: List[Array] = []
     for spectrum in spectra:
-        if groups and groups[-1][0].size == spectrum.y.size:
+        if axes and np.array_equal(axes[-1], spectrum.x):
             groups[-1].append(spectrum.y)
         else:
             groups.append([spectrum.y])
-    return tuple(np.stack(group) for group in groups)
+            axes.append(spectrum.x)
+    return tuple(np.stack(group) for group in groups), tuple(axes)

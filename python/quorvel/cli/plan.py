@@ -1,0 +1,120 @@
+"""What a ``quorvel correct`` command line asks for, checked as a whole before any file is touched:
+the operation on every item, and which file each input is written to."""
+
+from __future__ import annotations
+
+import argparse
+import os
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any, Callable, Dict, List, Optional, Tuple
+
+import numpy as np
+import numpy.typing as npt
+
+from .. import _engine, api, batch, formats, parameters
+
+Array = npt.NDArray[np.float64]
+
+
+class UsageError(Exception):
+    """A command line that cannot be carried out as a whole; nothing has been touched."""
+
+
+@dataclass(frozen=True)
+class Job:
+    source: Path
+    target: Path
+
+
+@dataclass(frozen=True)
+class Operation:
+    """What ``quorvel correct`` computes for each item."""
+
+    method: str
+    two_d: bool
+    baseline: bool
+    params: Dict[str, Any] = field(default_factory=dict)
+
+    def check(self) -> None:
+        """Rejects an unknown method or parameter in the library's words, before any file is read."""
+        try:
+            _engine.plan(self.ndim, self.method, self.params, (-1,) * self.ndim)
+        except (TypeError, ValueError) as error:
+            raise UsageError(str(error)) from None
+
+    @property
+    def ndim(self) -> int:
+        return 2 if self.two_d else 1
+
+    def apply(self, block: Array, x: Optional[Array]) -> Array:
+        """The result for every item of ``block``, a stack of spectra or images on the x axis ``x``."""
+        function: Callable[..., Array]
+        if self.two_d:
+            function = batch.baseline_2d_many if self.baseline else batch.correct_2d_many
+        else:
+            function = batch.baseline_many if self.baseline else batch.correct_many
+        return function(block, self.method, **{**self.params, **self._positions(x)})
+
+    def both(self, item: Array, x: Optional[Array]) -> Tuple[Array, Array]:
+        """Baseline and corrected version of one item (the library's correct is exactly item - baseline)."""
+        fit = api.baseline_2d if self.two_d else api.baseline
+        baseline = fit(item, self.method, **{**self.params, **self._positions(x)})
+        return baseline, item - baseline
+
+    def _positions(self, x: Optional[Array]) -> Dict[str, Array]:
+        # Only the methods that fit on x get it: the others would refuse an x column that is not monotonic.
+        uses = x is not None and parameters.canonical(self.method, self.ndim) in parameters.USES_X[self.ndim]
+        return {"x": x} if uses and x is not None else {}
+
+
+class FileFailure(Exception):
+    """One input file that could not be corrected; the others go on."""
+
+
+def jobs(arguments: argparse.Namespace) -> List[Job]:
+    """Where each input goes, refusing command lines that would write one file twice or over an input."""
+    sources: List[Path] = arguments.files
+    output: Optional[Path] = arguments.output
+    if output is not None and len(sources) != 1:
+        raise UsageError("-o/--output takes exactly one input file; use --out-dir for several")
+    if arguments.plot is not None and len(sources) != 1:
+        raise UsageError("--plot takes exactly one input file")
+    if arguments.two_d:
+        for source in sources:
+            if not formats.holds_arrays(source):
+                raise UsageError(f"--2d works on .npy and array (.nc, .h5, .zarr) files only, not {source}")
+    mismatch = None if output is None else formats.output_mismatch(sources[0], output)
+    if mismatch is not None:
+        raise UsageError(f"{output}: {mismatch}")
+    kind = "baseline" if arguments.baseline else "corrected"
+    jobs = [Job(source, _target(source, output, arguments.out_dir, kind)) for source in sources]
+    _refuse_collisions(jobs, arguments.plot)
+    return jobs
+
+
+def _target(source: Path, output: Optional[Path], out_dir: Optional[Path], kind: str) -> Path:
+    if output is not None:
+        return output
+    if out_dir is not None:
+        return formats.renamed(source, out_dir)
+    return formats.output_path(source, kind)
+
+
+def _refuse_collisions(jobs: List[Job], png: Optional[Path]) -> None:
+    written: Dict[str, Path] = {}
+    inputs = {key(job.source): job.source for job in jobs}
+    for job in jobs:
+        target = key(job.target)
+        if target in written:
+            raise UsageError(f"{written[target]} and {job.source} would both be written to {job.target}")
+        if target in inputs and target != key(job.source):
+            raise UsageError(f"the output for {job.source} would replace {inputs[target]}, which is an input too")
+        written[target] = job.source
+    if png is not None and (key(png) in written or key(png) in inputs):
+        raise UsageError(f"--plot {png} names a data file")
+
+
+def key(path: Path) -> str:
+    """``path`` as the operating system compares paths."""
+    return os.path.normcase(str(path.resolve()))
