@@ -173,17 +173,40 @@ def markdown(results, machine_rows, settings, picture):
                       [(method, seconds_text(one), f"{n / one:,.0f}", seconds_text(two),
                         f"{n / two:,.0f}", f"{one / two:.2f}", f"{busy:.2f}")
                        for method, n, one, two, busy in rows])
+    if "out" in results:
+        out += ["## A reused result array", "",
+                "The polynomial's correction of one 10^6-sample spectrum: the fit alone (the block function "
+                "called on private rows into a reused buffer), the front door writing into a reused `out`, "
+                "and the front door making a new result. Extra: the time per sample beyond the fit alone.", ""]
+        rows = results["out"]
+        alone = rows[0][2] / rows[0][1] if rows else 0.0
+        out += _table(["call", "samples", "time", "per sample", "extra"],
+                      [(label, size_text(n), seconds_text(seconds), f"{seconds / n * 1e9:.2f} ns",
+                        f"**{(seconds / n - alone) * 1e9:+.2f} ns**") for label, n, seconds in rows])
     if "batch" in results:
         out += ["## Batch", "",
                 "Stacks of spectra: a loop of one-spectrum calls `quorvel._native.correct(y, method)`, then "
                 "`quorvel.correct_many(stack, method)` on one worker (`workers=1`, the ratio to the loop) and "
-                "on two (the ratio to one worker); every spectrum gets the same bits on every path. chemotools' "
-                "transformers (`AsLs`, `ArPls`, `AirPls` with lam=1e6, 50 iterations) correct the same stack "
-                "where they compute a comparable method.", ""]
-        out += _table(["method", "stack", "loop", "1 worker", "vs loop", "2 workers", "vs 1 worker", "chemotools"],
+                "on two (the ratio to one worker); every spectrum gets the same bits on every path. The ceiling "
+                "is what two processes reach together, each correcting half the stack on one worker at the same "
+                "time (`bench/halves.py`); the default pool (`workers=None`) is compared with one worker. "
+                "chemotools' transformers (`AsLs`, `ArPls`, `AirPls` with lam=1e6, 50 iterations) correct the "
+                "same stack where they compute a comparable method.", ""]
+        out += _table(["method", "stack", "loop", "1 worker", "vs loop", "2 workers", "vs 1 worker", "2 processes",
+                       "2 workers of 2 processes", "default vs 1 worker", "chemotools"],
                       [(method, f"{count} × {size_text(samples)}", seconds_text(loop), seconds_text(one),
-                        f"**{loop / one:.2f}×**", seconds_text(two), f"**{one / two:.2f}×**", seconds_text(peer))
-                       for method, samples, count, loop, one, two, peer in results["batch"]])
+                        f"**{loop / one:.2f}×**", seconds_text(two), f"**{one / two:.2f}×**", seconds_text(ceiling),
+                        f"**{ceiling / two:.0%}**", f"{one / default:.2f}×", seconds_text(peer))
+                       for method, samples, count, loop, one, two, ceiling, default, peer in results["batch"]])
+    if "pool" in results:
+        out += ["## The default pool", "",
+                "`quorvel.correct_many(stack, method)` with the default pool (one worker per CPU) against "
+                "`workers=1`, on stacks of 1,000-sample spectra; above 1× the pool is faster.", ""]
+        counts = sorted({count for _, count, _, _ in results["pool"]})
+        methods = list(dict.fromkeys(method for method, _, _, _ in results["pool"]))
+        ratio = {(method, count): one / default for method, count, one, default in results["pool"]}
+        out += _table(["method", *(f"{count} spectra" for count in counts)],
+                      [(method, *(f"{ratio[method, count]:.2f}×" for count in counts)) for method in methods])
     if "grid" in results:
         out += ["## Grid solvers", "",
                 "`quorvel.fit_2d(image, method)` with the default solver (banded Cholesky for small grids, "

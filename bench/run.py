@@ -25,6 +25,7 @@ import numpy as np
 
 import quorvel
 from quorvel import _native as native
+from quorvel import _tunable
 
 HERE = Path(__file__).resolve().parent
 if str(HERE) not in sys.path:
@@ -35,7 +36,7 @@ import machine  # noqa: E402
 import report  # noqa: E402
 import timing  # noqa: E402
 
-GROUPS = ("1d", "2d", "grid", "overhead", "threads", "batch", "growth", "memory")
+GROUPS = ("1d", "2d", "grid", "overhead", "out", "threads", "batch", "pool", "growth", "memory")
 WHITTAKER = ("asls", "arpls", "airpls")
 SIZES_1D = [10**3, 10**4, 10**5, 10**6]
 SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
@@ -48,6 +49,9 @@ BATCH_STACKS = [(1000, 1000), (10_000, 100)]  # (samples, spectra)
 GRID_SIDES, GRID_CG_UP_TO = [512, 1024], 512
 CHEMOTOOLS = {"asls": ("AsLs", {"penalty": 0.01}), "arpls": ("ArPls", {}), "airpls": ("AirPls", {})}
 OVERHEAD_CALLS = 20_000
+OUT_SAMPLES = 10**6
+POOL_STACKS = [1, 4, 16, 64, 256, 1024]  # spectra of POOL_SAMPLES each
+POOL_SAMPLES = 1000
 
 
 def optional(name):
@@ -261,6 +265,27 @@ class Bench:
             self.log(f"  overhead {label:<44}{micro[1]:9.2f} µs")
         return rows
 
+    def out(self):
+        """A reused result array at 10^6 samples: the polynomial's correction through the front door with
+        out=, against the same fit called straight into a reused buffer from private rows, and against a
+        new result per call."""
+        n = OUT_SAMPLES // 100 if self.quick else OUT_SAMPLES
+        y = inputs.spectrum(n)
+        buffer, rows = np.empty(n), y.reshape(1, n).copy()
+        params = quorvel.parameters.resolve("polynomial", 1, {})
+        cases = [
+            ("the fit alone (block function, reused buffer)",
+             lambda: _tunable.fit_1d_many(buffer.reshape(1, n), rows, None, None, "polynomial", params, 1)),
+            ("quorvel.correct(y, \"polynomial\", out=buffer)", lambda: quorvel.correct(y, "polynomial", out=buffer)),
+            ("quorvel.correct(y, \"polynomial\")", lambda: quorvel.correct(y, "polynomial")),
+        ]
+        rows_out = []
+        for label, call in cases:
+            seconds = timing.measure(call, max(self.repeats, 20), self.case_seconds)[0]
+            rows_out.append((label, n, seconds))
+            self.log(f"  out {label:<52}{seconds * 1e9 / n:7.3f} ns/sample")
+        return rows_out
+
     def threads(self):
         count = THREAD_SPECTRA // 10 if self.quick else THREAD_SPECTRA
         spectra = [inputs.spectrum(THREAD_SAMPLES, seed=inputs.SEED + i) for i in range(count)]
@@ -327,17 +352,33 @@ class Bench:
                     "loop": lambda: [native.correct(y, method) for y in stack],
                     "one": lambda: quorvel.correct_many(stack, method, workers=1),
                     "two": lambda: quorvel.correct_many(stack, method, workers=2),
+                    "default": lambda: quorvel.correct_many(stack, method),
                 }
                 if chemotools and method in CHEMOTOOLS:
                     name, extra = CHEMOTOOLS[method]
                     peer = getattr(chemotools, name)(lam=1e6, nr_iterations=50, **extra)
                     calls["chemotools"] = lambda: peer.fit_transform(stack)
                 seconds = {key: timing.measure(call, self.repeats, self.case_seconds)[0] for key, call in calls.items()}
+                seconds["ceiling"] = _two_processes(samples, count, method, self.repeats)
                 rows.append((method, samples, count, seconds["loop"], seconds["one"], seconds["two"],
-                             seconds.get("chemotools")))
+                             seconds["ceiling"], seconds["default"], seconds.get("chemotools")))
                 self.log(f"  batch {method:<14}{count} x {samples}: loop {seconds['loop']:8.3f} s  "
                          f"1 worker {seconds['one']:8.3f} s ({seconds['loop'] / seconds['one']:.2f}x)  "
-                         f"2 workers {seconds['two']:8.3f} s ({seconds['one'] / seconds['two']:.2f}x)")
+                         f"2 workers {seconds['two']:8.3f} s ({seconds['one'] / seconds['two']:.2f}x, "
+                         f"{seconds['ceiling'] / seconds['two']:.0%} of 2 processes)")
+        return rows
+
+    def pool(self):
+        """The default pool against one worker on stacks from one spectrum to a thousand."""
+        rows = []
+        for count in POOL_STACKS[:3] if self.quick else POOL_STACKS:
+            stack = np.stack([inputs.spectrum(POOL_SAMPLES, seed=inputs.SEED + i) for i in range(count)])
+            for method in quorvel.parameters.method_names(1):
+                one, default = (timing.measure(lambda: quorvel.correct_many(stack, method, workers=workers),
+                                               self.repeats, self.case_seconds)[0] for workers in (1, None))
+                rows.append((method, count, one, default))
+                self.log(f"  pool {method:<14}{count:>5} x {POOL_SAMPLES}: 1 worker {one * 1e3:9.3f} ms  "
+                         f"default {default * 1e3:9.3f} ms ({one / default:.2f}x)")
         return rows
 
     def growth(self, one_d):
@@ -385,6 +426,28 @@ class Bench:
                 grown = (row["after_kib"] - row["before_kib"]) / 1024.0
                 self.log(f"  memory {what} {label:<28}{grown:9.1f} MiB in {row['seconds']:.1f} s")
         return rows
+
+
+def _two_processes(samples, count, method, repeats):
+    """What two processes reach together, each correcting half the stack on one worker at the same
+    time: the median over `repeats` of the slower half."""
+    command = [sys.executable, str(HERE / "halves.py"), str(samples), str(count)]
+    halves = [subprocess.Popen([*command, str(half), method], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               text=True) for half in (0, 1)]
+    try:
+        for process in halves:
+            process.stdout.readline()
+        spans = []
+        for _ in range(max(repeats, 3)):
+            for process in halves:
+                process.stdin.write("go\n")
+                process.stdin.flush()
+            spans.append(max(float(process.stdout.readline()) for process in halves))
+    finally:
+        for process in halves:
+            process.stdin.close()
+            process.wait()
+    return float(np.median(spans))
 
 
 def parse(argv):
@@ -441,6 +504,10 @@ def main(argv=None):
             results[group] = bench.threads()
         elif group == "batch":
             results[group] = bench.batch()
+        elif group == "out":
+            results[group] = bench.out()
+        elif group == "pool":
+            results[group] = bench.pool()
         elif group == "growth":
             results[group] = bench.growth(results.get("1d"))
         else:

@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import os
 import threading
+import time
 from typing import Any, Callable, List, Optional, Sequence, Tuple
 
 import numpy as np
@@ -26,6 +27,11 @@ __all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many
 # fills the native code's lanes.
 BLOCKS_PER_WORKER = 2
 LANE_FILL = 16
+# Starting a thread, handing it work and joining it costs some 0.1 ms; work that one thread finishes in a
+# few of those stays on the calling thread. No method fits this many samples that fast.
+SERIAL_BELOW_SECONDS = 0.5e-3
+SURELY_WORTH_THREADS = 1 << 18
+CPUS = os.cpu_count() or 1  # asked once: it reads a file on every call
 
 
 class ItemError(ValueError):
@@ -155,7 +161,7 @@ def _apply(
         failure = plan.run_block(flat[first:stop], block, masks, want)
         return None if failure is None else (first + failure[0], failure[1], failure[2])
 
-    outcomes = _run_chunks(_chunks(count, count_workers), count_workers, run)
+    outcomes = _run_pool(count, size, count_workers, run)
     failures = [failure for failure in outcomes if failure is not None]
     if failures:
         index, reason, at = min(failures, key=lambda failure: failure[0])
@@ -184,6 +190,28 @@ def normalised_axes(axes: Tuple[int, ...], ndim: int) -> Tuple[int, ...]:
     if len(set(normalised)) != len(normalised):
         raise ValueError(f"axes {tuple(axes)} name the same axis twice")
     return tuple(normalised)
+
+
+def _run_pool(
+    count: int, size: int, workers: int, run: Callable[[int, int], Optional[Failure]]
+) -> List[Optional[Failure]]:
+    """``run`` over items ``[0, count)`` of ``size`` samples, never slower than on one worker.
+
+    A stack too small to be sure of first has a probe of items fitted on the calling thread, timed: if
+    the rest would take that thread less than other threads need to start and share it, it stays there.
+    """
+    if workers == 1 or count <= 1:
+        return [run(0, count)]
+    if count * size >= SURELY_WORTH_THREADS:
+        return _run_chunks(_chunks(count, workers), workers, run)
+    probe = min(LANE_FILL, count)  # a full block, so that the lanes' economy shows in the estimate
+    started = time.perf_counter()
+    first = run(0, probe)
+    if first is not None or probe == count:
+        return [first]
+    if (time.perf_counter() - started) / probe * (count - probe) < SERIAL_BELOW_SECONDS:
+        return [run(probe, count)]
+    return _run_chunks([(start + probe, stop + probe) for start, stop in _chunks(count - probe, workers)], workers, run)
 
 
 def _run_chunks(
@@ -220,7 +248,7 @@ def _run_chunks(
 
 def _worker_count(workers: Optional[int]) -> int:
     if workers is None:
-        return os.cpu_count() or 1
+        return CPUS
     if isinstance(workers, bool) or not isinstance(workers, (int, np.integer)) or workers < 1:
         raise ValueError(f"workers must be a positive integer or None, not {workers!r}")
     return int(workers)

@@ -10,13 +10,22 @@ CUBE = np.random.default_rng(3).random((4, 5, 64)) + np.linspace(0.0, 2.0, 64)
 MASK = np.indices(CUBE.shape).sum(axis=0) % 5 != 0  # at most one in five samples left out along any axis
 
 
-@pytest.mark.parametrize("workers", [1, 2, None])
+def pool(monkeypatch, workers):
+    """``workers``, where "threads" means two workers that start their threads however cheap the stack."""
+    if workers == "threads":
+        monkeypatch.setattr(quorvel.batch, "SERIAL_BELOW_SECONDS", 0.0)
+        return 2
+    return workers
+
+
+@pytest.mark.parametrize("workers", [1, 2, None, "threads"])
 @pytest.mark.parametrize("axes", [(-1,), (0,), (1,), (-2, -1), (0, 2), (2, 0)])
 @pytest.mark.parametrize("method, params, masked", [
     ("asls", {}, False), ("rolling_ball", {}, False), ("asls", {"lam": 1e4, "p": 0.05}, True),
     ("poly", {"poly_order": 1}, True),
 ])
-def test_every_item_gets_the_bits_of_a_single_call(workers, axes, method, params, masked):
+def test_every_item_gets_the_bits_of_a_single_call(monkeypatch, workers, axes, method, params, masked):
+    workers = pool(monkeypatch, workers)
     data = np.asfortranarray(CUBE)[:, ::-1, :]
     before, mask = data.copy(), MASK if masked else None
     ndim, where = len(axes), {"axis": axes[0]} if len(axes) == 1 else {"axes": axes}
@@ -34,8 +43,9 @@ def test_every_item_gets_the_bits_of_a_single_call(workers, axes, method, params
     assert np.array_equal(data, before)
 
 
-@pytest.mark.parametrize("workers", [1, 2])
-def test_the_first_failing_spectrum_is_reported(workers):
+@pytest.mark.parametrize("workers", [1, 2, "threads"])
+def test_the_first_failing_spectrum_is_reported(monkeypatch, workers):
+    workers = pool(monkeypatch, workers)
     data = CUBE.copy()
     data[2, 3, 0] = np.inf
     data[1, 2, 12] = np.nan
@@ -47,6 +57,23 @@ def test_the_first_failing_spectrum_is_reported(workers):
         quorvel.baseline_many(data, "poly", workers=workers)
     copy = pickle.loads(pickle.dumps(caught.value))  # crosses process boundaries intact
     assert (copy.noun, copy.index, str(copy)) == ("spectrum", (1, 2), str(caught.value))
+
+
+@pytest.mark.parametrize("stack, method, threads", [
+    (CUBE, "poly", 0),  # microseconds of work: threads would only cost
+    (np.tile(CUBE, (8, 1, 16)), "asls", 1),  # tens of milliseconds: the calling thread and one more
+])
+def test_threads_start_only_for_stacks_worth_sharing(monkeypatch, stack, method, threads):
+    started = []
+
+    class Counted(quorvel.batch.threading.Thread):
+        def start(self):
+            started.append(self)
+            super().start()
+
+    monkeypatch.setattr(quorvel.batch.threading, "Thread", Counted)
+    assert bits(quorvel.correct_many(stack, method, workers=2)) == bits(quorvel.correct_many(stack, method, workers=1))
+    assert len(started) == threads
 
 
 @pytest.mark.parametrize("call, error, message", [
