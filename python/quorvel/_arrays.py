@@ -51,16 +51,17 @@ def as_mask(value: object, shape: Tuple[int, ...]) -> Flags:
     return array
 
 
-def as_positions(value: object, count: int) -> Array:
-    """``value`` as a private float64 copy of ``count`` finite, strictly increasing or decreasing sample positions."""
-    array = as_real(value, "x")
+def as_positions(value: object, count: int, name: str = "x", per: str = "sample") -> Array:
+    """``value`` as a private float64 copy of ``count`` finite, strictly increasing or decreasing positions,
+    one ``per`` sample (or row, or column)."""
+    array = as_real(value, name)
     if array.shape != (count,):
-        raise ValueError(f"x must hold one position per sample, {count} values; got {describe(value)}")
+        raise ValueError(f"{name} must hold one position per {per}, {count} values; got {describe(value)}")
     if not np.isfinite(array).all():
-        raise ValueError(f"x must be finite; its sample {int(np.argmin(np.isfinite(array)))} is not")
+        raise ValueError(f"{name} must be finite; its value {int(np.argmin(np.isfinite(array)))} is not")
     steps = np.diff(array)
     if count > 1 and not ((steps > 0).all() or (steps < 0).all()):
-        raise ValueError("x must be strictly increasing or strictly decreasing")
+        raise ValueError(f"{name} must be strictly increasing or strictly decreasing")
     return np.array(array, dtype=np.float64, order="C", copy=True)
 
 
@@ -76,7 +77,7 @@ def as_out(value: object, shape: Tuple[int, ...], inputs: Sequence[object]) -> A
     if not (value.flags.c_contiguous and value.flags.writeable and value.flags.aligned):
         raise ValueError("out must be a C-contiguous, aligned and writeable array")
     if any(isinstance(array, np.ndarray) and np.may_share_memory(value, array) for array in inputs):
-        raise ValueError("out must not share memory with the input, its mask or x")
+        raise ValueError("out must not share memory with the input, its mask or positions")
     return value
 
 

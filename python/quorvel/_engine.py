@@ -26,13 +26,14 @@ BASELINE, CORRECTED, EVERYTHING = 0, 1, 2
 
 @dataclass(frozen=True)
 class Plan:
-    """A resolved call: the canonical method, every parameter checked, and x when the method uses it."""
+    """A resolved call: the canonical method, every parameter checked, and the sample positions when the
+    method uses them (spectra: x; grids: the pair of x along axis 0 and z along axis 1, either None)."""
 
     ndim: int
     name: str
     params: Dict[str, Any]
     item_shape: Tuple[int, ...]
-    x: Optional[Array] = None
+    x: Any = None
 
     def run_block(self, out: Array, block: Array, masks: Flags, want: int) -> Optional[Failure]:
         """Fits the C-contiguous rows of ``block`` (items flattened) into the rows of ``out``, without the
@@ -56,19 +57,26 @@ def plan(
     item_shape: Tuple[int, ...],
     used: Optional[int] = None,
     x: object = None,
+    z: object = None,
 ) -> Plan:
     """The checked plan of a call on items of ``item_shape`` of which at least ``used`` samples are used.
 
-    Without ``used`` (no items, or extents not known yet: Dask's NaN, or -1) the checks that depend on
-    the data are left for later; so is ``x`` while the item's length is unknown.
+    ``x`` (and for grids ``z``) are the positions along the item's axes. Without ``used`` (no items, or
+    extents not known yet: Dask's NaN, or -1) the checks that depend on the data are left for later; so
+    are the positions along an axis of unknown length.
     """
     name = parameters.canonical(method, ndim)
     shape = None if used is None else parameters.Shape(item_shape, used)
     resolved = parameters.resolve(name, ndim, params, shape)
-    positions = None
-    if x is not None:
-        if ndim != 1:
-            raise TypeError("x is taken by the one-dimensional functions only")
-        if math.isfinite(item_shape[0]) and item_shape[0] >= 0:
-            positions = as_positions(x, int(item_shape[0]))
-    return Plan(ndim, name, resolved, tuple(item_shape), positions if name in parameters.USES_X[ndim] else None)
+    axes = ((x, "x", "sample"),) if ndim == 1 else ((x, "x", "row (axis 0)"), (z, "z", "column (axis 1)"))
+    positions = tuple(
+        None if given is None or not _known(extent) else as_positions(given, int(extent), label, per)
+        for (given, label, per), extent in zip(axes, item_shape)
+    )
+    if name not in parameters.USES_X[ndim] or all(axis is None for axis in positions):
+        return Plan(ndim, name, resolved, tuple(item_shape))
+    return Plan(ndim, name, resolved, tuple(item_shape), positions[0] if ndim == 1 else positions)
+
+
+def _known(extent: float) -> bool:
+    return math.isfinite(extent) and extent >= 0

@@ -46,7 +46,7 @@ def baseline(
     **params: Any,
 ) -> Array:
     """The baseline of a spectrum."""
-    return _compute(1, y, method, mask, params, BASELINE, x, out)
+    return _compute(1, y, method, mask, params, BASELINE, (x,), out)
 
 
 def correct(
@@ -59,7 +59,7 @@ def correct(
     **params: Any,
 ) -> Array:
     """A spectrum minus its baseline."""
-    return _compute(1, y, method, mask, params, CORRECTED, x, out)
+    return _compute(1, y, method, mask, params, CORRECTED, (x,), out)
 
 
 def fit(
@@ -71,7 +71,7 @@ def fit(
     **params: Any,
 ) -> FitResult:
     """The whole fit of a spectrum: baseline, corrected signal and what happened."""
-    return _fit(1, y, method, mask, params, x)
+    return _fit(1, y, method, mask, params, (x,))
 
 
 def baseline_2d(
@@ -79,11 +79,13 @@ def baseline_2d(
     method: str = "asls",
     *,
     mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    z: Optional[npt.ArrayLike] = None,
     out: Optional[Array] = None,
     **params: Any,
 ) -> Array:
     """The baseline surface of an image."""
-    return _compute(2, data, method, mask, params, BASELINE, None, out)
+    return _compute(2, data, method, mask, params, BASELINE, (x, z), out)
 
 
 def correct_2d(
@@ -91,38 +93,50 @@ def correct_2d(
     method: str = "asls",
     *,
     mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    z: Optional[npt.ArrayLike] = None,
     out: Optional[Array] = None,
     **params: Any,
 ) -> Array:
     """An image minus its baseline surface."""
-    return _compute(2, data, method, mask, params, CORRECTED, None, out)
+    return _compute(2, data, method, mask, params, CORRECTED, (x, z), out)
 
 
 def fit_2d(
-    data: npt.ArrayLike, method: str = "asls", *, mask: Optional[npt.ArrayLike] = None, **params: Any
+    data: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    z: Optional[npt.ArrayLike] = None,
+    **params: Any,
 ) -> FitResult:
     """The whole fit of an image: baseline, corrected image and what happened."""
-    return _fit(2, data, method, mask, params, None)
+    return _fit(2, data, method, mask, params, (x, z))
+
+
+Positions = Tuple[object, ...]  # (x,) for spectra, (x, z) for grids
 
 
 def _compute(
-    ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], want: int, x: object, out: object
+    ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], want: int, positions: Positions,
+    out: object,
 ) -> Array:
     values = as_data(data, _NAMES[ndim], ndim)
     if not isinstance(method, str):
         raise TypeError(f"method must be a str, not {type(method).__name__}")
-    plain = not params and mask is None and x is None and out is None
+    plain = not params and mask is None and out is None and all(axis is None for axis in positions)
     if plain and values.size < LARGE and method not in parameters.TUNABLE_ONLY[ndim]:
         try:
             return _NATIVE[ndim, want](values, method)
         except ValueError:
             pass  # the same call through the tunable module raises the same text, with its fields
-    result: Array = _Call(ndim, values, method, mask, params, data, x).run(want, out)
+    result: Array = _Call(ndim, values, method, mask, params, data, positions).run(want, out)
     return result
 
 
-def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], x: object) -> FitResult:
-    call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params, data, x)
+def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], positions: Positions) -> FitResult:
+    call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params, data, positions)
     fitted, corrected, iterations, converged, last_change, changes, weights = call.run(EVERYTHING, None)
     plan = call.plan
     return FitResult(
@@ -134,14 +148,21 @@ class _Call:
     """One checked call of the tunable module."""
 
     def __init__(
-        self, ndim: int, values: Array, method: str, mask: object, params: Dict[str, Any], source: object, x: object
+        self,
+        ndim: int,
+        values: Array,
+        method: str,
+        mask: object,
+        params: Dict[str, Any],
+        source: object,
+        positions: Positions,
     ) -> None:
-        self.values, self.inputs = values, (source, values, mask, x)
+        self.values, self.inputs = values, (source, values, mask, *positions)
         name = parameters.canonical(method, ndim)
         flags = None if mask is None else as_mask(mask, values.shape)
         self.flags = None if flags is None or flags.all() else flags  # all True: the unmasked fit, bit for bit
         self.used = values.size if self.flags is None else int(np.count_nonzero(self.flags))
-        self.plan = _engine.plan(ndim, name, params, values.shape, self.used if values.size else None, x)
+        self.plan = _engine.plan(ndim, name, params, values.shape, self.used if values.size else None, *positions)
         needed = parameters.MIN_USED[ndim][name]
         if self.flags is not None and self.used < needed:
             raise ValueError(f"mask leaves {self.used} of {values.size} samples; {name} needs at least {needed}")
@@ -213,15 +234,20 @@ _X_DOC = """x : array_like, optional
     The methods that use it ({uses}) fit on x mapped onto [-1, 1]; the others check x and ignore it.
     Without x the samples are evenly spaced.
 """
+_XZ_DOC = """x, z : array_like, optional
+    The sample positions along axis 0 (x, one per row) and axis 1 (z, one per column), each strictly
+    increasing or decreasing. The methods that use them ({uses}) fit on them mapped onto [-1, 1]; the
+    others check them and ignore them. An axis without positions is evenly spaced.
+"""
 _OUT_DOC = """out : ndarray, optional
     Where the result goes: a C-contiguous float64 array of the input's shape, sharing no memory with
-    the input, its mask or x. It is written in place and returned.
+    the input, its mask or its positions. It is written in place and returned.
 """
 
 
 def _document() -> None:
     indent = "    "
-    uses = parameters.listing(sorted(parameters.USES_X[1]), "and")
+    uses = {ndim: parameters.listing(sorted(parameters.USES_X[ndim]), "and") for ndim in (1, 2)}
     params = {ndim: "\n".join(indent + line for line in parameters.describe(ndim).splitlines()) for ndim in (1, 2)}
     returns: Dict[Callable[..., Any], str] = {
         baseline: "ndarray\n    The baseline, a new float64 array of the input's shape (or ``out``).",
@@ -235,7 +261,8 @@ def _document() -> None:
     for function, text in returns.items():
         ndim = 2 if function.__name__.endswith("_2d") else 1
         said = f" and {parameters.alias_listing(ndim)} are aliases" if parameters.aliases(ndim) else ""
-        extra = (_X_DOC.format(uses=uses) if ndim == 1 else "") + ("" if function in (fit, fit_2d) else _OUT_DOC)
+        extra = (_X_DOC if ndim == 1 else _XZ_DOC).format(uses=uses[ndim])
+        extra += "" if function in (fit, fit_2d) else _OUT_DOC
         function.__doc__ = _DOC.format(
             summary=function.__doc__, params=params[ndim], returns=text, methods=parameters.method_listing(ndim),
             aliases=said, extra=extra, **_DOC_FIELDS[ndim]

@@ -69,7 +69,7 @@ def correct_many(
     ``workers`` threads share the work (default: one per CPU). The parameters are those of
     ``quorvel.correct``.
     """
-    return _apply(data, method, (axis,), workers, mask, params, CORRECTED, x, out)
+    return _apply(data, method, (axis,), workers, mask, params, CORRECTED, (x,), out)
 
 
 def baseline_many(
@@ -85,7 +85,7 @@ def baseline_many(
 ) -> Array:
     """``baseline(spectrum, method, **params)`` for every spectrum along ``axis`` of ``data``; the keywords
     are those of ``correct_many``."""
-    return _apply(data, method, (axis,), workers, mask, params, BASELINE, x, out)
+    return _apply(data, method, (axis,), workers, mask, params, BASELINE, (x,), out)
 
 
 def correct_2d_many(
@@ -95,12 +95,15 @@ def correct_2d_many(
     axes: Sequence[int] = (-2, -1),
     workers: Optional[int] = None,
     mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    z: Optional[npt.ArrayLike] = None,
     out: Optional[Array] = None,
     **params: Any,
 ) -> Array:
     """``correct_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``; ``mask``,
-    ``out`` and ``workers`` as for ``correct_many``."""
-    return _apply(data, method, two_axes(axes), workers, mask, params, CORRECTED, None, out)
+    ``out`` and ``workers`` as for ``correct_many``, ``x`` and ``z`` the positions along the first and
+    the second of ``axes``, shared by every image."""
+    return _apply(data, method, two_axes(axes), workers, mask, params, CORRECTED, (x, z), out)
 
 
 def baseline_2d_many(
@@ -110,11 +113,14 @@ def baseline_2d_many(
     axes: Sequence[int] = (-2, -1),
     workers: Optional[int] = None,
     mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    z: Optional[npt.ArrayLike] = None,
     out: Optional[Array] = None,
     **params: Any,
 ) -> Array:
-    """``baseline_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``."""
-    return _apply(data, method, two_axes(axes), workers, mask, params, BASELINE, None, out)
+    """``baseline_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``; the
+    keywords are those of ``correct_2d_many``."""
+    return _apply(data, method, two_axes(axes), workers, mask, params, BASELINE, (x, z), out)
 
 
 def _apply(
@@ -125,7 +131,7 @@ def _apply(
     mask: object,
     params: Any,
     want: int,
-    x: object,
+    positions: Tuple[object, ...],
     out: object,
 ) -> Array:
     values = as_real(data, "data")
@@ -145,9 +151,9 @@ def _apply(
     items = moved.reshape(count, size)
     item_flags = None if flags is None else np.moveaxis(flags, axes, range(-ndim, 0)).reshape(count, size)
     used = size if item_flags is None else int(np.count_nonzero(item_flags, axis=1).min(initial=size))
-    plan = _engine.plan(ndim, name, params, item_shape, used if size and count else None, x)
+    plan = _engine.plan(ndim, name, params, item_shape, used if size and count else None, *positions)
 
-    result = np.empty(values.shape) if out is None else as_out(out, values.shape, (data, values, mask, x))
+    result = np.empty(values.shape) if out is None else as_out(out, values.shape, (data, values, mask, *positions))
     target = np.moveaxis(result, axes, range(-ndim, 0))
     flat = target.reshape(count, size)  # a view when the processed axes are already the last
     if not flat.flags.c_contiguous:

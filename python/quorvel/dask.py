@@ -52,7 +52,7 @@ def correct(
     ``axis``, shared by every spectrum) and the parameters are those of ``quorvel.correct``; they are
     checked when the graph is built.
     """
-    return _lazy(batch.correct_many, arr, method, (axis,), mask, params, x)
+    return _lazy(batch.correct_many, arr, method, (axis,), mask, params, {"x": x})
 
 
 def baseline(
@@ -65,7 +65,7 @@ def baseline(
     **params: Any,
 ) -> da.Array:
     """Lazy ``baseline(spectrum, method, **params)`` for every spectrum along ``axis`` of ``arr``."""
-    return _lazy(batch.baseline_many, arr, method, (axis,), mask, params, x)
+    return _lazy(batch.baseline_many, arr, method, (axis,), mask, params, {"x": x})
 
 
 def correct_2d(
@@ -74,10 +74,13 @@ def correct_2d(
     axes: Sequence[int] = (-2, -1),
     *,
     mask: Optional[Masks] = None,
+    x: Optional[npt.ArrayLike] = None,
+    z: Optional[npt.ArrayLike] = None,
     **params: Any,
 ) -> da.Array:
-    """Lazy ``correct_2d(image, method, **params)`` for every image spanned by ``axes`` of ``arr``."""
-    return _lazy(batch.correct_2d_many, arr, method, two_axes(axes), mask, params, None)
+    """Lazy ``correct_2d(image, method, **params)`` for every image spanned by ``axes`` of ``arr``; ``x`` and
+    ``z`` are the positions along the first and the second of ``axes``."""
+    return _lazy(batch.correct_2d_many, arr, method, two_axes(axes), mask, params, {"x": x, "z": z})
 
 
 def baseline_2d(
@@ -86,10 +89,12 @@ def baseline_2d(
     axes: Sequence[int] = (-2, -1),
     *,
     mask: Optional[Masks] = None,
+    x: Optional[npt.ArrayLike] = None,
+    z: Optional[npt.ArrayLike] = None,
     **params: Any,
 ) -> da.Array:
     """Lazy ``baseline_2d(image, method, **params)`` for every image spanned by ``axes`` of ``arr``."""
-    return _lazy(batch.baseline_2d_many, arr, method, two_axes(axes), mask, params, None)
+    return _lazy(batch.baseline_2d_many, arr, method, two_axes(axes), mask, params, {"x": x, "z": z})
 
 
 def _lazy(
@@ -99,7 +104,7 @@ def _lazy(
     axes: Tuple[int, ...],
     mask: Optional[Masks],
     params: Dict[str, Any],
-    x: object,
+    positions: Dict[str, object],
 ) -> da.Array:
     if isinstance(arr, np.ndarray) and arr.dtype == np.float64:
         arr = da.asarray(arr)  # type: ignore[no-untyped-call, unused-ignore]
@@ -108,7 +113,8 @@ def _lazy(
     axes = normalised_axes(axes, arr.ndim)
     item_shape = tuple(arr.shape[axis] for axis in axes)
     known = all(math.isfinite(extent) and extent > 0 for extent in item_shape)
-    plan = _engine.plan(len(axes), method, params, item_shape, math.prod(item_shape) if known else None, x)
+    plan = _engine.plan(len(axes), method, params, item_shape, math.prod(item_shape) if known else None, **positions)
+    given = {name: value for name, value in positions.items() if value is not None}
     blocks = _whole_along(arr, axes)
     arrays = [blocks]
     if mask is not None:
@@ -122,7 +128,7 @@ def _lazy(
         many=many,
         method=plan.name,
         axes=axes,
-        params=params if x is None else {**params, "x": x},  # each block's batch call takes x too
+        params={**params, **given},  # each block's batch call checks the positions again
         dtype=np.float64,
         meta=np.empty((0,) * arr.ndim, dtype=np.float64),
     )

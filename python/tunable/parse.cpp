@@ -79,15 +79,31 @@ std::optional<dispatch::Options> parse_call(PyObject* args, int ndim, Call& call
     return options;
 }
 
-bool read_x(const Call& call, int ndim, std::uint64_t n, dispatch::Options& options) {
-    if (call.x == Py_None) return true;
-    const double* x = ndim == 1 ? arrays::contiguous_values(call.x, n) : nullptr;
-    if (!x) {
+namespace {
+
+// None, or a C-contiguous float64 array of n values that the package keeps private for the call.
+bool read_positions(PyObject* object, std::uint64_t n, std::span<const double>& out) {
+    if (object == Py_None) return true;
+    const double* values = arrays::contiguous_values(object, n);
+    if (!values) {
         PyErr_SetString(PyExc_TypeError, "x must be None or a C-contiguous float64 array of one value per sample");
         return false;
     }
-    options.x = std::span<const double>(x, n);
+    out = std::span<const double>(values, n);
     return true;
+}
+
+}  // namespace
+
+bool read_x(const Call& call, int ndim, const std::uint64_t* extents, dispatch::Options& options) {
+    if (ndim == 1) return read_positions(call.x, extents[0], options.x);
+    if (call.x == Py_None) return true;
+    if (!PyTuple_Check(call.x) || PyTuple_Size(call.x) != 2) {
+        PyErr_SetString(PyExc_TypeError, "grids take x as None or a pair (x along axis 0, z along axis 1)");
+        return false;
+    }
+    return read_positions(PyTuple_GetItem(call.x, 0), extents[0], options.x) &&
+           read_positions(PyTuple_GetItem(call.x, 1), extents[1], options.z);
 }
 
 }  // namespace quorvel::binding::tunable

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "dispatch/options.hpp"
 
@@ -16,7 +17,7 @@ namespace quorvel::binding::tunable {
 struct Call {
     PyObject* values;  // float64 ndarray
     PyObject* mask;    // bool ndarray or None
-    PyObject* x;       // float64 ndarray of the sample positions, or None
+    PyObject* x;       // the sample positions (see read_x), or None
     int want;          // 0 baseline, 1 corrected, 2 everything
 };
 
@@ -24,8 +25,9 @@ struct Call {
 // for the grid block function followed by rows and cols, which go to `shape`.
 std::optional<dispatch::Options> parse_call(PyObject* args, int ndim, Call& call, std::uint64_t* shape);
 
-// Points options.x at the call's x, which must be None or a C-contiguous float64 array of n values
-// that the package keeps private for the call; grids take None.
-bool read_x(const Call& call, int ndim, std::uint64_t n, dispatch::Options& options);
+// Points options.x (and on grids options.z) at the call's sample positions: for spectra None or a
+// C-contiguous float64 array of extents[0] values, for grids None or a pair (x, z) of such arrays or
+// None, along axis 0 and axis 1. The package keeps them private for the call.
+bool read_x(const Call& call, int ndim, const std::uint64_t* extents, dispatch::Options& options);
 
 }  // namespace quorvel::binding::tunable

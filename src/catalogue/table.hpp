@@ -99,7 +99,7 @@ inline constexpr std::array<MethodRow, 6> table{{
     {MethodId::RollingBall, "rolling_ball", rows::rolling_ball_aliases, Family::Morphology,
      {true, true, 1, rows::window_1d}, {true, true, 1, rows::window_2d}},
     {MethodId::Polynomial, "polynomial", rows::polynomial_aliases, Family::Polynomial,
-     {true, true, 1, rows::polynomial_1d, true}, {true, true, 1, rows::polynomial_2d}},
+     {true, true, 1, rows::polynomial_1d, true}, {true, true, 1, rows::polynomial_2d, true}},
     {MethodId::Tophat, "tophat", rows::no_aliases, Family::Morphology,
      {true, false, 1, rows::window_1d}, {true, false, 1, rows::window_2d}},
 }};

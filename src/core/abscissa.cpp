@@ -4,16 +4,16 @@
 
 namespace quorvel {
 
-Result<Abscissa> mapped_abscissa(std::span<const double> x, std::size_t n) {
-    if (x.size() != n) return LengthMismatch{"x", n, x.size()};
+Result<Abscissa> mapped_abscissa(std::span<const double> x, std::size_t n, const char* name) {
+    if (x.size() != n) return LengthMismatch{name, n, x.size()};
     for (const double value : x) {
-        if (is_non_finite(value)) return InvalidParameter{"x", "must be finite"};
+        if (is_non_finite(value)) return InvalidParameter{name, "must be finite"};
     }
     if (n < 2) return Abscissa{x, 0.0, 0.0};
     const bool increasing = x[1] > x[0];
     for (std::size_t i = 1; i < n; ++i) {
         if (increasing ? !(x[i] > x[i - 1]) : !(x[i] < x[i - 1])) {
-            return InvalidParameter{"x", "must be strictly increasing or decreasing"};
+            return InvalidParameter{name, "must be strictly increasing or decreasing"};
         }
     }
     const double low = increasing ? x[0] : x[n - 1];
@@ -21,7 +21,7 @@ Result<Abscissa> mapped_abscissa(std::span<const double> x, std::size_t n) {
     const double span = high - low;
     const Abscissa mapped{x, (-high - low) / span, 2.0 / span};
     if (is_non_finite(mapped.offset) || is_non_finite(mapped.scale)) {
-        return InvalidParameter{"x", "must span a range whose map onto [-1, 1] is finite"};
+        return InvalidParameter{name, "must span a range whose map onto [-1, 1] is finite"};
     }
     return mapped;
 }

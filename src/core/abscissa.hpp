@@ -18,7 +18,7 @@ struct Abscissa {
 };
 
 // x checked against n samples (same length, finite, strictly increasing or decreasing) and its
-// map onto [-1, 1]; a single position maps to 0.
-Result<Abscissa> mapped_abscissa(std::span<const double> x, std::size_t n);
+// map onto [-1, 1]; a single position maps to 0. Errors name x as `name`.
+Result<Abscissa> mapped_abscissa(std::span<const double> x, std::size_t n, const char* name = "x");
 
 }  // namespace quorvel

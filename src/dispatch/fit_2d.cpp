@@ -41,6 +41,10 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                 return two_d::morphology::rolling_ball_into(grid, 2 * half[0] + 1, 2 * half[1] + 1, out);
             }
             case MethodId::Polynomial:
+                if (!options.x.empty() || !options.z.empty()) {
+                    return two_d::polynomial::poly_on_axes_into(grid, options.polynomial.poly_order, mask, options.x,
+                                                                options.z, out);
+                }
                 return two_d::polynomial::poly_masked_into(grid, options.polynomial.poly_order, mask, out);
             case MethodId::Tophat: {
                 const auto& half = options.window.half_window;

@@ -41,7 +41,10 @@ struct Options {
     WindowRecord window{};
     PolynomialRecord polynomial{};
     GridSolverRecord grid{};
-    std::span<const double> x{};  // the caller's sample positions, for the methods that use them; empty: none
+    // The caller's sample positions for the methods that use them (spectra: x; grids: x along axis 0, z
+    // along axis 1); empty: evenly spaced.
+    std::span<const double> x{};
+    std::span<const double> z{};
 };
 
 // The values of the catalogue's choices, or nothing for a text that names none.

@@ -40,7 +40,7 @@ def test_out_receives_the_result_with_its_bits(call, method):
      "out must be a C-contiguous, aligned and writeable array"),
     (lambda data: np.broadcast_to(np.zeros(1), data.shape), ValueError,
      "out must be a C-contiguous, aligned and writeable array"),
-    (lambda data: data, ValueError, "out must not share memory with the input, its mask or x"),
+    (lambda data: data, ValueError, "out must not share memory with the input, its mask or positions"),
 ])
 def test_a_wrong_out_is_refused_and_nothing_is_written(call, make_out, error, message):
     function, data, keywords = CALLS[call]
@@ -53,7 +53,7 @@ def test_a_wrong_out_is_refused_and_nothing_is_written(call, make_out, error, me
 def test_out_may_not_overlap_the_mask_or_x_either():
     x = np.arange(Y.size, dtype=float)
     flags = np.ones(8 * Y.size, bool)
-    message = "out must not share memory with the input, its mask or x"
+    message = "out must not share memory with the input, its mask or positions"
     check_raises(ValueError, message, quorvel.correct, Y, "polynomial", x=x, out=x)
     check_raises(ValueError, message, quorvel.correct, Y, "asls", mask=flags[: Y.size], out=flags.view(np.float64))
 

@@ -55,7 +55,7 @@ def test_every_front_carries_x_to_the_methods_that_use_it(front, method):
 @pytest.mark.parametrize("x, error, message", [
     (UNEVEN[:-1], ValueError,
      "x must hold one position per sample, 120 values; got ndarray of dtype float64 and shape (119,)"),
-    (np.where(np.arange(Y.size) == 7, np.nan, UNEVEN), ValueError, "x must be finite; its sample 7 is not"),
+    (np.where(np.arange(Y.size) == 7, np.nan, UNEVEN), ValueError, "x must be finite; its value 7 is not"),
     (np.r_[UNEVEN[:60], UNEVEN[59:119]], ValueError, "x must be strictly increasing or strictly decreasing"),
     (UNEVEN + 0j, TypeError, None),
 ])
@@ -64,6 +64,42 @@ def test_x_is_checked_even_where_it_is_ignored(front, method, x, error, message)
     check_raises(error, message, FRONTS[front], Y, method=method, x=x)
 
 
-def test_grids_take_no_x():
-    with pytest.raises(TypeError, match="no parameter 'x'"):
-        quorvel.correct_2d(np.ones((5, 5)), "polynomial", x=np.arange(5.0))
+GRID = np.add.outer(np.linspace(0.0, 2.0, 14) ** 2, np.sin(np.linspace(0.0, 3.0, 11))) + np.eye(14, 11)
+ROWS, COLS = np.geomspace(1.0, 50.0, 14), -np.cumsum(np.linspace(1.0, 2.0, 11))
+GRID_FRONTS = {
+    "baseline_2d": lambda data, **kw: quorvel.baseline_2d(data, **kw),
+    "baseline_2d_many": lambda data, **kw: batch.baseline_2d_many(data.T[None], axes=(2, 1), **kw)[0].T,
+    "dask": lambda data, **kw: pytest.importorskip("quorvel.dask").baseline_2d(data[None], **kw).compute()[0],
+}
+
+
+def surface_on(x, z, data, order):
+    """Least squares over every term x^a z^b (a, b <= order), both mapped linearly onto [-1, 1]."""
+    t, u = (np.polynomial.polyutils.mapdomain(v, [v.min(), v.max()], [-1.0, 1.0]) for v in (x, z))
+    design = np.polynomial.polynomial.polyvander2d(*np.meshgrid(t, u, indexing="ij"), [order, order])
+    coefficients = np.linalg.lstsq(design.reshape(data.size, -1), data.ravel(), rcond=None)[0]
+    return (design @ coefficients).reshape(data.shape)
+
+
+@pytest.mark.parametrize("front", GRID_FRONTS)
+@pytest.mark.parametrize("order", [1, 2, 3])
+@pytest.mark.parametrize("given", ["x", "z", "both"])
+def test_the_surface_polynomial_fits_on_x_and_z(front, order, given):
+    x = ROWS if given != "z" else np.arange(14.0)
+    z = COLS if given != "x" else np.arange(11.0)
+    keywords = {"x": x, "z": z} if given == "both" else {given: x if given == "x" else z}
+    fitted = GRID_FRONTS[front](GRID, method="polynomial", poly_order=order, **keywords)
+    np.testing.assert_allclose(fitted, surface_on(x, z, GRID, order), rtol=1e-9, atol=1e-9)
+    pybaselines = pytest.importorskip("pybaselines")
+    expected = pybaselines.Baseline2D(x, z).poly(GRID, poly_order=order)[0]
+    np.testing.assert_allclose(fitted, expected, rtol=1e-9, atol=1e-9)
+
+
+@pytest.mark.parametrize("method", ["asls", "rolling_ball"])
+def test_grid_methods_that_do_not_fit_on_positions_check_and_ignore_them(method):
+    plain = quorvel.baseline_2d(GRID, method)
+    assert bits(quorvel.baseline_2d(GRID, method, x=ROWS, z=COLS)) == bits(plain)
+    check_raises(ValueError, "z must hold one position per column (axis 1), 11 values; got ndarray of dtype "
+                 "float64 and shape (14,)", quorvel.baseline_2d, GRID, method, z=ROWS)
+    check_raises(ValueError, "x must be strictly increasing or strictly decreasing", quorvel.baseline_2d, GRID, method,
+                 x=np.r_[ROWS[:7], ROWS[:7]])

@@ -23,9 +23,10 @@ std::optional<std::uint64_t> term_count(std::uint64_t order) {
 
 }  // namespace
 
-void SurfacePolynomialWorkspace::ensure_basis(std::uint64_t rows, std::uint64_t cols, std::uint64_t order) {
+void SurfacePolynomialWorkspace::ensure_basis(std::uint64_t rows, std::uint64_t cols, std::uint64_t order,
+                                              SurfaceAxes axes) {
     const std::array<std::uint64_t, 3> shape{rows, cols, order};
-    if (cached_shape == shape) return;
+    if (axes.even() && cached_shape == shape) return;
     const std::uint64_t m = order + 1, t = m * m;
     terms.clear();
     for (std::uint64_t a = 0; a < m; ++a) {
@@ -39,21 +40,21 @@ void SurfacePolynomialWorkspace::ensure_basis(std::uint64_t rows, std::uint64_t 
     coefficients.resize(t, 0.0);
     pivot_row.resize(t, 0.0);
     for (std::uint64_t r = 0; r < rows; ++r) {
-        fill_powers(row_powers, scaled_coordinate(r, rows));
+        fill_powers(row_powers, axes.rows ? axes.rows->at(r) : scaled_coordinate(r, rows));
         for (std::uint64_t c = 0; c < cols; ++c) {
-            fill_powers(col_powers, scaled_coordinate(c, cols));
+            fill_powers(col_powers, axes.cols ? axes.cols->at(c) : scaled_coordinate(c, cols));
             double* row = design.data() + (r * cols + c) * t;
             for (std::uint64_t j = 0; j < t; ++j) row[j] = col_powers[terms[j].first] * row_powers[terms[j].second];
         }
     }
-    cached_shape = shape;
+    cached_shape = axes.even() ? std::optional(shape) : std::nullopt;
 }
 
-Status fit_weighted_surface_with_workspace(std::span<const double> data, std::uint64_t rows, std::uint64_t cols,
-                                           std::span<const double> weights, std::uint64_t order,
-                                           std::span<double> output, SurfacePolynomialWorkspace& ws) {
-    if (weights.size() != data.size()) return LengthMismatch{"weights", data.size(), weights.size()};
-    ws.ensure_basis(rows, cols, order);
+namespace {
+
+// The fit on the basis the workspace holds.
+Status fit_weighted(std::span<const double> data, std::span<const double> weights, std::span<double> output,
+                    SurfacePolynomialWorkspace& ws) {
     const std::size_t t = ws.rhs.size();
     std::fill(ws.normal_matrix.begin(), ws.normal_matrix.end(), 0.0);
     std::fill(ws.rhs.begin(), ws.rhs.end(), 0.0);
@@ -82,9 +83,20 @@ Status fit_weighted_surface_with_workspace(std::span<const double> data, std::ui
     return ok;
 }
 
+}  // namespace
+
+Status fit_weighted_surface_with_workspace(std::span<const double> data, std::uint64_t rows, std::uint64_t cols,
+                                           std::span<const double> weights, std::uint64_t order,
+                                           std::span<double> output, SurfacePolynomialWorkspace& ws) {
+    if (weights.size() != data.size()) return LengthMismatch{"weights", data.size(), weights.size()};
+    ws.ensure_basis(rows, cols, order);
+    return fit_weighted(data, weights, output, ws);
+}
+
 namespace {
 
-Result<FitReport> fit_into(const Grid& data, std::uint64_t order, Mask mask, const GridOut& output) {
+Result<FitReport> fit_into(const Grid& data, std::uint64_t order, Mask mask, const GridOut& output,
+                           SurfaceAxes axes = {}) {
     if (!same_shape(data, output)) return output_mismatch(data, output);
     const auto t = term_count(order);
     if (!t) return InvalidParameter{"order", "is too large"};
@@ -97,9 +109,8 @@ Result<FitReport> fit_into(const Grid& data, std::uint64_t order, Mask mask, con
         if (is_masked_out(mask, s)) weights[s] = 0.0;
     }
     SurfacePolynomialWorkspace workspace;
-    workspace.ensure_basis(data.rows, data.cols, order);
-    if (auto fitted = fit_weighted_surface_with_workspace(data.data, data.rows, data.cols, weights, order,
-                                                          output.data, workspace);
+    workspace.ensure_basis(data.rows, data.cols, order, axes);
+    if (auto fitted = fit_weighted(data.data, weights, output.data, workspace);
         !fitted) {
         return fitted.error();
     }
@@ -114,6 +125,23 @@ Result<FitReport> poly_into(const Grid& data, std::uint64_t order, const GridOut
 
 Result<FitReport> poly_masked_into(const Grid& data, std::uint64_t order, Mask mask, const GridOut& output) {
     return fit_into(data, order, mask, output);
+}
+
+Result<FitReport> poly_on_axes_into(const Grid& data, std::uint64_t order, Mask mask, std::span<const double> x,
+                                    std::span<const double> z, const GridOut& output) {
+    std::optional<Abscissa> along_rows, along_cols;
+    if (!x.empty()) {
+        auto mapped = mapped_abscissa(x, data.rows, "x");
+        if (!mapped) return mapped.error();
+        along_rows = mapped.value();
+    }
+    if (!z.empty()) {
+        auto mapped = mapped_abscissa(z, data.cols, "z");
+        if (!mapped) return mapped.error();
+        along_cols = mapped.value();
+    }
+    const SurfaceAxes axes{along_rows ? &*along_rows : nullptr, along_cols ? &*along_cols : nullptr};
+    return fit_into(data, order, mask, output, axes);
 }
 
 Result<Fit> poly(const Grid& data, std::uint64_t order) {
