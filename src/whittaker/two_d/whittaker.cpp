@@ -35,13 +35,11 @@ Status validate_mask(std::size_t n, Mask mask) {
     return ok;
 }
 
-Status solve(const Grid& data, const Whittaker2DParams& params, const GridOut& output, Whittaker2DWorkspace& ws,
+Status solve(const GridSystem& system, CgLimits limits, const GridOut& output, Whittaker2DWorkspace& ws,
              PreconditionedWorkspace* multigrid) {
-    if (multigrid) {
-        return solve_preconditioned(data.rows, data.cols, params, ws.floored_weights, ws.rhs, output.data, *multigrid);
-    }
-    return solve_weighted_system(data.rows, data.cols, params, ws.floored_weights, ws.rhs, output.data, ws.residual,
-                                 ws.direction, ws.product, ws.banded, true);
+    if (multigrid) return solve_preconditioned(system, limits, ws.rhs, output.data, *multigrid);
+    return solve_weighted_system(system, limits, ws.rhs, output.data, ws.residual, ws.direction, ws.product, ws.banded,
+                                 true);
 }
 
 template <class Rule>
@@ -56,6 +54,7 @@ Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, co
     std::copy(data.data.begin(), data.data.end(), output.data.begin());
     for (std::size_t i = 0; i < n; ++i) ws.weights[i] = is_masked_out(mask, i) ? 0.0 : 1.0;
     if (controls.history) controls.history->clear();
+    const GridSystem system = grid_system(params, data.rows, data.cols, ws.floored_weights);
 
     double change = 0.0;
     for (std::uint64_t k = 1; k <= params.max_iter; ++k) {
@@ -63,7 +62,9 @@ Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, co
             ws.floored_weights[i] = is_masked_out(mask, i) ? 0.0 : std::fmax(ws.weights[i], weight_floor);
             ws.rhs[i] = ws.floored_weights[i] * data.data[i];
         }
-        if (auto solved = solve(data, params, output, ws, controls.multigrid); !solved) return solved.error();
+        if (auto solved = solve(system, cg_limits(params), output, ws, controls.multigrid); !solved) {
+            return solved.error();
+        }
         // Measured while the weights are rewritten: no copy of the iteration's start.
         change = reweight(rule, data.data, output.data, ws.weights, mask);
         if (controls.history) controls.history->push_back(change);

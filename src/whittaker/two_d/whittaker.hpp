@@ -10,6 +10,7 @@
 #include "core/fit_report.hpp"
 #include "core/grid.hpp"
 #include "core/mask.hpp"
+#include "grid_system.hpp"
 #include "linalg/banded.hpp"
 
 namespace quorvel::two_d::whittaker {
@@ -47,29 +48,14 @@ struct Whittaker2DWorkspace {
     void resize(std::size_t n);
 };
 
-// Solves (W + lambda_r R + lambda_c C) x = rhs: a banded Cholesky solve for small grids,
-// otherwise conjugate gradients warm-started from x.
-Status solve_weighted_system(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
-                             std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
-                             std::span<double> residual, std::span<double> direction, std::span<double> product,
-                             linalg::banded::SymmetricBandedWorkspace& banded, bool allow_direct);
+// The system of a rows x cols grid under these parameters: an unset axis smoothing weight is `lambda`.
+inline GridSystem grid_system(const Whittaker2DParams& params, std::uint64_t rows, std::uint64_t cols,
+                              std::span<const double> weights) {
+    return {rows, cols, params.lambda_rows.value_or(params.lambda), params.lambda_cols.value_or(params.lambda),
+            weights};
+}
 
-// A in band storage, bandwidth 2 cols, for banded.solve_spd or banded.factor.
-void fill_system_bands(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                       std::span<const double> weights, linalg::banded::SymmetricBandedWorkspace& banded);
-
-// out = A v without forming A.
-void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                  std::span<const double> weights, std::span<const double> v, std::span<double> out);
-
-// Where both conjugate-gradient solvers start: residual = rhs - A x (product holds A x), with
-// ||rhs|| never below 1 so that a small right-hand side makes the tolerance absolute.
-struct StartingResidual {
-    double bnorm, rr;
-};
-StartingResidual starting_residual(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                                   std::span<const double> weights, std::span<const double> rhs,
-                                   std::span<const double> x, std::span<double> residual, std::span<double> product);
+inline CgLimits cg_limits(const Whittaker2DParams& params) { return {params.cg_max_iter, params.cg_tol}; }
 
 // Overwrite `weights` from the residuals data - surface; return the relative weight change.
 // Masked-out points get weight 0 and take no part in the statistics.
