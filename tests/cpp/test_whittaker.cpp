@@ -62,6 +62,24 @@ TEST(ArPlsWeights, logistic_weights_from_negative_residual_statistics) {
     EXPECT_EQ(reweight(ArPlsWeights{}, {-1, 2, 1.0 + 2 * epsilon, 0.5}), (V{1, 0, 0.5, 1}));
 }
 
+TEST(ArPlsWeights, sample_statistics_as_grids_use_them) {
+    const ArPlsWeights sample{true};
+    // Two negative residuals -1 and -3: deviation sqrt(2) over n - 1, threshold 2 sqrt(2) + 2.
+    const double s = std::sqrt(2.0), g = 2 * s + 2;
+    const V w = reweight(sample, {-1, -3, 2});
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        const double d = V{-1, -3, 2}[i];
+        EXPECT_NEAR(w[i], 1.0 / (1.0 + std::exp(2 * (d - g) / s)), 1e-15) << i;
+    }
+    // Fewer than two negative residuals give uniform weights, masked samples still none.
+    const bool mask[] = {true, true, false};
+    EXPECT_EQ(reweight(sample, {-1, 2, 0.5}), V(3, 1.0));
+    EXPECT_EQ(reweight(sample, {-1, 2, -4}, 0, mask), (V{1, 1, 0}));
+    // Equal negative residuals: the threshold comes from the deviation 0 before its floor, so it
+    // is exactly -mean = 1 and a residual of 1 sits on it.
+    EXPECT_EQ(reweight(sample, {-1, -1, 1, 2}), (V{1, 1, 0.5, 0}));
+}
+
 TEST(AirPlsWeights, exponential_weights_sharpen_with_iteration) {
     EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -3, 2, -4}, 0), (V{1, 1.4549914146182013, 0, 1}));
     EXPECT_EQ(reweight(AirPlsWeights{}, {-1, -3, 2, -4}, 1), (V{1, 2.117000016612675, 0, 1}));

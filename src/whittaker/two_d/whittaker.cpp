@@ -66,7 +66,7 @@ Result<FitReport> fit_loop(const Grid& data, const Whittaker2DParams& params, co
             return solved.error();
         }
         // Measured while the weights are rewritten: no copy of the iteration's start.
-        change = reweight(rule, data.data, output.data, ws.weights, mask);
+        change = update_masked(grid_form(rule), data.data, output.data, ws.weights, k - 1, mask);
         if (controls.history) controls.history->push_back(change);
         if (change <= params.tol) return FitReport{k, change, true};
     }

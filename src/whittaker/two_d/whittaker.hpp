@@ -12,6 +12,8 @@
 #include "core/mask.hpp"
 #include "grid_system.hpp"
 #include "linalg/banded.hpp"
+#include "whittaker/arpls.hpp"
+#include "whittaker/asls.hpp"
 
 namespace quorvel::two_d::whittaker {
 
@@ -29,10 +31,9 @@ struct Asls2DParams : Whittaker2DParams {
     double p;
 };
 
-struct AslsWeights {
-    double p;
-};
-struct ArPlsWeights {};
+// The rules of spectra; the loop applies each one's grid form.
+using quorvel::whittaker::AslsWeights;
+using quorvel::whittaker::ArPlsWeights;
 
 struct Whittaker2DWorkspace {
     std::vector<double> weights;
@@ -56,13 +57,6 @@ inline GridSystem grid_system(const Whittaker2DParams& params, std::uint64_t row
 }
 
 inline CgLimits cg_limits(const Whittaker2DParams& params) { return {params.cg_max_iter, params.cg_tol}; }
-
-// Overwrite `weights` from the residuals data - surface; return the relative weight change.
-// Masked-out points get weight 0 and take no part in the statistics.
-double reweight(const AslsWeights& rule, std::span<const double> data, std::span<const double> surface,
-                std::span<double> weights, Mask mask = {});
-double reweight(const ArPlsWeights& rule, std::span<const double> data, std::span<const double> surface,
-                std::span<double> weights, Mask mask = {});
 
 struct PreconditionedWorkspace;
 
