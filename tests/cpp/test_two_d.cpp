@@ -73,8 +73,8 @@ TEST(TwoDWhittaker, validation_runs_in_order) {
         V data(c.rows * c.cols, 1.0), out(c.out_r * c.out_c);
         Whittaker2DWorkspace ws;
         const Grid grid{data, c.rows, c.cols};
-        EXPECT_EQ(outcome(fit_with_policy(grid, params, {out, c.out_r, c.out_c}, ws, AslsWeights{0.1})), c.text);
-        EXPECT_EQ(outcome(fit_with_policy(grid, params, {out, c.out_r, c.out_c}, ws, ArPlsWeights{})), c.text);
+        EXPECT_EQ(outcome(fit_into(grid, params, AslsWeights{0.1}, {out, c.out_r, c.out_c}, ws)), c.text);
+        EXPECT_EQ(outcome(fit_into(grid, params, ArPlsWeights{}, {out, c.out_r, c.out_c}, ws)), c.text);
     }
     // A mask must cover the grid and keep the four points a bilinear surface needs.
     V data(16, 1.0), out(16);
@@ -83,7 +83,7 @@ TEST(TwoDWhittaker, validation_runs_in_order) {
     bool three[16] = {};
     three[0] = three[5] = three[10] = true;
     const auto masked = [&](Mask mask) {
-        return outcome(fit_controlled({data, 4, 4}, kDefaults, {out, 4, 4}, ws, AslsWeights{0.1}, {mask}));
+        return outcome(fit_controlled({data, 4, 4}, kDefaults, AslsWeights{0.1}, {out, 4, 4}, ws, {mask}));
     };
     EXPECT_EQ(masked(Mask(corners, 15)), "length mismatch for mask: expected 16, got 15");
     EXPECT_EQ(masked(Mask(three, 16)), "invalid parameter mask: must keep at least four samples");

@@ -41,7 +41,7 @@ TEST(WhittakerEngine, validation_runs_in_order) {
     for (const auto& c : cases) {
         V out(c.out, 0.0);
         WhittakerWorkspace ws;
-        EXPECT_EQ(outcome(fit_into_impl(c.y, c.params, AslsWeights{0.01}, out, ws, nullptr)), c.text);
+        EXPECT_EQ(outcome(fit_into(c.y, c.params, AslsWeights{0.01}, out, ws)), c.text);
     }
 }
 

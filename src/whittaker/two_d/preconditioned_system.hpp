@@ -7,7 +7,7 @@
 
 #include "core/error.hpp"
 #include "multigrid.hpp"
-#include "whittaker.hpp"
+#include "params.hpp"
 
 namespace quorvel::two_d::whittaker {
 
