@@ -1,7 +1,7 @@
 // Timing of the core's hot kernels against their plain forms, measured in one run on one core:
 // many-spectrum Whittaker fits on each lane path against the loop of single fits, the one-spectrum
 // second-difference solve against its separate band passes, and the order-2 polynomial against the
-// general-order loop. Usage: quorvel_kernels [repeats]
+// general-order loop, and the grid Whittaker fits on each solver. Usage: quorvel_kernels [repeats]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,6 +17,7 @@
 #include "polynomial/polynomial.hpp"
 #include "simd/cpu.hpp"
 #include "whittaker/lanes/many.hpp"
+#include "whittaker/two_d/whittaker.hpp"
 
 using namespace quorvel;
 
@@ -131,11 +132,43 @@ void time_polynomial(std::size_t n, int repeats) {
                 out == general ? "" : "  BASELINES DIFFER");
 }
 
+// A grid of spectra whose background drifts down the rows.
+V grid(std::size_t rows, std::size_t cols) {
+    V data;
+    for (std::size_t r = 0; r < rows; ++r) {
+        V row = spectrum(cols, 20251207 + r);
+        for (double& v : row) v += 10.0 * std::sin(3.0 * double(r) / double(rows));
+        data.insert(data.end(), row.begin(), row.end());
+    }
+    return data;
+}
+
+// On 16 x 24 the conjugate-gradient solver hands every system to the banded solve.
+void time_grid(std::size_t rows, std::size_t cols, two_d::whittaker::GridSolver solver, int repeats) {
+    namespace tw = two_d::whittaker;
+    const V data = grid(rows, cols);
+    const two_d::Grid g{data, rows, cols};
+    const tw::Whittaker2DParams params{std::nullopt, std::nullopt, 1e4, 50, 1e-3, 500, 1e-6};
+    std::uint64_t it[2] = {};
+    const auto asls = time_ms(repeats, [&] { it[0] = tw::asls(g, {params, 0.01}, solver).value().report.iterations; });
+    const auto arpls = time_ms(repeats, [&] { it[1] = tw::arpls(g, params, solver).value().report.iterations; });
+    std::printf("grid    %4zu x %-4zu %-9s asls %8.1f ms (min %8.1f, %2llu it)  arpls %8.1f ms (min %8.1f, %2llu it)\n",
+                rows, cols, solver == tw::GridSolver::multigrid ? "multigrid" : "cg", asls.first, asls.second,
+                static_cast<unsigned long long>(it[0]), arpls.first, arpls.second, static_cast<unsigned long long>(it[1]));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     std::printf("AVX2 %s; medians of %d runs\n", simd::avx2_available() ? "available" : "not available", repeats);
+    using two_d::whittaker::GridSolver;
+    for (const auto& [rows, cols] : {std::pair<std::size_t, std::size_t>{16, 24}, {100, 150}}) {
+        time_grid(rows, cols, GridSolver::conjugate_gradients, repeats);
+    }
+    for (const auto& [rows, cols] : {std::pair<std::size_t, std::size_t>{16, 24}, {100, 150}, {300, 400}}) {
+        time_grid(rows, cols, GridSolver::multigrid, repeats);
+    }
     for (std::size_t n : {1000, 10000, 100000}) time_pentadiagonal(n, repeats);
     time_polynomial(1000000, repeats);
     for (const auto& [count, n] : {std::pair<std::size_t, std::size_t>{1000, 1000}, {100, 10000}}) {

@@ -1,7 +1,10 @@
-// airPLS: exponential weights below the baseline that sharpen with every iteration.
+// airPLS: exponential weights below the baseline that sharpen with every iteration. Its forms:
+// one spectrum and the lanes of a block of spectra; grids have none.
 #pragma once
 
+#include "core/numeric.hpp"
 #include "reweighter.hpp"
+#include "whittaker/lanes/lane_rows.hpp"
 
 namespace quorvel::whittaker {
 
@@ -13,4 +16,31 @@ double update_masked(const AirPlsWeights& rule, std::span<const double> y,
                      std::span<const double> baseline, std::span<double> weights, std::size_t iteration,
                      Mask mask = {});
 
+namespace lanes {
+
+template <class P, bool Masked>
+void update_lanes(const AirPlsWeights&, const LaneBlock& b, LaneChange out) {
+    const Rows<P, Masked> rows{b};
+    const P zero = P::splat(0.0), one = P::splat(1.0), cap = P::splat(airpls_weight_cap);
+    const P sum = rows.negative_sum();
+    const auto none = sum <= P::splat(epsilon);
+    const P k = P::load(b.iteration) / sum;
+    const P first = Masked ? P::load(b.first) : zero, last = Masked ? P::load(b.last) : zero;
+    rows.rewrite(
+        [&](std::size_t i) {
+            const P d = rows.residual(i);
+            const auto below = rows.collected(i, d);
+            P w = blend(below, min_num(exp_where(below, k * abs(d)), cap), zero);
+            if constexpr (Masked) {
+                const P at = P::splat(static_cast<double>(i));
+                w = blend(equal(at, first) | equal(at, last), one, w);
+            } else if (i == 0 || i + 1 == b.n) {
+                w = one;
+            }
+            return blend(none, rows.uniform(i), w);
+        },
+        out);
+}
+
+}  // namespace lanes
 }  // namespace quorvel::whittaker

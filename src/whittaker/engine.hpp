@@ -81,19 +81,17 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
     return FitReport{params.max_iter, measure, false};
 }
 
-// `history`, when given, receives the weight change of every iteration.
 template <Reweighter Rule>
-Result<FitReport> fit_into_impl(std::span<const double> y, const WhittakerParams& params,
-                                const Rule& rule, std::span<double> baseline,
-                                WhittakerWorkspace& workspace, std::vector<double>* history) {
-    return fit_controlled(y, params, rule, baseline, workspace, FitControls{{}, StopRule::WeightChange, history});
+Result<FitReport> fit_into(std::span<const double> y, const WhittakerParams& params, const Rule& rule,
+                           std::span<double> baseline, WhittakerWorkspace& workspace) {
+    return fit_controlled(y, params, rule, baseline, workspace, FitControls{});
 }
 
 template <Reweighter Rule>
-Result<Fit> fit_alloc(std::span<const double> y, const WhittakerParams& params, const Rule& rule) {
+Result<Fit> fit(std::span<const double> y, const WhittakerParams& params, const Rule& rule) {
     return fit_allocated(y.size(), [&](std::span<double> baseline) {
         WhittakerWorkspace workspace(y.size());
-        return fit_into_impl(y, params, rule, baseline, workspace, nullptr);
+        return fit_into(y, params, rule, baseline, workspace);
     });
 }
 

@@ -175,7 +175,7 @@ TEST(FastPaths, grid_stencil_rows_match_the_pointwise_product) {
                 expected[k] = (w[k] * v[k] + 3.5 * sr) + 0.25 * sc;
             }
         }
-        two_d::whittaker::apply_system(rows, cols, 3.5, 0.25, w, v, got);
+        two_d::whittaker::apply_system({rows, cols, 3.5, 0.25, w}, v, got);
         EXPECT_TRUE(same_bits(got, expected)) << rows << "x" << cols;
     }
 }

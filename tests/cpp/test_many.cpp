@@ -84,6 +84,8 @@ TEST_P(ManySpectra, every_spectrum_gets_the_bits_of_its_own_fit) {
                 // With tol = 0 an AsLS fit ends only on a change of exactly zero.
                 expect_single_fits(b, {1e3, 40, 0.0}, AslsWeights{0.01}, masked, stop, GetParam(), seen);
                 expect_single_fits(b, params, ArPlsWeights{}, masked, stop, GetParam(), seen);
+                // The lanes know only population statistics: the sample form must not reach them.
+                expect_single_fits(b, params, ArPlsWeights{true}, masked, stop, GetParam(), seen);
                 expect_single_fits(b, params, AirPlsWeights{}, masked, stop, GetParam(), seen);
                 // p = 1 drops every sample on or below the baseline: the zero spectrum's second
                 // system has no weight at all, and its pivot fails.

@@ -25,17 +25,17 @@ TEST(TwoDWhittaker, product_and_solvers_match_the_assembled_matrix) {
         const std::size_t n = s.rows * s.cols;
         const V w = uniform(rng, n, 0.1, 1.0), b = uniform(rng, n, -2e3, 2e3);
         V out(n), r(n), d(n), p(n), direct(n, kNaN), cg(n, 0.0), step(n, 0.0);
-        apply_system(s.rows, s.cols, s.lr, s.lc, w, b, out);  // FastPaths checks it bit for bit
+        apply_system({s.rows, s.cols, s.lr, s.lc, w}, b, out);  // FastPaths checks it bit for bit
         // lambda_cols unset falls back to lambda; the direct solve ignores x on entry. |b| <= 2e3 sets the scale.
         Whittaker2DParams params{s.lr, std::nullopt, s.lc, 1, 1.0, 5000, 1e-10};
         linalg::banded::SymmetricBandedWorkspace banded;
-        ASSERT_TRUE(solve_weighted_system(s.rows, s.cols, params, w, b, direct, r, d, p, banded, true));
+        ASSERT_TRUE(solve_weighted_system(grid_system(params, s.rows, s.cols, w), cg_limits(params), b, direct, r, d, p, banded, true));
         expect_near_all(dense_product(s.rows, s.cols, s.lr, s.lc, w, direct), b, 1e-7);
-        ASSERT_TRUE(solve_weighted_system(s.rows, s.cols, params, w, b, cg, r, d, p, banded, false));
+        ASSERT_TRUE(solve_weighted_system(grid_system(params, s.rows, s.cols, w), cg_limits(params), b, cg, r, d, p, banded, false));
         expect_near_all(cg, direct, 1e-6);
         // A single step from zero moves along b by alpha = b.b / b.Ab.
         params.cg_max_iter = 1;
-        ASSERT_TRUE(solve_weighted_system(s.rows, s.cols, params, w, b, step, r, d, p, banded, false));
+        ASSERT_TRUE(solve_weighted_system(grid_system(params, s.rows, s.cols, w), cg_limits(params), b, step, r, d, p, banded, false));
         const double alpha = std::inner_product(b.begin(), b.end(), b.begin(), 0.0) /
                              std::inner_product(b.begin(), b.end(), out.begin(), 0.0);
         for (std::size_t k = 0; k < n; ++k) EXPECT_NEAR(step[k], alpha * b[k], 1e-12 * std::abs(b[k]));
@@ -73,8 +73,8 @@ TEST(TwoDWhittaker, validation_runs_in_order) {
         V data(c.rows * c.cols, 1.0), out(c.out_r * c.out_c);
         Whittaker2DWorkspace ws;
         const Grid grid{data, c.rows, c.cols};
-        EXPECT_EQ(outcome(fit_with_policy(grid, params, {out, c.out_r, c.out_c}, ws, AslsWeights{0.1})), c.text);
-        EXPECT_EQ(outcome(fit_with_policy(grid, params, {out, c.out_r, c.out_c}, ws, ArPlsWeights{})), c.text);
+        EXPECT_EQ(outcome(fit_into(grid, params, AslsWeights{0.1}, {out, c.out_r, c.out_c}, ws)), c.text);
+        EXPECT_EQ(outcome(fit_into(grid, params, ArPlsWeights{}, {out, c.out_r, c.out_c}, ws)), c.text);
     }
     // A mask must cover the grid and keep the four points a bilinear surface needs.
     V data(16, 1.0), out(16);
@@ -83,7 +83,7 @@ TEST(TwoDWhittaker, validation_runs_in_order) {
     bool three[16] = {};
     three[0] = three[5] = three[10] = true;
     const auto masked = [&](Mask mask) {
-        return outcome(fit_controlled({data, 4, 4}, kDefaults, {out, 4, 4}, ws, AslsWeights{0.1}, {mask}));
+        return outcome(fit_controlled({data, 4, 4}, kDefaults, AslsWeights{0.1}, {out, 4, 4}, ws, {mask}));
     };
     EXPECT_EQ(masked(Mask(corners, 15)), "length mismatch for mask: expected 16, got 15");
     EXPECT_EQ(masked(Mask(three, 16)), "invalid parameter mask: must keep at least four samples");

@@ -41,7 +41,7 @@ TEST(WhittakerEngine, validation_runs_in_order) {
     for (const auto& c : cases) {
         V out(c.out, 0.0);
         WhittakerWorkspace ws;
-        EXPECT_EQ(outcome(fit_into_impl(c.y, c.params, AslsWeights{0.01}, out, ws, nullptr)), c.text);
+        EXPECT_EQ(outcome(fit_into(c.y, c.params, AslsWeights{0.01}, out, ws)), c.text);
     }
 }
 
@@ -60,6 +60,24 @@ TEST(ArPlsWeights, logistic_weights_from_negative_residual_statistics) {
     EXPECT_EQ(reweight(ArPlsWeights{}, {0, -1, 2}, 0, middle_out), (V{1, 0, 1}));
     // One negative residual: s collapses to epsilon and the threshold is exactly 1 + 2 epsilon.
     EXPECT_EQ(reweight(ArPlsWeights{}, {-1, 2, 1.0 + 2 * epsilon, 0.5}), (V{1, 0, 0.5, 1}));
+}
+
+TEST(ArPlsWeights, sample_statistics_as_grids_use_them) {
+    const ArPlsWeights sample{true};
+    // Two negative residuals -1 and -3: deviation sqrt(2) over n - 1, threshold 2 sqrt(2) + 2.
+    const double s = std::sqrt(2.0), g = 2 * s + 2;
+    const V w = reweight(sample, {-1, -3, 2});
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        const double d = V{-1, -3, 2}[i];
+        EXPECT_NEAR(w[i], 1.0 / (1.0 + std::exp(2 * (d - g) / s)), 1e-15) << i;
+    }
+    // Fewer than two negative residuals give uniform weights, masked samples still none.
+    const bool mask[] = {true, true, false};
+    EXPECT_EQ(reweight(sample, {-1, 2, 0.5}), V(3, 1.0));
+    EXPECT_EQ(reweight(sample, {-1, 2, -4}, 0, mask), (V{1, 1, 0}));
+    // Equal negative residuals: the threshold comes from the deviation 0 before its floor, so it
+    // is exactly -mean = 1 and a residual of 1 sits on it.
+    EXPECT_EQ(reweight(sample, {-1, -1, 1, 2}), (V{1, 1, 0.5, 0}));
 }
 
 TEST(AirPlsWeights, exponential_weights_sharpen_with_iteration) {

@@ -35,9 +35,13 @@ struct LaneRule {
     double p = 0.0;
 };
 
-inline LaneRule lane_rule(const AslsWeights& rule) { return {LaneRule::Kind::Asls, rule.p}; }
-inline LaneRule lane_rule(const ArPlsWeights&) { return {LaneRule::Kind::ArPls}; }
-inline LaneRule lane_rule(const AirPlsWeights&) { return {LaneRule::Kind::AirPls}; }
+// The rule of a lane form, or nothing for a rule that has none.
+inline std::optional<LaneRule> lane_rule(const AslsWeights& rule) { return LaneRule{LaneRule::Kind::Asls, rule.p}; }
+inline std::optional<LaneRule> lane_rule(const ArPlsWeights& rule) {
+    if (rule.sample_statistics) return std::nullopt;
+    return LaneRule{LaneRule::Kind::ArPls};
+}
+inline std::optional<LaneRule> lane_rule(const AirPlsWeights&) { return LaneRule{LaneRule::Kind::AirPls}; }
 
 // The arguments of fit_many, run on `kernels`.
 void fit_lanes(const LaneKernels& kernels, const LaneRule& rule, std::span<const double> ys, std::size_t n,

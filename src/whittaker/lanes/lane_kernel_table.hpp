@@ -1,10 +1,13 @@
-// The kernel table of one pack type. Included only by the file that picks the pack, so that each
-// instruction set gets its own copy.
+// The kernel table of one pack type: each rule's lane form, instantiated. Included only by the
+// file that picks the pack, so that each instruction set gets its own copy.
 #pragma once
 
 #include "lane_block.hpp"
-#include "lane_rules.hpp"
+#include "lane_rows.hpp"
 #include "linalg/pentadiagonal_lanes.hpp"
+#include "whittaker/airpls.hpp"
+#include "whittaker/arpls.hpp"
+#include "whittaker/asls.hpp"
 
 namespace quorvel::whittaker::lanes {
 
@@ -12,6 +15,11 @@ template <class P>
 void solve(const LaneBlock& b, const linalg::pentadiagonal::SecondOrderPenalty& penalty, bool* failed) {
     store_mask(linalg::pentadiagonal::factor_forward<P>(b.y, b.weights, b.n, penalty, b.factor), failed);
     linalg::pentadiagonal::back_substitute<P>(b.n, b.factor, b.factor.t);
+}
+
+template <class P, class Rule>
+void reweight(const Rule& rule, const LaneBlock& b, LaneChange out) {
+    b.keep ? update_lanes<P, true>(rule, b, out) : update_lanes<P, false>(rule, b, out);
 }
 
 template <class P>
@@ -22,11 +30,9 @@ LaneKernels make_lane_kernels() {
         [](const LaneBlock& b, double* sums) {
             b.keep ? negative_sums<P, true>(b, sums) : negative_sums<P, false>(b, sums);
         },
-        [](const LaneBlock& b, double p, LaneChange out) {
-            b.keep ? asls<P, true>(b, p, out) : asls<P, false>(b, p, out);
-        },
-        [](const LaneBlock& b, LaneChange out) { b.keep ? arpls<P, true>(b, out) : arpls<P, false>(b, out); },
-        [](const LaneBlock& b, LaneChange out) { b.keep ? airpls<P, true>(b, out) : airpls<P, false>(b, out); },
+        [](const LaneBlock& b, double p, LaneChange out) { reweight<P>(AslsWeights{p}, b, out); },
+        [](const LaneBlock& b, LaneChange out) { reweight<P>(ArPlsWeights{}, b, out); },
+        [](const LaneBlock& b, LaneChange out) { reweight<P>(AirPlsWeights{}, b, out); },
     };
 }
 

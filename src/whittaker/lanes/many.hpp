@@ -17,8 +17,9 @@ void fit_many(std::span<const double> ys, std::size_t n, const WhittakerParams& 
               Mask masks, StopRule stop, std::span<double> baselines, std::span<ItemOutcome> outcomes,
               LanePath path = LanePath::Automatic) {
     if constexpr (requires { lane_rule(rule); }) {
-        if (const auto kernels = lane_kernels_for(path, outcomes.size(), n)) {
-            fit_lanes(*kernels, lane_rule(rule), ys, n, params, masks, stop, baselines, outcomes);
+        const auto kernels = lane_kernels_for(path, outcomes.size(), n);
+        if (const auto lane = lane_rule(rule); lane && kernels) {
+            fit_lanes(*kernels, *lane, ys, n, params, masks, stop, baselines, outcomes);
             return;
         }
     }

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "axis_penalty.hpp"
-#include "whittaker.hpp"
 
 namespace quorvel::two_d::whittaker {
 namespace {
@@ -24,12 +23,18 @@ struct Halving {
 
 // With both axes long, one of them is always halved; the hierarchy ends on a grid that has
 // an axis too short to halve, so its banded solve has a bandwidth of at most 12.
-Halving halving(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) {
-    return {rows >= min_coarsened_axis && lambda_r * anisotropy_limit >= lambda_c,
-            cols >= min_coarsened_axis && lambda_c * anisotropy_limit >= lambda_r};
+Halving halving(const GridSystem& s) {
+    return {s.rows >= min_coarsened_axis && s.lambda_r * anisotropy_limit >= s.lambda_c,
+            s.cols >= min_coarsened_axis && s.lambda_c * anisotropy_limit >= s.lambda_r};
 }
 
 double coarse_lambda(double lambda, bool halved) { return halved ? lambda * coarse_lambda_factor : lambda; }
+
+// The shape and smoothing weights of the next coarser grid; no weights yet.
+GridSystem coarser(const GridSystem& s, Halving h, const GridTransfer& down) {
+    return {down.rows.coarse, down.cols.coarse, coarse_lambda(s.lambda_r, h.rows), coarse_lambda(s.lambda_c, h.cols),
+            {}};
+}
 
 // Above the spectrum of D^-1 A (D the diagonal of A): weights pull it towards 1, and the
 // penalty of an axis of m points keeps it below 2.8 for m >= 4, below 3 for m = 3.
@@ -38,7 +43,7 @@ double spectrum_bound(const MultigridLevel& level) {
 }
 
 void apply_level(const MultigridLevel& level, std::span<const double> v, std::span<double> out) {
-    apply_system(level.rows, level.cols, level.lambda_r, level.lambda_c, level.weights, v, out);
+    apply_system(level.system(), v, out);
 }
 
 // Chebyshev iteration on D^-1 A over [bound / ratio, bound]: a fixed polynomial, so the
@@ -140,10 +145,10 @@ Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diag
     std::span<double> w(level.scratch.data(), level.rows * level.cols);
     if (transposed(level)) {
         transpose(level.rows, level.cols, level.weights.data(), w.data(), scale);
-        fill_system_bands(level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w, mg.banded);
+        fill_system_bands({level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w}, mg.banded);
     } else {
         for (std::size_t k = 0; k < w.size(); ++k) w[k] = level.weights[k] * scale;
-        fill_system_bands(level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w, mg.banded);
+        fill_system_bands({level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w}, mg.banded);
     }
     if (mg.banded.factor()) return ok;
     return LinearSolveFailed{"2D Whittaker multigrid coarsest system was not positive definite"};
@@ -151,31 +156,30 @@ Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diag
 
 }  // namespace
 
-bool Multigrid::planned_for(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) const {
+bool Multigrid::planned_for(const GridSystem& system) const {
+    GridSystem s = system;
     for (const MultigridLevel& level : levels) {
-        if (level.rows != rows || level.cols != cols) return false;
-        const Halving h = halving(rows, cols, lambda_r, lambda_c);
+        if (level.rows != s.rows || level.cols != s.cols) return false;
+        const Halving h = halving(s);
         if (h.rows == level.down.rows.identity() || h.cols == level.down.cols.identity()) return false;
         if (!h.rows && !h.cols) return true;
-        rows = level.down.rows.coarse;
-        cols = level.down.cols.coarse;
-        lambda_r = coarse_lambda(lambda_r, h.rows);
-        lambda_c = coarse_lambda(lambda_c, h.cols);
+        s = coarser(s, h, level.down);
     }
     return false;
 }
 
-void Multigrid::resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) {
-    if (planned_for(rows, cols, lambda_r, lambda_c)) return;
+void Multigrid::resize(const GridSystem& system) {
+    if (planned_for(system)) return;
+    GridSystem s = system;
     std::size_t count = 0;
     for (;; ++count) {
         if (count == levels.size()) levels.emplace_back();
         MultigridLevel& level = levels[count];
-        const Halving h = halving(rows, cols, lambda_r, lambda_c);
-        level.rows = rows;
-        level.cols = cols;
-        level.down.build(rows, cols, h.rows, h.cols);
-        const std::size_t n = rows * cols;
+        const Halving h = halving(s);
+        level.rows = s.rows;
+        level.cols = s.cols;
+        level.down.build(s.rows, s.cols, h.rows, h.cols);
+        const std::size_t n = s.rows * s.cols;
         for (auto* buffer : {&level.weights, &level.inverse_diagonal, &level.residual, &level.direction,
                              &level.product}) {
             buffer->resize(n, 0.0);
@@ -183,22 +187,19 @@ void Multigrid::resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, 
         // The finest grid works in the caller's vectors.
         for (auto* buffer : {&level.x, &level.b}) buffer->resize(count == 0 ? 0 : n, 0.0);
         const bool coarsest = !h.rows && !h.cols;
-        level.scratch.resize(coarsest ? n : level.down.rows.coarse * cols, 0.0);
+        level.scratch.resize(coarsest ? n : level.down.rows.coarse * s.cols, 0.0);
         if (coarsest) break;
-        rows = level.down.rows.coarse;
-        cols = level.down.cols.coarse;
-        lambda_r = coarse_lambda(lambda_r, h.rows);
-        lambda_c = coarse_lambda(lambda_c, h.cols);
+        s = coarser(s, h, level.down);
     }
     levels.resize(count + 1);
     const MultigridLevel& last = levels.back();
     banded.reset(last.rows * last.cols, 2 * std::min(last.rows, last.cols));
 }
 
-Status Multigrid::setup(std::span<const double> weights, double lambda_r, double lambda_c) {
-    std::copy(weights.begin(), weights.end(), levels[0].weights.begin());
-    levels[0].lambda_r = lambda_r;
-    levels[0].lambda_c = lambda_c;
+Status Multigrid::setup(const GridSystem& system) {
+    std::copy(system.weights.begin(), system.weights.end(), levels[0].weights.begin());
+    levels[0].lambda_r = system.lambda_r;
+    levels[0].lambda_c = system.lambda_c;
     for (std::size_t index = 1; index < levels.size(); ++index) {
         MultigridLevel& finer = levels[index - 1];
         MultigridLevel& level = levels[index];

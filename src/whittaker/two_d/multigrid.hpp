@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/error.hpp"
+#include "grid_system.hpp"
 #include "grid_transfer.hpp"
 #include "linalg/banded.hpp"
 
@@ -25,6 +26,8 @@ struct MultigridLevel {
     std::vector<double> x, b;  // the cycle's solution and right-hand side; empty on the finest grid
     std::vector<double> residual, direction, product;  // smoothing
     std::vector<double> scratch;  // between the two axes of a transfer; the coarsest grid's solve
+
+    GridSystem system() const { return {rows, cols, lambda_r, lambda_c, weights}; }
 };
 
 struct Multigrid {
@@ -32,13 +35,13 @@ struct Multigrid {
     linalg::banded::SymmetricBandedWorkspace banded;
     double coarsest_scale = 1.0;
 
-    // Builds the grids for a rows x cols system with these smoothing weights; allocation-free
-    // when the plan of grids is unchanged.
-    void resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c);
-    bool planned_for(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) const;
-    // Takes the system's weights and the smoothing weights given to resize, and factors the
-    // coarsest system; call before apply.
-    Status setup(std::span<const double> weights, double lambda_r, double lambda_c);
+    // Builds the grids for the system's shape and smoothing weights (its weights are not read);
+    // allocation-free when the plan of grids is unchanged.
+    void resize(const GridSystem& system);
+    bool planned_for(const GridSystem& system) const;
+    // Takes the weights of the system given to resize, and factors the coarsest system; call
+    // before apply.
+    Status setup(const GridSystem& system);
     // z = M^-1 r with M symmetric positive definite: one V-cycle.
     void apply(std::span<const double> r, std::span<double> z);
 };

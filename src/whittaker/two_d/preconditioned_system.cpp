@@ -31,38 +31,47 @@ double dot(std::span<const double> a, std::span<const double> b) {
 
 }  // namespace
 
-void PreconditionedWorkspace::resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c) {
-    const std::size_t n = rows * cols;
+void PreconditionedWorkspace::resize(const GridSystem& system) {
+    const std::size_t n = system.rows * system.cols;
     for (auto* buffer : {&residual, &preconditioned, &direction, &product}) buffer->resize(n, 0.0);
-    multigrid.resize(rows, cols, lambda_r, lambda_c);
+    multigrid.resize(system);
 }
 
 Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
                             std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
                             PreconditionedWorkspace& ws) {
     if (rows < 3 || cols < 3) return InputTooShort{rows * cols, "two_d_whittaker", 9};
-    const std::uint64_t n = rows * cols;
-    if (auto lengths = check_lengths(n, weights, rhs, x); !lengths) return lengths;
+    if (auto lengths = check_lengths(rows * cols, weights, rhs, x); !lengths) return lengths;
     ws.steps = 0;
-    const double lambda_r = params.lambda_rows.value_or(params.lambda);
-    const double lambda_c = params.lambda_cols.value_or(params.lambda);
-    if (!is_finite_positive(lambda_r)) return InvalidParameter{params.lambda_rows ? "lambda_rows" : "lambda", positive};
-    if (!is_finite_positive(lambda_c)) return InvalidParameter{params.lambda_cols ? "lambda_cols" : "lambda", positive};
-    ws.resize(rows, cols, lambda_r, lambda_c);
+    const GridSystem system = grid_system(params, rows, cols, weights);
+    if (!is_finite_positive(system.lambda_r)) {
+        return InvalidParameter{params.lambda_rows ? "lambda_rows" : "lambda", positive};
+    }
+    if (!is_finite_positive(system.lambda_c)) {
+        return InvalidParameter{params.lambda_cols ? "lambda_cols" : "lambda", positive};
+    }
+    return solve_preconditioned(system, cg_limits(params), rhs, x, ws);
+}
+
+Status solve_preconditioned(const GridSystem& system, CgLimits limits, std::span<const double> rhs,
+                            std::span<double> x, PreconditionedWorkspace& ws) {
+    const std::uint64_t n = system.rows * system.cols;
+    ws.steps = 0;
+    ws.resize(system);
     std::span<double> r(ws.residual), z(ws.preconditioned), p(ws.direction), q(ws.product);
 
-    auto [bnorm, rr] = starting_residual(rows, cols, lambda_r, lambda_c, weights, rhs, x, r, q);
-    if (std::sqrt(rr) / bnorm <= params.cg_tol) return ok;
+    auto [bnorm, rr] = starting_residual(system, rhs, x, r, q);
+    if (std::sqrt(rr) / bnorm <= limits.tol) return ok;
 
-    if (auto ready = ws.multigrid.setup(weights, lambda_r, lambda_c); !ready) return ready;
+    if (auto ready = ws.multigrid.setup(system); !ready) return ready;
     ws.multigrid.apply(r, z);
     std::copy(z.begin(), z.end(), p.begin());
     double rz = dot(r, z);
-    for (std::uint64_t iteration = 0; iteration < params.cg_max_iter; ++iteration) {
+    for (std::uint64_t iteration = 0; iteration < limits.max_iter; ++iteration) {
         if (is_non_finite(rz) || rz <= 0.0) {
             return LinearSolveFailed{"2D Whittaker multigrid preconditioner gave a non-positive or non-finite r.z"};
         }
-        apply_system(rows, cols, lambda_r, lambda_c, weights, p, q);
+        apply_system(system, p, q);
         const double pq = dot(p, q);
         // Positive for every direction but zero, at any scale: no absolute threshold.
         if (is_non_finite(pq) || pq <= 0.0) {
@@ -76,7 +85,7 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
             r[k] = r[k] - alpha * q[k];
             rr = rr + r[k] * r[k];
         }
-        if (std::sqrt(rr) / bnorm <= params.cg_tol) return finite(x);
+        if (std::sqrt(rr) / bnorm <= limits.tol) return finite(x);
         ws.multigrid.apply(r, z);
         const double rz_next = dot(r, z);
         const double beta = rz_next / rz;

@@ -7,7 +7,7 @@
 
 #include "core/error.hpp"
 #include "multigrid.hpp"
-#include "whittaker.hpp"
+#include "params.hpp"
 
 namespace quorvel::two_d::whittaker {
 
@@ -17,12 +17,17 @@ struct PreconditionedWorkspace {
     std::uint64_t steps = 0;  // conjugate-gradient steps of the last solve
 
     // Allocation-free when the shape and the ratio of the smoothing weights are unchanged.
-    void resize(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c);
+    void resize(const GridSystem& system);
 };
 
-// Solves the system of solve_weighted_system, warm-started from x, to the same stopping rule:
-// the recurrence residual r satisfies |r| <= cg_tol max(|rhs|, 1) within cg_max_iter steps,
-// or x holds the last iterate. The workspace is resized to the grid if needed.
+// Solves the system as solve_weighted_system does, warm-started from x, to the same stopping rule:
+// the recurrence residual r satisfies |r| <= tol max(|rhs|, 1) within max_iter steps, or x holds
+// the last iterate. The system needs at least 3 rows and 3 columns, and rhs and x its size; the
+// workspace is resized to it if needed.
+Status solve_preconditioned(const GridSystem& system, CgLimits limits, std::span<const double> rhs,
+                            std::span<double> x, PreconditionedWorkspace& workspace);
+
+// The same after checking the shape, the lengths and the smoothing weights the parameters give.
 Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
                             std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
                             PreconditionedWorkspace& workspace);

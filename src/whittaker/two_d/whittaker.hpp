@@ -1,8 +1,8 @@
-// Two-dimensional Whittaker smoothing: reweighted fits of a penalised surface.
+// Two-dimensional Whittaker smoothing: reweighted fits of a penalised surface, in the shape of
+// the fits of spectra (whittaker/engine.hpp): fit_controlled, fit_into and fit, over a rule.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -10,28 +10,23 @@
 #include "core/fit_report.hpp"
 #include "core/grid.hpp"
 #include "core/mask.hpp"
+#include "grid_system.hpp"
 #include "linalg/banded.hpp"
+#include "params.hpp"
+#include "preconditioned_system.hpp"
+#include "whittaker/arpls.hpp"
+#include "whittaker/asls.hpp"
 
 namespace quorvel::two_d::whittaker {
 
-struct Whittaker2DParams {
-    std::optional<double> lambda_rows;  // across rows; `lambda` when unset
-    std::optional<double> lambda_cols;  // along each row; `lambda` when unset
-    double lambda;
-    std::uint64_t max_iter;
-    double tol;
-    std::uint64_t cg_max_iter;
-    double cg_tol;
-};
+// The rules of spectra; the loop applies each one's grid form.
+using quorvel::whittaker::AslsWeights;
+using quorvel::whittaker::ArPlsWeights;
 
-struct Asls2DParams : Whittaker2DParams {
-    double p;
+template <class Rule>
+concept GridRule = requires(const Rule& rule) {
+    { grid_form(rule) } -> quorvel::whittaker::Reweighter;
 };
-
-struct AslsWeights {
-    double p;
-};
-struct ArPlsWeights {};
 
 struct Whittaker2DWorkspace {
     std::vector<double> weights;
@@ -47,67 +42,71 @@ struct Whittaker2DWorkspace {
     void resize(std::size_t n);
 };
 
-// Solves (W + lambda_r R + lambda_c C) x = rhs: a banded Cholesky solve for small grids,
-// otherwise conjugate gradients warm-started from x.
-Status solve_weighted_system(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
-                             std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
-                             std::span<double> residual, std::span<double> direction, std::span<double> product,
-                             linalg::banded::SymmetricBandedWorkspace& banded, bool allow_direct);
-
-// A in band storage, bandwidth 2 cols, for banded.solve_spd or banded.factor.
-void fill_system_bands(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                       std::span<const double> weights, linalg::banded::SymmetricBandedWorkspace& banded);
-
-// out = A v without forming A.
-void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                  std::span<const double> weights, std::span<const double> v, std::span<double> out);
-
-// Where both conjugate-gradient solvers start: residual = rhs - A x (product holds A x), with
-// ||rhs|| never below 1 so that a small right-hand side makes the tolerance absolute.
-struct StartingResidual {
-    double bnorm, rr;
-};
-StartingResidual starting_residual(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                                   std::span<const double> weights, std::span<const double> rhs,
-                                   std::span<const double> x, std::span<double> residual, std::span<double> product);
-
-// Overwrite `weights` from the residuals data - surface; return the relative weight change.
-// Masked-out points get weight 0 and take no part in the statistics.
-double reweight(const AslsWeights& rule, std::span<const double> data, std::span<const double> surface,
-                std::span<double> weights, Mask mask = {});
-double reweight(const ArPlsWeights& rule, std::span<const double> data, std::span<const double> surface,
-                std::span<double> weights, Mask mask = {});
-
-struct PreconditionedWorkspace;
-
 // Options beyond the parameter record. Masked-out points have weight 0 in every solve, so their
 // data (which must be finite; callers put a placeholder there) never changes the result.
-struct LoopControls {
+struct FitControls {
     Mask mask{};
     std::vector<double>* history = nullptr;  // receives the weight change of every iteration
     // When given, every system is solved by multigrid-preconditioned conjugate gradients in it.
     PreconditionedWorkspace* multigrid = nullptr;
 };
 
-Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
-                                 Whittaker2DWorkspace& workspace, AslsWeights rule, const LoopControls& controls);
-Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
-                                 Whittaker2DWorkspace& workspace, ArPlsWeights rule, const LoopControls& controls);
+Status validate_fit(const Grid& data, const Whittaker2DParams& params, const GridOut& output, Mask mask);
+// The output starts as the data, the weights as 1 (0 where masked).
+void start_fit(const Grid& data, const GridOut& output, Whittaker2DWorkspace& ws, Mask mask);
+// The system of one iteration, from the floored weights, solved into the output. `system` reads
+// ws.floored_weights.
+Status solve_iteration(const Grid& data, const GridSystem& system, CgLimits limits, const GridOut& output,
+                       Whittaker2DWorkspace& ws, const FitControls& controls);
 
-Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
-                                  Whittaker2DWorkspace& workspace, AslsWeights rule);
-Result<FitReport> fit_with_policy(const Grid& data, const Whittaker2DParams& params, const GridOut& output,
-                                  Whittaker2DWorkspace& workspace, ArPlsWeights rule);
+template <GridRule Rule>
+Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const Rule& rule,
+                                 const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls) {
+    if (auto valid = validate_fit(data, params, output, controls.mask); !valid) return valid.error();
+    start_fit(data, output, ws, controls.mask);
+    if (controls.history) controls.history->clear();
+    const GridSystem system = grid_system(params, data.rows, data.cols, ws.floored_weights);
+
+    double change = 0.0;
+    for (std::uint64_t k = 1; k <= params.max_iter; ++k) {
+        if (auto solved = solve_iteration(data, system, cg_limits(params), output, ws, controls); !solved) {
+            return solved.error();
+        }
+        // Measured while the weights are rewritten: no copy of the iteration's start.
+        change = update_masked(grid_form(rule), data.data, output.data, ws.weights, k - 1, controls.mask);
+        if (controls.history) controls.history->push_back(change);
+        if (change <= params.tol) return FitReport{k, change, true};
+    }
+    return FitReport{params.max_iter, change, false};
+}
+
+template <GridRule Rule>
+Result<FitReport> fit_into(const Grid& data, const Whittaker2DParams& params, const Rule& rule,
+                           const GridOut& output, Whittaker2DWorkspace& workspace) {
+    return fit_controlled(data, params, rule, output, workspace, FitControls{});
+}
+
+// `multigrid` solves every system, whatever its size, by multigrid-preconditioned conjugate
+// gradients; `conjugate_gradients` hands small grids to the banded solve.
+enum class GridSolver { conjugate_gradients, multigrid };
+
+template <GridRule Rule>
+Result<Fit> fit(const Grid& data, const Whittaker2DParams& params, const Rule& rule,
+                GridSolver solver = GridSolver::conjugate_gradients) {
+    const auto size = validate_shape(data.rows, data.cols);
+    if (!size) return size.error();
+    return fit_allocated(size.value(), [&](std::span<double> output) {
+        Whittaker2DWorkspace workspace(size.value());
+        PreconditionedWorkspace multigrid;
+        const FitControls controls{{}, nullptr, solver == GridSolver::multigrid ? &multigrid : nullptr};
+        return fit_controlled(data, params, rule, GridOut{output, data.rows, data.cols}, workspace, controls);
+    });
+}
 
 Status validate_p(double p);
 
-Result<Fit> asls(const Grid& data, const Asls2DParams& params);
-Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params);
-
-// The same fits with a chosen solver: `multigrid` solves every system, whatever its size, by
-// multigrid-preconditioned conjugate gradients (preconditioned_system.hpp).
-enum class GridSolver { conjugate_gradients, multigrid };
-Result<Fit> asls(const Grid& data, const Asls2DParams& params, GridSolver solver);
-Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params, GridSolver solver);
+Result<Fit> asls(const Grid& data, const Asls2DParams& params, GridSolver solver = GridSolver::conjugate_gradients);
+Result<Fit> arpls(const Grid& data, const Whittaker2DParams& params,
+                  GridSolver solver = GridSolver::conjugate_gradients);
 
 }  // namespace quorvel::two_d::whittaker

@@ -1,3 +1,5 @@
+#include "grid_system.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -6,24 +8,27 @@
 
 #include "axis_penalty.hpp"
 #include "core/numeric.hpp"
-#include "whittaker.hpp"
 
 namespace quorvel::two_d::whittaker {
 namespace {
 
-double lambda_or(const std::optional<double>& specific, double common) { return specific.value_or(common); }
-
-Status solve_direct(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                    std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
+Status solve_direct(const GridSystem& system, std::span<const double> rhs, std::span<double> x,
                     linalg::banded::SymmetricBandedWorkspace& banded) {
-    fill_system_bands(rows, cols, lambda_r, lambda_c, weights, banded);
+    fill_system_bands(system, banded);
     return banded.solve_spd(rhs, x);
 }
 
+struct Stencil {
+    AxisPenalty tr, tc;
+    double lambda_r, lambda_c;
+
+    explicit Stencil(const GridSystem& s) : tr{s.rows}, tc{s.cols}, lambda_r(s.lambda_r), lambda_c(s.lambda_c) {}
+};
+
 // The product A v at one point, with the products accumulated in a fixed order.
-double apply_at(std::uint64_t i, std::uint64_t j, std::uint64_t cols, const AxisPenalty& tr,
-                const AxisPenalty& tc, double lambda_r, double lambda_c, const double* w, const double* v) {
-    const std::uint64_t k = i * cols + j;
+double apply_at(const Stencil& a, std::uint64_t i, std::uint64_t j, const double* w, const double* v) {
+    const AxisPenalty &tr = a.tr, &tc = a.tc;
+    const std::uint64_t cols = tc.m, k = i * cols + j;
     double sr = tr.diag(i) * v[k];
     if (i >= 1) sr = sr + tr.off(i - 1) * v[k - cols];
     if (i + 1 < tr.m) sr = sr + tr.off(i) * v[k + cols];
@@ -34,13 +39,8 @@ double apply_at(std::uint64_t i, std::uint64_t j, std::uint64_t cols, const Axis
     if (j + 1 < cols) sc = sc + tc.off(j) * v[k + 1];
     if (j >= 2) sc = sc + v[k - 2];
     if (j + 2 < cols) sc = sc + v[k + 2];
-    return (w[k] * v[k] + lambda_r * sr) + lambda_c * sc;
+    return (w[k] * v[k] + a.lambda_r * sr) + a.lambda_c * sc;
 }
-
-struct Stencil {
-    AxisPenalty tr, tc;
-    double lambda_r, lambda_c;
-};
 
 // One row of A v. Away from the left and right edges the column penalty row is
 // (1, -4, 6, -4, 1), and the row terms present are fixed for the whole row, so those points
@@ -61,7 +61,7 @@ void apply_row(const Stencil& a, std::uint64_t i, const double* w, const double*
         const double sc = (((6.0 * v[k] + -4.0 * v[k - 1]) + -4.0 * v[k + 1]) + v[k - 2]) + v[k + 2];
         out[k] = (w[k] * v[k] + a.lambda_r * sr) + a.lambda_c * sc;
     }
-    auto edge = [&](std::uint64_t j) { out[base + j] = apply_at(i, j, cols, a.tr, a.tc, a.lambda_r, a.lambda_c, w, v); };
+    auto edge = [&](std::uint64_t j) { out[base + j] = apply_at(a, i, j, w, v); };
     for (std::uint64_t j = 0; j < 2; ++j) edge(j);
     for (std::uint64_t j = std::max<std::uint64_t>(2, cols - 2); j < cols; ++j) edge(j);
 }
@@ -80,17 +80,18 @@ void apply_row(const Stencil& a, std::uint64_t i, const double* w, const double*
     row_kernels[bits](a, i, w, v, out);
 }
 
-Status solve_conjugate_gradients(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                                 const Whittaker2DParams& params, std::span<const double> weights,
-                                 std::span<const double> rhs, std::span<double> x, std::span<double> residual,
-                                 std::span<double> direction, std::span<double> product) {
+Status solve_conjugate_gradients(const GridSystem& system, CgLimits limits, std::span<const double> rhs,
+                                 std::span<double> x, std::span<double> residual, std::span<double> direction,
+                                 std::span<double> product) {
     const std::size_t n = rhs.size();
-    auto [bnorm, rr] = starting_residual(rows, cols, lambda_r, lambda_c, weights, rhs, x, residual, product);
+    const std::uint64_t rows = system.rows, cols = system.cols;
+    const std::span<const double> weights = system.weights;
+    auto [bnorm, rr] = starting_residual(system, rhs, x, residual, product);
     std::copy(residual.begin(), residual.end(), direction.begin());
-    if (std::sqrt(rr) / bnorm <= params.cg_tol) return ok;
+    if (std::sqrt(rr) / bnorm <= limits.tol) return ok;
 
-    const Stencil stencil{{rows}, {cols}, lambda_r, lambda_c};
-    for (std::uint64_t iteration = 0; iteration < params.cg_max_iter; ++iteration) {
+    const Stencil stencil(system);
+    for (std::uint64_t iteration = 0; iteration < limits.max_iter; ++iteration) {
         // Row by row, the product and then its share of the dot product, still summed in
         // index order.
         double pap = 0.0;
@@ -108,7 +109,7 @@ Status solve_conjugate_gradients(std::uint64_t rows, std::uint64_t cols, double 
             residual[k] = residual[k] - alpha * product[k];
             rr_new = rr_new + residual[k] * residual[k];
         }
-        if (std::sqrt(rr_new) / bnorm <= params.cg_tol) return ok;
+        if (std::sqrt(rr_new) / bnorm <= limits.tol) return ok;
         const double beta = rr_new / std::fmax(rr, std::numeric_limits<double>::min());
         for (std::size_t k = 0; k < n; ++k) direction[k] = residual[k] + beta * direction[k];
         rr = rr_new;
@@ -118,8 +119,8 @@ Status solve_conjugate_gradients(std::uint64_t rows, std::uint64_t cols, double 
 
 }  // namespace
 
-void fill_system_bands(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                       std::span<const double> weights, linalg::banded::SymmetricBandedWorkspace& banded) {
+void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBandedWorkspace& banded) {
+    const auto [rows, cols, lambda_r, lambda_c, weights] = system;
     const std::uint64_t n = rows * cols;
     const AxisPenalty tr{rows}, tc{cols};
     banded.reset(n, 2 * cols);
@@ -136,10 +137,9 @@ void fill_system_bands(std::uint64_t rows, std::uint64_t cols, double lambda_r, 
     }
 }
 
-StartingResidual starting_residual(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                                   std::span<const double> weights, std::span<const double> rhs,
-                                   std::span<const double> x, std::span<double> residual, std::span<double> product) {
-    apply_system(rows, cols, lambda_r, lambda_c, weights, x, product);
+StartingResidual starting_residual(const GridSystem& system, std::span<const double> rhs, std::span<const double> x,
+                                   std::span<double> residual, std::span<double> product) {
+    apply_system(system, x, product);
     double bb = 0.0, rr = 0.0;
     for (std::size_t k = 0; k < rhs.size(); ++k) {
         residual[k] = rhs[k] - product[k];
@@ -149,23 +149,21 @@ StartingResidual starting_residual(std::uint64_t rows, std::uint64_t cols, doubl
     return {std::fmax(std::sqrt(bb), 1.0), rr};
 }
 
-void apply_system(std::uint64_t rows, std::uint64_t cols, double lambda_r, double lambda_c,
-                  std::span<const double> weights, std::span<const double> v, std::span<double> out) {
-    const Stencil stencil{{rows}, {cols}, lambda_r, lambda_c};
-    for (std::uint64_t i = 0; i < rows; ++i) apply_row(stencil, i, weights.data(), v.data(), out.data());
+void apply_system(const GridSystem& system, std::span<const double> v, std::span<double> out) {
+    const Stencil stencil(system);
+    for (std::uint64_t i = 0; i < system.rows; ++i) {
+        apply_row(stencil, i, system.weights.data(), v.data(), out.data());
+    }
 }
 
-Status solve_weighted_system(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
-                             std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
-                             std::span<double> residual, std::span<double> direction, std::span<double> product,
-                             linalg::banded::SymmetricBandedWorkspace& banded, bool allow_direct) {
-    const double lambda_r = lambda_or(params.lambda_rows, params.lambda);
-    const double lambda_c = lambda_or(params.lambda_cols, params.lambda);
-    if (allow_direct && rows * cols <= 512 && 2 * cols <= 64) {
-        return solve_direct(rows, cols, lambda_r, lambda_c, weights, rhs, x, banded);
+Status solve_weighted_system(const GridSystem& system, CgLimits limits, std::span<const double> rhs,
+                             std::span<double> x, std::span<double> residual, std::span<double> direction,
+                             std::span<double> product, linalg::banded::SymmetricBandedWorkspace& banded,
+                             bool allow_direct) {
+    if (allow_direct && system.rows * system.cols <= 512 && 2 * system.cols <= 64) {
+        return solve_direct(system, rhs, x, banded);
     }
-    return solve_conjugate_gradients(rows, cols, lambda_r, lambda_c, params, weights, rhs, x, residual, direction,
-                                     product);
+    return solve_conjugate_gradients(system, limits, rhs, x, residual, direction, product);
 }
 
 }  // namespace quorvel::two_d::whittaker
