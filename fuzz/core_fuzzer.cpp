@@ -67,7 +67,7 @@ void fit_1d(ByteReader& in) {
         check_fixed(made, output, alone, simple::fit_with(y, m), simple::baseline_with(y, m),
                     simple::correct_with(y, m));
     }
-    dispatch::with_rule(options, [&](const auto& rule) { check_lanes(path, made, options, rule); }, [] {});
+    dispatch::with_rule<1>(options, [&](const auto& rule) { check_lanes(path, made, options, rule); }, [] {});
 }
 
 void fit_2d(ByteReader& in) {

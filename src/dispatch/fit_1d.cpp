@@ -44,7 +44,7 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
         }
         return Unsupported{"method", "not a method of spectra"};
     };
-    return with_rule(options, whittaker, other);
+    return with_rule<1>(options, whittaker, other);
 }
 
 // What stands in for the masked-out samples: the rolling ball reads every sample, so it gets the

@@ -56,7 +56,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
         }
         return Unsupported{"method", "not a method of grids"};
     };
-    return with_rule_2d(options, whittaker, other);
+    return with_rule<2>(options, whittaker, other);
 }
 
 Status validate_masked(std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Mask mask) {

@@ -64,7 +64,7 @@ std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size
     if (n > 0) {
         // Outer optional: whether the method is a Whittaker one, which the lanes serve.
         using Served = std::optional<std::optional<ItemFailure>>;
-        const Served served = with_rule(
+        const Served served = with_rule<1>(
             options,
             [&](const auto& rule) {
                 return Served(whittaker_many(values, count, n, masks, options.whittaker, rule, output, out));
