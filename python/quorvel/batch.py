@@ -45,11 +45,6 @@ class ItemError(ValueError):
         return ItemError, (self.noun, self.index, self.reason)
 
 
-def check_method(method: str, ndim: int) -> None:
-    """Raises the library's own error when ``method`` names no method for ``ndim``-dimensional data."""
-    parameters.canonical(method, ndim)
-
-
 def correct_many(
     data: npt.ArrayLike,
     method: str = "asls",
