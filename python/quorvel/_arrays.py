@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Any, Sequence, Tuple
+from typing import Any, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -81,17 +81,22 @@ def as_out(value: object, shape: Tuple[int, ...], inputs: Sequence[object]) -> A
     return value
 
 
-def private_rows(items: Array, source: object, count: int, size: int) -> Array:
+def private_rows(items: Array, source: object, count: int, size: int, buffer: Optional[Array] = None) -> Array:
     """``items`` as C-contiguous rows that no caller holds: the native code reads them without the lock.
 
     ``items`` is (a view of) the conversion of ``source``; only a conversion from a Python sequence or
-    from another dtype is sure to be new memory, so anything else is copied.
+    from another dtype is sure to be new memory, so anything else is copied, into the first rows of
+    ``buffer`` when one is given.
     """
     rows = items.reshape(count, size)
     fresh = isinstance(source, (list, tuple)) or (isinstance(source, np.ndarray) and source.dtype != np.float64)
     if fresh and rows.flags.c_contiguous:
         return rows
-    return np.array(rows, order="C", copy=True)
+    if buffer is None:
+        return np.array(rows, order="C", copy=True)
+    copy = buffer[:count]
+    np.copyto(copy, rows)
+    return copy
 
 
 def describe(value: object) -> str:

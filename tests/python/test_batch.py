@@ -11,9 +11,12 @@ MASK = np.indices(CUBE.shape).sum(axis=0) % 5 != 0  # at most one in five sample
 
 
 def pool(monkeypatch, workers):
-    """``workers``, where "threads" means two workers that start their threads however cheap the stack."""
+    """``workers``, where "threads" means two workers that start their threads however cheap the stack and
+    split it into many chunks of a few items, each fitted a few items at a time."""
     if workers == "threads":
         monkeypatch.setattr(quorvel.batch, "SERIAL_BELOW_SECONDS", 0.0)
+        monkeypatch.setattr(quorvel.batch, "LANE_FILL", 3)
+        monkeypatch.setattr(quorvel.batch, "CACHED_SAMPLES", 1)
         return 2
     return workers
 
@@ -57,6 +60,17 @@ def test_the_first_failing_spectrum_is_reported(monkeypatch, workers):
         quorvel.baseline_many(data, "poly", workers=workers)
     copy = pickle.loads(pickle.dumps(caught.value))  # crosses process boundaries intact
     assert (copy.noun, copy.index, str(copy)) == ("spectrum", (1, 2), str(caught.value))
+
+
+@pytest.mark.parametrize("workers", [1, "threads"])
+def test_a_failure_is_placed_at_its_item_wherever_its_chunk_and_block_begin(monkeypatch, workers):
+    workers = pool(monkeypatch, workers)
+    for item in range(20):
+        data = CUBE.copy()
+        data.reshape(20, 64)[item, 5] = np.nan
+        with pytest.raises(quorvel.batch.ItemError) as caught:
+            quorvel.correct_many(data, "poly", workers=workers)
+        assert caught.value.index == np.unravel_index(item, (4, 5))
 
 
 @pytest.mark.parametrize("stack, method, threads", [
