@@ -342,7 +342,8 @@ class Bench:
         return rows
 
     def batch(self):
-        """A loop of one-spectrum calls against `correct_many` on one worker and on two."""
+        """A loop of one-spectrum calls against `correct_many` on one worker, on two, and with the default
+        pool, and two workers against two processes each correcting half the stack, all in turn."""
         rows = []
         for samples, spectra in BATCH_STACKS:
             count = max(8, spectra // 10) if self.quick else spectra
@@ -351,34 +352,36 @@ class Bench:
                 calls = {
                     "loop": lambda: [native.correct(y, method) for y in stack],
                     "one": lambda: quorvel.correct_many(stack, method, workers=1),
-                    "two": lambda: quorvel.correct_many(stack, method, workers=2),
                     "default": lambda: quorvel.correct_many(stack, method),
                 }
                 if chemotools and method in CHEMOTOOLS:
                     name, extra = CHEMOTOOLS[method]
                     peer = getattr(chemotools, name)(lam=1e6, nr_iterations=50, **extra)
                     calls["chemotools"] = lambda: peer.fit_transform(stack)
-                seconds = {key: timing.measure(call, self.repeats, self.case_seconds)[0] for key, call in calls.items()}
-                seconds["ceiling"] = _two_processes(samples, count, method, self.repeats)
+                seconds = timing.interleaved(calls, self.repeats)
+                seconds.update(_two_workers_and_processes(stack, samples, method, max(self.repeats, 9)))
                 rows.append((method, samples, count, seconds["loop"], seconds["one"], seconds["two"],
                              seconds["ceiling"], seconds["default"], seconds.get("chemotools")))
                 self.log(f"  batch {method:<14}{count} x {samples}: loop {seconds['loop']:8.3f} s  "
                          f"1 worker {seconds['one']:8.3f} s ({seconds['loop'] / seconds['one']:.2f}x)  "
                          f"2 workers {seconds['two']:8.3f} s ({seconds['one'] / seconds['two']:.2f}x, "
-                         f"{seconds['ceiling'] / seconds['two']:.0%} of 2 processes)")
+                         f"{seconds['ceiling'] / seconds['two']:.0%} of 2 processes)  "
+                         f"default {seconds['one'] / seconds['default']:.2f}x")
         return rows
 
     def pool(self):
-        """The default pool against one worker on stacks from one spectrum to a thousand."""
+        """The default pool against one worker on stacks from one spectrum to a thousand, in turn."""
         rows = []
         for count in POOL_STACKS[:3] if self.quick else POOL_STACKS:
             stack = np.stack([inputs.spectrum(POOL_SAMPLES, seed=inputs.SEED + i) for i in range(count)])
             for method in quorvel.parameters.method_names(1):
-                one, default = (timing.measure(lambda: quorvel.correct_many(stack, method, workers=workers),
-                                               self.repeats, self.case_seconds)[0] for workers in (1, None))
-                rows.append((method, count, one, default))
-                self.log(f"  pool {method:<14}{count:>5} x {POOL_SAMPLES}: 1 worker {one * 1e3:9.3f} ms  "
-                         f"default {default * 1e3:9.3f} ms ({one / default:.2f}x)")
+                seconds = timing.interleaved({
+                    "one": lambda: quorvel.correct_many(stack, method, workers=1),
+                    "default": lambda: quorvel.correct_many(stack, method),
+                }, max(self.repeats, 7))
+                rows.append((method, count, seconds["one"], seconds["default"]))
+                self.log(f"  pool {method:<14}{count:>5} x {POOL_SAMPLES}: 1 worker {seconds['one'] * 1e3:9.3f} ms  "
+                         f"default {seconds['default'] * 1e3:9.3f} ms ({seconds['one'] / seconds['default']:.2f}x)")
         return rows
 
     def growth(self, one_d):
@@ -428,26 +431,44 @@ class Bench:
         return rows
 
 
-def _two_processes(samples, count, method, repeats):
-    """What two processes reach together, each correcting half the stack on one worker at the same
-    time: the median over `repeats` of the slower half."""
-    command = [sys.executable, str(HERE / "halves.py"), str(samples), str(count)]
-    halves = [subprocess.Popen([*command, str(half), method], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               text=True) for half in (0, 1)]
-    try:
-        for process in halves:
+def _two_workers_and_processes(stack, samples, method, repeats):
+    """Median seconds of `correct_many` on two workers and of two processes each correcting half the
+    stack at the same time (the slower half, as the processes clock it), taken in turn."""
+    two, ceiling = [], []
+    with _Halves(samples, len(stack), method) as halves:
+        quorvel.correct_many(stack, method, workers=2)
+        for _ in range(repeats):
+            start = time.perf_counter()
+            quorvel.correct_many(stack, method, workers=2)
+            two.append(time.perf_counter() - start)
+            ceiling.append(halves.run())
+    return {"two": float(np.median(two)), "ceiling": float(np.median(ceiling))}
+
+
+class _Halves:
+    """Two processes (`bench/halves.py`), each holding half the stack; `run` has both correct their half
+    on one worker at the same time and gives the seconds of the slower."""
+
+    def __init__(self, samples, count, method):
+        command = [sys.executable, str(HERE / "halves.py"), str(samples), str(count)]
+        self.processes = [subprocess.Popen([*command, str(half), method], stdin=subprocess.PIPE,
+                                           stdout=subprocess.PIPE, text=True) for half in (0, 1)]
+
+    def __enter__(self):
+        for process in self.processes:
             process.stdout.readline()
-        spans = []
-        for _ in range(max(repeats, 3)):
-            for process in halves:
-                process.stdin.write("go\n")
-                process.stdin.flush()
-            spans.append(max(float(process.stdout.readline()) for process in halves))
-    finally:
-        for process in halves:
+        return self
+
+    def run(self):
+        for process in self.processes:
+            process.stdin.write("go\n")
+            process.stdin.flush()
+        return max(float(process.stdout.readline()) for process in self.processes)
+
+    def __exit__(self, *exc):
+        for process in self.processes:
             process.stdin.close()
             process.wait()
-    return float(np.median(spans))
 
 
 def parse(argv):

@@ -65,6 +65,21 @@ def measure(call: Callable[[], Any], repeats: int, case_seconds: float):
     return statistics.median(samples), samples, out
 
 
+def interleaved(calls, repeats):
+    """Median seconds per call of each of `calls` (a dict of label to call), clocked in turn within each
+    repeat, so that a machine whose speed drifts affects every label alike. Quick calls are looped as in
+    `measure`."""
+    inner = {}
+    for label, call in calls.items():
+        first, _ = _clock(call, 1)
+        inner[label] = min(MAX_INNER_CALLS, math.ceil(MIN_SAMPLE_SECONDS / max(first, 1e-7)))
+    samples = {label: [] for label in calls}
+    for _ in range(repeats):
+        for label, call in calls.items():
+            samples[label].append(_clock(call, inner[label])[0])
+    return {label: statistics.median(values) for label, values in samples.items()}
+
+
 def predict(history, size):
     """Seconds a call at `size` should take, from earlier (size, seconds) of the same case.
 

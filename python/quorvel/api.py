@@ -46,7 +46,7 @@ def baseline(
     **params: Any,
 ) -> Array:
     """The baseline of a spectrum."""
-    return _compute(1, y, method, mask, params, BASELINE, (x,), out)
+    return _compute(1, y, method, mask, params, BASELINE, x, None, out)
 
 
 def correct(
@@ -59,7 +59,7 @@ def correct(
     **params: Any,
 ) -> Array:
     """A spectrum minus its baseline."""
-    return _compute(1, y, method, mask, params, CORRECTED, (x,), out)
+    return _compute(1, y, method, mask, params, CORRECTED, x, None, out)
 
 
 def fit(
@@ -85,7 +85,7 @@ def baseline_2d(
     **params: Any,
 ) -> Array:
     """The baseline surface of an image."""
-    return _compute(2, data, method, mask, params, BASELINE, (x, z), out)
+    return _compute(2, data, method, mask, params, BASELINE, x, z, out)
 
 
 def correct_2d(
@@ -99,7 +99,7 @@ def correct_2d(
     **params: Any,
 ) -> Array:
     """An image minus its baseline surface."""
-    return _compute(2, data, method, mask, params, CORRECTED, (x, z), out)
+    return _compute(2, data, method, mask, params, CORRECTED, x, z, out)
 
 
 def fit_2d(
@@ -119,18 +119,19 @@ Positions = Tuple[object, ...]  # (x,) for spectra, (x, z) for grids
 
 
 def _compute(
-    ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], want: int, positions: Positions,
+    ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], want: int, x: object, z: object,
     out: object,
 ) -> Array:
     values = as_data(data, _NAMES[ndim], ndim)
     if not isinstance(method, str):
         raise TypeError(f"method must be a str, not {type(method).__name__}")
-    plain = not params and mask is None and out is None and all(axis is None for axis in positions)
+    plain = not params and mask is None and out is None and x is None and z is None
     if plain and values.size < LARGE and method not in parameters.TUNABLE_ONLY[ndim]:
         try:
             return _NATIVE[ndim, want](values, method)
         except ValueError:
             pass  # the same call through the tunable module raises the same text, with its fields
+    positions = (x,) if ndim == 1 else (x, z)
     result: Array = _Call(ndim, values, method, mask, params, data, positions).run(want, out)
     return result
 

@@ -27,9 +27,10 @@ __all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many
 # fills the native code's lanes.
 BLOCKS_PER_WORKER = 8
 LANE_FILL = 16
-# Starting a thread, handing it work and joining it costs some 0.1 ms; work that one thread finishes in a
-# few of those stays on the calling thread. No method fits this many samples that fast.
-SERIAL_BELOW_SECONDS = 0.5e-3
+# Starting a thread, handing it work and joining it costs 0.1 ms, and waking an idle virtual CPU can cost
+# more; work that one thread finishes in a few of those stays on the calling thread. No method fits this
+# many samples that fast.
+SERIAL_BELOW_SECONDS = 2e-3
 SURELY_WORTH_THREADS = 1 << 18
 CPUS = os.cpu_count() or 1  # asked once: it reads a file on every call
 # Each worker fits its rows this many samples at a time (at least LANE_FILL items), through a private copy
