@@ -7,15 +7,13 @@ only microseconds. Every item's result has the bits of the one-item functions.
 
 from __future__ import annotations
 
-import os
 import threading
-import time
-from typing import Any, Callable, List, Optional, Sequence, Tuple
+from typing import Any, List, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
 
-from . import _engine, api, parameters
+from . import _engine, _pool, api, parameters
 from ._arrays import as_mask, as_out, as_real, private_rows
 from ._engine import BASELINE, CORRECTED, Failure
 
@@ -23,16 +21,6 @@ Array = npt.NDArray[np.float64]
 
 __all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many", "ItemError"]
 
-# Enough blocks per worker to even out items of unequal cost, few enough that each block still
-# fills the native code's lanes.
-BLOCKS_PER_WORKER = 8
-LANE_FILL = 16
-# Starting a thread, handing it work and joining it costs 0.1 ms, and waking an idle virtual CPU can cost
-# more; work that one thread finishes in a few of those stays on the calling thread. No method fits this
-# many samples that fast.
-SERIAL_BELOW_SECONDS = 2e-3
-SURELY_WORTH_THREADS = 1 << 18
-CPUS = os.cpu_count() or 1  # asked once: it reads a file on every call
 # Each worker fits its rows this many samples at a time (at least LANE_FILL items), through a private copy
 # small enough to stay in its core's cache.
 CACHED_SAMPLES = 1 << 16
@@ -158,7 +146,7 @@ def _apply(
     if not flat.flags.c_contiguous:
         flat = np.empty((count, size))
 
-    step = max(LANE_FILL, CACHED_SAMPLES // max(size, 1))
+    step = max(_pool.LANE_FILL, CACHED_SAMPLES // max(size, 1))
     buffers = threading.local()
 
     def run(first: int, stop: int) -> Optional[Failure]:
@@ -177,7 +165,7 @@ def _apply(
                 return start + failure[0], failure[1], failure[2]
         return None
 
-    outcomes = _run_pool(count, size, count_workers, run)
+    outcomes = _pool.run_pool(count, size, count_workers, run)
     failures = [failure for failure in outcomes if failure is not None]
     if failures:
         index, reason, at = min(failures, key=lambda failure: failure[0])
@@ -208,71 +196,9 @@ def normalised_axes(axes: Tuple[int, ...], ndim: int) -> Tuple[int, ...]:
     return tuple(normalised)
 
 
-def _run_pool(
-    count: int, size: int, workers: int, run: Callable[[int, int], Optional[Failure]]
-) -> List[Optional[Failure]]:
-    """``run`` over items ``[0, count)`` of ``size`` samples, never slower than on one worker.
-
-    A stack too small to be sure of first has a probe of items fitted on the calling thread, timed: if
-    the rest would take that thread less than other threads need to start and share it, it stays there.
-    """
-    if workers == 1 or count <= 1:
-        return [run(0, count)]
-    if count * size >= SURELY_WORTH_THREADS:
-        return _run_chunks(_chunks(count, workers), workers, run)
-    probe = min(LANE_FILL, count)  # a full block, so that the lanes' economy shows in the estimate
-    started = time.perf_counter()
-    first = run(0, probe)
-    if first is not None or probe == count:
-        return [first]
-    if (time.perf_counter() - started) / probe * (count - probe) < SERIAL_BELOW_SECONDS:
-        return [run(probe, count)]
-    return _run_chunks([(start + probe, stop + probe) for start, stop in _chunks(count - probe, workers)], workers, run)
-
-
-def _run_chunks(
-    chunks: List[Tuple[int, int]], workers: int, run: Callable[[int, int], Optional[Failure]]
-) -> List[Optional[Failure]]:
-    """``run`` on every chunk; the calling thread takes chunks too, and each worker takes the next
-    free chunk, so uneven chunks balance and only ``workers - 1`` threads are started."""
-    outcomes: List[Optional[Failure]] = [None] * len(chunks)
-    errors: List[BaseException] = []
-    pending = iter(range(len(chunks)))
-    lock = threading.Lock()
-
-    def work() -> None:
-        while True:
-            with lock:
-                k = next(pending, None)
-            if k is None or errors:
-                return
-            try:
-                outcomes[k] = run(*chunks[k])
-            except BaseException as error:  # MemoryError, say: raised again in the caller
-                errors.append(error)
-
-    threads = [threading.Thread(target=work) for _ in range(min(workers, len(chunks)) - 1)]
-    for thread in threads:
-        thread.start()
-    work()
-    for thread in threads:
-        thread.join()
-    if errors:
-        raise errors[0]
-    return outcomes
-
-
 def _worker_count(workers: Optional[int]) -> int:
     if workers is None:
-        return CPUS
+        return _pool.CPUS
     if isinstance(workers, bool) or not isinstance(workers, (int, np.integer)) or workers < 1:
         raise ValueError(f"workers must be a positive integer or None, not {workers!r}")
     return int(workers)
-
-
-def _chunks(count: int, workers: int) -> List[Tuple[int, int]]:
-    """Contiguous index ranges: a few per worker so that uneven items balance out, but rarely fewer
-    than LANE_FILL items each, which the native lanes need to stay busy."""
-    pieces = max(min(workers, count), min(count // LANE_FILL, BLOCKS_PER_WORKER * workers), 1)
-    bounds = np.linspace(0, count, pieces + 1).astype(np.int64)
-    return [(int(a), int(b)) for a, b in zip(bounds[:-1], bounds[1:]) if b > a]

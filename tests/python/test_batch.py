@@ -1,4 +1,7 @@
+import multiprocessing
+import os
 import pickle
+import threading
 
 import numpy as np
 import pytest
@@ -14,8 +17,8 @@ def pool(monkeypatch, workers):
     """``workers``, where "threads" means two workers that start their threads however cheap the stack and
     split it into many chunks of a few items, each fitted a few items at a time."""
     if workers == "threads":
-        monkeypatch.setattr(quorvel.batch, "SERIAL_BELOW_SECONDS", 0.0)
-        monkeypatch.setattr(quorvel.batch, "LANE_FILL", 3)
+        monkeypatch.setattr(quorvel._pool, "SERIAL_BELOW_SECONDS", 0.0)
+        monkeypatch.setattr(quorvel._pool, "LANE_FILL", 3)
         monkeypatch.setattr(quorvel.batch, "CACHED_SAMPLES", 1)
         return 2
     return workers
@@ -74,20 +77,29 @@ def test_a_failure_is_placed_at_its_item_wherever_its_chunk_and_block_begin(monk
 
 
 @pytest.mark.parametrize("stack, method, threads", [
-    (CUBE, "poly", 0),  # microseconds of work: threads would only cost
-    (np.tile(CUBE, (8, 1, 16)), "asls", 1),  # tens of milliseconds: the calling thread and one more
+    (CUBE, "poly", 1),  # microseconds of work: other threads would only cost
+    (np.tile(CUBE, (8, 1, 16)), "asls", 2),  # tens of milliseconds: the calling thread and one more
 ])
-def test_threads_start_only_for_stacks_worth_sharing(monkeypatch, stack, method, threads):
-    started = []
+def test_threads_share_only_stacks_worth_sharing(monkeypatch, stack, method, threads):
+    fitted_on = set()
+    run_block = quorvel._engine.Plan.run_block
 
-    class Counted(quorvel.batch.threading.Thread):
-        def start(self):
-            started.append(self)
-            super().start()
+    def recorded(self, *args):
+        fitted_on.add(threading.get_ident())
+        return run_block(self, *args)
 
-    monkeypatch.setattr(quorvel.batch.threading, "Thread", Counted)
+    monkeypatch.setattr(quorvel._engine.Plan, "run_block", recorded)
     assert bits(quorvel.correct_many(stack, method, workers=2)) == bits(quorvel.correct_many(stack, method, workers=1))
-    assert len(started) == threads
+    assert len(fitted_on) == threads
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork here")
+def test_a_forked_child_fits_on_threads_of_its_own():
+    stack = np.tile(CUBE, (8, 1, 16))
+    expected = quorvel.correct_many(stack, "asls", workers=2)  # the parent's helper threads exist now
+    with multiprocessing.get_context("fork").Pool(1) as children:
+        result = children.apply_async(quorvel.correct_many, (stack, "asls"), {"workers": 2}).get(timeout=60)
+    assert bits(result) == bits(expected)
 
 
 @pytest.mark.parametrize("call, error, message", [
