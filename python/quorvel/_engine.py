@@ -8,8 +8,7 @@ scikit-learn and the command line then run one item or a block of items through 
 from __future__ import annotations
 
 import math
-from dataclasses import dataclass
-from typing import Any, Dict, Mapping, Optional, Tuple
+from typing import Any, Dict, Mapping, NamedTuple, Optional, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -24,8 +23,7 @@ Failure = Tuple[int, str, Optional[int]]  # item, reason, index of its first non
 BASELINE, CORRECTED, EVERYTHING = 0, 1, 2
 
 
-@dataclass(frozen=True)
-class Plan:
+class Plan(NamedTuple):
     """A resolved call: the canonical method, every parameter checked, and the sample positions when the
     method uses them (spectra: x; grids: the pair of x along axis 0 and z along axis 1, either None)."""
 
@@ -68,14 +66,16 @@ def plan(
     name = parameters.canonical(method, ndim)
     shape = None if used is None else parameters.Shape(item_shape, used)
     resolved = parameters.resolve(name, ndim, params, shape)
+    if x is None and z is None:
+        return Plan(ndim, name, resolved, item_shape)
     axes = ((x, "x", "sample"),) if ndim == 1 else ((x, "x", "row (axis 0)"), (z, "z", "column (axis 1)"))
     positions = tuple(
         None if given is None or not _known(extent) else as_positions(given, int(extent), label, per)
         for (given, label, per), extent in zip(axes, item_shape)
     )
     if name not in parameters.USES_X[ndim] or all(axis is None for axis in positions):
-        return Plan(ndim, name, resolved, tuple(item_shape))
-    return Plan(ndim, name, resolved, tuple(item_shape), positions[0] if ndim == 1 else positions)
+        return Plan(ndim, name, resolved, item_shape)
+    return Plan(ndim, name, resolved, item_shape, positions[0] if ndim == 1 else positions)
 
 
 def _known(extent: float) -> bool:

@@ -237,6 +237,8 @@ _INVALID = {ndim: f"invalid parameter method: expected {listing(method_names(ndi
 
 def canonical(method: object, ndim: int) -> str:
     """The canonical name of ``method`` for ``ndim``-dimensional data; ASCII case and aliases are ignored."""
+    if type(method) is str and method in _TABLES[ndim]:
+        return method  # already canonical, as most calls give it
     if not isinstance(method, str):
         raise TypeError(f"method must be a str, not {type(method).__name__}")
     name: str = method.translate(_ASCII_LOWER)
