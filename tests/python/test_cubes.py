@@ -48,7 +48,7 @@ def test_cube_round_trip(tmp_path, capsys, suffix, mark, options, flags, many, a
     counts = np.float32(rng.random((30, 6, 7)) + np.linspace(0, 3, 30)[:, None, None])
     source = xr.Dataset(
         {"counts": (("band", "y", "x"), counts, {"units": "photons"}), "mask": (("y", "x"), np.eye(6, 7))},
-        coords={"band": ("band", np.linspace(400.0, 700.0, 30), {"units": "nm"})},
+        coords={"band": ("band", np.linspace(400.0, 700.0, 30), {"units": "nm"}), "x": ("x", np.geomspace(1, 9, 7))},
         attrs={"instrument": "test"},
     )
     path = tmp_path / f"map.{suffix}"
@@ -61,7 +61,8 @@ def test_cube_round_trip(tmp_path, capsys, suffix, mark, options, flags, many, a
         assert (target / mark).exists()
     zarr = {"engine": "zarr", "consolidated": False} if suffix == "zarr" else {}
     with xr.open_dataset(target, **zarr) as result:
-        on_band = {"x": source["band"].values} if "axis" in axes else {}  # the file's x axis, which poly fits on
+        # poly fits on the file's numeric coordinates: the band, or the image's x (y has none)
+        on_band = {"x": source["band"].values} if "axis" in axes else {"z": source["x"].values}
         expected = many(counts.astype(np.float64), "poly", **axes, **on_band)
         assert result["counts"].dims == ("band", "y", "x") and result["counts"].values.tobytes() == expected.tobytes()
         assert result["mask"].equals(source["mask"]) and result.attrs == source.attrs

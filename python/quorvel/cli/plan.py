@@ -47,25 +47,29 @@ class Operation:
     def ndim(self) -> int:
         return 2 if self.two_d else 1
 
-    def apply(self, block: Array, x: Optional[Array]) -> Array:
-        """The result for every item of ``block``, a stack of spectra or images on the x axis ``x``."""
+    def apply(self, block: Array, positions: Any) -> Array:
+        """The result for every item of ``block``, a stack of spectra or images on the file's axes
+        (``positions``: a spectrum's x, or an image's pair of axes; None where the file has none)."""
         function: Callable[..., Array]
         if self.two_d:
             function = batch.baseline_2d_many if self.baseline else batch.correct_2d_many
         else:
             function = batch.baseline_many if self.baseline else batch.correct_many
-        return function(block, self.method, **{**self.params, **self._positions(x)})
+        return function(block, self.method, **{**self.params, **self._positions(positions)})
 
-    def both(self, item: Array, x: Optional[Array]) -> Tuple[Array, Array]:
+    def both(self, item: Array, positions: Any) -> Tuple[Array, Array]:
         """Baseline and corrected version of one item (the library's correct is exactly item - baseline)."""
         fit = api.baseline_2d if self.two_d else api.baseline
-        baseline = fit(item, self.method, **{**self.params, **self._positions(x)})
+        baseline = fit(item, self.method, **{**self.params, **self._positions(positions)})
         return baseline, item - baseline
 
-    def _positions(self, x: Optional[Array]) -> Dict[str, Array]:
-        # Only the methods that fit on x get it: the others would refuse an x column that is not monotonic.
-        uses = x is not None and parameters.canonical(self.method, self.ndim) in parameters.USES_X[self.ndim]
-        return {"x": x} if uses and x is not None else {}
+    def _positions(self, positions: Any) -> Dict[str, Array]:
+        # Only the methods that fit on positions get them: the others would refuse axes that are not
+        # monotonic.
+        if positions is None or parameters.canonical(self.method, self.ndim) not in parameters.USES_X[self.ndim]:
+            return {}
+        named = zip(("x", "z"), positions) if self.two_d else [("x", positions)]
+        return {name: axis for name, axis in named if axis is not None}
 
 
 class FileFailure(Exception):

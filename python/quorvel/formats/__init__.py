@@ -178,9 +178,10 @@ def _cube(read: cube.Cube, two_d: bool) -> Dataset:
         f"x axis: {read.x_label if read.x is not None else 'none (no numeric coordinate ' + along + ')'}"
     )
     x_label = read.x_label if not two_d else ""
-    x = None if two_d else read.x
+    positions = read.axes if two_d else read.axes[0]
     return Dataset(
-        (read.items,), lambda k: cube.label(read, k, noun), write, read.x, x_label, read.y_label, description, (x,)
+        (read.items,), lambda k: cube.label(read, k, noun), write, read.x, x_label, read.y_label, description,
+        (positions,),
     )
 
 

@@ -47,6 +47,7 @@ class Cube:
     x_label: str
     y_label: str
     store: Tuple[str, Dict[str, Any]]  # how to write it back: "netcdf" or "zarr", and the options
+    axes: Tuple[Optional[Array], ...]  # the numeric coordinate along each item dimension, or None
 
 
 def read(path: Path, var: Optional[str], dims: Sequence[str], two_d: bool) -> Cube:
@@ -73,8 +74,9 @@ def read(path: Path, var: Optional[str], dims: Sequence[str], two_d: bool) -> Cu
     ordered = np.asarray(array.transpose(*batch_dims, *item_dims).values, dtype=np.float64)
     item_shape = ordered.shape[len(batch_dims) :]
     items = ordered.reshape((-1,) + item_shape)
+    axes = tuple(_axis(dataset, dim)[0] for dim in item_dims)
     x, x_label = (None, "") if two_d else _axis(dataset, item_dims[0])
-    return Cube(dataset, name, item_dims, batch_dims, items, x, x_label, _title(array), store)
+    return Cube(dataset, name, item_dims, batch_dims, items, x, x_label, _title(array), store, axes)
 
 
 def label(cube: Cube, k: int, noun: str) -> str:

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Callable, List, Optional, Sequence, Tuple
+from typing import Any, Callable, List, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -38,7 +38,8 @@ class Dataset:
     names item ``k`` in messages ("" for a file that holds one); ``write(results, target,
     overwrite)`` writes results shaped like ``groups``; ``x`` is where the samples of the first
     spectrum lie, named ``x_label``; ``description`` says how the file was read; ``positions``
-    holds each group's x axis (None where the file gives none).
+    holds each group's x axis (None where the file gives none), for images the pair of the axes
+    along rows and columns.
     """
 
     groups: Tuple[Array, ...]
@@ -48,7 +49,7 @@ class Dataset:
     x_label: str
     y_label: str
     description: str
-    positions: Tuple[Optional[Array], ...]
+    positions: Tuple[Any, ...]
 
     @property
     def count(self) -> int:
