@@ -41,6 +41,18 @@ const char* family_name(Family family) {
     return "";
 }
 
+// A new tuple of make(item) for each item, or null with the exception of the first that failed.
+template <class Items, class Make>
+PyObject* tuple_of(const Items& items, Make make) {
+    Owned tuple(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    for (std::size_t k = 0; tuple && k < items.size(); ++k) {
+        PyObject* one = make(items[k]);
+        if (!one) return nullptr;
+        PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(k), one);  // steals one
+    }
+    return tuple.release();
+}
+
 // A tuple of the texts of "a|b|c".
 PyObject* choices(std::string_view joined) {
     Owned list(PyList_New(0));
@@ -71,12 +83,7 @@ PyObject* parameter(const Parameter& p) {
 
 PyObject* dimension(const Dimension& d) {
     if (!d.present) Py_RETURN_NONE;
-    Owned parameters(PyTuple_New(static_cast<Py_ssize_t>(d.parameters.size())));
-    for (std::size_t k = 0; parameters && k < d.parameters.size(); ++k) {
-        PyObject* one = parameter(d.parameters[k]);
-        if (!one) return nullptr;
-        PyTuple_SetItem(parameters.get(), static_cast<Py_ssize_t>(k), one);  // steals one
-    }
+    const Owned parameters(tuple_of(d.parameters, parameter));
     if (!parameters) return nullptr;
     return Py_BuildValue("{s:O,s:K,s:O,s:O}", "fixed", d.fixed ? Py_True : Py_False, "min_used",
                          static_cast<unsigned long long>(d.min_used), "parameters", parameters.get(), "uses_x",
@@ -84,12 +91,7 @@ PyObject* dimension(const Dimension& d) {
 }
 
 PyObject* method(const MethodRow& m) {
-    Owned aliases(PyTuple_New(static_cast<Py_ssize_t>(m.aliases.size())));
-    for (std::size_t k = 0; aliases && k < m.aliases.size(); ++k) {
-        PyObject* alias = text(m.aliases[k]);
-        if (!alias) return nullptr;
-        PyTuple_SetItem(aliases.get(), static_cast<Py_ssize_t>(k), alias);
-    }
+    const Owned aliases(tuple_of(m.aliases, text));
     const Owned one_d(dimension(m.one_d)), two_d(dimension(m.two_d)), name(text(m.name));
     if (!aliases || !one_d || !two_d || !name) return nullptr;
     return Py_BuildValue("{s:O,s:O,s:s,s:{i:O,i:O}}", "name", name.get(), "aliases", aliases.get(), "family",
@@ -99,15 +101,7 @@ PyObject* method(const MethodRow& m) {
 }  // namespace
 
 PyObject* catalogue(PyObject*, PyObject*) {
-    return guarded([]() -> PyObject* {
-        Owned rows(PyTuple_New(static_cast<Py_ssize_t>(table.size())));
-        for (std::size_t k = 0; rows && k < table.size(); ++k) {
-            PyObject* row = method(table[k]);
-            if (!row) return nullptr;
-            PyTuple_SetItem(rows.get(), static_cast<Py_ssize_t>(k), row);
-        }
-        return rows.release();
-    });
+    return guarded([]() -> PyObject* { return tuple_of(table, method); });
 }
 
 }  // namespace quorvel::binding::tunable

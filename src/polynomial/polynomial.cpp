@@ -20,22 +20,29 @@ Status solve_dense_in_place(std::span<double> matrix, std::span<double> rhs,
     return ok;
 }
 
+// Calls fill(start, count, x) and then visit(start, x, count) for blocks of the n samples.
+template <class Fill, class Visit>
+void for_each_block(std::size_t n, Fill fill, Visit visit) {
+    constexpr std::size_t block = 256;
+    double x[block];
+    for (std::size_t start = 0; start < n; start += block) {
+        const std::size_t count = std::min(block, n - start);
+        fill(start, count, x);
+        visit(start, x, count);
+    }
+}
+
 // Calls visit(start, x, count) with x[j] = scaled_coordinate(start + j, n), block by block.
 template <class Visit>
 void for_each_coordinate_block(std::size_t n, Visit visit) {
-    constexpr std::size_t block = 256;
-    double x[block];
     if (n == 1) {
-        x[0] = scaled_coordinate(0, 1);
-        visit(std::size_t{0}, x, std::size_t{1});
+        const double x = scaled_coordinate(0, 1);
+        visit(std::size_t{0}, &x, std::size_t{1});
         return;
     }
     const auto coordinates = passes_for_this_cpu().coordinates;
-    for (std::size_t start = 0; start < n; start += block) {
-        const std::size_t count = std::min(block, n - start);
-        coordinates(start, count, n, x);
-        visit(start, x, count);
-    }
+    for_each_block(n, [&](std::size_t start, std::size_t count, double* x) { coordinates(start, count, n, x); },
+                   visit);
 }
 
 void evaluate_block(std::span<const double> c, const double* x, double* o, std::size_t count) {
@@ -55,19 +62,6 @@ void evaluate_block(std::span<const double> c, const double* x, double* o, std::
                 for (std::size_t k = c.size(); k-- > 0;) acc = x[j] * acc + c[k];
                 o[j] = acc;
             }
-    }
-}
-
-// Calls visit(start, x, count) with x[j] = abscissa.at(start + j), block by block.
-template <class Visit>
-void for_each_mapped_block(const Abscissa& abscissa, Visit visit) {
-    constexpr std::size_t block = 256;
-    double x[block];
-    const std::size_t n = abscissa.x.size();
-    for (std::size_t start = 0; start < n; start += block) {
-        const std::size_t count = std::min(block, n - start);
-        for (std::size_t j = 0; j < count; ++j) x[j] = abscissa.at(start + j);
-        visit(start, x, count);
     }
 }
 
@@ -141,10 +135,18 @@ Result<FitReport> fit_on(const Abscissa& abscissa, std::span<const double> y, st
     const auto used = [&](std::size_t i) { return mask.empty() || mask[i]; };
     accumulate_normal_equations(y, used, [&](std::size_t i) { return abscissa.at(i); }, ws);
     if (auto solved = solve(ws); !solved) return solved.error();
-    for_each_mapped_block(abscissa, [&](std::size_t start, const double* x, std::size_t count) {
+    const auto mapped = [&](std::size_t start, std::size_t count, double* x) {
+        for (std::size_t j = 0; j < count; ++j) x[j] = abscissa.at(start + j);
+    };
+    for_each_block(out.size(), mapped, [&](std::size_t start, const double* x, std::size_t count) {
         evaluate_block(ws.coefficients, x, out.data() + start, count);
     });
     return single_pass;
+}
+
+Status validate_unmasked(std::span<const double> y, std::uint64_t order, std::span<double> out) {
+    if (y.empty()) return EmptyInput{};
+    return validate(y, order, {}, out);
 }
 
 // The checks shared by the masked fits: the mask's length before the data, its count after.
@@ -174,8 +176,7 @@ void evaluate_polynomial_coefficients(std::span<const double> c, std::span<doubl
 }
 
 Result<FitReport> poly_into(std::span<const double> y, std::uint64_t order, std::span<double> out) {
-    if (y.empty()) return EmptyInput{};
-    if (auto valid = validate(y, order, {}, out); !valid) return valid.error();
+    if (auto valid = validate_unmasked(y, order, out); !valid) return valid.error();
     return fit(y, order, {}, out);
 }
 
@@ -187,8 +188,7 @@ Result<FitReport> poly_masked_into(std::span<const double> y, std::uint64_t orde
 
 Result<FitReport> poly_on_x_into(std::span<const double> y, std::span<const double> x, std::uint64_t order,
                                  Mask mask, std::span<double> out) {
-    auto valid = mask.empty() ? (y.empty() ? Status(EmptyInput{}) : validate(y, order, mask, out))
-                              : validate_masked(y, order, mask, out);
+    const auto valid = mask.empty() ? validate_unmasked(y, order, out) : validate_masked(y, order, mask, out);
     if (!valid) return valid.error();
     const auto abscissa = mapped_abscissa(x, y.size());
     if (!abscissa) return abscissa.error();

@@ -127,21 +127,27 @@ Result<FitReport> poly_masked_into(const Grid& data, std::uint64_t order, Mask m
     return fit_into(data, order, mask, output);
 }
 
+namespace {
+
+// The caller's positions along one axis of n points, mapped; none when the caller gave none.
+Result<std::optional<Abscissa>> axis_of(std::span<const double> positions, std::uint64_t n, const char* name) {
+    if (positions.empty()) return std::optional<Abscissa>();
+    auto mapped = mapped_abscissa(positions, n, name);
+    if (!mapped) return mapped.error();
+    return std::optional<Abscissa>(mapped.value());
+}
+
+}  // namespace
+
 Result<FitReport> poly_on_axes_into(const Grid& data, std::uint64_t order, Mask mask, std::span<const double> x,
                                     std::span<const double> z, const GridOut& output) {
-    std::optional<Abscissa> along_rows, along_cols;
-    if (!x.empty()) {
-        auto mapped = mapped_abscissa(x, data.rows, "x");
-        if (!mapped) return mapped.error();
-        along_rows = mapped.value();
-    }
-    if (!z.empty()) {
-        auto mapped = mapped_abscissa(z, data.cols, "z");
-        if (!mapped) return mapped.error();
-        along_cols = mapped.value();
-    }
-    const SurfaceAxes axes{along_rows ? &*along_rows : nullptr, along_cols ? &*along_cols : nullptr};
-    return fit_into(data, order, mask, output, axes);
+    const auto along_rows = axis_of(x, data.rows, "x");
+    if (!along_rows) return along_rows.error();
+    const auto along_cols = axis_of(z, data.cols, "z");
+    if (!along_cols) return along_cols.error();
+    const auto& rows = along_rows.value();
+    const auto& cols = along_cols.value();
+    return fit_into(data, order, mask, output, {rows ? &*rows : nullptr, cols ? &*cols : nullptr});
 }
 
 Result<Fit> poly(const Grid& data, std::uint64_t order) {
