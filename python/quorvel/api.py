@@ -138,10 +138,11 @@ def _compute(
 
 def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], positions: Positions) -> FitResult:
     call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params, data, positions)
-    fitted, corrected, iterations, converged, last_change, changes, weights = call.run(EVERYTHING, None)
+    fitted, corrected, iterations, converged, last_change, changes, weights, outer = call.run(EVERYTHING, None)
     plan = call.plan
     return FitResult(
-        fitted, corrected, plan.name, plan.params, iterations, converged, last_change, changes, weights, call.used
+        fitted, corrected, plan.name, plan.params, iterations, converged, last_change, changes, weights, call.used,
+        outer,
     )
 
 

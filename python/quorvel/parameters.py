@@ -163,11 +163,22 @@ def _ranged(row: Mapping[str, Any]) -> Check:
     return check
 
 
+def _or_none(check: Check) -> Check:
+    """None, which lets the data decide, or a value that passes ``check``."""
+
+    def either(name: str, value: Any, shape: Optional[Shape]) -> Any:
+        return None if value is None else check(name, value, shape)
+
+    return either
+
+
 def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
     """The check of one catalogue parameter in ``ndim`` dimensions."""
     if row["kind"] == "choice":
         return _choice(*row["choices"])
     check = _ranged(row)
+    if row["default"] is None:
+        return _or_none(check)
     if row["data_check"] == "window":
         return _half_window(ndim, row["default"], check)
     if row["data_check"] == "poly_order":

@@ -38,6 +38,9 @@ class FitResult:
         The weights of the last reweighting, for the reweighted methods.
     used : int
         How many samples the fit used (fewer than ``baseline.size`` with a mask).
+    outer_iterations : int
+        For brpls, the updates of the share of the data taken by peaks (each one an inner loop of
+        reweightings, all of them counted in ``iterations``); 0 for the other methods.
     """
 
     baseline: Array
@@ -50,6 +53,7 @@ class FitResult:
     changes: Array
     weights: Optional[Array] = field(default=None)
     used: int = 0
+    outer_iterations: int = 0
 
     def __repr__(self) -> str:
         shape = "x".join(map(str, self.baseline.shape))
@@ -70,7 +74,8 @@ class FitResult:
             return "a single pass"
         state = "converged" if self.converged else "did not converge"
         steps = "iteration" if self.iterations == 1 else "iterations"
-        return f"{state} after {self.iterations} {steps} (last change {self.last_change:.3g})"
+        outer = f" in {self.outer_iterations} outer ones" if self.outer_iterations else ""
+        return f"{state} after {self.iterations} {steps}{outer} (last change {self.last_change:.3g})"
 
 
 def _preview(values: Array, shown: int = 3) -> str:

@@ -1,5 +1,6 @@
 #include "catalogue.hpp"
 
+#include <cmath>
 #include <string_view>
 
 #include "../binding/calls.hpp"
@@ -67,9 +68,11 @@ PyObject* choices(std::string_view joined) {
 
 PyObject* parameter(const Parameter& p) {
     const bool numeric = p.kind != ValueKind::Choice;
-    const Owned fallback(numeric ? (p.kind == ValueKind::Integer ? PyLong_FromDouble(p.number)
-                                                                 : PyFloat_FromDouble(p.number))
-                                 : text(p.default_choice()));
+    const bool from_data = numeric && std::isnan(p.number);
+    const Owned fallback(from_data ? (Py_INCREF(Py_None), Py_None)
+                         : numeric ? (p.kind == ValueKind::Integer ? PyLong_FromDouble(p.number)
+                                                                   : PyFloat_FromDouble(p.number))
+                                   : text(p.default_choice()));
     const Owned options(choices(p.choices));
     const Owned meaning(text(p.meaning));
     if (!fallback || !options || !meaning) return nullptr;

@@ -68,10 +68,11 @@ PyObject* everything(Outcome& outcome, int ndim, const std::uint64_t* shape) {
     Owned history(corrected ? array_of(std::move(outcome.details.history), 1, steps) : nullptr);
     Owned weights(weighted && history ? array_of(std::move(outcome.details.weights), ndim, shape) : nullptr);
     if (!history || (weighted && !weights)) return nullptr;
-    return Py_BuildValue("(OOKOdOO)", baseline.get(), corrected.get(),
+    return Py_BuildValue("(OOKOdOOK)", baseline.get(), corrected.get(),
                          static_cast<unsigned long long>(outcome.report.iterations),
                          outcome.report.converged ? Py_True : Py_False, outcome.report.last_change, history.get(),
-                         weighted ? weights.get() : Py_None);
+                         weighted ? weights.get() : Py_None,
+                         static_cast<unsigned long long>(outcome.details.outer_iterations));
 }
 
 // The shared steps of fit_1d and fit_2d: copy, fit without the lock, wrap.

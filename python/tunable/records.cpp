@@ -8,9 +8,10 @@
 namespace quorvel::binding::tunable {
 namespace {
 
-// The value of `name` in the dict, borrowed, or null when it is absent.
+// The value of `name` in the dict, borrowed, or null when it is absent or None (the default).
 PyObject* item(PyObject* params, const char* name) {
-    return params == Py_None ? nullptr : PyDict_GetItemString(params, name);
+    PyObject* value = params == Py_None ? nullptr : PyDict_GetItemString(params, name);
+    return value == Py_None ? nullptr : value;
 }
 
 bool read(PyObject* value, double& out) {
@@ -78,10 +79,15 @@ bool read_choice(PyObject* params, const char* name, T& out, Named named) {
 
 }  // namespace
 
-bool read_whittaker(PyObject* params, dispatch::WhittakerRecord& record) {
-    return read_per_axis(params, "lam", record.lam) && read_scalar(params, "p", record.p) &&
-           read_scalar(params, "max_iter", record.max_iter) && read_scalar(params, "tol", record.tol) &&
-           read_choice(params, "stop", record.stop, dispatch::stop_rule_named);
+bool read_whittaker(PyObject* params, dispatch::WhittakerRecord& r) {
+    return read_per_axis(params, "lam", r.lam) && read_scalar(params, "p", r.p) &&
+           read_scalar(params, "max_iter", r.max_iter) && read_scalar(params, "tol", r.tol) &&
+           read_choice(params, "stop", r.stop, dispatch::stop_rule_named) &&
+           read_scalar(params, "diff_order", r.diff_order) && read_scalar(params, "lam_1", r.lam_1) &&
+           read_scalar(params, "eta", r.eta) && read_scalar(params, "asymmetric_coef", r.asymmetric_coef) &&
+           read_scalar(params, "k", r.k) && read_scalar(params, "smooth_half_window", r.smooth_half_window) &&
+           read_scalar(params, "num_smooths", r.num_smooths) && read_scalar(params, "max_iter_2", r.max_iter_2) &&
+           read_scalar(params, "tol_2", r.tol_2);
 }
 
 bool read_window(PyObject* params, dispatch::WindowRecord& record) {

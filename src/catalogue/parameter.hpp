@@ -25,13 +25,15 @@ inline constexpr Interval positive{0.0, unbounded, true, true};
 inline constexpr Interval non_negative{0.0, unbounded, false, true};
 inline constexpr Interval open_unit{0.0, 1.0, true, true};
 inline constexpr Interval at_least_one{1.0, unbounded, false, true};
+inline constexpr Interval unit{0.0, 1.0, false, false};
 constexpr Interval from_one_to(double most) { return {1.0, most, false, false}; }
 constexpr Interval from_zero_to(double most) { return {0.0, most, false, false}; }
+constexpr Interval from_to(double least, double most) { return {least, most, false, false}; }
 
 struct Parameter {
     std::string_view name;
     ValueKind kind;
-    double number;             // the default of a Real or Integer
+    double number;             // the default of a Real or Integer; NaN when the data decide it
     std::string_view choices;  // a Choice's accepted texts, separated by '|', the first the default
     Interval range;            // Real and Integer only
     bool per_axis;             // on grids: one value for both axes, or a pair (axis 0, axis 1)
@@ -44,6 +46,11 @@ struct Parameter {
 constexpr Parameter real(std::string_view name, double fallback, Interval range, std::string_view meaning,
                          bool per_axis = false) {
     return {name, ValueKind::Real, fallback, {}, range, per_axis, DataCheck::None, meaning};
+}
+
+// A parameter whose default the data decide (NaN here; None to Python).
+constexpr Parameter from_data(ValueKind kind, std::string_view name, Interval range, std::string_view meaning) {
+    return {name, kind, std::numeric_limits<double>::quiet_NaN(), {}, range, false, DataCheck::None, meaning};
 }
 
 constexpr Parameter integer(std::string_view name, double fallback, Interval range, std::string_view meaning,

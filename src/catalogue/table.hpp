@@ -37,8 +37,10 @@ inline constexpr std::string_view tol_meaning = "stop once the relative change o
 inline constexpr Parameter p =
     real("p", 0.01, open_unit, "weight of samples above the baseline; 1 - p below it");
 
-inline constexpr Parameter lam_1d =
-    real("lam", 1e6, positive, "smoothing strength λ of the second-difference penalty (not scaled by length)");
+constexpr Parameter lam_of(double fallback) {
+    return real("lam", fallback, positive, "smoothing strength λ of the difference penalty (not scaled by length)");
+}
+inline constexpr Parameter lam_1d = lam_of(1e6);
 inline constexpr Parameter max_iter_1d = integer("max_iter", 50, from_one_to(10'000), max_iter_meaning);
 inline constexpr Parameter tol_1d = real("tol", 1e-3, non_negative, tol_meaning);
 inline constexpr Parameter stop = choice(
@@ -60,9 +62,42 @@ inline constexpr Parameter solver = choice(
     "otherwise; 'multigrid': conjugate gradients preconditioned by multigrid, the same stopping rule in a few "
     "dozen steps instead of hundreds (far faster on large grids, other rounding)");
 
-inline constexpr std::array asls_1d{lam_1d, p, max_iter_1d, tol_1d};
-inline constexpr std::array arpls_1d{lam_1d, max_iter_1d, tol_1d};
-inline constexpr std::array airpls_1d{lam_1d, max_iter_1d, tol_1d, stop};
+inline constexpr Parameter diff_order = integer("diff_order", 2, from_one_to(3), "order of the differences the penalty takes");
+inline constexpr Parameter diff_order_from_2 =
+    integer("diff_order", 2, from_to(2, 3), "order of the differences the penalty takes (the method's own penalty "
+                                            "takes the first differences)");
+inline constexpr Parameter lam_1e5 = lam_of(1e5);
+inline constexpr Parameter p_half = real("p", 0.5, open_unit, p.meaning);
+inline constexpr Parameter k = from_data(
+    ValueKind::Real, "k", positive,
+    "how fast the weight decays above the baseline, about the height from which a sample counts as a peak; "
+    "None: a tenth of the data's standard deviation");
+
+inline constexpr std::array asls_1d{lam_1d, p, max_iter_1d, tol_1d, diff_order};
+inline constexpr std::array arpls_1d{lam_1d, max_iter_1d, tol_1d, diff_order};
+inline constexpr std::array airpls_1d{lam_1d, max_iter_1d, tol_1d, stop, diff_order};
+inline constexpr std::array iasls_1d{
+    lam_1d, p, real("lam_1", 1e-4, non_negative, "strength of the penalty on the first differences of the residual"),
+    max_iter_1d, tol_1d, diff_order_from_2};
+inline constexpr std::array drpls_1d{
+    lam_1e5,
+    real("eta", 0.5, unit, "how far the weights relax the penalty at the baseline's samples: low values smooth more"),
+    max_iter_1d, tol_1d, diff_order_from_2};
+inline constexpr std::array iarpls_1d{lam_1e5, diff_order, max_iter_1d, tol_1d};
+inline constexpr std::array aspls_1d{
+    lam_1e5, diff_order, integer("max_iter", 100, from_one_to(10'000), max_iter_meaning), tol_1d,
+    real("asymmetric_coef", 0.5, positive, "steepness of the logistic weighting; larger is more step-like")};
+inline constexpr std::array psalsa_1d{lam_1e5, p_half, k, diff_order, max_iter_1d, tol_1d};
+inline constexpr std::array derpsalsa_1d{
+    lam_1d, p, k, diff_order, max_iter_1d, tol_1d,
+    from_data(ValueKind::Integer, "smooth_half_window", at_least_one,
+              "half window of the moving averages before the derivatives; None: the length / 200"),
+    integer("num_smooths", 16, from_one_to(1'000), "how many moving averages smooth the data before the derivatives")};
+inline constexpr std::array brpls_1d{
+    lam_1e5, diff_order, max_iter_1d, tol_1d,
+    integer("max_iter_2", 50, from_one_to(10'000), "the most updates of the share of the data taken by peaks"),
+    real("tol_2", 1e-3, non_negative, "stop once the share of the data taken by peaks changes by at most this")};
+inline constexpr std::array lsrpls_1d{lam_1e5, diff_order, max_iter_1d, tol_1d};
 inline constexpr std::array asls_2d{lam_2d, p, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
 inline constexpr std::array arpls_2d{lam_2d, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
 
@@ -89,7 +124,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form; the other methods need one.
-inline constexpr std::array<MethodRow, 6> table{{
+inline constexpr std::array<MethodRow, 14> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -102,6 +137,14 @@ inline constexpr std::array<MethodRow, 6> table{{
      {true, true, 1, rows::polynomial_1d, true}, {true, true, 1, rows::polynomial_2d, true}},
     {MethodId::Tophat, "tophat", rows::no_aliases, Family::Morphology,
      {true, false, 1, rows::window_1d}, {true, false, 1, rows::window_2d}},
+    {MethodId::Iasls, "iasls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iasls_1d}, {}},
+    {MethodId::DrPls, "drpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::drpls_1d}, {}},
+    {MethodId::IarPls, "iarpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iarpls_1d}, {}},
+    {MethodId::AsPls, "aspls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::aspls_1d}, {}},
+    {MethodId::Psalsa, "psalsa", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::psalsa_1d}, {}},
+    {MethodId::DerPsalsa, "derpsalsa", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::derpsalsa_1d}, {}},
+    {MethodId::BrPls, "brpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::brpls_1d}, {}},
+    {MethodId::LsrPls, "lsrpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::lsrpls_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

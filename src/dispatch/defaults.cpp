@@ -1,5 +1,7 @@
 #include "options.hpp"
 
+#include <cmath>
+
 namespace quorvel::dispatch {
 namespace {
 
@@ -11,8 +13,10 @@ double number(MethodId method, int ndim, std::string_view name, double otherwise
     return parameter ? parameter->number : otherwise;
 }
 
+// 0 where the data decide.
 std::uint64_t count(MethodId method, int ndim, std::string_view name) {
-    return static_cast<std::uint64_t>(number(method, ndim, name, 0.0));
+    const double value = number(method, ndim, name, 0.0);
+    return std::isnan(value) ? 0 : static_cast<std::uint64_t>(value);
 }
 
 std::string_view choice(MethodId method, int ndim, std::string_view name, std::string_view otherwise) {
@@ -39,8 +43,24 @@ Options defaults(MethodId method, int ndim) {
     switch (catalogue::row(method).family) {
         case Family::Whittaker: {
             const double lam = number(method, ndim, "lam", 0.0);
-            options.whittaker = {{lam, lam}, number(method, ndim, "p", 0.0), count(method, ndim, "max_iter"),
-                                 number(method, ndim, "tol", 0.0), *stop_rule_named(choice(method, ndim, "stop", "weights"))};
+            const auto real = [&](std::string_view name) { return number(method, ndim, name, 0.0); };
+            const auto whole = [&](std::string_view name) { return count(method, ndim, name); };
+            options.whittaker = {
+                .lam = {lam, lam},
+                .p = real("p"),
+                .max_iter = whole("max_iter"),
+                .tol = real("tol"),
+                .stop = *stop_rule_named(choice(method, ndim, "stop", "weights")),
+                .diff_order = static_cast<std::uint64_t>(number(method, ndim, "diff_order", 2.0)),
+                .lam_1 = real("lam_1"),
+                .eta = real("eta"),
+                .asymmetric_coef = real("asymmetric_coef"),
+                .k = real("k"),
+                .smooth_half_window = whole("smooth_half_window"),
+                .num_smooths = whole("num_smooths"),
+                .max_iter_2 = whole("max_iter_2"),
+                .tol_2 = real("tol_2"),
+            };
             options.grid = {*grid_solver_named(choice(method, ndim, "solver", "cg")), count(method, ndim, "cg_max_iter"),
                             number(method, ndim, "cg_tol", 0.0)};
             break;

@@ -19,6 +19,7 @@ namespace quorvel::dispatch {
 struct Details {
     std::vector<double> history;  // the stop measure of every iteration
     std::vector<double> weights;  // the weights of the last reweighting
+    std::uint64_t outer_iterations = 0;  // of the two-loop rules; 0 for the others
 };
 
 // Scratch reused from one fit to the next.

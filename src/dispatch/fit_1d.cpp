@@ -11,10 +11,11 @@ namespace {
 
 using catalogue::MethodId;
 
-template <whittaker::Reweighter Rule>
+template <class Rule>
 Result<FitReport> whittaker_into(std::span<const double> y, Mask mask, const WhittakerRecord& record,
                                  const Rule& rule, std::span<double> baseline, Scratch& scratch, Details* details) {
-    const whittaker::FitControls controls{mask, record.stop, details ? &details->history : nullptr};
+    const whittaker::FitControls controls{mask, record.stop, details ? &details->history : nullptr,
+                                          details ? &details->outer_iterations : nullptr};
     auto report =
         whittaker::fit_controlled(y, whittaker_params(record), rule, baseline, scratch.whittaker, controls);
     if (report && details) details->weights = scratch.whittaker.iter.weights;
@@ -40,7 +41,15 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
             case MethodId::Tophat: return morphology::tophat_into(y, options.window.half_window[0], baseline);
             case MethodId::Asls:
             case MethodId::ArPls:
-            case MethodId::AirPls: break;
+            case MethodId::AirPls:
+            case MethodId::Iasls:
+            case MethodId::DrPls:
+            case MethodId::IarPls:
+            case MethodId::AsPls:
+            case MethodId::Psalsa:
+            case MethodId::DerPsalsa:
+            case MethodId::BrPls:
+            case MethodId::LsrPls: break;
         }
         return Unsupported{"method", "not a method of spectra"};
     };

@@ -52,7 +52,15 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             }
             case MethodId::Asls:
             case MethodId::ArPls:
-            case MethodId::AirPls: break;
+            case MethodId::AirPls:
+            case MethodId::Iasls:
+            case MethodId::DrPls:
+            case MethodId::IarPls:
+            case MethodId::AsPls:
+            case MethodId::Psalsa:
+            case MethodId::DerPsalsa:
+            case MethodId::BrPls:
+            case MethodId::LsrPls: break;
         }
         return Unsupported{"method", "not a method of grids"};
     };

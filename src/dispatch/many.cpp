@@ -35,7 +35,7 @@ std::optional<ItemFailure> each_item(std::span<const double> values, std::size_t
 
 // Masked-out samples get stand-ins, as in fit_1d_into; a used sample that is not finite is
 // reported before anything the fit itself would say, again as there.
-template <whittaker::Reweighter Rule>
+template <class Rule>
 std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::size_t count, std::size_t n,
                                           Mask masks, const WhittakerRecord& record, const Rule& rule,
                                           Output output, std::span<double> out) {

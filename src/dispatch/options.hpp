@@ -13,12 +13,21 @@
 
 namespace quorvel::dispatch {
 
+// One record for the family; each rule reads its own fields. NaN or 0 where the data decide a default.
 struct WhittakerRecord {
     std::array<double, 2> lam;  // grids: along axis 0, along axis 1; spectra use the first
-    double p;                   // asls
+    double p;                   // asls, iasls, psalsa, derpsalsa
     std::uint64_t max_iter;
     double tol;
     whittaker::StopRule stop;   // airpls
+    std::uint64_t diff_order;
+    double lam_1;               // iasls
+    double eta;                 // drpls
+    double asymmetric_coef;     // aspls
+    double k;                   // psalsa, derpsalsa
+    std::uint64_t smooth_half_window, num_smooths;  // derpsalsa
+    std::uint64_t max_iter_2;   // brpls
+    double tol_2;
 };
 
 struct WindowRecord {
@@ -56,7 +65,7 @@ Options defaults(catalogue::MethodId method, int ndim);
 
 // The parameter records of the algorithms.
 inline whittaker::WhittakerParams whittaker_params(const WhittakerRecord& record) {
-    return {record.lam[0], record.max_iter, record.tol};
+    return {record.lam[0], record.max_iter, record.tol, static_cast<unsigned>(record.diff_order)};
 }
 
 inline two_d::whittaker::Whittaker2DParams whittaker_2d_params(const WhittakerRecord& record,

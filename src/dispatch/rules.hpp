@@ -5,7 +5,15 @@
 #include "options.hpp"
 #include "whittaker/airpls.hpp"
 #include "whittaker/arpls.hpp"
+#include "whittaker/aspls.hpp"
 #include "whittaker/asls.hpp"
+#include "whittaker/brpls.hpp"
+#include "whittaker/derpsalsa.hpp"
+#include "whittaker/drpls.hpp"
+#include "whittaker/iarpls.hpp"
+#include "whittaker/iasls.hpp"
+#include "whittaker/lsrpls.hpp"
+#include "whittaker/psalsa.hpp"
 
 namespace quorvel::dispatch {
 
@@ -13,12 +21,26 @@ namespace quorvel::dispatch {
 template <int ndim, class Use, class Otherwise>
 auto with_rule(const Options& options, Use use, Otherwise otherwise) {
     using catalogue::MethodId;
+    namespace w = whittaker;
+    const WhittakerRecord& r = options.whittaker;
+    // Spectra only, until a rule has its grid form.
+    const auto spectra = [&](const auto& rule) {
+        if constexpr (ndim == 1) return use(rule);
+        else return otherwise();
+    };
     switch (options.method) {
-        case MethodId::Asls: return use(whittaker::AslsWeights{options.whittaker.p});
-        case MethodId::ArPls: return use(whittaker::ArPlsWeights{});
-        case MethodId::AirPls:
-            if constexpr (ndim == 1) return use(whittaker::AirPlsWeights{});  // airPLS has no grid form
-            break;
+        case MethodId::Asls: return use(w::AslsWeights{r.p});
+        case MethodId::ArPls: return use(w::ArPlsWeights{});
+        case MethodId::AirPls: return spectra(w::AirPlsWeights{});
+        case MethodId::Iasls: return spectra(w::IaslsWeights{r.p, r.lam_1});
+        case MethodId::DrPls: return spectra(w::DrPlsWeights{r.eta});
+        case MethodId::IarPls: return spectra(w::IarPlsWeights{});
+        case MethodId::AsPls: return spectra(w::AsPlsWeights{r.asymmetric_coef});
+        case MethodId::Psalsa: return spectra(w::PsalsaWeights{r.p, r.k});
+        case MethodId::DerPsalsa:
+            return spectra(w::DerPsalsaWeights{r.p, r.k, r.smooth_half_window, r.num_smooths});
+        case MethodId::BrPls: return spectra(w::BrPlsWeights{r.max_iter_2, r.tol_2});
+        case MethodId::LsrPls: return spectra(w::LsrPlsWeights{});
         case MethodId::RollingBall:
         case MethodId::Polynomial:
         case MethodId::Tophat: break;

@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "core/error.hpp"
 #include "core/fit_report.hpp"
 #include "core/numeric.hpp"
 #include "reweighter.hpp"
+#include "system.hpp"
 #include "workspace.hpp"
 
 namespace quorvel::whittaker {
@@ -18,6 +20,7 @@ struct WhittakerParams {
     double lambda;
     std::uint64_t max_iter;
     double tol;
+    unsigned diff_order = 2;  // the order of the differences the penalty takes, 1 to 3
 };
 
 // What ends a fit: the relative change of the weights, or the share of the signal that lies
@@ -30,40 +33,66 @@ struct FitControls {
     Mask mask{};
     StopRule stop = StopRule::WeightChange;
     std::vector<double>* history = nullptr;  // receives the stop measure of every iteration
+    std::uint64_t* outer = nullptr;          // receives the outer iterations of a two-loop rule
 };
 
 Status validate_fit(std::span<const double> y, const WhittakerParams& params, std::size_t baseline_len);
-Status validate_mask(std::size_t n, Mask mask);
+Status validate_mask(std::size_t n, Mask mask, unsigned diff_order = 2);
 
 // sum of |y| over the used samples, floored at epsilon so that an all-zero signal stops at once.
 double residual_scale(std::span<const double> y, Mask mask);
 double negative_residual_share(std::span<const double> y, std::span<const double> baseline, Mask mask,
                                double scale);
 
-template <Reweighter Rule>
+// A rule may start from weights and state of its own (see `start`); the others start from weight 1
+// at every used sample and are their own running form.
+template <class Rule>
+auto start_rule(const Rule& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace) {
+    if constexpr (requires { start(rule, y, mask, workspace); }) {
+        return start(rule, y, mask, workspace);
+    } else {
+        set_uniform_weights(workspace.iter.weights, mask);
+        return rule;
+    }
+}
+
+// One iteration's solve: the rule's own system, or (W + lambda D'D) z = W y of the chosen order.
+template <class Rule>
+Status solve_step(const Rule& rule, std::span<const double> y, std::span<double> baseline,
+                  WhittakerWorkspace& workspace, const WhittakerParams& params) {
+    if constexpr (requires { solve(rule, y, baseline, workspace, params); }) {
+        return solve(rule, y, baseline, workspace, params);
+    } else {
+        return solve_penalised(y, workspace.iter.weights, baseline, workspace, params.lambda, params.diff_order);
+    }
+}
+
+template <class Rule>
 Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParams& params, const Rule& rule,
                                  std::span<double> baseline, WhittakerWorkspace& workspace,
                                  const FitControls& controls) {
     if (auto valid = validate_fit(y, params, baseline.size()); !valid) return valid.error();
-    if (auto valid = validate_mask(y.size(), controls.mask); !valid) return valid.error();
+    if (auto valid = validate_mask(y.size(), controls.mask, params.diff_order); !valid) return valid.error();
 
     const std::size_t n = y.size();
     const Mask mask = controls.mask;
     workspace.iter.resize(n);
     workspace.solver.resize(n);
     auto& weights = workspace.iter.weights;
-    set_uniform_weights(weights, mask);
+    const auto running = start_rule(rule, y, mask, workspace);
+    static_assert(Reweighter<std::remove_cvref_t<decltype(running)>>);
     if (controls.history) controls.history->clear();
     const bool by_residuals = controls.stop == StopRule::NegativeResiduals;
     const double scale = by_residuals ? residual_scale(y, mask) : 1.0;
 
+    using Running = std::remove_cvref_t<decltype(running)>;
+    constexpr bool reference = ReferenceLoop<Running>;
+    const std::uint64_t solves = params.max_iter + (reference && params.max_iter < UINT64_MAX ? 1 : 0);
+    const auto settled = [&](double change) { return reference ? change < params.tol : change <= params.tol; };
+
     double measure = 0.0;
-    for (std::uint64_t k = 1; k <= params.max_iter; ++k) {
-        if (auto solved = linalg::pentadiagonal::solve_second_order(y, weights, baseline,
-                                                                   workspace.solver, params.lambda);
-            !solved) {
-            return solved.error();
-        }
+    for (std::uint64_t k = 1; k <= solves; ++k) {
+        if (auto solved = solve_step(running, y, baseline, workspace, params); !solved) return solved.error();
         if (by_residuals) {
             measure = negative_residual_share(y, baseline, mask, scale);
             if (controls.history) controls.history->push_back(measure);
@@ -71,23 +100,26 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
         }
         // The rule measures the change against the weights it overwrites, so the weights
         // of the iteration's start need no copy.
-        const double change = update_masked(rule, y, baseline, weights, k - 1, mask);
+        const double change = update_masked(running, y, baseline, weights, k - 1, mask);
+        if constexpr (reference) {
+            if (std::isnan(change)) return FitReport{k - 1, measure, true};
+        }
         if (!by_residuals) {
             measure = change;
             if (controls.history) controls.history->push_back(change);
-            if (change <= params.tol) return FitReport{k, change, true};
+            if (settled(change)) return FitReport{k, change, true};
         }
     }
-    return FitReport{params.max_iter, measure, false};
+    return FitReport{solves, measure, false};
 }
 
-template <Reweighter Rule>
+template <class Rule>
 Result<FitReport> fit_into(std::span<const double> y, const WhittakerParams& params, const Rule& rule,
                            std::span<double> baseline, WhittakerWorkspace& workspace) {
     return fit_controlled(y, params, rule, baseline, workspace, FitControls{});
 }
 
-template <Reweighter Rule>
+template <class Rule>
 Result<Fit> fit(std::span<const double> y, const WhittakerParams& params, const Rule& rule) {
     return fit_allocated(y.size(), [&](std::span<double> baseline) {
         WhittakerWorkspace workspace(y.size());

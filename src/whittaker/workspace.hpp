@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "linalg/banded.hpp"
+#include "linalg/banded_lu.hpp"
 #include "linalg/pentadiagonal.hpp"
 
 namespace quorvel {
@@ -21,6 +23,12 @@ struct IterWorkspace {
 struct WhittakerWorkspace {
     IterWorkspace iter;
     linalg::pentadiagonal::PentadiagonalWorkspace solver;
+    // The systems of other difference orders and of the rules that build their own, and their right side.
+    linalg::banded::SymmetricBandedWorkspace banded;
+    linalg::banded::GeneralBandedWorkspace general;
+    std::vector<double> rhs;
+    // What a rule keeps from one iteration to the next besides the weights (n values per quantity).
+    std::vector<double> state;
 
     explicit WhittakerWorkspace(std::size_t n = 0) : iter(n), solver(n) {}
 };

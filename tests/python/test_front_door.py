@@ -80,7 +80,7 @@ def test_array_likes_are_converted_to_float64(convert):
      "y must be one-dimensional (a spectrum); got ndarray of dtype float64 and shape (9, 11)"),
     (lambda: quorvel.baseline_2d([1.0, 2.0]), ValueError, "data must be two-dimensional (an image); got list of length 2"),
     (lambda: quorvel.correct(Y + 1j), TypeError, "y must hold real numbers; got ndarray of dtype complex128 and shape (120,)"),
-    (lambda: quorvel.correct(Y, "arpls", p=0.1), TypeError, "arpls takes no parameter 'p'; its parameters are lam, max_iter, tol"),
+    (lambda: quorvel.correct(Y, "arpls", p=0.1), TypeError, "arpls takes no parameter 'p'; its parameters are lam, max_iter, tol, diff_order"),
     (lambda: quorvel.correct(Y, lam="big"), TypeError, "lam must be a real number, not str"),
     (lambda: quorvel.correct(Y, max_iter=5.0), TypeError, "max_iter must be an integer, not float"),
     (lambda: quorvel.correct(Y, 7), TypeError, "method must be a str, not int"),
@@ -110,6 +110,6 @@ def test_the_fit_prints_what_happened_and_the_docs_list_every_parameter():
     text = repr(quorvel.fit(Y, "arpls", lam=1e5))
     assert "arpls" in text and "lam=100000.0, max_iter=50, tol=0.001" in text and "converged after" in text
     assert text.endswith("fields: baseline, corrected, method, params, iterations, converged, last_change, changes, "
-                         "weights, used")
+                         "weights, used, outer_iterations")
     for function, table in [(quorvel.correct, DEFAULTS_1D), (quorvel.fit_2d, DEFAULTS_2D)]:
         assert all(f"{name}=" in function.__doc__ for params in table.values() for name in params)

@@ -18,6 +18,8 @@ def table_rows(ndim):
 
 def default_of(text):
     token = text.strip().strip('"')
+    if token == "None":
+        return None
     try:
         return float(token)
     except ValueError:
@@ -30,6 +32,6 @@ def test_the_method_tables_list_every_parameter_with_its_default(ndim):
     assert list(rows) == parameters.method_names(ndim)
     for method, cell in rows.items():
         documented = {name: default_of(value) for name, value in re.findall(r"`(\w+)` \(([^,:)]+)", cell)}
-        expected = {p.name: p.default if isinstance(p.default, str) else float(p.default)
+        expected = {p.name: p.default if p.default is None or isinstance(p.default, str) else float(p.default)
                     for p in parameters.methods_taking(ndim)[method]}
         assert documented == expected, method

@@ -13,9 +13,9 @@ from support import bits, make_spectrum
 EPS = np.finfo(np.float64).eps
 
 
-def penalty(n, lam=1.0):
-    second = np.diff(np.eye(n), 2, axis=0)
-    return lam * second.T @ second
+def penalty(n, lam=1.0, order=2):
+    difference = np.diff(np.eye(n), order, axis=0)
+    return lam * difference.T @ difference
 
 
 def grid_penalty(rows, cols, lam_rows, lam_cols):
@@ -68,6 +68,9 @@ def airpls_weights(d, iteration):
     ("asls", dict(lam=300.0, p=0.05, max_iter=30, tol=1e-4), asls_weights(0.05), True, 1e-9),
     ("arpls", dict(lam=2e3, max_iter=40, tol=1e-3), arpls_weights(0), False, 1e-9),
     ("arpls", dict(lam=2e3, max_iter=40, tol=1e-3), arpls_weights(0), True, 1e-9),
+    ("asls", dict(lam=30.0, diff_order=1), asls_weights(0.01), True, 1e-9),
+    ("arpls", dict(lam=1e5, diff_order=3), arpls_weights(0), True, 1e-8),
+    ("airpls", dict(lam=1e2, diff_order=1, max_iter=8), airpls_weights, False, 1e-7),
 ])
 def test_whittaker_matches_dense_solves(method, params, reweight, masked, atol):
     y = make_spectrum(200 if not params else 60, seed=2)
@@ -75,7 +78,7 @@ def test_whittaker_matches_dense_solves(method, params, reweight, masked, atol):
     if masked:
         used[[0, 7, 8, 30, 59]] = False
         y[~used] = np.nan
-    system = penalty(y.size, params.get("lam", 1e6))
+    system = penalty(y.size, params.get("lam", 1e6), params.get("diff_order", 2))
     z, iterations = dense_whittaker(y, system, reweight, used, max_iter=params.get("max_iter", 50),
                                     tol=params.get("tol", 1e-3))
     scale = np.ptp(y[used])

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import argparse
 from pathlib import Path
-from typing import Any, Callable, Dict
+from typing import Any, Callable, Dict, List
 
 from .. import parameters
 from .._version import __version__
@@ -169,6 +169,14 @@ def given_parameters(arguments: argparse.Namespace) -> Dict[str, Any]:
     return {name: getattr(arguments, name) for name in PARAMETER_FLAGS if getattr(arguments, name) is not None}
 
 
+def _default_text(params: List[parameters.Param]) -> str:
+    """The default the methods share, or a pointer to each method's own."""
+    values = {repr(param.default) for param in params}
+    if len(values) == 1:
+        return values.pop()
+    return "the method's own"
+
+
 def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
     group = command.add_argument_group(
         "method parameters", "each applies to the methods that take it (see help(quorvel.correct)); "
@@ -176,19 +184,16 @@ def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
     )
     for name, parse in PARAMETER_FLAGS.items():
         found = {
-            ndim: param
-            for ndim in (2, 1)
-            for params in parameters.methods_taking(ndim).values()
-            for param in params
-            if param.name == name
+            ndim: [param for params in parameters.methods_taking(ndim).values() for param in params if param.name == name]
+            for ndim in (1, 2)
         }
-        defaults = {ndim: repr(param.default) for ndim, param in found.items()}
+        defaults = {ndim: _default_text(params) for ndim, params in found.items() if params}
         if len(defaults) == 1:
             default = f"{next(iter(defaults.values()))}{' with --2d' if 2 in defaults else ''}"
         elif len(set(defaults.values())) == 1:
             default = next(iter(defaults.values()))
         else:
             default = f"{defaults[1]}, or {defaults[2]} with --2d"
-        doc = found[min(found)].doc
+        doc = next(params for params in found.values() if params)[0].doc
         group.add_argument("--" + name.replace("_", "-"), dest=name, type=parse, metavar=name.upper(),
                            help=f"{doc} (default {default})")

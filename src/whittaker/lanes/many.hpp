@@ -12,13 +12,13 @@ namespace quorvel::whittaker {
 // Spectrum k is ys[k n, (k + 1) n), its mask (when masks is not empty) masks[k n, (k + 1) n), and its
 // baseline goes to baselines[k n, (k + 1) n). outcomes[k] receives what fit_controlled gives for that
 // spectrum alone; the baseline of a failed spectrum is unspecified.
-template <Reweighter Rule>
+template <class Rule>
 void fit_many(std::span<const double> ys, std::size_t n, const WhittakerParams& params, const Rule& rule,
               Mask masks, StopRule stop, std::span<double> baselines, std::span<ItemOutcome> outcomes,
               LanePath path = LanePath::Automatic) {
     if constexpr (requires { lane_rule(rule); }) {
         const auto kernels = lane_kernels_for(path, outcomes.size(), n);
-        if (const auto lane = lane_rule(rule); lane && kernels) {
+        if (const auto lane = lane_rule(rule); lane && kernels && params.diff_order == 2) {
             fit_lanes(*kernels, *lane, ys, n, params, masks, stop, baselines, outcomes);
             return;
         }

@@ -1,0 +1,28 @@
+#include "difference_penalty.hpp"
+
+#include <algorithm>
+#include <array>
+
+namespace quorvel::linalg {
+namespace {
+
+// Row r of D holds these at columns r .. r + order: the alternating binomial coefficients.
+constexpr std::array<std::array<double, 4>, 4> coefficients{{
+    {1.0, 0.0, 0.0, 0.0},
+    {-1.0, 1.0, 0.0, 0.0},
+    {1.0, -2.0, 1.0, 0.0},
+    {-1.0, 3.0, -3.0, 1.0},
+}};
+
+}  // namespace
+
+double difference_penalty(std::size_t n, unsigned order, std::size_t i, std::size_t k) {
+    if (k > order || n <= order || i + k >= n) return 0.0;
+    const auto& c = coefficients[order];
+    const std::size_t first = i + k > order ? i + k - order : 0, last = std::min(i, n - order - 1);
+    double sum = 0.0;
+    for (std::size_t r = first; r <= last; ++r) sum = sum + c[i - r] * c[i + k - r];
+    return sum;
+}
+
+}  // namespace quorvel::linalg

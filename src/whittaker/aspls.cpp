@@ -1,0 +1,57 @@
+#include "aspls.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "negative_residuals.hpp"
+
+namespace quorvel::whittaker {
+namespace {
+
+// 1 / (1 + e^x), exponentiating only non-positive numbers.
+double logistic_of_minus(double x) {
+    if (x >= 0.0) {
+        const double e = std::exp(-x);
+        return e / (1.0 + e);
+    }
+    return 1.0 / (1.0 + std::exp(x));
+}
+
+}  // namespace
+
+AsPlsRun start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace) {
+    set_uniform_weights(workspace.iter.weights, mask);
+    workspace.state.assign(y.size(), 1.0);
+    return {rule.asymmetric_coef, workspace.state};
+}
+
+Status solve(const AsPlsRun& rule, std::span<const double> y, std::span<double> baseline,
+             WhittakerWorkspace& workspace, const WhittakerParams& params) {
+    const auto& weights = workspace.iter.weights;
+    fill_row_scaled(workspace.general, weights, {}, Penalty{params.diff_order, params.lambda}, rule.alpha);
+    if (auto factored = workspace.general.factor(); !factored) return factored;
+    for (std::size_t i = 0; i < y.size(); ++i) baseline[i] = weights[i] * y[i];
+    workspace.general.substitute(baseline);
+    return ok;
+}
+
+// A masked-out sample keeps the full penalty: it has no residual to relax it.
+double update_masked(const AsPlsRun& rule, std::span<const double> y, std::span<const double> baseline,
+                     std::span<double> weights, std::size_t, Mask mask) {
+    const NegativeResiduals below = negative_residuals(y, baseline, mask);
+    if (too_few(below)) return exhausted;
+    const double sigma = below.deviation;
+    double largest = 0.0;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        if (!is_masked_out(mask, i)) largest = std::max(largest, std::fabs(y[i] - baseline[i]));
+    }
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        rule.alpha[i] = is_masked_out(mask, i) ? 1.0 : std::fabs(y[i] - baseline[i]) / largest;
+    }
+    return rewrite_weights(weights, [&](std::size_t i) {
+        if (is_masked_out(mask, i)) return 0.0;
+        return logistic_of_minus(rule.asymmetric_coef * (y[i] - baseline[i] - sigma) / sigma);
+    });
+}
+
+}  // namespace quorvel::whittaker

@@ -1,0 +1,117 @@
+#include "derpsalsa.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/bridge.hpp"
+#include "psalsa.hpp"
+
+namespace quorvel::whittaker {
+namespace {
+
+// The least-squares line through values[0..m) at positions 0..m-1, evaluated at `at`.
+double line_at(const double* values, std::size_t m, double at) {
+    if (m == 1) return values[0];
+    double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+    for (std::size_t i = 0; i < m; ++i) {
+        const double x = static_cast<double>(i);
+        sx = sx + x, sy = sy + values[i], sxx = sxx + x * x, sxy = sxy + x * values[i];
+    }
+    const double count = static_cast<double>(m);
+    const double slope = (count * sxy - sx * sy) / (count * sxx - sx * sx);
+    return (sy - slope * sx) / count + slope * at;
+}
+
+std::vector<double> mollifier(std::size_t h) {
+    std::vector<double> kernel(2 * h + 1, 0.0);
+    double sum = 0.0;
+    for (std::size_t j = 1; j < 2 * h; ++j) {
+        const double u = (static_cast<double>(j) - static_cast<double>(h)) / static_cast<double>(h);
+        kernel[j] = std::exp(-1.0 / (1.0 - u * u));
+        sum = sum + kernel[j];
+    }
+    for (double& value : kernel) value = value / sum;
+    return kernel;
+}
+
+double mean_square(const std::vector<double>& values) {
+    double sum = 0.0;
+    for (const double value : values) sum = sum + value * value;
+    return sum / static_cast<double>(values.size());
+}
+
+std::vector<double> gradient(std::span<const double> s) {
+    const std::size_t n = s.size();
+    std::vector<double> d(n);
+    d[0] = s[1] - s[0];
+    for (std::size_t i = 1; i + 1 < n; ++i) d[i] = (s[i + 1] - s[i - 1]) / 2.0;
+    d[n - 1] = s[n - 1] - s[n - 2];
+    return d;
+}
+
+}  // namespace
+
+void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std::span<double> out) {
+    const std::size_t n = y.size(), len = n + 2 * h;
+    std::vector<double> s(len), reflected(len + 2 * h);
+    const std::size_t m = std::min(h, n);
+    for (std::size_t j = 0; j < h; ++j) {
+        s[j] = line_at(y.data(), m, static_cast<double>(j) - static_cast<double>(h));
+        s[h + n + j] = line_at(y.data() + n - m, m, static_cast<double>(m + j));
+    }
+    std::copy(y.begin(), y.end(), s.begin() + static_cast<std::ptrdiff_t>(h));
+    const std::vector<double> kernel = mollifier(h);
+    for (std::uint64_t pass = 0; pass < times; ++pass) {
+        // Reflection about the end samples, which are not repeated.
+        for (std::size_t j = 0; j < h; ++j) {
+            reflected[j] = s[h - j];
+            reflected[h + len + j] = s[len - 2 - j];
+        }
+        std::copy(s.begin(), s.end(), reflected.begin() + static_cast<std::ptrdiff_t>(h));
+        for (std::size_t i = 0; i < len; ++i) {
+            double sum = 0.0;
+            for (std::size_t j = 0; j <= 2 * h; ++j) sum = sum + kernel[j] * reflected[i + j];
+            s[i] = sum;
+        }
+    }
+    std::copy_n(s.begin() + static_cast<std::ptrdiff_t>(h), n, out.begin());
+}
+
+void derivative_screen(std::span<const double> smooth, std::span<double> screen) {
+    const std::vector<double> d1 = gradient(smooth), d2 = gradient(d1);
+    const double m1 = mean_square(d1), m2 = mean_square(d2);
+    // Flat data has no slopes to screen out.
+    for (std::size_t i = 0; i < smooth.size(); ++i) {
+        const double a = m1 > 0.0 ? d1[i] * d1[i] / m1 : 0.0, b = m2 > 0.0 ? d2[i] * d2[i] / m2 : 0.0;
+        screen[i] = std::exp(-0.5 * a) * std::exp(-0.5 * b);
+    }
+}
+
+DerPsalsaRun start(const DerPsalsaWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace) {
+    const std::size_t n = y.size();
+    set_uniform_weights(workspace.iter.weights, mask);
+    // The smoothing reads every sample, so masked-out ones take the line between their used neighbours.
+    auto& smooth = workspace.rhs;
+    smooth.resize(n);
+    bridge_masked(y, mask, smooth);
+    const std::size_t h = std::min<std::size_t>(rule.smooth_half_window ? rule.smooth_half_window : n / 200, n - 1);
+    if (h > 0 && rule.num_smooths > 0) mollify(smooth, h, rule.num_smooths, smooth);
+    workspace.state.resize(n);
+    derivative_screen(smooth, workspace.state);
+    const double k = std::isnan(rule.k) ? used_deviation(y, mask) / 10.0 : rule.k;
+    return {rule.p, k, workspace.state};
+}
+
+double update_masked(const DerPsalsaRun& rule, std::span<const double> y, std::span<const double> baseline,
+                     std::span<double> weights, std::size_t, Mask mask) {
+    return rewrite_weights(weights, [&](std::size_t i) {
+        if (is_masked_out(mask, i)) return 0.0;
+        const double d = y[i] - baseline[i];
+        // d / k is positive wherever the exponential is taken, so it never overflows.
+        const double decay = d > 0.0 ? rule.p * std::exp(-0.5 * (d / rule.k) * (d / rule.k)) : 1.0 - rule.p;
+        return rule.screen[i] * decay;
+    });
+}
+
+}  // namespace quorvel::whittaker

@@ -1,0 +1,68 @@
+#include "iasls.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "core/numeric.hpp"
+#include "linalg/dense.hpp"
+
+namespace quorvel::whittaker {
+namespace {
+
+// The least-squares polynomial of degree min(2, used - 1) through the used samples, on x in [-1, 1].
+void quadratic_fit(std::span<const double> y, Mask mask, std::span<double> fit) {
+    const std::size_t n = y.size(), terms = std::min<std::size_t>(3, used_count(n, mask));
+    std::array<double, 9> normal{};
+    std::array<double, 3> rhs{}, coef{}, pivot{};
+    for (std::size_t i = 0; i < n; ++i) {
+        if (is_masked_out(mask, i)) continue;
+        const double x = scaled_coordinate(i, n), powers[3] = {1.0, x, x * x};
+        for (std::size_t r = 0; r < terms; ++r) {
+            rhs[r] = rhs[r] + powers[r] * y[i];
+            for (std::size_t c = 0; c < terms; ++c) normal[r * terms + c] = normal[r * terms + c] + powers[r] * powers[c];
+        }
+    }
+    const bool solved = static_cast<bool>(linalg::dense::solve_dense_in_place(
+        std::span(normal).first(terms * terms), std::span(rhs).first(terms), coef, pivot));
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = scaled_coordinate(i, n);
+        fit[i] = solved ? coef[0] + x * (coef[1] + x * coef[2]) : 0.0;
+    }
+}
+
+}  // namespace
+
+IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace) {
+    auto& fit = workspace.rhs;
+    fit.resize(y.size());
+    quadratic_fit(y, mask, fit);
+    update_masked(AslsWeights{rule.p}, y, fit, workspace.iter.weights, 0, mask);
+    return {rule, mask};
+}
+
+Status solve(const IaslsRun& run, std::span<const double> y, std::span<double> baseline,
+             WhittakerWorkspace& workspace, const WhittakerParams& params) {
+    const std::size_t n = y.size();
+    const auto& weights = workspace.iter.weights;
+    auto& squared = workspace.state;
+    squared.resize(n);
+    for (std::size_t i = 0; i < n; ++i) squared[i] = weights[i] * weights[i];
+    auto& system = workspace.banded;
+    fill_symmetric(system, squared, {Penalty{params.diff_order, params.lambda}});
+    auto& rhs = workspace.rhs;
+    rhs.resize(n);
+    for (std::size_t i = 0; i < n; ++i) rhs[i] = squared[i] * y[i];
+    // A masked-out sample has no residual, so the pairs it belongs to are left out.
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (is_masked_out(run.mask, i) || is_masked_out(run.mask, i + 1)) continue;
+        system.bands[i] = system.bands[i] + run.rule.lam_1;
+        system.bands[i + 1] = system.bands[i + 1] + run.rule.lam_1;
+        system.bands[n + i] = system.bands[n + i] - run.rule.lam_1;
+        const double step = run.rule.lam_1 * (y[i] - y[i + 1]);
+        rhs[i] = rhs[i] + step;
+        rhs[i + 1] = rhs[i + 1] - step;
+    }
+    return system.solve_spd(rhs, baseline);
+}
+
+}  // namespace quorvel::whittaker

@@ -1,0 +1,36 @@
+// IAsLS (He et al., Anal. Methods 6 (2014) 4402): AsLS that also penalises the first differences of the
+// residual, so that the baseline follows the data's slope under broad peaks. It minimises
+// sum (w (y - z))^2 + lam_1 |D1 (y - z)|^2 + lambda |D z|^2, starting from the AsLS weights of a
+// quadratic least-squares fit.
+#pragma once
+
+#include "asls.hpp"
+#include "core/error.hpp"
+#include "engine.hpp"
+
+namespace quorvel::whittaker {
+
+struct IaslsWeights {
+    double p;
+    double lam_1;
+};
+
+// The running form keeps the mask: the first differences of the residual join only used neighbours.
+struct IaslsRun {
+    IaslsWeights rule;
+    Mask mask;
+    static constexpr bool reference_loop = true;
+};
+
+IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace);
+
+// (W'W + lam_1 D1'D1 + lambda D'D) z = (W'W + lam_1 D1'D1) y.
+Status solve(const IaslsRun& run, std::span<const double> y, std::span<double> baseline,
+             WhittakerWorkspace& workspace, const WhittakerParams& params);
+
+inline double update_masked(const IaslsRun& run, std::span<const double> y, std::span<const double> baseline,
+                            std::span<double> weights, std::size_t iteration, Mask mask = {}) {
+    return update_masked(AslsWeights{run.rule.p}, y, baseline, weights, iteration, mask);
+}
+
+}  // namespace quorvel::whittaker

@@ -1,0 +1,26 @@
+// LSRPLS (Heng et al., Chinese J. Lasers 45 (2018) 1211001): the locally symmetric arPLS, whose weight
+// 1/2 (1 - s / (1 + |s|)), s = 10^t (d - (2 sigma - mean)) / sigma, steepens tenfold every iteration t.
+#pragma once
+
+#include <cmath>
+
+#include "reweighter.hpp"
+
+namespace quorvel::whittaker {
+
+struct LsrPlsWeights {
+    static constexpr bool reference_loop = true;
+};
+
+double update_masked(const LsrPlsWeights& rule, std::span<const double> y, std::span<const double> baseline,
+                     std::span<double> weights, std::size_t iteration, Mask mask = {});
+
+// 1/2 (1 - s / (1 + |s|)) for s = u / shrink (shrink = e^-t or 10^-t, which may underflow to 0), in the
+// form that loses no small weight to cancellation and takes an infinite s.
+inline double half_soft_sign_weight(double u, double shrink) {
+    if (u == 0.0) return 0.5;
+    const double s = u / shrink;
+    return s > 0.0 ? 0.5 / (1.0 + s) : 1.0 - 0.5 / (1.0 - s);
+}
+
+}  // namespace quorvel::whittaker

@@ -1,0 +1,31 @@
+// psalsa (Oller-Moreno et al., IEEE SSD 2014): AsLS whose weight above the baseline decays with the
+// height of the residual, p exp(-d / k), so that a large p still ignores peaks.
+#pragma once
+
+#include <cmath>
+
+#include "reweighter.hpp"
+
+namespace quorvel::whittaker {
+
+struct PsalsaWeights {
+    double p;
+    double k;  // NaN: a tenth of the standard deviation of the used data
+    static constexpr bool reference_loop = true;
+};
+
+// Weight 1 at every used sample, and k resolved from the data when it was not given.
+PsalsaWeights start(const PsalsaWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace);
+
+// d / k is positive wherever the exponential is taken, so it never overflows.
+inline double psalsa_weight(const PsalsaWeights& rule, double d) {
+    return d > 0.0 ? rule.p * std::exp(-d / rule.k) : 1.0 - rule.p;
+}
+
+double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::span<const double> baseline,
+                     std::span<double> weights, std::size_t iteration, Mask mask = {});
+
+// The population standard deviation of the used samples.
+double used_deviation(std::span<const double> y, Mask mask);
+
+}  // namespace quorvel::whittaker

@@ -1,0 +1,80 @@
+#include <algorithm>
+#include <numbers>
+
+#include "linalg/banded_lu.hpp"
+#include "linalg/difference_penalty.hpp"
+#include "support.hpp"
+#include "whittaker/brpls.hpp"
+
+using namespace quorvel;
+using namespace quorvel::support;
+using quorvel::linalg::banded::GeneralBandedWorkspace;
+
+// Random band matrices whose diagonal is small against the rest, so that rows must be exchanged.
+TEST(BandedLu, solves_band_systems_that_need_pivoting) {
+    std::mt19937_64 rng(11);
+    for (auto [n, lower, upper] : {std::tuple<std::size_t, std::size_t, std::size_t>{1, 0, 0}, {5, 1, 1}, {9, 2, 3},
+                                   {30, 3, 3}, {12, 4, 1}, {6, 5, 5}}) {
+        GeneralBandedWorkspace ws;
+        ws.reset(n, lower, upper);
+        V a(n * n, 0.0), b(n, 0.0);
+        const V values = uniform(rng, n * n, -1, 1), expected = uniform(rng, n, -3, 3);
+        for (std::size_t r = 0; r < n; ++r) {
+            for (std::size_t c = r > lower ? r - lower : 0; c <= std::min(n - 1, r + upper); ++c) {
+                a[r * n + c] = r == c ? 1e-3 * values[r * n + c] : values[r * n + c];
+                ws.at(r, c) = a[r * n + c];
+                b[r] += a[r * n + c] * expected[c];
+            }
+        }
+        ASSERT_TRUE(ws.factor()) << n;
+        ws.substitute(b);
+        expect_near_all(b, expected, 1e-9);
+    }
+}
+
+TEST(BandedLu, a_singular_system_is_reported) {
+    GeneralBandedWorkspace ws;
+    ws.reset(3, 1, 1);
+    ws.at(0, 0) = ws.at(0, 1) = ws.at(1, 0) = ws.at(1, 1) = 1.0;  // two equal rows
+    ws.at(2, 2) = 1.0;
+    EXPECT_EQ(outcome(ws.factor()), "linear solve failed: matrix was singular");
+    ws.reset(2, 1, 1);
+    ws.at(0, 0) = kNaN;
+    EXPECT_FALSE(ws.factor());
+}
+
+// Every entry of D'D against the product of the difference matrices themselves, at lengths around the order.
+TEST(DifferencePenalty, matches_the_product_of_difference_matrices) {
+    for (unsigned order = 0; order <= linalg::max_difference_order; ++order) {
+        for (std::size_t n : {1, 2, 3, 4, 5, 8}) {
+            // D of order k + 1 takes the differences of consecutive rows of D of order k, from the identity.
+            std::size_t rows = n;
+            V d(n * n, 0.0);
+            for (std::size_t i = 0; i < n; ++i) d[i * n + i] = 1.0;
+            for (unsigned k = 0; k < order && rows > 0; ++k, --rows) {
+                for (std::size_t r = 0; r + 1 < rows; ++r) {
+                    for (std::size_t c = 0; c < n; ++c) d[r * n + c] = d[(r + 1) * n + c] - d[r * n + c];
+                }
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                for (std::size_t k = 0; i + k < n; ++k) {
+                    double expected = 0.0;
+                    for (std::size_t r = 0; r < rows; ++r) expected += d[r * n + i] * d[r * n + i + k];
+                    EXPECT_EQ(linalg::difference_penalty(n, order, i, k), k > order ? 0.0 : expected)
+                        << "order " << order << " n " << n << " at " << i << "," << i + k;
+                }
+            }
+        }
+    }
+}
+
+TEST(ScaledErfc, matches_known_values_without_overflow) {
+    // exp(x^2) erfc(x) at a few points, from the series and asymptotics of the function.
+    EXPECT_DOUBLE_EQ(whittaker::scaled_erfc(0.0), 1.0);
+    EXPECT_NEAR(whittaker::scaled_erfc(1.0), 0.42758357615580700, 1e-16);
+    EXPECT_NEAR(whittaker::scaled_erfc(4.0), 0.1369994576250614, 1e-16);
+    EXPECT_NEAR(whittaker::scaled_erfc(10.0), 0.05614099274382259, 1e-16);
+    EXPECT_NEAR(whittaker::scaled_erfc(1e8) * 1e8 * std::sqrt(std::numbers::pi), 1.0, 1e-15);
+    EXPECT_NEAR(whittaker::scaled_erfc(-1.0), 5.00898008076228, 1e-13);
+    EXPECT_EQ(whittaker::scaled_erfc(-30.0), kInf);
+}
