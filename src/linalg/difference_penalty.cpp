@@ -26,3 +26,20 @@ double difference_penalty(std::size_t n, unsigned order, std::size_t i, std::siz
 }
 
 }  // namespace quorvel::linalg
+
+namespace quorvel::linalg {
+
+PenaltyRows::PenaltyRows(std::size_t n, unsigned order, double lambda) : n_(n), order_(order) {
+    const auto entry = [&](std::size_t i, std::size_t k) {
+        return k <= i && i < n ? lambda * difference_penalty(n, order, i - k, k) : 0.0;
+    };
+    for (std::size_t k = 0; k <= order; ++k) {
+        inner_[k] = 2 * order < n ? entry(order, k) : 0.0;
+        for (std::size_t e = 0; e < order; ++e) {
+            head_[e][k] = entry(e, k);
+            tail_[e][k] = n + e >= order ? entry(n + e - order, k) : 0.0;
+        }
+    }
+}
+
+}  // namespace quorvel::linalg

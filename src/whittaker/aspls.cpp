@@ -27,12 +27,9 @@ AsPlsRun start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, W
 
 Status solve(const AsPlsRun& rule, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params) {
-    const auto& weights = workspace.iter.weights;
-    fill_row_scaled(workspace.general, weights, {}, Penalty{params.diff_order, params.lambda}, rule.alpha);
-    if (auto factored = workspace.general.factor(); !factored) return factored;
-    for (std::size_t i = 0; i < y.size(); ++i) baseline[i] = weights[i] * y[i];
-    workspace.general.substitute(baseline);
-    return ok;
+    const linalg::PenaltyRows penalty(y.size(), params.diff_order, params.lambda);
+    const AsPlsSystem<simd::ScalarPack<1>> system{y.data(), workspace.iter.weights.data(), rule.alpha.data(), penalty};
+    return solve_band(params.diff_order, y.size(), system, baseline, workspace.band);
 }
 
 // A masked-out sample keeps the full penalty: it has no residual to relax it.

@@ -83,7 +83,7 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
     };
     for (outer = 1; outer <= capped(rule.max_iter_2); ++outer) {
         for (std::uint64_t k = 1; k <= capped(params.max_iter); ++k) {
-            if (auto solved = solve_penalised(y, weights, baseline, workspace, params.lambda, params.diff_order);
+            if (auto solved = solve_weighted(y, weights, baseline, workspace, params.lambda, params.diff_order);
                 !solved) {
                 return solved.error();
             }

@@ -26,11 +26,11 @@ double update_masked(const DrPlsWeights&, std::span<const double> y, std::span<c
                      std::span<double> weights, std::size_t iteration, Mask mask) {
     const NegativeResiduals below = negative_residuals(y, baseline, mask);
     if (too_few(below)) return exhausted;
-    const double shrink = std::exp(-static_cast<double>(iteration + 1));
+    const double growth = std::exp(static_cast<double>(iteration + 1)) / below.deviation;
     const double shift = 2.0 * below.deviation - below.mean;
     return rewrite_weights(weights, [&](std::size_t i) {
         if (is_masked_out(mask, i)) return 0.0;
-        return half_soft_sign_weight((y[i] - baseline[i] - shift) / below.deviation, shrink);
+        return half_soft_sign_weight(y[i] - baseline[i] - shift, growth);
     });
 }
 

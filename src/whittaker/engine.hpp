@@ -60,10 +60,13 @@ auto start_rule(const Rule& rule, std::span<const double> y, Mask mask, Whittake
 template <class Rule>
 Status solve_step(const Rule& rule, std::span<const double> y, std::span<double> baseline,
                   WhittakerWorkspace& workspace, const WhittakerParams& params) {
+    const auto& weights = workspace.iter.weights;
     if constexpr (requires { solve(rule, y, baseline, workspace, params); }) {
         return solve(rule, y, baseline, workspace, params);
+    } else if constexpr (ReferenceLoop<Rule>) {
+        return solve_weighted(y, weights, baseline, workspace, params.lambda, params.diff_order);
     } else {
-        return solve_penalised(y, workspace.iter.weights, baseline, workspace, params.lambda, params.diff_order);
+        return solve_penalised(y, weights, baseline, workspace, params.lambda, params.diff_order);
     }
 }
 

@@ -37,32 +37,20 @@ IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, W
     fit.resize(y.size());
     quadratic_fit(y, mask, fit);
     update_masked(AslsWeights{rule.p}, y, fit, workspace.iter.weights, 0, mask);
-    return {rule, mask};
+    if (mask.empty()) return {rule, nullptr};
+    auto& keep = workspace.state;
+    keep.resize(y.size());
+    for (std::size_t i = 0; i < y.size(); ++i) keep[i] = is_masked_out(mask, i) ? 0.0 : 1.0;
+    return {rule, keep.data()};
 }
 
 Status solve(const IaslsRun& run, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params) {
     const std::size_t n = y.size();
-    const auto& weights = workspace.iter.weights;
-    auto& squared = workspace.state;
-    squared.resize(n);
-    for (std::size_t i = 0; i < n; ++i) squared[i] = weights[i] * weights[i];
-    auto& system = workspace.banded;
-    fill_symmetric(system, squared, {Penalty{params.diff_order, params.lambda}});
-    auto& rhs = workspace.rhs;
-    rhs.resize(n);
-    for (std::size_t i = 0; i < n; ++i) rhs[i] = squared[i] * y[i];
-    // A masked-out sample has no residual, so the pairs it belongs to are left out.
-    for (std::size_t i = 0; i + 1 < n; ++i) {
-        if (is_masked_out(run.mask, i) || is_masked_out(run.mask, i + 1)) continue;
-        system.bands[i] = system.bands[i] + run.rule.lam_1;
-        system.bands[i + 1] = system.bands[i + 1] + run.rule.lam_1;
-        system.bands[n + i] = system.bands[n + i] - run.rule.lam_1;
-        const double step = run.rule.lam_1 * (y[i] - y[i + 1]);
-        rhs[i] = rhs[i] + step;
-        rhs[i + 1] = rhs[i + 1] - step;
-    }
-    return system.solve_spd(rhs, baseline);
+    const linalg::PenaltyRows penalty(n, params.diff_order, params.lambda);
+    const IaslsSystem<simd::ScalarPack<1>> system{y.data(), workspace.iter.weights.data(), run.keep, n,
+                                                  run.rule.lam_1, penalty};
+    return solve_band(params.diff_order, n, system, baseline, workspace.band);
 }
 
 }  // namespace quorvel::whittaker

@@ -15,10 +15,11 @@ struct IaslsWeights {
     double lam_1;
 };
 
-// The running form keeps the mask: the first differences of the residual join only used neighbours.
+// The running form keeps the mask (1 for a used sample, 0 otherwise; null when all are used): the first
+// differences of the residual join only used neighbours.
 struct IaslsRun {
     IaslsWeights rule;
-    Mask mask;
+    const double* keep;
     static constexpr bool reference_loop = true;
 };
 

@@ -15,11 +15,11 @@ struct LsrPlsWeights {
 double update_masked(const LsrPlsWeights& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t iteration, Mask mask = {});
 
-// 1/2 (1 - s / (1 + |s|)) for s = u / shrink (shrink = e^-t or 10^-t, which may underflow to 0), in the
-// form that loses no small weight to cancellation and takes an infinite s.
-inline double half_soft_sign_weight(double u, double shrink) {
-    if (u == 0.0) return 0.5;
-    const double s = u / shrink;
+// 1/2 (1 - s / (1 + |s|)) for s = shifted * growth (growth = e^t / sigma or 10^t / sigma, which may be
+// infinite), in the form that loses no small weight to cancellation and never forms 0 * inf.
+inline double half_soft_sign_weight(double shifted, double growth) {
+    if (shifted == 0.0) return 0.5;
+    const double s = shifted * growth;
     return s > 0.0 ? 0.5 / (1.0 + s) : 1.0 - 0.5 / (1.0 - s);
 }
 

@@ -24,16 +24,19 @@ double penalty_sum(std::size_t n, std::initializer_list<Penalty> penalties, std:
 
 }  // namespace
 
+Status solve_weighted(std::span<const double> y, std::span<const double> weights, std::span<double> baseline,
+                      WhittakerWorkspace& workspace, double lambda, unsigned order) {
+    const linalg::PenaltyRows penalty(y.size(), order, lambda);
+    const WeightedSystem<simd::ScalarPack<1>> system{y.data(), weights.data(), penalty};
+    return solve_band(order, y.size(), system, baseline, workspace.band);
+}
+
 Status solve_penalised(std::span<const double> y, std::span<const double> weights, std::span<double> baseline,
                        WhittakerWorkspace& workspace, double lambda, unsigned order) {
     if (order == 2) {
         return linalg::pentadiagonal::solve_second_order(y, weights, baseline, workspace.solver, lambda);
     }
-    const std::size_t n = y.size();
-    fill_symmetric(workspace.banded, weights, {Penalty{order, lambda}});
-    workspace.rhs.resize(n);
-    for (std::size_t i = 0; i < n; ++i) workspace.rhs[i] = weights[i] * y[i];
-    return workspace.banded.solve_spd(workspace.rhs, baseline);
+    return solve_weighted(y, weights, baseline, workspace, lambda, order);
 }
 
 void fill_symmetric(linalg::banded::SymmetricBandedWorkspace& system, std::span<const double> diagonal,

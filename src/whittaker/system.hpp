@@ -7,8 +7,13 @@
 #include <span>
 
 #include "core/error.hpp"
+#include "band_systems.hpp"
+#include "linalg/band_ldl_lanes.hpp"
 #include "linalg/banded.hpp"
 #include "linalg/banded_lu.hpp"
+#include "linalg/difference_penalty.hpp"
+#include "linalg/pentadiagonal.hpp"
+#include "simd/scalar_pack.hpp"
 #include "workspace.hpp"
 
 namespace quorvel::whittaker {
@@ -18,7 +23,40 @@ struct Penalty {
     double lambda;
 };
 
-// (W + lambda D'D) z = W y with D of `order`; the second order keeps the pentadiagonal solver's bits.
+// x from A x = rhs for the symmetric band matrix of `system` (a band system of band_systems.hpp over one
+// lane), by LDL' of half-width B; `storage` holds the factor.
+template <std::size_t B, class System>
+Status solve_band(std::size_t n, const System& system, std::span<double> x, std::vector<double>& storage) {
+    using One = simd::ScalarPack<1>;
+    storage.resize((B + 2) * n);
+    linalg::band::LaneFactor<B> factor{};
+    for (std::size_t k = 0; k < B; ++k) factor.l[k] = storage.data() + k * n;
+    factor.inv_d = storage.data() + B * n;
+    factor.t = storage.data() + (B + 1) * n;
+    const auto failed = linalg::band::factor_forward<One, B>(
+        n, [&](std::size_t i, std::size_t k) { return system.entry(i, k); },
+        [&](std::size_t i) { return system.rhs(i); }, factor);
+    if (any_of(failed)) return linalg::pentadiagonal::not_positive_definite;
+    linalg::band::back_substitute<One, B>(n, factor, x.data());
+    return ok;
+}
+
+// The same with the half-width chosen at run time, 1 to 3.
+template <class System>
+Status solve_band(unsigned width, std::size_t n, const System& system, std::span<double> x,
+                  std::vector<double>& storage) {
+    switch (width) {
+        case 1: return solve_band<1>(n, system, x, storage);
+        case 2: return solve_band<2>(n, system, x, storage);
+        default: return solve_band<3>(n, system, x, storage);
+    }
+}
+
+// (W + lambda D'D) z = W y with D of `order`, by LDL'.
+Status solve_weighted(std::span<const double> y, std::span<const double> weights, std::span<double> baseline,
+                      WhittakerWorkspace& workspace, double lambda, unsigned order);
+
+// The same, except that the second order keeps the Cholesky solve of the first three methods' bits.
 Status solve_penalised(std::span<const double> y, std::span<const double> weights, std::span<double> baseline,
                        WhittakerWorkspace& workspace, double lambda, unsigned order);
 

@@ -27,6 +27,7 @@ struct WhittakerWorkspace {
     linalg::banded::SymmetricBandedWorkspace banded;
     linalg::banded::GeneralBandedWorkspace general;
     std::vector<double> rhs;
+    std::vector<double> band;  // the LDL' factor of the band solves
     // What a rule keeps from one iteration to the next besides the weights (n values per quantity).
     std::vector<double> state;
 

@@ -1,0 +1,86 @@
+// The band systems the rules after the first three solve, written once over packs of P::width spectra
+// (sample i of lane l at [i * width + l]) so that a single fit (a width of one) and the lanes of a block
+// form every entry with the same operations.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+
+#include "linalg/difference_penalty.hpp"
+
+namespace quorvel::whittaker {
+
+template <class P>
+P load_at(const double* values, std::size_t i) {
+    return P::load(values + i * P::width);
+}
+
+// W + lambda D'D, right side W y.
+template <class P>
+struct WeightedSystem {
+    const double* y;
+    const double* w;
+    const linalg::PenaltyRows& penalty;
+
+    P entry(std::size_t i, std::size_t k) const {
+        if (k == 0) return load_at<P>(w, i) + P::splat(penalty.at(i, 0));
+        return P::splat(penalty.at(i, k));
+    }
+    P rhs(std::size_t i) const { return load_at<P>(w, i) * load_at<P>(y, i); }
+};
+
+// IAsLS: W'W + lam_1 D1'D1 + lambda D'D, right side (W'W + lam_1 D1'D1) y, where D1 joins only pairs of
+// used neighbours (keep: 1 for a used sample, 0 otherwise; null when all are used).
+template <class P>
+struct IaslsSystem {
+    const double* y;
+    const double* w;
+    const double* keep;
+    std::size_t n;
+    double lam_1;
+    const linalg::PenaltyRows& penalty;
+
+    // The pair (i - 1, i), as a lane mask.
+    auto pair(std::size_t i) const {
+        const P zero = P::splat(0.0);
+        if (i == 0 || i >= n) return zero > zero;
+        if (!keep) return equal(zero, zero);
+        return (load_at<P>(keep, i - 1) > zero) & (load_at<P>(keep, i) > zero);
+    }
+    P entry(std::size_t i, std::size_t k) const {
+        const P zero = P::splat(0.0), lam = P::splat(lam_1);
+        if (k == 0) {
+            const P wi = load_at<P>(w, i);
+            return ((wi * wi + blend(pair(i), lam, zero)) + blend(pair(i + 1), lam, zero)) + P::splat(penalty.at(i, 0));
+        }
+        if (k == 1) return P::splat(penalty.at(i, 1)) - blend(pair(i), lam, zero);
+        return P::splat(penalty.at(i, k));
+    }
+    P rhs(std::size_t i) const {
+        const P skip = P::splat(-0.0), yi = load_at<P>(y, i);
+        P slope = P::splat(0.0);
+        if (i > 0) slope = slope + blend(pair(i), yi - load_at<P>(y, i - 1), skip);
+        if (i + 1 < n) slope = slope + blend(pair(i + 1), yi - load_at<P>(y, i + 1), skip);
+        const P wi = load_at<P>(w, i);
+        return wi * wi * yi + P::splat(lam_1) * slope;
+    }
+};
+
+// asPLS, its rows divided by alpha to make it symmetric: W / A + lambda D'D, right side (W / A) y. An
+// alpha of exactly 0 pins z_i to y_i; the floor keeps that within 2^-40 lambda of it.
+template <class P>
+struct AsPlsSystem {
+    const double* y;
+    const double* w;
+    const double* alpha;
+    const linalg::PenaltyRows& penalty;
+
+    P scaled(std::size_t i) const { return load_at<P>(w, i) / max_num(load_at<P>(alpha, i), P::splat(0x1p-40)); }
+    P entry(std::size_t i, std::size_t k) const {
+        if (k == 0) return scaled(i) + P::splat(penalty.at(i, 0));
+        return P::splat(penalty.at(i, k));
+    }
+    P rhs(std::size_t i) const { return scaled(i) * load_at<P>(y, i); }
+};
+
+}  // namespace quorvel::whittaker
