@@ -7,6 +7,7 @@
 
 #include "core/error.hpp"
 #include "engine.hpp"
+#include "negative_residuals.hpp"
 
 namespace quorvel::whittaker {
 
@@ -29,4 +30,28 @@ Status solve(const AsPlsRun& rule, std::span<const double> y, std::span<double> 
 double update_masked(const AsPlsRun& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t iteration, Mask mask = {});
 
+namespace lanes {
+
+// The penalty scales alpha in the block's state.
+template <class P, bool Masked>
+void update_lanes(const AsPlsWeights& rule, const LaneBlock& b, LaneChange out) {
+    const Rows<P, Masked> rows{b};
+    const auto below = negative_statistics(rows);
+    const P zero = P::splat(0.0), one = P::splat(1.0), sigma = below.deviation, coef = P::splat(rule.asymmetric_coef);
+    P largest = zero;
+    for (std::size_t i = 0; i < b.n; ++i) largest = max_num(largest, blend(rows.used(i), abs(rows.residual(i)), zero));
+    for (std::size_t i = 0; i < b.n; ++i) {
+        double* at = b.state + i * P::width;
+        const P alpha = Masked ? blend(rows.used(i), abs(rows.residual(i)) / largest, one) : abs(rows.residual(i)) / largest;
+        blend(below.too_few, P::load(at), alpha).store(at);
+    }
+    rewrite_unless(rows, below.too_few, [&](std::size_t i) {
+        const P x = coef * (rows.residual(i) - sigma) / sigma;
+        const auto positive = x >= zero;
+        const P e = exp_each(blend(positive, -x, x));
+        return rows.zero_if_masked(i, blend(positive, e / (one + e), one / (one + e)));
+    }, out);
+}
+
+}  // namespace lanes
 }  // namespace quorvel::whittaker

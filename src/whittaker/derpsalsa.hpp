@@ -7,6 +7,7 @@
 #include <span>
 
 #include "reweighter.hpp"
+#include "whittaker/lanes/lane_rows.hpp"
 
 namespace quorvel::whittaker {
 
@@ -35,4 +36,21 @@ void derivative_screen(std::span<const double> smooth, std::span<double> screen)
 // `times` moving averages with a mollifier window of 2h + 1 (each padded by reflection), unpadded.
 void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std::span<double> out);
 
+namespace lanes {
+
+// k per lane, the screen in the block's state.
+template <class P, bool Masked>
+void update_lanes(const DerPsalsaWeights& rule, const LaneBlock& b, LaneChange out) {
+    const Rows<P, Masked> rows{b};
+    const P zero = P::splat(0.0), p = P::splat(rule.p), below = P::splat(1.0 - rule.p), k = P::load(b.k);
+    const P minus_half = P::splat(-0.5);
+    rows.rewrite([&](std::size_t i) {
+        const P d = rows.residual(i), q = d / k;
+        const auto above = d > zero;
+        const P decay = blend(above, p * exp_where(above, minus_half * q * q), below);
+        return rows.zero_if_masked(i, P::load(b.state + i * P::width) * decay);
+    }, out);
+}
+
+}  // namespace lanes
 }  // namespace quorvel::whittaker

@@ -2,6 +2,7 @@
 // 1/2 (1 - s / sqrt(1 + s^2)), s = e^t (d - 2 sigma) / sigma, steeper with every iteration t.
 #pragma once
 
+#include "negative_residuals.hpp"
 #include "reweighter.hpp"
 
 namespace quorvel::whittaker {
@@ -13,4 +14,23 @@ struct IarPlsWeights {
 double update_masked(const IarPlsWeights& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t iteration, Mask mask = {});
 
+namespace lanes {
+
+template <class P, bool Masked>
+void update_lanes(const IarPlsWeights&, const LaneBlock& b, LaneChange out) {
+    const Rows<P, Masked> rows{b};
+    const auto below = negative_statistics(rows);
+    const P zero = P::splat(0.0), half = P::splat(0.5), one = P::splat(1.0);
+    const P growth = P::load(b.growth) / below.deviation;
+    const P two_sigma = P::splat(2.0) * below.deviation;
+    rewrite_unless(rows, below.too_few, [&](std::size_t i) {
+        const P shifted = rows.residual(i) - two_sigma;
+        const P s = shifted * growth, a = abs(s);
+        const P h = blend(a < P::splat(0x1p500), sqrt(one + s * s), a), tail = half / (h * (h + a));
+        const P w = blend(equal(shifted, zero), half, blend(s > zero, tail, one - tail));
+        return rows.zero_if_masked(i, w);
+    }, out);
+}
+
+}  // namespace lanes
 }  // namespace quorvel::whittaker

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "negative_residuals.hpp"
 #include "reweighter.hpp"
 
 namespace quorvel::whittaker {
@@ -23,4 +24,25 @@ inline double half_soft_sign_weight(double shifted, double growth) {
     return s > 0.0 ? 0.5 / (1.0 + s) : 1.0 - 0.5 / (1.0 - s);
 }
 
+namespace lanes {
+
+template <class P>
+P half_soft_sign_weight(const P& shifted, const P& growth) {
+    const P zero = P::splat(0.0), half = P::splat(0.5), one = P::splat(1.0);
+    const P s = shifted * growth;
+    return blend(equal(shifted, zero), half, blend(s > zero, half / (one + s), one - half / (one - s)));
+}
+
+template <class P, bool Masked>
+void update_lanes(const LsrPlsWeights&, const LaneBlock& b, LaneChange out) {
+    const Rows<P, Masked> rows{b};
+    const auto below = negative_statistics(rows);
+    const P growth = P::load(b.growth) / below.deviation;
+    const P shift = P::splat(2.0) * below.deviation - below.mean;
+    rewrite_unless(rows, below.too_few, [&](std::size_t i) {
+        return rows.zero_if_masked(i, half_soft_sign_weight(rows.residual(i) - shift, growth));
+    }, out);
+}
+
+}  // namespace lanes
 }  // namespace quorvel::whittaker

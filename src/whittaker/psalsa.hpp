@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "reweighter.hpp"
+#include "whittaker/lanes/lane_rows.hpp"
 
 namespace quorvel::whittaker {
 
@@ -28,4 +29,19 @@ double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::
 // The population standard deviation of the used samples.
 double used_deviation(std::span<const double> y, Mask mask);
 
+namespace lanes {
+
+// k per lane, as each spectrum resolved it.
+template <class P, bool Masked>
+void update_lanes(const PsalsaWeights& rule, const LaneBlock& b, LaneChange out) {
+    const Rows<P, Masked> rows{b};
+    const P zero = P::splat(0.0), p = P::splat(rule.p), below = P::splat(1.0 - rule.p), k = P::load(b.k);
+    rows.rewrite([&](std::size_t i) {
+        const P d = rows.residual(i);
+        const auto above = d > zero;
+        return rows.zero_if_masked(i, blend(above, p * exp_where(above, -d / k), below));
+    }, out);
+}
+
+}  // namespace lanes
 }  // namespace quorvel::whittaker

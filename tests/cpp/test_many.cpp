@@ -97,6 +97,37 @@ TEST_P(ManySpectra, every_spectrum_gets_the_bits_of_its_own_fit) {
     EXPECT_GT(seen.iterations.size(), 10u);
 }
 
+// The rules after the first three, and every difference order, run the band solve in the lanes.
+TEST_P(ManySpectra, every_rule_and_difference_order_gets_the_bits_of_its_own_fit) {
+    if (!lane_path_available(GetParam())) GTEST_SKIP() << "this CPU has no AVX2";
+    std::mt19937_64 rng(9);
+    Seen seen;
+    for (std::size_t n : {4, 9, 150}) {
+        const Batch b(n, 13, rng);
+        for (bool masked : {false, true}) {
+            const auto each = [&](const auto& rule, unsigned lowest) {
+                for (unsigned order = lowest; order <= 3; ++order) {
+                    for (double tol : {1e-3, 0.0}) {
+                        expect_single_fits(b, {1e3, 30, tol, order}, rule, masked, StopRule::WeightChange, GetParam(),
+                                           seen);
+                    }
+                }
+            };
+            each(AslsWeights{0.05}, 1);
+            each(ArPlsWeights{}, 1);
+            each(AirPlsWeights{}, 1);
+            each(IaslsWeights{0.05, 1e-2}, 2);
+            each(IarPlsWeights{}, 1);
+            each(AsPlsWeights{0.5}, 1);
+            each(PsalsaWeights{0.5, std::numeric_limits<double>::quiet_NaN()}, 1);
+            each(PsalsaWeights{0.2, 0.3}, 2);
+            each(DerPsalsaWeights{0.05, std::numeric_limits<double>::quiet_NaN(), 2, 3}, 1);
+            each(LsrPlsWeights{}, 1);
+        }
+    }
+    EXPECT_GT(seen.iterations.size(), 20u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, ManySpectra,
                          testing::Values(LanePath::ScalarLoop, LanePath::Interleaved, LanePath::Avx2,
                                          LanePath::Automatic));

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 
+#include "linalg/difference_penalty.hpp"
 #include "linalg/pentadiagonal_lanes.hpp"
 
 namespace quorvel::whittaker {
@@ -15,27 +18,50 @@ struct LaneBlock {
     double* weights;
     const double* keep;  // 1.0 for a used sample, 0.0 for a masked one; null when nothing is masked
     linalg::pentadiagonal::LaneFactor factor;  // its t ends as the baselines
+    double* inv_d;  // the band solves' reciprocal pivots; their L is factor.l_diag, l_sub1 and l_sub2
+    double* state;  // a rule's values per sample: derpsalsa's screen, aspls' penalty scales
     // Per lane:
     const double* iteration;  // the zero-based iteration index plus one
     const double* first;      // first and last used sample, pinned by airPLS when masks are given
     const double* last;
+    const double* k;          // psalsa's and derpsalsa's decay
+    const double* growth;     // e^t or 10^t, for the weights that steepen with the iteration t
 };
 
-// The two sums of the relative weight change, per lane.
+// The two sums of the relative weight change, per lane. A rule with nothing left to weight by in a lane
+// leaves its weights there as they were and sets its diff_sq to NaN.
 struct LaneChange {
     double* diff_sq;
     double* old_sq;
 };
 
+// A rule as the lanes run it, with the parameters of every kind.
+struct LaneRule {
+    enum class Kind : std::uint8_t { Asls, ArPls, AirPls, Iasls, IarPls, AsPls, Psalsa, DerPsalsa, LsrPls } kind;
+    double p = 0.0;      // asls, iasls, psalsa, derpsalsa
+    double lam_1 = 0.0;  // iasls
+    double coef = 0.0;   // aspls
+    double k = std::numeric_limits<double>::quiet_NaN();  // psalsa, derpsalsa; NaN: from each spectrum
+    std::uint64_t smooth_half_window = 0, num_smooths = 0;  // derpsalsa
+};
+
+// The system a band solve factorises (see band_systems.hpp).
+struct LaneSystem {
+    enum class Kind : std::uint8_t { Weighted, Iasls, AsPls } kind;
+    unsigned order;
+    const linalg::PenaltyRows* penalty;
+    double lam_1;
+};
+
 struct LaneKernels {
     std::size_t width;
-    // Baselines into factor.t; a lane whose pivot fails is flagged and holds no baseline.
+    // Baselines into factor.t; a lane whose pivot fails is flagged and holds no baseline. `solve` is the
+    // Cholesky solve of the first three rules' second order, `solve_band` the LDL' of every other system.
     void (*solve)(const LaneBlock&, const linalg::pentadiagonal::SecondOrderPenalty&, bool* failed);
+    void (*solve_band)(const LaneBlock&, const LaneSystem&, bool* failed);
     // Sum of |y - baseline| over the used samples below the baseline.
     void (*negative_sums)(const LaneBlock&, double* sums);
-    void (*asls)(const LaneBlock&, double p, LaneChange);
-    void (*arpls)(const LaneBlock&, LaneChange);
-    void (*airpls)(const LaneBlock&, LaneChange);
+    void (*reweight)(const LaneBlock&, const LaneRule&, LaneChange);
 };
 
 LaneKernels interleaved_lane_kernels();

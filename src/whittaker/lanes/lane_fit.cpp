@@ -1,6 +1,7 @@
 #include "lane_fit.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -14,13 +15,16 @@ namespace {
 // The rows of one block, each array on a 64-byte boundary so that no lane load splits a cache line.
 class LaneArrays {
 public:
+    static constexpr std::size_t count = 9;
+
     LaneArrays(std::size_t n, std::size_t width, bool masked)
-        : len_(n * width), stride_((len_ + 7) / 8 * 8), storage_(7 * stride_ + 8, 0.0) {
+        : len_(n * width), stride_((len_ + 7) / 8 * 8), storage_(count * stride_ + 8, 0.0) {
         const auto misalignment = reinterpret_cast<std::uintptr_t>(storage_.data()) % 64 / sizeof(double);
         base_ = storage_.data() + (8 - misalignment) % 8;
         // A lane without a spectrum solves y = 0 with unit weights, so that it computes ordinary
         // numbers and never slows the others down with subnormal ones.
         std::fill_n(weights(), len_, 1.0);
+        std::fill_n(state(), len_, 1.0);
         if (masked) std::fill_n(keep(), len_, 1.0);
     }
     LaneArrays(const LaneArrays&) = delete;
@@ -32,6 +36,8 @@ public:
     linalg::pentadiagonal::LaneFactor factor() {
         return {base_ + 3 * stride_, base_ + 4 * stride_, base_ + 5 * stride_, base_ + 6 * stride_};
     }
+    double* inv_d() { return base_ + 7 * stride_; }
+    double* state() { return base_ + 8 * stride_; }
 
 private:
     std::size_t len_, stride_;
@@ -43,17 +49,67 @@ struct Lane {
     std::size_t item = 0;
     std::uint64_t iteration = 0;  // one-based, as the engine's k
     double scale = 1.0;
+    double measure = 0.0;  // of the last iteration
     bool busy = false;
 };
 
 // The values each kernel call reads or writes per lane.
 struct PerLane {
     explicit PerLane(std::size_t width)
-        : iteration(width), first(width), last(width), diff_sq(width), old_sq(width), sums(width),
-          failed(std::make_unique<bool[]>(width)) {}
-    std::vector<double> iteration, first, last, diff_sq, old_sq, sums;
+        : iteration(width), first(width), last(width), k(width), growth(width), diff_sq(width), old_sq(width),
+          sums(width), failed(std::make_unique<bool[]>(width)) {}
+    std::vector<double> iteration, first, last, k, growth, diff_sq, old_sq, sums;
     std::unique_ptr<bool[]> failed;
 };
+
+using Kind = LaneRule::Kind;
+
+// The rules after the first three follow the reference library's loop (see ReferenceLoop).
+bool reference_loop(Kind kind) {
+    switch (kind) {
+        case Kind::Asls:
+        case Kind::ArPls:
+        case Kind::AirPls: return false;
+        case Kind::Iasls:
+        case Kind::IarPls:
+        case Kind::AsPls:
+        case Kind::Psalsa:
+        case Kind::DerPsalsa:
+        case Kind::LsrPls: return true;
+    }
+    return false;
+}
+
+LaneSystem::Kind system_of(Kind kind) {
+    switch (kind) {
+        case Kind::Iasls: return LaneSystem::Kind::Iasls;
+        case Kind::AsPls: return LaneSystem::Kind::AsPls;
+        case Kind::Asls:
+        case Kind::ArPls:
+        case Kind::AirPls:
+        case Kind::IarPls:
+        case Kind::Psalsa:
+        case Kind::DerPsalsa:
+        case Kind::LsrPls: break;
+    }
+    return LaneSystem::Kind::Weighted;
+}
+
+// e^t or 10^t for the weights that steepen with the iteration t, as the scalar forms form it.
+double growth_at(Kind kind, double t) {
+    switch (kind) {
+        case Kind::IarPls: return std::exp(t);
+        case Kind::LsrPls: return std::pow(10.0, t);
+        case Kind::Asls:
+        case Kind::ArPls:
+        case Kind::AirPls:
+        case Kind::Iasls:
+        case Kind::AsPls:
+        case Kind::Psalsa:
+        case Kind::DerPsalsa: break;
+    }
+    return 1.0;
+}
 
 class LaneRun {
 public:
@@ -61,23 +117,39 @@ public:
             const WhittakerParams& params, Mask masks, StopRule stop, std::span<double> baselines,
             std::span<ItemOutcome> outcomes)
         : kernels_(kernels), rule_(rule), ys_(ys), n_(n), params_(params), masks_(masks),
-          by_residuals_(stop == StopRule::NegativeResiduals), baselines_(baselines), outcomes_(outcomes),
-          arrays_(n, kernels.width, !masks.empty()), lanes_(kernels.width), per_lane_(kernels.width),
-          penalty_(linalg::pentadiagonal::second_order_penalty(n, params.lambda)),
+          by_residuals_(stop == StopRule::NegativeResiduals), reference_(reference_loop(rule.kind)),
+          cholesky_(!reference_ && params.diff_order == 2),
+          solves_(params.max_iter + (reference_ && params.max_iter < UINT64_MAX ? 1 : 0)), baselines_(baselines),
+          outcomes_(outcomes), arrays_(n, kernels.width, !masks.empty()), lanes_(kernels.width),
+          per_lane_(kernels.width), penalty_(linalg::pentadiagonal::second_order_penalty(n, params.lambda)),
+          band_penalty_(n, params.diff_order, params.lambda),
+          system_{system_of(rule.kind), params.diff_order, &band_penalty_, rule.lam_1},
           block_{n,
                  arrays_.y(),
                  arrays_.weights(),
                  masks.empty() ? nullptr : arrays_.keep(),
                  arrays_.factor(),
+                 arrays_.inv_d(),
+                 arrays_.state(),
                  per_lane_.iteration.data(),
                  per_lane_.first.data(),
-                 per_lane_.last.data()} {}
+                 per_lane_.last.data(),
+                 per_lane_.k.data(),
+                 per_lane_.growth.data()},
+          scratch_(n) {}
 
     void run() {
         while (refill()) {
-            kernels_.solve(block_, penalty_, per_lane_.failed.get());
+            if (cholesky_) {
+                kernels_.solve(block_, penalty_, per_lane_.failed.get());
+            } else {
+                kernels_.solve_band(block_, system_, per_lane_.failed.get());
+            }
             if (by_residuals_) kernels_.negative_sums(block_, per_lane_.sums.data());
-            reweight();
+            for (std::size_t l = 0; l < lanes_.size(); ++l) {
+                per_lane_.growth[l] = growth_at(rule_.kind, per_lane_.iteration[l]);
+            }
+            kernels_.reweight(block_, rule_, {per_lane_.diff_sq.data(), per_lane_.old_sq.data()});
             for (std::size_t l = 0; l < lanes_.size(); ++l) {
                 if (lanes_[l].busy) settle(l);
             }
@@ -97,11 +169,16 @@ private:
         return any;
     }
 
+    // Column l of a block array from a spectrum's n values.
+    void put(double* rows, std::size_t l, std::span<const double> values) {
+        for (std::size_t i = 0; i < n_; ++i) rows[i * width() + l] = values[i];
+    }
+
     void load(std::size_t l, std::size_t item) {
         const auto y = ys_.subspan(item * n_, n_);
         const Mask mask = masks_.empty() ? Mask{} : masks_.subspan(item * n_, n_);
         Status valid = validate_fit(y, params_, n_);
-        if (valid) valid = validate_mask(n_, mask);
+        if (valid) valid = validate_mask(n_, mask, params_.diff_order);
         if (!valid) {
             outcomes_[item] = {{}, valid.error()};
             return;
@@ -118,16 +195,35 @@ private:
             per_lane_.first[l] = static_cast<double>(std::find_if(mask.begin(), mask.end(), used) - mask.begin());
             per_lane_.last[l] = static_cast<double>(mask.rend() - std::find_if(mask.rbegin(), mask.rend(), used) - 1);
         }
+        start(l, y, mask);
         per_lane_.iteration[l] = 1.0;
-        lanes_[l] = {item, 1, by_residuals_ ? residual_scale(y, mask) : 1.0, true};
+        lanes_[l] = {item, 1, by_residuals_ ? residual_scale(y, mask) : 1.0, 0.0, true};
     }
 
-    void reweight() {
-        const LaneChange change{per_lane_.diff_sq.data(), per_lane_.old_sq.data()};
+    // What the rule's own start gives a single fit: initial weights, a resolved k, a screen, penalty scales.
+    void start(std::size_t l, std::span<const double> y, Mask mask) {
+        scratch_.iter.resize(n_);
         switch (rule_.kind) {
-            case LaneRule::Kind::Asls: kernels_.asls(block_, rule_.p, change); break;
-            case LaneRule::Kind::ArPls: kernels_.arpls(block_, change); break;
-            case LaneRule::Kind::AirPls: kernels_.airpls(block_, change); break;
+            case Kind::Iasls:
+                whittaker::start(IaslsWeights{rule_.p, rule_.lam_1}, y, mask, scratch_);
+                put(arrays_.weights(), l, scratch_.iter.weights);
+                break;
+            case Kind::Psalsa: per_lane_.k[l] = whittaker::start(PsalsaWeights{rule_.p, rule_.k}, y, mask, scratch_).k; break;
+            case Kind::DerPsalsa: {
+                const DerPsalsaWeights rule{rule_.p, rule_.k, rule_.smooth_half_window, rule_.num_smooths};
+                const DerPsalsaRun run = whittaker::start(rule, y, mask, scratch_);
+                per_lane_.k[l] = run.k;
+                put(arrays_.state(), l, run.screen);
+                break;
+            }
+            case Kind::AsPls:
+                for (std::size_t i = 0; i < n_; ++i) arrays_.state()[i * width() + l] = 1.0;
+                break;
+            case Kind::Asls:
+            case Kind::ArPls:
+            case Kind::AirPls:
+            case Kind::IarPls:
+            case Kind::LsrPls: break;
         }
     }
 
@@ -139,12 +235,14 @@ private:
             lane.busy = false;
             return;
         }
+        if (reference_ && std::isnan(per_lane_.diff_sq[l])) return finish(l, {lane.iteration - 1, lane.measure, true});
         const double measure = by_residuals_ ? per_lane_.sums[l] / lane.scale
                                              : relative_change(per_lane_.diff_sq[l], per_lane_.old_sq[l]);
-        if (measure <= params_.tol) {
+        lane.measure = measure;
+        if (reference_ ? measure < params_.tol : measure <= params_.tol) {
             finish(l, {lane.iteration, measure, true});
-        } else if (lane.iteration == params_.max_iter) {
-            finish(l, {params_.max_iter, measure, false});
+        } else if (lane.iteration == solves_) {
+            finish(l, {solves_, measure, false});
         } else {
             ++lane.iteration;
             per_lane_.iteration[l] = static_cast<double>(lane.iteration);
@@ -166,14 +264,18 @@ private:
     std::size_t n_;
     const WhittakerParams& params_;
     Mask masks_;
-    bool by_residuals_;
+    bool by_residuals_, reference_, cholesky_;
+    std::uint64_t solves_;
     std::span<double> baselines_;
     std::span<ItemOutcome> outcomes_;
     LaneArrays arrays_;
     std::vector<Lane> lanes_;
     PerLane per_lane_;
     linalg::pentadiagonal::SecondOrderPenalty penalty_;
+    linalg::PenaltyRows band_penalty_;
+    LaneSystem system_;
     LaneBlock block_;
+    WhittakerWorkspace scratch_;  // the rules' start on one spectrum
     std::size_t next_ = 0;
 };
 

@@ -10,8 +10,14 @@
 #include "lane_block.hpp"
 #include "whittaker/airpls.hpp"
 #include "whittaker/arpls.hpp"
+#include "whittaker/aspls.hpp"
 #include "whittaker/asls.hpp"
+#include "whittaker/derpsalsa.hpp"
 #include "whittaker/engine.hpp"
+#include "whittaker/iarpls.hpp"
+#include "whittaker/iasls.hpp"
+#include "whittaker/lsrpls.hpp"
+#include "whittaker/psalsa.hpp"
 
 namespace quorvel::whittaker {
 
@@ -30,11 +36,6 @@ bool lane_path_available(LanePath path);
 // The kernels that run `count` spectra of n samples on `path`, or nothing for the loop of single fits.
 std::optional<LaneKernels> lane_kernels_for(LanePath path, std::size_t count, std::size_t n);
 
-struct LaneRule {
-    enum class Kind : std::uint8_t { Asls, ArPls, AirPls } kind;
-    double p = 0.0;
-};
-
 // The rule of a lane form, or nothing for a rule that has none.
 inline std::optional<LaneRule> lane_rule(const AslsWeights& rule) { return LaneRule{LaneRule::Kind::Asls, rule.p}; }
 inline std::optional<LaneRule> lane_rule(const ArPlsWeights& rule) {
@@ -42,6 +43,21 @@ inline std::optional<LaneRule> lane_rule(const ArPlsWeights& rule) {
     return LaneRule{LaneRule::Kind::ArPls};
 }
 inline std::optional<LaneRule> lane_rule(const AirPlsWeights&) { return LaneRule{LaneRule::Kind::AirPls}; }
+inline std::optional<LaneRule> lane_rule(const IaslsWeights& rule) {
+    return LaneRule{.kind = LaneRule::Kind::Iasls, .p = rule.p, .lam_1 = rule.lam_1};
+}
+inline std::optional<LaneRule> lane_rule(const IarPlsWeights&) { return LaneRule{LaneRule::Kind::IarPls}; }
+inline std::optional<LaneRule> lane_rule(const AsPlsWeights& rule) {
+    return LaneRule{.kind = LaneRule::Kind::AsPls, .coef = rule.asymmetric_coef};
+}
+inline std::optional<LaneRule> lane_rule(const PsalsaWeights& rule) {
+    return LaneRule{.kind = LaneRule::Kind::Psalsa, .p = rule.p, .k = rule.k};
+}
+inline std::optional<LaneRule> lane_rule(const DerPsalsaWeights& rule) {
+    return LaneRule{.kind = LaneRule::Kind::DerPsalsa, .p = rule.p, .k = rule.k,
+                    .smooth_half_window = rule.smooth_half_window, .num_smooths = rule.num_smooths};
+}
+inline std::optional<LaneRule> lane_rule(const LsrPlsWeights&) { return LaneRule{LaneRule::Kind::LsrPls}; }
 
 // The arguments of fit_many, run on `kernels`.
 void fit_lanes(const LaneKernels& kernels, const LaneRule& rule, std::span<const double> ys, std::size_t n,

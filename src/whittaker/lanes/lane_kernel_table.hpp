@@ -2,12 +2,22 @@
 // file that picks the pack, so that each instruction set gets its own copy.
 #pragma once
 
+#include <algorithm>
+#include <array>
+
 #include "lane_block.hpp"
 #include "lane_rows.hpp"
+#include "linalg/band_ldl_lanes.hpp"
 #include "linalg/pentadiagonal_lanes.hpp"
 #include "whittaker/airpls.hpp"
 #include "whittaker/arpls.hpp"
+#include "whittaker/aspls.hpp"
 #include "whittaker/asls.hpp"
+#include "whittaker/band_systems.hpp"
+#include "whittaker/derpsalsa.hpp"
+#include "whittaker/iarpls.hpp"
+#include "whittaker/lsrpls.hpp"
+#include "whittaker/psalsa.hpp"
 
 namespace quorvel::whittaker::lanes {
 
@@ -17,9 +27,60 @@ void solve(const LaneBlock& b, const linalg::pentadiagonal::SecondOrderPenalty& 
     linalg::pentadiagonal::back_substitute<P>(b.n, b.factor, b.factor.t);
 }
 
+template <class P, std::size_t B, class System>
+void solve_band_of(const LaneBlock& b, const System& system, bool* failed) {
+    linalg::band::LaneFactor<B> f{{}, b.inv_d, b.factor.t};
+    const std::array<double*, 3> l{b.factor.l_diag, b.factor.l_sub1, b.factor.l_sub2};
+    std::copy_n(l.begin(), B, f.l.begin());
+    store_mask(linalg::band::factor_forward<P, B>(
+                   b.n, [&](std::size_t i, std::size_t k) { return system.entry(i, k); },
+                   [&](std::size_t i) { return system.rhs(i); }, f),
+               failed);
+    linalg::band::back_substitute<P, B>(b.n, f, b.factor.t);
+}
+
+template <class P, class System>
+void solve_band_system(const LaneBlock& b, unsigned order, const System& system, bool* failed) {
+    switch (order) {
+        case 1: return solve_band_of<P, 1>(b, system, failed);
+        case 2: return solve_band_of<P, 2>(b, system, failed);
+        default: return solve_band_of<P, 3>(b, system, failed);
+    }
+}
+
+template <class P>
+void solve_band(const LaneBlock& b, const LaneSystem& s, bool* failed) {
+    const linalg::PenaltyRows& penalty = *s.penalty;
+    switch (s.kind) {
+        case LaneSystem::Kind::Weighted:
+            return solve_band_system<P>(b, s.order, WeightedSystem<P>{b.y, b.weights, penalty}, failed);
+        case LaneSystem::Kind::Iasls:
+            return solve_band_system<P>(b, s.order, IaslsSystem<P>{b.y, b.weights, b.keep, b.n, s.lam_1, penalty},
+                                        failed);
+        case LaneSystem::Kind::AsPls:
+            return solve_band_system<P>(b, s.order, AsPlsSystem<P>{b.y, b.weights, b.state, penalty}, failed);
+    }
+}
+
 template <class P, class Rule>
-void reweight(const Rule& rule, const LaneBlock& b, LaneChange out) {
+void reweight_with(const Rule& rule, const LaneBlock& b, LaneChange out) {
     b.keep ? update_lanes<P, true>(rule, b, out) : update_lanes<P, false>(rule, b, out);
+}
+
+template <class P>
+void reweight(const LaneBlock& b, const LaneRule& rule, LaneChange out) {
+    using Kind = LaneRule::Kind;
+    switch (rule.kind) {
+        case Kind::Asls:
+        case Kind::Iasls: return reweight_with<P>(AslsWeights{rule.p}, b, out);
+        case Kind::ArPls: return reweight_with<P>(ArPlsWeights{}, b, out);
+        case Kind::AirPls: return reweight_with<P>(AirPlsWeights{}, b, out);
+        case Kind::IarPls: return reweight_with<P>(IarPlsWeights{}, b, out);
+        case Kind::AsPls: return reweight_with<P>(AsPlsWeights{rule.coef}, b, out);
+        case Kind::Psalsa: return reweight_with<P>(PsalsaWeights{rule.p, rule.k}, b, out);
+        case Kind::DerPsalsa: return reweight_with<P>(DerPsalsaWeights{rule.p, rule.k, 0, 0}, b, out);
+        case Kind::LsrPls: return reweight_with<P>(LsrPlsWeights{}, b, out);
+    }
 }
 
 template <class P>
@@ -27,12 +88,11 @@ LaneKernels make_lane_kernels() {
     return {
         P::width,
         solve<P>,
+        solve_band<P>,
         [](const LaneBlock& b, double* sums) {
             b.keep ? negative_sums<P, true>(b, sums) : negative_sums<P, false>(b, sums);
         },
-        [](const LaneBlock& b, double p, LaneChange out) { reweight<P>(AslsWeights{p}, b, out); },
-        [](const LaneBlock& b, LaneChange out) { reweight<P>(ArPlsWeights{}, b, out); },
-        [](const LaneBlock& b, LaneChange out) { reweight<P>(AirPlsWeights{}, b, out); },
+        reweight<P>,
     };
 }
 

@@ -18,7 +18,7 @@ void fit_many(std::span<const double> ys, std::size_t n, const WhittakerParams& 
               LanePath path = LanePath::Automatic) {
     if constexpr (requires { lane_rule(rule); }) {
         const auto kernels = lane_kernels_for(path, outcomes.size(), n);
-        if (const auto lane = lane_rule(rule); lane && kernels && params.diff_order == 2) {
+        if (const auto lane = lane_rule(rule); lane && kernels) {
             fit_lanes(*kernels, *lane, ys, n, params, masks, stop, baselines, outcomes);
             return;
         }
