@@ -159,6 +159,19 @@ Avx2Pack<V> min_num(const Avx2Pack<V>& a, const Avx2Pack<V>& b) {
     return each(a, b, [](__m256d x, __m256d y) { return _mm256_min_pd(x, y); });
 }
 
+// 2^k for integral k from -1022 to 1023: k + 1023 lands in the low mantissa bits of k + 1023 + 2^52,
+// and shifted into the exponent field it is 2^k.
+template <int V>
+Avx2Pack<V> power_of_two(const Avx2Pack<V>& k) {
+    Avx2Pack<V> p;
+    const __m256d bias = _mm256_set1_pd(0x1p52 + 1023.0);
+    for (int j = 0; j < V; ++j) {
+        const __m256i biased = _mm256_castpd_si256(_mm256_add_pd(k.r[j], bias));
+        p.r[j] = _mm256_castsi256_pd(_mm256_slli_epi64(biased, 52));
+    }
+    return p;
+}
+
 // The C library's exp, one call per lane of m; 0.0 in the other lanes. The results are gathered
 // in registers: four scalar stores read back as one vector would stall the load.
 template <int V>

@@ -2,8 +2,10 @@
 // The lane kernels are written once against this interface; the AVX2 pack provides the same.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 namespace quorvel::simd {
 
@@ -142,6 +144,16 @@ ScalarPack<W> max_num(const ScalarPack<W>& a, const ScalarPack<W>& b) {
 template <std::size_t W>
 ScalarPack<W> min_num(const ScalarPack<W>& a, const ScalarPack<W>& b) {
     return lanewise(a, b, [](double x, double y) { return std::fmin(x, y); });
+}
+
+// 2^k for integral k from -1022 to 1023, built from its bits.
+template <std::size_t W>
+ScalarPack<W> power_of_two(const ScalarPack<W>& k) {
+    ScalarPack<W> r;
+    for (std::size_t l = 0; l < W; ++l) {
+        r.v[l] = std::bit_cast<double>(static_cast<std::uint64_t>(static_cast<std::int64_t>(k.v[l]) + 1023) << 52);
+    }
+    return r;
 }
 
 // The C library's exp in the lanes of m, 0.0 elsewhere.

@@ -4,17 +4,15 @@
 #include <cmath>
 
 #include "negative_residuals.hpp"
+#include "simd/exp.hpp"
 
 namespace quorvel::whittaker {
 namespace {
 
 // 1 / (1 + e^x), exponentiating only non-positive numbers.
 double logistic_of_minus(double x) {
-    if (x >= 0.0) {
-        const double e = std::exp(-x);
-        return e / (1.0 + e);
-    }
-    return 1.0 / (1.0 + std::exp(x));
+    const double e = simd::exp_nonpositive(-std::fabs(x));
+    return x >= 0.0 ? e / (1.0 + e) : 1.0 / (1.0 + e);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "core/error.hpp"
 #include "engine.hpp"
 #include "negative_residuals.hpp"
+#include "simd/exp.hpp"
 
 namespace quorvel::whittaker {
 
@@ -48,7 +49,7 @@ void update_lanes(const AsPlsWeights& rule, const LaneBlock& b, LaneChange out) 
     rewrite_unless(rows, below.too_few, [&](std::size_t i) {
         const P x = coef * (rows.residual(i) - sigma) / sigma;
         const auto positive = x >= zero;
-        const P e = exp_each(blend(positive, -x, x));
+        const P e = simd::exp_nonpositive(-abs(x));
         return rows.zero_if_masked(i, blend(positive, e / (one + e), one / (one + e)));
     }, out);
 }

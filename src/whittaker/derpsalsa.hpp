@@ -7,6 +7,7 @@
 #include <span>
 
 #include "reweighter.hpp"
+#include "simd/exp.hpp"
 #include "whittaker/lanes/lane_rows.hpp"
 
 namespace quorvel::whittaker {
@@ -47,7 +48,7 @@ void update_lanes(const DerPsalsaWeights& rule, const LaneBlock& b, LaneChange o
     rows.rewrite([&](std::size_t i) {
         const P d = rows.residual(i), q = d / k;
         const auto above = d > zero;
-        const P decay = blend(above, p * exp_where(above, minus_half * q * q), below);
+        const P decay = blend(above, p * simd::exp_nonpositive(blend(above, minus_half * q * q, zero)), below);
         return rows.zero_if_masked(i, P::load(b.state + i * P::width) * decay);
     }, out);
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "reweighter.hpp"
+#include "simd/exp.hpp"
 #include "whittaker/lanes/lane_rows.hpp"
 
 namespace quorvel::whittaker {
@@ -20,7 +21,7 @@ PsalsaWeights start(const PsalsaWeights& rule, std::span<const double> y, Mask m
 
 // d / k is positive wherever the exponential is taken, so it never overflows.
 inline double psalsa_weight(const PsalsaWeights& rule, double d) {
-    return d > 0.0 ? rule.p * std::exp(-d / rule.k) : 1.0 - rule.p;
+    return d > 0.0 ? rule.p * simd::exp_nonpositive(-d / rule.k) : 1.0 - rule.p;
 }
 
 double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::span<const double> baseline,
@@ -39,7 +40,7 @@ void update_lanes(const PsalsaWeights& rule, const LaneBlock& b, LaneChange out)
     rows.rewrite([&](std::size_t i) {
         const P d = rows.residual(i);
         const auto above = d > zero;
-        return rows.zero_if_masked(i, blend(above, p * exp_where(above, -d / k), below));
+        return rows.zero_if_masked(i, blend(above, p * simd::exp_nonpositive(blend(above, -d / k, zero)), below));
     }, out);
 }
 

@@ -3,6 +3,7 @@
 
 #include "linalg/banded_lu.hpp"
 #include "linalg/difference_penalty.hpp"
+#include "simd/exp.hpp"
 #include "support.hpp"
 #include "whittaker/brpls.hpp"
 
@@ -77,4 +78,22 @@ TEST(ScaledErfc, matches_known_values_without_overflow) {
     EXPECT_NEAR(whittaker::scaled_erfc(1e8) * 1e8 * std::sqrt(std::numbers::pi), 1.0, 1e-15);
     EXPECT_NEAR(whittaker::scaled_erfc(-1.0), 5.00898008076228, 1e-13);
     EXPECT_EQ(whittaker::scaled_erfc(-30.0), kInf);
+}
+
+// Within 2 ulp of the C library's exp over the whole non-positive range, subnormal results included.
+TEST(ExpNonpositive, stays_within_two_ulp_of_exp) {
+    std::mt19937_64 rng(3);
+    const V xs = uniform(rng, 200000, -745.0, 0.0), small = uniform(rng, 20000, -1.0, 0.0);
+    double worst = 0.0;
+    for (const V* values : {&xs, &small}) {
+        for (const double x : *values) {
+            const double got = simd::exp_nonpositive(x), expected = std::exp(x);
+            const double ulp = std::nextafter(expected, kInf) - expected;
+            worst = std::max(worst, std::fabs(got - expected) / ulp);
+        }
+    }
+    EXPECT_LE(worst, 2.0);
+    EXPECT_EQ(simd::exp_nonpositive(0.0), 1.0);
+    EXPECT_EQ(simd::exp_nonpositive(-746.0), 0.0);
+    EXPECT_EQ(simd::exp_nonpositive(-std::numeric_limits<double>::infinity()), 0.0);
 }
