@@ -83,4 +83,27 @@ struct AsPlsSystem {
     P rhs(std::size_t i) const { return scaled(i) * load_at<P>(y, i); }
 };
 
+// drPLS: W + D1'D1 + diag(1 - eta w) lambda D'D, right side W y; its rows scaled by 1 - eta w make it
+// unsymmetric, so it gives the entries below (lower) and above (upper) the diagonal.
+template <class P>
+struct DrPlsSystem {
+    const double* y;
+    const double* w;
+    double eta;
+    const linalg::PenaltyRows& first;    // D1'D1
+    const linalg::PenaltyRows& penalty;  // lambda D'D
+
+    P scale(std::size_t i) const { return P::splat(1.0) - P::splat(eta) * load_at<P>(w, i); }
+    P lower(std::size_t i, std::size_t k) const {
+        const P own = scale(i) * P::splat(penalty.at(i, k));
+        if (k == 0) return (load_at<P>(w, i) + P::splat(first.at(i, 0))) + own;
+        return P::splat(first.at(i, k)) + own;
+    }
+    P upper(std::size_t i, std::size_t k) const {
+        if (i < k) return P::splat(0.0);
+        return P::splat(first.at(i, k)) + scale(i - k) * P::splat(penalty.at(i, k));
+    }
+    P rhs(std::size_t i) const { return load_at<P>(w, i) * load_at<P>(y, i); }
+};
+
 }  // namespace quorvel::whittaker

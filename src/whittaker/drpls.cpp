@@ -10,6 +10,14 @@ namespace quorvel::whittaker {
 
 Status solve(const DrPlsWeights& rule, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params) {
+    const linalg::PenaltyRows first(y.size(), 1, 1.0), penalty(y.size(), params.diff_order, params.lambda);
+    const DrPlsSystem<simd::ScalarPack<1>> system{y.data(), workspace.iter.weights.data(), rule.eta, first, penalty};
+    if (solve_band_ldu(params.diff_order, y.size(), system, baseline, workspace.band)) return ok;
+    return solve_exchanging(rule, y, baseline, workspace, params);
+}
+
+Status solve_exchanging(const DrPlsWeights& rule, std::span<const double> y, std::span<double> baseline,
+                        WhittakerWorkspace& workspace, const WhittakerParams& params) {
     const std::size_t n = y.size();
     const auto& weights = workspace.iter.weights;
     auto& scale = workspace.state;

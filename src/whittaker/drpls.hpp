@@ -13,8 +13,11 @@ struct DrPlsWeights {
     static constexpr bool reference_loop = true;
 };
 
+// By LDU without row exchanges, or where a pivot fails by LU with partial pivoting (solve_exchanging).
 Status solve(const DrPlsWeights& rule, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params);
+Status solve_exchanging(const DrPlsWeights& rule, std::span<const double> y, std::span<double> baseline,
+                        WhittakerWorkspace& workspace, const WhittakerParams& params);
 
 double update_masked(const DrPlsWeights& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t iteration, Mask mask = {});

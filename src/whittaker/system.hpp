@@ -9,6 +9,7 @@
 #include "core/error.hpp"
 #include "band_systems.hpp"
 #include "linalg/band_ldl_lanes.hpp"
+#include "linalg/band_ldu_lanes.hpp"
 #include "linalg/banded.hpp"
 #include "linalg/banded_lu.hpp"
 #include "linalg/difference_penalty.hpp"
@@ -49,6 +50,38 @@ Status solve_band(unsigned width, std::size_t n, const System& system, std::span
         case 1: return solve_band<1>(n, system, x, storage);
         case 2: return solve_band<2>(n, system, x, storage);
         default: return solve_band<3>(n, system, x, storage);
+    }
+}
+
+// The same for an unsymmetric band system (lower, upper and rhs of band_systems.hpp over one lane) by
+// LDU without row exchanges; false when a pivot fails, which leaves x unspecified.
+template <std::size_t B, class System>
+bool solve_band_ldu(std::size_t n, const System& system, std::span<double> x, std::vector<double>& storage) {
+    using One = simd::ScalarPack<1>;
+    storage.resize((2 * B + 2) * n);
+    linalg::band::LduFactor<B> factor{};
+    for (std::size_t k = 0; k < B; ++k) {
+        factor.l[k] = storage.data() + k * n;
+        factor.u[k] = storage.data() + (B + k) * n;
+    }
+    factor.inv_d = storage.data() + 2 * B * n;
+    factor.t = storage.data() + (2 * B + 1) * n;
+    const auto failed = linalg::band::ldu_factor_forward<One, B>(
+        n, [&](std::size_t i, std::size_t k) { return system.lower(i, k); },
+        [&](std::size_t i, std::size_t k) { return system.upper(i, k); }, [&](std::size_t i) { return system.rhs(i); },
+        factor);
+    if (any_of(failed)) return false;
+    linalg::band::ldu_back_substitute<One, B>(n, factor, x.data());
+    return true;
+}
+
+template <class System>
+bool solve_band_ldu(unsigned width, std::size_t n, const System& system, std::span<double> x,
+                    std::vector<double>& storage) {
+    switch (width) {
+        case 1: return solve_band_ldu<1>(n, system, x, storage);
+        case 2: return solve_band_ldu<2>(n, system, x, storage);
+        default: return solve_band_ldu<3>(n, system, x, storage);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "simd/exp.hpp"
 #include "support.hpp"
 #include "whittaker/brpls.hpp"
+#include "whittaker/drpls.hpp"
 
 using namespace quorvel;
 using namespace quorvel::support;
@@ -96,4 +97,30 @@ TEST(ExpNonpositive, stays_within_two_ulp_of_exp) {
     EXPECT_EQ(simd::exp_nonpositive(0.0), 1.0);
     EXPECT_EQ(simd::exp_nonpositive(-746.0), 0.0);
     EXPECT_EQ(simd::exp_nonpositive(-std::numeric_limits<double>::infinity()), 0.0);
+}
+
+// With eta = 1 a sample of weight 1 loses its penalty row, and at a large lambda the LDU's pivots can
+// turn negative; the solve then exchanges rows and still solves the system.
+TEST(DrPlsSolve, exchanges_rows_where_the_pivots_fail) {
+    const V y{3.0, -1.0, 2.0, 0.5, 4.0, 1.0};
+    WhittakerWorkspace ws(y.size());
+    ws.iter.weights = {1e-6, 1e-6, 1.0, 1e-6, 0.768198804, 0.0};
+    const whittaker::WhittakerParams params{5834063499.591603, 10, 1e-3, 3};
+    const whittaker::DrPlsWeights rule{1.0};
+    const linalg::PenaltyRows first(y.size(), 1, 1.0), penalty(y.size(), 3, params.lambda);
+    const whittaker::DrPlsSystem<simd::ScalarPack<1>> system{y.data(), ws.iter.weights.data(), 1.0, first, penalty};
+    V scratch(y.size());
+    ASSERT_FALSE(whittaker::solve_band_ldu(3, y.size(), system, scratch, ws.band));
+    V z(y.size()), exchanged(y.size());
+    ASSERT_TRUE(whittaker::solve(rule, y, z, ws, params));
+    ASSERT_TRUE(whittaker::solve_exchanging(rule, y, exchanged, ws, params));
+    EXPECT_TRUE(same_bits(z, exchanged));
+    for (std::size_t i = 0; i < y.size(); ++i) {  // row i of the system, against its right side
+        double row = system.lower(i, 0).v[0] * z[i];
+        for (std::size_t k = 1; k <= 3; ++k) {
+            if (i >= k) row += system.lower(i, k).v[0] * z[i - k];
+            if (i + k < y.size()) row += system.upper(i + k, k).v[0] * z[i + k];
+        }
+        EXPECT_NEAR(row, system.rhs(i).v[0], 1e-12 * params.lambda * 4.0) << i;  // |z| stays below 4
+    }
 }

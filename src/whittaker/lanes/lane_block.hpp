@@ -2,6 +2,7 @@
 // of kernels that advance all lanes of such a block by one step of the Whittaker iteration.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -19,6 +20,7 @@ struct LaneBlock {
     const double* keep;  // 1.0 for a used sample, 0.0 for a masked one; null when nothing is masked
     linalg::pentadiagonal::LaneFactor factor;  // its t ends as the baselines
     double* inv_d;  // the band solves' reciprocal pivots; their L is factor.l_diag, l_sub1 and l_sub2
+    std::array<double*, 3> upper;  // U of the unsymmetric band solves
     double* state;  // a rule's values per sample: derpsalsa's screen, aspls' penalty scales
     // Per lane:
     const double* iteration;  // the zero-based iteration index plus one
@@ -37,9 +39,10 @@ struct LaneChange {
 
 // A rule as the lanes run it, with the parameters of every kind.
 struct LaneRule {
-    enum class Kind : std::uint8_t { Asls, ArPls, AirPls, Iasls, IarPls, AsPls, Psalsa, DerPsalsa, LsrPls } kind;
+    enum class Kind : std::uint8_t { Asls, ArPls, AirPls, Iasls, DrPls, IarPls, AsPls, Psalsa, DerPsalsa, LsrPls } kind;
     double p = 0.0;      // asls, iasls, psalsa, derpsalsa
     double lam_1 = 0.0;  // iasls
+    double eta = 0.0;    // drpls
     double coef = 0.0;   // aspls
     double k = std::numeric_limits<double>::quiet_NaN();  // psalsa, derpsalsa; NaN: from each spectrum
     std::uint64_t smooth_half_window = 0, num_smooths = 0;  // derpsalsa
@@ -47,16 +50,18 @@ struct LaneRule {
 
 // The system a band solve factorises (see band_systems.hpp).
 struct LaneSystem {
-    enum class Kind : std::uint8_t { Weighted, Iasls, AsPls } kind;
+    enum class Kind : std::uint8_t { Weighted, Iasls, DrPls, AsPls } kind;
     unsigned order;
     const linalg::PenaltyRows* penalty;
-    double lam_1;
+    const linalg::PenaltyRows* first;  // drpls' D1'D1
+    double lam_1, eta;
 };
 
 struct LaneKernels {
     std::size_t width;
     // Baselines into factor.t; a lane whose pivot fails is flagged and holds no baseline. `solve` is the
-    // Cholesky solve of the first three rules' second order, `solve_band` the LDL' of every other system.
+    // Cholesky solve of the first three rules' second order, `solve_band` the LDL' (LDU for drpls) of
+    // every other system.
     void (*solve)(const LaneBlock&, const linalg::pentadiagonal::SecondOrderPenalty&, bool* failed);
     void (*solve_band)(const LaneBlock&, const LaneSystem&, bool* failed);
     // Sum of |y - baseline| over the used samples below the baseline.

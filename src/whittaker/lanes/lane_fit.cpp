@@ -1,6 +1,7 @@
 #include "lane_fit.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -15,7 +16,7 @@ namespace {
 // The rows of one block, each array on a 64-byte boundary so that no lane load splits a cache line.
 class LaneArrays {
 public:
-    static constexpr std::size_t count = 9;
+    static constexpr std::size_t count = 12;
 
     LaneArrays(std::size_t n, std::size_t width, bool masked)
         : len_(n * width), stride_((len_ + 7) / 8 * 8), storage_(count * stride_ + 8, 0.0) {
@@ -38,6 +39,7 @@ public:
     }
     double* inv_d() { return base_ + 7 * stride_; }
     double* state() { return base_ + 8 * stride_; }
+    std::array<double*, 3> upper() { return {base_ + 9 * stride_, base_ + 10 * stride_, base_ + 11 * stride_}; }
 
 private:
     std::size_t len_, stride_;
@@ -71,6 +73,7 @@ bool reference_loop(Kind kind) {
         case Kind::ArPls:
         case Kind::AirPls: return false;
         case Kind::Iasls:
+        case Kind::DrPls:
         case Kind::IarPls:
         case Kind::AsPls:
         case Kind::Psalsa:
@@ -83,6 +86,7 @@ bool reference_loop(Kind kind) {
 LaneSystem::Kind system_of(Kind kind) {
     switch (kind) {
         case Kind::Iasls: return LaneSystem::Kind::Iasls;
+        case Kind::DrPls: return LaneSystem::Kind::DrPls;
         case Kind::AsPls: return LaneSystem::Kind::AsPls;
         case Kind::Asls:
         case Kind::ArPls:
@@ -98,6 +102,7 @@ LaneSystem::Kind system_of(Kind kind) {
 // e^t or 10^t for the weights that steepen with the iteration t, as the scalar forms form it.
 double growth_at(Kind kind, double t) {
     switch (kind) {
+        case Kind::DrPls:
         case Kind::IarPls: return std::exp(t);
         case Kind::LsrPls: return std::pow(10.0, t);
         case Kind::Asls:
@@ -122,14 +127,15 @@ public:
           solves_(params.max_iter + (reference_ && params.max_iter < UINT64_MAX ? 1 : 0)), baselines_(baselines),
           outcomes_(outcomes), arrays_(n, kernels.width, !masks.empty()), lanes_(kernels.width),
           per_lane_(kernels.width), penalty_(linalg::pentadiagonal::second_order_penalty(n, params.lambda)),
-          band_penalty_(n, params.diff_order, params.lambda),
-          system_{system_of(rule.kind), params.diff_order, &band_penalty_, rule.lam_1},
+          band_penalty_(n, params.diff_order, params.lambda), first_differences_(n, 1, 1.0),
+          system_{system_of(rule.kind), params.diff_order, &band_penalty_, &first_differences_, rule.lam_1, rule.eta},
           block_{n,
                  arrays_.y(),
                  arrays_.weights(),
                  masks.empty() ? nullptr : arrays_.keep(),
                  arrays_.factor(),
                  arrays_.inv_d(),
+                 arrays_.upper(),
                  arrays_.state(),
                  per_lane_.iteration.data(),
                  per_lane_.first.data(),
@@ -145,6 +151,7 @@ public:
             } else {
                 kernels_.solve_band(block_, system_, per_lane_.failed.get());
             }
+            if (rule_.kind == Kind::DrPls) exchange_rows_where_failed();
             if (by_residuals_) kernels_.negative_sums(block_, per_lane_.sums.data());
             for (std::size_t l = 0; l < lanes_.size(); ++l) {
                 per_lane_.growth[l] = growth_at(rule_.kind, per_lane_.iteration[l]);
@@ -222,8 +229,25 @@ private:
             case Kind::Asls:
             case Kind::ArPls:
             case Kind::AirPls:
+            case Kind::DrPls:
             case Kind::IarPls:
             case Kind::LsrPls: break;
+        }
+    }
+
+    // drPLS solves where the LDU's pivots fail as a single fit does, by LU with row exchanges.
+    void exchange_rows_where_failed() {
+        for (std::size_t l = 0; l < lanes_.size(); ++l) {
+            if (!lanes_[l].busy || !per_lane_.failed[l]) continue;
+            const auto y = ys_.subspan(lanes_[l].item * n_, n_);
+            scratch_.iter.resize(n_);
+            for (std::size_t i = 0; i < n_; ++i) scratch_.iter.weights[i] = arrays_.weights()[i * width() + l];
+            auto& baseline = scratch_.rhs;
+            baseline.resize(n_);
+            const Status solved = solve_exchanging(DrPlsWeights{rule_.eta}, y, baseline, scratch_, params_);
+            if (!solved) continue;  // the lane stays failed, with the error of the exchanging solve
+            put(block_.factor.t, l, baseline);
+            per_lane_.failed[l] = false;
         }
     }
 
@@ -231,7 +255,9 @@ private:
     void settle(std::size_t l) {
         Lane& lane = lanes_[l];
         if (per_lane_.failed[l]) {
-            outcomes_[lane.item] = {{}, linalg::pentadiagonal::not_positive_definite};
+            const LinearSolveFailed failure =
+                rule_.kind == Kind::DrPls ? linalg::banded::singular : linalg::pentadiagonal::not_positive_definite;
+            outcomes_[lane.item] = {{}, failure};
             lane.busy = false;
             return;
         }
@@ -272,7 +298,7 @@ private:
     std::vector<Lane> lanes_;
     PerLane per_lane_;
     linalg::pentadiagonal::SecondOrderPenalty penalty_;
-    linalg::PenaltyRows band_penalty_;
+    linalg::PenaltyRows band_penalty_, first_differences_;
     LaneSystem system_;
     LaneBlock block_;
     WhittakerWorkspace scratch_;  // the rules' start on one spectrum

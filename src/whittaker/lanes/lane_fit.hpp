@@ -13,6 +13,7 @@
 #include "whittaker/aspls.hpp"
 #include "whittaker/asls.hpp"
 #include "whittaker/derpsalsa.hpp"
+#include "whittaker/drpls.hpp"
 #include "whittaker/engine.hpp"
 #include "whittaker/iarpls.hpp"
 #include "whittaker/iasls.hpp"
@@ -45,6 +46,9 @@ inline std::optional<LaneRule> lane_rule(const ArPlsWeights& rule) {
 inline std::optional<LaneRule> lane_rule(const AirPlsWeights&) { return LaneRule{LaneRule::Kind::AirPls}; }
 inline std::optional<LaneRule> lane_rule(const IaslsWeights& rule) {
     return LaneRule{.kind = LaneRule::Kind::Iasls, .p = rule.p, .lam_1 = rule.lam_1};
+}
+inline std::optional<LaneRule> lane_rule(const DrPlsWeights& rule) {
+    return LaneRule{.kind = LaneRule::Kind::DrPls, .eta = rule.eta};
 }
 inline std::optional<LaneRule> lane_rule(const IarPlsWeights&) { return LaneRule{LaneRule::Kind::IarPls}; }
 inline std::optional<LaneRule> lane_rule(const AsPlsWeights& rule) {

@@ -8,6 +8,7 @@
 #include "lane_block.hpp"
 #include "lane_rows.hpp"
 #include "linalg/band_ldl_lanes.hpp"
+#include "linalg/band_ldu_lanes.hpp"
 #include "linalg/pentadiagonal_lanes.hpp"
 #include "whittaker/airpls.hpp"
 #include "whittaker/arpls.hpp"
@@ -15,6 +16,7 @@
 #include "whittaker/asls.hpp"
 #include "whittaker/band_systems.hpp"
 #include "whittaker/derpsalsa.hpp"
+#include "whittaker/drpls.hpp"
 #include "whittaker/iarpls.hpp"
 #include "whittaker/lsrpls.hpp"
 #include "whittaker/psalsa.hpp"
@@ -39,6 +41,29 @@ void solve_band_of(const LaneBlock& b, const System& system, bool* failed) {
     linalg::band::back_substitute<P, B>(b.n, f, b.factor.t);
 }
 
+template <class P, std::size_t B, class System>
+void solve_ldu_of(const LaneBlock& b, const System& system, bool* failed) {
+    linalg::band::LduFactor<B> f{{}, {}, b.inv_d, b.factor.t};
+    const std::array<double*, 3> l{b.factor.l_diag, b.factor.l_sub1, b.factor.l_sub2};
+    std::copy_n(l.begin(), B, f.l.begin());
+    std::copy_n(b.upper.begin(), B, f.u.begin());
+    store_mask(linalg::band::ldu_factor_forward<P, B>(
+                   b.n, [&](std::size_t i, std::size_t k) { return system.lower(i, k); },
+                   [&](std::size_t i, std::size_t k) { return system.upper(i, k); },
+                   [&](std::size_t i) { return system.rhs(i); }, f),
+               failed);
+    linalg::band::ldu_back_substitute<P, B>(b.n, f, b.factor.t);
+}
+
+template <class P>
+void solve_drpls(const LaneBlock& b, unsigned order, const DrPlsSystem<P>& system, bool* failed) {
+    switch (order) {
+        case 1: return solve_ldu_of<P, 1>(b, system, failed);
+        case 2: return solve_ldu_of<P, 2>(b, system, failed);
+        default: return solve_ldu_of<P, 3>(b, system, failed);
+    }
+}
+
 template <class P, class System>
 void solve_band_system(const LaneBlock& b, unsigned order, const System& system, bool* failed) {
     switch (order) {
@@ -57,6 +82,8 @@ void solve_band(const LaneBlock& b, const LaneSystem& s, bool* failed) {
         case LaneSystem::Kind::Iasls:
             return solve_band_system<P>(b, s.order, IaslsSystem<P>{b.y, b.weights, b.keep, b.n, s.lam_1, penalty},
                                         failed);
+        case LaneSystem::Kind::DrPls:
+            return solve_drpls<P>(b, s.order, DrPlsSystem<P>{b.y, b.weights, s.eta, *s.first, penalty}, failed);
         case LaneSystem::Kind::AsPls:
             return solve_band_system<P>(b, s.order, AsPlsSystem<P>{b.y, b.weights, b.state, penalty}, failed);
     }
@@ -79,6 +106,8 @@ void reweight(const LaneBlock& b, const LaneRule& rule, LaneChange out) {
         case Kind::AsPls: return reweight_with<P>(AsPlsWeights{rule.coef}, b, out);
         case Kind::Psalsa: return reweight_with<P>(PsalsaWeights{rule.p, rule.k}, b, out);
         case Kind::DerPsalsa: return reweight_with<P>(DerPsalsaWeights{rule.p, rule.k, 0, 0}, b, out);
+        // drPLS weighs as LSRPLS does, with e^t in b.growth where LSRPLS has 10^t.
+        case Kind::DrPls:
         case Kind::LsrPls: return reweight_with<P>(LsrPlsWeights{}, b, out);
     }
 }
