@@ -4,8 +4,9 @@
 
 One synthetic spectrum (quorvel.demo's peaks on a curved background, shortened to 400
 samples and given a broad band) under arpls with three smoothing strengths and under the
-rolling ball with three window sizes, and the same spectrum with three dead pixels that
-read 0, fitted with and without a mask that leaves them out.
+rolling ball with three window sizes, the same spectrum with three dead pixels that
+read 0, fitted with and without a mask that leaves them out, and three weighting schemes of
+the Whittaker family at one smoothing strength.
 """
 
 import sys
@@ -33,10 +34,10 @@ def draw(path: str) -> None:
     dead = y.copy()
     dead[[95, 230, 231]] = 0.0
     mask = dead != 0.0
-    figure = Figure(figsize=(12.0, 3.6), layout="constrained")
+    figure = Figure(figsize=(16.0, 3.6), layout="constrained")
     FigureCanvasAgg(figure)
-    lam_axes, window_axes, mask_axes = figure.subplots(1, 3, sharey=True)
-    for axes in (lam_axes, window_axes):
+    lam_axes, window_axes, mask_axes, scheme_axes = figure.subplots(1, 4, sharey=True)
+    for axes in (lam_axes, window_axes, scheme_axes):
         axes.plot(y, color="0.6", linewidth=0.8, label="spectrum")
     for lam in (1e2, 1e4, 1e7):
         lam_axes.plot(quorvel.baseline(y, "arpls", lam=lam), linewidth=1.6, label=f"lam = {lam:.0e}")
@@ -49,7 +50,10 @@ def draw(path: str) -> None:
     mask_axes.plot(quorvel.baseline(dead, "asls", lam=1e5), linewidth=1.6, label="asls, no mask")
     mask_axes.plot(quorvel.baseline(dead, "asls", lam=1e5, mask=mask), linewidth=1.6, label="asls, mask=dead != 0")
     mask_axes.set_title("a mask leaves bad samples out")
-    for axes in (lam_axes, window_axes, mask_axes):
+    for method in ("drpls", "iarpls", "iasls"):
+        scheme_axes.plot(quorvel.baseline(y, method, lam=1e4), linewidth=1.6, label=method)
+    scheme_axes.set_title("three weighting schemes at lam = 1e4")
+    for axes in (lam_axes, window_axes, mask_axes, scheme_axes):
         axes.legend(loc="upper left", frameon=False, fontsize=8)
         axes.set_xlabel("sample")
     figure.savefig(path)
