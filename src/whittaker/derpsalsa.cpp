@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "core/bridge.hpp"
+#include "linalg/fft.hpp"
 #include "psalsa.hpp"
 
 namespace quorvel::whittaker {
@@ -62,6 +64,9 @@ void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std:
     }
     std::copy(y.begin(), y.end(), s.begin() + static_cast<std::ptrdiff_t>(h));
     const std::vector<double> kernel = mollifier(h);
+    // Past a few dozen samples a window costs less through Fourier transforms than summed directly.
+    std::optional<linalg::FftConvolver> fft;
+    if (kernel.size() > 48) fft.emplace(kernel, reflected.size());
     for (std::uint64_t pass = 0; pass < times; ++pass) {
         // Reflection about the end samples, which are not repeated.
         for (std::size_t j = 0; j < h; ++j) {
@@ -69,6 +74,10 @@ void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std:
             reflected[h + len + j] = s[len - 2 - j];
         }
         std::copy(s.begin(), s.end(), reflected.begin() + static_cast<std::ptrdiff_t>(h));
+        if (fft) {
+            fft->valid(reflected, s);
+            continue;
+        }
         for (std::size_t i = 0; i < len; ++i) {
             double sum = 0.0;
             for (std::size_t j = 0; j <= 2 * h; ++j) sum = sum + kernel[j] * reflected[i + j];

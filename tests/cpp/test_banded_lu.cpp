@@ -3,6 +3,7 @@
 
 #include "linalg/banded_lu.hpp"
 #include "linalg/difference_penalty.hpp"
+#include "linalg/fft.hpp"
 #include "simd/exp.hpp"
 #include "support.hpp"
 #include "whittaker/brpls.hpp"
@@ -122,5 +123,21 @@ TEST(DrPlsSolve, exchanges_rows_where_the_pivots_fail) {
             if (i + k < y.size()) row += system.upper(i + k, k).v[0] * z[i + k];
         }
         EXPECT_NEAR(row, system.rhs(i).v[0], 1e-12 * params.lambda * 4.0) << i;  // |z| stays below 4
+    }
+}
+
+// The 'valid' correlation through transforms against the direct sums, for kernels and signals of several lengths.
+TEST(FftConvolver, matches_direct_sums) {
+    std::mt19937_64 rng(4);
+    for (auto [signal_size, kernel_size] : {std::pair<std::size_t, std::size_t>{1, 1}, {10, 3}, {100, 49}, {1000, 201}}) {
+        const V signal = uniform(rng, signal_size, -1, 1), kernel = uniform(rng, kernel_size, 0, 1);
+        linalg::FftConvolver fft(kernel, signal_size);
+        V got(signal_size - kernel_size + 1);
+        fft.valid(signal, got);
+        for (std::size_t j = 0; j < got.size(); ++j) {
+            double expected = 0.0;
+            for (std::size_t m = 0; m < kernel_size; ++m) expected += kernel[m] * signal[j + m];
+            EXPECT_NEAR(got[j], expected, 1e-12) << signal_size << " " << j;
+        }
     }
 }

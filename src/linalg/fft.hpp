@@ -1,0 +1,29 @@
+// Linear convolution of real sequences through a radix-2 fast Fourier transform: what moving averages
+// with windows of hundreds of samples cost in O(n log n) instead of O(n w).
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace quorvel::linalg {
+
+// Convolves signals of up to `longest` samples with one fixed kernel, reusing the kernel's transform.
+class FftConvolver {
+public:
+    FftConvolver(std::span<const double> kernel, std::size_t longest);
+
+    // out[j] = sum_m kernel[m] signal[j + m] for j = 0 .. signal.size() - kernel.size() (the 'valid'
+    // part of the convolution with the kernel reversed; the same for a symmetric kernel).
+    void valid(std::span<const double> signal, std::span<double> out);
+
+private:
+    // The forward transform in place, real and imaginary parts apart so that the butterflies vectorise.
+    void transform(std::vector<double>& re, std::vector<double>& im) const;
+
+    std::size_t size_, kernel_size_;
+    std::vector<double> root_re_, root_im_;  // the roots of each stage in turn: span / 2 of them for span 2, 4, ...
+    std::vector<double> kernel_re_, kernel_im_, re_, im_;
+};
+
+}  // namespace quorvel::linalg
