@@ -1,3 +1,4 @@
+// The band solvers, difference penalties, transforms and special functions of the Whittaker schemes.
 #include <algorithm>
 #include <numbers>
 
