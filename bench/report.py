@@ -198,6 +198,22 @@ def markdown(results, machine_rows, settings, picture):
                         f"**{loop / one:.2f}×**", seconds_text(two), f"**{one / two:.2f}×**", seconds_text(ceiling),
                         f"**{ceiling / two:.0%}**", f"{one / default:.2f}×", seconds_text(peer))
                        for method, samples, count, loop, one, two, ceiling, default, peer in results["batch"]])
+    if "schemes" in results:
+        out += ["## Whittaker schemes", "",
+                "Each scheme with the reference library's parameters and defaults, quorvel's `baseline` against "
+                "pybaselines with a fitter made once per size (`Baseline(x).method(y)`), timed in turn. "
+                "Iterations: quorvel's, then pybaselines' (`len(tol_history)`; for brpls its nonzero inner "
+                "entries). Deviation as above; for brpls it includes pybaselines returning the fit before "
+                "its last, and aspls amplifies rounding (see the README's guide).", ""]
+        out += _table(["method", "n", "iterations", "quorvel", "pybaselines", "ratio", "deviation"],
+                      [(method, size_text(n), f"{ours} / {theirs}", seconds_text(mine), seconds_text(peer),
+                        f"**{peer / mine:.2f}×**" if peer else "—", f"{deviation:.1e}" if deviation is not None else "—")
+                       for method, n, ours, theirs, deviation, mine, peer in results["schemes"]["single"]])
+        out += ["", "A loop of `quorvel.correct` calls against `correct_many(stack, method, workers=1)`, whose "
+                "lanes fit several spectra at once with each one's own bits.", ""]
+        out += _table(["method", "stack", "loop", "1 worker (lanes)", "speed-up"],
+                      [(method, f"{count} × {size_text(samples)}", seconds_text(loop), seconds_text(one),
+                        f"**{loop / one:.2f}×**") for method, samples, count, loop, one in results["schemes"]["batch"]])
     if "pool" in results:
         out += ["## The default pool", "",
                 "`quorvel.correct_many(stack, method)` with the default pool (one worker per CPU) against "

@@ -36,8 +36,12 @@ import machine  # noqa: E402
 import report  # noqa: E402
 import timing  # noqa: E402
 
-GROUPS = ("1d", "2d", "grid", "overhead", "out", "threads", "batch", "pool", "growth", "memory")
+GROUPS = ("1d", "2d", "grid", "schemes", "overhead", "out", "threads", "batch", "pool", "growth", "memory")
 WHITTAKER = ("asls", "arpls", "airpls")
+# The Whittaker family's other schemes, which take the reference library's parameters and defaults.
+SCHEMES = ("iasls", "drpls", "iarpls", "aspls", "psalsa", "derpsalsa", "brpls", "lsrpls")
+SCHEME_SIZES = [10**3, 10**4, 10**5]
+SCHEME_STACK = (1000, 1000)  # (samples, spectra)
 SIZES_1D = [10**3, 10**4, 10**5, 10**6]
 SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
             "rolling_ball": [64, 256, 1024], "polynomial": [64, 256, 1024], "tophat": [64, 256, 1024]}
@@ -218,7 +222,7 @@ class Bench:
 
     def one_d(self):
         sizes = SIZES_1D[:1] if self.quick else SIZES_1D
-        table = {method: [] for method in quorvel.parameters.method_names(1)}
+        table = {method: [] for method in quorvel.parameters.method_names(1) if method not in SCHEMES}
         for n in sizes:
             y = inputs.spectrum(n)
             for method in table:
@@ -235,6 +239,41 @@ class Bench:
                 row = self.compare(f"2d {method}", libraries_2d(method), image, side * side)
                 table[method].append((side, row))
         return table
+
+    def schemes(self):
+        """Each scheme at the reference library's defaults against its reused fitter, the iteration counts
+        of both first; then a loop of single calls against `correct_many` on one worker (the lanes)."""
+        single, batch = [], []
+        for n in SCHEME_SIZES[:1] if self.quick else SCHEME_SIZES:
+            y = inputs.spectrum(n)
+            fitter = pybaselines.Baseline(np.arange(n, dtype=float)) if pybaselines else None
+            for method in SCHEMES:
+                ours = quorvel.fit(y, method)
+                calls = {"quorvel": lambda: quorvel.baseline(y, method)}
+                theirs = deviation = None
+                if fitter:
+                    reference, params = getattr(fitter, method)(y)
+                    history = params["tol_history"]
+                    theirs = int(np.count_nonzero(history[1:])) if method == "brpls" else len(history)
+                    deviation = float(np.max(np.abs(ours.baseline - reference)) / np.ptp(y))
+                    calls["pybaselines"] = lambda: getattr(fitter, method)(y)
+                seconds = timing.interleaved(calls, self.repeats)
+                single.append((method, n, ours.iterations, theirs, deviation, seconds["quorvel"],
+                               seconds.get("pybaselines")))
+                peer = seconds.get("pybaselines")
+                self.log(f"  scheme {method:<10}{n:>8}  iterations {ours.iterations} / {theirs}  "
+                         f"quorvel {seconds['quorvel']:9.5f} s" + (f"  pybaselines {peer:9.5f} s "
+                         f"({peer / seconds['quorvel']:.2f}x)  deviation {deviation:.1e}" if peer else ""))
+        samples, spectra = SCHEME_STACK
+        stack = np.stack([inputs.spectrum(samples, seed=inputs.SEED + i) for i in range(20 if self.quick else spectra)])
+        for method in SCHEMES:
+            seconds = timing.interleaved({"loop": lambda: [quorvel.correct(y, method) for y in stack],
+                                          "one": lambda: quorvel.correct_many(stack, method, workers=1)},
+                                         self.repeats)
+            batch.append((method, samples, len(stack), seconds["loop"], seconds["one"]))
+            self.log(f"  scheme batch {method:<10}{len(stack)} x {samples}: loop {seconds['loop']:8.3f} s  "
+                     f"1 worker {seconds['one']:8.3f} s ({seconds['loop'] / seconds['one']:.2f}x)")
+        return {"single": single, "batch": batch}
 
     def overhead(self):
         calls = OVERHEAD_CALLS // 10 if self.quick else OVERHEAD_CALLS
@@ -519,6 +558,8 @@ def main(argv=None):
             results[group] = bench.two_d()
         elif group == "grid":
             results[group] = bench.grid()
+        elif group == "schemes":
+            results[group] = bench.schemes()
         elif group == "overhead":
             results[group] = bench.overhead()
         elif group == "threads":
