@@ -44,15 +44,20 @@ class Param:
     check: Check
     kind: str = "real"  # real, integer or choice
     per_axis: bool = False  # on grids: one value or a pair (axis 0, axis 1)
+    needs_data: bool = False  # its check reads the data's shape, so even its default is checked per call
 
 
 def _number(name: str, value: Any) -> float:
+    if type(value) is float:  # the common case, without the abstract base class's check
+        return value
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"{name} must be a real number, not {type(value).__name__}")
     return float(value)
 
 
 def _integer(name: str, value: Any) -> int:
+    if type(value) is int:
+        return value
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
         raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
     return int(value)
@@ -188,7 +193,8 @@ def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
 
 def _params_of(rows: Sequence[Mapping[str, Any]], ndim: int) -> Tuple[Param, ...]:
     return tuple(
-        Param(row["name"], row["default"], row["meaning"], _check_of(row, ndim), row["kind"], row["per_axis"])
+        Param(row["name"], row["default"], row["meaning"], _check_of(row, ndim), row["kind"], row["per_axis"],
+              row["data_check"] != "none")
         for row in rows
     )
 
@@ -270,11 +276,23 @@ def resolve(method: str, ndim: int, given: Mapping[str, Any], shape: Optional[Sh
     Without ``shape`` the checks that depend on the data are left for later.
     """
     params = _TABLES[ndim][method]
-    names = [param.name for param in params]
-    unknown = [name for name in given if name not in names]
-    if unknown:
-        raise TypeError(f"{method} takes no parameter {unknown[0]!r}; its parameters are {', '.join(names)}")
-    return {param.name: param.check(param.name, given.get(param.name, param.default), shape) for param in params}
+    resolved = dict(_CHECKED_DEFAULTS[ndim][method])
+    for name in given:
+        if name not in resolved:
+            names = ", ".join(param.name for param in params)
+            raise TypeError(f"{method} takes no parameter {name!r}; its parameters are {names}")
+    for param in params:
+        if param.name in given or param.needs_data:
+            resolved[param.name] = param.check(param.name, given.get(param.name, param.default), shape)
+    return resolved
+
+
+# Each method's defaults, checked once: a call re-checks only what it gives and what depends on the data.
+_CHECKED_DEFAULTS: Dict[int, Dict[str, Dict[str, Any]]] = {
+    ndim: {method: {param.name: param.check(param.name, param.default, None) for param in params}
+           for method, params in table.items()}
+    for ndim, table in _TABLES.items()
+}
 
 
 def describe(ndim: int) -> str:
