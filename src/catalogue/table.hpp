@@ -43,6 +43,15 @@ constexpr Parameter lam_of(double fallback) {
 inline constexpr Parameter lam_1d = lam_of(1e6);
 inline constexpr Parameter max_iter_1d = integer("max_iter", 50, from_one_to(10'000), max_iter_meaning);
 inline constexpr Parameter tol_1d = real("tol", 1e-3, non_negative, tol_meaning);
+// The schemes after the first three loop as the reference library does: at most max_iter + 1 solves (each
+// counts as an iteration), stopping strictly below tol.
+inline constexpr std::string_view max_iter_reference_meaning =
+    "the cap on reweightings: at most max_iter + 1 solves, each counted as an iteration";
+constexpr Parameter max_iter_reference(double most) {
+    return integer("max_iter", most, from_one_to(10'000), max_iter_reference_meaning);
+}
+inline constexpr Parameter tol_below =
+    real("tol", 1e-3, non_negative, "stop once the relative change of the weights is below this");
 inline constexpr Parameter stop = choice(
     "stop", "weights|residuals",
     "'weights': stop on the relative change of the weights; 'residuals': stop once the negative residuals sum "
@@ -78,26 +87,27 @@ inline constexpr std::array arpls_1d{lam_1d, max_iter_1d, tol_1d, diff_order};
 inline constexpr std::array airpls_1d{lam_1d, max_iter_1d, tol_1d, stop, diff_order};
 inline constexpr std::array iasls_1d{
     lam_1d, p, real("lam_1", 1e-4, non_negative, "strength of the penalty on the first differences of the residual"),
-    max_iter_1d, tol_1d, diff_order_from_2};
+    max_iter_reference(50), tol_below, diff_order_from_2};
 inline constexpr std::array drpls_1d{
     lam_1e5,
     real("eta", 0.5, unit, "how far the weights relax the penalty at the baseline's samples: low values smooth more"),
-    max_iter_1d, tol_1d, diff_order_from_2};
-inline constexpr std::array iarpls_1d{lam_1e5, diff_order, max_iter_1d, tol_1d};
+    max_iter_reference(50), tol_below, diff_order_from_2};
+inline constexpr std::array iarpls_1d{lam_1e5, diff_order, max_iter_reference(50), tol_below};
 inline constexpr std::array aspls_1d{
-    lam_1e5, diff_order, integer("max_iter", 100, from_one_to(10'000), max_iter_meaning), tol_1d,
+    lam_1e5, diff_order, max_iter_reference(100), tol_below,
     real("asymmetric_coef", 0.5, positive, "steepness of the logistic weighting; larger is more step-like")};
-inline constexpr std::array psalsa_1d{lam_1e5, p_half, k, diff_order, max_iter_1d, tol_1d};
+inline constexpr std::array psalsa_1d{lam_1e5, p_half, k, diff_order, max_iter_reference(50), tol_below};
 inline constexpr std::array derpsalsa_1d{
-    lam_1d, p, k, diff_order, max_iter_1d, tol_1d,
+    lam_1d, p, k, diff_order, max_iter_reference(50), tol_below,
     from_data(ValueKind::Integer, "smooth_half_window", at_least_one,
               "half window of the moving averages before the derivatives; None: the length / 200"),
     integer("num_smooths", 16, from_one_to(1'000), "how many moving averages smooth the data before the derivatives")};
 inline constexpr std::array brpls_1d{
-    lam_1e5, diff_order, max_iter_1d, tol_1d,
+    lam_1e5, diff_order, max_iter_reference(50),
+    real("tol", 1e-3, non_negative, "stop each inner loop once the relative change of the baseline is below this"),
     integer("max_iter_2", 50, from_one_to(10'000), "the most updates of the share of the data taken by peaks"),
-    real("tol_2", 1e-3, non_negative, "stop once the share of the data taken by peaks changes by at most this")};
-inline constexpr std::array lsrpls_1d{lam_1e5, diff_order, max_iter_1d, tol_1d};
+    real("tol_2", 1e-3, non_negative, "stop once the share of the data taken by peaks changes by less than this")};
+inline constexpr std::array lsrpls_1d{lam_1e5, diff_order, max_iter_reference(50), tol_below};
 inline constexpr std::array asls_2d{lam_2d, p, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
 inline constexpr std::array arpls_2d{lam_2d, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
 
