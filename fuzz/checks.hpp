@@ -78,16 +78,31 @@ inline Items items(ByteReader& in, std::size_t most, std::size_t n) {
 }
 
 // What a fit reports; a method that does not reweight makes one pass.
-inline void check_report(const Result<FitReport>& fit, const dispatch::Details& details, bool reweighted,
+// Own: at most max_iter iterations, converged exactly when the last change is at most tol. Reference (the
+// reference library's loop): at most max_iter + 1, converged exactly when below tol, and an early end
+// without convergence when the residuals leave nothing to weight by. TwoLoops (brpls): any count of
+// inner iterations, each recorded, converged only when the last inner loop settled below tol.
+enum class Loop : std::uint8_t { Own, Reference, TwoLoops };
+
+inline void check_report(const Result<FitReport>& fit, const dispatch::Details& details, bool reweighted, Loop loop,
                          std::uint64_t max_iter, double tol) {
     if (failed(fit)) return;
     const FitReport& r = fit.value();
-    if (!reweighted) max_iter = 1, tol = 0.0;
-    require(r.iterations >= 1 && r.iterations <= max_iter, "iteration count out of range");
-    require(r.converged == (r.last_change <= tol), "convergence flag contradicts the change");
-    require(r.converged || r.iterations == max_iter, "stopped early without converging");
-    require(!reweighted || (details.history.size() == r.iterations && same_bit(details.history.back(), r.last_change)),
-            "history and report disagree");
+    if (!reweighted) max_iter = 1, tol = 0.0, loop = Loop::Own;
+    require(details.history.size() == (reweighted ? r.iterations : 0), "history and report disagree");
+    if (!details.history.empty()) require(same_bit(details.history.back(), r.last_change), "last change misreported");
+    switch (loop) {
+        case Loop::Own:
+            require(r.iterations >= 1 && r.iterations <= max_iter, "iteration count out of range");
+            require(r.converged == (r.last_change <= tol), "convergence flag contradicts the change");
+            require(r.converged || r.iterations == max_iter, "stopped early without converging");
+            return;
+        case Loop::Reference:
+            require(r.iterations <= max_iter + 1, "iteration count out of range");
+            require(!r.converged || (r.iterations >= 1 && r.last_change < tol), "converged without a small change");
+            return;
+        case Loop::TwoLoops: require(!r.converged || r.last_change < tol, "converged without a small change"); return;
+    }
 }
 
 // Items alone: the output asked for, and the first failure with its text.

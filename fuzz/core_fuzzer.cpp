@@ -8,6 +8,8 @@
 #include "checks.hpp"
 #include "byte_reader.hpp"
 #include "catalogue/table.hpp"
+
+#include <limits>
 #include "dispatch/rules.hpp"
 #include "simple/dispatch.hpp"
 
@@ -23,6 +25,28 @@ catalogue::MethodId pick_method(ByteReader& in, int ndim) {
     return present[in.u8() % present.size()];
 }
 
+// How a method's fit report counts and stops (see check_report).
+Loop loop_of(catalogue::MethodId method) {
+    using catalogue::MethodId;
+    switch (method) {
+        case MethodId::Asls:
+        case MethodId::ArPls:
+        case MethodId::AirPls:
+        case MethodId::RollingBall:
+        case MethodId::Polynomial:
+        case MethodId::Tophat: return Loop::Own;
+        case MethodId::Iasls:
+        case MethodId::DrPls:
+        case MethodId::IarPls:
+        case MethodId::AsPls:
+        case MethodId::Psalsa:
+        case MethodId::DerPsalsa:
+        case MethodId::LsrPls: return Loop::Reference;
+        case MethodId::BrPls: return Loop::TwoLoops;
+    }
+    return Loop::Own;
+}
+
 // Every family record, so that whatever the method reads is drawn.
 void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     auto& w = options.whittaker;
@@ -32,6 +56,15 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     w.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
     w.tol = in.real();
     if (in.flag()) w.stop = whittaker::StopRule::NegativeResiduals;
+    w.diff_order = in.u8() % 16 == 0 ? in.u8() : 1 + in.upto(2);
+    w.lam_1 = in.real();
+    w.eta = in.real();
+    w.asymmetric_coef = in.real();
+    w.k = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
+    w.smooth_half_window = in.upto(40);
+    w.num_smooths = in.upto(4);
+    w.max_iter_2 = 1 + in.upto(4);
+    w.tol_2 = in.real();
     options.window.half_window = {in.upto(ndim == 1 ? 35 : 4), in.upto(4)};
     options.polynomial.poly_order = in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3);
     options.grid.cg_max_iter = 1 + in.upto(60);
@@ -55,7 +88,7 @@ void fit_1d(ByteReader& in) {
     const auto& w = options.whittaker;
     const Alone alone = fit_alone(made, output, "y", [&](In y, Mask mask, Out out) {
         auto fit = dispatch::fit_1d_into(y, mask, options, out, scratch, &details);
-        check_report(fit, details, reweighted, w.max_iter, w.tol);
+        check_report(fit, details, reweighted, loop_of(options.method), w.max_iter, w.tol);
         return fit;
     });
     check_block(in, made, output, alone, [&](In values, Mask masks, Output o, Out out) {
@@ -89,7 +122,7 @@ void fit_2d(ByteReader& in) {
     const auto& w = options.whittaker;
     const Alone alone = fit_alone(made, output, "data", [&](In data, Mask mask, Out out) {
         auto fit = dispatch::fit_2d_into(data, rows, cols, mask, options, out, scratch, &details);
-        check_report(fit, details, reweighted, w.max_iter, w.tol);
+        check_report(fit, details, reweighted, loop_of(options.method), w.max_iter, w.tol);
         return fit;
     });
     check_block(in, made, output, alone, [&](In values, Mask masks, Output o, Out out) {

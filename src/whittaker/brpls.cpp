@@ -87,7 +87,7 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
                 !solved) {
                 return solved.error();
             }
-            if (std::isnan(update_masked(beta, y, baseline, weights, mask))) return finish(settled);
+            if (std::isnan(update_masked(beta, y, baseline, weights, mask))) return finish(false);
             ++fits;
             change = baseline_change(baseline, previous, mask);
             if (controls.history) controls.history->push_back(change);

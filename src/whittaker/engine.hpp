@@ -105,7 +105,7 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
         // of the iteration's start need no copy.
         const double change = update_masked(running, y, baseline, weights, k - 1, mask);
         if constexpr (reference) {
-            if (std::isnan(change)) return FitReport{k - 1, measure, true};
+            if (std::isnan(change)) return FitReport{k - 1, measure, false};
         }
         if (!by_residuals) {
             measure = change;

@@ -25,7 +25,8 @@ concept Reweighter = requires(const Rule& rule, std::span<const double> values,
 // The loop of the field's reference library, which the rules added after the first three follow so
 // that users who move over get its numbers: at most max_iter + 1 solves, convergence once the change
 // is strictly below tol, and a rule may end the fit early with the baseline just solved (when the
-// residuals leave it nothing to weight by) by returning `exhausted` and leaving the weights alone.
+// residuals leave it nothing to weight by) by returning `exhausted` and leaving the weights alone; that
+// fit counts the iterations before it and has not converged.
 template <class Rule>
 concept ReferenceLoop = Rule::reference_loop;
 

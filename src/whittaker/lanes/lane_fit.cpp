@@ -261,7 +261,7 @@ private:
             lane.busy = false;
             return;
         }
-        if (reference_ && std::isnan(per_lane_.diff_sq[l])) return finish(l, {lane.iteration - 1, lane.measure, true});
+        if (reference_ && std::isnan(per_lane_.diff_sq[l])) return finish(l, {lane.iteration - 1, lane.measure, false});
         const double measure = by_residuals_ ? per_lane_.sums[l] / lane.scale
                                              : relative_change(per_lane_.diff_sq[l], per_lane_.old_sq[l]);
         lane.measure = measure;
