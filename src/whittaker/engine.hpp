@@ -83,13 +83,14 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
     workspace.solver.resize(n);
     auto& weights = workspace.iter.weights;
     const auto running = start_rule(rule, y, mask, workspace);
-    static_assert(Reweighter<std::remove_cvref_t<decltype(running)>>);
+    using Running = std::remove_cvref_t<decltype(running)>;
+    static_assert(Reweighter<Running>);
+    constexpr bool reference = ReferenceLoop<Running>;
     if (controls.history) controls.history->clear();
-    const bool by_residuals = controls.stop == StopRule::NegativeResiduals;
+    // The reference library's loop stops on the weights alone.
+    const bool by_residuals = !reference && controls.stop == StopRule::NegativeResiduals;
     const double scale = by_residuals ? residual_scale(y, mask) : 1.0;
 
-    using Running = std::remove_cvref_t<decltype(running)>;
-    constexpr bool reference = ReferenceLoop<Running>;
     const std::uint64_t solves = params.max_iter + (reference && params.max_iter < UINT64_MAX ? 1 : 0);
     const auto settled = [&](double change) { return reference ? change < params.tol : change <= params.tol; };
 

@@ -122,7 +122,7 @@ public:
             const WhittakerParams& params, Mask masks, StopRule stop, std::span<double> baselines,
             std::span<ItemOutcome> outcomes)
         : kernels_(kernels), rule_(rule), ys_(ys), n_(n), params_(params), masks_(masks),
-          by_residuals_(stop == StopRule::NegativeResiduals), reference_(reference_loop(rule.kind)),
+          reference_(reference_loop(rule.kind)), by_residuals_(!reference_ && stop == StopRule::NegativeResiduals),
           cholesky_(!reference_ && params.diff_order == 2),
           solves_(params.max_iter + (reference_ && params.max_iter < UINT64_MAX ? 1 : 0)), baselines_(baselines),
           outcomes_(outcomes), arrays_(n, kernels.width, !masks.empty()), lanes_(kernels.width),
@@ -290,7 +290,7 @@ private:
     std::size_t n_;
     const WhittakerParams& params_;
     Mask masks_;
-    bool by_residuals_, reference_, cholesky_;
+    bool reference_, by_residuals_, cholesky_;
     std::uint64_t solves_;
     std::span<double> baselines_;
     std::span<ItemOutcome> outcomes_;

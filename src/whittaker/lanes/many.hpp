@@ -18,7 +18,9 @@ void fit_many(std::span<const double> ys, std::size_t n, const WhittakerParams& 
               LanePath path = LanePath::Automatic) {
     if constexpr (requires { lane_rule(rule); }) {
         const auto kernels = lane_kernels_for(path, outcomes.size(), n);
-        if (const auto lane = lane_rule(rule); lane && kernels) {
+        // An order out of range fails every spectrum alike, as the loop of single fits reports.
+        const bool order_ok = params.diff_order >= 1 && params.diff_order <= linalg::max_difference_order;
+        if (const auto lane = lane_rule(rule); lane && kernels && order_ok) {
             fit_lanes(*kernels, *lane, ys, n, params, masks, stop, baselines, outcomes);
             return;
         }
