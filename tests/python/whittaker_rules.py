@@ -23,7 +23,7 @@ def penalty(n, order):
 def _system(n, lam, diff_order, shape):
     """lam D'D, or on a grid of `shape` (rows, cols) the Kronecker sum of each axis' penalty (lam: one or a pair)."""
     if shape is None:
-        return _system(n, lam, diff_order, shape)
+        return lam * penalty(n, diff_order)
     rows, cols = shape
     lam_rows, lam_cols = np.broadcast_to(lam, 2)
     return (lam_rows * np.kron(penalty(rows, diff_order), np.eye(cols))
@@ -64,7 +64,7 @@ def _reweight(y, lhs, rule, max_iter, tol, w=None):
 
 def asls(y, lam=1e6, p=1e-2, diff_order=2, max_iter=50, tol=1e-3, weights=None):
     """AsLS, Eilers & Boelens 2005: w = p where y > z else 1 - p."""
-    return _reweight(y, _system(len(y), lam, diff_order, shape), lambda r, t: np.where(r > 0, p, 1 - p), max_iter, tol,
+    return _reweight(y, lam * penalty(len(y), diff_order), lambda r, t: np.where(r > 0, p, 1 - p), max_iter, tol,
                      weights)
 
 
@@ -73,7 +73,7 @@ def arpls(y, lam=1e5, diff_order=2, max_iter=50, tol=1e-3, weights=None):
     def rule(r, t):
         s = _neg_stats(r)
         return None if s is None else expit(-2 * (r - (2 * s[1] - s[0])) / s[1])
-    return _reweight(y, _system(len(y), lam, diff_order, shape), rule, max_iter, tol, weights)
+    return _reweight(y, lam * penalty(len(y), diff_order), rule, max_iter, tol, weights)
 
 
 def airpls(y, lam=1e6, diff_order=2, max_iter=50, tol=1e-3, weights=None, shape=None):
@@ -103,7 +103,7 @@ def drpls(y, lam=1e5, eta=0.5, diff_order=2, max_iter=50, tol=1e-3, weights=None
     """drPLS, Xu et al., Appl. Opt. 58 (2019) 3913: (W + D1'D1 + lam (I - eta W) Dd'Dd) z = W y (non-symmetric)."""
     n = len(y)
     w = np.ones(n) if weights is None else np.asarray(weights, float).copy()
-    p1, pd, it = penalty(n, 1), _system(n, lam, diff_order, shape), 0
+    p1, pd, it = penalty(n, 1), lam * penalty(n, diff_order), 0
     for t in range(1, max_iter + 2):
         z = np.linalg.solve(np.diag(w) + p1 + (1 - eta * w)[:, None] * pd, w * y)
         r = y - z
@@ -166,7 +166,7 @@ def iasls(y, lam=1e6, p=1e-2, lam_1=1e-4, max_iter=50, tol=1e-3, weights=None, d
         w = np.where(y > np.polynomial.polynomial.polyval(x, np.polynomial.polynomial.polyfit(x, y, 2)), p, 1 - p)
     else:
         w = np.asarray(weights, float).copy()
-    p1, pd, it = lam_1 * penalty(n, 1), _system(n, lam, diff_order, shape), 0
+    p1, pd, it = lam_1 * penalty(n, 1), lam * penalty(n, diff_order), 0
     for t in range(1, max_iter + 2):
         z = np.linalg.solve(np.diag(w * w) + p1 + pd, w * w * y + p1 @ y)
         new = np.where(y > z, p, 1 - p)
@@ -209,7 +209,7 @@ def derpsalsa(y, lam=1e6, p=1e-2, k=None, diff_order=2, max_iter=50, tol=1e-3, w
     d2 = np.gradient(d1)
     part = np.exp(-0.5 * d1 ** 2 / np.mean(d1 ** 2)) * np.exp(-0.5 * d2 ** 2 / np.mean(d2 ** 2))
     rule = lambda r, t: part * np.where(r > 0, p * np.exp(-0.5 * (np.maximum(r, 0) / k) ** 2), 1 - p)
-    return _reweight(y, _system(n, lam, diff_order, shape), rule, max_iter, tol, weights)
+    return _reweight(y, lam * penalty(n, diff_order), rule, max_iter, tol, weights)
 
 
 def _brpls_weights(r, beta):
