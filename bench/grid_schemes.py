@@ -1,4 +1,4 @@
-"""The grid schemes on an n x n surface: best of three default fits, and how far they lie from one solved to cg_tol 1e-12.
+"""The grid schemes on an n x n surface: best of three default fits, and their distance from fits to cg_tol 1e-12.
 
 Usage: python bench/grid_schemes.py 256 [method ...]
 """
