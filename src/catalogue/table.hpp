@@ -111,6 +111,26 @@ inline constexpr std::array lsrpls_1d{lam_1e5, diff_order, max_iter_reference(50
 inline constexpr std::array asls_2d{lam_2d, p, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
 inline constexpr std::array arpls_2d{lam_2d, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
 
+// The grid methods added since follow the reference library's loop and solve by multigrid unless told.
+constexpr Parameter lam_2d_of(double fallback) { return real("lam", fallback, positive, lam_2d.meaning, true); }
+inline constexpr Parameter solver_multigrid = choice("solver", "multigrid|cg", solver.meaning);
+inline constexpr std::array airpls_2d{
+    lam_2d_of(1e6), max_iter_2d,
+    real("tol", 1e-3, positive, "stop once the negative residuals sum to less than this share of the sum of |data|"),
+    cg_tol, cg_max_iter, solver_multigrid};
+inline constexpr std::array iarpls_2d{lam_2d_of(1e5), max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver_multigrid};
+inline constexpr std::array aspls_2d{
+    lam_2d_of(1e5), integer("max_iter", 100, from_one_to(1'000), max_iter_meaning), tol_2d, aspls_1d[4],
+    cg_tol, cg_max_iter, solver_multigrid};
+inline constexpr std::array psalsa_2d{lam_2d_of(1e5), p_half, k, max_iter_2d, tol_2d, cg_tol, cg_max_iter,
+                                      solver_multigrid};
+inline constexpr std::array brpls_2d{
+    lam_2d_of(1e3), max_iter_2d,
+    real("tol", 1e-3, positive, "stop each inner loop once the relative change of the baseline is below this"),
+    integer("max_iter_2", 50, from_one_to(1'000), brpls_1d[4].meaning), brpls_1d[5], cg_tol, cg_max_iter,
+    solver_multigrid};
+inline constexpr std::array lsrpls_2d{lam_2d_of(1e3), max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver_multigrid};
+
 // The morphological methods share their window.
 inline constexpr std::array window_1d{integer("half_window", 15, at_least_one,
                                               "half-width h of the window of 2h + 1 samples", false,
@@ -140,7 +160,7 @@ inline constexpr std::array<MethodRow, 14> table{{
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::arpls_1d}, {true, true, 4, rows::arpls_2d}},
     {MethodId::AirPls, "airpls", rows::no_aliases, Family::Whittaker,
-     {true, true, 2, rows::airpls_1d}, {}},
+     {true, true, 2, rows::airpls_1d}, {true, false, 4, rows::airpls_2d}},
     {MethodId::RollingBall, "rolling_ball", rows::rolling_ball_aliases, Family::Morphology,
      {true, true, 1, rows::window_1d}, {true, true, 1, rows::window_2d}},
     {MethodId::Polynomial, "polynomial", rows::polynomial_aliases, Family::Polynomial,
@@ -149,12 +169,17 @@ inline constexpr std::array<MethodRow, 14> table{{
      {true, false, 1, rows::window_1d}, {true, false, 1, rows::window_2d}},
     {MethodId::Iasls, "iasls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iasls_1d}, {}},
     {MethodId::DrPls, "drpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::drpls_1d}, {}},
-    {MethodId::IarPls, "iarpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iarpls_1d}, {}},
-    {MethodId::AsPls, "aspls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::aspls_1d}, {}},
-    {MethodId::Psalsa, "psalsa", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::psalsa_1d}, {}},
+    {MethodId::IarPls, "iarpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iarpls_1d},
+     {true, false, 4, rows::iarpls_2d}},
+    {MethodId::AsPls, "aspls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::aspls_1d},
+     {true, false, 4, rows::aspls_2d}},
+    {MethodId::Psalsa, "psalsa", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::psalsa_1d},
+     {true, false, 4, rows::psalsa_2d}},
     {MethodId::DerPsalsa, "derpsalsa", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::derpsalsa_1d}, {}},
-    {MethodId::BrPls, "brpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::brpls_1d}, {}},
-    {MethodId::LsrPls, "lsrpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::lsrpls_1d}, {}},
+    {MethodId::BrPls, "brpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::brpls_1d},
+     {true, false, 4, rows::brpls_2d}},
+    {MethodId::LsrPls, "lsrpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::lsrpls_1d},
+     {true, false, 4, rows::lsrpls_2d}},
 }};
 
 constexpr bool table_in_id_order() {

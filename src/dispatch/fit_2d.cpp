@@ -22,7 +22,8 @@ Result<FitReport> whittaker_into(const two_d::Grid& grid, Mask mask, const Optio
         if (auto valid = tw::validate_p(rule.p); !valid) return valid.error();
     }
     const bool multigrid = options.grid.solver == tw::GridSolver::multigrid;
-    const tw::FitControls controls{mask, details ? &details->history : nullptr, multigrid ? &scratch.multigrid : nullptr};
+    const tw::FitControls controls{mask, details ? &details->history : nullptr, multigrid ? &scratch.multigrid : nullptr,
+                                   details ? &details->outer_iterations : nullptr};
     const auto params = whittaker_2d_params(options.whittaker, options.grid);
     auto report = tw::fit_controlled(grid, params, rule, out, scratch.whittaker_2d, controls);
     if (report && details) details->weights = scratch.whittaker_2d.weights;

@@ -31,16 +31,16 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
     switch (options.method) {
         case MethodId::Asls: return use(w::AslsWeights{r.p});
         case MethodId::ArPls: return use(w::ArPlsWeights{});
-        case MethodId::AirPls: return spectra(w::AirPlsWeights{});
+        case MethodId::AirPls: return use(w::AirPlsWeights{});
         case MethodId::Iasls: return spectra(w::IaslsWeights{r.p, r.lam_1});
         case MethodId::DrPls: return spectra(w::DrPlsWeights{r.eta});
-        case MethodId::IarPls: return spectra(w::IarPlsWeights{});
-        case MethodId::AsPls: return spectra(w::AsPlsWeights{r.asymmetric_coef});
-        case MethodId::Psalsa: return spectra(w::PsalsaWeights{r.p, r.k});
+        case MethodId::IarPls: return use(w::IarPlsWeights{});
+        case MethodId::AsPls: return use(w::AsPlsWeights{r.asymmetric_coef});
+        case MethodId::Psalsa: return use(w::PsalsaWeights{r.p, r.k});
         case MethodId::DerPsalsa:
             return spectra(w::DerPsalsaWeights{r.p, r.k, r.smooth_half_window, r.num_smooths});
-        case MethodId::BrPls: return spectra(w::BrPlsWeights{r.max_iter_2, r.tol_2});
-        case MethodId::LsrPls: return spectra(w::LsrPlsWeights{});
+        case MethodId::BrPls: return use(w::BrPlsWeights{r.max_iter_2, r.tol_2});
+        case MethodId::LsrPls: return use(w::LsrPlsWeights{});
         case MethodId::RollingBall:
         case MethodId::Polynomial:
         case MethodId::Tophat: break;

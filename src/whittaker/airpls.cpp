@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/numeric.hpp"
+#include "engine.hpp"
 
 namespace quorvel::whittaker {
 namespace {
@@ -42,6 +43,28 @@ double update_masked(const AirPlsWeights&, std::span<const double> y, std::span<
         if (!(d < 0.0) || is_masked_out(mask, i)) return 0.0;
         return std::fmin(std::exp(k * std::fabs(d)), airpls_weight_cap);
     });
+}
+
+AirPlsShare grid_start(const AirPlsShare&, std::span<const double> y, Mask mask, std::vector<double>&) {
+    return {residual_scale(y, mask)};
+}
+
+double update_masked(const AirPlsShare& rule, std::span<const double> y, std::span<const double> baseline,
+                     std::span<double> weights, std::size_t iteration, Mask mask) {
+    std::size_t below = 0;
+    double negative_sum = 0.0;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        const double d = y[i] - baseline[i];
+        if (!is_masked_out(mask, i) && d < 0.0) negative_sum = negative_sum - d, ++below;
+    }
+    if (below < 2) return exhausted;
+    const double k = static_cast<double>(iteration + 1) / negative_sum;
+    rewrite_weights(weights, [&](std::size_t i) {
+        const double d = y[i] - baseline[i];
+        if (!(d < 0.0) || is_masked_out(mask, i)) return 0.0;
+        return std::fmin(std::exp(k * -d), airpls_weight_cap);
+    });
+    return negative_sum / rule.scale;
 }
 
 }  // namespace quorvel::whittaker

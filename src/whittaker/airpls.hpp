@@ -1,6 +1,8 @@
 // airPLS: exponential weights below the baseline that sharpen with every iteration. Its forms:
-// one spectrum and the lanes of a block of spectra; grids have none.
+// one spectrum, the lanes of a block of spectra, and a grid.
 #pragma once
+
+#include <vector>
 
 #include "core/numeric.hpp"
 #include "reweighter.hpp"
@@ -15,6 +17,21 @@ inline constexpr double airpls_weight_cap = 1e12;
 double update_masked(const AirPlsWeights& rule, std::span<const double> y,
                      std::span<const double> baseline, std::span<double> weights, std::size_t iteration,
                      Mask mask = {});
+
+// The grid form keeps the reference library's loop, as the grid methods that came with it do: it
+// stops on the share of the data below the baseline (sum of |negative residuals| / `scale`, the sum
+// of |y|), pins no end, and ends the fit when fewer than two residuals lie below the baseline.
+struct AirPlsShare {
+    double scale;
+    static constexpr bool reference_loop = true;
+};
+
+inline AirPlsShare grid_form(const AirPlsWeights&) { return {0.0}; }
+AirPlsShare grid_start(const AirPlsShare& rule, std::span<const double> y, Mask mask, std::vector<double>& state);
+
+// Rewrites the weights and returns the share that decides the stop, not the weights' change.
+double update_masked(const AirPlsShare& rule, std::span<const double> y, std::span<const double> baseline,
+                     std::span<double> weights, std::size_t iteration, Mask mask = {});
 
 namespace lanes {
 

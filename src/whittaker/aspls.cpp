@@ -17,10 +17,14 @@ double logistic_of_minus(double x) {
 
 }  // namespace
 
+AsPlsRun grid_start(const AsPlsWeights& rule, std::span<const double> y, Mask, std::vector<double>& state) {
+    state.assign(y.size(), 1.0);
+    return {rule.asymmetric_coef, state};
+}
+
 AsPlsRun start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace) {
     set_uniform_weights(workspace.iter.weights, mask);
-    workspace.state.assign(y.size(), 1.0);
-    return {rule.asymmetric_coef, workspace.state};
+    return grid_start(rule, y, mask, workspace.state);
 }
 
 Status solve(const AsPlsRun& rule, std::span<const double> y, std::span<double> baseline,

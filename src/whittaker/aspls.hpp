@@ -4,6 +4,7 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "core/error.hpp"
 #include "engine.hpp"
@@ -30,6 +31,12 @@ Status solve(const AsPlsRun& rule, std::span<const double> y, std::span<double> 
 
 double update_masked(const AsPlsRun& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t iteration, Mask mask = {});
+
+// A grid reweights its points in row-major order as one spectrum, its penalty scaled point by point;
+// the grid solve divides each row of its system by the point's alpha, as AsPlsSystem does.
+inline AsPlsWeights grid_form(const AsPlsWeights& rule) { return rule; }
+AsPlsRun grid_start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, std::vector<double>& state);
+inline std::span<const double> penalty_scale(const AsPlsRun& rule) { return rule.alpha; }
 
 namespace lanes {
 

@@ -4,11 +4,8 @@
 #include <limits>
 #include <numbers>
 
-
 namespace quorvel::whittaker {
-namespace {
 
-// ||z - previous|| / ||previous|| over the used samples, with no floor that would tie it to the data's scale.
 double baseline_change(std::span<const double> z, std::span<const double> previous, Mask mask) {
     double diff = 0.0, norm = 0.0;
     for (std::size_t i = 0; i < z.size(); ++i) {
@@ -27,8 +24,6 @@ double used_mean(std::span<const double> values, Mask mask) {
     }
     return sum / static_cast<double>(used_count(values.size(), mask));
 }
-
-}  // namespace
 
 double scaled_erfc(double x) {
     if (x < 4.0) return std::exp(x * x) * std::erfc(x);
@@ -64,43 +59,12 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
                                  const FitControls& controls) {
     if (auto valid = validate_fit(y, params, baseline.size()); !valid) return valid.error();
     if (auto valid = validate_mask(y.size(), controls.mask, params.diff_order); !valid) return valid.error();
-    const std::size_t n = y.size();
-    const Mask mask = controls.mask;
-    workspace.iter.resize(n);
-    auto& weights = workspace.iter.weights;
-    set_uniform_weights(weights, mask);
-    auto& previous = workspace.state;
-    previous.assign(y.begin(), y.end());
-    if (controls.history) controls.history->clear();
-
-    const auto capped = [](std::uint64_t most) { return most + (most < UINT64_MAX ? 1 : 0); };
-    double beta = 0.5, change = 0.0;
-    std::uint64_t fits = 0, outer = 0;
-    bool settled = false;
-    const auto finish = [&](bool converged) {
-        if (controls.outer) *controls.outer = outer;
-        return FitReport{fits, change, converged};
-    };
-    for (outer = 1; outer <= capped(rule.max_iter_2); ++outer) {
-        for (std::uint64_t k = 1; k <= capped(params.max_iter); ++k) {
-            if (auto solved = solve_weighted(y, weights, baseline, workspace, params.lambda, params.diff_order);
-                !solved) {
-                return solved.error();
-            }
-            if (std::isnan(update_masked(beta, y, baseline, weights, mask))) return finish(false);
-            ++fits;
-            change = baseline_change(baseline, previous, mask);
-            if (controls.history) controls.history->push_back(change);
-            settled = change < params.tol;
-            if (settled) break;
-            std::copy(baseline.begin(), baseline.end(), previous.begin());
-        }
-        const double next = 1.0 - used_mean(weights, mask);
-        if (std::fabs(next - beta) < rule.tol_2) return finish(settled);
-        beta = next;
-    }
-    outer = capped(rule.max_iter_2);
-    return finish(false);
+    workspace.iter.resize(y.size());
+    const BrPlsLoops loops{params.max_iter, params.tol, controls.history, controls.outer};
+    return brpls_loops(y, controls.mask, rule, loops, workspace.iter.weights, baseline, workspace.state,
+                       [&](std::span<const double> weights, std::span<double> z) {
+                           return solve_weighted(y, weights, z, workspace, params.lambda, params.diff_order);
+                       });
 }
 
 }  // namespace quorvel::whittaker

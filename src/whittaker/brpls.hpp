@@ -4,7 +4,11 @@
 // until the baseline settles; an outer loop sets beta to the share the weights give, 1 - mean(w).
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "engine.hpp"
 
@@ -29,5 +33,54 @@ double update_masked(double beta, std::span<const double> y, std::span<const dou
 
 // exp(x^2) erfc(x) without overflow for large x (infinite only where the true value is).
 double scaled_erfc(double x);
+
+// ||z - previous|| / ||previous|| over the used samples, with no floor that would tie it to the data's scale.
+double baseline_change(std::span<const double> z, std::span<const double> previous, Mask mask);
+double used_mean(std::span<const double> values, Mask mask);
+
+// What the two loops need beyond the rule and the data.
+struct BrPlsLoops {
+    std::uint64_t max_iter;
+    double tol;
+    std::vector<double>* history;
+    std::uint64_t* outer;
+};
+
+// The two loops over any penalised solve: solve(weights, baseline) fits the baseline to y under the weights.
+// Spectra and grids alike; `previous` holds the last baseline between iterations.
+template <class Solve>
+Result<FitReport> brpls_loops(std::span<const double> y, Mask mask, const BrPlsWeights& rule, const BrPlsLoops& loops,
+                              std::span<double> weights, std::span<double> baseline, std::vector<double>& previous,
+                              Solve solve) {
+    set_uniform_weights(weights, mask);
+    previous.assign(y.begin(), y.end());
+    if (loops.history) loops.history->clear();
+
+    const auto capped = [](std::uint64_t most) { return most + (most < UINT64_MAX ? 1 : 0); };
+    double beta = 0.5, change = 0.0;
+    std::uint64_t fits = 0, outer = 0;
+    bool settled = false;
+    const auto finish = [&](bool converged) {
+        if (loops.outer) *loops.outer = outer;
+        return FitReport{fits, change, converged};
+    };
+    for (outer = 1; outer <= capped(rule.max_iter_2); ++outer) {
+        for (std::uint64_t k = 1; k <= capped(loops.max_iter); ++k) {
+            if (auto solved = solve(std::span<const double>(weights), baseline); !solved) return solved.error();
+            if (std::isnan(update_masked(beta, y, baseline, weights, mask))) return finish(false);
+            ++fits;
+            change = baseline_change(baseline, previous, mask);
+            if (loops.history) loops.history->push_back(change);
+            settled = change < loops.tol;
+            if (settled) break;
+            std::copy(baseline.begin(), baseline.end(), previous.begin());
+        }
+        const double next = 1.0 - used_mean(weights, mask);
+        if (std::fabs(next - beta) < rule.tol_2) return finish(settled);
+        beta = next;
+    }
+    outer = capped(rule.max_iter_2);
+    return finish(false);
+}
 
 }  // namespace quorvel::whittaker

@@ -14,6 +14,9 @@ struct IarPlsWeights {
 double update_masked(const IarPlsWeights& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t iteration, Mask mask = {});
 
+// A grid reweights its points in row-major order as one spectrum.
+inline IarPlsWeights grid_form(const IarPlsWeights& rule) { return rule; }
+
 namespace lanes {
 
 template <class P, bool Masked>

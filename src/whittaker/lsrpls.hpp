@@ -16,6 +16,9 @@ struct LsrPlsWeights {
 double update_masked(const LsrPlsWeights& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t iteration, Mask mask = {});
 
+// A grid reweights its points in row-major order as one spectrum.
+inline LsrPlsWeights grid_form(const LsrPlsWeights& rule) { return rule; }
+
 // 1/2 (1 - s / (1 + |s|)) for s = shifted * growth (growth = e^t / sigma or 10^t / sigma, which may be
 // infinite), in the form that loses no small weight to cancellation and never forms 0 * inf.
 inline double half_soft_sign_weight(double shifted, double growth) {

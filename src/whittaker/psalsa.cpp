@@ -15,9 +15,13 @@ double used_deviation(std::span<const double> y, Mask mask) {
     return std::sqrt(sq / used);
 }
 
+PsalsaWeights grid_start(const PsalsaWeights& rule, std::span<const double> y, Mask mask, std::vector<double>&) {
+    return {rule.p, std::isnan(rule.k) ? used_deviation(y, mask) / 10.0 : rule.k};
+}
+
 PsalsaWeights start(const PsalsaWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace) {
     set_uniform_weights(workspace.iter.weights, mask);
-    return {rule.p, std::isnan(rule.k) ? used_deviation(y, mask) / 10.0 : rule.k};
+    return grid_start(rule, y, mask, workspace.state);
 }
 
 double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::span<const double> baseline,

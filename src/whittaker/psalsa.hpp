@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cmath>
+#include <vector>
 
 #include "reweighter.hpp"
 #include "simd/exp.hpp"
@@ -18,6 +19,10 @@ struct PsalsaWeights {
 
 // Weight 1 at every used sample, and k resolved from the data when it was not given.
 PsalsaWeights start(const PsalsaWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace);
+
+// A grid reweights its points in row-major order as one spectrum, k from all its used points.
+inline PsalsaWeights grid_form(const PsalsaWeights& rule) { return rule; }
+PsalsaWeights grid_start(const PsalsaWeights& rule, std::span<const double> y, Mask mask, std::vector<double>& state);
 
 // d / k is positive wherever the exponential is taken, so it never overflows.
 inline double psalsa_weight(const PsalsaWeights& rule, double d) {

@@ -20,6 +20,16 @@ def penalty(n, order):
     return d.T @ d
 
 
+def _system(n, lam, diff_order, shape):
+    """lam D'D, or on a grid of `shape` (rows, cols) the Kronecker sum of each axis' penalty (lam: one or a pair)."""
+    if shape is None:
+        return lam * penalty(n, diff_order)
+    rows, cols = shape
+    lam_rows, lam_cols = np.broadcast_to(lam, 2)
+    return (lam_rows * np.kron(penalty(rows, diff_order), np.eye(cols))
+            + lam_cols * np.kron(np.eye(rows), penalty(cols, diff_order)))
+
+
 def _rel(old, new):
     """Relative change ||new - old||_2 / max(||old||_2, eps)."""
     return np.linalg.norm(new - old) / max(np.linalg.norm(old), _EPS)
@@ -66,10 +76,10 @@ def arpls(y, lam=1e5, diff_order=2, max_iter=50, tol=1e-3, weights=None):
     return _reweight(y, lam * penalty(len(y), diff_order), rule, max_iter, tol, weights)
 
 
-def airpls(y, lam=1e6, diff_order=2, max_iter=50, tol=1e-3, weights=None):
+def airpls(y, lam=1e6, diff_order=2, max_iter=50, tol=1e-3, weights=None, shape=None):
     """airPLS, Zhang et al., Analyst 135 (2010) 1138: stop on sum|r-| / sum|y| < tol, w = exp(t |r| / sum|r-|)."""
     w = np.ones(len(y)) if weights is None else np.asarray(weights, float).copy()
-    lhs, ynorm, it = lam * penalty(len(y), diff_order), np.abs(y).sum(), 0
+    lhs, ynorm, it = _system(len(y), lam, diff_order, shape), np.abs(y).sum(), 0
     for t in range(1, max_iter + 2):
         z = _fit(w, y, lhs)
         r = y - z
@@ -108,7 +118,7 @@ def drpls(y, lam=1e5, eta=0.5, diff_order=2, max_iter=50, tol=1e-3, weights=None
     return z, w, it
 
 
-def iarpls(y, lam=1e5, diff_order=2, max_iter=50, tol=1e-3, weights=None):
+def iarpls(y, lam=1e5, diff_order=2, max_iter=50, tol=1e-3, weights=None, shape=None):
     """IarPLS, Ye et al., Appl. Opt. 59 (2020) 10933: w = (1 - u / sqrt(1 + u^2)) / 2, u = e^t (r - 2 sd) / sd."""
     def rule(r, t):
         s = _neg_stats(r)
@@ -116,23 +126,24 @@ def iarpls(y, lam=1e5, diff_order=2, max_iter=50, tol=1e-3, weights=None):
             return None
         u = np.exp(t) * (r - 2 * s[1]) / s[1]
         return 0.5 * (1 - u / np.sqrt(1 + u * u))
-    return _reweight(y, lam * penalty(len(y), diff_order), rule, max_iter, tol, weights)
+    return _reweight(y, _system(len(y), lam, diff_order, shape), rule, max_iter, tol, weights)
 
 
-def lsrpls(y, lam=1e5, diff_order=2, max_iter=50, tol=1e-3, weights=None):
+def lsrpls(y, lam=1e5, diff_order=2, max_iter=50, tol=1e-3, weights=None, shape=None):
     """LSRPLS, Heng et al., Chin. J. Lasers 45 (2018) 1211001: drPLS weights with 10^t in place of e^t."""
     def rule(r, t):
         s = _neg_stats(r)
         return None if s is None else _half_logistic(10.0 ** t * (r - (2 * s[1] - s[0])) / s[1])
-    return _reweight(y, lam * penalty(len(y), diff_order), rule, max_iter, tol, weights)
+    return _reweight(y, _system(len(y), lam, diff_order, shape), rule, max_iter, tol, weights)
 
 
-def aspls(y, lam=1e5, diff_order=2, max_iter=100, tol=1e-3, weights=None, alpha=None, asymmetric_coef=0.5):
+def aspls(y, lam=1e5, diff_order=2, max_iter=100, tol=1e-3, weights=None, alpha=None, asymmetric_coef=0.5,
+          shape=None):
     """asPLS, Zhang et al., Spectrosc. Lett. 53 (2020) 222: (W + lam diag(alpha) Dd'Dd) z = W y (non-symmetric)."""
     n = len(y)
     w = np.ones(n) if weights is None else np.asarray(weights, float).copy()
     a = np.ones(n) if alpha is None else np.asarray(alpha, float).copy()
-    pd, it = lam * penalty(n, diff_order), 0
+    pd, it = _system(n, lam, diff_order, shape), 0
     for t in range(1, max_iter + 2):
         z = _fit(w, y, a[:, None] * pd)
         r = y - z
@@ -166,11 +177,11 @@ def iasls(y, lam=1e6, p=1e-2, lam_1=1e-4, max_iter=50, tol=1e-3, weights=None, d
     return z, w, it
 
 
-def psalsa(y, lam=1e5, p=0.5, k=None, diff_order=2, max_iter=50, tol=1e-3, weights=None):
+def psalsa(y, lam=1e5, p=0.5, k=None, diff_order=2, max_iter=50, tol=1e-3, weights=None, shape=None):
     """psalsa, Oller-Moreno et al., IEEE SSD 2014: w = p exp(-r / k) for r > 0 else 1 - p; k = std(y) / 10."""
     k = np.std(y) / 10 if k is None else k
     rule = lambda r, t: np.where(r > 0, p * np.exp(-np.maximum(r, 0) / k), 1 - p)
-    return _reweight(y, lam * penalty(len(y), diff_order), rule, max_iter, tol, weights)
+    return _reweight(y, _system(len(y), lam, diff_order, shape), rule, max_iter, tol, weights)
 
 
 def _mollify(y, hw, num_smooths):
@@ -215,7 +226,7 @@ def _brpls_weights(r, beta):
         return 1 / (1 + beta / (1 - beta) * np.sqrt(np.pi / 2) * (sigma / mu) * erfcx(-a))
 
 
-def brpls(y, lam=1e5, diff_order=2, max_iter=50, tol=1e-3, max_iter_2=50, tol_2=1e-3, weights=None):
+def brpls(y, lam=1e5, diff_order=2, max_iter=50, tol=1e-3, max_iter_2=50, tol_2=1e-3, weights=None, shape=None):
     """BrPLS, Wang et al., Nucl. Sci. Tech. 33 (2022): Bayesian weights, outer beta = 1 - mean(w) loop.
 
     Returns (baseline, weights, total_fits, outer_iterations).  Inner stop: ||z - z_prev|| / ||z_prev|| < tol with
@@ -224,7 +235,7 @@ def brpls(y, lam=1e5, diff_order=2, max_iter=50, tol=1e-3, max_iter_2=50, tol_2=
     """
     n = len(y)
     w = np.ones(n) if weights is None else np.asarray(weights, float).copy()
-    pd, beta, z_prev, fits, outer = lam * penalty(n, diff_order), 0.5, np.asarray(y, float), 0, 0
+    pd, beta, z_prev, fits, outer = _system(n, lam, diff_order, shape), 0.5, np.asarray(y, float), 0, 0
     for outer in range(1, max_iter_2 + 2):
         for _ in range(max_iter + 1):
             z = _fit(w, y, pd)

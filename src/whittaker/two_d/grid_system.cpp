@@ -86,7 +86,7 @@ Status solve_conjugate_gradients(const GridSystem& system, CgLimits limits, std:
     const std::size_t n = rhs.size();
     const std::uint64_t rows = system.rows, cols = system.cols;
     const std::span<const double> weights = system.weights;
-    auto [bnorm, rr] = starting_residual(system, rhs, x, residual, product);
+    auto [bnorm, rr] = starting_residual(system, rhs, x, residual, product, limits.row_scale);
     std::copy(residual.begin(), residual.end(), direction.begin());
     if (std::sqrt(rr) / bnorm <= limits.tol) return ok;
 
@@ -107,7 +107,7 @@ Status solve_conjugate_gradients(const GridSystem& system, CgLimits limits, std:
         for (std::size_t k = 0; k < n; ++k) {
             x[k] = x[k] + alpha * direction[k];
             residual[k] = residual[k] - alpha * product[k];
-            rr_new = rr_new + residual[k] * residual[k];
+            rr_new = rr_new + square_in(limits.row_scale, k, residual[k]);
         }
         if (std::sqrt(rr_new) / bnorm <= limits.tol) return ok;
         const double beta = rr_new / std::fmax(rr, std::numeric_limits<double>::min());
@@ -138,13 +138,14 @@ void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBanded
 }
 
 StartingResidual starting_residual(const GridSystem& system, std::span<const double> rhs, std::span<const double> x,
-                                   std::span<double> residual, std::span<double> product) {
+                                   std::span<double> residual, std::span<double> product,
+                                   std::span<const double> row_scale) {
     apply_system(system, x, product);
     double bb = 0.0, rr = 0.0;
     for (std::size_t k = 0; k < rhs.size(); ++k) {
         residual[k] = rhs[k] - product[k];
-        bb = bb + rhs[k] * rhs[k];
-        rr = rr + residual[k] * residual[k];
+        bb = bb + square_in(row_scale, k, rhs[k]);
+        rr = rr + square_in(row_scale, k, residual[k]);
     }
     return {std::fmax(std::sqrt(bb), 1.0), rr};
 }

@@ -18,10 +18,13 @@ struct GridSystem {
     std::span<const double> weights;  // rows * cols, row-major
 };
 
-// Conjugate gradients stop once |residual| <= tol max(|rhs|, 1), or after max_iter steps.
+// Conjugate gradients stop once |residual| <= tol max(|rhs|, 1), or after max_iter steps. A system whose
+// rows were divided by row_scale (when given) measures both after multiplying them back: the rows it
+// divided most would otherwise outweigh all others in either norm.
 struct CgLimits {
     std::uint64_t max_iter;
     double tol;
+    std::span<const double> row_scale{};
 };
 
 // Solves A x = rhs: a banded Cholesky solve for small grids, otherwise conjugate gradients
@@ -43,6 +46,14 @@ struct StartingResidual {
     double bnorm, rr;
 };
 StartingResidual starting_residual(const GridSystem& system, std::span<const double> rhs, std::span<const double> x,
-                                   std::span<double> residual, std::span<double> product);
+                                   std::span<double> residual, std::span<double> product,
+                                   std::span<const double> row_scale = {});
+
+// The square of v, the value of row k, in the norm of `row_scale` (see CgLimits).
+inline double square_in(std::span<const double> row_scale, std::size_t k, double v) {
+    if (row_scale.empty()) return v * v;
+    const double scaled = v * row_scale[k];
+    return scaled * scaled;
+}
 
 }  // namespace quorvel::two_d::whittaker

@@ -60,7 +60,7 @@ Status solve_preconditioned(const GridSystem& system, CgLimits limits, std::span
     ws.resize(system);
     std::span<double> r(ws.residual), z(ws.preconditioned), p(ws.direction), q(ws.product);
 
-    auto [bnorm, rr] = starting_residual(system, rhs, x, r, q);
+    auto [bnorm, rr] = starting_residual(system, rhs, x, r, q, limits.row_scale);
     if (std::sqrt(rr) / bnorm <= limits.tol) return ok;
 
     if (auto ready = ws.multigrid.setup(system); !ready) return ready;
@@ -83,7 +83,7 @@ Status solve_preconditioned(const GridSystem& system, CgLimits limits, std::span
         for (std::size_t k = 0; k < n; ++k) {
             x[k] = x[k] + alpha * p[k];
             r[k] = r[k] - alpha * q[k];
-            rr = rr + r[k] * r[k];
+            rr = rr + square_in(limits.row_scale, k, r[k]);
         }
         if (std::sqrt(rr) / bnorm <= limits.tol) return finite(x);
         ws.multigrid.apply(r, z);

@@ -54,14 +54,33 @@ void start_fit(const Grid& data, const GridOut& output, Whittaker2DWorkspace& ws
 }
 
 Status solve_iteration(const Grid& data, const GridSystem& system, CgLimits limits, const GridOut& output,
-                       Whittaker2DWorkspace& ws, const FitControls& controls) {
+                       Whittaker2DWorkspace& ws, const FitControls& controls, std::span<const double> penalty_scale) {
     for (std::size_t i = 0; i < data.data.size(); ++i) {
         ws.floored_weights[i] = is_masked_out(controls.mask, i) ? 0.0 : std::fmax(ws.weights[i], weight_floor);
+        // A scale of exactly 0 would pin the point to the data; the floor keeps it within 2^-40 lambda of it.
+        if (!penalty_scale.empty()) {
+            ws.floored_weights[i] = ws.floored_weights[i] / std::fmax(penalty_scale[i], 0x1p-40);
+        }
         ws.rhs[i] = ws.floored_weights[i] * data.data[i];
     }
+    // The rows divided by the scale rejoin the norm with their scale; a scale of 0 drops a row that is pinned anyway.
+    limits.row_scale = penalty_scale;
     if (controls.multigrid) return solve_preconditioned(system, limits, ws.rhs, output.data, *controls.multigrid);
     return solve_weighted_system(system, limits, ws.rhs, output.data, ws.residual, ws.direction, ws.product, ws.banded,
                                  true);
+}
+
+Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const BrPlsWeights& rule,
+                                 const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls) {
+    if (auto valid = validate_fit(data, params, output, controls.mask); !valid) return valid.error();
+    start_fit(data, output, ws, controls.mask);
+    const GridSystem system = grid_system(params, data.rows, data.cols, ws.floored_weights);
+    const quorvel::whittaker::BrPlsLoops loops{params.max_iter, params.tol, controls.history, controls.outer};
+    return quorvel::whittaker::brpls_loops(data.data, controls.mask, rule, loops, ws.weights, output.data, ws.state,
+                                           [&](std::span<const double>, std::span<double>) {
+                                               return solve_iteration(data, system, cg_limits(params), output, ws,
+                                                                      controls);
+                                           });
 }
 
 Status validate_p(double p) {

@@ -2,8 +2,10 @@
 // the fits of spectra (whittaker/engine.hpp): fit_controlled, fit_into and fit, over a rule.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "core/error.hpp"
@@ -14,19 +16,25 @@
 #include "linalg/banded.hpp"
 #include "params.hpp"
 #include "preconditioned_system.hpp"
+#include "whittaker/airpls.hpp"
 #include "whittaker/arpls.hpp"
+#include "whittaker/aspls.hpp"
 #include "whittaker/asls.hpp"
+#include "whittaker/brpls.hpp"
+#include "whittaker/iarpls.hpp"
+#include "whittaker/lsrpls.hpp"
+#include "whittaker/psalsa.hpp"
 
 namespace quorvel::two_d::whittaker {
 
 // The rules of spectra; the loop applies each one's grid form.
 using quorvel::whittaker::AslsWeights;
 using quorvel::whittaker::ArPlsWeights;
+using quorvel::whittaker::BrPlsWeights;
 
+// A grid form is a weight rule, or starts one from the data (see grid_start).
 template <class Rule>
-concept GridRule = requires(const Rule& rule) {
-    { grid_form(rule) } -> quorvel::whittaker::Reweighter;
-};
+concept GridRule = requires(const Rule& rule) { grid_form(rule); };
 
 struct Whittaker2DWorkspace {
     std::vector<double> weights;
@@ -35,6 +43,7 @@ struct Whittaker2DWorkspace {
     std::vector<double> residual;
     std::vector<double> direction;
     std::vector<double> product;
+    std::vector<double> state;  // what a rule keeps between iterations besides the weights
     linalg::banded::SymmetricBandedWorkspace banded;
 
     explicit Whittaker2DWorkspace(std::size_t n = 0) { resize(n); }
@@ -46,19 +55,42 @@ struct Whittaker2DWorkspace {
 // data (which must be finite; callers put a placeholder there) never changes the result.
 struct FitControls {
     Mask mask{};
-    std::vector<double>* history = nullptr;  // receives the weight change of every iteration
+    std::vector<double>* history = nullptr;  // receives the stop measure of every iteration
     // When given, every system is solved by multigrid-preconditioned conjugate gradients in it.
     PreconditionedWorkspace* multigrid = nullptr;
+    std::uint64_t* outer = nullptr;  // receives the outer iterations of a two-loop rule
 };
 
 Status validate_fit(const Grid& data, const Whittaker2DParams& params, const GridOut& output, Mask mask);
 // The output starts as the data, the weights as 1 (0 where masked).
 void start_fit(const Grid& data, const GridOut& output, Whittaker2DWorkspace& ws, Mask mask);
-// The system of one iteration, from the floored weights, solved into the output. `system` reads
-// ws.floored_weights.
+// The system of one iteration, from the floored weights (divided by penalty_scale where a rule scales
+// its penalty point by point), solved into the output. `system` reads ws.floored_weights.
 Status solve_iteration(const Grid& data, const GridSystem& system, CgLimits limits, const GridOut& output,
-                       Whittaker2DWorkspace& ws, const FitControls& controls);
+                       Whittaker2DWorkspace& ws, const FitControls& controls,
+                       std::span<const double> penalty_scale = {});
 
+template <class Form>
+auto grid_start_of(const Form& form, const Grid& data, Mask mask, Whittaker2DWorkspace& ws) {
+    if constexpr (requires { grid_start(form, data.data, mask, ws.state); }) {
+        return grid_start(form, data.data, mask, ws.state);
+    } else {
+        return form;
+    }
+}
+
+template <class Form>
+std::span<const double> penalty_scale_of(const Form& form) {
+    if constexpr (requires { penalty_scale(form); }) {
+        return penalty_scale(form);
+    } else {
+        return {};
+    }
+}
+
+// asls and arpls run at most max_iter solves and stop once the change is at most tol; the rules that
+// came later follow the reference library's loop (whittaker/reweighter.hpp): max_iter + 1 solves, a
+// change strictly below tol, and an early end, with the baseline just solved, when a rule is exhausted.
 template <GridRule Rule>
 Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const Rule& rule,
                                  const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls) {
@@ -66,19 +98,34 @@ Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& para
     start_fit(data, output, ws, controls.mask);
     if (controls.history) controls.history->clear();
     const GridSystem system = grid_system(params, data.rows, data.cols, ws.floored_weights);
+    const auto running = grid_start_of(grid_form(rule), data, controls.mask, ws);
+    using Running = std::remove_cvref_t<decltype(running)>;
+    static_assert(quorvel::whittaker::Reweighter<Running>);
+    constexpr bool reference = quorvel::whittaker::ReferenceLoop<Running>;
+    const std::uint64_t solves = params.max_iter + (reference && params.max_iter < UINT64_MAX ? 1 : 0);
 
     double change = 0.0;
-    for (std::uint64_t k = 1; k <= params.max_iter; ++k) {
-        if (auto solved = solve_iteration(data, system, cg_limits(params), output, ws, controls); !solved) {
+    for (std::uint64_t k = 1; k <= solves; ++k) {
+        if (auto solved = solve_iteration(data, system, cg_limits(params), output, ws, controls,
+                                          penalty_scale_of(running));
+            !solved) {
             return solved.error();
         }
         // Measured while the weights are rewritten: no copy of the iteration's start.
-        change = update_masked(grid_form(rule), data.data, output.data, ws.weights, k - 1, controls.mask);
+        const double next = update_masked(running, data.data, output.data, ws.weights, k - 1, controls.mask);
+        if constexpr (reference) {
+            if (std::isnan(next)) return FitReport{k - 1, change, false};
+        }
+        change = next;
         if (controls.history) controls.history->push_back(change);
-        if (change <= params.tol) return FitReport{k, change, true};
+        if (reference ? change < params.tol : change <= params.tol) return FitReport{k, change, true};
     }
-    return FitReport{params.max_iter, change, false};
+    return FitReport{solves, change, false};
 }
+
+// brpls' two loops (whittaker/brpls.hpp) over the grid solve; `controls.outer` receives the outer iterations.
+Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const BrPlsWeights& rule,
+                                 const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls);
 
 template <GridRule Rule>
 Result<FitReport> fit_into(const Grid& data, const Whittaker2DParams& params, const Rule& rule,
