@@ -25,13 +25,13 @@ catalogue::MethodId pick_method(ByteReader& in, int ndim) {
     return present[in.u8() % present.size()];
 }
 
-// How a method's fit report counts and stops (see check_report).
-Loop loop_of(catalogue::MethodId method) {
+// How a method's fit report counts and stops (see check_report); airPLS on grids came with the later rules.
+Loop loop_of(catalogue::MethodId method, int ndim) {
     using catalogue::MethodId;
     switch (method) {
+        case MethodId::AirPls: return ndim == 1 ? Loop::Own : Loop::Reference;
         case MethodId::Asls:
         case MethodId::ArPls:
-        case MethodId::AirPls:
         case MethodId::RollingBall:
         case MethodId::Polynomial:
         case MethodId::Tophat: return Loop::Own;
@@ -88,7 +88,7 @@ void fit_1d(ByteReader& in) {
     const auto& w = options.whittaker;
     const Alone alone = fit_alone(made, output, "y", [&](In y, Mask mask, Out out) {
         auto fit = dispatch::fit_1d_into(y, mask, options, out, scratch, &details);
-        check_report(fit, details, reweighted, loop_of(options.method), w.max_iter, w.tol);
+        check_report(fit, details, reweighted, loop_of(options.method, 1), w.max_iter, w.tol);
         return fit;
     });
     check_block(in, made, output, alone, [&](In values, Mask masks, Output o, Out out) {
@@ -122,7 +122,7 @@ void fit_2d(ByteReader& in) {
     const auto& w = options.whittaker;
     const Alone alone = fit_alone(made, output, "data", [&](In data, Mask mask, Out out) {
         auto fit = dispatch::fit_2d_into(data, rows, cols, mask, options, out, scratch, &details);
-        check_report(fit, details, reweighted, loop_of(options.method), w.max_iter, w.tol);
+        check_report(fit, details, reweighted, loop_of(options.method, 2), w.max_iter, w.tol);
         return fit;
     });
     check_block(in, made, output, alone, [&](In values, Mask masks, Output o, Out out) {

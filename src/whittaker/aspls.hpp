@@ -17,6 +17,9 @@ struct AsPlsWeights {
     double asymmetric_coef;
 };
 
+// Its parameters in their accepted ranges (rule_checks.cpp).
+Status check_rule(const AsPlsWeights& rule);
+
 // The running form: the rule and the penalty's row scales, which every iteration renews.
 struct AsPlsRun {
     double asymmetric_coef;

@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "core/error.hpp"
 #include "engine.hpp"
 
 namespace quorvel::whittaker {
@@ -18,6 +19,9 @@ struct BrPlsWeights {
     std::uint64_t max_iter_2;  // the most updates of beta
     double tol_2;              // stop once beta changes by less than this
 };
+
+// Its parameters in their accepted ranges (rule_checks.cpp).
+Status check_rule(const BrPlsWeights& rule);
 
 // The inner loops run at most max_iter + 1 solves each and stop once the baseline's relative change is
 // below tol; the report counts every solve that reweighted, and `controls.outer` receives the number of

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/error.hpp"
 #include "reweighter.hpp"
 #include "simd/exp.hpp"
 #include "whittaker/lanes/lane_rows.hpp"
@@ -18,6 +19,9 @@ struct DerPsalsaWeights {
     std::uint64_t smooth_half_window;  // 0: the length / 200
     std::uint64_t num_smooths;
 };
+
+// Its parameters in their accepted ranges (rule_checks.cpp).
+Status check_rule(const DerPsalsaWeights& rule);
 
 struct DerPsalsaRun {
     double p, k;

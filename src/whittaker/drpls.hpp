@@ -13,6 +13,9 @@ struct DrPlsWeights {
     static constexpr bool reference_loop = true;
 };
 
+// Its parameters in their accepted ranges (rule_checks.cpp).
+Status check_rule(const DrPlsWeights& rule);
+
 // By LDU without row exchanges, or where a pivot fails by LU with partial pivoting (solve_exchanging).
 Status solve(const DrPlsWeights& rule, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params);

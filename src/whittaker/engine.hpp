@@ -44,6 +44,16 @@ double residual_scale(std::span<const double> y, Mask mask);
 double negative_residual_share(std::span<const double> y, std::span<const double> baseline, Mask mask,
                                double scale);
 
+// A rule with parameters of its own checks them (check_rule, found by argument-dependent lookup).
+template <class Rule>
+Status validate_rule(const Rule& rule) {
+    if constexpr (requires { check_rule(rule); }) {
+        return check_rule(rule);
+    } else {
+        return ok;
+    }
+}
+
 // A rule may start from weights and state of its own (see `start`); the others start from weight 1
 // at every used sample and are their own running form.
 template <class Rule>
@@ -76,6 +86,7 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
                                  const FitControls& controls) {
     if (auto valid = validate_fit(y, params, baseline.size()); !valid) return valid.error();
     if (auto valid = validate_mask(y.size(), controls.mask, params.diff_order); !valid) return valid.error();
+    if (auto valid = validate_rule(rule); !valid) return valid.error();
 
     const std::size_t n = y.size();
     const Mask mask = controls.mask;

@@ -23,6 +23,9 @@ struct IaslsRun {
     static constexpr bool reference_loop = true;
 };
 
+// Its parameters in their accepted ranges (rule_checks.cpp).
+Status check_rule(const IaslsWeights& rule);
+
 IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace);
 
 // (W'W + lam_1 D1'D1 + lambda D'D) z = (W'W + lam_1 D1'D1) y.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/error.hpp"
 #include "reweighter.hpp"
 #include "simd/exp.hpp"
 #include "whittaker/lanes/lane_rows.hpp"
@@ -16,6 +17,9 @@ struct PsalsaWeights {
     double k;  // NaN: a tenth of the standard deviation of the used data
     static constexpr bool reference_loop = true;
 };
+
+// Its parameters in their accepted ranges (rule_checks.cpp).
+Status check_rule(const PsalsaWeights& rule);
 
 // Weight 1 at every used sample, and k resolved from the data when it was not given.
 PsalsaWeights start(const PsalsaWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace);

@@ -9,6 +9,7 @@
 #include "support.hpp"
 #include "whittaker/brpls.hpp"
 #include "whittaker/drpls.hpp"
+#include "whittaker/lanes/many.hpp"
 
 using namespace quorvel;
 using namespace quorvel::support;
@@ -141,4 +142,29 @@ TEST(FftConvolver, matches_direct_sums) {
             EXPECT_NEAR(got[j], expected, 1e-12) << signal_size << " " << j;
         }
     }
+}
+
+// The core refuses the schemes' parameters out of range itself, alone and in blocks alike.
+TEST(SchemeParameters, out_of_range_values_are_refused_by_name) {
+    const V y{1.0, 3.0, 2.0, 5.0, 4.0, 6.0};
+    const whittaker::WhittakerParams params{1e2, 10, 1e-3, 2};
+    const auto refused = [&](const auto& rule, const std::string& text) {
+        WhittakerWorkspace ws;
+        V z(y.size()), many(y.size() * 2);
+        EXPECT_EQ(outcome(whittaker::fit_controlled(y, params, rule, z, ws, {})), text);
+        V two(y);
+        two.insert(two.end(), y.begin(), y.end());
+        std::vector<whittaker::ItemOutcome> outcomes(2);
+        whittaker::fit_many(two, y.size(), params, rule, {}, whittaker::StopRule::WeightChange, many, outcomes);
+        for (const auto& o : outcomes) EXPECT_TRUE(o.error && display(*o.error) == text) << text;
+    };
+    const std::string p = "invalid parameter p: must be finite and between 0 and 1";
+    refused(whittaker::IaslsWeights{1.5, 1e-4}, p);
+    refused(whittaker::IaslsWeights{0.1, -1.0}, "invalid parameter lam_1: must be finite and not negative");
+    refused(whittaker::DrPlsWeights{1.5}, "invalid parameter eta: must be finite and from 0 to 1");
+    refused(whittaker::AsPlsWeights{0.0}, "invalid parameter asymmetric_coef: must be finite and positive");
+    refused(whittaker::PsalsaWeights{kNaN, 1.0}, p);
+    refused(whittaker::PsalsaWeights{0.5, -1.0}, "invalid parameter k: must be finite and positive");
+    refused(whittaker::DerPsalsaWeights{0.5, kNaN, 0, 5000}, "invalid parameter num_smooths: must be at most 1000");
+    refused(whittaker::BrPlsWeights{0, 1e-3}, "invalid parameter max_iter_2: must be greater than zero");
 }

@@ -261,9 +261,9 @@ private:
             lane.busy = false;
             return;
         }
-        if (reference_ && std::isnan(per_lane_.diff_sq[l])) return finish(l, {lane.iteration - 1, lane.measure, false});
         const double measure = by_residuals_ ? per_lane_.sums[l] / lane.scale
                                              : relative_change(per_lane_.diff_sq[l], per_lane_.old_sq[l]);
+        if (reference_ && std::isnan(measure)) return finish(l, {lane.iteration - 1, lane.measure, false});
         lane.measure = measure;
         if (reference_ ? measure < params_.tol : measure <= params_.tol) {
             finish(l, {lane.iteration, measure, true});

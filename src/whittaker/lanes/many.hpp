@@ -20,7 +20,7 @@ void fit_many(std::span<const double> ys, std::size_t n, const WhittakerParams& 
         const auto kernels = lane_kernels_for(path, outcomes.size(), n);
         // An order out of range fails every spectrum alike, as the loop of single fits reports.
         const bool order_ok = params.diff_order >= 1 && params.diff_order <= linalg::max_difference_order;
-        if (const auto lane = lane_rule(rule); lane && kernels && order_ok) {
+        if (const auto lane = lane_rule(rule); lane && kernels && order_ok && validate_rule(rule)) {
             fit_lanes(*kernels, *lane, ys, n, params, masks, stop, baselines, outcomes);
             return;
         }

@@ -95,6 +95,7 @@ template <GridRule Rule>
 Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const Rule& rule,
                                  const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls) {
     if (auto valid = validate_fit(data, params, output, controls.mask); !valid) return valid.error();
+    if (auto valid = quorvel::whittaker::validate_rule(rule); !valid) return valid.error();
     start_fit(data, output, ws, controls.mask);
     if (controls.history) controls.history->clear();
     const GridSystem system = grid_system(params, data.rows, data.cols, ws.floored_weights);
