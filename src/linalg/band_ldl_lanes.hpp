@@ -7,8 +7,19 @@
 #include <array>
 #include <cstddef>
 #include <limits>
+#include <type_traits>
 
 namespace quorvel::linalg::band {
+
+// f(std::integral_constant<std::size_t, B>) for the half-width B = width, 1 to 3.
+template <class F>
+auto with_width(unsigned width, F f) {
+    switch (width) {
+        case 1: return f(std::integral_constant<std::size_t, 1>{});
+        case 2: return f(std::integral_constant<std::size_t, 2>{});
+        default: return f(std::integral_constant<std::size_t, 3>{});
+    }
+}
 
 // l[k - 1] holds L(i, i - k) at row i; inv_d holds 1 / D(i); t the forward substitution, which the
 // back substitution may overwrite.
@@ -56,19 +67,27 @@ typename P::Mask factor_forward(std::size_t n, Entry entry, Rhs rhs, const LaneF
     return failed;
 }
 
-// Solves D L' x = t; x may be f.t.
+// x(i) = t(i) inv_d(i) - sum_k column[k - 1](i + k) x(i + k), from the last row up; x may be t. With the
+// columns of L this solves D L' x = t, with those of U (band_ldu_lanes.hpp) D U x = t.
 template <class P, std::size_t B>
-void back_substitute(std::size_t n, const LaneFactor<B>& f, double* x) {
+void substitute_back(std::size_t n, const std::array<double*, B>& columns, const double* inv_d, const double* t,
+                     double* x) {
     constexpr std::size_t width = P::width;
     std::array<P, B + 1> next;  // x(i + k)
     for (auto& value : next) value = P::splat(0.0);
     for (std::size_t i = n; i-- > 0;) {
-        P xi = P::load(f.t + i * width) * P::load(f.inv_d + i * width);
-        for (std::size_t k = 1; k <= B && i + k < n; ++k) xi = xi - P::load(f.l[k - 1] + (i + k) * width) * next[k];
+        P xi = P::load(t + i * width) * P::load(inv_d + i * width);
+        for (std::size_t k = 1; k <= B && i + k < n; ++k) xi = xi - P::load(columns[k - 1] + (i + k) * width) * next[k];
         for (std::size_t k = B; k >= 2; --k) next[k] = next[k - 1];
         next[1] = xi;
         xi.store(x + i * width);
     }
+}
+
+// Solves D L' x = t; x may be f.t.
+template <class P, std::size_t B>
+void back_substitute(std::size_t n, const LaneFactor<B>& f, double* x) {
+    substitute_back<P, B>(n, f.l, f.inv_d, f.t, x);
 }
 
 }  // namespace quorvel::linalg::band

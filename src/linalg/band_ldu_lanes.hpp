@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <limits>
 
+#include "band_ldl_lanes.hpp"
+
 namespace quorvel::linalg::band {
 
 // l[k - 1] holds L(i, i - k) and u[k - 1] holds U(i - k, i) at row i; inv_d 1 / D(i); t the forward
@@ -68,16 +70,7 @@ typename P::Mask ldu_factor_forward(std::size_t n, Lower lower, Upper upper, Rhs
 // Solves D U x = t; x may be f.t.
 template <class P, std::size_t B>
 void ldu_back_substitute(std::size_t n, const LduFactor<B>& f, double* x) {
-    constexpr std::size_t width = P::width;
-    std::array<P, B + 1> next;  // x(i + k)
-    for (auto& value : next) value = P::splat(0.0);
-    for (std::size_t i = n; i-- > 0;) {
-        P xi = P::load(f.t + i * width) * P::load(f.inv_d + i * width);
-        for (std::size_t k = 1; k <= B && i + k < n; ++k) xi = xi - P::load(f.u[k - 1] + (i + k) * width) * next[k];
-        for (std::size_t k = B; k >= 2; --k) next[k] = next[k - 1];
-        next[1] = xi;
-        xi.store(x + i * width);
-    }
+    substitute_back<P, B>(n, f.u, f.inv_d, f.t, x);
 }
 
 }  // namespace quorvel::linalg::band

@@ -46,11 +46,7 @@ Status solve_band(std::size_t n, const System& system, std::span<double> x, std:
 template <class System>
 Status solve_band(unsigned width, std::size_t n, const System& system, std::span<double> x,
                   std::vector<double>& storage) {
-    switch (width) {
-        case 1: return solve_band<1>(n, system, x, storage);
-        case 2: return solve_band<2>(n, system, x, storage);
-        default: return solve_band<3>(n, system, x, storage);
-    }
+    return linalg::band::with_width(width, [&](auto b) { return solve_band<b()>(n, system, x, storage); });
 }
 
 // The same for an unsymmetric band system (lower, upper and rhs of band_systems.hpp over one lane) by
@@ -78,11 +74,7 @@ bool solve_band_ldu(std::size_t n, const System& system, std::span<double> x, st
 template <class System>
 bool solve_band_ldu(unsigned width, std::size_t n, const System& system, std::span<double> x,
                     std::vector<double>& storage) {
-    switch (width) {
-        case 1: return solve_band_ldu<1>(n, system, x, storage);
-        case 2: return solve_band_ldu<2>(n, system, x, storage);
-        default: return solve_band_ldu<3>(n, system, x, storage);
-    }
+    return linalg::band::with_width(width, [&](auto b) { return solve_band_ldu<b()>(n, system, x, storage); });
 }
 
 // (W + lambda D'D) z = W y with D of `order`, by LDL'.

@@ -57,20 +57,12 @@ void solve_ldu_of(const LaneBlock& b, const System& system, bool* failed) {
 
 template <class P>
 void solve_drpls(const LaneBlock& b, unsigned order, const DrPlsSystem<P>& system, bool* failed) {
-    switch (order) {
-        case 1: return solve_ldu_of<P, 1>(b, system, failed);
-        case 2: return solve_ldu_of<P, 2>(b, system, failed);
-        default: return solve_ldu_of<P, 3>(b, system, failed);
-    }
+    linalg::band::with_width(order, [&](auto width) { solve_ldu_of<P, width()>(b, system, failed); });
 }
 
 template <class P, class System>
 void solve_band_system(const LaneBlock& b, unsigned order, const System& system, bool* failed) {
-    switch (order) {
-        case 1: return solve_band_of<P, 1>(b, system, failed);
-        case 2: return solve_band_of<P, 2>(b, system, failed);
-        default: return solve_band_of<P, 3>(b, system, failed);
-    }
+    linalg::band::with_width(order, [&](auto width) { solve_band_of<P, width()>(b, system, failed); });
 }
 
 template <class P>
