@@ -2,16 +2,22 @@
 
 Usage: python bench/grid_schemes.py 256 [method ...]
 """
-import sys, time
+import sys
+import time
+
 import numpy as np
+
 import quorvel
 
+
 def surface(n, seed=0):
+    """A tilted, curved surface under four bumps, with a little noise."""
     y, x = np.mgrid[0.0:1.0:n * 1j, 0.0:1.0:n * 1j]
     rng = np.random.default_rng(seed)
     bumps = sum(h * np.exp(-((x - cx) ** 2 + (y - cy) ** 2) / w) for h, cx, cy, w in
                 [(4, 0.3, 0.6, 0.01), (2, 0.7, 0.1, 0.005), (3, 0.5, 0.3, 0.002), (5, 0.8, 0.8, 0.003)])
     return 1.0 + x + 0.5 * y ** 2 + np.sin(2.0 * x) + bumps + 0.05 * rng.standard_normal((n, n))
+
 
 if __name__ == "__main__":
     methods = sys.argv[2:] or ["airpls", "iarpls", "psalsa", "lsrpls", "aspls", "brpls"]

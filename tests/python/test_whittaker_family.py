@@ -42,7 +42,10 @@ def test_each_scheme_follows_its_publication(method, params, seed):
 
 # pybaselines returns the brpls fit before the newest (within tol of it) and cannot reproduce its own aspls to
 # better than about 1e-4 of the range: y perturbed by 1e-13 moves it that far and its count by one.
-AGREEMENT = {"aspls": 1e-3, "brpls": 3e-3}
+# derpsalsa's screen takes second differences of the smoothed data, which magnify the rounding of the
+# smoothing (transforms here, the reference library's convolution there): 3e-8 to 3e-7 of the range at
+# 10^4 samples, depending on the NumPy and SciPy under the reference library.
+AGREEMENT = {"aspls": 1e-3, "brpls": 3e-3, "derpsalsa": 1e-6}
 
 
 @pytest.mark.parametrize("method", SCHEMES)
