@@ -7,9 +7,9 @@
 
 namespace quorvel::linalg {
 
-FftConvolver::FftConvolver(std::span<const double> kernel, std::size_t longest)
-    : size_(1), kernel_size_(kernel.size()) {
-    while (size_ < longest + kernel.size()) size_ *= 2;
+FftConvolver::FftConvolver(std::span<const double> kernel, std::size_t longest, std::uint64_t power)
+    : size_(1), kernel_size_(power * (kernel.size() - 1) + 1) {
+    while (size_ < longest + kernel_size_) size_ *= 2;
     for (std::size_t span = 2; span <= size_; span *= 2) {
         for (std::size_t k = 0; k < span / 2; ++k) {
             const double angle = -2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(span);
@@ -17,11 +17,20 @@ FftConvolver::FftConvolver(std::span<const double> kernel, std::size_t longest)
             root_im_.push_back(std::sin(angle));
         }
     }
-    // The kernel reversed, so that the product of transforms gives the correlation `valid` promises.
+    // The kernel reversed, so that the product of transforms gives the correlation `valid` promises (the
+    // power of the reversed kernel is the reversed power).
     kernel_re_.assign(size_, 0.0);
     kernel_im_.assign(size_, 0.0);
     for (std::size_t m = 0; m < kernel.size(); ++m) kernel_re_[kernel.size() - 1 - m] = kernel[m];
     transform(kernel_re_, kernel_im_);
+    std::vector<double> base_re(kernel_re_), base_im(kernel_im_);
+    for (std::uint64_t p = 1; p < power; ++p) {
+        for (std::size_t k = 0; k < size_; ++k) {
+            const double a = kernel_re_[k], b = kernel_im_[k], c = base_re[k], d = base_im[k];
+            kernel_re_[k] = a * c - b * d;
+            kernel_im_[k] = a * d + b * c;
+        }
+    }
     re_.resize(size_);
     im_.resize(size_);
 }

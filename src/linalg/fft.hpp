@@ -3,15 +3,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
 namespace quorvel::linalg {
 
-// Convolves signals of up to `longest` samples with one fixed kernel, reusing the kernel's transform.
+// Convolves signals of up to `longest` samples with one fixed kernel, reusing the kernel's transform; with
+// `power` p, the kernel convolved with itself p times (its transform raised to the p-th power), whose
+// length is p (size - 1) + 1.
 class FftConvolver {
 public:
-    FftConvolver(std::span<const double> kernel, std::size_t longest);
+    FftConvolver(std::span<const double> kernel, std::size_t longest, std::uint64_t power = 1);
 
     // out[j] = sum_m kernel[m] signal[j + m] for j = 0 .. signal.size() - kernel.size() (the 'valid'
     // part of the convolution with the kernel reversed; the same for a symmetric kernel).

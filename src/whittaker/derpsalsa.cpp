@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 #include <vector>
 
 #include "core/bridge.hpp"
@@ -52,6 +51,20 @@ std::vector<double> gradient(std::span<const double> s) {
     return d;
 }
 
+// `times` moving averages of s, each over s reflected about its end samples, as one: s extended by
+// reflection without end is periodic, every symmetric average keeps it so, and all of them together are
+// one average with the window convolved with itself `times` times.
+void smooth_through_transforms(std::vector<double>& s, const std::vector<double>& kernel, std::uint64_t times) {
+    const std::size_t len = s.size(), period = 2 * (len - 1), reach = times * (kernel.size() / 2);
+    std::vector<double> extended(len + 2 * reach);
+    for (std::size_t e = 0; e < extended.size(); ++e) {
+        const std::size_t r = (e + period - reach % period) % period;  // position e - reach, modulo the period
+        extended[e] = s[r < len ? r : period - r];
+    }
+    linalg::FftConvolver fft(kernel, extended.size(), times);
+    fft.valid(extended, s);
+}
+
 }  // namespace
 
 void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std::span<double> out) {
@@ -64,24 +77,21 @@ void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std:
     }
     std::copy(y.begin(), y.end(), s.begin() + static_cast<std::ptrdiff_t>(h));
     const std::vector<double> kernel = mollifier(h);
-    // Past a few dozen samples a window costs less through Fourier transforms than summed directly.
-    std::optional<linalg::FftConvolver> fft;
-    if (kernel.size() > 48) fft.emplace(kernel, reflected.size());
-    for (std::uint64_t pass = 0; pass < times; ++pass) {
-        // Reflection about the end samples, which are not repeated.
-        for (std::size_t j = 0; j < h; ++j) {
-            reflected[j] = s[h - j];
-            reflected[h + len + j] = s[len - 2 - j];
-        }
-        std::copy(s.begin(), s.end(), reflected.begin() + static_cast<std::ptrdiff_t>(h));
-        if (fft) {
-            fft->valid(reflected, s);
-            continue;
-        }
-        for (std::size_t i = 0; i < len; ++i) {
-            double sum = 0.0;
-            for (std::size_t j = 0; j <= 2 * h; ++j) sum = sum + kernel[j] * reflected[i + j];
-            s[i] = sum;
+    if (2 * h + 1 > 48) {
+        smooth_through_transforms(s, kernel, times);
+    } else {
+        for (std::uint64_t pass = 0; pass < times; ++pass) {
+            // Reflection about the end samples, which are not repeated.
+            for (std::size_t j = 0; j < h; ++j) {
+                reflected[j] = s[h - j];
+                reflected[h + len + j] = s[len - 2 - j];
+            }
+            std::copy(s.begin(), s.end(), reflected.begin() + static_cast<std::ptrdiff_t>(h));
+            for (std::size_t i = 0; i < len; ++i) {
+                double sum = 0.0;
+                for (std::size_t j = 0; j <= 2 * h; ++j) sum = sum + kernel[j] * reflected[i + j];
+                s[i] = sum;
+            }
         }
     }
     std::copy_n(s.begin() + static_cast<std::ptrdiff_t>(h), n, out.begin());

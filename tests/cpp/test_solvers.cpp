@@ -144,6 +144,28 @@ TEST(FftConvolver, matches_direct_sums) {
     }
 }
 
+// With a power p the kernel is its own p-fold convolution, of length p (size - 1) + 1.
+TEST(FftConvolver, a_power_of_the_kernel_is_its_repeated_convolution) {
+    std::mt19937_64 rng(8);
+    const V signal = uniform(rng, 300, -1, 1), kernel = uniform(rng, 7, 0, 1);
+    V power = kernel;
+    for (int p = 1; p < 3; ++p) {
+        V next(power.size() + kernel.size() - 1, 0.0);
+        for (std::size_t a = 0; a < power.size(); ++a) {
+            for (std::size_t b = 0; b < kernel.size(); ++b) next[a + b] += power[a] * kernel[b];
+        }
+        power = next;
+    }
+    linalg::FftConvolver fft(kernel, signal.size(), 3);
+    V got(signal.size() - power.size() + 1);
+    fft.valid(signal, got);
+    for (std::size_t j = 0; j < got.size(); ++j) {
+        double expected = 0.0;
+        for (std::size_t m = 0; m < power.size(); ++m) expected += power[m] * signal[j + m];
+        EXPECT_NEAR(got[j], expected, 1e-12) << j;
+    }
+}
+
 // The core refuses the schemes' parameters out of range itself, alone and in blocks alike.
 TEST(SchemeParameters, out_of_range_values_are_refused_by_name) {
     const V y{1.0, 3.0, 2.0, 5.0, 4.0, 6.0};
