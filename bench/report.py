@@ -207,13 +207,15 @@ def markdown(results, machine_rows, settings, picture):
                 "its last, and aspls amplifies rounding (see the README's guide).", ""]
         out += _table(["method", "n", "iterations", "quorvel", "pybaselines", "ratio", "deviation"],
                       [(method, size_text(n), f"{ours} / {theirs}", seconds_text(mine), seconds_text(peer),
-                        f"**{peer / mine:.2f}×**" if peer else "—", f"{deviation:.1e}" if deviation is not None else "—")
+                        f"**{peer / mine:.2f}×**" if peer else "—",
+                        f"{deviation:.1e}" if deviation is not None else "—")
                        for method, n, ours, theirs, deviation, mine, peer in results["schemes"]["single"]])
         out += ["", "A loop of `quorvel.correct` calls against `correct_many(stack, method, workers=1)`, whose "
                 "lanes fit several spectra at once with each one's own bits.", ""]
         out += _table(["method", "stack", "loop", "1 worker (lanes)", "speed-up"],
                       [(method, f"{count} × {size_text(samples)}", seconds_text(loop), seconds_text(one),
-                        f"**{loop / one:.2f}×**") for method, samples, count, loop, one in results["schemes"]["batch"]])
+                        f"**{loop / one:.2f}×**")
+                       for method, samples, count, loop, one in results["schemes"]["batch"]])
     if "pool" in results:
         out += ["## The default pool", "",
                 "`quorvel.correct_many(stack, method)` with the default pool (one worker per CPU) against "

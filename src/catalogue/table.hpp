@@ -71,7 +71,8 @@ inline constexpr Parameter solver = choice(
     "otherwise; 'multigrid': conjugate gradients preconditioned by multigrid, the same stopping rule in a few "
     "dozen steps instead of hundreds (far faster on large grids, other rounding)");
 
-inline constexpr Parameter diff_order = integer("diff_order", 2, from_one_to(3), "order of the differences the penalty takes");
+inline constexpr Parameter diff_order =
+    integer("diff_order", 2, from_one_to(3), "order of the differences the penalty takes");
 inline constexpr Parameter diff_order_from_2 =
     integer("diff_order", 2, from_to(2, 3), "order of the differences the penalty takes (the method's own penalty "
                                             "takes the first differences)");

@@ -53,7 +53,8 @@ void update_lanes(const AsPlsWeights& rule, const LaneBlock& b, LaneChange out) 
     for (std::size_t i = 0; i < b.n; ++i) largest = max_num(largest, blend(rows.used(i), abs(rows.residual(i)), zero));
     for (std::size_t i = 0; i < b.n; ++i) {
         double* at = b.state + i * P::width;
-        const P alpha = Masked ? blend(rows.used(i), abs(rows.residual(i)) / largest, one) : abs(rows.residual(i)) / largest;
+        const P scaled = abs(rows.residual(i)) / largest;
+        const P alpha = Masked ? blend(rows.used(i), scaled, one) : scaled;
         blend(below.too_few, P::load(at), alpha).store(at);
     }
     rewrite_unless(rows, below.too_few, [&](std::size_t i) {

@@ -128,7 +128,8 @@ double update_masked(const DerPsalsaRun& rule, std::span<const double> y, std::s
         if (is_masked_out(mask, i)) return 0.0;
         const double d = y[i] - baseline[i];
         // d / k is positive wherever the exponential is taken, so it never overflows.
-        const double decay = d > 0.0 ? rule.p * simd::exp_nonpositive(-0.5 * (d / rule.k) * (d / rule.k)) : 1.0 - rule.p;
+        const double q = d / rule.k;
+        const double decay = d > 0.0 ? rule.p * simd::exp_nonpositive(-0.5 * q * q) : 1.0 - rule.p;
         return rule.screen[i] * decay;
     });
 }

@@ -12,7 +12,9 @@ Status validate_fit(std::span<const double> y, const WhittakerParams& params, st
     if (params.diff_order < 1 || params.diff_order > 3) {
         return InvalidParameter{"diff_order", "must be 1, 2 or 3"};
     }
-    if (n < 3 || n <= params.diff_order) return InputTooShort{n, "whittaker", std::max<std::uint64_t>(3, params.diff_order + 1)};
+    if (n < 3 || n <= params.diff_order) {
+        return InputTooShort{n, "whittaker", std::max<std::uint64_t>(3, params.diff_order + 1)};
+    }
     if (!is_finite_positive(params.lambda)) return InvalidParameter{"lambda", "must be finite and positive"};
     if (params.max_iter == 0) return InvalidParameter{"max_iter", "must be greater than zero"};
     if (is_non_finite(params.tol)) return InvalidParameter{"tol", "must be finite"};

@@ -19,7 +19,9 @@ void quadratic_fit(std::span<const double> y, Mask mask, std::span<double> fit) 
         const double x = scaled_coordinate(i, n), powers[3] = {1.0, x, x * x};
         for (std::size_t r = 0; r < terms; ++r) {
             rhs[r] = rhs[r] + powers[r] * y[i];
-            for (std::size_t c = 0; c < terms; ++c) normal[r * terms + c] = normal[r * terms + c] + powers[r] * powers[c];
+            for (std::size_t c = 0; c < terms; ++c) {
+                normal[r * terms + c] = normal[r * terms + c] + powers[r] * powers[c];
+            }
         }
     }
     const bool solved = static_cast<bool>(linalg::dense::solve_dense_in_place(

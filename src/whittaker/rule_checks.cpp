@@ -29,7 +29,9 @@ Status check_k(double k) {
 
 Status check_rule(const IaslsWeights& rule) {
     if (auto valid = check_p(rule.p); !valid) return valid;
-    if (is_non_finite(rule.lam_1) || rule.lam_1 < 0.0) return InvalidParameter{"lam_1", "must be finite and not negative"};
+    if (is_non_finite(rule.lam_1) || rule.lam_1 < 0.0) {
+        return InvalidParameter{"lam_1", "must be finite and not negative"};
+    }
     return ok;
 }
 
@@ -41,7 +43,9 @@ Status check_rule(const DrPlsWeights& rule) {
 }
 
 Status check_rule(const AsPlsWeights& rule) {
-    if (!is_finite_positive(rule.asymmetric_coef)) return InvalidParameter{"asymmetric_coef", "must be finite and positive"};
+    if (!is_finite_positive(rule.asymmetric_coef)) {
+        return InvalidParameter{"asymmetric_coef", "must be finite and positive"};
+    }
     return ok;
 }
 

@@ -119,7 +119,8 @@ TEST_P(ManySpectra, every_rule_and_difference_order_gets_the_bits_of_its_own_fit
             each(IaslsWeights{0.05, 1e-2}, 2);
             each(DrPlsWeights{0.5}, 2);
             each(DrPlsWeights{1.0}, 2);
-            expect_single_fits(b, {5e9, 30, 1e-3, 3}, DrPlsWeights{1.0}, masked, StopRule::WeightChange, GetParam(), seen);
+            expect_single_fits(b, {5e9, 30, 1e-3, 3}, DrPlsWeights{1.0}, masked, StopRule::WeightChange, GetParam(),
+                               seen);
             each(IarPlsWeights{}, 1);
             each(AsPlsWeights{0.5}, 1);
             each(PsalsaWeights{0.5, std::numeric_limits<double>::quiet_NaN()}, 1);

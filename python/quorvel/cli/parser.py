@@ -184,7 +184,8 @@ def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
     )
     for name, parse in PARAMETER_FLAGS.items():
         found = {
-            ndim: [param for params in parameters.methods_taking(ndim).values() for param in params if param.name == name]
+            ndim: [param for params in parameters.methods_taking(ndim).values() for param in params
+                   if param.name == name]
             for ndim in (1, 2)
         }
         defaults = {ndim: _default_text(params) for ndim, params in found.items() if params}

@@ -215,7 +215,9 @@ private:
                 whittaker::start(IaslsWeights{rule_.p, rule_.lam_1}, y, mask, scratch_);
                 put(arrays_.weights(), l, scratch_.iter.weights);
                 break;
-            case Kind::Psalsa: per_lane_.k[l] = whittaker::start(PsalsaWeights{rule_.p, rule_.k}, y, mask, scratch_).k; break;
+            case Kind::Psalsa:
+                per_lane_.k[l] = whittaker::start(PsalsaWeights{rule_.p, rule_.k}, y, mask, scratch_).k;
+                break;
             case Kind::DerPsalsa: {
                 const DerPsalsaWeights rule{rule_.p, rule_.k, rule_.smooth_half_window, rule_.num_smooths};
                 const DerPsalsaRun run = whittaker::start(rule, y, mask, scratch_);
