@@ -1,6 +1,6 @@
 // exp of non-positive numbers written once over packs, so that a single fit and the lanes of a block get
 // the same bits on every instruction set, and several values cost about what one call to the C library's
-// exp does. Within 2 ulp of exp; 0 below -745.2 (where exp underflows to 0).
+// exp does. Within 2 ulp of exp; 0 below -745.2 (where exp underflows to 0); NaN for NaN.
 #pragma once
 
 #include "scalar_pack.hpp"
@@ -11,7 +11,8 @@ template <class P>
 P exp_nonpositive(const P& x) {
     const P zero = P::splat(0.0);
     const P floor = P::splat(-745.2);
-    const P clamped = blend(x < floor, floor, x);
+    // NaN takes the floor's path, so that no lane converts a NaN to an integer, and comes back as NaN.
+    const P clamped = blend(x >= floor, x, floor);
     // x = k ln 2 + r, |r| <= ln 2 / 2, with k rounded to nearest by the magic constant 1.5 * 2^52 and
     // ln 2 split so that k * ln2_hi is exact.
     const P magic = P::splat(0x1.8p52);
@@ -31,7 +32,7 @@ P exp_nonpositive(const P& x) {
     const P half = (k * P::splat(0.5) + magic) - magic;
     const P rest = k - half;
     const P value = sum * power_of_two(half) * power_of_two(rest);
-    return blend(x < floor, zero, value);
+    return blend(equal(x, x), blend(x < floor, zero, value), x);
 }
 
 // One value, as each lane computes it.

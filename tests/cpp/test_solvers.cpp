@@ -100,6 +100,7 @@ TEST(ExpNonpositive, stays_within_two_ulp_of_exp) {
     EXPECT_EQ(simd::exp_nonpositive(0.0), 1.0);
     EXPECT_EQ(simd::exp_nonpositive(-746.0), 0.0);
     EXPECT_EQ(simd::exp_nonpositive(-std::numeric_limits<double>::infinity()), 0.0);
+    EXPECT_TRUE(std::isnan(simd::exp_nonpositive(kNaN)));
 }
 
 // With eta = 1 a sample of weight 1 loses its penalty row, and at a large lambda the LDU's pivots can
