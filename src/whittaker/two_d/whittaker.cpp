@@ -63,7 +63,8 @@ Status solve_iteration(const Grid& data, const GridSystem& system, CgLimits limi
         }
         ws.rhs[i] = ws.floored_weights[i] * data.data[i];
     }
-    // The rows divided by the scale rejoin the norm with their scale; a scale of 0 drops a row that is pinned anyway.
+    // The rows divided by the scale rejoin the norm with their scale; a scale of 0 drops a row that is
+    // pinned anyway.
     limits.row_scale = penalty_scale;
     if (controls.multigrid) return solve_preconditioned(system, limits, ws.rhs, output.data, *controls.multigrid);
     return solve_weighted_system(system, limits, ws.rhs, output.data, ws.residual, ws.direction, ws.product, ws.banded,
@@ -73,6 +74,7 @@ Status solve_iteration(const Grid& data, const GridSystem& system, CgLimits limi
 Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& params, const BrPlsWeights& rule,
                                  const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls) {
     if (auto valid = validate_fit(data, params, output, controls.mask); !valid) return valid.error();
+    if (auto valid = quorvel::whittaker::check_rule(rule); !valid) return valid.error();
     start_fit(data, output, ws, controls.mask);
     const GridSystem system = grid_system(params, data.rows, data.cols, ws.floored_weights);
     const quorvel::whittaker::BrPlsLoops loops{params.max_iter, params.tol, controls.history, controls.outer};
