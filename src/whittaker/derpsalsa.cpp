@@ -65,11 +65,29 @@ void smooth_through_transforms(std::vector<double>& s, const std::vector<double>
     fft.valid(extended, s);
 }
 
+// The same pass by pass, each over s reflected about its end samples (which are not repeated).
+void smooth_directly(std::vector<double>& s, const std::vector<double>& kernel, std::uint64_t times) {
+    const std::size_t len = s.size(), h = kernel.size() / 2;
+    std::vector<double> reflected(len + 2 * h);
+    for (std::uint64_t pass = 0; pass < times; ++pass) {
+        for (std::size_t j = 0; j < h; ++j) {
+            reflected[j] = s[h - j];
+            reflected[h + len + j] = s[len - 2 - j];
+        }
+        std::copy(s.begin(), s.end(), reflected.begin() + static_cast<std::ptrdiff_t>(h));
+        for (std::size_t i = 0; i < len; ++i) {
+            double sum = 0.0;
+            for (std::size_t j = 0; j <= 2 * h; ++j) sum = sum + kernel[j] * reflected[i + j];
+            s[i] = sum;
+        }
+    }
+}
+
 }  // namespace
 
 void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std::span<double> out) {
     const std::size_t n = y.size(), len = n + 2 * h;
-    std::vector<double> s(len), reflected(len + 2 * h);
+    std::vector<double> s(len);
     const std::size_t m = std::min(h, n);
     for (std::size_t j = 0; j < h; ++j) {
         s[j] = line_at(y.data(), m, static_cast<double>(j) - static_cast<double>(h));
@@ -77,22 +95,11 @@ void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std:
     }
     std::copy(y.begin(), y.end(), s.begin() + static_cast<std::ptrdiff_t>(h));
     const std::vector<double> kernel = mollifier(h);
-    if (2 * h + 1 > 48) {
+    // Past a few dozen samples a window costs less through Fourier transforms than summed directly.
+    if (kernel.size() > 48) {
         smooth_through_transforms(s, kernel, times);
     } else {
-        for (std::uint64_t pass = 0; pass < times; ++pass) {
-            // Reflection about the end samples, which are not repeated.
-            for (std::size_t j = 0; j < h; ++j) {
-                reflected[j] = s[h - j];
-                reflected[h + len + j] = s[len - 2 - j];
-            }
-            std::copy(s.begin(), s.end(), reflected.begin() + static_cast<std::ptrdiff_t>(h));
-            for (std::size_t i = 0; i < len; ++i) {
-                double sum = 0.0;
-                for (std::size_t j = 0; j <= 2 * h; ++j) sum = sum + kernel[j] * reflected[i + j];
-                s[i] = sum;
-            }
-        }
+        smooth_directly(s, kernel, times);
     }
     std::copy_n(s.begin() + static_cast<std::ptrdiff_t>(h), n, out.begin());
 }

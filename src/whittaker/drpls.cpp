@@ -8,25 +8,43 @@
 
 namespace quorvel::whittaker {
 
+namespace {
+
+using One = simd::ScalarPack<1>;
+
+DrPlsSystem<One> system_of(const DrPlsWeights& rule, std::span<const double> y, const WhittakerWorkspace& workspace,
+                           const linalg::PenaltyRows& first, const linalg::PenaltyRows& penalty) {
+    return {y.data(), workspace.iter.weights.data(), rule.eta, first, penalty};
+}
+
+}  // namespace
+
 Status solve(const DrPlsWeights& rule, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params) {
     const linalg::PenaltyRows first(y.size(), 1, 1.0), penalty(y.size(), params.diff_order, params.lambda);
-    const DrPlsSystem<simd::ScalarPack<1>> system{y.data(), workspace.iter.weights.data(), rule.eta, first, penalty};
+    const auto system = system_of(rule, y, workspace, first, penalty);
     if (solve_band_ldu(params.diff_order, y.size(), system, baseline, workspace.band)) return ok;
     return solve_exchanging(rule, y, baseline, workspace, params);
 }
 
+// The entries of the same system, in a store that leaves room for the row exchanges.
 Status solve_exchanging(const DrPlsWeights& rule, std::span<const double> y, std::span<double> baseline,
                         WhittakerWorkspace& workspace, const WhittakerParams& params) {
-    const std::size_t n = y.size();
-    const auto& weights = workspace.iter.weights;
-    auto& scale = workspace.state;
-    scale.resize(n);
-    for (std::size_t i = 0; i < n; ++i) scale[i] = 1.0 - rule.eta * weights[i];
-    fill_row_scaled(workspace.general, weights, {Penalty{1, 1.0}}, Penalty{params.diff_order, params.lambda}, scale);
-    if (auto factored = workspace.general.factor(); !factored) return factored;
-    for (std::size_t i = 0; i < n; ++i) baseline[i] = weights[i] * y[i];
-    workspace.general.substitute(baseline);
+    const std::size_t n = y.size(), width = params.diff_order;
+    const linalg::PenaltyRows first(n, 1, 1.0), penalty(n, width, params.lambda);
+    const auto system = system_of(rule, y, workspace, first, penalty);
+    auto& lu = workspace.general;
+    lu.reset(n, width, width);
+    for (std::size_t i = 0; i < n; ++i) {
+        lu.at(i, i) = system.lower(i, 0).v[0];
+        for (std::size_t k = 1; k <= std::min(width, i); ++k) {
+            lu.at(i, i - k) = system.lower(i, k).v[0];
+            lu.at(i - k, i) = system.upper(i, k).v[0];
+        }
+        baseline[i] = system.rhs(i).v[0];
+    }
+    if (auto factored = lu.factor(); !factored) return factored;
+    lu.substitute(baseline);
     return ok;
 }
 

@@ -1,28 +1,21 @@
-// The penalised systems of the Whittaker rules: W + lambda D'D of any difference order, and the
-// forms some rules build from several penalties or from a penalty scaled row by row.
+// The band solves of the Whittaker rules: W + lambda D'D of any difference order, and the systems of
+// band_systems.hpp by LDL' or, unsymmetric, by LDU.
 #pragma once
 
 #include <cstddef>
-#include <initializer_list>
 #include <span>
+#include <vector>
 
-#include "core/error.hpp"
 #include "band_systems.hpp"
+#include "core/error.hpp"
 #include "linalg/band_ldl_lanes.hpp"
 #include "linalg/band_ldu_lanes.hpp"
-#include "linalg/banded.hpp"
-#include "linalg/banded_lu.hpp"
 #include "linalg/difference_penalty.hpp"
 #include "linalg/pentadiagonal.hpp"
 #include "simd/scalar_pack.hpp"
 #include "workspace.hpp"
 
 namespace quorvel::whittaker {
-
-struct Penalty {
-    unsigned order;
-    double lambda;
-};
 
 // x from A x = rhs for the symmetric band matrix of `system` (a band system of band_systems.hpp over one
 // lane), by LDL' of half-width B; `storage` holds the factor.
@@ -84,13 +77,5 @@ Status solve_weighted(std::span<const double> y, std::span<const double> weights
 // The same, except that the second order keeps the Cholesky solve of the first three methods' bits.
 Status solve_penalised(std::span<const double> y, std::span<const double> weights, std::span<double> baseline,
                        WhittakerWorkspace& workspace, double lambda, unsigned order);
-
-// diag(diagonal) + the sum of the penalties, in the lower bands of a symmetric store.
-void fill_symmetric(linalg::banded::SymmetricBandedWorkspace& system, std::span<const double> diagonal,
-                    std::initializer_list<Penalty> penalties);
-
-// diag(diagonal) + the sum of the penalties + diag(row_scale) lambda D'D for `scaled`: no longer symmetric.
-void fill_row_scaled(linalg::banded::GeneralBandedWorkspace& system, std::span<const double> diagonal,
-                     std::initializer_list<Penalty> penalties, Penalty scaled, std::span<const double> row_scale);
 
 }  // namespace quorvel::whittaker

@@ -5,7 +5,6 @@
 #include <span>
 #include <vector>
 
-#include "linalg/banded.hpp"
 #include "linalg/banded_lu.hpp"
 #include "linalg/pentadiagonal.hpp"
 
@@ -23,8 +22,7 @@ struct IterWorkspace {
 struct WhittakerWorkspace {
     IterWorkspace iter;
     linalg::pentadiagonal::PentadiagonalWorkspace solver;
-    // The systems of other difference orders and of the rules that build their own, and their right side.
-    linalg::banded::SymmetricBandedWorkspace banded;
+    // drPLS' system where its pivots fail, with room for row exchanges, and a right side of the rules' own.
     linalg::banded::GeneralBandedWorkspace general;
     std::vector<double> rhs;
     std::vector<double> band;  // the LDL' factor of the band solves
