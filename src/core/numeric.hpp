@@ -24,6 +24,13 @@ inline std::optional<std::uint64_t> first_non_finite(std::span<const double> val
     return std::nullopt;
 }
 
+// a where `choose` holds, b elsewhere, chosen on the bits: a branch on the sign of a residual
+// mispredicts half the time on noise.
+inline double pick(bool choose, double a, double b) noexcept {
+    const std::uint64_t all = 0 - static_cast<std::uint64_t>(choose);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & all) | (std::bit_cast<std::uint64_t>(b) & ~all));
+}
+
 inline bool is_finite_positive(double value) noexcept { return !is_non_finite(value) && value > 0.0; }
 
 // Position i of n evenly spaced points on [-1, 1], computed exactly as (i + i) / (n - 1) - 1;

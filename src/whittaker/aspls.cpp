@@ -12,7 +12,7 @@ namespace {
 // 1 / (1 + e^x), exponentiating only non-positive numbers.
 double logistic_of_minus(double x) {
     const double e = simd::exp_nonpositive(-std::fabs(x));
-    return x >= 0.0 ? e / (1.0 + e) : 1.0 / (1.0 + e);
+    return pick(x >= 0.0, e, 1.0) / (1.0 + e);
 }
 
 }  // namespace

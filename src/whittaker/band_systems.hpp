@@ -75,7 +75,10 @@ struct AsPlsSystem {
     const double* alpha;
     const linalg::PenaltyRows& penalty;
 
-    P scaled(std::size_t i) const { return load_at<P>(w, i) / max_num(load_at<P>(alpha, i), P::splat(0x1p-40)); }
+    P scaled(std::size_t i) const {
+        const P a = load_at<P>(alpha, i), floor = P::splat(0x1p-40);
+        return load_at<P>(w, i) / blend(a > floor, a, floor);
+    }
     P entry(std::size_t i, std::size_t k) const {
         if (k == 0) return scaled(i) + P::splat(penalty.at(i, 0));
         return P::splat(penalty.at(i, k));

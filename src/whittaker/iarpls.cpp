@@ -20,7 +20,7 @@ double update_masked(const IarPlsWeights&, std::span<const double> y, std::span<
         // past 2^500, h is |s| to the last bit and s^2 would overflow.
         const double s = shifted * growth, a = std::fabs(s);
         const double h = a < 0x1p500 ? std::sqrt(1.0 + s * s) : a, tail = 0.5 / (h * (h + a));
-        return s > 0.0 ? tail : 1.0 - tail;
+        return pick(s > 0.0, tail, 1.0 - tail);
     });
 }
 

@@ -24,7 +24,9 @@ inline LsrPlsWeights grid_form(const LsrPlsWeights& rule) { return rule; }
 inline double half_soft_sign_weight(double shifted, double growth) {
     if (shifted == 0.0) return 0.5;
     const double s = shifted * growth;
-    return s > 0.0 ? 0.5 / (1.0 + s) : 1.0 - 0.5 / (1.0 - s);
+    // 1 - s is 1 + |s| to the bit where s <= 0.
+    const double tail = 0.5 / (1.0 + std::fabs(s));
+    return pick(s > 0.0, tail, 1.0 - tail);
 }
 
 namespace lanes {

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "core/mask.hpp"
+#include "core/numeric.hpp"
 #include "whittaker/lanes/lane_rows.hpp"
 
 namespace quorvel::whittaker {

@@ -8,7 +8,7 @@
 
 #include "band_systems.hpp"
 #include "core/error.hpp"
-#include "linalg/band_ldl_lanes.hpp"
+#include "linalg/band_ldl_twisted.hpp"
 #include "linalg/band_ldu_lanes.hpp"
 #include "linalg/difference_penalty.hpp"
 #include "linalg/pentadiagonal.hpp"
@@ -27,11 +27,10 @@ Status solve_band(std::size_t n, const System& system, std::span<double> x, std:
     for (std::size_t k = 0; k < B; ++k) factor.l[k] = storage.data() + k * n;
     factor.inv_d = storage.data() + B * n;
     factor.t = storage.data() + (B + 1) * n;
-    const auto failed = linalg::band::factor_forward<One, B>(
+    const auto failed = linalg::band::solve<One, B>(
         n, [&](std::size_t i, std::size_t k) { return system.entry(i, k); },
-        [&](std::size_t i) { return system.rhs(i); }, factor);
+        [&](std::size_t i) { return system.rhs(i); }, factor, x.data());
     if (any_of(failed)) return linalg::pentadiagonal::not_positive_definite;
-    linalg::band::back_substitute<One, B>(n, factor, x.data());
     return ok;
 }
 

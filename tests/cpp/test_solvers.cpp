@@ -10,6 +10,7 @@
 #include "whittaker/brpls.hpp"
 #include "whittaker/drpls.hpp"
 #include "whittaker/lanes/many.hpp"
+#include "whittaker/system.hpp"
 
 using namespace quorvel;
 using namespace quorvel::support;
@@ -101,6 +102,41 @@ TEST(ExpNonpositive, stays_within_two_ulp_of_exp) {
     EXPECT_EQ(simd::exp_nonpositive(-746.0), 0.0);
     EXPECT_EQ(simd::exp_nonpositive(-std::numeric_limits<double>::infinity()), 0.0);
     EXPECT_TRUE(std::isnan(simd::exp_nonpositive(kNaN)));
+}
+
+// W + lambda D'D x = W y against its own product, at lengths on both sides of where the solve starts
+// working from both ends; a NaN or a negative weight anywhere, top, middle or bottom, must fail it.
+TEST(BandLdl, solves_weighted_penalties_and_reports_bad_pivots) {
+    std::mt19937_64 rng(5);
+    using One = simd::ScalarPack<1>;
+    for (unsigned order = 1; order <= 3; ++order) {
+        for (std::size_t n : {1, 2, 3, 5, 7, 8, 11, 12, 13, 14, 40, 41}) {
+            const V w = uniform(rng, n, 0.05, 1.0), expected = uniform(rng, n, -2, 2);
+            const linalg::PenaltyRows penalty(n, order, 3.0);
+            V y(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                double row = w[i] * expected[i];
+                for (std::size_t j = 0; j < n; ++j) {
+                    row += 3.0 * linalg::difference_penalty(n, order, std::min(i, j), i > j ? i - j : j - i) *
+                           expected[j];
+                }
+                y[i] = row / w[i];
+            }
+            V x(n), storage;
+            ASSERT_TRUE(whittaker::solve_band(order, n, whittaker::WeightedSystem<One>{y.data(), w.data(), penalty},
+                                              x, storage));
+            expect_near_all(x, expected, 1e-9);
+            for (std::size_t at : {std::size_t{0}, n / 2, n - 1}) {
+                for (double value : {kNaN, -1e3}) {  // a negative weight makes the matrix indefinite
+                    V bad = w;
+                    bad[at] = value;
+                    EXPECT_FALSE(whittaker::solve_band(
+                        order, n, whittaker::WeightedSystem<One>{y.data(), bad.data(), penalty}, x, storage))
+                        << order << " " << n << " " << at << " " << value;
+                }
+            }
+        }
+    }
 }
 
 // With eta = 1 a sample of weight 1 loses its penalty row, and at a large lambda the LDU's pivots can

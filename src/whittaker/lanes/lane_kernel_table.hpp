@@ -7,7 +7,7 @@
 
 #include "lane_block.hpp"
 #include "lane_rows.hpp"
-#include "linalg/band_ldl_lanes.hpp"
+#include "linalg/band_ldl_twisted.hpp"
 #include "linalg/band_ldu_lanes.hpp"
 #include "linalg/pentadiagonal_lanes.hpp"
 #include "whittaker/airpls.hpp"
@@ -34,11 +34,10 @@ void solve_band_of(const LaneBlock& b, const System& system, bool* failed) {
     linalg::band::LaneFactor<B> f{{}, b.inv_d, b.factor.t};
     const std::array<double*, 3> l{b.factor.l_diag, b.factor.l_sub1, b.factor.l_sub2};
     std::copy_n(l.begin(), B, f.l.begin());
-    store_mask(linalg::band::factor_forward<P, B>(
+    store_mask(linalg::band::solve<P, B>(
                    b.n, [&](std::size_t i, std::size_t k) { return system.entry(i, k); },
-                   [&](std::size_t i) { return system.rhs(i); }, f),
+                   [&](std::size_t i) { return system.rhs(i); }, f, b.factor.t),
                failed);
-    linalg::band::back_substitute<P, B>(b.n, f, b.factor.t);
 }
 
 template <class P, std::size_t B, class System>
