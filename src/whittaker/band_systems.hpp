@@ -30,8 +30,8 @@ struct WeightedSystem {
 };
 
 // IAsLS: W'W + lam_1 D1'D1 + lambda D'D, right side (W'W + lam_1 D1'D1) y, where D1 joins only pairs of
-// used neighbours (keep: 1 for a used sample, 0 otherwise; null when all are used).
-template <class P>
+// used neighbours (keep: 1 for a used sample, 0 otherwise; read only when Masked).
+template <class P, bool Masked>
 struct IaslsSystem {
     const double* y;
     const double* w;
@@ -44,8 +44,11 @@ struct IaslsSystem {
     auto pair(std::size_t i) const {
         const P zero = P::splat(0.0);
         if (i == 0 || i >= n) return zero > zero;
-        if (!keep) return equal(zero, zero);
-        return (load_at<P>(keep, i - 1) > zero) & (load_at<P>(keep, i) > zero);
+        if constexpr (Masked) {
+            return (load_at<P>(keep, i - 1) > zero) & (load_at<P>(keep, i) > zero);
+        } else {
+            return equal(zero, zero);
+        }
     }
     P entry(std::size_t i, std::size_t k) const {
         const P zero = P::splat(0.0), lam = P::splat(lam_1);
@@ -65,6 +68,14 @@ struct IaslsSystem {
         return wi * wi * yi + P::splat(lam_1) * slope;
     }
 };
+
+// f(system) with the IAsLS system that reads keep only when there is one.
+template <class P, class F>
+auto with_iasls_system(const double* y, const double* w, const double* keep, std::size_t n, double lam_1,
+                       const linalg::PenaltyRows& penalty, F f) {
+    if (keep) return f(IaslsSystem<P, true>{y, w, keep, n, lam_1, penalty});
+    return f(IaslsSystem<P, false>{y, w, keep, n, lam_1, penalty});
+}
 
 // asPLS, its rows divided by alpha to make it symmetric: W / A + lambda D'D, right side (W / A) y. An
 // alpha of exactly 0 pins z_i to y_i; the floor keeps that within 2^-40 lambda of it.

@@ -50,9 +50,9 @@ Status solve(const IaslsRun& run, std::span<const double> y, std::span<double> b
              WhittakerWorkspace& workspace, const WhittakerParams& params) {
     const std::size_t n = y.size();
     const linalg::PenaltyRows penalty(n, params.diff_order, params.lambda);
-    const IaslsSystem<simd::ScalarPack<1>> system{y.data(), workspace.iter.weights.data(), run.keep, n,
-                                                  run.rule.lam_1, penalty};
-    return solve_band(params.diff_order, n, system, baseline, workspace.band);
+    return with_iasls_system<simd::ScalarPack<1>>(
+        y.data(), workspace.iter.weights.data(), run.keep, n, run.rule.lam_1, penalty,
+        [&](const auto& system) { return solve_band(params.diff_order, n, system, baseline, workspace.band); });
 }
 
 }  // namespace quorvel::whittaker

@@ -71,8 +71,9 @@ void solve_band(const LaneBlock& b, const LaneSystem& s, bool* failed) {
         case LaneSystem::Kind::Weighted:
             return solve_band_system<P>(b, s.order, WeightedSystem<P>{b.y, b.weights, penalty}, failed);
         case LaneSystem::Kind::Iasls:
-            return solve_band_system<P>(b, s.order, IaslsSystem<P>{b.y, b.weights, b.keep, b.n, s.lam_1, penalty},
-                                        failed);
+            return with_iasls_system<P>(b.y, b.weights, b.keep, b.n, s.lam_1, penalty, [&](const auto& system) {
+                solve_band_system<P>(b, s.order, system, failed);
+            });
         case LaneSystem::Kind::DrPls:
             return solve_drpls<P>(b, s.order, DrPlsSystem<P>{b.y, b.weights, s.eta, *s.first, penalty}, failed);
         case LaneSystem::Kind::AsPls:
