@@ -1,7 +1,8 @@
 // LDL' factorisation and solve of symmetric band matrices of half-width B (1 to 3), for P::width systems
 // at once, row i of system l at [i * width + l]. No square roots and one division per row, so it runs
 // well ahead of the Cholesky solve the second-order system of the first methods keeps for its bits.
-// Every lane performs the operations of the one-system solve (a width of one) in the same order.
+// Every lane performs the operations of the one-system solve (a width of one) in the same order. The
+// per-row steps are forced inline: a call would pass the packs through memory.
 #pragma once
 
 #include <array>
@@ -49,7 +50,7 @@ struct Sweep {
 
     // u[k] = L(i, i - k) D(i - k) and l[k] = L(i, i - k) for k > first from the entries e[k] = A(i, i - k);
     // zero for k <= first.
-    void couple(const Band<P, B>& e, std::size_t first, Band<P, B>& u, Band<P, B>& l) const {
+    [[gnu::always_inline]] void couple(const Band<P, B>& e, std::size_t first, Band<P, B>& u, Band<P, B>& l) const {
         for (std::size_t k = B; k >= 1; --k) {
             if (k <= first) {
                 u[k] = l[k] = P::splat(0.0);
@@ -62,13 +63,13 @@ struct Sweep {
         }
     }
 
-    void push(const Band<P, B>& l, P inv_d, P ti) {
+    [[gnu::always_inline]] void push(const Band<P, B>& l, P inv_d, P ti) {
         for (std::size_t a = B; a >= 2; --a) previous[a] = previous[a - 1], inv[a] = inv[a - 1], t[a] = t[a - 1];
         previous[1] = l, inv[1] = inv_d, t[1] = ti;
     }
 
     // The next row from its entries and right side; stores L(i, i - k), 1 / D(i) and t(i) at `at`.
-    void step(const Band<P, B>& e, P rhs, const LaneFactor<B>& f, std::size_t at) {
+    [[gnu::always_inline]] void step(const Band<P, B>& e, P rhs, const LaneFactor<B>& f, std::size_t at) {
         constexpr std::size_t width = P::width;
         const P zero = P::splat(0.0), infinity = P::splat(std::numeric_limits<double>::infinity());
         Band<P, B> u, l;
@@ -90,7 +91,7 @@ struct Sweep {
 };
 
 template <class P, std::size_t B, class Entry>
-Band<P, B> entries(Entry entry, std::size_t i) {
+[[gnu::always_inline]] inline Band<P, B> entries(Entry entry, std::size_t i) {
     Band<P, B> e;
     for (std::size_t k = 0; k <= B; ++k) e[k] = entry(i, k);
     return e;
@@ -128,22 +129,20 @@ struct BackSweep {
     const double* inv_d;
     const double* t;
     double* x;
-    std::array<P, B + 1> next{};  // x(r + k)
+    std::array<P, B + 1> next{};           // x(r + k)
+    std::array<Band<P, B>, B + 1> below{};  // below[k][j] = column[j - 1](r + k), the rows just solved
 
     void begin() {
-        for (std::size_t k = 1; k <= B; ++k) next[k] = rows.tail_x[k - 1];
+        for (std::size_t k = 1; k <= B; ++k) next[k] = rows.tail_x[k - 1], below[k] = rows.tail_l[k - 1];
     }
-    void step(std::size_t r) {
+    [[gnu::always_inline]] void step(std::size_t r) {
         constexpr std::size_t width = P::width;
         const std::size_t at = rows.at(r) * width;
         P xr = P::load(t + at) * P::load(inv_d + at);
-        for (std::size_t k = B; k >= 1; --k) {  // x(r + 1), the one just found, last
-            const P column = r + k < rows.count ? P::load(columns[k - 1] + rows.at(r + k) * width)
-                                                : rows.tail_l[r + k - rows.count][k];
-            xr = xr - column * next[k];
-        }
-        for (std::size_t k = B; k >= 2; --k) next[k] = next[k - 1];
+        for (std::size_t k = B; k >= 1; --k) xr = xr - below[k][k] * next[k];  // x(r + 1), just found, last
+        for (std::size_t k = B; k >= 2; --k) next[k] = next[k - 1], below[k] = below[k - 1];
         next[1] = xr;
+        for (std::size_t j = 1; j <= B; ++j) below[1][j] = P::load(columns[j - 1] + at);
         xr.store(x + at);
     }
 };

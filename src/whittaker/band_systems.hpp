@@ -22,11 +22,11 @@ struct WeightedSystem {
     const double* w;
     const linalg::PenaltyRows& penalty;
 
-    P entry(std::size_t i, std::size_t k) const {
+    [[gnu::always_inline]] P entry(std::size_t i, std::size_t k) const {
         if (k == 0) return load_at<P>(w, i) + P::splat(penalty.at(i, 0));
         return P::splat(penalty.at(i, k));
     }
-    P rhs(std::size_t i) const { return load_at<P>(w, i) * load_at<P>(y, i); }
+    [[gnu::always_inline]] P rhs(std::size_t i) const { return load_at<P>(w, i) * load_at<P>(y, i); }
 };
 
 // IAsLS: W'W + lam_1 D1'D1 + lambda D'D, right side (W'W + lam_1 D1'D1) y, where D1 joins only pairs of
@@ -41,7 +41,7 @@ struct IaslsSystem {
     const linalg::PenaltyRows& penalty;
 
     // The pair (i - 1, i), as a lane mask.
-    auto pair(std::size_t i) const {
+    [[gnu::always_inline]] auto pair(std::size_t i) const {
         const P zero = P::splat(0.0);
         if (i == 0 || i >= n) return zero > zero;
         if constexpr (Masked) {
@@ -50,7 +50,7 @@ struct IaslsSystem {
             return equal(zero, zero);
         }
     }
-    P entry(std::size_t i, std::size_t k) const {
+    [[gnu::always_inline]] P entry(std::size_t i, std::size_t k) const {
         const P zero = P::splat(0.0), lam = P::splat(lam_1);
         if (k == 0) {
             const P wi = load_at<P>(w, i);
@@ -59,7 +59,7 @@ struct IaslsSystem {
         if (k == 1) return P::splat(penalty.at(i, 1)) - blend(pair(i), lam, zero);
         return P::splat(penalty.at(i, k));
     }
-    P rhs(std::size_t i) const {
+    [[gnu::always_inline]] P rhs(std::size_t i) const {
         const P skip = P::splat(-0.0), yi = load_at<P>(y, i);
         P slope = P::splat(0.0);
         if (i > 0) slope = slope + blend(pair(i), yi - load_at<P>(y, i - 1), skip);
@@ -86,15 +86,15 @@ struct AsPlsSystem {
     const double* alpha;
     const linalg::PenaltyRows& penalty;
 
-    P scaled(std::size_t i) const {
+    [[gnu::always_inline]] P scaled(std::size_t i) const {
         const P a = load_at<P>(alpha, i), floor = P::splat(0x1p-40);
         return load_at<P>(w, i) / blend(a > floor, a, floor);
     }
-    P entry(std::size_t i, std::size_t k) const {
+    [[gnu::always_inline]] P entry(std::size_t i, std::size_t k) const {
         if (k == 0) return scaled(i) + P::splat(penalty.at(i, 0));
         return P::splat(penalty.at(i, k));
     }
-    P rhs(std::size_t i) const { return scaled(i) * load_at<P>(y, i); }
+    [[gnu::always_inline]] P rhs(std::size_t i) const { return scaled(i) * load_at<P>(y, i); }
 };
 
 // drPLS: W + D1'D1 + diag(1 - eta w) lambda D'D, right side W y; its rows scaled by 1 - eta w make it
@@ -107,17 +107,17 @@ struct DrPlsSystem {
     const linalg::PenaltyRows& first;    // D1'D1
     const linalg::PenaltyRows& penalty;  // lambda D'D
 
-    P scale(std::size_t i) const { return P::splat(1.0) - P::splat(eta) * load_at<P>(w, i); }
-    P lower(std::size_t i, std::size_t k) const {
+    [[gnu::always_inline]] P scale(std::size_t i) const { return P::splat(1.0) - P::splat(eta) * load_at<P>(w, i); }
+    [[gnu::always_inline]] P lower(std::size_t i, std::size_t k) const {
         const P own = scale(i) * P::splat(penalty.at(i, k));
         if (k == 0) return (load_at<P>(w, i) + P::splat(first.at(i, 0))) + own;
         return P::splat(first.at(i, k)) + own;
     }
-    P upper(std::size_t i, std::size_t k) const {
+    [[gnu::always_inline]] P upper(std::size_t i, std::size_t k) const {
         if (i < k) return P::splat(0.0);
         return P::splat(first.at(i, k)) + scale(i - k) * P::splat(penalty.at(i, k));
     }
-    P rhs(std::size_t i) const { return load_at<P>(w, i) * load_at<P>(y, i); }
+    [[gnu::always_inline]] P rhs(std::size_t i) const { return load_at<P>(w, i) * load_at<P>(y, i); }
 };
 
 }  // namespace quorvel::whittaker

@@ -12,17 +12,18 @@ namespace {
 // The least-squares polynomial of degree min(2, used - 1) through the used samples, on x in [-1, 1].
 void quadratic_fit(std::span<const double> y, Mask mask, std::span<double> fit) {
     const std::size_t n = y.size(), terms = std::min<std::size_t>(3, used_count(n, mask));
+    // The normal equations hold sums of x^(r + c) and x^r y: five and three sums, not twelve.
+    std::array<double, 5> power_sums{};
     std::array<double, 9> normal{};
     std::array<double, 3> rhs{}, coef{}, pivot{};
     for (std::size_t i = 0; i < n; ++i) {
         if (is_masked_out(mask, i)) continue;
-        const double x = scaled_coordinate(i, n), powers[3] = {1.0, x, x * x};
-        for (std::size_t r = 0; r < terms; ++r) {
-            rhs[r] = rhs[r] + powers[r] * y[i];
-            for (std::size_t c = 0; c < terms; ++c) {
-                normal[r * terms + c] = normal[r * terms + c] + powers[r] * powers[c];
-            }
-        }
+        const double x = scaled_coordinate(i, n), x2 = x * x, powers[5] = {1.0, x, x2, x * x2, x2 * x2};
+        for (std::size_t p = 0; p < 5; ++p) power_sums[p] = power_sums[p] + powers[p];
+        for (std::size_t r = 0; r < 3; ++r) rhs[r] = rhs[r] + powers[r] * y[i];
+    }
+    for (std::size_t r = 0; r < terms; ++r) {
+        for (std::size_t c = 0; c < terms; ++c) normal[r * terms + c] = power_sums[r + c];
     }
     const bool solved = static_cast<bool>(linalg::dense::solve_dense_in_place(
         std::span(normal).first(terms * terms), std::span(rhs).first(terms), coef, pivot));
