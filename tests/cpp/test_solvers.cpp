@@ -139,6 +139,35 @@ TEST(BandLdl, solves_weighted_penalties_and_reports_bad_pivots) {
     }
 }
 
+// drPLS' unsymmetric system against its own rows; a NaN weight anywhere must fail it.
+TEST(BandLdu, solves_drpls_systems_and_reports_bad_pivots) {
+    std::mt19937_64 rng(6);
+    using One = simd::ScalarPack<1>;
+    for (unsigned order = 2; order <= 3; ++order) {
+        for (std::size_t n : {5, 11, 12, 13, 40, 41}) {
+            const V y = uniform(rng, n, -2, 2), w = uniform(rng, n, 0.05, 1.0);
+            const linalg::PenaltyRows first(n, 1, 1.0), penalty(n, order, 50.0);
+            const whittaker::DrPlsSystem<One> system{y.data(), w.data(), 0.5, first, penalty};
+            V z(n), storage;
+            ASSERT_TRUE(whittaker::solve_band_ldu(order, n, system, z, storage)) << order << " " << n;
+            for (std::size_t i = 0; i < n; ++i) {
+                double row = system.lower(i, 0).v[0] * z[i];
+                for (std::size_t k = 1; k <= order; ++k) {
+                    if (i >= k) row += system.lower(i, k).v[0] * z[i - k];
+                    if (i + k < n) row += system.upper(i + k, k).v[0] * z[i + k];
+                }
+                EXPECT_NEAR(row, system.rhs(i).v[0], 1e-9) << order << " " << n << " " << i;
+            }
+            for (std::size_t at : {std::size_t{0}, n / 2, n - 1}) {
+                V bad = w;
+                bad[at] = kNaN;
+                const whittaker::DrPlsSystem<One> broken{y.data(), bad.data(), 0.5, first, penalty};
+                EXPECT_FALSE(whittaker::solve_band_ldu(order, n, broken, z, storage)) << order << " " << n << " " << at;
+            }
+        }
+    }
+}
+
 // With eta = 1 a sample of weight 1 loses its penalty row, and at a large lambda the LDU's pivots can
 // turn negative; the solve then exchanges rows and still solves the system.
 TEST(DrPlsSolve, exchanges_rows_where_the_pivots_fail) {
