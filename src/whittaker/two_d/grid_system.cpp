@@ -65,7 +65,7 @@ double apply_at(const Stencil& a, std::uint64_t i, std::uint64_t j, const double
 // (1, -4, 6, -4, 1), and the row terms present are fixed for the whole row, so those points
 // run without branches, several per vector register; every point adds its terms in the
 // same order as apply_at.
-template <bool Up1, bool Down1, bool Up2, bool Down2, bool First>
+template <bool Up1, bool Down1, bool Up2, bool Down2>
 void apply_row(const Stencil& a, std::uint64_t i, const double* w, const double* v, double* out) {
     const std::uint64_t cols = a.tc.m, base = i * cols;
     const double centre = a.tr.diag(i);
@@ -79,18 +79,31 @@ void apply_row(const Stencil& a, std::uint64_t i, const double* w, const double*
         if constexpr (Down2) sr = sr + v[k + 2 * cols];
         const double sc = (((6.0 * v[k] + -4.0 * v[k - 1]) + -4.0 * v[k + 1]) + v[k - 2]) + v[k + 2];
         out[k] = (w[k] * v[k] + a.lambda_r * sr) + a.lambda_c * sc;
-        if constexpr (First) {
-            double fr = 0.0;
-            if constexpr (Up1) fr = fr + (v[k] - v[k - cols]);
-            if constexpr (Down1) fr = fr + (v[k] - v[k + cols]);
-            const double fc = (v[k] - v[k - 1]) + (v[k] - v[k + 1]);
-            out[k] = out[k] + (a.first_r * fr + a.first_c * fc);
-        }
     }
-    auto edge = [&](std::uint64_t j) {
-        out[base + j] = apply_at(a, i, j, w, v);
-        if constexpr (First) out[base + j] = out[base + j] + first_at(a, i, j, v);
-    };
+    auto edge = [&](std::uint64_t j) { out[base + j] = apply_at(a, i, j, w, v); };
+    for (std::uint64_t j = 0; j < 2; ++j) edge(j);
+    for (std::uint64_t j = std::max<std::uint64_t>(2, cols - 2); j < cols; ++j) edge(j);
+}
+
+// The same with fused first differences: away from the edges they only change the stencil's coefficients, which
+// absorb both smoothing weights, so a point costs what it costs without them.
+template <bool Up1, bool Down1, bool Up2, bool Down2>
+void apply_row_fused(const Stencil& a, std::uint64_t i, const double* w, const double* v, double* out) {
+    const std::uint64_t cols = a.tc.m, base = i * cols;
+    const double lr = a.lambda_r, lc = a.lambda_c, fr = a.first_r, fc = a.first_c;
+    const double centre = lr * a.tr.diag(i) + fr * ((Up1 ? 1.0 : 0.0) + (Down1 ? 1.0 : 0.0)) + (6.0 * lc + 2.0 * fc);
+    const double up = Up1 ? lr * a.tr.off(i - 1) - fr : 0.0, down = Down1 ? lr * a.tr.off(i) - fr : 0.0;
+    const double near = -4.0 * lc - fc;
+    for (std::uint64_t j = 2; j + 2 < cols; ++j) {
+        const std::uint64_t k = base + j;
+        double sum = (w[k] + centre) * v[k];
+        if constexpr (Up1) sum = sum + up * v[k - cols];
+        if constexpr (Down1) sum = sum + down * v[k + cols];
+        if constexpr (Up2) sum = sum + lr * v[k - 2 * cols];
+        if constexpr (Down2) sum = sum + lr * v[k + 2 * cols];
+        out[k] = (sum + near * (v[k - 1] + v[k + 1])) + lc * (v[k - 2] + v[k + 2]);
+    }
+    auto edge = [&](std::uint64_t j) { out[base + j] = apply_at(a, i, j, w, v) + first_at(a, i, j, v); };
     for (std::uint64_t j = 0; j < 2; ++j) edge(j);
     for (std::uint64_t j = std::max<std::uint64_t>(2, cols - 2); j < cols; ++j) edge(j);
 }
@@ -98,10 +111,11 @@ void apply_row(const Stencil& a, std::uint64_t i, const double* w, const double*
 using RowKernel = void (*)(const Stencil&, std::uint64_t, const double*, const double*, double*);
 
 template <std::size_t... Bits>
-constexpr std::array<RowKernel, sizeof...(Bits)> row_kernel_table(std::index_sequence<Bits...>) {
-    return {apply_row<(Bits & 1) != 0, (Bits & 2) != 0, (Bits & 4) != 0, (Bits & 8) != 0, (Bits & 16) != 0>...};
+constexpr std::array<RowKernel, 2 * sizeof...(Bits)> row_kernel_table(std::index_sequence<Bits...>) {
+    return {apply_row<(Bits & 1) != 0, (Bits & 2) != 0, (Bits & 4) != 0, (Bits & 8) != 0>...,
+            apply_row_fused<(Bits & 1) != 0, (Bits & 2) != 0, (Bits & 4) != 0, (Bits & 8) != 0>...};
 }
-constexpr auto row_kernels = row_kernel_table(std::make_index_sequence<32>{});
+constexpr auto row_kernels = row_kernel_table(std::make_index_sequence<16>{});
 
 void apply_row(const Stencil& a, std::uint64_t i, const double* w, const double* v, double* out) {
     const std::uint64_t rows = a.tr.m;
