@@ -26,8 +26,6 @@ Status finite(std::span<const double> x) {
     return ok;
 }
 
-Status broke_down() { return LinearSolveFailed{"2D Whittaker BiCGSTAB broke down"}; }
-
 struct Preconditioner {
     Multigrid* multigrid;
 
@@ -55,7 +53,7 @@ Status solve_bicgstab(const GridSystem& system, const GridSystem& neighbour, CgL
     ws.resize(n);
     std::span<double> r(ws.residual), shadow(ws.shadow), p(ws.direction), v(ws.product), s(ws.half),
         t(ws.half_product);
-    auto [bnorm, rr] = starting_residual(system, rhs, x, r, v, limits.row_scale);
+    const auto [bnorm, rr] = starting_residual(system, rhs, x, r, v, limits.row_scale);
     if (std::sqrt(rr) / bnorm <= limits.tol) return ok;
     if (multigrid) {
         multigrid->resize(neighbour);
@@ -67,36 +65,54 @@ Status solve_bicgstab(const GridSystem& system, const GridSystem& neighbour, CgL
     std::fill(p.begin(), p.end(), 0.0);
     std::fill(v.begin(), v.end(), 0.0);
     double rho = 1.0, alpha = 1.0, omega = 1.0;
+    const auto converged = [&](std::span<const double> residual) {
+        return std::sqrt(squared_norm(limits.row_scale, residual)) / bnorm <= limits.tol;
+    };
+    // A breakdown ends the solve as the cap does, with the last iterate; BiCGSTAB's iterates need not improve on
+    // the start, so one whose true residual exceeds the starting one is a failure, not a solution.
+    const auto finish = [&]() -> Status {
+        if (auto valid = finite(x); !valid) return valid;
+        if (starting_residual(system, rhs, x, r, v, limits.row_scale).rr > rr) {
+            return LinearSolveFailed{"2D Whittaker BiCGSTAB diverged"};
+        }
+        return ok;
+    };
     for (std::uint64_t iteration = 0; iteration < limits.max_iter; ++iteration) {
         const double rho_next = dot(shadow, r);
-        if (is_non_finite(rho_next) || rho_next == 0.0) return broke_down();
+        if (is_non_finite(rho_next) || rho_next == 0.0) return finish();
         const double beta = (rho_next / rho) * (alpha / omega);
         for (std::size_t k = 0; k < n; ++k) p[k] = r[k] + beta * (p[k] - omega * v[k]);
         const auto p_hat = precondition.apply(p, ws.preconditioned);
         apply_system(system, p_hat, v);
         const double shadow_v = dot(shadow, v);
-        if (is_non_finite(shadow_v) || shadow_v == 0.0) return broke_down();
+        if (is_non_finite(shadow_v) || shadow_v == 0.0) return finish();
         alpha = rho_next / shadow_v;
         for (std::size_t k = 0; k < n; ++k) s[k] = r[k] - alpha * v[k];
         ++ws.steps;
-        if (std::sqrt(squared_norm(limits.row_scale, s)) / bnorm <= limits.tol) {
+        const auto half_step = [&] {
             for (std::size_t k = 0; k < n; ++k) x[k] = x[k] + alpha * p_hat[k];
+        };
+        if (converged(s)) {
+            half_step();
             return finite(x);
         }
         const auto s_hat = precondition.apply(s, ws.half_preconditioned);
         apply_system(system, s_hat, t);
         const double tt = dot(t, t);
-        if (is_non_finite(tt) || tt == 0.0) return broke_down();
+        if (is_non_finite(tt) || tt == 0.0) {
+            half_step();
+            return finish();
+        }
         omega = dot(t, s) / tt;
         for (std::size_t k = 0; k < n; ++k) {
             x[k] = x[k] + alpha * p_hat[k] + omega * s_hat[k];
             r[k] = s[k] - omega * t[k];
         }
-        if (std::sqrt(squared_norm(limits.row_scale, r)) / bnorm <= limits.tol) return finite(x);
-        if (omega == 0.0) return broke_down();
+        if (converged(r)) return finite(x);
+        if (omega == 0.0) return finish();
         rho = rho_next;
     }
-    return finite(x);
+    return finish();
 }
 
 }  // namespace quorvel::two_d::whittaker
