@@ -76,7 +76,8 @@ IaslsGridRun grid_start(const IaslsWeights& rule, const two_d::Grid& data, Mask 
     state.resize(2 * n);
     const std::span<double> fit = std::span(state).first(n), keep = std::span(state).last(n);
     // A mask may leave too few rows or columns for the nine terms; the mean is always there.
-    for (std::size_t order = 2; !surface_fit(data, mask, order, fit) && order > 0; --order) {}
+    std::size_t order = 2;
+    while (!surface_fit(data, mask, order, fit) && order > 0) --order;
     update_masked(AslsWeights{rule.p}, data.data, fit, weights, 0, mask);
     const double lam_1_cols = rule.lam_1_cols.value_or(rule.lam_1);
     if (mask.empty()) return {rule.p, rule.lam_1, lam_1_cols, {}};

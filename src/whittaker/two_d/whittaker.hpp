@@ -8,11 +8,11 @@
 #include <type_traits>
 #include <vector>
 
+#include "bicgstab.hpp"
 #include "core/error.hpp"
 #include "core/fit_report.hpp"
 #include "core/grid.hpp"
 #include "core/mask.hpp"
-#include "bicgstab.hpp"
 #include "grid_system.hpp"
 #include "linalg/banded.hpp"
 #include "params.hpp"
