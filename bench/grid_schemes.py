@@ -20,7 +20,7 @@ def surface(n, seed=0):
 
 
 if __name__ == "__main__":
-    methods = sys.argv[2:] or ["airpls", "iarpls", "psalsa", "lsrpls", "aspls", "brpls"]
+    methods = sys.argv[2:] or ["airpls", "iarpls", "psalsa", "lsrpls", "aspls", "brpls", "iasls", "drpls"]
     n = int(sys.argv[1])
     data = surface(n)
     for m in methods:

@@ -57,7 +57,8 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     w.tol = in.real();
     if (in.flag()) w.stop = whittaker::StopRule::NegativeResiduals;
     w.diff_order = in.u8() % 16 == 0 ? in.u8() : 1 + in.upto(2);
-    w.lam_1 = in.real();
+    w.lam_1 = {in.real(), ndim == 2 && in.flag() ? in.real() : 0.0};
+    if (w.lam_1[1] == 0.0) w.lam_1[1] = w.lam_1[0];
     w.eta = in.real();
     w.asymmetric_coef = in.real();
     w.k = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();

@@ -86,9 +86,9 @@ inline constexpr Parameter k = from_data(
 inline constexpr std::array asls_1d{lam_1d, p, max_iter_1d, tol_1d, diff_order};
 inline constexpr std::array arpls_1d{lam_1d, max_iter_1d, tol_1d, diff_order};
 inline constexpr std::array airpls_1d{lam_1d, max_iter_1d, tol_1d, stop, diff_order};
-inline constexpr std::array iasls_1d{
-    lam_1d, p, real("lam_1", 1e-4, non_negative, "strength of the penalty on the first differences of the residual"),
-    max_iter_reference(50), tol_below, diff_order_from_2};
+inline constexpr std::string_view lam_1_meaning = "strength of the penalty on the first differences of the residual";
+inline constexpr std::array iasls_1d{lam_1d, p, real("lam_1", 1e-4, non_negative, lam_1_meaning),
+                                     max_iter_reference(50), tol_below, diff_order_from_2};
 inline constexpr std::array drpls_1d{
     lam_1e5,
     real("eta", 0.5, unit, "how far the weights relax the penalty at the baseline's samples: low values smooth more"),
@@ -130,6 +130,19 @@ inline constexpr std::array brpls_2d{
     real("tol", 1e-3, positive, "stop each inner loop once the relative change of the baseline is below this"),
     integer("max_iter_2", 50, from_one_to(1'000), brpls_1d[4].meaning), brpls_1d[5], cg_tol, cg_max_iter,
     solver_multigrid};
+inline constexpr std::array iasls_2d{
+    lam_2d_of(1e6), p, real("lam_1", 1e-4, non_negative, "strength of the penalty on the first differences of the "
+                                                           "residual, or a pair (along axis 0, along axis 1)", true),
+    max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver_multigrid};
+inline constexpr std::array drpls_2d{
+    lam_2d_of(1e5), drpls_1d[1], max_iter_2d, tol_2d,
+    real("cg_tol", 1e-7, positive,
+         "relative residual at which each solve stops (tighter than the others': the steepening weights magnify "
+         "each solve's error)"),
+    integer("cg_max_iter", 500, from_one_to(10'000), "the most steps per solve (each two products of the system)"),
+    choice("solver", "multigrid|cg",
+           "its system is unsymmetric: 'multigrid': BiCGSTAB preconditioned by a multigrid cycle of a symmetric "
+           "system near it; 'cg': BiCGSTAB without a preconditioner (far slower on large grids)")};
 inline constexpr std::array lsrpls_2d{lam_2d_of(1e3), max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver_multigrid};
 
 // The morphological methods share their window.
@@ -168,8 +181,10 @@ inline constexpr std::array<MethodRow, 14> table{{
      {true, true, 1, rows::polynomial_1d, true}, {true, true, 1, rows::polynomial_2d, true}},
     {MethodId::Tophat, "tophat", rows::no_aliases, Family::Morphology,
      {true, false, 1, rows::window_1d}, {true, false, 1, rows::window_2d}},
-    {MethodId::Iasls, "iasls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iasls_1d}, {}},
-    {MethodId::DrPls, "drpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::drpls_1d}, {}},
+    {MethodId::Iasls, "iasls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iasls_1d},
+     {true, false, 4, rows::iasls_2d}},
+    {MethodId::DrPls, "drpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::drpls_1d},
+     {true, false, 4, rows::drpls_2d}},
     {MethodId::IarPls, "iarpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iarpls_1d},
      {true, false, 4, rows::iarpls_2d}},
     {MethodId::AsPls, "aspls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::aspls_1d},

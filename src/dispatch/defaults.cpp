@@ -52,7 +52,7 @@ Options defaults(MethodId method, int ndim) {
                 .tol = real("tol"),
                 .stop = *stop_rule_named(choice(method, ndim, "stop", "weights")),
                 .diff_order = static_cast<std::uint64_t>(number(method, ndim, "diff_order", 2.0)),
-                .lam_1 = real("lam_1"),
+                .lam_1 = {real("lam_1"), real("lam_1")},
                 .eta = real("eta"),
                 .asymmetric_coef = real("asymmetric_coef"),
                 .k = real("k"),

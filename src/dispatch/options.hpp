@@ -21,7 +21,7 @@ struct WhittakerRecord {
     double tol;
     whittaker::StopRule stop;   // airpls
     std::uint64_t diff_order;
-    double lam_1;               // iasls
+    std::array<double, 2> lam_1;  // iasls; as lam
     double eta;                 // drpls
     double asymmetric_coef;     // aspls
     double k;                   // psalsa, derpsalsa

@@ -32,8 +32,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Asls: return use(w::AslsWeights{r.p});
         case MethodId::ArPls: return use(w::ArPlsWeights{});
         case MethodId::AirPls: return use(w::AirPlsWeights{});
-        case MethodId::Iasls: return spectra(w::IaslsWeights{r.p, r.lam_1});
-        case MethodId::DrPls: return spectra(w::DrPlsWeights{r.eta});
+        case MethodId::Iasls: return use(w::IaslsWeights{r.p, r.lam_1[0], r.lam_1[1]});
+        case MethodId::DrPls: return use(w::DrPlsWeights{r.eta});
         case MethodId::IarPls: return use(w::IarPlsWeights{});
         case MethodId::AsPls: return use(w::AsPlsWeights{r.asymmetric_coef});
         case MethodId::Psalsa: return use(w::PsalsaWeights{r.p, r.k});

@@ -25,4 +25,7 @@ Status solve_exchanging(const DrPlsWeights& rule, std::span<const double> y, std
 double update_masked(const DrPlsWeights& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t iteration, Mask mask = {});
 
+// A grid reweights its points in row-major order as one spectrum; its first differences run along both axes.
+inline DrPlsWeights grid_form(const DrPlsWeights& rule) { return rule; }
+
 }  // namespace quorvel::whittaker

@@ -33,7 +33,58 @@ void quadratic_fit(std::span<const double> y, Mask mask, std::span<double> fit) 
     }
 }
 
+// Column t of the tensor-product terms x^a z^b (a, b <= order) at one point.
+double term(std::size_t t, std::size_t order, double x, double z) {
+    double value = 1.0;
+    for (std::size_t a = 0; a < t / (order + 1); ++a) value = value * x;
+    for (std::size_t b = 0; b < t % (order + 1); ++b) value = value * z;
+    return value;
+}
+
+// The least-squares surface of the used points with every term x^a z^b, a, b <= order, on [-1, 1]^2; false
+// when its normal equations are singular, as they are when the used points lie on too few rows or columns.
+bool surface_fit(const two_d::Grid& data, Mask mask, std::size_t order, std::span<double> fit) {
+    const std::size_t terms = (order + 1) * (order + 1);
+    std::array<double, 81> normal{};
+    std::array<double, 9> rhs{}, coef{}, pivot{}, row{};
+    for (std::size_t k = 0; k < data.data.size(); ++k) {
+        if (is_masked_out(mask, k)) continue;
+        const double x = scaled_coordinate(k / data.cols, data.rows), z = scaled_coordinate(k % data.cols, data.cols);
+        for (std::size_t t = 0; t < terms; ++t) row[t] = term(t, order, x, z);
+        for (std::size_t r = 0; r < terms; ++r) {
+            rhs[r] = rhs[r] + row[r] * data.data[k];
+            for (std::size_t c = 0; c < terms; ++c) normal[r * terms + c] = normal[r * terms + c] + row[r] * row[c];
+        }
+    }
+    if (!linalg::dense::solve_dense_in_place(std::span(normal).first(terms * terms), std::span(rhs).first(terms),
+                                             std::span(coef).first(terms), std::span(pivot).first(terms))) {
+        return false;
+    }
+    for (std::size_t k = 0; k < fit.size(); ++k) {
+        const double x = scaled_coordinate(k / data.cols, data.rows), z = scaled_coordinate(k % data.cols, data.cols);
+        double value = 0.0;
+        for (std::size_t t = 0; t < terms; ++t) value = value + coef[t] * term(t, order, x, z);
+        fit[k] = value;
+    }
+    return true;
+}
+
 }  // namespace
+
+IaslsGridRun grid_start(const IaslsWeights& rule, const two_d::Grid& data, Mask mask, std::vector<double>& state,
+                        std::span<double> weights) {
+    const std::size_t n = data.data.size();
+    state.resize(2 * n);
+    const std::span<double> fit = std::span(state).first(n), keep = std::span(state).last(n);
+    // A mask may leave too few rows or columns for the nine terms; the mean is always there.
+    std::size_t order = 2;
+    while (!surface_fit(data, mask, order, fit) && order > 0) --order;
+    update_masked(AslsWeights{rule.p}, data.data, fit, weights, 0, mask);
+    const double lam_1_cols = rule.lam_1_cols.value_or(rule.lam_1);
+    if (mask.empty()) return {rule.p, rule.lam_1, lam_1_cols, {}};
+    for (std::size_t i = 0; i < n; ++i) keep[i] = is_masked_out(mask, i) ? 0.0 : 1.0;
+    return {rule.p, rule.lam_1, lam_1_cols, keep};
+}
 
 IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace) {
     auto& fit = workspace.rhs;

@@ -29,8 +29,8 @@ Status check_k(double k) {
 
 Status check_rule(const IaslsWeights& rule) {
     if (auto valid = check_p(rule.p); !valid) return valid;
-    if (is_non_finite(rule.lam_1) || rule.lam_1 < 0.0) {
-        return InvalidParameter{"lam_1", "must be finite and not negative"};
+    for (const double lam_1 : {rule.lam_1, rule.lam_1_cols.value_or(rule.lam_1)}) {
+        if (is_non_finite(lam_1) || lam_1 < 0.0) return InvalidParameter{"lam_1", "must be finite and not negative"};
     }
     return ok;
 }

@@ -3,6 +3,7 @@
 
 #include "linalg/dense.hpp"
 #include "support.hpp"
+#include "whittaker/two_d/bicgstab.hpp"
 #include "whittaker/two_d/preconditioned_system.hpp"
 
 using namespace quorvel;
@@ -26,6 +27,38 @@ V dense_solve(const Case& c, const V& w, const V& b) {
         for (std::size_t k = 0; k < n; ++k) matrix[k * n + l] = column[k];
         unit[l] = 0.0;
     }
+    EXPECT_TRUE(linalg::dense::solve_dense_in_place(matrix, rhs, x, pivot));
+    return x;
+}
+
+// The matrix of A + F, F the first differences of `first` assembled pair by pair, each row of F times its factor.
+V dense_matrix(const Case& c, const V& w, const FirstDifferences& first) {
+    const std::size_t n = c.rows * c.cols;
+    V matrix(n * n), unit(n, 0.0);
+    for (std::size_t l = 0; l < n; ++l) {
+        unit[l] = 1.0;
+        const V column = dense_product(c.rows, c.cols, c.lr, c.lc, w, unit);
+        for (std::size_t k = 0; k < n; ++k) matrix[k * n + l] = column[k];
+        unit[l] = 0.0;
+    }
+    const auto kept = [&](std::size_t k) { return first.keep.empty() || first.keep[k] == 1.0; };
+    const auto factor = [&](std::size_t k) { return first.row_factor.empty() ? 1.0 : first.row_factor[k]; };
+    const auto join = [&](std::size_t k, std::size_t l, double lambda) {
+        if (!kept(k) || !kept(l)) return;
+        for (const auto& [a, b] : {std::pair{k, l}, std::pair{l, k}}) {
+            matrix[a * n + a] += factor(a) * lambda;
+            matrix[a * n + b] -= factor(a) * lambda;
+        }
+    };
+    for (std::size_t k = 0; k < n; ++k) {
+        if ((k + 1) % c.cols != 0) join(k, k + 1, first.lambda_c);
+        if (k + c.cols < n) join(k, k + c.cols, first.lambda_r);
+    }
+    return matrix;
+}
+
+V solve_dense(V matrix, V rhs) {
+    V x(rhs.size()), pivot(rhs.size());
     EXPECT_TRUE(linalg::dense::solve_dense_in_place(matrix, rhs, x, pivot));
     return x;
 }
@@ -102,4 +135,50 @@ TEST(PreconditionedSystem, failures_are_errors) {
               "length mismatch for rhs: expected 600, got 599");
     EXPECT_EQ(outcome(solve_preconditioned(2, 300, params, w, b, x, ws)),
               "input length 600 is too short for two_d_whittaker; minimum is 9");
+}
+
+// IAsLS' first differences (with a mask's dropped pairs) and drPLS' (rows scaled) through every solver they meet.
+TEST(PreconditionedSystem, first_differences_match_a_dense_solve_in_every_solver) {
+    std::mt19937_64 rng(3);
+    PreconditionedWorkspace mg;
+    BicgstabWorkspace krylov;
+    linalg::banded::SymmetricBandedWorkspace banded;
+    linalg::banded::GeneralBandedWorkspace lu;
+    // 12 x 17 coarsens; 3 x 40 and 5 x 6 solve their single level along the shorter axis.
+    for (const Case& c : {Case{12, 17, 1e3, 50}, Case{3, 40, 20, 1e3}, Case{5, 6, 1, 3}}) {
+        const std::size_t n = c.rows * c.cols;
+        const V w = uniform(rng, n, 0.01, 1.0), b = uniform(rng, n, -50, 50), factor = uniform(rng, n, 1.0, 3.0);
+        V keep(n, 1.0), r(n), d(n), q(n);
+        for (std::size_t k = 1; k < n; k += 7) keep[k] = 0.0;
+        const CgLimits tight{400, 1e-13};
+        const auto near = [&](const V& x, const V& exact, const char* solver) {
+            for (std::size_t k = 0; k < n; ++k) ASSERT_NEAR(x[k], exact[k], 1e-8 * norm(exact)) << solver << c.cols;
+        };
+        for (const FirstDifferences& first : {FirstDifferences{0.7, 4.0}, FirstDifferences{2.0, 0.1, keep}}) {
+            const GridSystem system{c.rows, c.cols, c.lr, c.lc, w, first};
+            const V exact = solve_dense(dense_matrix(c, w, first), b);
+            V x(n, 0.0), cg(n, 0.0), direct(n);
+            ASSERT_TRUE(solve_preconditioned(system, tight, b, x, mg));
+            near(x, exact, "multigrid");
+            // Plain conjugate gradients stop on an absolute denominator before a residual of 1e-13.
+            ASSERT_TRUE(solve_weighted_system(system, {5000, 1e-11}, b, cg, r, d, q, banded, false));
+            near(cg, exact, "cg");
+            if (!solved_directly(system)) continue;
+            ASSERT_TRUE(solve_weighted_system(system, tight, b, direct, r, d, q, banded, true));
+            near(direct, exact, "cholesky");
+        }
+        const GridSystem divided{c.rows, c.cols, c.lr, c.lc, w, {1.0, 1.0, {}, factor}};
+        const GridSystem neighbour{c.rows, c.cols, c.lr, c.lc, w, {1.0, 1.0}};
+        const V exact = solve_dense(dense_matrix(c, w, divided.first), b);
+        for (Multigrid* multigrid : {&mg.multigrid, static_cast<Multigrid*>(nullptr)}) {
+            V x(n, 0.0);
+            ASSERT_TRUE(solve_bicgstab(divided, neighbour, {2000, 1e-13}, b, x, krylov, multigrid));
+            near(x, exact, multigrid ? "bicgstab, multigrid" : "bicgstab");
+        }
+        V direct = b;
+        fill_general_bands(divided, lu);
+        ASSERT_TRUE(lu.factor());
+        lu.substitute(direct);
+        near(direct, exact, "lu");
+    }
 }

@@ -140,7 +140,7 @@ def test_a_bad_file_is_reported_and_the_others_written(tmp_path, capsys):
 @pytest.mark.parametrize("argv, message", [
     (["a.txt", "b.txt", "-o", "c.txt"], "-o/--output takes exactly one input file"),
     (["a.txt", "-m", "bogus"], INVALID_1D),
-    (["a.npy", "--2d", "-m", "drpls"], INVALID_2D),
+    (["a.npy", "--2d", "-m", "derpsalsa"], INVALID_2D),
     (["a.npy", "a.txt", "--2d"], "--2d works on .npy and array (.nc, .h5, .zarr) files only"),
     (["a.txt", "-o", "b.nc"], "the output of a.txt is text and cannot be written as .nc"),
     (["a.txt", "--x-column", "0"], "expected a column number from 1"),

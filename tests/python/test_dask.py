@@ -85,7 +85,7 @@ def test_an_unknown_block_offset_names_the_block():
     (lambda: qd.correct([1.0, 2.0, 3.0]), TypeError, NOT_FLOAT64 + "list"),
     (lambda: qd.baseline(da.zeros((3, 4)), axis=2), ValueError, "axis 2 is out of range for an array of 2 dimensions"),
     (lambda: qd.correct(da.zeros((3, 4)), "bogus"), ValueError, INVALID_1D),
-    (lambda: qd.correct_2d(da.zeros((3, 4)), "drpls"), ValueError, INVALID_2D),
+    (lambda: qd.correct_2d(da.zeros((3, 4)), "derpsalsa"), ValueError, INVALID_2D),
     (lambda: qd.baseline_2d(da.zeros((3, 4, 5)), axes=(0, 1, 2)), ValueError, "axes must name two axes, not (0, 1, 2)"),
 ])
 def test_bad_arguments_raise_when_the_graph_is_built(call, error, message):

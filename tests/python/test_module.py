@@ -65,7 +65,7 @@ def test_argument_binding(function, param, data, call, message):
      "an integer parameter must be an int"),
     (lambda: _tunable.fit_2d(np.ones((4, 4)), None, None, "rolling_ball", {"half_window": (1, 2, 3)}, 0), TypeError,
      "half_window must be one value or a pair"),
-    (lambda: _tunable.fit_2d(np.ones((4, 4)), None, None, "drpls", None, 0), ValueError, INVALID_2D),
+    (lambda: _tunable.fit_2d(np.ones((4, 4)), None, None, "derpsalsa", None, 0), ValueError, INVALID_2D),
     (lambda: _tunable.fit_1d(np.ones(5), None, np.arange(4.0), "polynomial", None, 0), TypeError,
      "x must be None or a C-contiguous float64 array of one value per sample"),
     (lambda: _tunable.fit_2d(np.ones((4, 4)), None, np.arange(4.0), "polynomial", None, 0), TypeError,

@@ -99,11 +99,11 @@ def _half_logistic(u):
     return np.where(u >= 0, 0.5 / (1 + a), 1 - 0.5 / (1 + a))
 
 
-def drpls(y, lam=1e5, eta=0.5, diff_order=2, max_iter=50, tol=1e-3, weights=None):
+def drpls(y, lam=1e5, eta=0.5, diff_order=2, max_iter=50, tol=1e-3, weights=None, shape=None):
     """drPLS, Xu et al., Appl. Opt. 58 (2019) 3913: (W + D1'D1 + lam (I - eta W) Dd'Dd) z = W y (non-symmetric)."""
     n = len(y)
     w = np.ones(n) if weights is None else np.asarray(weights, float).copy()
-    p1, pd, it = penalty(n, 1), lam * penalty(n, diff_order), 0
+    p1, pd, it = _system(n, 1.0, 1, shape), _system(n, lam, diff_order, shape), 0
     for t in range(1, max_iter + 2):
         z = np.linalg.solve(np.diag(w) + p1 + (1 - eta * w)[:, None] * pd, w * y)
         r = y - z
@@ -158,15 +158,20 @@ def aspls(y, lam=1e5, diff_order=2, max_iter=100, tol=1e-3, weights=None, alpha=
     return z, w, it
 
 
-def iasls(y, lam=1e6, p=1e-2, lam_1=1e-4, max_iter=50, tol=1e-3, weights=None, diff_order=2):
+def _quadratic(y, shape):
+    """The least-squares quadratic, or on a grid the surface with every term x^a z^b, a, b <= 2."""
+    axes = [np.linspace(-1, 1, m) for m in (shape or (len(y),))]
+    points = [c.ravel() for c in np.meshgrid(*axes, indexing="ij")]
+    terms = np.stack([np.prod([c ** e for c, e in zip(points, powers)], axis=0)
+                      for powers in np.ndindex(*(3,) * len(points))], axis=1)
+    return terms @ np.linalg.lstsq(terms, y, rcond=None)[0]
+
+
+def iasls(y, lam=1e6, p=1e-2, lam_1=1e-4, max_iter=50, tol=1e-3, weights=None, diff_order=2, shape=None):
     """IAsLS, He et al., Anal. Methods 6 (2014) 4402: (W'W + lam_1 D1'D1 + lam Dd'Dd) z = (W'W + lam_1 D1'D1) y."""
     n = len(y)
-    if weights is None:
-        x = np.linspace(-1, 1, n)
-        w = np.where(y > np.polynomial.polynomial.polyval(x, np.polynomial.polynomial.polyfit(x, y, 2)), p, 1 - p)
-    else:
-        w = np.asarray(weights, float).copy()
-    p1, pd, it = lam_1 * penalty(n, 1), lam * penalty(n, diff_order), 0
+    w = np.where(y > _quadratic(y, shape), p, 1 - p) if weights is None else np.asarray(weights, float).copy()
+    p1, pd, it = _system(n, lam_1, 1, shape), _system(n, lam, diff_order, shape), 0
     for t in range(1, max_iter + 2):
         z = np.linalg.solve(np.diag(w * w) + p1 + pd, w * w * y + p1 @ y)
         new = np.where(y > z, p, 1 - p)

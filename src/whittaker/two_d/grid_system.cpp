@@ -18,12 +18,31 @@ Status solve_direct(const GridSystem& system, std::span<const double> rhs, std::
     return banded.solve_spd(rhs, x);
 }
 
+// First differences that join every pair without a row factor run inside the stencil's pass (`fused`), the
+// others in a pass of their own.
 struct Stencil {
     AxisPenalty tr, tc;
     double lambda_r, lambda_c;
+    double first_r = 0.0, first_c = 0.0;
+    bool fused = false;
 
-    explicit Stencil(const GridSystem& s) : tr{s.rows}, tc{s.cols}, lambda_r(s.lambda_r), lambda_c(s.lambda_c) {}
+    explicit Stencil(const GridSystem& s) : tr{s.rows}, tc{s.cols}, lambda_r(s.lambda_r), lambda_c(s.lambda_c) {
+        const FirstDifferences& f = s.first;
+        fused = f.present() && f.keep.empty() && f.row_factor.empty();
+        if (fused) first_r = f.lambda_r, first_c = f.lambda_c;
+    }
 };
+
+// The fused first differences at one point.
+double first_at(const Stencil& a, std::uint64_t i, std::uint64_t j, const double* v) {
+    const std::uint64_t cols = a.tc.m, k = i * cols + j;
+    double fr = 0.0, fc = 0.0;
+    if (i >= 1) fr = fr + (v[k] - v[k - cols]);
+    if (i + 1 < a.tr.m) fr = fr + (v[k] - v[k + cols]);
+    if (j >= 1) fc = fc + (v[k] - v[k - 1]);
+    if (j + 1 < cols) fc = fc + (v[k] - v[k + 1]);
+    return a.first_r * fr + a.first_c * fc;
+}
 
 // The product A v at one point, with the products accumulated in a fixed order.
 double apply_at(const Stencil& a, std::uint64_t i, std::uint64_t j, const double* w, const double* v) {
@@ -66,17 +85,42 @@ void apply_row(const Stencil& a, std::uint64_t i, const double* w, const double*
     for (std::uint64_t j = std::max<std::uint64_t>(2, cols - 2); j < cols; ++j) edge(j);
 }
 
+// The same with fused first differences: away from the edges they only change the stencil's coefficients, which
+// absorb both smoothing weights, so a point costs what it costs without them.
+template <bool Up1, bool Down1, bool Up2, bool Down2>
+void apply_row_fused(const Stencil& a, std::uint64_t i, const double* w, const double* v, double* out) {
+    const std::uint64_t cols = a.tc.m, base = i * cols;
+    const double lr = a.lambda_r, lc = a.lambda_c, fr = a.first_r, fc = a.first_c;
+    const double centre = lr * a.tr.diag(i) + fr * ((Up1 ? 1.0 : 0.0) + (Down1 ? 1.0 : 0.0)) + (6.0 * lc + 2.0 * fc);
+    const double up = Up1 ? lr * a.tr.off(i - 1) - fr : 0.0, down = Down1 ? lr * a.tr.off(i) - fr : 0.0;
+    const double near = -4.0 * lc - fc;
+    for (std::uint64_t j = 2; j + 2 < cols; ++j) {
+        const std::uint64_t k = base + j;
+        double sum = (w[k] + centre) * v[k];
+        if constexpr (Up1) sum = sum + up * v[k - cols];
+        if constexpr (Down1) sum = sum + down * v[k + cols];
+        if constexpr (Up2) sum = sum + lr * v[k - 2 * cols];
+        if constexpr (Down2) sum = sum + lr * v[k + 2 * cols];
+        out[k] = (sum + near * (v[k - 1] + v[k + 1])) + lc * (v[k - 2] + v[k + 2]);
+    }
+    auto edge = [&](std::uint64_t j) { out[base + j] = apply_at(a, i, j, w, v) + first_at(a, i, j, v); };
+    for (std::uint64_t j = 0; j < 2; ++j) edge(j);
+    for (std::uint64_t j = std::max<std::uint64_t>(2, cols - 2); j < cols; ++j) edge(j);
+}
+
 using RowKernel = void (*)(const Stencil&, std::uint64_t, const double*, const double*, double*);
 
 template <std::size_t... Bits>
-constexpr std::array<RowKernel, sizeof...(Bits)> row_kernel_table(std::index_sequence<Bits...>) {
-    return {apply_row<(Bits & 1) != 0, (Bits & 2) != 0, (Bits & 4) != 0, (Bits & 8) != 0>...};
+constexpr std::array<RowKernel, 2 * sizeof...(Bits)> row_kernel_table(std::index_sequence<Bits...>) {
+    return {apply_row<(Bits & 1) != 0, (Bits & 2) != 0, (Bits & 4) != 0, (Bits & 8) != 0>...,
+            apply_row_fused<(Bits & 1) != 0, (Bits & 2) != 0, (Bits & 4) != 0, (Bits & 8) != 0>...};
 }
 constexpr auto row_kernels = row_kernel_table(std::make_index_sequence<16>{});
 
 void apply_row(const Stencil& a, std::uint64_t i, const double* w, const double* v, double* out) {
     const std::uint64_t rows = a.tr.m;
-    const std::size_t bits = (i >= 1 ? 1 : 0) | (i + 1 < rows ? 2 : 0) | (i >= 2 ? 4 : 0) | (i + 2 < rows ? 8 : 0);
+    const std::size_t bits = (i >= 1 ? 1 : 0) | (i + 1 < rows ? 2 : 0) | (i >= 2 ? 4 : 0) | (i + 2 < rows ? 8 : 0) |
+                             (a.fused ? 16 : 0);
     row_kernels[bits](a, i, w, v, out);
 }
 
@@ -95,9 +139,14 @@ Status solve_conjugate_gradients(const GridSystem& system, CgLimits limits, std:
         // Row by row, the product and then its share of the dot product, still summed in
         // index order.
         double pap = 0.0;
-        for (std::uint64_t i = 0; i < rows; ++i) {
-            apply_row(stencil, i, weights.data(), direction.data(), product.data());
-            for (std::uint64_t k = i * cols; k < (i + 1) * cols; ++k) pap = pap + direction[k] * product[k];
+        if (system.first.present() && !stencil.fused) {
+            apply_system(system, direction, product);
+            for (std::size_t k = 0; k < n; ++k) pap = pap + direction[k] * product[k];
+        } else {
+            for (std::uint64_t i = 0; i < rows; ++i) {
+                apply_row(stencil, i, weights.data(), direction.data(), product.data());
+                for (std::uint64_t k = i * cols; k < (i + 1) * cols; ++k) pap = pap + direction[k] * product[k];
+            }
         }
         if (is_non_finite(pap) || std::fabs(pap) <= epsilon) {
             return LinearSolveFailed{"2D Whittaker conjugate-gradient denominator vanished"};
@@ -117,10 +166,64 @@ Status solve_conjugate_gradients(const GridSystem& system, CgLimits limits, std:
     return ok;
 }
 
+// The first-difference term's entries on and below the diagonal, added to the bands.
+template <class Band>
+void add_first_difference_bands(const FirstDifferences& first, std::uint64_t rows, std::uint64_t cols, Band band) {
+    for (std::uint64_t i = 0; i < rows; ++i) {
+        for (std::uint64_t j = 0; j < cols; ++j) {
+            const std::uint64_t k = i * cols + j;
+            band(0, k) = band(0, k) + first.diagonal(rows, cols, i, j);
+            if (j + 1 < cols && first.joins(k, k + 1)) band(1, k) = band(1, k) - first.lambda_c;
+            if (i + 1 < rows && first.joins(k, k + cols)) band(cols, k) = band(cols, k) - first.lambda_r;
+        }
+    }
+}
+
+// One row of out += F v. A missing neighbour stands in as the point itself, whose difference is 0.
+template <bool Kept, bool Scaled>
+void add_first_row(const FirstDifferences& f, std::uint64_t rows, std::uint64_t cols, std::uint64_t i,
+                   const double* v, double* out) {
+    const std::uint64_t base = i * cols, up = i > 0 ? base - cols : base, down = i + 1 < rows ? base + cols : base;
+    const auto pair = [&](std::uint64_t k, std::uint64_t l) {
+        const double d = v[k] - v[l];
+        if constexpr (Kept) return f.keep[k] != 0.0 && f.keep[l] != 0.0 ? d : 0.0;
+        return d;
+    };
+    for (std::uint64_t j = 0; j < cols; ++j) {
+        const std::uint64_t k = base + j, left = j > 0 ? k - 1 : k, right = j + 1 < cols ? k + 1 : k;
+        const double sr = pair(k, up + j) + pair(k, down + j), sc = pair(k, left) + pair(k, right);
+        double term = f.lambda_r * sr + f.lambda_c * sc;
+        if constexpr (Scaled) term = term * f.row_factor[k];
+        out[k] = out[k] + term;
+    }
+}
+
+template <bool Kept, bool Scaled>
+void add_first_rows(const FirstDifferences& f, std::uint64_t rows, std::uint64_t cols, const double* v, double* out) {
+    for (std::uint64_t i = 0; i < rows; ++i) add_first_row<Kept, Scaled>(f, rows, cols, i, v, out);
+}
+
 }  // namespace
 
+double FirstDifferences::diagonal(std::uint64_t rows, std::uint64_t cols, std::uint64_t i, std::uint64_t j) const {
+    const std::uint64_t k = i * cols + j;
+    const auto joined = [&](bool exists, std::uint64_t l) { return exists && joins(k, l) ? 1.0 : 0.0; };
+    return lambda_r * (joined(i > 0, k - cols) + joined(i + 1 < rows, k + cols)) +
+           lambda_c * (joined(j > 0, k - 1) + joined(j + 1 < cols, k + 1));
+}
+
+void add_first_differences(const FirstDifferences& first, std::uint64_t rows, std::uint64_t cols,
+                           std::span<const double> v, std::span<double> out) {
+    if (!first.present()) return;
+    const bool kept = !first.keep.empty(), scaled = !first.row_factor.empty();
+    if (kept && scaled) return add_first_rows<true, true>(first, rows, cols, v.data(), out.data());
+    if (kept) return add_first_rows<true, false>(first, rows, cols, v.data(), out.data());
+    if (scaled) return add_first_rows<false, true>(first, rows, cols, v.data(), out.data());
+    add_first_rows<false, false>(first, rows, cols, v.data(), out.data());
+}
+
 void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBandedWorkspace& banded) {
-    const auto [rows, cols, lambda_r, lambda_c, weights] = system;
+    const auto& [rows, cols, lambda_r, lambda_c, weights, first] = system;
     const std::uint64_t n = rows * cols;
     const AxisPenalty tr{rows}, tc{cols};
     banded.reset(n, 2 * cols);
@@ -133,6 +236,33 @@ void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBanded
             if (j + 2 < cols) band(2, k) = lambda_c;
             if (i + 1 < rows) band(cols, k) = lambda_r * tr.off(i);
             if (i + 2 < rows) band(2 * cols, k) = lambda_r;
+        }
+    }
+    if (first.present()) add_first_difference_bands(first, rows, cols, band);
+}
+
+void fill_general_bands(const GridSystem& system, linalg::banded::GeneralBandedWorkspace& lu) {
+    const auto& [rows, cols, lambda_r, lambda_c, weights, first] = system;
+    const AxisPenalty tr{rows}, tc{cols};
+    lu.reset(rows * cols, 2 * cols, 2 * cols);
+    const auto factor = [&](std::uint64_t k) { return first.row_factor.empty() ? 1.0 : first.row_factor[k]; };
+    // The pair (k, k + step) of an axis: its penalty entries, and its first difference where joined.
+    const auto pair = [&](std::uint64_t k, std::uint64_t step, double near, double far, double first_lambda) {
+        lu.at(k, k + step) = near;
+        lu.at(k + step, k) = near;
+        if (first_lambda != 0.0 && first.joins(k, k + step)) {
+            lu.at(k, k + step) = lu.at(k, k + step) - factor(k) * first_lambda;
+            lu.at(k + step, k) = lu.at(k + step, k) - factor(k + step) * first_lambda;
+        }
+        if (far != 0.0) lu.at(k, k + 2 * step) = lu.at(k + 2 * step, k) = far;
+    };
+    for (std::uint64_t i = 0; i < rows; ++i) {
+        for (std::uint64_t j = 0; j < cols; ++j) {
+            const std::uint64_t k = i * cols + j;
+            lu.at(k, k) = weights[k] + lambda_r * tr.diag(i) + lambda_c * tc.diag(j) +
+                          factor(k) * first.diagonal(rows, cols, i, j);
+            if (j + 1 < cols) pair(k, 1, lambda_c * tc.off(j), j + 2 < cols ? lambda_c : 0.0, first.lambda_c);
+            if (i + 1 < rows) pair(k, cols, lambda_r * tr.off(i), i + 2 < rows ? lambda_r : 0.0, first.lambda_r);
         }
     }
 }
@@ -155,13 +285,14 @@ void apply_system(const GridSystem& system, std::span<const double> v, std::span
     for (std::uint64_t i = 0; i < system.rows; ++i) {
         apply_row(stencil, i, system.weights.data(), v.data(), out.data());
     }
+    if (!stencil.fused) add_first_differences(system.first, system.rows, system.cols, v, out);
 }
 
 Status solve_weighted_system(const GridSystem& system, CgLimits limits, std::span<const double> rhs,
                              std::span<double> x, std::span<double> residual, std::span<double> direction,
                              std::span<double> product, linalg::banded::SymmetricBandedWorkspace& banded,
                              bool allow_direct) {
-    if (allow_direct && system.rows * system.cols <= 512 && 2 * system.cols <= 64) {
+    if (allow_direct && solved_directly(system)) {
         return solve_direct(system, rhs, x, banded);
     }
     return solve_conjugate_gradients(system, limits, rhs, x, residual, direction, product);

@@ -1,5 +1,6 @@
-// The weighted grid smoothing system W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols), as one value
-// that the banded solve, the conjugate gradients and every multigrid level take.
+// The weighted grid smoothing system W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols), with a first-difference
+// term where a rule asks for one, as one value that the banded solve, the Krylov solvers and every multigrid
+// level take.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +8,25 @@
 
 #include "core/error.hpp"
 #include "linalg/banded.hpp"
+#include "linalg/banded_lu.hpp"
 
 namespace quorvel::two_d::whittaker {
+
+// lambda_r D1'K D1 (x) I + lambda_c I (x) D1'K D1: K joins a pair of neighbours only where both are kept, as
+// IAsLS' first differences of the residual must skip masked points. row_factor multiplies each row of the term
+// (drPLS' rows divided by their penalty scale), which makes the system unsymmetric.
+struct FirstDifferences {
+    double lambda_r = 0.0;
+    double lambda_c = 0.0;
+    std::span<const double> keep{};        // 1 for a kept point, 0 otherwise; empty: all kept
+    std::span<const double> row_factor{};  // empty: 1
+
+    bool present() const { return lambda_r != 0.0 || lambda_c != 0.0; }
+    // The term's diagonal at point (i, j) of a rows x cols grid, row_factor aside.
+    double diagonal(std::uint64_t rows, std::uint64_t cols, std::uint64_t i, std::uint64_t j) const;
+    // The pair (k, l) of neighbours is joined.
+    bool joins(std::size_t k, std::size_t l) const { return keep.empty() || (keep[k] != 0.0 && keep[l] != 0.0); }
+};
 
 struct GridSystem {
     std::uint64_t rows;
@@ -16,6 +34,7 @@ struct GridSystem {
     double lambda_r;  // across rows
     double lambda_c;  // along each row
     std::span<const double> weights;  // rows * cols, row-major
+    FirstDifferences first{};
 };
 
 // Conjugate gradients stop once |residual| <= tol max(|rhs|, 1), or after max_iter steps. A system whose
@@ -27,18 +46,29 @@ struct CgLimits {
     std::span<const double> row_scale{};
 };
 
-// Solves A x = rhs: a banded Cholesky solve for small grids, otherwise conjugate gradients
+// Solves A x = rhs for a symmetric A: a banded Cholesky solve for small grids, otherwise conjugate gradients
 // warm-started from x.
 Status solve_weighted_system(const GridSystem& system, CgLimits limits, std::span<const double> rhs,
                              std::span<double> x, std::span<double> residual, std::span<double> direction,
                              std::span<double> product, linalg::banded::SymmetricBandedWorkspace& banded,
                              bool allow_direct);
 
+// The grids small enough for a banded factorisation: the band of 2 cols stays short.
+inline bool solved_directly(const GridSystem& system) {
+    return system.rows * system.cols <= 512 && 2 * system.cols <= 64;
+}
+
 // A in band storage, bandwidth 2 cols, for banded.solve_spd or banded.factor.
 void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBandedWorkspace& banded);
+// The same for a system that may be unsymmetric, for lu.factor.
+void fill_general_bands(const GridSystem& system, linalg::banded::GeneralBandedWorkspace& lu);
 
 // out = A v without forming A.
 void apply_system(const GridSystem& system, std::span<const double> v, std::span<double> out);
+
+// out += F v for the first-difference term F of a rows x cols grid.
+void add_first_differences(const FirstDifferences& first, std::uint64_t rows, std::uint64_t cols,
+                           std::span<const double> v, std::span<double> out);
 
 // Where both conjugate-gradient solvers start: residual = rhs - A x (product holds A x), with
 // ||rhs|| never below 1 so that a small right-hand side makes the tolerance absolute.

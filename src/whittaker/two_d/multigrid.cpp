@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "axis_penalty.hpp"
 
@@ -29,6 +30,8 @@ Halving halving(const GridSystem& s) {
 }
 
 double coarse_lambda(double lambda, bool halved) { return halved ? lambda * coarse_lambda_factor : lambda; }
+// First differences scale as h^-2.
+double coarse_first(double lambda, bool halved) { return halved ? lambda * 0.25 : lambda; }
 
 // The shape and smoothing weights of the next coarser grid; no weights yet.
 GridSystem coarser(const GridSystem& s, Halving h, const GridTransfer& down) {
@@ -129,7 +132,8 @@ double invert_diagonal(MultigridLevel& level) {
     for (std::uint64_t i = 0; i < level.rows; ++i) {
         for (std::uint64_t j = 0; j < level.cols; ++j) {
             const std::uint64_t k = i * level.cols + j;
-            const double diagonal = level.weights[k] + level.lambda_r * tr.diag(i) + level.lambda_c * tc.diag(j);
+            double diagonal = level.weights[k] + level.lambda_r * tr.diag(i) + level.lambda_c * tc.diag(j);
+            if (level.first.present()) diagonal = diagonal + level.first.diagonal(level.rows, level.cols, i, j);
             level.inverse_diagonal[k] = 1.0 / diagonal;
             largest = std::max(largest, diagonal);
         }
@@ -143,12 +147,20 @@ Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diag
     const double scale = 1.0 / largest_diagonal;
     mg.coarsest_scale = scale;
     std::span<double> w(level.scratch.data(), level.rows * level.cols);
+    FirstDifferences first{level.first.lambda_r * scale, level.first.lambda_c * scale, level.first.keep};
     if (transposed(level)) {
         transpose(level.rows, level.cols, level.weights.data(), w.data(), scale);
-        fill_system_bands({level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w}, mg.banded);
+        if (!first.keep.empty()) {  // the residual is free until the first cycle
+            transpose(level.rows, level.cols, first.keep.data(), level.residual.data(), 1.0);
+            first.keep = level.residual;
+        }
+        std::swap(first.lambda_r, first.lambda_c);
+        fill_system_bands({level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w, first},
+                          mg.banded);
     } else {
         for (std::size_t k = 0; k < w.size(); ++k) w[k] = level.weights[k] * scale;
-        fill_system_bands({level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w}, mg.banded);
+        fill_system_bands({level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w, first},
+                          mg.banded);
     }
     if (mg.banded.factor()) return ok;
     return LinearSolveFailed{"2D Whittaker multigrid coarsest system was not positive definite"};
@@ -200,11 +212,14 @@ Status Multigrid::setup(const GridSystem& system) {
     std::copy(system.weights.begin(), system.weights.end(), levels[0].weights.begin());
     levels[0].lambda_r = system.lambda_r;
     levels[0].lambda_c = system.lambda_c;
+    levels[0].first = {system.first.lambda_r, system.first.lambda_c, system.first.keep};
     for (std::size_t index = 1; index < levels.size(); ++index) {
         MultigridLevel& finer = levels[index - 1];
         MultigridLevel& level = levels[index];
-        level.lambda_r = coarse_lambda(finer.lambda_r, !finer.down.rows.identity());
-        level.lambda_c = coarse_lambda(finer.lambda_c, !finer.down.cols.identity());
+        const bool rows = !finer.down.rows.identity(), cols = !finer.down.cols.identity();
+        level.lambda_r = coarse_lambda(finer.lambda_r, rows);
+        level.lambda_c = coarse_lambda(finer.lambda_c, cols);
+        level.first = {coarse_first(finer.first.lambda_r, rows), coarse_first(finer.first.lambda_c, cols)};
         restrict_weights(finer.down, finer.weights, level.weights, finer.scratch);
     }
     double largest = 0.0;

@@ -13,21 +13,22 @@
 namespace quorvel::two_d::whittaker {
 
 // One grid of the hierarchy. Each coarser grid carries the same kind of system,
-// W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols), with averaged weights and the
-// smoothing weight of every halved axis divided by 16. Which axes are halved depends on the
-// grid's shape and on the ratio of the two smoothing weights.
+// W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols) + first differences, with averaged weights, the
+// smoothing weight of every halved axis divided by 16 and its first-difference weight by 4, all pairs joined.
+// Which axes are halved depends on the grid's shape and on the ratio of the two smoothing weights.
 struct MultigridLevel {
     std::uint64_t rows = 0;
     std::uint64_t cols = 0;
     double lambda_r = 0.0;
     double lambda_c = 0.0;
+    FirstDifferences first{};
     GridTransfer down;  // to the next coarser grid; unused on the coarsest
     std::vector<double> weights, inverse_diagonal;
     std::vector<double> x, b;  // the cycle's solution and right-hand side; empty on the finest grid
     std::vector<double> residual, direction, product;  // smoothing
     std::vector<double> scratch;  // between the two axes of a transfer; the coarsest grid's solve
 
-    GridSystem system() const { return {rows, cols, lambda_r, lambda_c, weights}; }
+    GridSystem system() const { return {rows, cols, lambda_r, lambda_c, weights, first}; }
 };
 
 struct Multigrid {
@@ -39,8 +40,8 @@ struct Multigrid {
     // allocation-free when the plan of grids is unchanged.
     void resize(const GridSystem& system);
     bool planned_for(const GridSystem& system) const;
-    // Takes the weights of the system given to resize, and factors the coarsest system; call
-    // before apply.
+    // Takes the weights and first differences of the system given to resize (which must be symmetric: no
+    // row factor), and factors the coarsest system; call before apply.
     Status setup(const GridSystem& system);
     // z = M^-1 r with M symmetric positive definite: one V-cycle.
     void apply(std::span<const double> r, std::span<double> z);

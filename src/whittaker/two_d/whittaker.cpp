@@ -8,9 +8,6 @@
 namespace quorvel::two_d::whittaker {
 namespace {
 
-// Keeps every system positive definite however small a rule makes a weight.
-constexpr double weight_floor = 1e-8;
-
 Status validate_params(const Whittaker2DParams& params) {
     constexpr const char* positive = "must be finite and positive";
     constexpr const char* nonzero = "must be greater than zero";
@@ -66,6 +63,11 @@ Status solve_iteration(const Grid& data, const GridSystem& system, CgLimits limi
     // The rows divided by the scale rejoin the norm with their scale; a scale of 0 drops a row that is
     // pinned anyway.
     limits.row_scale = penalty_scale;
+    return solve_symmetric(system, limits, output, ws, controls);
+}
+
+Status solve_symmetric(const GridSystem& system, CgLimits limits, const GridOut& output, Whittaker2DWorkspace& ws,
+                       const FitControls& controls) {
     if (controls.multigrid) return solve_preconditioned(system, limits, ws.rhs, output.data, *controls.multigrid);
     return solve_weighted_system(system, limits, ws.rhs, output.data, ws.residual, ws.direction, ws.product, ws.banded,
                                  true);

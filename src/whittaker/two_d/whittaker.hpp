@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "bicgstab.hpp"
 #include "core/error.hpp"
 #include "core/fit_report.hpp"
 #include "core/grid.hpp"
@@ -21,7 +22,9 @@
 #include "whittaker/aspls.hpp"
 #include "whittaker/asls.hpp"
 #include "whittaker/brpls.hpp"
+#include "whittaker/drpls.hpp"
 #include "whittaker/iarpls.hpp"
+#include "whittaker/iasls.hpp"
 #include "whittaker/lsrpls.hpp"
 #include "whittaker/psalsa.hpp"
 
@@ -31,6 +34,8 @@ namespace quorvel::two_d::whittaker {
 using quorvel::whittaker::AslsWeights;
 using quorvel::whittaker::ArPlsWeights;
 using quorvel::whittaker::BrPlsWeights;
+using quorvel::whittaker::DrPlsWeights;
+using quorvel::whittaker::IaslsGridRun;
 
 // A grid form is a weight rule, or starts one from the data (see grid_start).
 template <class Rule>
@@ -45,6 +50,8 @@ struct Whittaker2DWorkspace {
     std::vector<double> product;
     std::vector<double> state;  // what a rule keeps between iterations besides the weights
     linalg::banded::SymmetricBandedWorkspace banded;
+    BicgstabWorkspace unsymmetric;  // drpls
+    linalg::banded::GeneralBandedWorkspace general;  // drpls on small grids
 
     explicit Whittaker2DWorkspace(std::size_t n = 0) { resize(n); }
     // New weight places get 1.0, all other new places 0.0; existing values stay.
@@ -56,10 +63,13 @@ struct Whittaker2DWorkspace {
 struct FitControls {
     Mask mask{};
     std::vector<double>* history = nullptr;  // receives the stop measure of every iteration
-    // When given, every system is solved by multigrid-preconditioned conjugate gradients in it.
+    // When given, every system is solved in it by a Krylov method preconditioned by multigrid.
     PreconditionedWorkspace* multigrid = nullptr;
     std::uint64_t* outer = nullptr;  // receives the outer iterations of a two-loop rule
 };
+
+// Keeps every system positive definite however small a rule makes a weight.
+inline constexpr double weight_floor = 1e-8;
 
 Status validate_fit(const Grid& data, const Whittaker2DParams& params, const GridOut& output, Mask mask);
 // The output starts as the data, the weights as 1 (0 where masked).
@@ -69,10 +79,15 @@ void start_fit(const Grid& data, const GridOut& output, Whittaker2DWorkspace& ws
 Status solve_iteration(const Grid& data, const GridSystem& system, CgLimits limits, const GridOut& output,
                        Whittaker2DWorkspace& ws, const FitControls& controls,
                        std::span<const double> penalty_scale = {});
+// A symmetric system with its right-hand side in ws.rhs, by the solver the controls choose.
+Status solve_symmetric(const GridSystem& system, CgLimits limits, const GridOut& output, Whittaker2DWorkspace& ws,
+                       const FitControls& controls);
 
 template <class Form>
 auto grid_start_of(const Form& form, const Grid& data, Mask mask, Whittaker2DWorkspace& ws) {
-    if constexpr (requires { grid_start(form, data.data, mask, ws.state); }) {
+    if constexpr (requires { grid_start(form, data, mask, ws.state, std::span<double>(ws.weights)); }) {
+        return grid_start(form, data, mask, ws.state, std::span<double>(ws.weights));
+    } else if constexpr (requires { grid_start(form, data.data, mask, ws.state); }) {
         return grid_start(form, data.data, mask, ws.state);
     } else {
         return form;
@@ -87,6 +102,19 @@ std::span<const double> penalty_scale_of(const Form& form) {
         return {};
     }
 }
+
+// The step of one iteration: the rules whose systems differ from W + the smoothing penalty form their own.
+template <class Form>
+Status solve_step(const Form& form, const Grid& data, const GridSystem& system, CgLimits limits,
+                  const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls) {
+    return solve_iteration(data, system, limits, output, ws, controls, penalty_scale_of(form));
+}
+// IAsLS: W'W + the first differences + the smoothing penalty, right side (W'W + first differences) y.
+Status solve_step(const IaslsGridRun& run, const Grid& data, const GridSystem& system, CgLimits limits,
+                  const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls);
+// drPLS: W + the first differences + diag(1 - eta w) times the smoothing penalty, right side W y.
+Status solve_step(const DrPlsWeights& rule, const Grid& data, const GridSystem& system, CgLimits limits,
+                  const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls);
 
 // asls and arpls run at most max_iter solves and stop once the change is at most tol; the rules that
 // came later follow the reference library's loop (whittaker/reweighter.hpp): max_iter + 1 solves, a
@@ -107,9 +135,7 @@ Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& para
 
     double change = 0.0;
     for (std::uint64_t k = 1; k <= solves; ++k) {
-        if (auto solved = solve_iteration(data, system, cg_limits(params), output, ws, controls,
-                                          penalty_scale_of(running));
-            !solved) {
+        if (auto solved = solve_step(running, data, system, cg_limits(params), output, ws, controls); !solved) {
             return solved.error();
         }
         // Measured while the weights are rewritten: no copy of the iteration's start.
