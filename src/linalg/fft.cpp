@@ -9,7 +9,9 @@ namespace quorvel::linalg {
 
 FftConvolver::FftConvolver(std::span<const double> kernel, std::size_t longest, std::uint64_t power)
     : size_(1), kernel_size_(power * (kernel.size() - 1) + 1) {
-    while (size_ < longest + kernel_size_) size_ *= 2;
+    // Blocks of a few kernel lengths keep each transform in cache; one block when the signal is short.
+    const std::size_t block = std::max<std::size_t>(4 * kernel_size_, 4096);
+    while (size_ < std::min(longest + kernel_size_, block)) size_ *= 2;
     for (std::size_t span = 2; span <= size_; span *= 2) {
         for (std::size_t k = 0; k < span / 2; ++k) {
             const double angle = -2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(span);
@@ -36,6 +38,16 @@ FftConvolver::FftConvolver(std::span<const double> kernel, std::size_t longest, 
 }
 
 void FftConvolver::valid(std::span<const double> signal, std::span<double> out) {
+    // Each block of size_ samples gives the size_ - kernel_size_ + 1 outputs its circular correlation has
+    // without wrapping round (overlap-save).
+    const std::size_t step = size_ - kernel_size_ + 1;
+    for (std::size_t start = 0; start < out.size(); start += step) {
+        const auto block = signal.subspan(start, std::min(size_, signal.size() - start));
+        valid_block(block, out.subspan(start, std::min(step, out.size() - start)));
+    }
+}
+
+void FftConvolver::valid_block(std::span<const double> signal, std::span<double> out) {
     std::fill(re_.begin(), re_.end(), 0.0);
     std::fill(im_.begin(), im_.end(), 0.0);
     std::copy(signal.begin(), signal.end(), re_.begin());

@@ -9,7 +9,8 @@
 
 namespace quorvel::linalg {
 
-// Convolves signals of up to `longest` samples with one fixed kernel, reusing the kernel's transform; with
+// Convolves signals of any length, in blocks of at most `longest` samples plus the kernel, with one fixed
+// kernel, reusing the kernel's transform; with
 // `power` p, the kernel convolved with itself p times (its transform raised to the p-th power), whose
 // length is p (size - 1) + 1.
 class FftConvolver {
@@ -21,6 +22,9 @@ public:
     void valid(std::span<const double> signal, std::span<double> out);
 
 private:
+    // One block of at most size_ samples, out.size() <= size_ - kernel_size_ + 1 outputs.
+    void valid_block(std::span<const double> signal, std::span<double> out);
+
     // The forward transform in place, real and imaginary parts apart so that the butterflies vectorise.
     void transform(std::vector<double>& re, std::vector<double>& im) const;
 

@@ -198,7 +198,8 @@ TEST(DrPlsSolve, exchanges_rows_where_the_pivots_fail) {
 TEST(FftConvolver, matches_direct_sums) {
     std::mt19937_64 rng(4);
     using Sizes = std::pair<std::size_t, std::size_t>;
-    for (auto [signal_size, kernel_size] : {Sizes{1, 1}, Sizes{10, 3}, Sizes{100, 49}, Sizes{1000, 201}}) {
+    for (auto [signal_size, kernel_size] :
+         {Sizes{1, 1}, Sizes{10, 3}, Sizes{100, 49}, Sizes{1000, 201}, Sizes{20000, 31}, Sizes{9000, 1500}}) {
         const V signal = uniform(rng, signal_size, -1, 1), kernel = uniform(rng, kernel_size, 0, 1);
         linalg::FftConvolver fft(kernel, signal_size);
         V got(signal_size - kernel_size + 1);
