@@ -4,22 +4,33 @@
 #include <cmath>
 
 #include "negative_residuals.hpp"
-#include "simd/exp.hpp"
+#include "sample_kernels.hpp"
+#include "simd/scalar_pack.hpp"
 
 namespace quorvel::whittaker {
 namespace {
 
-// 1 / (1 + e^x), exponentiating only non-positive numbers.
-double logistic_of_minus(double x) {
-    const double e = simd::exp_nonpositive(-std::fabs(x));
-    return pick(x >= 0.0, e, 1.0) / (1.0 + e);
+using One = simd::ScalarPack<1>;
+
+// The new weights of every sample, in packs where the CPU has them and one by one after.
+void aspls_weights(double coef, double sigma, std::span<const double> y, std::span<const double> z,
+                   std::span<double> out) {
+    std::size_t done = 0;
+    if (const auto kernels = sample_kernels()) {
+        done = y.size() / kernels->width * kernels->width;
+        kernels->aspls_weights(y.data(), z.data(), out.data(), done, coef, sigma);
+    }
+    for (std::size_t i = done; i < y.size(); ++i) {
+        out[i] = aspls_weight(One::splat(y[i] - z[i]), One::splat(coef), One::splat(sigma)).v[0];
+    }
 }
 
 }  // namespace
 
 AsPlsRun grid_start(const AsPlsWeights& rule, std::span<const double> y, Mask, std::vector<double>& state) {
-    state.assign(y.size(), 1.0);
-    return {rule.asymmetric_coef, state};
+    state.assign(2 * y.size(), 1.0);
+    const std::span<double> both(state);
+    return {rule.asymmetric_coef, both.first(y.size()), both.subspan(y.size())};
 }
 
 AsPlsRun start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace) {
@@ -30,7 +41,7 @@ AsPlsRun start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, W
 Status solve(const AsPlsRun& rule, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params) {
     const linalg::PenaltyRows penalty(y.size(), params.diff_order, params.lambda);
-    const AsPlsSystem<simd::ScalarPack<1>> system{y.data(), workspace.iter.weights.data(), rule.alpha.data(), penalty};
+    const AsPlsSystem<One> system{y.data(), workspace.iter.weights.data(), rule.alpha.data(), penalty};
     return solve_band(params.diff_order, y.size(), system, baseline, workspace.band);
 }
 
@@ -39,7 +50,6 @@ double update_masked(const AsPlsRun& rule, std::span<const double> y, std::span<
                      std::span<double> weights, std::size_t, Mask mask) {
     const NegativeResiduals below = negative_residuals(y, baseline, mask);
     if (too_few(below)) return exhausted;
-    const double sigma = below.deviation;
     double largest = 0.0;
     for (std::size_t i = 0; i < y.size(); ++i) {
         if (!is_masked_out(mask, i)) largest = std::max(largest, std::fabs(y[i] - baseline[i]));
@@ -47,10 +57,8 @@ double update_masked(const AsPlsRun& rule, std::span<const double> y, std::span<
     for (std::size_t i = 0; i < y.size(); ++i) {
         rule.alpha[i] = is_masked_out(mask, i) ? 1.0 : std::fabs(y[i] - baseline[i]) / largest;
     }
-    return rewrite_weights(weights, [&](std::size_t i) {
-        if (is_masked_out(mask, i)) return 0.0;
-        return logistic_of_minus(rule.asymmetric_coef * (y[i] - baseline[i] - sigma) / sigma);
-    });
+    aspls_weights(rule.asymmetric_coef, below.deviation, y, baseline, rule.fresh);
+    return rewrite_weights(weights, [&](std::size_t i) { return is_masked_out(mask, i) ? 0.0 : rule.fresh[i]; });
 }
 
 }  // namespace quorvel::whittaker

@@ -20,10 +20,11 @@ struct AsPlsWeights {
 // Its parameters in their accepted ranges (rule_checks.cpp).
 Status check_rule(const AsPlsWeights& rule);
 
-// The running form: the rule and the penalty's row scales, which every iteration renews.
+// The running form: the rule, the penalty's row scales, which every iteration renews, and room for the
+// weights an iteration computes before it measures their change.
 struct AsPlsRun {
     double asymmetric_coef;
-    std::span<double> alpha;
+    std::span<double> alpha, fresh;
     static constexpr bool reference_loop = true;
 };
 
@@ -40,6 +41,15 @@ double update_masked(const AsPlsRun& rule, std::span<const double> y, std::span<
 inline AsPlsWeights grid_form(const AsPlsWeights& rule) { return rule; }
 AsPlsRun grid_start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, std::vector<double>& state);
 inline std::span<const double> penalty_scale(const AsPlsRun& rule) { return rule.alpha; }
+
+// 1 / (1 + e^x) for x = coef (r - sigma) / sigma, exponentiating only non-positive numbers.
+template <class P>
+P aspls_weight(const P& residual, const P& coef, const P& sigma) {
+    const P one = P::splat(1.0);
+    const P x = coef * (residual - sigma) / sigma;
+    const P e = simd::exp_nonpositive(-abs(x));
+    return blend(x >= P::splat(0.0), e, one) / (one + e);
+}
 
 namespace lanes {
 
@@ -58,10 +68,7 @@ void update_lanes(const AsPlsWeights& rule, const LaneBlock& b, LaneChange out) 
         blend(below.too_few, P::load(at), alpha).store(at);
     }
     rewrite_unless(rows, below.too_few, [&](std::size_t i) {
-        const P x = coef * (rows.residual(i) - sigma) / sigma;
-        const auto positive = x >= zero;
-        const P e = simd::exp_nonpositive(-abs(x));
-        return rows.zero_if_masked(i, blend(positive, e / (one + e), one / (one + e)));
+        return rows.zero_if_masked(i, aspls_weight(rows.residual(i), coef, sigma));
     }, out);
 }
 

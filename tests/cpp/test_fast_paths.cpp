@@ -4,6 +4,8 @@
 #include "morphology/rolling_ball.hpp"
 #include "morphology/two_d/morphology.hpp"
 #include "support.hpp"
+#include "whittaker/aspls.hpp"
+#include "whittaker/sample_kernels.hpp"
 #include "whittaker/two_d/whittaker.hpp"
 
 using namespace quorvel;
@@ -177,5 +179,25 @@ TEST(FastPaths, grid_stencil_rows_match_the_pointwise_product) {
         }
         two_d::whittaker::apply_system({rows, cols, 3.5, 0.25, w}, v, got);
         EXPECT_TRUE(same_bits(got, expected)) << rows << "x" << cols;
+    }
+}
+
+// The asPLS weights in packs against the one-sample form, over residuals from far below to far above
+// the spread, where the exponential underflows and where x is exactly 0.
+TEST(FastPaths, aspls_weights_in_packs_match_one_by_one) {
+    const auto kernels = whittaker::sample_kernels();
+    if (!kernels) GTEST_SKIP() << "no wider registers on this CPU";
+    std::mt19937_64 rng(9);
+    const std::size_t n = 64 * kernels->width;
+    V y = uniform(rng, n, -1e3, 1e3), z = uniform(rng, n, -1.0, 1.0), got(n);
+    for (std::size_t i = 0; i < n; i += 2) y[i] = y[i] * 1e-3;
+    y[0] = z[0] + 0.7;  // r = sigma: x = 0
+    for (double coef : {0.5, 3.0}) {
+        kernels->aspls_weights(y.data(), z.data(), got.data(), n, coef, 0.7);
+        for (std::size_t i = 0; i < n; ++i) {
+            using One = simd::ScalarPack<1>;
+            const double one = whittaker::aspls_weight(One::splat(y[i] - z[i]), One::splat(coef), One::splat(0.7)).v[0];
+            ASSERT_TRUE(same_bits({got[i]}, {one})) << i;
+        }
     }
 }
