@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <span>
 #include <vector>
 
 #include "core/error.hpp"
 #include "engine.hpp"
+#include "simd/erfcx.hpp"
 
 namespace quorvel::whittaker {
 
@@ -35,8 +37,19 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
 double update_masked(double beta, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, Mask mask);
 
-// exp(x^2) erfc(x) without overflow for large x (infinite only where the true value is).
-double scaled_erfc(double x);
+// The posterior's constants: the noise sigma, sigma / (the mean peak height), and the prior odds of a
+// peak times sqrt(pi / 2) sigma / mu.
+struct BrPlsPosterior {
+    double sigma, ratio, prior;
+};
+
+// 1 / (1 + prior erfcx(-a)) for a = (r / sigma - ratio) / sqrt(2): the posterior probability that the
+// residual r is noise, in the form whose exponential cannot overflow before the weight reaches 0.
+template <class P>
+P brpls_weight(const P& residual, const BrPlsPosterior& posterior) {
+    const P a = (residual / P::splat(posterior.sigma) - P::splat(posterior.ratio)) / P::splat(std::numbers::sqrt2);
+    return P::splat(1.0) / (P::splat(1.0) + P::splat(posterior.prior) * simd::erfcx(-a));
+}
 
 // ||z - previous|| / ||previous|| over the used samples, with no floor that would tie it to the data's scale.
 double baseline_change(std::span<const double> z, std::span<const double> previous, Mask mask);

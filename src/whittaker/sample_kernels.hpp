@@ -8,11 +8,16 @@
 
 namespace quorvel::whittaker {
 
+struct BrPlsPosterior;
+
 struct SampleKernels {
     std::size_t width;  // every count given to a kernel is a multiple of it
     // out[i] = the asPLS weight of the residual y[i] - z[i] (aspls_weight).
     void (*aspls_weights)(const double* y, const double* z, double* out, std::size_t count, double coef,
                           double sigma);
+    // out[i] = the BrPLS weight of the residual y[i] - z[i] (brpls_weight).
+    void (*brpls_weights)(const double* y, const double* z, double* out, std::size_t count,
+                          const BrPlsPosterior& posterior);
 };
 
 // AVX2's where the CPU has it; nothing where samples go one at a time.

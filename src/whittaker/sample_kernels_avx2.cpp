@@ -1,5 +1,6 @@
 // Built with -mavx2 alone (never FMA); reached only after the CPU has been checked.
 #include "aspls.hpp"
+#include "brpls.hpp"
 #include "sample_kernels.hpp"
 #include "simd/avx2_pack.hpp"
 
@@ -15,8 +16,14 @@ void aspls_weights(const double* y, const double* z, double* out, std::size_t co
     }
 }
 
+void brpls_weights(const double* y, const double* z, double* out, std::size_t count, const BrPlsPosterior& posterior) {
+    for (std::size_t i = 0; i < count; i += P::width) {
+        brpls_weight(P::load(y + i) - P::load(z + i), posterior).store(out + i);
+    }
+}
+
 }  // namespace
 
-SampleKernels avx2_sample_kernels() { return {P::width, aspls_weights}; }
+SampleKernels avx2_sample_kernels() { return {P::width, aspls_weights, brpls_weights}; }
 
 }  // namespace quorvel::whittaker

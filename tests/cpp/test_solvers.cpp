@@ -5,6 +5,7 @@
 #include "linalg/banded_lu.hpp"
 #include "linalg/difference_penalty.hpp"
 #include "linalg/fft.hpp"
+#include "simd/erfcx.hpp"
 #include "simd/exp.hpp"
 #include "support.hpp"
 #include "whittaker/brpls.hpp"
@@ -76,13 +77,20 @@ TEST(DifferencePenalty, matches_the_product_of_difference_matrices) {
 
 TEST(ScaledErfc, matches_known_values_without_overflow) {
     // exp(x^2) erfc(x) at a few points, from the series and asymptotics of the function.
-    EXPECT_DOUBLE_EQ(whittaker::scaled_erfc(0.0), 1.0);
-    EXPECT_NEAR(whittaker::scaled_erfc(1.0), 0.42758357615580700, 1e-16);
-    EXPECT_NEAR(whittaker::scaled_erfc(4.0), 0.1369994576250614, 1e-16);
-    EXPECT_NEAR(whittaker::scaled_erfc(10.0), 0.05614099274382259, 1e-16);
-    EXPECT_NEAR(whittaker::scaled_erfc(1e8) * 1e8 * std::sqrt(std::numbers::pi), 1.0, 1e-15);
-    EXPECT_NEAR(whittaker::scaled_erfc(-1.0), 5.00898008076228, 1e-13);
-    EXPECT_EQ(whittaker::scaled_erfc(-30.0), kInf);
+    EXPECT_NEAR(simd::erfcx(0.0), 1.0, 3e-16);
+    EXPECT_NEAR(simd::erfcx(1.0), 0.42758357615580700, 2e-16);
+    EXPECT_NEAR(simd::erfcx(4.0), 0.1369994576250614, 1e-16);
+    EXPECT_NEAR(simd::erfcx(10.0), 0.05614099274382259, 1e-16);
+    EXPECT_NEAR(simd::erfcx(1e8) * 1e8 * std::sqrt(std::numbers::pi), 1.0, 1e-15);
+    EXPECT_EQ(simd::erfcx(kInf), 0.0);
+    EXPECT_NEAR(simd::erfcx(-1.0), 5.00898008076228, 1e-13);
+    EXPECT_EQ(simd::erfcx(-30.0), kInf);
+    EXPECT_TRUE(std::isnan(simd::erfcx(kNaN)));
+    // Against the C library's exp and erfc where both are accurate, in steps finer than the fit's points.
+    for (double x = 0.0; x < 5.0; x += 0.001) {
+        EXPECT_NEAR(simd::erfcx(x), std::exp(x * x) * std::erfc(x), 4e-15 * simd::erfcx(x)) << x;
+        EXPECT_NEAR(simd::erfcx(-x), std::exp(x * x) * std::erfc(-x), 4e-15 * simd::erfcx(-x)) << x;
+    }
 }
 
 // Within 2 ulp of the C library's exp over the whole non-positive range, subnormal results included.
