@@ -8,29 +8,11 @@
 #include "simd/scalar_pack.hpp"
 
 namespace quorvel::whittaker {
-namespace {
-
 using One = simd::ScalarPack<1>;
 
-// The new weights of every sample, in packs where the CPU has them and one by one after.
-void aspls_weights(double coef, double sigma, std::span<const double> y, std::span<const double> z,
-                   std::span<double> out) {
-    std::size_t done = 0;
-    if (const auto kernels = sample_kernels()) {
-        done = y.size() / kernels->width * kernels->width;
-        kernels->aspls_weights(y.data(), z.data(), out.data(), done, coef, sigma);
-    }
-    for (std::size_t i = done; i < y.size(); ++i) {
-        out[i] = aspls_weight(One::splat(y[i] - z[i]), One::splat(coef), One::splat(sigma)).v[0];
-    }
-}
-
-}  // namespace
-
 AsPlsRun grid_start(const AsPlsWeights& rule, std::span<const double> y, Mask, std::vector<double>& state) {
-    state.assign(2 * y.size(), 1.0);
-    const std::span<double> both(state);
-    return {rule.asymmetric_coef, both.first(y.size()), both.subspan(y.size())};
+    state.assign(y.size(), 1.0);
+    return {rule.asymmetric_coef, state};
 }
 
 AsPlsRun start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace) {
@@ -57,8 +39,15 @@ double update_masked(const AsPlsRun& rule, std::span<const double> y, std::span<
     for (std::size_t i = 0; i < y.size(); ++i) {
         rule.alpha[i] = is_masked_out(mask, i) ? 1.0 : std::fabs(y[i] - baseline[i]) / largest;
     }
-    aspls_weights(rule.asymmetric_coef, below.deviation, y, baseline, rule.fresh);
-    return rewrite_weights(weights, [&](std::size_t i) { return is_masked_out(mask, i) ? 0.0 : rule.fresh[i]; });
+    const double coef = rule.asymmetric_coef, sigma = below.deviation;
+    const auto kernels = sample_kernels();
+    return rewrite_in_chunks(weights, mask, [&](std::size_t from, std::span<double> chunk) {
+        const std::size_t packed = in_packs(kernels, chunk.size());
+        if (packed) kernels->aspls_weights(y.data() + from, baseline.data() + from, chunk.data(), packed, coef, sigma);
+        for (std::size_t j = packed; j < chunk.size(); ++j) {
+            chunk[j] = aspls_weight(One::splat(y[from + j] - baseline[from + j]), One::splat(coef), One::splat(sigma)).v[0];
+        }
+    });
 }
 
 }  // namespace quorvel::whittaker

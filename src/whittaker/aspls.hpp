@@ -20,11 +20,10 @@ struct AsPlsWeights {
 // Its parameters in their accepted ranges (rule_checks.cpp).
 Status check_rule(const AsPlsWeights& rule);
 
-// The running form: the rule, the penalty's row scales, which every iteration renews, and room for the
-// weights an iteration computes before it measures their change.
+// The running form: the rule and the penalty's row scales, which every iteration renews.
 struct AsPlsRun {
     double asymmetric_coef;
-    std::span<double> alpha, fresh;
+    std::span<double> alpha;
     static constexpr bool reference_loop = true;
 };
 

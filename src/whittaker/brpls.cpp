@@ -1,7 +1,5 @@
 #include "brpls.hpp"
 
-#include <algorithm>
-#include <array>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -29,22 +27,6 @@ double used_mean(std::span<const double> values, Mask mask) {
     return sum / static_cast<double>(used_count(values.size(), mask));
 }
 
-namespace {
-
-// The posterior weights of samples [from, from + out.size()), in packs where the CPU has them.
-void posterior_weights(std::span<const double> y, std::span<const double> z, std::size_t from, std::span<double> out,
-                       const BrPlsPosterior& posterior) {
-    using One = simd::ScalarPack<1>;
-    std::size_t done = 0;
-    if (const auto kernels = sample_kernels()) {
-        done = out.size() / kernels->width * kernels->width;
-        kernels->brpls_weights(y.data() + from, z.data() + from, out.data(), done, posterior);
-    }
-    for (std::size_t i = done; i < out.size(); ++i) out[i] = brpls_weight(One::splat(y[from + i] - z[from + i]), posterior).v[0];
-}
-
-}  // namespace
-
 double update_masked(double beta, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, Mask mask) {
     std::size_t below = 0, above = 0;
@@ -60,20 +42,15 @@ double update_masked(double beta, std::span<const double> y, std::span<const dou
     const double mu = heights / static_cast<double>(above);                // the mean peak height
     const double prior = beta / (1.0 - beta) * std::sqrt(std::numbers::pi / 2.0) * (sigma / mu);
     const BrPlsPosterior posterior{sigma, sigma / mu, prior};
-    // A chunk at a time, so that the new weights need no buffer of the fit's length.
-    std::array<double, 512> fresh;
-    WeightChange change;
-    for (std::size_t from = 0; from < y.size(); from += fresh.size()) {
-        const std::span<double> chunk = std::span(fresh).first(std::min(fresh.size(), y.size() - from));
-        posterior_weights(y, baseline, from, chunk, posterior);
-        for (std::size_t j = 0; j < chunk.size(); ++j) {
-            const std::size_t i = from + j;
-            const double old_weight = weights[i];
-            weights[i] = is_masked_out(mask, i) ? 0.0 : chunk[j];
-            change.add(old_weight, weights[i]);
+    const auto kernels = sample_kernels();
+    return rewrite_in_chunks(weights, mask, [&](std::size_t from, std::span<double> chunk) {
+        const std::size_t packed = in_packs(kernels, chunk.size());
+        if (packed) kernels->brpls_weights(y.data() + from, baseline.data() + from, chunk.data(), packed, posterior);
+        using One = simd::ScalarPack<1>;
+        for (std::size_t j = packed; j < chunk.size(); ++j) {
+            chunk[j] = brpls_weight(One::splat(y[from + j] - baseline[from + j]), posterior).v[0];
         }
-    }
-    return change.value();
+    });
 }
 
 Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParams& params, const BrPlsWeights& rule,

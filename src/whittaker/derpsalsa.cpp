@@ -7,6 +7,7 @@
 #include "core/bridge.hpp"
 #include "linalg/fft.hpp"
 #include "psalsa.hpp"
+#include "sample_kernels.hpp"
 
 namespace quorvel::whittaker {
 namespace {
@@ -131,13 +132,19 @@ DerPsalsaRun start(const DerPsalsaWeights& rule, std::span<const double> y, Mask
 
 double update_masked(const DerPsalsaRun& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t, Mask mask) {
-    return rewrite_weights(weights, [&](std::size_t i) {
-        if (is_masked_out(mask, i)) return 0.0;
-        const double d = y[i] - baseline[i];
-        // d / k is positive wherever the exponential is taken, so it never overflows.
-        const double q = d / rule.k;
-        const double decay = d > 0.0 ? rule.p * simd::exp_nonpositive(-0.5 * q * q) : 1.0 - rule.p;
-        return rule.screen[i] * decay;
+    const auto kernels = sample_kernels();
+    return rewrite_in_chunks(weights, mask, [&](std::size_t from, std::span<double> chunk) {
+        const std::size_t packed = in_packs(kernels, chunk.size());
+        if (packed) {
+            kernels->derpsalsa_weights(y.data() + from, baseline.data() + from, rule.screen.data() + from,
+                                       chunk.data(), packed, rule.p, rule.k);
+        }
+        using One = simd::ScalarPack<1>;
+        for (std::size_t j = packed; j < chunk.size(); ++j) {
+            const One d = One::splat(y[from + j] - baseline[from + j]);
+            const One decay = derpsalsa_decay(d, One::splat(rule.p), One::splat(1.0 - rule.p), One::splat(rule.k));
+            chunk[j] = rule.screen[from + j] * decay.v[0];
+        }
     });
 }
 

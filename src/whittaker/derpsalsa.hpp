@@ -41,18 +41,23 @@ void derivative_screen(std::span<const double> smooth, std::span<double> screen)
 // `times` moving averages with a mollifier window of 2h + 1 (each padded by reflection), unpadded.
 void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std::span<double> out);
 
+// p e^(-(d / k)^2 / 2) above the baseline, 1 - p (`below`) elsewhere.
+template <class P>
+P derpsalsa_decay(const P& d, const P& p, const P& below, const P& k) {
+    const P zero = P::splat(0.0), q = d / k;
+    const auto above = d > zero;
+    return blend(above, p * simd::exp_nonpositive(blend(above, P::splat(-0.5) * q * q, zero)), below);
+}
+
 namespace lanes {
 
 // k per lane, the screen in the block's state.
 template <class P, bool Masked>
 void update_lanes(const DerPsalsaWeights& rule, const LaneBlock& b, LaneChange out) {
     const Rows<P, Masked> rows{b};
-    const P zero = P::splat(0.0), p = P::splat(rule.p), below = P::splat(1.0 - rule.p), k = P::load(b.k);
-    const P minus_half = P::splat(-0.5);
+    const P p = P::splat(rule.p), below = P::splat(1.0 - rule.p), k = P::load(b.k);
     rows.rewrite([&](std::size_t i) {
-        const P d = rows.residual(i), q = d / k;
-        const auto above = d > zero;
-        const P decay = blend(above, p * simd::exp_nonpositive(blend(above, minus_half * q * q, zero)), below);
+        const P decay = derpsalsa_decay(rows.residual(i), p, below, k);
         return rows.zero_if_masked(i, P::load(b.state + i * P::width) * decay);
     }, out);
 }

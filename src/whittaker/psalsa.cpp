@@ -1,5 +1,7 @@
 #include "psalsa.hpp"
 
+#include "sample_kernels.hpp"
+
 namespace quorvel::whittaker {
 
 double used_deviation(std::span<const double> y, Mask mask) {
@@ -26,8 +28,15 @@ PsalsaWeights start(const PsalsaWeights& rule, std::span<const double> y, Mask m
 
 double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t, Mask mask) {
-    return rewrite_weights(weights, [&](std::size_t i) {
-        return is_masked_out(mask, i) ? 0.0 : psalsa_weight(rule, y[i] - baseline[i]);
+    const auto kernels = sample_kernels();
+    return rewrite_in_chunks(weights, mask, [&](std::size_t from, std::span<double> chunk) {
+        const std::size_t packed = in_packs(kernels, chunk.size());
+        if (packed) kernels->psalsa_weights(y.data() + from, baseline.data() + from, chunk.data(), packed, rule.p, rule.k);
+        using One = simd::ScalarPack<1>;
+        for (std::size_t j = packed; j < chunk.size(); ++j) {
+            chunk[j] = psalsa_weight(One::splat(y[from + j] - baseline[from + j]), One::splat(rule.p),
+                                     One::splat(1.0 - rule.p), One::splat(rule.k)).v[0];
+        }
     });
 }
 

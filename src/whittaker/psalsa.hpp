@@ -28,9 +28,12 @@ PsalsaWeights start(const PsalsaWeights& rule, std::span<const double> y, Mask m
 inline PsalsaWeights grid_form(const PsalsaWeights& rule) { return rule; }
 PsalsaWeights grid_start(const PsalsaWeights& rule, std::span<const double> y, Mask mask, std::vector<double>& state);
 
-// d / k is positive wherever the exponential is taken, so it never overflows.
-inline double psalsa_weight(const PsalsaWeights& rule, double d) {
-    return d > 0.0 ? rule.p * simd::exp_nonpositive(-d / rule.k) : 1.0 - rule.p;
+// p e^(-d / k) above the baseline, 1 - p (`below`) elsewhere; the exponent is never positive.
+template <class P>
+P psalsa_weight(const P& d, const P& p, const P& below, const P& k) {
+    const P zero = P::splat(0.0);
+    const auto above = d > zero;
+    return blend(above, p * simd::exp_nonpositive(blend(above, -d / k, zero)), below);
 }
 
 double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::span<const double> baseline,
@@ -45,12 +48,9 @@ namespace lanes {
 template <class P, bool Masked>
 void update_lanes(const PsalsaWeights& rule, const LaneBlock& b, LaneChange out) {
     const Rows<P, Masked> rows{b};
-    const P zero = P::splat(0.0), p = P::splat(rule.p), below = P::splat(1.0 - rule.p), k = P::load(b.k);
-    rows.rewrite([&](std::size_t i) {
-        const P d = rows.residual(i);
-        const auto above = d > zero;
-        return rows.zero_if_masked(i, blend(above, p * simd::exp_nonpositive(blend(above, -d / k, zero)), below));
-    }, out);
+    const P p = P::splat(rule.p), below = P::splat(1.0 - rule.p), k = P::load(b.k);
+    rows.rewrite([&](std::size_t i) { return rows.zero_if_masked(i, psalsa_weight(rows.residual(i), p, below, k)); },
+                 out);
 }
 
 }  // namespace lanes

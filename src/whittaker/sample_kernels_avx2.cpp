@@ -1,6 +1,8 @@
 // Built with -mavx2 alone (never FMA); reached only after the CPU has been checked.
 #include "aspls.hpp"
 #include "brpls.hpp"
+#include "derpsalsa.hpp"
+#include "psalsa.hpp"
 #include "sample_kernels.hpp"
 #include "simd/avx2_pack.hpp"
 
@@ -22,8 +24,25 @@ void brpls_weights(const double* y, const double* z, double* out, std::size_t co
     }
 }
 
+void psalsa_weights(const double* y, const double* z, double* out, std::size_t count, double p, double k) {
+    const P weight = P::splat(p), below = P::splat(1.0 - p), scale = P::splat(k);
+    for (std::size_t i = 0; i < count; i += P::width) {
+        psalsa_weight(P::load(y + i) - P::load(z + i), weight, below, scale).store(out + i);
+    }
+}
+
+void derpsalsa_weights(const double* y, const double* z, const double* screen, double* out, std::size_t count,
+                       double p, double k) {
+    const P weight = P::splat(p), below = P::splat(1.0 - p), scale = P::splat(k);
+    for (std::size_t i = 0; i < count; i += P::width) {
+        (P::load(screen + i) * derpsalsa_decay(P::load(y + i) - P::load(z + i), weight, below, scale)).store(out + i);
+    }
+}
+
 }  // namespace
 
-SampleKernels avx2_sample_kernels() { return {P::width, aspls_weights, brpls_weights}; }
+SampleKernels avx2_sample_kernels() {
+    return {P::width, aspls_weights, brpls_weights, psalsa_weights, derpsalsa_weights};
+}
 
 }  // namespace quorvel::whittaker

@@ -1,10 +1,15 @@
 // The optimised kernels against plain transcriptions of their defining loops, bit for bit.
+#include <functional>
+
 #include "linalg/pentadiagonal.hpp"
 #include "morphology/extrema.hpp"
 #include "morphology/rolling_ball.hpp"
 #include "morphology/two_d/morphology.hpp"
 #include "support.hpp"
 #include "whittaker/aspls.hpp"
+#include "whittaker/brpls.hpp"
+#include "whittaker/derpsalsa.hpp"
+#include "whittaker/psalsa.hpp"
 #include "whittaker/sample_kernels.hpp"
 #include "whittaker/two_d/whittaker.hpp"
 
@@ -182,22 +187,34 @@ TEST(FastPaths, grid_stencil_rows_match_the_pointwise_product) {
     }
 }
 
-// The asPLS weights in packs against the one-sample form, over residuals from far below to far above
-// the spread, where the exponential underflows and where x is exactly 0.
-TEST(FastPaths, aspls_weights_in_packs_match_one_by_one) {
+// Each rule's weights in packs against its one-sample form, over residuals from far below to far above
+// the spread, where exponentials underflow or overflow, and where the residual is exactly at the spread.
+TEST(FastPaths, weights_in_packs_match_one_by_one) {
     const auto kernels = whittaker::sample_kernels();
     if (!kernels) GTEST_SKIP() << "no wider registers on this CPU";
+    using One = simd::ScalarPack<1>;
+    const auto one = [](double v) { return One::splat(v); };
     std::mt19937_64 rng(9);
     const std::size_t n = 64 * kernels->width;
-    V y = uniform(rng, n, -1e3, 1e3), z = uniform(rng, n, -1.0, 1.0), got(n);
+    V y = uniform(rng, n, -1e3, 1e3), z = uniform(rng, n, -1.0, 1.0), screen = uniform(rng, n, 0.0, 1.0), got(n);
     for (std::size_t i = 0; i < n; i += 2) y[i] = y[i] * 1e-3;
-    y[0] = z[0] + 0.7;  // r = sigma: x = 0
-    for (double coef : {0.5, 3.0}) {
-        kernels->aspls_weights(y.data(), z.data(), got.data(), n, coef, 0.7);
-        for (std::size_t i = 0; i < n; ++i) {
-            using One = simd::ScalarPack<1>;
-            const double one = whittaker::aspls_weight(One::splat(y[i] - z[i]), One::splat(coef), One::splat(0.7)).v[0];
-            ASSERT_TRUE(same_bits({got[i]}, {one})) << i;
-        }
+    y[0] = z[0] + 0.7;
+    const whittaker::BrPlsPosterior posterior{0.7, 0.2, 0.9};
+    using Scalar = std::function<double(std::size_t)>;
+    const std::vector<std::pair<std::function<void()>, Scalar>> cases = {
+        {[&] { kernels->aspls_weights(y.data(), z.data(), got.data(), n, 3.0, 0.7); },
+         [&](std::size_t i) { return whittaker::aspls_weight(one(y[i] - z[i]), one(3.0), one(0.7)).v[0]; }},
+        {[&] { kernels->brpls_weights(y.data(), z.data(), got.data(), n, posterior); },
+         [&](std::size_t i) { return whittaker::brpls_weight(one(y[i] - z[i]), posterior).v[0]; }},
+        {[&] { kernels->psalsa_weights(y.data(), z.data(), got.data(), n, 0.3, 0.7); },
+         [&](std::size_t i) { return whittaker::psalsa_weight(one(y[i] - z[i]), one(0.3), one(0.7), one(0.7)).v[0]; }},
+        {[&] { kernels->derpsalsa_weights(y.data(), z.data(), screen.data(), got.data(), n, 0.3, 0.7); },
+         [&](std::size_t i) {
+             return screen[i] * whittaker::derpsalsa_decay(one(y[i] - z[i]), one(0.3), one(0.7), one(0.7)).v[0];
+         }},
+    };
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        cases[c].first();
+        for (std::size_t i = 0; i < n; ++i) ASSERT_TRUE(same_bits({got[i]}, {cases[c].second(i)})) << c << " " << i;
     }
 }
