@@ -8,7 +8,7 @@
 namespace quorvel::simd {
 
 template <class P>
-P exp_nonpositive(const P& x) {
+[[gnu::always_inline]] inline P exp_nonpositive(const P& x) {
     const P zero = P::splat(0.0);
     const P floor = P::splat(-745.2);
     // NaN takes the floor's path, so that no lane converts a NaN to an integer, and comes back as NaN.

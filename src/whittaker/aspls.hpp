@@ -43,7 +43,7 @@ inline std::span<const double> penalty_scale(const AsPlsRun& rule) { return rule
 
 // 1 / (1 + e^x) for x = coef (r - sigma) / sigma, exponentiating only non-positive numbers.
 template <class P>
-P aspls_weight(const P& residual, const P& coef, const P& sigma) {
+[[gnu::always_inline]] inline P aspls_weight(const P& residual, const P& coef, const P& sigma) {
     const P one = P::splat(1.0);
     const P x = coef * (residual - sigma) / sigma;
     const P e = simd::exp_nonpositive(-abs(x));

@@ -11,7 +11,7 @@
 namespace quorvel::whittaker {
 
 template <class P>
-P load_at(const double* values, std::size_t i) {
+[[gnu::always_inline]] inline P load_at(const double* values, std::size_t i) {
     return P::load(values + i * P::width);
 }
 

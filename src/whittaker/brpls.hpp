@@ -46,7 +46,7 @@ struct BrPlsPosterior {
 // 1 / (1 + prior erfcx(-a)) for a = (r / sigma - ratio) / sqrt(2): the posterior probability that the
 // residual r is noise, in the form whose exponential cannot overflow before the weight reaches 0.
 template <class P>
-P brpls_weight(const P& residual, const BrPlsPosterior& posterior) {
+[[gnu::always_inline]] inline P brpls_weight(const P& residual, const BrPlsPosterior& posterior) {
     const P a = (residual / P::splat(posterior.sigma) - P::splat(posterior.ratio)) / P::splat(std::numbers::sqrt2);
     return P::splat(1.0) / (P::splat(1.0) + P::splat(posterior.prior) * simd::erfcx(-a));
 }

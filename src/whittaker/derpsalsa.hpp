@@ -43,7 +43,7 @@ void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std:
 
 // p e^(-(d / k)^2 / 2) above the baseline, 1 - p (`below`) elsewhere.
 template <class P>
-P derpsalsa_decay(const P& d, const P& p, const P& below, const P& k) {
+[[gnu::always_inline]] inline P derpsalsa_decay(const P& d, const P& p, const P& below, const P& k) {
     const P zero = P::splat(0.0), q = d / k;
     const auto above = d > zero;
     return blend(above, p * simd::exp_nonpositive(blend(above, P::splat(-0.5) * q * q, zero)), below);

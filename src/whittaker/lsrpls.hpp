@@ -32,7 +32,7 @@ inline double half_soft_sign_weight(double shifted, double growth) {
 namespace lanes {
 
 template <class P>
-P half_soft_sign_weight(const P& shifted, const P& growth) {
+[[gnu::always_inline]] inline P half_soft_sign_weight(const P& shifted, const P& growth) {
     const P zero = P::splat(0.0), half = P::splat(0.5), one = P::splat(1.0);
     const P s = shifted * growth;
     return blend(equal(shifted, zero), half, blend(s > zero, half / (one + s), one - half / (one - s)));

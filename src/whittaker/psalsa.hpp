@@ -30,7 +30,7 @@ PsalsaWeights grid_start(const PsalsaWeights& rule, std::span<const double> y, M
 
 // p e^(-d / k) above the baseline, 1 - p (`below`) elsewhere; the exponent is never positive.
 template <class P>
-P psalsa_weight(const P& d, const P& p, const P& below, const P& k) {
+[[gnu::always_inline]] inline P psalsa_weight(const P& d, const P& p, const P& below, const P& k) {
     const P zero = P::splat(0.0);
     const auto above = d > zero;
     return blend(above, p * simd::exp_nonpositive(blend(above, -d / k, zero)), below);
