@@ -14,6 +14,7 @@
 #include "core/error.hpp"
 #include "engine.hpp"
 #include "simd/erfcx.hpp"
+#include "whittaker/lanes/lane_rows.hpp"
 
 namespace quorvel::whittaker {
 
@@ -46,14 +47,32 @@ struct BrPlsPosterior {
 // 1 / (1 + prior erfcx(-a)) for a = (r / sigma - ratio) / sqrt(2): the posterior probability that the
 // residual r is noise, in the form whose exponential cannot overflow before the weight reaches 0.
 template <class P>
+[[gnu::always_inline]] inline P brpls_weight(const P& residual, const P& sigma, const P& ratio, const P& prior) {
+    const P a = (residual / sigma - ratio) / P::splat(std::numbers::sqrt2);
+    return P::splat(1.0) / (P::splat(1.0) + prior * simd::erfcx(-a));
+}
+
+template <class P>
 [[gnu::always_inline]] inline P brpls_weight(const P& residual, const BrPlsPosterior& posterior) {
-    const P a = (residual / P::splat(posterior.sigma) - P::splat(posterior.ratio)) / P::splat(std::numbers::sqrt2);
-    return P::splat(1.0) / (P::splat(1.0) + P::splat(posterior.prior) * simd::erfcx(-a));
+    return brpls_weight(residual, P::splat(posterior.sigma), P::splat(posterior.ratio), P::splat(posterior.prior));
 }
 
 // ||z - previous|| / ||previous|| over the used samples, with no floor that would tie it to the data's scale.
 double baseline_change(std::span<const double> z, std::span<const double> previous, Mask mask);
 double used_mean(std::span<const double> values, Mask mask);
+
+namespace lanes {
+
+template <class P, bool Masked>
+void update_brpls(const LaneBlock& b, LanePosterior posterior, LaneChange out) {
+    const Rows<P, Masked> rows{b};
+    const P sigma = P::load(posterior.sigma), ratio = P::load(posterior.ratio), prior = P::load(posterior.prior);
+    rows.rewrite([&](std::size_t i) {
+        return rows.zero_if_masked(i, brpls_weight(rows.residual(i), sigma, ratio, prior));
+    }, out);
+}
+
+}  // namespace lanes
 
 // What the two loops need beyond the rule and the data.
 struct BrPlsLoops {

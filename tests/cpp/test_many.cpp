@@ -127,6 +127,8 @@ TEST_P(ManySpectra, every_rule_and_difference_order_gets_the_bits_of_its_own_fit
             each(PsalsaWeights{0.2, 0.3}, 2);
             each(DerPsalsaWeights{0.05, std::numeric_limits<double>::quiet_NaN(), 2, 3}, 1);
             each(LsrPlsWeights{}, 1);
+            each(BrPlsWeights{50, 1e-3}, 1);
+            each(BrPlsWeights{2, 0.0}, 2);  // every outer iteration, to the cap
         }
     }
     EXPECT_GT(seen.iterations.size(), 20u);

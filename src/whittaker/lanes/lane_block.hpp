@@ -57,6 +57,13 @@ struct LaneSystem {
     double lam_1, eta;
 };
 
+// BrPLS' posterior per lane: the noise, noise over mean peak height, and prior odds (see BrPlsPosterior).
+struct LanePosterior {
+    const double* sigma;
+    const double* ratio;
+    const double* prior;
+};
+
 struct LaneKernels {
     std::size_t width;
     // Baselines into factor.t; a lane whose pivot fails is flagged and holds no baseline. `solve` is the
@@ -67,6 +74,7 @@ struct LaneKernels {
     // Sum of |y - baseline| over the used samples below the baseline.
     void (*negative_sums)(const LaneBlock&, double* sums);
     void (*reweight)(const LaneBlock&, const LaneRule&, LaneChange);
+    void (*brpls_reweight)(const LaneBlock&, LanePosterior, LaneChange);
 };
 
 LaneKernels interleaved_lane_kernels();

@@ -15,6 +15,7 @@
 #include "whittaker/aspls.hpp"
 #include "whittaker/asls.hpp"
 #include "whittaker/band_systems.hpp"
+#include "whittaker/brpls.hpp"
 #include "whittaker/derpsalsa.hpp"
 #include "whittaker/drpls.hpp"
 #include "whittaker/iarpls.hpp"
@@ -114,6 +115,9 @@ LaneKernels make_lane_kernels() {
             b.keep ? negative_sums<P, true>(b, sums) : negative_sums<P, false>(b, sums);
         },
         reweight<P>,
+        [](const LaneBlock& b, LanePosterior posterior, LaneChange out) {
+            b.keep ? lanes::update_brpls<P, true>(b, posterior, out) : lanes::update_brpls<P, false>(b, posterior, out);
+        },
     };
 }
 

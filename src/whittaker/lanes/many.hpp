@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <span>
+#include <type_traits>
 
+#include "brpls_lanes.hpp"
 #include "lane_fit.hpp"
 #include "whittaker/engine.hpp"
 
@@ -16,13 +18,16 @@ template <class Rule>
 void fit_many(std::span<const double> ys, std::size_t n, const WhittakerParams& params, const Rule& rule,
               Mask masks, StopRule stop, std::span<double> baselines, std::span<ItemOutcome> outcomes,
               LanePath path = LanePath::Automatic) {
-    if constexpr (requires { lane_rule(rule); }) {
-        const auto kernels = lane_kernels_for(path, outcomes.size(), n);
-        // An order out of range fails every spectrum alike, as the loop of single fits reports.
-        const bool order_ok = params.diff_order >= 1 && params.diff_order <= linalg::max_difference_order;
-        if (const auto lane = lane_rule(rule); lane && kernels && order_ok && validate_rule(rule)) {
-            fit_lanes(*kernels, *lane, ys, n, params, masks, stop, baselines, outcomes);
-            return;
+    const auto kernels = lane_kernels_for(path, outcomes.size(), n);
+    // An order out of range fails every spectrum alike, as the loop of single fits reports.
+    const bool order_ok = params.diff_order >= 1 && params.diff_order <= linalg::max_difference_order;
+    if (kernels && order_ok && validate_rule(rule)) {
+        if constexpr (std::is_same_v<Rule, BrPlsWeights>) {
+            return fit_brpls_lanes(*kernels, rule, ys, n, params, masks, baselines, outcomes);
+        } else if constexpr (requires { lane_rule(rule); }) {
+            if (const auto lane = lane_rule(rule)) {
+                return fit_lanes(*kernels, *lane, ys, n, params, masks, stop, baselines, outcomes);
+            }
         }
     }
     WhittakerWorkspace workspace(n);

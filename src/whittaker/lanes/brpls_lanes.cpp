@@ -1,0 +1,215 @@
+#include "brpls_lanes.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <limits>
+#include <numbers>
+#include <vector>
+
+#include "lane_arrays.hpp"
+
+namespace quorvel::whittaker {
+namespace {
+
+// Where one lane's spectrum is in BrPLS' two loops (brpls_loops), and what it reports.
+struct BrPlsLane {
+    std::size_t item = 0;
+    double beta = 0.5, change = 0.0;
+    std::uint64_t inner = 1, outer = 1, fits = 0;
+    double used = 0.0;  // samples
+    bool busy = false;
+};
+
+// Per-lane sums in index order, each lane's from +0.0 as the single fit forms them.
+struct LaneSums {
+    explicit LaneSums(std::size_t width) : a(width), b(width), count_a(width), count_b(width) {}
+    void clear() {
+        std::fill(a.begin(), a.end(), 0.0);
+        std::fill(b.begin(), b.end(), 0.0);
+        std::fill(count_a.begin(), count_a.end(), 0);
+        std::fill(count_b.begin(), count_b.end(), 0);
+    }
+    std::vector<double> a, b;
+    std::vector<std::size_t> count_a, count_b;
+};
+
+class BrPlsLaneRun {
+public:
+    BrPlsLaneRun(const LaneKernels& kernels, const BrPlsWeights& rule, std::span<const double> ys, std::size_t n,
+                 const WhittakerParams& params, Mask masks, std::span<double> baselines,
+                 std::span<ItemOutcome> outcomes)
+        : kernels_(kernels), rule_(rule), ys_(ys), n_(n), params_(params), masks_(masks), baselines_(baselines),
+          outcomes_(outcomes), arrays_(n, kernels.width, !masks.empty()), lanes_(kernels.width),
+          sigma_(kernels.width, 1.0), ratio_(kernels.width, 0.0), prior_(kernels.width, 1.0),
+          diff_sq_(kernels.width), old_sq_(kernels.width), sums_(kernels.width),
+          failed_(std::make_unique<bool[]>(kernels.width)), penalty_(n, params.diff_order, params.lambda),
+          system_{LaneSystem::Kind::Weighted, params.diff_order, &penalty_, nullptr, 0.0, 0.0},
+          block_{n,       arrays_.y(), arrays_.weights(), masks.empty() ? nullptr : arrays_.keep(),
+                 arrays_.factor(), arrays_.inv_d(), arrays_.upper(), arrays_.state(),
+                 nullptr, nullptr, nullptr, nullptr, nullptr} {}
+
+    void run() {
+        while (refill()) {
+            kernels_.solve_band(block_, system_, failed_.get());
+            posteriors();
+            kernels_.brpls_reweight(block_, {sigma_.data(), ratio_.data(), prior_.data()}, {diff_sq_.data(), old_sq_.data()});
+            baseline_changes();
+            for (std::size_t l = 0; l < lanes_.size(); ++l) {
+                if (lanes_[l].busy) settle(l);
+            }
+        }
+    }
+
+private:
+    static std::uint64_t capped(std::uint64_t most) { return most + (most < UINT64_MAX ? 1 : 0); }
+    std::size_t width() const { return kernels_.width; }
+    double& at(double* rows, std::size_t i, std::size_t l) const { return rows[i * width() + l]; }
+    bool used(std::size_t i, std::size_t l) const { return !block_.keep || block_.keep[i * width() + l] > 0.0; }
+
+    bool refill() {
+        bool any = false;
+        for (std::size_t l = 0; l < lanes_.size(); ++l) {
+            while (!lanes_[l].busy && next_ < outcomes_.size()) load(l, next_++);
+            any = any || lanes_[l].busy;
+        }
+        return any;
+    }
+
+    // The spectrum's y, unit weights on its used samples, and y as the baseline before the first.
+    void load(std::size_t l, std::size_t item) {
+        const auto y = ys_.subspan(item * n_, n_);
+        const Mask mask = masks_.empty() ? Mask{} : masks_.subspan(item * n_, n_);
+        Status valid = validate_fit(y, params_, n_);
+        if (valid) valid = validate_mask(n_, mask, params_.diff_order);
+        if (!valid) {
+            outcomes_[item] = {{}, valid.error()};
+            return;
+        }
+        for (std::size_t i = 0; i < n_; ++i) {
+            const double keep = is_masked_out(mask, i) ? 0.0 : 1.0;
+            at(arrays_.y(), i, l) = y[i];
+            at(arrays_.weights(), i, l) = keep;
+            at(arrays_.state(), i, l) = y[i];
+            if (!mask.empty()) at(arrays_.keep(), i, l) = keep;
+        }
+        lanes_[l] = {item, 0.5, 0.0, 1, 1, 0, static_cast<double>(used_count(n_, mask)), true};
+    }
+
+    // Each lane's posterior from its residuals (update_masked); a lane without two residuals below the
+    // baseline and one above keeps a harmless one, and its fit ends.
+    void posteriors() {
+        sums_.clear();
+        const double* t = block_.factor.t;
+        for (std::size_t i = 0; i < n_; ++i) {
+            for (std::size_t l = 0; l < width(); ++l) {
+                const double d = arrays_.y()[i * width() + l] - t[i * width() + l];
+                if (!used(i, l)) continue;
+                if (d < 0.0) sums_.a[l] = sums_.a[l] + d * d, ++sums_.count_a[l];
+                if (d > 0.0) sums_.b[l] = sums_.b[l] + d, ++sums_.count_b[l];
+            }
+        }
+        for (std::size_t l = 0; l < width(); ++l) {
+            exhausted_[l] = sums_.count_a[l] < 2 || sums_.count_b[l] == 0;
+            if (exhausted_[l]) {
+                sigma_[l] = 1.0, ratio_[l] = 0.0, prior_[l] = 1.0;
+                continue;
+            }
+            const double sigma = std::sqrt(sums_.a[l] / static_cast<double>(sums_.count_a[l]));
+            const double mu = sums_.b[l] / static_cast<double>(sums_.count_b[l]);
+            const double beta = lanes_[l].beta;
+            sigma_[l] = sigma, ratio_[l] = sigma / mu;
+            prior_[l] = beta / (1.0 - beta) * std::sqrt(std::numbers::pi / 2.0) * (sigma / mu);
+        }
+    }
+
+    // ||z - previous|| / ||previous|| per lane (baseline_change).
+    void baseline_changes() {
+        sums_.clear();
+        const double* t = block_.factor.t;
+        const double* previous = arrays_.state();
+        for (std::size_t i = 0; i < n_; ++i) {
+            for (std::size_t l = 0; l < width(); ++l) {
+                if (!used(i, l)) continue;
+                const double z = t[i * width() + l], p = previous[i * width() + l];
+                sums_.a[l] = sums_.a[l] + (z - p) * (z - p);
+                sums_.b[l] = sums_.b[l] + p * p;
+            }
+        }
+        for (std::size_t l = 0; l < width(); ++l) {
+            const double diff = sums_.a[l], norm = sums_.b[l];
+            changes_[l] = norm == 0.0 ? (diff == 0.0 ? 0.0 : std::numeric_limits<double>::infinity())
+                                      : std::sqrt(diff) / std::sqrt(norm);
+        }
+    }
+
+    double used_mean_weight(std::size_t l) const {
+        double sum = 0.0;
+        for (std::size_t i = 0; i < n_; ++i) {
+            if (used(i, l)) sum = sum + block_.weights[i * width() + l];
+        }
+        return sum / lanes_[l].used;
+    }
+
+    // brpls_loops' decisions after one solve and reweighting of lane l.
+    void settle(std::size_t l) {
+        BrPlsLane& lane = lanes_[l];
+        if (failed_[l]) return fail(l);
+        if (exhausted_[l] || std::isnan(relative_change(diff_sq_[l], old_sq_[l]))) return finish(l, false);
+        ++lane.fits;
+        lane.change = changes_[l];
+        const bool settled = lane.change < params_.tol;
+        if (!settled) {
+            for (std::size_t i = 0; i < n_; ++i) at(arrays_.state(), i, l) = block_.factor.t[i * width() + l];
+            if (lane.inner < capped(params_.max_iter)) return void(++lane.inner);
+        }
+        const double next = 1.0 - used_mean_weight(l);
+        if (std::fabs(next - lane.beta) < rule_.tol_2) return finish(l, settled);
+        if (lane.outer == capped(rule_.max_iter_2)) return finish(l, false);
+        lane.beta = next, ++lane.outer, lane.inner = 1;
+    }
+
+    void fail(std::size_t l) {
+        outcomes_[lanes_[l].item] = {{}, linalg::pentadiagonal::not_positive_definite};
+        lanes_[l].busy = false;
+    }
+
+    void finish(std::size_t l, bool converged) {
+        BrPlsLane& lane = lanes_[l];
+        double* out = baselines_.data() + lane.item * n_;
+        for (std::size_t i = 0; i < n_; ++i) out[i] = block_.factor.t[i * width() + l];
+        outcomes_[lane.item] = {FitReport{lane.fits, lane.change, converged}, std::nullopt};
+        lane.busy = false;
+    }
+
+    const LaneKernels& kernels_;
+    BrPlsWeights rule_;
+    std::span<const double> ys_;
+    std::size_t n_;
+    const WhittakerParams& params_;
+    Mask masks_;
+    std::span<double> baselines_;
+    std::span<ItemOutcome> outcomes_;
+    LaneArrays arrays_;
+    std::vector<BrPlsLane> lanes_;
+    std::vector<double> sigma_, ratio_, prior_, diff_sq_, old_sq_;
+    std::vector<double> changes_ = std::vector<double>(lanes_.size());
+    std::vector<bool> exhausted_ = std::vector<bool>(lanes_.size());
+    LaneSums sums_;
+    std::unique_ptr<bool[]> failed_;
+    linalg::PenaltyRows penalty_;
+    LaneSystem system_;
+    LaneBlock block_;
+    std::size_t next_ = 0;
+};
+
+}  // namespace
+
+void fit_brpls_lanes(const LaneKernels& kernels, const BrPlsWeights& rule, std::span<const double> ys, std::size_t n,
+                     const WhittakerParams& params, Mask masks, std::span<double> baselines,
+                     std::span<ItemOutcome> outcomes) {
+    if (outcomes.empty()) return;
+    BrPlsLaneRun(kernels, rule, ys, n, params, masks, baselines, outcomes).run();
+}
+
+}  // namespace quorvel::whittaker
