@@ -149,7 +149,9 @@ Status solve_conjugate_gradients(const GridSystem& system, CgLimits limits, std:
                 for (std::uint64_t k = i * cols; k < (i + 1) * cols; ++k) pap = pap + direction[k] * product[k];
             }
         }
-        if (is_non_finite(pap) || std::fabs(pap) <= epsilon) {
+        // Positive for every direction but zero, at any scale, as in the preconditioned solve: an absolute
+        // threshold ended solves of small right-hand sides (weights of 0.01, first differences) short of cg_tol.
+        if (is_non_finite(pap) || pap <= 0.0) {
             return LinearSolveFailed{"2D Whittaker conjugate-gradient denominator vanished"};
         }
         const double alpha = rr / pap;
