@@ -111,7 +111,8 @@ TUNED_GRIDS = [("asls", (9, 11), dict(lam=(7.0, 40.0), p=0.02, solver=solver, cg
 ORDERED_GRIDS = [(method, shape, dict(lam=(7.0, 40.0), diff_order=order, solver=solver, cg_tol=1e-12,
                                       cg_max_iter=5000), masked, 1e-8)
                  for method in ("asls", "arpls") for order in (1, 3, (3, 1))
-                 for shape, solver, masked in [((9, 11), "cg", True), ((9, 40), "cg", False), ((9, 40), "multigrid", True)]]
+                 for shape, solver, masked in [((9, 11), "cg", True), ((9, 40), "cg", False),
+                                               ((9, 40), "multigrid", True)]]
 
 
 @pytest.mark.parametrize("method, shape, params, masked, atol", DEFAULT_GRIDS + TUNED_GRIDS + ORDERED_GRIDS)
