@@ -1,6 +1,6 @@
 """The grid schemes on an n x n surface: best of three default fits, and their distance from fits to cg_tol 1e-12.
 
-Usage: python bench/grid_schemes.py 256 [method ...]
+Usage: python bench/grid_schemes.py 256 [--diff-order=N] [method ...]
 """
 import sys
 import time
@@ -20,16 +20,19 @@ def surface(n, seed=0):
 
 
 if __name__ == "__main__":
-    methods = sys.argv[2:] or ["airpls", "iarpls", "psalsa", "lsrpls", "aspls", "brpls", "iasls", "drpls"]
+    flags = [a for a in sys.argv[2:] if a.startswith("--diff-order=")]
+    order = int(flags[-1].split("=")[1]) if flags else 2
+    methods = [a for a in sys.argv[2:] if a not in flags] or [
+        "airpls", "iarpls", "psalsa", "lsrpls", "aspls", "brpls", "iasls", "drpls"]
     n = int(sys.argv[1])
     data = surface(n)
     for m in methods:
         best = np.inf
         for _ in range(3):
             t = time.perf_counter()
-            r = quorvel.fit_2d(data, m)
+            r = quorvel.fit_2d(data, m, diff_order=order)
             best = min(best, time.perf_counter() - t)
-        tight = quorvel.fit_2d(data, m, cg_tol=1e-12)
+        tight = quorvel.fit_2d(data, m, diff_order=order, cg_tol=1e-12)
         err = np.abs(r.baseline - tight.baseline).max() / np.ptp(data)
-        print(f"{m:7s} {n}x{n} best {best:.3f} s, iterations {r.iterations} ({r.outer_iterations}), "
+        print(f"{m:7s} {n}x{n} order {order} best {best:.3f} s, iterations {r.iterations} ({r.outer_iterations}), "
               f"tight {tight.iterations}, off by {err:.1e} of range", flush=True)

@@ -56,7 +56,9 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     w.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
     w.tol = in.real();
     if (in.flag()) w.stop = whittaker::StopRule::NegativeResiduals;
-    w.diff_order = in.u8() % 16 == 0 ? in.u8() : 1 + in.upto(2);
+    const auto order = [&] { return in.u8() % 16 == 0 ? in.u8() : 1 + in.upto(2); };
+    w.diff_order = {order(), ndim == 2 && in.flag() ? order() : 0};
+    if (w.diff_order[1] == 0) w.diff_order[1] = w.diff_order[0];
     w.lam_1 = {in.real(), ndim == 2 && in.flag() ? in.real() : 0.0};
     if (w.lam_1[1] == 0.0) w.lam_1[1] = w.lam_1[0];
     w.eta = in.real();

@@ -83,7 +83,7 @@ bool read_whittaker(PyObject* params, dispatch::WhittakerRecord& r) {
     return read_per_axis(params, "lam", r.lam) && read_scalar(params, "p", r.p) &&
            read_scalar(params, "max_iter", r.max_iter) && read_scalar(params, "tol", r.tol) &&
            read_choice(params, "stop", r.stop, dispatch::stop_rule_named) &&
-           read_scalar(params, "diff_order", r.diff_order) && read_per_axis(params, "lam_1", r.lam_1) &&
+           read_per_axis(params, "diff_order", r.diff_order) && read_per_axis(params, "lam_1", r.lam_1) &&
            read_scalar(params, "eta", r.eta) && read_scalar(params, "asymmetric_coef", r.asymmetric_coef) &&
            read_scalar(params, "k", r.k) && read_scalar(params, "smooth_half_window", r.smooth_half_window) &&
            read_scalar(params, "num_smooths", r.num_smooths) && read_scalar(params, "max_iter_2", r.max_iter_2) &&

@@ -76,6 +76,14 @@ inline constexpr Parameter diff_order =
 inline constexpr Parameter diff_order_from_2 =
     integer("diff_order", 2, from_to(2, 3), "order of the differences the penalty takes (the method's own penalty "
                                             "takes the first differences)");
+inline constexpr Parameter diff_order_2d =
+    integer("diff_order", 2, from_one_to(3),
+            "order of the differences the penalty takes, or a pair (along axis 0, along axis 1)", true);
+inline constexpr Parameter diff_order_from_2_2d =
+    integer("diff_order", 2, from_to(2, 3),
+            "order of the differences the penalty takes, or a pair (along axis 0, along axis 1); the method's own "
+            "penalty takes the first differences",
+            true);
 inline constexpr Parameter lam_1e5 = lam_of(1e5);
 inline constexpr Parameter p_half = real("p", 0.5, open_unit, p.meaning);
 inline constexpr Parameter k = from_data(
@@ -109,8 +117,8 @@ inline constexpr std::array brpls_1d{
     integer("max_iter_2", 50, from_one_to(10'000), "the most updates of the share of the data taken by peaks"),
     real("tol_2", 1e-3, non_negative, "stop once the share of the data taken by peaks changes by less than this")};
 inline constexpr std::array lsrpls_1d{lam_1e5, diff_order, max_iter_reference(50), tol_below};
-inline constexpr std::array asls_2d{lam_2d, p, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
-inline constexpr std::array arpls_2d{lam_2d, max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver};
+inline constexpr std::array asls_2d{lam_2d, p, max_iter_2d, tol_2d, diff_order_2d, cg_tol, cg_max_iter, solver};
+inline constexpr std::array arpls_2d{lam_2d, max_iter_2d, tol_2d, diff_order_2d, cg_tol, cg_max_iter, solver};
 
 // The grid methods added since follow the reference library's loop and solve by multigrid unless told.
 constexpr Parameter lam_2d_of(double fallback) { return real("lam", fallback, positive, lam_2d.meaning, true); }
@@ -118,24 +126,25 @@ inline constexpr Parameter solver_multigrid = choice("solver", "multigrid|cg", s
 inline constexpr std::array airpls_2d{
     lam_2d_of(1e6), max_iter_2d,
     real("tol", 1e-3, positive, "stop once the negative residuals sum to less than this share of the sum of |data|"),
-    cg_tol, cg_max_iter, solver_multigrid};
-inline constexpr std::array iarpls_2d{lam_2d_of(1e5), max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver_multigrid};
+    diff_order_2d, cg_tol, cg_max_iter, solver_multigrid};
+inline constexpr std::array iarpls_2d{lam_2d_of(1e5), max_iter_2d,  tol_2d, diff_order_2d,
+                                      cg_tol,         cg_max_iter, solver_multigrid};
 inline constexpr std::array aspls_2d{
     lam_2d_of(1e5), integer("max_iter", 100, from_one_to(1'000), max_iter_meaning), tol_2d, aspls_1d[4],
-    cg_tol, cg_max_iter, solver_multigrid};
-inline constexpr std::array psalsa_2d{lam_2d_of(1e5), p_half, k, max_iter_2d, tol_2d, cg_tol, cg_max_iter,
-                                      solver_multigrid};
+    diff_order_2d, cg_tol, cg_max_iter, solver_multigrid};
+inline constexpr std::array psalsa_2d{lam_2d_of(1e5), p_half, k, max_iter_2d, tol_2d, diff_order_2d, cg_tol,
+                                      cg_max_iter, solver_multigrid};
 inline constexpr std::array brpls_2d{
     lam_2d_of(1e3), max_iter_2d,
     real("tol", 1e-3, positive, "stop each inner loop once the relative change of the baseline is below this"),
-    integer("max_iter_2", 50, from_one_to(1'000), brpls_1d[4].meaning), brpls_1d[5], cg_tol, cg_max_iter,
-    solver_multigrid};
+    integer("max_iter_2", 50, from_one_to(1'000), brpls_1d[4].meaning), brpls_1d[5], diff_order_2d, cg_tol,
+    cg_max_iter, solver_multigrid};
 inline constexpr std::array iasls_2d{
     lam_2d_of(1e6), p, real("lam_1", 1e-4, non_negative, "strength of the penalty on the first differences of the "
                                                            "residual, or a pair (along axis 0, along axis 1)", true),
-    max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver_multigrid};
+    max_iter_2d, tol_2d, diff_order_from_2_2d, cg_tol, cg_max_iter, solver_multigrid};
 inline constexpr std::array drpls_2d{
-    lam_2d_of(1e5), drpls_1d[1], max_iter_2d, tol_2d,
+    lam_2d_of(1e5), drpls_1d[1], max_iter_2d, tol_2d, diff_order_from_2_2d,
     real("cg_tol", 1e-7, positive,
          "relative residual at which each solve stops (tighter than the others': the steepening weights magnify "
          "each solve's error)"),
@@ -143,7 +152,8 @@ inline constexpr std::array drpls_2d{
     choice("solver", "multigrid|cg",
            "its system is unsymmetric: 'multigrid': BiCGSTAB preconditioned by a multigrid cycle of a symmetric "
            "system near it; 'cg': BiCGSTAB without a preconditioner (far slower on large grids)")};
-inline constexpr std::array lsrpls_2d{lam_2d_of(1e3), max_iter_2d, tol_2d, cg_tol, cg_max_iter, solver_multigrid};
+inline constexpr std::array lsrpls_2d{lam_2d_of(1e3), max_iter_2d,  tol_2d, diff_order_2d,
+                                      cg_tol,         cg_max_iter, solver_multigrid};
 
 // The morphological methods share their window.
 inline constexpr std::array window_1d{integer("half_window", 15, at_least_one,
@@ -167,7 +177,8 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 }  // namespace rows
 
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
-// bilinear surface of its grid form; the other methods need one.
+// bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
+// methods need one.
 inline constexpr std::array<MethodRow, 14> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},

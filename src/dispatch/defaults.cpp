@@ -43,6 +43,7 @@ Options defaults(MethodId method, int ndim) {
     switch (catalogue::row(method).family) {
         case Family::Whittaker: {
             const double lam = number(method, ndim, "lam", 0.0);
+            const auto order = static_cast<std::uint64_t>(number(method, ndim, "diff_order", 2.0));
             const auto real = [&](std::string_view name) { return number(method, ndim, name, 0.0); };
             const auto whole = [&](std::string_view name) { return count(method, ndim, name); };
             options.whittaker = {
@@ -51,7 +52,7 @@ Options defaults(MethodId method, int ndim) {
                 .max_iter = whole("max_iter"),
                 .tol = real("tol"),
                 .stop = *stop_rule_named(choice(method, ndim, "stop", "weights")),
-                .diff_order = static_cast<std::uint64_t>(number(method, ndim, "diff_order", 2.0)),
+                .diff_order = {order, order},
                 .lam_1 = {real("lam_1"), real("lam_1")},
                 .eta = real("eta"),
                 .asymmetric_coef = real("asymmetric_coef"),

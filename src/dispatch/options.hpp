@@ -1,8 +1,10 @@
 // A method and its parameters, one record per family; each method reads only its family's record.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -20,7 +22,7 @@ struct WhittakerRecord {
     std::uint64_t max_iter;
     double tol;
     whittaker::StopRule stop;   // airpls
-    std::uint64_t diff_order;
+    std::array<std::uint64_t, 2> diff_order;  // as lam
     std::array<double, 2> lam_1;  // iasls; as lam
     double eta;                 // drpls
     double asymmetric_coef;     // aspls
@@ -64,13 +66,19 @@ std::optional<two_d::whittaker::GridSolver> grid_solver_named(std::string_view t
 Options defaults(catalogue::MethodId method, int ndim);
 
 // The parameter records of the algorithms.
+// An order too large for `unsigned` stays out of range rather than wrapping into it.
+inline unsigned order_of(std::uint64_t order) {
+    return static_cast<unsigned>(std::min<std::uint64_t>(order, std::numeric_limits<unsigned>::max()));
+}
+
 inline whittaker::WhittakerParams whittaker_params(const WhittakerRecord& record) {
-    return {record.lam[0], record.max_iter, record.tol, static_cast<unsigned>(record.diff_order)};
+    return {record.lam[0], record.max_iter, record.tol, order_of(record.diff_order[0])};
 }
 
 inline two_d::whittaker::Whittaker2DParams whittaker_2d_params(const WhittakerRecord& record,
                                                                 const GridSolverRecord& grid) {
-    return {record.lam[0], record.lam[1], record.lam[0], record.max_iter, record.tol, grid.cg_max_iter, grid.cg_tol};
+    return {record.lam[0], record.lam[1],  record.lam[0], record.max_iter, record.tol, grid.cg_max_iter,
+            grid.cg_tol,   order_of(record.diff_order[0]), order_of(record.diff_order[1])};
 }
 
 enum class Output : std::uint8_t { Baseline, Corrected };

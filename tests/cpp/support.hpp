@@ -41,19 +41,24 @@ inline void expect_near_all(const V& got, const V& expected, double tol) {
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], expected[i], tol) << "i=" << i;
 }
 
-// D^T D for the (m - 2) x m second-difference matrix D: T(3) has 4 in the middle, so lines cost nothing.
-inline V penalty(std::size_t m) {
+// D^T D for the (m - order) x m difference matrix D: T(3) of the second order has 4 in the middle, so lines cost
+// nothing.
+inline V penalty(std::size_t m, unsigned order = 2) {
+    static const double binomial[4][4] = {{1}, {-1, 1}, {1, -2, 1}, {-1, 3, -3, 1}};
+    const double* d = binomial[order];
     V t(m * m, 0.0);
-    const double d[3] = {1, -2, 1};
-    for (std::size_t r = 0; r + 2 < m; ++r) {  // row r of D holds d at columns r, r + 1 and r + 2
-        for (std::size_t a = 0; a < 9; ++a) t[(r + a / 3) * m + r + a % 3] += d[a / 3] * d[a % 3];
+    for (std::size_t r = 0; r + order < m; ++r) {  // row r of D holds d at columns r .. r + order
+        for (std::size_t a = 0; a <= order; ++a) {
+            for (std::size_t b = 0; b <= order; ++b) t[(r + a) * m + r + b] += d[a] * d[b];
+        }
     }
     return t;
 }
 
-// A v with A = W + lr (T(rows) (x) I) + lc (I (x) T(cols)), assembled densely.
-inline V dense_product(std::size_t rows, std::size_t cols, double lr, double lc, const V& w, const V& v) {
-    const V tr = penalty(rows), tc = penalty(cols);
+// A v with A = W + lr (T(rows) (x) I) + lc (I (x) T(cols)), assembled densely, each axis with its own order.
+inline V dense_product(std::size_t rows, std::size_t cols, double lr, double lc, const V& w, const V& v,
+                       unsigned order_r = 2, unsigned order_c = 2) {
+    const V tr = penalty(rows, order_r), tc = penalty(cols, order_c);
     V out(v.size(), 0.0);
     for (std::size_t e = 0; e < v.size() * v.size(); ++e) {
         const std::size_t k = e / v.size(), l = e % v.size(), i = k / cols, j = k % cols, p = l / cols, q = l % cols;

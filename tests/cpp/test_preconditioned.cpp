@@ -1,5 +1,7 @@
 #include <cmath>
 #include <numeric>
+#include <utility>
+#include <vector>
 
 #include "linalg/dense.hpp"
 #include "support.hpp"
@@ -16,14 +18,32 @@ namespace {
 struct Case {
     std::uint64_t rows, cols;
     double lr, lc;
+    unsigned order_r = 2, order_c = 2;
 };
+
+// Each shape in the difference orders its axes admit: the default, both alike, and two apart.
+std::vector<Case> in_every_order(std::initializer_list<Case> shapes) {
+    std::vector<Case> cases;
+    for (Case c : shapes) {
+        for (const auto& [r, l] : {std::pair{2u, 2u}, {1u, 1u}, {3u, 3u}, {1u, 3u}}) {
+            c.order_r = r;
+            c.order_c = l;
+            if (c.rows > r && c.cols > l) cases.push_back(c);
+        }
+    }
+    return cases;
+}
+
+V product(const Case& c, const V& w, const V& v) {
+    return dense_product(c.rows, c.cols, c.lr, c.lc, w, v, c.order_r, c.order_c);
+}
 
 V dense_solve(const Case& c, const V& w, const V& b) {
     const std::size_t n = b.size();
     V matrix(n * n), unit(n, 0.0), rhs = b, x(n), pivot(n);
     for (std::size_t l = 0; l < n; ++l) {  // column l of A is A e_l
         unit[l] = 1.0;
-        const V column = dense_product(c.rows, c.cols, c.lr, c.lc, w, unit);
+        const V column = product(c, w, unit);
         for (std::size_t k = 0; k < n; ++k) matrix[k * n + l] = column[k];
         unit[l] = 0.0;
     }
@@ -37,7 +57,7 @@ V dense_matrix(const Case& c, const V& w, const FirstDifferences& first) {
     V matrix(n * n), unit(n, 0.0);
     for (std::size_t l = 0; l < n; ++l) {
         unit[l] = 1.0;
-        const V column = dense_product(c.rows, c.cols, c.lr, c.lc, w, unit);
+        const V column = product(c, w, unit);
         for (std::size_t k = 0; k < n; ++k) matrix[k * n + l] = column[k];
         unit[l] = 0.0;
     }
@@ -67,7 +87,11 @@ double norm(const V& v) { return std::sqrt(std::inner_product(v.begin(), v.end()
 
 // lambda_cols unset: the columns' smoothing weight falls back to lambda.
 Whittaker2DParams params_for(const Case& c, double tol, std::uint64_t max_iter) {
-    return {c.lr, std::nullopt, c.lc, 1, 1.0, max_iter, tol};
+    return {c.lr, std::nullopt, c.lc, 1, 1.0, max_iter, tol, c.order_r, c.order_c};
+}
+
+GridSystem system_of(const Case& c, const V& w, const FirstDifferences& first) {
+    return {c.rows, c.cols, c.lr, c.lc, w, first, c.order_r, c.order_c};
 }
 
 }  // namespace
@@ -75,14 +99,16 @@ Whittaker2DParams params_for(const Case& c, double tol, std::uint64_t max_iter) 
 TEST(PreconditionedSystem, matches_a_dense_solve_on_any_grid) {
     std::mt19937_64 rng(11);
     PreconditionedWorkspace ws;  // shared: every case re-plans the same workspace
-    for (const Case& c : {Case{3, 40, 1e3, 1e3}, Case{40, 3, 50, 2e3}, Case{17, 12, 1e4, 1e4}, Case{13, 23, 3, 0.5},
-                          Case{17, 12, 1e5, 10}, Case{12, 17, 10, 1e5}, Case{3, 3, 1, 1}}) {
+    for (const Case& c : in_every_order({{3, 40, 1e3, 1e3}, {40, 3, 50, 2e3}, {17, 12, 1e4, 1e4}, {13, 23, 3, 0.5},
+                                         {17, 12, 1e5, 10}, {12, 17, 10, 1e5}, {3, 3, 1, 1}, {4, 30, 1e3, 1e2}})) {
         const std::size_t n = c.rows * c.cols;
         V w = uniform(rng, n, 0.01, 1.0), b = uniform(rng, n, -50, 50), x(n, 0.0);
         for (std::size_t k = 0; k < n; k += 5) w[k] = 0.0;  // masked points
         ASSERT_EQ(outcome(solve_preconditioned(c.rows, c.cols, params_for(c, 1e-13, 200), w, b, x, ws)), "ok");
         const V exact = dense_solve(c, w, b);
-        for (std::size_t k = 0; k < n; ++k) EXPECT_NEAR(x[k], exact[k], 1e-8 * norm(exact)) << c.rows << "x" << c.cols;
+        for (std::size_t k = 0; k < n; ++k) {
+            EXPECT_NEAR(x[k], exact[k], 1e-8 * norm(exact)) << c.rows << "x" << c.cols << " order " << c.order_r;
+        }
         EXPECT_LE(ws.steps, 40u);
     }
 }
@@ -145,30 +171,31 @@ TEST(PreconditionedSystem, first_differences_match_a_dense_solve_in_every_solver
     linalg::banded::SymmetricBandedWorkspace banded;
     linalg::banded::GeneralBandedWorkspace lu;
     // 12 x 17 coarsens; 3 x 40 and 5 x 6 solve their single level along the shorter axis.
-    for (const Case& c : {Case{12, 17, 1e3, 50}, Case{3, 40, 20, 1e3}, Case{5, 6, 1, 3}}) {
+    for (const Case& c : in_every_order({{12, 17, 1e3, 50}, {3, 40, 20, 1e3}, {5, 6, 1, 3}, {30, 4, 10, 50}})) {
         const std::size_t n = c.rows * c.cols;
         const V w = uniform(rng, n, 0.01, 1.0), b = uniform(rng, n, -50, 50), factor = uniform(rng, n, 1.0, 3.0);
         V keep(n, 1.0), r(n), d(n), q(n);
         for (std::size_t k = 1; k < n; k += 7) keep[k] = 0.0;
         const CgLimits tight{400, 1e-13};
         const auto near = [&](const V& x, const V& exact, const char* solver) {
-            for (std::size_t k = 0; k < n; ++k) ASSERT_NEAR(x[k], exact[k], 1e-8 * norm(exact)) << solver << c.cols;
+            for (std::size_t k = 0; k < n; ++k) {
+                ASSERT_NEAR(x[k], exact[k], 1e-8 * norm(exact)) << solver << c.cols << " order " << c.order_r;
+            }
         };
         for (const FirstDifferences& first : {FirstDifferences{0.7, 4.0}, FirstDifferences{2.0, 0.1, keep}}) {
-            const GridSystem system{c.rows, c.cols, c.lr, c.lc, w, first};
+            const GridSystem system = system_of(c, w, first);
             const V exact = solve_dense(dense_matrix(c, w, first), b);
             V x(n, 0.0), cg(n, 0.0), direct(n);
             ASSERT_TRUE(solve_preconditioned(system, tight, b, x, mg));
             near(x, exact, "multigrid");
-            // Plain conjugate gradients stop on an absolute denominator before a residual of 1e-13.
-            ASSERT_TRUE(solve_weighted_system(system, {5000, 1e-11}, b, cg, r, d, q, banded, false));
+            ASSERT_TRUE(solve_weighted_system(system, {5000, 1e-13}, b, cg, r, d, q, banded, false));
             near(cg, exact, "cg");
             if (!solved_directly(system)) continue;
             ASSERT_TRUE(solve_weighted_system(system, tight, b, direct, r, d, q, banded, true));
             near(direct, exact, "cholesky");
         }
-        const GridSystem divided{c.rows, c.cols, c.lr, c.lc, w, {1.0, 1.0, {}, factor}};
-        const GridSystem neighbour{c.rows, c.cols, c.lr, c.lc, w, {1.0, 1.0}};
+        const GridSystem divided = system_of(c, w, {1.0, 1.0, {}, factor});
+        const GridSystem neighbour = system_of(c, w, {1.0, 1.0});
         const V exact = solve_dense(dense_matrix(c, w, divided.first), b);
         for (Multigrid* multigrid : {&mg.multigrid, static_cast<Multigrid*>(nullptr)}) {
             V x(n, 0.0);

@@ -65,6 +65,11 @@ TEST(TwoDWhittaker, validation_runs_in_order) {
         {2, 10, 10, 2, "invalid parameter cg_tol" + positive, [](auto& q) { q.cg_tol = kInf; }},
         {3, 4, 4, 3, "length mismatch for output: expected 12, got 12", [](auto&) {}},
         {2, 10, 2, 10, "input length 20 is too short for two_d_whittaker; minimum is 9", [](auto&) {}},
+        {5, 5, 5, 5, "invalid parameter diff_order: must be 1, 2 or 3", [](auto& q) { q.diff_order_cols = 0; }},
+        {5, 5, 5, 5, "invalid parameter diff_order: must be 1, 2 or 3", [](auto& q) { q.diff_order_rows = 4; }},
+        {3, 9, 3, 9, "invalid parameter diff_order: must be below the number of points along its axis",
+         [](auto& q) { q.diff_order_rows = 3; }},
+        {4, 3, 4, 3, "ok", [](auto& q) { q.diff_order_rows = 3; q.diff_order_cols = 1; }},
         {3, 3, 3, 3, "ok", [](auto& q) { q.lambda = 5e-324; q.lambda_cols = 1e3; q.max_iter = 1; }},
     };
     for (const auto& c : cases) {
@@ -88,6 +93,20 @@ TEST(TwoDWhittaker, validation_runs_in_order) {
     EXPECT_EQ(masked(Mask(corners, 15)), "length mismatch for mask: expected 16, got 15");
     EXPECT_EQ(masked(Mask(three, 16)), "invalid parameter mask: must keep at least four samples");
     EXPECT_EQ(masked(Mask(corners, 16)), "ok");
+    // Third differences along both axes leave the nine products of quadratics free, along one of them six.
+    bool block[16] = {};  // a 3 x 3 block pins them down; eight of its samples cannot
+    for (std::size_t k = 0; k < 16; ++k) block[k] = k / 4 < 3 && k % 4 < 3;
+    block[10] = false;
+    Whittaker2DParams third = kDefaults;
+    third.diff_order_rows = third.diff_order_cols = 3;
+    const auto masked_third = [&](Mask mask) {
+        return outcome(fit_controlled({data, 4, 4}, third, AslsWeights{0.1}, {out, 4, 4}, ws, {mask}));
+    };
+    EXPECT_EQ(masked_third(Mask(block, 16)), "invalid parameter mask: must keep at least nine samples");
+    block[10] = true;
+    EXPECT_EQ(masked_third(Mask(block, 16)), "ok");
+    third.diff_order_cols = 2;
+    EXPECT_EQ(masked_third(Mask(corners, 16)), "invalid parameter mask: must keep at least six samples");
     Whittaker2DParams no_lambda = kDefaults;
     no_lambda.lambda = 0.0;
     EXPECT_EQ(outcome(asls({V{}, 0, 3}, {no_lambda, 0.0})), "invalid parameter rows" + nonzero);

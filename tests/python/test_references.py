@@ -18,8 +18,9 @@ def penalty(n, lam=1.0, order=2):
     return lam * difference.T @ difference
 
 
-def grid_penalty(rows, cols, lam_rows, lam_cols):
-    return np.kron(penalty(rows, lam_rows), np.eye(cols)) + np.kron(np.eye(rows), penalty(cols, lam_cols))
+def grid_penalty(rows, cols, lam_rows, lam_cols, order_rows=2, order_cols=2):
+    return (np.kron(penalty(rows, lam_rows, order_rows), np.eye(cols))
+            + np.kron(np.eye(rows), penalty(cols, lam_cols, order_cols)))
 
 
 def dense_whittaker(y, system, reweight, used, floor=0.0, max_iter=50, tol=1e-3):
@@ -105,9 +106,16 @@ DEFAULT_GRIDS = [(method, shape, {}, False, atol) for method in ("asls", "arpls"
                  for shape, atol in [((8, 10), 1e-8), ((3, 12), 1e-8), ((12, 3), 1e-8), ((24, 30), 1e-3)]]
 TUNED_GRIDS = [("asls", (9, 11), dict(lam=(7.0, 40.0), p=0.02, solver=solver, cg_tol=1e-12), masked, 1e-9)
                for solver in ("cg", "multigrid") for masked in (False, True)]
+# Each order through the banded solve (9 x 11), plain conjugate gradients (its 40 columns; the third order's need
+# more than 500 steps) and multigrid.
+ORDERED_GRIDS = [(method, shape, dict(lam=(7.0, 40.0), diff_order=order, solver=solver, cg_tol=1e-12,
+                                      cg_max_iter=5000), masked, 1e-8)
+                 for method in ("asls", "arpls") for order in (1, 3, (3, 1))
+                 for shape, solver, masked in [((9, 11), "cg", True), ((9, 40), "cg", False),
+                                               ((9, 40), "multigrid", True)]]
 
 
-@pytest.mark.parametrize("method, shape, params, masked, atol", DEFAULT_GRIDS + TUNED_GRIDS)
+@pytest.mark.parametrize("method, shape, params, masked, atol", DEFAULT_GRIDS + TUNED_GRIDS + ORDERED_GRIDS)
 def test_grid_whittaker_matches_dense_solves(method, shape, params, masked, atol):
     data = surface(*shape)
     if method == "arpls":
@@ -117,7 +125,9 @@ def test_grid_whittaker_matches_dense_solves(method, shape, params, masked, atol
         used[2, 3:6] = used[7, 0] = False
     lam = params.get("lam", (1e4, 1e4))
     reweight = asls_weights(params.get("p", 0.01)) if method == "asls" else arpls_weights(1)
-    z, iterations = dense_whittaker(data.ravel(), grid_penalty(*shape, *lam), reweight, used.ravel(), floor=1e-8)
+    orders = np.broadcast_to(params.get("diff_order", 2), 2)
+    system = grid_penalty(*shape, *lam, *orders)
+    z, iterations = dense_whittaker(data.ravel(), system, reweight, used.ravel(), floor=1e-8)
     scale = np.ptp(data)
     if params:
         result = quorvel.fit_2d(np.where(used, data, np.inf), method, mask=used if masked else None, **params)

@@ -21,13 +21,15 @@ def penalty(n, order):
 
 
 def _system(n, lam, diff_order, shape):
-    """lam D'D, or on a grid of `shape` (rows, cols) the Kronecker sum of each axis' penalty (lam: one or a pair)."""
+    """lam D'D, or on a grid of `shape` (rows, cols) the Kronecker sum of each axis' penalty (lam and diff_order:
+    one or a pair)."""
     if shape is None:
         return lam * penalty(n, diff_order)
     rows, cols = shape
     lam_rows, lam_cols = np.broadcast_to(lam, 2)
-    return (lam_rows * np.kron(penalty(rows, diff_order), np.eye(cols))
-            + lam_cols * np.kron(np.eye(rows), penalty(cols, diff_order)))
+    order_rows, order_cols = np.broadcast_to(diff_order, 2)
+    return (lam_rows * np.kron(penalty(rows, order_rows), np.eye(cols))
+            + lam_cols * np.kron(np.eye(rows), penalty(cols, order_cols)))
 
 
 def _rel(old, new):

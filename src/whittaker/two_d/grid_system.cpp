@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "any_order_product.hpp"
 #include "axis_penalty.hpp"
 #include "core/numeric.hpp"
 
@@ -139,7 +140,7 @@ Status solve_conjugate_gradients(const GridSystem& system, CgLimits limits, std:
         // Row by row, the product and then its share of the dot product, still summed in
         // index order.
         double pap = 0.0;
-        if (system.first.present() && !stencil.fused) {
+        if (!system.second_order() || (system.first.present() && !stencil.fused)) {
             apply_system(system, direction, product);
             for (std::size_t k = 0; k < n; ++k) pap = pap + direction[k] * product[k];
         } else {
@@ -148,7 +149,9 @@ Status solve_conjugate_gradients(const GridSystem& system, CgLimits limits, std:
                 for (std::uint64_t k = i * cols; k < (i + 1) * cols; ++k) pap = pap + direction[k] * product[k];
             }
         }
-        if (is_non_finite(pap) || std::fabs(pap) <= epsilon) {
+        // Positive for every direction but zero, at any scale, as in the preconditioned solve: an absolute
+        // threshold ended solves of small right-hand sides (weights of 0.01, first differences) short of cg_tol.
+        if (is_non_finite(pap) || pap <= 0.0) {
             return LinearSolveFailed{"2D Whittaker conjugate-gradient denominator vanished"};
         }
         const double alpha = rr / pap;
@@ -223,46 +226,51 @@ void add_first_differences(const FirstDifferences& first, std::uint64_t rows, st
 }
 
 void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBandedWorkspace& banded) {
-    const auto& [rows, cols, lambda_r, lambda_c, weights, first] = system;
-    const std::uint64_t n = rows * cols;
-    const AxisPenalty tr{rows}, tc{cols};
-    banded.reset(n, 2 * cols);
+    const std::uint64_t rows = system.rows, cols = system.cols, n = rows * cols;
+    const double lambda_r = system.lambda_r, lambda_c = system.lambda_c;
+    const AxisPenaltyOf tr{rows, system.order_r}, tc{cols, system.order_c};
+    banded.reset(n, system.bandwidth());
     auto band = [&](std::uint64_t d, std::uint64_t k) -> double& { return banded.bands[d * n + k]; };
     for (std::uint64_t i = 0; i < rows; ++i) {
         for (std::uint64_t j = 0; j < cols; ++j) {
             const std::uint64_t k = i * cols + j;
-            band(0, k) = lambda_c * tc.diag(j) + (lambda_r * tr.diag(i) + weights[k]);
-            if (j + 1 < cols) band(1, k) = lambda_c * tc.off(j);
-            if (j + 2 < cols) band(2, k) = lambda_c;
-            if (i + 1 < rows) band(cols, k) = lambda_r * tr.off(i);
-            if (i + 2 < rows) band(2 * cols, k) = lambda_r;
+            band(0, k) = lambda_c * tc.diag(j) + (lambda_r * tr.diag(i) + system.weights[k]);
+            for (std::uint64_t s = 1; s <= system.order_c && j + s < cols; ++s) {
+                band(s, k) = lambda_c * tc.at(j, static_cast<std::int64_t>(s));
+            }
+            for (std::uint64_t s = 1; s <= system.order_r && i + s < rows; ++s) {
+                band(s * cols, k) = lambda_r * tr.at(i, static_cast<std::int64_t>(s));
+            }
         }
     }
-    if (first.present()) add_first_difference_bands(first, rows, cols, band);
+    if (system.first.present()) add_first_difference_bands(system.first, rows, cols, band);
 }
 
 void fill_general_bands(const GridSystem& system, linalg::banded::GeneralBandedWorkspace& lu) {
-    const auto& [rows, cols, lambda_r, lambda_c, weights, first] = system;
-    const AxisPenalty tr{rows}, tc{cols};
-    lu.reset(rows * cols, 2 * cols, 2 * cols);
+    const std::uint64_t rows = system.rows, cols = system.cols;
+    const FirstDifferences& first = system.first;
+    const AxisPenaltyOf tr{rows, system.order_r}, tc{cols, system.order_c};
+    lu.reset(rows * cols, system.bandwidth(), system.bandwidth());
     const auto factor = [&](std::uint64_t k) { return first.row_factor.empty() ? 1.0 : first.row_factor[k]; };
-    // The pair (k, k + step) of an axis: its penalty entries, and its first difference where joined.
-    const auto pair = [&](std::uint64_t k, std::uint64_t step, double near, double far, double first_lambda) {
-        lu.at(k, k + step) = near;
-        lu.at(k + step, k) = near;
-        if (first_lambda != 0.0 && first.joins(k, k + step)) {
+    // The pairs (k, k + s step) of an axis: their penalty entries, and the nearest pair's first difference where
+    // joined.
+    const auto pairs = [&](std::uint64_t k, std::uint64_t t, std::uint64_t m, std::uint64_t step,
+                           const AxisPenaltyOf& penalty, double lambda, double first_lambda) {
+        for (std::uint64_t s = 1; s <= penalty.order && t + s < m; ++s) {
+            lu.at(k, k + s * step) = lu.at(k + s * step, k) = lambda * penalty.at(t, static_cast<std::int64_t>(s));
+        }
+        if (t + 1 < m && first_lambda != 0.0 && first.joins(k, k + step)) {
             lu.at(k, k + step) = lu.at(k, k + step) - factor(k) * first_lambda;
             lu.at(k + step, k) = lu.at(k + step, k) - factor(k + step) * first_lambda;
         }
-        if (far != 0.0) lu.at(k, k + 2 * step) = lu.at(k + 2 * step, k) = far;
     };
     for (std::uint64_t i = 0; i < rows; ++i) {
         for (std::uint64_t j = 0; j < cols; ++j) {
             const std::uint64_t k = i * cols + j;
-            lu.at(k, k) = weights[k] + lambda_r * tr.diag(i) + lambda_c * tc.diag(j) +
+            lu.at(k, k) = system.weights[k] + system.lambda_r * tr.diag(i) + system.lambda_c * tc.diag(j) +
                           factor(k) * first.diagonal(rows, cols, i, j);
-            if (j + 1 < cols) pair(k, 1, lambda_c * tc.off(j), j + 2 < cols ? lambda_c : 0.0, first.lambda_c);
-            if (i + 1 < rows) pair(k, cols, lambda_r * tr.off(i), i + 2 < rows ? lambda_r : 0.0, first.lambda_r);
+            pairs(k, j, cols, 1, tc, system.lambda_c, first.lambda_c);
+            pairs(k, i, rows, cols, tr, system.lambda_r, first.lambda_r);
         }
     }
 }
@@ -281,6 +289,12 @@ StartingResidual starting_residual(const GridSystem& system, std::span<const dou
 }
 
 void apply_system(const GridSystem& system, std::span<const double> v, std::span<double> out) {
+    if (!system.second_order()) {
+        apply_any_order(system, v, out);
+        if (folds_first_differences(system.first)) return;
+        add_first_differences(system.first, system.rows, system.cols, v, out);
+        return;
+    }
     const Stencil stencil(system);
     for (std::uint64_t i = 0; i < system.rows; ++i) {
         apply_row(stencil, i, system.weights.data(), v.data(), out.data());

@@ -1,6 +1,6 @@
-// The weighted grid smoothing system W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols), with a first-difference
-// term where a rule asks for one, as one value that the banded solve, the Krylov solvers and every multigrid
-// level take.
+// The weighted grid smoothing system W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols), T = D'D for differences
+// of an order of each axis's own, with a first-difference term where a rule asks for one, as one value that the
+// banded solve, the Krylov solvers and every multigrid level take.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,12 @@ struct GridSystem {
     double lambda_c;  // along each row
     std::span<const double> weights;  // rows * cols, row-major
     FirstDifferences first{};
+    unsigned order_r = 2;  // the difference order across rows, 1 to 3, below rows
+    unsigned order_c = 2;  // along each row, below cols
+
+    bool second_order() const { return order_r == 2 && order_c == 2; }
+    // Of the symmetric band storage: a row's neighbours order_r rows away are the farthest.
+    std::uint64_t bandwidth() const { return order_r * cols; }
 };
 
 // Conjugate gradients stop once |residual| <= tol max(|rhs|, 1), or after max_iter steps. A system whose
@@ -53,12 +59,10 @@ Status solve_weighted_system(const GridSystem& system, CgLimits limits, std::spa
                              std::span<double> product, linalg::banded::SymmetricBandedWorkspace& banded,
                              bool allow_direct);
 
-// The grids small enough for a banded factorisation: the band of 2 cols stays short.
-inline bool solved_directly(const GridSystem& system) {
-    return system.rows * system.cols <= 512 && 2 * system.cols <= 64;
-}
+// The grids small enough for a banded factorisation: the band of at most 3 cols stays short.
+inline bool solved_directly(const GridSystem& system) { return system.rows * system.cols <= 512 && system.cols <= 32; }
 
-// A in band storage, bandwidth 2 cols, for banded.solve_spd or banded.factor.
+// A in band storage, bandwidth order_r cols, for banded.solve_spd or banded.factor.
 void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBandedWorkspace& banded);
 // The same for a system that may be unsymmetric, for lu.factor.
 void fill_general_bands(const GridSystem& system, linalg::banded::GeneralBandedWorkspace& lu);

@@ -11,11 +11,9 @@ namespace {
 
 constexpr std::uint64_t chebyshev_degree = 3;
 constexpr double chebyshev_ratio = 10.0;
-// A halved axis's smoothing weight shrinks by 2^4, as fourth differences scale.
-constexpr double coarse_lambda_factor = 1.0 / 16.0;
 // Point smoothing only damps errors that are rough along an axis smoothed at least about as
-// strongly as the other, so an axis whose smoothing weight is below 1/4 of the other's is
-// not halved.
+// strongly as the other, so an axis whose strength on its roughest error (lambda 4^order) is below
+// 1/4 of the other's is not halved.
 constexpr double anisotropy_limit = 4.0;
 
 struct Halving {
@@ -23,26 +21,31 @@ struct Halving {
 };
 
 // With both axes long, one of them is always halved; the hierarchy ends on a grid that has
-// an axis too short to halve, so its banded solve has a bandwidth of at most 12.
+// an axis too short to halve, so its banded solve has a bandwidth of at most 6 order.
 Halving halving(const GridSystem& s) {
-    return {s.rows >= min_coarsened_axis && s.lambda_r * anisotropy_limit >= s.lambda_c,
-            s.cols >= min_coarsened_axis && s.lambda_c * anisotropy_limit >= s.lambda_r};
+    const int shift = 2 * (static_cast<int>(s.order_r) - static_cast<int>(s.order_c));
+    const double strength_r = std::ldexp(s.lambda_r, shift);
+    return {s.rows >= min_coarsened_axis && strength_r * anisotropy_limit >= s.lambda_c,
+            s.cols >= min_coarsened_axis && s.lambda_c * anisotropy_limit >= strength_r};
 }
 
-double coarse_lambda(double lambda, bool halved) { return halved ? lambda * coarse_lambda_factor : lambda; }
+// A halved axis's smoothing weight shrinks by 2^(2 order), as the squares of its differences scale.
+double coarse_lambda(double lambda, bool halved, unsigned order) {
+    return halved ? std::ldexp(lambda, -2 * static_cast<int>(order)) : lambda;
+}
 // First differences scale as h^-2.
 double coarse_first(double lambda, bool halved) { return halved ? lambda * 0.25 : lambda; }
 
 // The shape and smoothing weights of the next coarser grid; no weights yet.
 GridSystem coarser(const GridSystem& s, Halving h, const GridTransfer& down) {
-    return {down.rows.coarse, down.cols.coarse, coarse_lambda(s.lambda_r, h.rows), coarse_lambda(s.lambda_c, h.cols),
-            {}};
+    return {down.rows.coarse, down.cols.coarse, coarse_lambda(s.lambda_r, h.rows, s.order_r),
+            coarse_lambda(s.lambda_c, h.cols, s.order_c), {}, {}, s.order_r, s.order_c};
 }
 
-// Above the spectrum of D^-1 A (D the diagonal of A): weights pull it towards 1, and the
-// penalty of an axis of m points keeps it below 2.8 for m >= 4, below 3 for m = 3.
+// Above the spectrum of D^-1 A (D the diagonal of A): A is a sum of the weights, whose share is 1, the first
+// differences, whose share stays below 2, and the axes' penalties, so the largest of their bounds bounds it.
 double spectrum_bound(const MultigridLevel& level) {
-    return std::min(level.rows, level.cols) == 3 ? 3.0 : 2.8;
+    return std::max(axis_spectrum_bound(level.rows, level.order_r), axis_spectrum_bound(level.cols, level.order_c));
 }
 
 void apply_level(const MultigridLevel& level, std::span<const double> v, std::span<double> out) {
@@ -127,7 +130,7 @@ void cycle(Multigrid& mg, std::size_t index, std::span<const double> b, std::spa
 
 // The diagonal of the level's system: its inverse for smoothing; returns its largest element.
 double invert_diagonal(MultigridLevel& level) {
-    const AxisPenalty tr{level.rows}, tc{level.cols};
+    const AxisPenaltyOf tr{level.rows, level.order_r}, tc{level.cols, level.order_c};
     double largest = 0.0;
     for (std::uint64_t i = 0; i < level.rows; ++i) {
         for (std::uint64_t j = 0; j < level.cols; ++j) {
@@ -155,11 +158,13 @@ Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diag
             first.keep = level.residual;
         }
         std::swap(first.lambda_r, first.lambda_c);
-        fill_system_bands({level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w, first},
+        fill_system_bands({level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w, first,
+                           level.order_c, level.order_r},
                           mg.banded);
     } else {
         for (std::size_t k = 0; k < w.size(); ++k) w[k] = level.weights[k] * scale;
-        fill_system_bands({level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w, first},
+        fill_system_bands({level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w, first,
+                           level.order_r, level.order_c},
                           mg.banded);
     }
     if (mg.banded.factor()) return ok;
@@ -205,7 +210,8 @@ void Multigrid::resize(const GridSystem& system) {
     }
     levels.resize(count + 1);
     const MultigridLevel& last = levels.back();
-    banded.reset(last.rows * last.cols, 2 * std::min(last.rows, last.cols));
+    const bool along_cols = last.rows < last.cols;  // as transposed() decides
+    banded.reset(last.rows * last.cols, along_cols ? system.order_c * last.rows : system.order_r * last.cols);
 }
 
 Status Multigrid::setup(const GridSystem& system) {
@@ -213,12 +219,13 @@ Status Multigrid::setup(const GridSystem& system) {
     levels[0].lambda_r = system.lambda_r;
     levels[0].lambda_c = system.lambda_c;
     levels[0].first = {system.first.lambda_r, system.first.lambda_c, system.first.keep};
+    for (MultigridLevel& level : levels) level.order_r = system.order_r, level.order_c = system.order_c;
     for (std::size_t index = 1; index < levels.size(); ++index) {
         MultigridLevel& finer = levels[index - 1];
         MultigridLevel& level = levels[index];
         const bool rows = !finer.down.rows.identity(), cols = !finer.down.cols.identity();
-        level.lambda_r = coarse_lambda(finer.lambda_r, rows);
-        level.lambda_c = coarse_lambda(finer.lambda_c, cols);
+        level.lambda_r = coarse_lambda(finer.lambda_r, rows, level.order_r);
+        level.lambda_c = coarse_lambda(finer.lambda_c, cols, level.order_c);
         level.first = {coarse_first(finer.first.lambda_r, rows), coarse_first(finer.first.lambda_c, cols)};
         restrict_weights(finer.down, finer.weights, level.weights, finer.scratch);
     }

@@ -14,13 +14,15 @@ namespace quorvel::two_d::whittaker {
 
 // One grid of the hierarchy. Each coarser grid carries the same kind of system,
 // W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols) + first differences, with averaged weights, the
-// smoothing weight of every halved axis divided by 16 and its first-difference weight by 4, all pairs joined.
-// Which axes are halved depends on the grid's shape and on the ratio of the two smoothing weights.
+// smoothing weight of every halved axis divided by 4^order (differences of order d scale as h^-d) and its
+// first-difference weight by 4, all pairs joined. Which axes are halved depends on the grid's shape and on the
+// ratio of the two axes' smoothing strengths.
 struct MultigridLevel {
     std::uint64_t rows = 0;
     std::uint64_t cols = 0;
     double lambda_r = 0.0;
     double lambda_c = 0.0;
+    unsigned order_r = 2, order_c = 2;
     FirstDifferences first{};
     GridTransfer down;  // to the next coarser grid; unused on the coarsest
     std::vector<double> weights, inverse_diagonal;
@@ -28,7 +30,7 @@ struct MultigridLevel {
     std::vector<double> residual, direction, product;  // smoothing
     std::vector<double> scratch;  // between the two axes of a transfer; the coarsest grid's solve
 
-    GridSystem system() const { return {rows, cols, lambda_r, lambda_c, weights, first}; }
+    GridSystem system() const { return {rows, cols, lambda_r, lambda_c, weights, first, order_r, order_c}; }
 };
 
 struct Multigrid {

@@ -41,6 +41,7 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
                             std::span<const double> weights, std::span<const double> rhs, std::span<double> x,
                             PreconditionedWorkspace& ws) {
     if (rows < 3 || cols < 3) return InputTooShort{rows * cols, "two_d_whittaker", 9};
+    if (auto orders = validate_orders(params, rows, cols); !orders) return orders;
     if (auto lengths = check_lengths(rows * cols, weights, rhs, x); !lengths) return lengths;
     ws.steps = 0;
     const GridSystem system = grid_system(params, rows, cols, weights);

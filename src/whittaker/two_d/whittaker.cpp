@@ -21,11 +21,15 @@ Status validate_params(const Whittaker2DParams& params) {
     return ok;
 }
 
-// Four used points are the fewest that pin down the bilinear surfaces the penalty leaves free.
-Status validate_mask(std::size_t n, Mask mask) {
+// The penalty leaves free the products of a polynomial of degree order_r - 1 across rows and one of order_c - 1
+// along them: order_r order_c used points are the fewest that pin them down, and four the fewest taken.
+Status validate_mask(std::size_t n, Mask mask, const Whittaker2DParams& params) {
     if (mask.empty()) return ok;
     if (mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
-    if (used_count(n, mask) < 4) return InvalidParameter{"mask", "must keep at least four samples"};
+    const std::size_t used = used_count(n, mask), free = params.diff_order_rows * params.diff_order_cols;
+    if (free == 9 && used < 9) return InvalidParameter{"mask", "must keep at least nine samples"};
+    if (free == 6 && used < 6) return InvalidParameter{"mask", "must keep at least six samples"};
+    if (used < 4) return InvalidParameter{"mask", "must keep at least four samples"};
     return ok;
 }
 
@@ -40,7 +44,8 @@ Status validate_fit(const Grid& data, const Whittaker2DParams& params, const Gri
     if (auto valid = validate_params(params); !valid) return valid;
     if (!same_shape(data, output)) return output_mismatch(data, output);
     if (data.rows < 3 || data.cols < 3) return InputTooShort{data.rows * data.cols, "two_d_whittaker", 9};
-    return validate_mask(data.data.size(), mask);
+    if (auto valid = validate_orders(params, data.rows, data.cols); !valid) return valid;
+    return validate_mask(data.data.size(), mask, params);
 }
 
 void start_fit(const Grid& data, const GridOut& output, Whittaker2DWorkspace& ws, Mask mask) {
