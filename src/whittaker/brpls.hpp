@@ -67,9 +67,40 @@ template <class P, bool Masked>
 void update_brpls(const LaneBlock& b, LanePosterior posterior, LaneChange out) {
     const Rows<P, Masked> rows{b};
     const P sigma = P::load(posterior.sigma), ratio = P::load(posterior.ratio), prior = P::load(posterior.prior);
-    rows.rewrite([&](std::size_t i) {
+    rows.rewrite([&](std::size_t i) __attribute__((always_inline)) {
         return rows.zero_if_masked(i, brpls_weight(rows.residual(i), sigma, ratio, prior));
     }, out);
+}
+
+// The sums of update_masked, each lane's in index order from +0.0, skipped samples adding -0.0.
+template <class P, bool Masked>
+void brpls_sums(const LaneBlock& b, LaneBrPlsSums out) {
+    const Rows<P, Masked> rows{b};
+    const P zero = P::splat(0.0), one = P::splat(1.0), skip = P::splat(-0.0);
+    P squares = zero, heights = zero, below = zero, above = zero;
+    for (std::size_t i = 0; i < b.n; ++i) {
+        const P d = rows.residual(i);
+        const auto under = rows.collected(i, d), over = Masked ? rows.used(i) & (d > zero) : d > zero;
+        squares = squares + blend(under, d * d, skip);
+        heights = heights + blend(over, d, skip);
+        below = below + blend(under, one, zero);
+        above = above + blend(over, one, zero);
+    }
+    squares.store(out.squares), heights.store(out.heights), below.store(out.below), above.store(out.above);
+}
+
+// The sums of baseline_change against the previous baseline in the block's state.
+template <class P, bool Masked>
+void baseline_change(const LaneBlock& b, LaneBaselineChange out) {
+    const Rows<P, Masked> rows{b};
+    const P skip = P::splat(-0.0);
+    P diff = P::splat(0.0), norm = P::splat(0.0);
+    for (std::size_t i = 0; i < b.n; ++i) {
+        const P z = P::load(b.factor.t + i * P::width), previous = P::load(b.state + i * P::width), step = z - previous;
+        diff = diff + (Masked ? blend(rows.used(i), step * step, skip) : step * step);
+        norm = norm + (Masked ? blend(rows.used(i), previous * previous, skip) : previous * previous);
+    }
+    diff.store(out.diff_sq), norm.store(out.norm_sq);
 }
 
 }  // namespace lanes

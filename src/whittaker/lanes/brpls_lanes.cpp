@@ -1,6 +1,6 @@
 #include "brpls_lanes.hpp"
 
-#include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <limits>
@@ -21,19 +21,6 @@ struct BrPlsLane {
     bool busy = false;
 };
 
-// Per-lane sums in index order, each lane's from +0.0 as the single fit forms them.
-struct LaneSums {
-    explicit LaneSums(std::size_t width) : a(width), b(width), count_a(width), count_b(width) {}
-    void clear() {
-        std::fill(a.begin(), a.end(), 0.0);
-        std::fill(b.begin(), b.end(), 0.0);
-        std::fill(count_a.begin(), count_a.end(), 0);
-        std::fill(count_b.begin(), count_b.end(), 0);
-    }
-    std::vector<double> a, b;
-    std::vector<std::size_t> count_a, count_b;
-};
-
 class BrPlsLaneRun {
 public:
     BrPlsLaneRun(const LaneKernels& kernels, const BrPlsWeights& rule, std::span<const double> ys, std::size_t n,
@@ -42,7 +29,7 @@ public:
         : kernels_(kernels), rule_(rule), ys_(ys), n_(n), params_(params), masks_(masks), baselines_(baselines),
           outcomes_(outcomes), arrays_(n, kernels.width, !masks.empty()), lanes_(kernels.width),
           sigma_(kernels.width, 1.0), ratio_(kernels.width, 0.0), prior_(kernels.width, 1.0),
-          diff_sq_(kernels.width), old_sq_(kernels.width), sums_(kernels.width),
+          diff_sq_(kernels.width), old_sq_(kernels.width),
           failed_(std::make_unique<bool[]>(kernels.width)), penalty_(n, params.diff_order, params.lambda),
           system_{LaneSystem::Kind::Weighted, params.diff_order, &penalty_, nullptr, 0.0, 0.0},
           block_{n,       arrays_.y(), arrays_.weights(), masks.empty() ? nullptr : arrays_.keep(),
@@ -99,25 +86,15 @@ private:
     // Each lane's posterior from its residuals (update_masked); a lane without two residuals below the
     // baseline and one above keeps a harmless one, and its fit ends.
     void posteriors() {
-        sums_.clear();
-        const double* t = block_.factor.t;
-        for (std::size_t i = 0; i < n_; ++i) {
-            for (std::size_t l = 0; l < width(); ++l) {
-                const double d = arrays_.y()[i * width() + l] - t[i * width() + l];
-                if (!used(i, l)) continue;
-                if (d < 0.0) sums_.a[l] = sums_.a[l] + d * d, ++sums_.count_a[l];
-                if (d > 0.0) sums_.b[l] = sums_.b[l] + d, ++sums_.count_b[l];
-            }
-        }
+        kernels_.brpls_sums(block_, {sums_[0].data(), sums_[1].data(), sums_[2].data(), sums_[3].data()});
         for (std::size_t l = 0; l < width(); ++l) {
-            exhausted_[l] = sums_.count_a[l] < 2 || sums_.count_b[l] == 0;
+            const double squares = sums_[0][l], below = sums_[1][l], heights = sums_[2][l], above = sums_[3][l];
+            exhausted_[l] = below < 2.0 || above == 0.0;
             if (exhausted_[l]) {
                 sigma_[l] = 1.0, ratio_[l] = 0.0, prior_[l] = 1.0;
                 continue;
             }
-            const double sigma = std::sqrt(sums_.a[l] / static_cast<double>(sums_.count_a[l]));
-            const double mu = sums_.b[l] / static_cast<double>(sums_.count_b[l]);
-            const double beta = lanes_[l].beta;
+            const double sigma = std::sqrt(squares / below), mu = heights / above, beta = lanes_[l].beta;
             sigma_[l] = sigma, ratio_[l] = sigma / mu;
             prior_[l] = beta / (1.0 - beta) * std::sqrt(std::numbers::pi / 2.0) * (sigma / mu);
         }
@@ -125,19 +102,9 @@ private:
 
     // ||z - previous|| / ||previous|| per lane (baseline_change).
     void baseline_changes() {
-        sums_.clear();
-        const double* t = block_.factor.t;
-        const double* previous = arrays_.state();
-        for (std::size_t i = 0; i < n_; ++i) {
-            for (std::size_t l = 0; l < width(); ++l) {
-                if (!used(i, l)) continue;
-                const double z = t[i * width() + l], p = previous[i * width() + l];
-                sums_.a[l] = sums_.a[l] + (z - p) * (z - p);
-                sums_.b[l] = sums_.b[l] + p * p;
-            }
-        }
+        kernels_.baseline_change(block_, {sums_[0].data(), sums_[1].data()});
         for (std::size_t l = 0; l < width(); ++l) {
-            const double diff = sums_.a[l], norm = sums_.b[l];
+            const double diff = sums_[0][l], norm = sums_[1][l];
             changes_[l] = norm == 0.0 ? (diff == 0.0 ? 0.0 : std::numeric_limits<double>::infinity())
                                       : std::sqrt(diff) / std::sqrt(norm);
         }
@@ -195,7 +162,7 @@ private:
     std::vector<double> sigma_, ratio_, prior_, diff_sq_, old_sq_;
     std::vector<double> changes_ = std::vector<double>(lanes_.size());
     std::vector<bool> exhausted_ = std::vector<bool>(lanes_.size());
-    LaneSums sums_;
+    std::array<std::vector<double>, 4> sums_{changes_, changes_, changes_, changes_};  // width each
     std::unique_ptr<bool[]> failed_;
     linalg::PenaltyRows penalty_;
     LaneSystem system_;

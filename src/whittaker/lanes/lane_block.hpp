@@ -64,6 +64,20 @@ struct LanePosterior {
     const double* prior;
 };
 
+// Per lane: BrPLS' sums of the squares and count of residuals below the baseline, of the heights and
+// count of those above; and the change of the baseline from `previous` (the block's state) as the sums
+// of squared differences and of squared previous values.
+struct LaneBrPlsSums {
+    double* squares;
+    double* below;
+    double* heights;
+    double* above;
+};
+struct LaneBaselineChange {
+    double* diff_sq;
+    double* norm_sq;
+};
+
 struct LaneKernels {
     std::size_t width;
     // Baselines into factor.t; a lane whose pivot fails is flagged and holds no baseline. `solve` is the
@@ -75,6 +89,8 @@ struct LaneKernels {
     void (*negative_sums)(const LaneBlock&, double* sums);
     void (*reweight)(const LaneBlock&, const LaneRule&, LaneChange);
     void (*brpls_reweight)(const LaneBlock&, LanePosterior, LaneChange);
+    void (*brpls_sums)(const LaneBlock&, LaneBrPlsSums);
+    void (*baseline_change)(const LaneBlock&, LaneBaselineChange);
 };
 
 LaneKernels interleaved_lane_kernels();

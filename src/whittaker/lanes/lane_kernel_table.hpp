@@ -118,6 +118,12 @@ LaneKernels make_lane_kernels() {
         [](const LaneBlock& b, LanePosterior posterior, LaneChange out) {
             b.keep ? lanes::update_brpls<P, true>(b, posterior, out) : lanes::update_brpls<P, false>(b, posterior, out);
         },
+        [](const LaneBlock& b, LaneBrPlsSums out) {
+            b.keep ? lanes::brpls_sums<P, true>(b, out) : lanes::brpls_sums<P, false>(b, out);
+        },
+        [](const LaneBlock& b, LaneBaselineChange out) {
+            b.keep ? lanes::baseline_change<P, true>(b, out) : lanes::baseline_change<P, false>(b, out);
+        },
     };
 }
 
