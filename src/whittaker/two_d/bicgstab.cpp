@@ -53,7 +53,8 @@ Status solve_bicgstab(const GridSystem& system, const GridSystem& neighbour, CgL
     ws.resize(n);
     std::span<double> r(ws.residual), shadow(ws.shadow), p(ws.direction), v(ws.product), s(ws.half),
         t(ws.half_product);
-    const auto [bnorm, rr] = starting_residual(system, rhs, x, r, v, limits.row_scale);
+    const StartingResidual start = starting_residual(system, rhs, x, r, v, limits.row_scale);
+    const double bnorm = start.bnorm, rr = start.rr;
     if (std::sqrt(rr) / bnorm <= limits.tol) return ok;
     if (multigrid) {
         multigrid->resize(neighbour);
