@@ -62,7 +62,8 @@ Options defaults(MethodId method, int ndim) {
                 .max_iter_2 = whole("max_iter_2"),
                 .tol_2 = real("tol_2"),
             };
-            options.grid = {*grid_solver_named(choice(method, ndim, "solver", "cg")), count(method, ndim, "cg_max_iter"),
+            options.grid = {*grid_solver_named(choice(method, ndim, "solver", "cg")),
+                            count(method, ndim, "cg_max_iter"),
                             number(method, ndim, "cg_tol", 0.0)};
             break;
         }

@@ -87,7 +87,9 @@ typename P::Mask solve_twisted(std::size_t n, Entry entry, Rhs rhs, const LaneFa
     std::array<P, B> x_middle;
     for (std::size_t s = 0; s < B; ++s) {
         const std::size_t t = B - 1 - s;  // the same row counted by the lower sweep
-        for (std::size_t s2 = 0; s2 <= s; ++s2) S[s][s2] = schur(down, B - 1 - s2, t, schur(up, s, s2, e_top[s][s - s2]));
+        for (std::size_t s2 = 0; s2 <= s; ++s2) {
+            S[s][s2] = schur(down, B - 1 - s2, t, schur(up, s, s2, e_top[s][s - s2]));
+        }
         x_middle[s] = rhs(m + s) - up.sum[s] - down.sum[t];
     }
     const auto failed = top.failed | bottom.failed | solve_dense<P, B>(S, x_middle);

@@ -45,7 +45,8 @@ double update_masked(const AsPlsRun& rule, std::span<const double> y, std::span<
         const std::size_t packed = in_packs(kernels, chunk.size());
         if (packed) kernels->aspls_weights(y.data() + from, baseline.data() + from, chunk.data(), packed, coef, sigma);
         for (std::size_t j = packed; j < chunk.size(); ++j) {
-            chunk[j] = aspls_weight(One::splat(y[from + j] - baseline[from + j]), One::splat(coef), One::splat(sigma)).v[0];
+            const One residual = One::splat(y[from + j] - baseline[from + j]);
+            chunk[j] = aspls_weight(residual, One::splat(coef), One::splat(sigma)).v[0];
         }
     });
 }

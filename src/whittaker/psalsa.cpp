@@ -31,7 +31,9 @@ double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::
     const auto kernels = sample_kernels();
     return rewrite_in_chunks(weights, mask, [&](std::size_t from, std::span<double> chunk) {
         const std::size_t packed = in_packs(kernels, chunk.size());
-        if (packed) kernels->psalsa_weights(y.data() + from, baseline.data() + from, chunk.data(), packed, rule.p, rule.k);
+        if (packed) {
+            kernels->psalsa_weights(y.data() + from, baseline.data() + from, chunk.data(), packed, rule.p, rule.k);
+        }
         using One = simd::ScalarPack<1>;
         for (std::size_t j = packed; j < chunk.size(); ++j) {
             chunk[j] = psalsa_weight(One::splat(y[from + j] - baseline[from + j]), One::splat(rule.p),

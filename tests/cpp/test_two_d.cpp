@@ -29,13 +29,16 @@ TEST(TwoDWhittaker, product_and_solvers_match_the_assembled_matrix) {
         // lambda_cols unset falls back to lambda; the direct solve ignores x on entry. |b| <= 2e3 sets the scale.
         Whittaker2DParams params{s.lr, std::nullopt, s.lc, 1, 1.0, 5000, 1e-10};
         linalg::banded::SymmetricBandedWorkspace banded;
-        ASSERT_TRUE(solve_weighted_system(grid_system(params, s.rows, s.cols, w), cg_limits(params), b, direct, r, d, p, banded, true));
+        ASSERT_TRUE(solve_weighted_system(grid_system(params, s.rows, s.cols, w), cg_limits(params), b, direct, r, d, p,
+                                          banded, true));
         expect_near_all(dense_product(s.rows, s.cols, s.lr, s.lc, w, direct), b, 1e-7);
-        ASSERT_TRUE(solve_weighted_system(grid_system(params, s.rows, s.cols, w), cg_limits(params), b, cg, r, d, p, banded, false));
+        ASSERT_TRUE(solve_weighted_system(grid_system(params, s.rows, s.cols, w), cg_limits(params), b, cg, r, d, p,
+                                          banded, false));
         expect_near_all(cg, direct, 1e-6);
         // A single step from zero moves along b by alpha = b.b / b.Ab.
         params.cg_max_iter = 1;
-        ASSERT_TRUE(solve_weighted_system(grid_system(params, s.rows, s.cols, w), cg_limits(params), b, step, r, d, p, banded, false));
+        ASSERT_TRUE(solve_weighted_system(grid_system(params, s.rows, s.cols, w), cg_limits(params), b, step, r, d, p,
+                                          banded, false));
         const double alpha = std::inner_product(b.begin(), b.end(), b.begin(), 0.0) /
                              std::inner_product(b.begin(), b.end(), out.begin(), 0.0);
         for (std::size_t k = 0; k < n; ++k) EXPECT_NEAR(step[k], alpha * b[k], 1e-12 * std::abs(b[k]));

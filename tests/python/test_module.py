@@ -33,7 +33,9 @@ def test_function_objects(name):
     assert all(pickle.loads(pickle.dumps(function, p)) is function for p in range(pickle.HIGHEST_PROTOCOL + 1))
 
 
-@pytest.mark.parametrize("function, names", [(_native.methods, NATIVE_METHODS), (_native.methods_2d, NATIVE_METHODS_2D)])
+@pytest.mark.parametrize(
+    "function, names", [(_native.methods, NATIVE_METHODS), (_native.methods_2d, NATIVE_METHODS_2D)]
+)
 def test_method_lists(function, names):
     first = function()
     assert type(first) is list and first == names

@@ -40,7 +40,8 @@ public:
         while (refill()) {
             kernels_.solve_band(block_, system_, failed_.get());
             posteriors();
-            kernels_.brpls_reweight(block_, {sigma_.data(), ratio_.data(), prior_.data()}, {diff_sq_.data(), old_sq_.data()});
+            kernels_.brpls_reweight(block_, {sigma_.data(), ratio_.data(), prior_.data()},
+                                    {diff_sq_.data(), old_sq_.data()});
             baseline_changes();
             for (std::size_t l = 0; l < lanes_.size(); ++l) {
                 if (lanes_[l].busy) settle(l);

@@ -12,8 +12,12 @@ Status validate_params(const Whittaker2DParams& params) {
     constexpr const char* positive = "must be finite and positive";
     constexpr const char* nonzero = "must be greater than zero";
     if (!is_finite_positive(params.lambda)) return InvalidParameter{"lambda", positive};
-    if (params.lambda_rows && !is_finite_positive(*params.lambda_rows)) return InvalidParameter{"lambda_rows", positive};
-    if (params.lambda_cols && !is_finite_positive(*params.lambda_cols)) return InvalidParameter{"lambda_cols", positive};
+    if (params.lambda_rows && !is_finite_positive(*params.lambda_rows)) {
+        return InvalidParameter{"lambda_rows", positive};
+    }
+    if (params.lambda_cols && !is_finite_positive(*params.lambda_cols)) {
+        return InvalidParameter{"lambda_cols", positive};
+    }
     if (params.max_iter == 0) return InvalidParameter{"max_iter", nonzero};
     if (!is_finite_positive(params.tol)) return InvalidParameter{"tol", positive};
     if (params.cg_max_iter == 0) return InvalidParameter{"cg_max_iter", nonzero};
