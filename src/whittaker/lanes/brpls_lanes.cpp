@@ -34,7 +34,9 @@ public:
           system_{LaneSystem::Kind::Weighted, params.diff_order, &penalty_, nullptr, 0.0, 0.0},
           block_{n,       arrays_.y(), arrays_.weights(), masks.empty() ? nullptr : arrays_.keep(),
                  arrays_.factor(), arrays_.inv_d(), arrays_.upper(), arrays_.state(),
-                 nullptr, nullptr, nullptr, nullptr, nullptr} {}
+                 nullptr, nullptr, nullptr, nullptr, nullptr} {
+        for (auto& sums : sums_) sums.resize(kernels.width);
+    }
 
     void run() {
         while (refill()) {
@@ -56,31 +58,19 @@ private:
     bool used(std::size_t i, std::size_t l) const { return !block_.keep || block_.keep[i * width() + l] > 0.0; }
 
     bool refill() {
-        bool any = false;
-        for (std::size_t l = 0; l < lanes_.size(); ++l) {
-            while (!lanes_[l].busy && next_ < outcomes_.size()) load(l, next_++);
-            any = any || lanes_[l].busy;
-        }
-        return any;
+        return refill_lanes(lanes_, next_, outcomes_.size(), [&](std::size_t l, std::size_t item) { load(l, item); });
     }
 
     // The spectrum's y, unit weights on its used samples, and y as the baseline before the first.
     void load(std::size_t l, std::size_t item) {
         const auto y = ys_.subspan(item * n_, n_);
         const Mask mask = masks_.empty() ? Mask{} : masks_.subspan(item * n_, n_);
-        Status valid = validate_fit(y, params_, n_);
-        if (valid) valid = validate_mask(n_, mask, params_.diff_order);
-        if (!valid) {
+        if (auto valid = validate_spectrum(y, mask, params_); !valid) {
             outcomes_[item] = {{}, valid.error()};
             return;
         }
-        for (std::size_t i = 0; i < n_; ++i) {
-            const double keep = is_masked_out(mask, i) ? 0.0 : 1.0;
-            at(arrays_.y(), i, l) = y[i];
-            at(arrays_.weights(), i, l) = keep;
-            at(arrays_.state(), i, l) = y[i];
-            if (!mask.empty()) at(arrays_.keep(), i, l) = keep;
-        }
+        arrays_.put_spectrum(l, y, mask);
+        for (std::size_t i = 0; i < n_; ++i) at(arrays_.state(), i, l) = y[i];
         lanes_[l] = {item, 0.5, 0.0, 1, 1, 0, static_cast<double>(used_count(n_, mask)), true};
     }
 
@@ -163,7 +153,7 @@ private:
     std::vector<double> sigma_, ratio_, prior_, diff_sq_, old_sq_;
     std::vector<double> changes_ = std::vector<double>(lanes_.size());
     std::vector<bool> exhausted_ = std::vector<bool>(lanes_.size());
-    std::array<std::vector<double>, 4> sums_{changes_, changes_, changes_, changes_};  // width each
+    std::array<std::vector<double>, 4> sums_;  // width each: what the sum kernels give per lane
     std::unique_ptr<bool[]> failed_;
     linalg::PenaltyRows penalty_;
     LaneSystem system_;

@@ -1,12 +1,14 @@
-// The arrays of one block of lanes, in one allocation.
+// The arrays of one block of lanes, in one allocation, and how spectra enter them.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
+#include "core/mask.hpp"
 #include "linalg/pentadiagonal_lanes.hpp"
 
 namespace quorvel::whittaker {
@@ -17,7 +19,7 @@ public:
     static constexpr std::size_t count = 12;
 
     LaneArrays(std::size_t n, std::size_t width, bool masked)
-        : len_(n * width), stride_((len_ + 7) / 8 * 8), storage_(count * stride_ + 8, 0.0) {
+        : width_(width), len_(n * width), stride_((len_ + 7) / 8 * 8), storage_(count * stride_ + 8, 0.0) {
         const auto misalignment = reinterpret_cast<std::uintptr_t>(storage_.data()) % 64 / sizeof(double);
         base_ = storage_.data() + (8 - misalignment) % 8;
         // A lane without a spectrum solves y = 0 with unit weights, so that it computes ordinary
@@ -39,10 +41,32 @@ public:
     double* state() { return base_ + 8 * stride_; }
     std::array<double*, 3> upper() { return {base_ + 9 * stride_, base_ + 10 * stride_, base_ + 11 * stride_}; }
 
+    // Lane l takes the spectrum y: its values, unit weights on its used samples and, when masked, its keep.
+    void put_spectrum(std::size_t l, std::span<const double> y, Mask mask) {
+        for (std::size_t i = 0; i < y.size(); ++i) {
+            const double used = is_masked_out(mask, i) ? 0.0 : 1.0;
+            this->y()[i * width_ + l] = y[i];
+            weights()[i * width_ + l] = used;
+            if (!mask.empty()) keep()[i * width_ + l] = used;
+        }
+    }
+
 private:
-    std::size_t len_, stride_;
+    std::size_t width_, len_, stride_;
     std::vector<double> storage_;
     double* base_;
 };
+
+// Gives every idle lane the next item that load(l, item) takes (leaving lane l busy); false once all
+// lanes are idle.
+template <class Lanes, class Load>
+bool refill_lanes(Lanes& lanes, std::size_t& next, std::size_t count, Load load) {
+    bool any = false;
+    for (std::size_t l = 0; l < lanes.size(); ++l) {
+        while (!lanes[l].busy && next < count) load(l, next++);
+        any = any || lanes[l].busy;
+    }
+    return any;
+}
 
 }  // namespace quorvel::whittaker

@@ -133,14 +133,8 @@ public:
 private:
     std::size_t width() const { return kernels_.width; }
 
-    // Gives every idle lane the next spectrum that passes validation; false once all lanes are idle.
     bool refill() {
-        bool any = false;
-        for (std::size_t l = 0; l < lanes_.size(); ++l) {
-            while (!lanes_[l].busy && next_ < outcomes_.size()) load(l, next_++);
-            any = any || lanes_[l].busy;
-        }
-        return any;
+        return refill_lanes(lanes_, next_, outcomes_.size(), [&](std::size_t l, std::size_t item) { load(l, item); });
     }
 
     // Column l of a block array from a spectrum's n values.
@@ -151,19 +145,11 @@ private:
     void load(std::size_t l, std::size_t item) {
         const auto y = ys_.subspan(item * n_, n_);
         const Mask mask = masks_.empty() ? Mask{} : masks_.subspan(item * n_, n_);
-        Status valid = validate_fit(y, params_, n_);
-        if (valid) valid = validate_mask(n_, mask, params_.diff_order);
-        if (!valid) {
+        if (auto valid = validate_spectrum(y, mask, params_); !valid) {
             outcomes_[item] = {{}, valid.error()};
             return;
         }
-        const std::size_t w = width();
-        for (std::size_t i = 0; i < n_; ++i) {
-            arrays_.y()[i * w + l] = y[i];
-            const double keep = is_masked_out(mask, i) ? 0.0 : 1.0;
-            arrays_.weights()[i * w + l] = keep;
-            if (!mask.empty()) arrays_.keep()[i * w + l] = keep;
-        }
+        arrays_.put_spectrum(l, y, mask);
         if (!mask.empty()) {
             const auto used = [](bool keep) { return keep; };
             per_lane_.first[l] = static_cast<double>(std::find_if(mask.begin(), mask.end(), used) - mask.begin());

@@ -34,6 +34,12 @@ enum class LanePath : std::uint8_t { Automatic, ScalarLoop, Interleaved, Avx2 };
 
 bool lane_path_available(LanePath path);
 
+// What fit_controlled checks of one spectrum before it fits it.
+inline Status validate_spectrum(std::span<const double> y, Mask mask, const WhittakerParams& params) {
+    if (auto valid = validate_fit(y, params, y.size()); !valid) return valid;
+    return validate_mask(y.size(), mask, params.diff_order);
+}
+
 // The kernels that run `count` spectra of n samples on `path`, or nothing for the loop of single fits.
 std::optional<LaneKernels> lane_kernels_for(LanePath path, std::size_t count, std::size_t n);
 
