@@ -94,7 +94,7 @@ struct LaneKernels {
 };
 
 LaneKernels interleaved_lane_kernels();
-// `vectors` AVX2 registers (of 4 lanes each) side by side, 1 to 3; only where the CPU has AVX2.
+// `vectors` AVX2 registers (of 4 lanes each) side by side, 1 or 2; only where the CPU has AVX2.
 LaneKernels avx2_lane_kernels(int vectors);
 
 }  // namespace quorvel::whittaker

@@ -5,11 +5,7 @@
 namespace quorvel::whittaker {
 
 LaneKernels avx2_lane_kernels(int vectors) {
-    switch (vectors) {
-        case 1: return lanes::make_lane_kernels<simd::Avx2Pack<1>>();
-        case 2: return lanes::make_lane_kernels<simd::Avx2Pack<2>>();
-        default: return lanes::make_lane_kernels<simd::Avx2Pack<3>>();
-    }
+    return vectors == 1 ? lanes::make_lane_kernels<simd::Avx2Pack<1>>() : lanes::make_lane_kernels<simd::Avx2Pack<2>>();
 }
 
 }  // namespace quorvel::whittaker
