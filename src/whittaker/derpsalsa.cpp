@@ -76,10 +76,10 @@ void smooth_directly(std::vector<double>& s, const std::vector<double>& kernel, 
             reflected[h + len + j] = s[len - 2 - j];
         }
         std::copy(s.begin(), s.end(), reflected.begin() + static_cast<std::ptrdiff_t>(h));
-        for (std::size_t i = 0; i < len; ++i) {
-            double sum = 0.0;
-            for (std::size_t j = 0; j <= 2 * h; ++j) sum = sum + kernel[j] * reflected[i + j];
-            s[i] = sum;
+        // Term by term over all samples: each sample's sum keeps its order, and the samples go in packs.
+        std::fill(s.begin(), s.end(), 0.0);
+        for (std::size_t j = 0; j <= 2 * h; ++j) {
+            for (std::size_t i = 0; i < len; ++i) s[i] = s[i] + kernel[j] * reflected[i + j];
         }
     }
 }
