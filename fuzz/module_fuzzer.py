@@ -164,9 +164,11 @@ def keywords(reader: Reader, ndim: int) -> Dict[str, Any]:
     """Up to three parameters by keyword, of any name, type and value."""
     chosen: Dict[str, Any] = {}
     for _ in range(reader.upto(3)):
-        kind = reader.u8() % 4
-        if kind == 1:
-            value: Any = reader.upto(40) - 4
+        kind = reader.u8() % 5
+        if kind == 4:  # arrays for the parameters of one value per sample, of any length
+            value: Any = values(reader, reader.upto(40))
+        elif kind == 1:
+            value = reader.upto(40) - 4
         elif kind == 2:
             value = reader.pick(["weights", "residuals", "cg", "multigrid", "CG", "", None, True, 10**30, np.int32(3)])
         elif kind == 3:

@@ -12,6 +12,8 @@ import numbers
 from dataclasses import dataclass
 from typing import Any, Callable, Dict, List, Mapping, Optional, Sequence, Set, Tuple
 
+import numpy as np
+
 from . import _tunable
 
 __all__ = ["Param", "canonical", "resolve", "methods_taking", "method_names", "describe", "PARAMS_1D", "PARAMS_2D"]
@@ -42,7 +44,7 @@ class Param:
     default: Any
     doc: str
     check: Check
-    kind: str = "real"  # real, integer or choice
+    kind: str = "real"  # real, integer, choice, or samples (an array of one value per sample)
     per_axis: bool = False  # on grids: one value or a pair (axis 0, axis 1)
     needs_data: bool = False  # its check reads the data's shape, so even its default is checked per call
 
@@ -168,6 +170,36 @@ def _ranged(row: Mapping[str, Any]) -> Check:
     return check
 
 
+def _samples(row: Mapping[str, Any], ndim: int) -> Check:
+    """None, or an array of the data's shape whose every value is in the catalogue's range. The check
+    returns a private, read-only float64 copy, so that no other thread can change it while a fit reads it."""
+    bounds = (*row["range"], *row["open"])
+    accepted = _range_text("real", *bounds) + " at every sample"
+
+    def check(name: str, value: Any, shape: Optional[Shape]) -> Any:
+        if value is None:
+            return None
+        try:
+            array = np.array(value, dtype=np.float64, order="C")
+        except (TypeError, ValueError):
+            raise TypeError(f"{name} must be None or an array of real numbers, not {type(value).__name__}") from None
+        expected = shape.extents if shape is not None else None
+        if array.ndim != ndim or (expected is not None and array.shape != tuple(expected)):
+            wanted = f"the data's shape {tuple(expected)}" if expected is not None else f"{ndim} dimension(s)"
+            raise ValueError(f"{name} must have {wanted}; got shape {array.shape}")
+        lower, upper, lower_open, upper_open = bounds
+        outside = ~np.isfinite(array) | ((array <= lower) if lower_open else (array < lower))
+        outside |= (array >= upper) if upper_open else (array > upper)
+        if outside.any():
+            index = np.unravel_index(int(np.argmax(outside)), array.shape)
+            at = index[0] if ndim == 1 else index
+            raise ValueError(f"{name} must be {accepted}; got {float(array[index])!r} at sample {at}")
+        array.flags.writeable = False
+        return array
+
+    return check
+
+
 def _or_none(check: Check) -> Check:
     """None, which lets the data decide, or a value that passes ``check``."""
 
@@ -181,6 +213,8 @@ def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
     """The check of one catalogue parameter in ``ndim`` dimensions."""
     if row["kind"] == "choice":
         return _choice(*row["choices"])
+    if row["kind"] == "samples":
+        return _samples(row, ndim)
     check = _ranged(row)
     if row["default"] is None:
         return _or_none(check)
@@ -194,7 +228,7 @@ def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
 def _params_of(rows: Sequence[Mapping[str, Any]], ndim: int) -> Tuple[Param, ...]:
     return tuple(
         Param(row["name"], row["default"], row["meaning"], _check_of(row, ndim), row["kind"], row["per_axis"],
-              row["data_check"] != "none")
+              row["data_check"] != "none" or row["kind"] == "samples")
         for row in rows
     )
 

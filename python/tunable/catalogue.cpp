@@ -20,6 +20,7 @@ const char* kind_name(ValueKind kind) {
         case ValueKind::Real: return "real";
         case ValueKind::Integer: return "integer";
         case ValueKind::Choice: return "choice";
+        case ValueKind::Samples: return "samples";
     }
     return "";
 }

@@ -157,7 +157,7 @@ PyObject* fit_1d(PyObject*, PyObject* args) {
         auto options = parse_call(args, 1, call, nullptr);
         if (!options || !check_arrays(call, 1)) return nullptr;
         const std::uint64_t extents[1] = {arrays::extent(call.values, 0)};
-        if (!read_x(call, 1, extents, *options)) return nullptr;
+        if (!read_arrays(call, 1, extents, *options)) return nullptr;
         return fit_one<1>(call, [&](std::span<const double> y, std::uint64_t, std::uint64_t, Mask mask,
                                     std::span<double> baseline, core::Scratch& scratch, core::Details* details) {
             return core::fit_1d_into(y, mask, *options, baseline, scratch, details);
@@ -171,7 +171,7 @@ PyObject* fit_2d(PyObject*, PyObject* args) {
         auto options = parse_call(args, 2, call, nullptr);
         if (!options || !check_arrays(call, 2)) return nullptr;
         const std::uint64_t extents[2] = {arrays::extent(call.values, 0), arrays::extent(call.values, 1)};
-        if (!read_x(call, 2, extents, *options)) return nullptr;
+        if (!read_arrays(call, 2, extents, *options)) return nullptr;
         return fit_one<2>(call, [&](std::span<const double> data, std::uint64_t rows, std::uint64_t cols, Mask mask,
                                     std::span<double> baseline, core::Scratch& scratch, core::Details* details) {
             return core::fit_2d_into(data, rows, cols, mask, *options, baseline, scratch, details);
@@ -187,7 +187,7 @@ PyObject* fit_1d_many(PyObject*, PyObject* args) {
         auto options = parse_call(tail->rest.get(), 1, call, nullptr);
         if (!options || !check_arrays(call, 2)) return nullptr;
         const std::uint64_t extents[1] = {arrays::extent(call.values, 1)};
-        if (!read_x(call, 1, extents, *options)) return nullptr;
+        if (!read_arrays(call, 1, extents, *options)) return nullptr;
         return fit_block(tail->out, call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
                          [&](std::span<const double> values, std::uint64_t count, std::uint64_t n, Mask masks,
                              core::Output output, std::span<double> out) {
@@ -203,7 +203,7 @@ PyObject* fit_2d_many(PyObject*, PyObject* args) {
         Call call{};
         std::uint64_t shape[2] = {0, 0};
         auto options = parse_call(tail->rest.get(), 2, call, shape);
-        if (!options || !check_arrays(call, 2) || !read_x(call, 2, shape, *options)) return nullptr;
+        if (!options || !check_arrays(call, 2) || !read_arrays(call, 2, shape, *options)) return nullptr;
         if (shape[0] * shape[1] != arrays::extent(call.values, 1)) {
             PyErr_SetString(PyExc_ValueError, "rows * cols must be the length of each flattened image");
             return nullptr;

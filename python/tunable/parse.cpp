@@ -41,7 +41,8 @@ bool known_keys(PyObject* params, const catalogue::MethodRow& method, int ndim) 
         bool known = false;
         for (const catalogue::Parameter& parameter : method.in(ndim).parameters) {
             // The catalogue's names are literals, so their views end in a NUL.
-            known = known || (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, parameter.name.data()) == 0);
+            known = known ||
+                    (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, parameter.name.data()) == 0);
         }
         if (!known) {
             PyErr_Format(PyExc_TypeError, "%s takes no parameter %R", method.name.data(), key);
@@ -64,18 +65,18 @@ bool read_records(PyObject* params, int ndim, dispatch::Options& options) {
 }  // namespace
 
 std::optional<dispatch::Options> parse_call(PyObject* args, int ndim, Call& call, std::uint64_t* shape) {
-    PyObject *method = nullptr, *params = nullptr;
+    PyObject* method = nullptr;
     std::uint64_t ignored[2];
     std::uint64_t* dims = shape ? shape : ignored;
     if (!PyArg_ParseTuple(args, shape ? "OOOOOiO&O&" : "OOOOOi", &call.values, &call.mask, &call.x, &method,
-                          &params, &call.want, to_u64, &dims[0], to_u64, &dims[1])) {
+                          &call.params, &call.want, to_u64, &dims[0], to_u64, &dims[1])) {
         return std::nullopt;
     }
     const auto id = ndim == 1 ? find_method<catalogue::Scope{1, false}>(method)
                               : find_method<catalogue::Scope{2, false}>(method);
-    if (!id || !known_keys(params, catalogue::row(*id), ndim)) return std::nullopt;
+    if (!id || !known_keys(call.params, catalogue::row(*id), ndim)) return std::nullopt;
     dispatch::Options options = dispatch::defaults(*id, ndim);
-    if (!read_records(params, ndim, options)) return std::nullopt;
+    if (!read_records(call.params, ndim, options)) return std::nullopt;
     return options;
 }
 
@@ -93,8 +94,6 @@ bool read_positions(PyObject* object, std::uint64_t n, std::span<const double>& 
     return true;
 }
 
-}  // namespace
-
 bool read_x(const Call& call, int ndim, const std::uint64_t* extents, dispatch::Options& options) {
     if (ndim == 1) return read_positions(call.x, extents[0], options.x);
     if (call.x == Py_None) return true;
@@ -104,6 +103,28 @@ bool read_x(const Call& call, int ndim, const std::uint64_t* extents, dispatch::
     }
     return read_positions(PyTuple_GetItem(call.x, 0), extents[0], options.x) &&
            read_positions(PyTuple_GetItem(call.x, 1), extents[1], options.z);
+}
+
+// A parameter of one value per sample: absent, None, or a C-contiguous float64 array of an item's shape.
+bool read_samples(PyObject* params, const char* name, int ndim, const std::uint64_t* extents,
+                  std::span<const double>& out) {
+    PyObject* value = params == Py_None ? nullptr : PyDict_GetItemString(params, name);
+    if (!value || value == Py_None) return true;
+    const double* values = ndim == 1 ? arrays::contiguous_values(value, extents[0])
+                                     : arrays::contiguous_rows(value, extents[0], extents[1]);
+    if (!values) {
+        PyErr_Format(PyExc_TypeError, "%s must be None or a C-contiguous float64 array of the data's shape", name);
+        return false;
+    }
+    out = std::span<const double>(values, ndim == 1 ? extents[0] : extents[0] * extents[1]);
+    return true;
+}
+
+}  // namespace
+
+bool read_arrays(const Call& call, int ndim, const std::uint64_t* extents, dispatch::Options& options) {
+    return read_x(call, ndim, extents, options) &&
+           read_samples(call.params, "alpha", ndim, extents, options.whittaker.alpha);
 }
 
 }  // namespace quorvel::binding::tunable

@@ -17,7 +17,8 @@ namespace quorvel::binding::tunable {
 struct Call {
     PyObject* values;  // float64 ndarray
     PyObject* mask;    // bool ndarray or None
-    PyObject* x;       // the sample positions (see read_x), or None
+    PyObject* x;       // the sample positions (see read_arrays), or None
+    PyObject* params;  // a dict by parameter name, or None
     int want;          // 0 baseline, 1 corrected, 2 everything
 };
 
@@ -27,7 +28,8 @@ std::optional<dispatch::Options> parse_call(PyObject* args, int ndim, Call& call
 
 // Points options.x (and on grids options.z) at the call's sample positions: for spectra None or a
 // C-contiguous float64 array of extents[0] values, for grids None or a pair (x, z) of such arrays or
-// None, along axis 0 and axis 1. The package keeps them private for the call.
-bool read_x(const Call& call, int ndim, const std::uint64_t* extents, dispatch::Options& options);
+// None, along axis 0 and axis 1. Then points the parameters of one value per sample at theirs: None or a
+// C-contiguous float64 array of an item's shape. The package keeps them private for the call.
+bool read_arrays(const Call& call, int ndim, const std::uint64_t* extents, dispatch::Options& options);
 
 }  // namespace quorvel::binding::tunable

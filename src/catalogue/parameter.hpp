@@ -7,7 +7,8 @@
 
 namespace quorvel::catalogue {
 
-enum class ValueKind : std::uint8_t { Real, Integer, Choice };
+// Samples: one value per sample (an array of the data's shape), each in the range.
+enum class ValueKind : std::uint8_t { Real, Integer, Choice, Samples };
 
 // Checks that need the data's shape besides the value: a window must fit the data, an order needs
 // enough used samples.

@@ -104,6 +104,8 @@ inline constexpr std::array drpls_1d{
 inline constexpr std::array iarpls_1d{lam_1e5, diff_order, max_iter_reference(50), tol_below};
 inline constexpr std::array aspls_1d{
     lam_1e5, diff_order, max_iter_reference(100), tol_below,
+    from_data(ValueKind::Samples, "alpha", non_negative,
+              "the first iteration's scale of the penalty at each sample; None: 1 everywhere"),
     real("asymmetric_coef", 0.5, positive, "steepness of the logistic weighting; larger is more step-like")};
 inline constexpr std::array psalsa_1d{lam_1e5, p_half, k, diff_order, max_iter_reference(50), tol_below};
 inline constexpr std::array derpsalsa_1d{
@@ -131,7 +133,7 @@ inline constexpr std::array iarpls_2d{lam_2d_of(1e5), max_iter_2d,  tol_2d, diff
                                       cg_tol,         cg_max_iter, solver_multigrid};
 inline constexpr std::array aspls_2d{
     lam_2d_of(1e5), integer("max_iter", 100, from_one_to(1'000), max_iter_meaning), tol_2d, aspls_1d[4],
-    diff_order_2d, cg_tol, cg_max_iter, solver_multigrid};
+    aspls_1d[5], diff_order_2d, cg_tol, cg_max_iter, solver_multigrid};
 inline constexpr std::array psalsa_2d{lam_2d_of(1e5), p_half, k, max_iter_2d, tol_2d, diff_order_2d, cg_tol,
                                       cg_max_iter, solver_multigrid};
 inline constexpr std::array brpls_2d{

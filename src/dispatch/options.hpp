@@ -26,6 +26,7 @@ struct WhittakerRecord {
     std::array<double, 2> lam_1;  // iasls; as lam
     double eta;                 // drpls
     double asymmetric_coef;     // aspls
+    std::span<const double> alpha{};  // aspls: one per sample of an item, or empty
     double k;                   // psalsa, derpsalsa
     std::uint64_t smooth_half_window, num_smooths;  // derpsalsa
     std::uint64_t max_iter_2;   // brpls

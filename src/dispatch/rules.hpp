@@ -35,7 +35,7 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Iasls: return use(w::IaslsWeights{r.p, r.lam_1[0], r.lam_1[1]});
         case MethodId::DrPls: return use(w::DrPlsWeights{r.eta});
         case MethodId::IarPls: return use(w::IarPlsWeights{});
-        case MethodId::AsPls: return use(w::AsPlsWeights{r.asymmetric_coef});
+        case MethodId::AsPls: return use(w::AsPlsWeights{r.asymmetric_coef, r.alpha});
         case MethodId::Psalsa: return use(w::PsalsaWeights{r.p, r.k});
         case MethodId::DerPsalsa:
             return spectra(w::DerPsalsaWeights{r.p, r.k, r.smooth_half_window, r.num_smooths});

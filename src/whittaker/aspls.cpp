@@ -10,8 +10,12 @@
 namespace quorvel::whittaker {
 using One = simd::ScalarPack<1>;
 
-AsPlsRun grid_start(const AsPlsWeights& rule, std::span<const double> y, Mask, std::vector<double>& state) {
+// A masked-out sample keeps the full penalty from the start, as it does in every later iteration.
+AsPlsRun grid_start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, std::vector<double>& state) {
     state.assign(y.size(), 1.0);
+    for (std::size_t i = 0; i < rule.alpha.size(); ++i) {
+        if (!is_masked_out(mask, i)) state[i] = rule.alpha[i];
+    }
     return {rule.asymmetric_coef, state};
 }
 

@@ -15,6 +15,7 @@ namespace quorvel::whittaker {
 
 struct AsPlsWeights {
     double asymmetric_coef;
+    std::span<const double> alpha{};  // the first iteration's penalty scales, one per sample; empty: all 1
 };
 
 // Its parameters in their accepted ranges (rule_checks.cpp).

@@ -46,6 +46,9 @@ Status check_rule(const AsPlsWeights& rule) {
     if (!is_finite_positive(rule.asymmetric_coef)) {
         return InvalidParameter{"asymmetric_coef", "must be finite and positive"};
     }
+    for (const double scale : rule.alpha) {
+        if (is_non_finite(scale) || scale < 0.0) return InvalidParameter{"alpha", "must be finite and at least 0"};
+    }
     return ok;
 }
 

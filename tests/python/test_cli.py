@@ -137,6 +137,27 @@ def test_a_bad_file_is_reported_and_the_others_written(tmp_path, capsys):
     assert all(not name.endswith(".tmp") for name in os.listdir(tmp_path))
 
 
+# A parameter that depends on the data's shape fails the file it does not fit, and only that file.
+@pytest.mark.parametrize("params, refusal", [
+    (["-m", "aspls", "--alpha", "alpha.txt"], "alpha must have the data's shape (4,); got shape (60,)"),
+    (["-m", "rolling_ball", "--half-window", "20"],
+     "half_window must be an integer from 1 to 15 for data of shape (4,)"),
+])
+def test_a_parameter_that_does_not_fit_a_file_fails_that_file(tmp_path, capsys, monkeypatch, params, refusal):
+    monkeypatch.chdir(tmp_path)
+    alpha = np.linspace(0.1, 1.0, 60)
+    (tmp_path / "alpha.txt").write_text(_lines(zip(alpha.tolist())))
+    (tmp_path / "long.txt").write_text(_lines(zip(Y)))
+    (tmp_path / "short.txt").write_text("1\n2\n3\n4\n")
+    status, _, err = run(capsys, "correct", *params, tmp_path / "short.txt", tmp_path / "long.txt")
+    assert status == 1 and err.splitlines()[0].startswith(f"quorvel: {tmp_path / 'short.txt'}: {refusal}")
+    method = params[1]
+    keywords = dict(alpha=alpha) if method == "aspls" else dict(half_window=20)
+    written = np.loadtxt(tmp_path / "long_corrected.txt")
+    np.testing.assert_array_equal(written, quorvel.correct(np.array(Y), method, **keywords))
+    assert not (tmp_path / "short_corrected.txt").exists()
+
+
 @pytest.mark.parametrize("argv, message", [
     (["a.txt", "b.txt", "-o", "c.txt"], "-o/--output takes exactly one input file"),
     (["a.txt", "-m", "bogus"], INVALID_1D),
@@ -152,6 +173,7 @@ def test_a_bad_file_is_reported_and_the_others_written(tmp_path, capsys):
     (["a.txt", "-m", "arpls", "--p", "0.1"], "arpls takes no parameter 'p'; its parameters are lam, max_iter, tol"),
     (["a.txt", "--lam", "-5"], "lam must be finite and greater than 0; got -5.0"),
     (["a.npy", "--2d", "--solver", "fast"], "solver must be 'cg' or 'multigrid'; got 'fast'"),
+    (["a.txt", "-m", "aspls", "--alpha", "none.npy"], "argument --alpha: cannot read the values in 'none.npy'"),
 ])
 def test_usage_errors_touch_nothing(tmp_path, capsys, monkeypatch, argv, message):
     monkeypatch.chdir(tmp_path)

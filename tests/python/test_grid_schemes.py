@@ -35,6 +35,8 @@ def grid_default_lam(method):
 
 def dense(data, method, lam, **params):
     params = {**params, "tol": 0.0} if params.get("tol") == 1e-300 else params
+    if "alpha" in params:
+        params = {**params, "alpha": params["alpha"].ravel()}
     return getattr(rules, method)(data.ravel(), lam=lam, shape=data.shape, **params)
 
 
@@ -44,6 +46,7 @@ def dense(data, method, lam, **params):
     ("airpls", dict(lam=(1e4, 1e7), max_iter=3)), ("iarpls", dict(lam=3e3, tol=1e-2)),
     ("psalsa", dict(p=0.2, k=0.3, lam=(1e6, 1e3))), ("lsrpls", dict(lam=1e5, max_iter=5)),
     ("aspls", dict(asymmetric_coef=2.0, lam=(1e4, 1e6), **FEW_ASPLS)),
+    ("aspls", dict(alpha=np.linspace(0.05, 1.0, SHAPE[0] * SHAPE[1]).reshape(SHAPE), **FEW_ASPLS)),
     ("brpls", dict(lam=1e5, max_iter_2=2, tol_2=0.1)),
     ("iasls", dict(lam=(1e3, 1e4), lam_1=(1e-2, 2.0), p=0.05)), ("drpls", dict(eta=0.8, lam=(1e4, 1e6))),
     *[(method, dict(DENSE_DEFAULTS.get(method, {}), diff_order=order)) for method in SCHEMES

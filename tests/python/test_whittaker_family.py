@@ -24,6 +24,7 @@ DENSE = [("iasls", dict(lam=1e4)), ("iasls", dict(lam=1e3, p=0.05, lam_1=1e-2, d
          ("drpls", {}), ("drpls", dict(eta=0.3, lam=1e6, diff_order=3)),
          ("iarpls", {}), ("iarpls", dict(lam=1e3, diff_order=1)),
          ("aspls", dict(max_iter=5, tol=0.0)), ("aspls", dict(max_iter=3, tol=0.0, asymmetric_coef=2.0, diff_order=1)),
+         ("aspls", dict(max_iter=3, tol=0.0, alpha=np.linspace(0.05, 1.0, 400))),
          ("psalsa", {}), ("psalsa", dict(k=0.5, lam=1e6, diff_order=3)),
          ("derpsalsa", {}), ("derpsalsa", dict(smooth_half_window=6, num_smooths=3, k=1.0)),
          ("brpls", {}), ("brpls", dict(lam=1e6, max_iter_2=3)),
@@ -116,3 +117,35 @@ def test_the_default_k_is_a_tenth_of_the_used_data_spread():
         np.testing.assert_allclose(quorvel.baseline(y, method, mask=used), quorvel.baseline(y, method, mask=used, k=k),
                                    rtol=1e-9)
         assert bits(quorvel.baseline(y, method)) == bits(quorvel.baseline(y, method, k=None))
+
+
+# alpha sets the first iteration's penalty scales alone; a masked sample keeps the full penalty throughout.
+@pytest.mark.parametrize("ndim", [1, 2])
+def test_aspls_alpha_sets_the_first_penalty_scales_of_the_used_samples(ndim):
+    shape = (300,) if ndim == 1 else (15, 20)
+    items = [spectrum(300, seed).reshape(shape) for seed in range(4)]
+    fit, many = (quorvel.baseline, quorvel.baseline_many) if ndim == 1 else (quorvel.baseline_2d,
+                                                                            quorvel.baseline_2d_many)
+    used = np.ones(shape, bool)
+    used.flat[100:120] = False
+    alpha = np.linspace(0.05, 1.0, 300).reshape(shape)
+    assert bits(fit(items[0], "aspls", alpha=np.ones(shape))) == bits(fit(items[0], "aspls"))
+    assert bits(fit(items[0], "aspls", alpha=alpha)) != bits(fit(items[0], "aspls"))
+    elsewhere = np.where(used, alpha, 0.0)
+    assert bits(fit(items[0], "aspls", mask=used, alpha=alpha)) == bits(fit(items[0], "aspls", mask=used,
+                                                                              alpha=elsewhere))
+    assert bits(many(np.stack(items), "aspls", alpha=alpha)) == bits(np.stack([fit(item, "aspls", alpha=alpha)
+                                                                              for item in items]))
+
+
+@pytest.mark.parametrize("alpha, error, message", [
+    (np.ones(299), ValueError, r"alpha must have the data's shape \(300,\); got shape \(299,\)"),
+    (np.ones((300, 1)), ValueError, r"alpha must have the data's shape \(300,\); got shape \(300, 1\)"),
+    (np.r_[np.ones(250), -1e-300, np.ones(49)], ValueError,
+     "alpha must be finite and at least 0 at every sample; got -1e-300 at sample 250"),
+    (np.r_[np.ones(299), np.inf], ValueError, "got inf at sample 299"),
+    ("ones", TypeError, "alpha must be None or an array of real numbers, not str"),
+])
+def test_aspls_alpha_out_of_range_is_refused(alpha, error, message):
+    with pytest.raises(error, match=message):
+        quorvel.fit(spectrum(300, 0), "aspls", alpha=alpha)

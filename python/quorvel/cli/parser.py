@@ -6,6 +6,8 @@ import argparse
 from pathlib import Path
 from typing import Any, Callable, Dict, List
 
+import numpy as np
+
 from .. import parameters
 from .._version import __version__
 from .figures import PLOT_HINT
@@ -147,7 +149,19 @@ def _integers(text: str) -> Any:
     return values[0] if len(values) == 1 else values
 
 
-_PARSERS: Dict[str, Callable[[str], Any]] = {"real": _reals, "integer": _integers, "choice": str}
+def _samples_file(path: str) -> Any:
+    """The values in a file: .npy as saved by NumPy, anything else as text (commas or blanks between values)."""
+    try:
+        if path.endswith(".npy"):
+            return np.load(path, allow_pickle=False)
+        with open(path, encoding="utf-8") as text:
+            return np.loadtxt(text.read().replace(",", " ").splitlines(), ndmin=1)
+    except (OSError, ValueError) as error:
+        raise argparse.ArgumentTypeError(f"cannot read the values in {path!r}: {error}") from None
+
+
+_PARSERS: Dict[str, Callable[[str], Any]] = {"real": _reals, "integer": _integers, "choice": str,
+                                              "samples": _samples_file}
 
 
 def _parameter_flags() -> Dict[str, Callable[[str], Any]]:
@@ -196,5 +210,8 @@ def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
         else:
             default = f"{defaults[1]}, or {defaults[2]} with --2d"
         doc = next(params for params in found.values() if params)[0].doc
-        group.add_argument("--" + name.replace("_", "-"), dest=name, type=parse, metavar=name.upper(),
+        metavar = name.upper()
+        if parse is _samples_file:
+            doc, metavar = doc + "; here a .npy or text FILE of one value per sample", "FILE"
+        group.add_argument("--" + name.replace("_", "-"), dest=name, type=parse, metavar=metavar,
                            help=f"{doc} (default {default})")

@@ -144,6 +144,8 @@ def _run(operation: Operation, dataset: formats.Dataset, name: str) -> List[Arra
                 except batch.ItemError as error:
                     label = dataset.label(done + start + error.index[0])
                     raise FileFailure(f"{label}: {error.reason}" if label else error.reason) from None
+                except ValueError as error:  # a parameter that does not fit this file's data
+                    raise FileFailure(str(error)) from None
                 bar.update(stop - start)
             results.append(result)
             done += items.shape[0]

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <span>
 
 #include "linalg/difference_penalty.hpp"
 #include "linalg/pentadiagonal_lanes.hpp"
@@ -44,6 +45,7 @@ struct LaneRule {
     double lam_1 = 0.0;  // iasls
     double eta = 0.0;    // drpls
     double coef = 0.0;   // aspls
+    std::span<const double> alpha{};  // aspls' first penalty scales, one per sample; empty: all 1
     double k = std::numeric_limits<double>::quiet_NaN();  // psalsa, derpsalsa; NaN: from each spectrum
     std::uint64_t smooth_half_window = 0, num_smooths = 0;  // derpsalsa
 };

@@ -178,9 +178,11 @@ private:
                 put(arrays_.state(), l, run.screen);
                 break;
             }
-            case Kind::AsPls:
-                for (std::size_t i = 0; i < n_; ++i) arrays_.state()[i * width() + l] = 1.0;
+            case Kind::AsPls: {
+                const AsPlsRun run = whittaker::start(AsPlsWeights{rule_.coef, rule_.alpha}, y, mask, scratch_);
+                put(arrays_.state(), l, run.alpha);
                 break;
+            }
             case Kind::Asls:
             case Kind::ArPls:
             case Kind::AirPls:

@@ -58,7 +58,7 @@ inline std::optional<LaneRule> lane_rule(const DrPlsWeights& rule) {
 }
 inline std::optional<LaneRule> lane_rule(const IarPlsWeights&) { return LaneRule{LaneRule::Kind::IarPls}; }
 inline std::optional<LaneRule> lane_rule(const AsPlsWeights& rule) {
-    return LaneRule{.kind = LaneRule::Kind::AsPls, .coef = rule.asymmetric_coef};
+    return LaneRule{.kind = LaneRule::Kind::AsPls, .coef = rule.asymmetric_coef, .alpha = rule.alpha};
 }
 inline std::optional<LaneRule> lane_rule(const PsalsaWeights& rule) {
     return LaneRule{.kind = LaneRule::Kind::Psalsa, .p = rule.p, .k = rule.k};
