@@ -40,8 +40,10 @@ double update_masked(const AsPlsRun& rule, std::span<const double> y, std::span<
     for (std::size_t i = 0; i < y.size(); ++i) {
         if (!is_masked_out(mask, i)) largest = std::max(largest, std::fabs(y[i] - baseline[i]));
     }
+    // A product, not a quotient, per sample: the lanes form alpha the same way.
+    const double reciprocal = 1.0 / largest;
     for (std::size_t i = 0; i < y.size(); ++i) {
-        rule.alpha[i] = is_masked_out(mask, i) ? 1.0 : std::fabs(y[i] - baseline[i]) / largest;
+        rule.alpha[i] = is_masked_out(mask, i) ? 1.0 : std::fabs(y[i] - baseline[i]) * reciprocal;
     }
     const double coef = rule.asymmetric_coef, sigma = below.deviation;
     const auto kernels = sample_kernels();

@@ -28,12 +28,13 @@ PsalsaWeights start(const PsalsaWeights& rule, std::span<const double> y, Mask m
 inline PsalsaWeights grid_form(const PsalsaWeights& rule) { return rule; }
 PsalsaWeights grid_start(const PsalsaWeights& rule, std::span<const double> y, Mask mask, std::vector<double>& state);
 
-// p e^(-d / k) above the baseline, 1 - p (`below`) elsewhere; the exponent is never positive.
+// p e^(-d / k) above the baseline, 1 - p (`below`) elsewhere; the exponent is never positive. -1 / k is the same
+// for every sample, so a loop divides once.
 template <class P>
 [[gnu::always_inline]] inline P psalsa_weight(const P& d, const P& p, const P& below, const P& k) {
     const P zero = P::splat(0.0);
     const auto above = d > zero;
-    return blend(above, p * simd::exp_nonpositive(blend(above, -d / k, zero)), below);
+    return blend(above, p * simd::exp_nonpositive(blend(above, d * (P::splat(-1.0) / k), zero)), below);
 }
 
 double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::span<const double> baseline,
