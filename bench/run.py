@@ -315,7 +315,7 @@ class Bench:
         params = quorvel.parameters.resolve("polynomial", 1, {})
         cases = [
             ("the fit alone (block function, reused buffer)",
-             lambda: _tunable.fit_1d_many(buffer.reshape(1, n), rows, None, None, "polynomial", params, 1)),
+             lambda: _tunable.fit_1d_many(buffer.reshape(1, n), None, rows, None, None, "polynomial", params, 1)),
             ("quorvel.correct(y, \"polynomial\", out=buffer)", lambda: quorvel.correct(y, "polynomial", out=buffer)),
             ("quorvel.correct(y, \"polynomial\")", lambda: quorvel.correct(y, "polynomial")),
         ]

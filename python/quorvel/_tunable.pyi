@@ -11,7 +11,8 @@ import numpy.typing as npt
 Array = npt.NDArray[np.float64]
 Flags = Optional[npt.NDArray[np.bool_]]
 Params = Optional[Mapping[str, Any]]
-# The block functions take the output rows first and give their first failure as
+# The block functions take the output rows and None or a float64 array of (iterations, last change,
+# converged) per item first, and give their first failure as
 # (item, reason, index of the item's first non-finite sample or None).
 Failure = Optional[Tuple[int, str, Optional[int]]]
 
@@ -19,8 +20,10 @@ def catalogue() -> Tuple[Dict[str, Any], ...]: ...
 def fit_1d(y: Array, mask: Flags, x: Optional[Array], method: str, params: Params, want: int) -> Any: ...
 def fit_2d(data: Array, mask: Flags, x: Optional[Array], method: str, params: Params, want: int) -> Any: ...
 def fit_1d_many(
-    out: Array, block: Array, masks: Flags, x: Optional[Array], method: str, params: Params, want: int
+    out: Array, reports: Optional[Array], block: Array, masks: Flags, x: Optional[Array], method: str, params: Params,
+    want: int,
 ) -> Failure: ...
 def fit_2d_many(
-    out: Array, block: Array, masks: Flags, x: Optional[Array], method: str, params: Params, want: int, rows: int, cols: int
+    out: Array, reports: Optional[Array], block: Array, masks: Flags, x: Optional[Array], method: str, params: Params,
+    want: int, rows: int, cols: int,
 ) -> Failure: ...

@@ -1,8 +1,9 @@
 """The front door: any array-like in, every parameter by keyword, masks, and whole fit reports.
 
-Without keywords and without a mask the calls go straight to the native module, so they
-return exactly its bits; with them they go to the tunable module, which gives the same bits
-when the keywords hold the defaults.
+Without keywords and without a mask the methods that do not iterate go straight to the native
+module, so they return exactly its bits; the others, and every call with keywords, go to the
+tunable module, which gives the same bits when the keywords hold the defaults and also says
+whether the fit converged (a ConvergenceWarning when it did not).
 """
 
 from __future__ import annotations
@@ -15,6 +16,7 @@ import numpy.typing as npt
 from . import _engine, _native, parameters
 from ._arrays import as_data, as_mask, as_out, as_real, private_rows
 from ._engine import BASELINE, CORRECTED, EVERYTHING
+from .convergence import warn_unconverged
 from .result import FitResult
 
 Array = npt.NDArray[np.float64]
@@ -126,19 +128,24 @@ def _compute(
     if not isinstance(method, str):
         raise TypeError(f"method must be a str, not {type(method).__name__}")
     plain = not params and mask is None and out is None and x is None and z is None
-    if plain and values.size < LARGE and method not in parameters.TUNABLE_ONLY[ndim]:
-        try:
-            return _NATIVE[ndim, want](values, method)
-        except ValueError:
-            pass  # the same call through the tunable module raises the same text, with its fields
+    if plain and values.size < LARGE:
+        name = parameters.canonical(method, ndim)
+        if name not in parameters.TUNABLE_ONLY[ndim] and name not in parameters.ITERATIVE:
+            try:
+                return _NATIVE[ndim, want](values, name)
+            except ValueError:
+                pass  # the same call through the tunable module raises the same text, with its fields
     positions = (x,) if ndim == 1 else (x, z)
-    result: Array = _Call(ndim, values, method, mask, params, data, positions).run(want, out)
+    call = _Call(ndim, values, method, mask, params, data, positions)
+    result: Array = call.run(want, out)
+    call.warn_unconverged(call.reports[:, 2] != 0)
     return result
 
 
 def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], positions: Positions) -> FitResult:
     call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params, data, positions)
     fitted, corrected, iterations, converged, last_change, changes, weights, outer = call.run(EVERYTHING, None)
+    call.warn_unconverged(np.array([converged]))
     plan = call.plan
     return FitResult(
         fitted, corrected, plan.name, plan.params, iterations, converged, last_change, changes, weights, call.used,
@@ -160,6 +167,7 @@ class _Call:
         positions: Positions,
     ) -> None:
         self.values, self.inputs = values, (source, values, mask, *positions)
+        self.reports = np.ones((1, 3))  # iterations, last change, converged
         name = parameters.canonical(method, ndim)
         flags = None if mask is None else as_mask(mask, values.shape)
         self.flags = None if flags is None or flags.all() else flags  # all True: the unmasked fit, bit for bit
@@ -179,12 +187,18 @@ class _Call:
             target = np.empty(shape) if out is None else as_out(out, shape, self.inputs)
             block = private_rows(self.values, self.inputs[0], 1, size)
             masks = None if self.flags is None else np.not_equal(self.flags, False).reshape(1, size)
-            failure = self.plan.run_block(target.reshape(1, size), block, masks, want)
+            failure = self.plan.run_block(target.reshape(1, size), block, masks, want, self.reports)
         except ValueError as error:
             raise hinted(str(error), getattr(error, "index", None), shape) from None
         if failure is not None:
             raise hinted(failure[1], failure[2], shape)
         return target
+
+
+    def warn_unconverged(self, converged: npt.NDArray[np.bool_]) -> None:
+        """A ConvergenceWarning, at the caller of the public function, when the fit did not converge."""
+        noun = "spectrum" if self.plan.ndim == 1 else "image"
+        warn_unconverged(converged, noun, self.plan.name, self.plan.params, stacklevel=4)
 
 
 def hinted(text: str, index: Optional[int], shape: Tuple[int, ...]) -> ValueError:

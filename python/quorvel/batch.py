@@ -8,7 +8,7 @@ only microseconds. Every item's result has the bits of the one-item functions.
 from __future__ import annotations
 
 import threading
-from typing import Any, List, Optional, Sequence, Tuple
+from typing import Any, List, NamedTuple, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -16,10 +16,13 @@ import numpy.typing as npt
 from . import _engine, _pool, api, parameters
 from ._arrays import as_mask, as_out, as_real, private_rows
 from ._engine import BASELINE, CORRECTED, Failure
+from .convergence import warn_unconverged
+from .result import ManyResult
 
 Array = npt.NDArray[np.float64]
 
-__all__ = ["correct_many", "baseline_many", "correct_2d_many", "baseline_2d_many", "ItemError"]
+__all__ = ["correct_many", "baseline_many", "fit_many", "correct_2d_many", "baseline_2d_many", "fit_2d_many",
+           "ItemError"]
 
 # Each worker fits its rows this many samples at a time (at least LANE_FILL items), through a private copy
 # that stays near its core's 2 MiB cache; much smaller blocks cost the lanes more drained tails.
@@ -54,9 +57,11 @@ def correct_many(
     sample along ``axis``, is shared by every spectrum. ``out``, a C-contiguous float64 array of
     the data's shape sharing no memory with the inputs, receives the result and is returned.
     ``workers`` threads share the work (default: one per CPU). The parameters are those of
-    ``quorvel.correct``.
+    ``quorvel.correct``. Spectra whose fits stop at ``max_iter`` without meeting ``tol`` are
+    counted in one ``quorvel.ConvergenceWarning``; for airpls, ``stop="residuals"`` converges
+    where its default rule, the change of the weights, keeps failing on noisy data.
     """
-    return _apply(data, method, (axis,), workers, mask, params, CORRECTED, (x,), out)
+    return _warned(apply(data, method, (axis,), workers, mask, params, CORRECTED, (x,), out))
 
 
 def baseline_many(
@@ -72,7 +77,7 @@ def baseline_many(
 ) -> Array:
     """``baseline(spectrum, method, **params)`` for every spectrum along ``axis`` of ``data``; the keywords
     are those of ``correct_many``."""
-    return _apply(data, method, (axis,), workers, mask, params, BASELINE, (x,), out)
+    return _warned(apply(data, method, (axis,), workers, mask, params, BASELINE, (x,), out))
 
 
 def correct_2d_many(
@@ -90,7 +95,7 @@ def correct_2d_many(
     """``correct_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``; ``mask``,
     ``out`` and ``workers`` as for ``correct_many``, ``x`` and ``z`` the positions along the first and
     the second of ``axes``, shared by every image."""
-    return _apply(data, method, two_axes(axes), workers, mask, params, CORRECTED, (x, z), out)
+    return _warned(apply(data, method, two_axes(axes), workers, mask, params, CORRECTED, (x, z), out))
 
 
 def baseline_2d_many(
@@ -107,10 +112,70 @@ def baseline_2d_many(
 ) -> Array:
     """``baseline_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``; the
     keywords are those of ``correct_2d_many``."""
-    return _apply(data, method, two_axes(axes), workers, mask, params, BASELINE, (x, z), out)
+    return _warned(apply(data, method, two_axes(axes), workers, mask, params, BASELINE, (x, z), out))
 
 
-def _apply(
+def fit_many(
+    data: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    axis: int = -1,
+    workers: Optional[int] = None,
+    mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    **params: Any,
+) -> ManyResult:
+    """``fit(spectrum, method, **params)`` for every spectrum along ``axis`` of ``data``: the baselines, and
+    each spectrum's iterations, convergence and last change as arrays of the other axes' shape. The
+    keywords are those of ``correct_many``; the fits run in the same blocks, with the same bits."""
+    return _reported(apply(data, method, (axis,), workers, mask, params, BASELINE, (x,), None))
+
+
+def fit_2d_many(
+    data: npt.ArrayLike,
+    method: str = "asls",
+    *,
+    axes: Sequence[int] = (-2, -1),
+    workers: Optional[int] = None,
+    mask: Optional[npt.ArrayLike] = None,
+    x: Optional[npt.ArrayLike] = None,
+    z: Optional[npt.ArrayLike] = None,
+    **params: Any,
+) -> ManyResult:
+    """``fit_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``, reported as
+    ``fit_many`` reports spectra; the keywords are those of ``correct_2d_many``."""
+    return _reported(apply(data, method, two_axes(axes), workers, mask, params, BASELINE, (x, z), None))
+
+
+class Applied(NamedTuple):
+    """A batch's result, each item's report (iterations, last change, converged; the batch's shape + (3,))
+    and the plan it ran."""
+
+    result: Array
+    reports: Array
+    plan: _engine.Plan
+
+    def warn_unconverged(self, stacklevel: int, category: Optional[type] = None) -> None:
+        """One warning for the items that did not converge, ``stacklevel`` counted from the caller of this
+        method (1)."""
+        noun = "spectrum" if self.plan.ndim == 1 else "image"
+        extra = {} if category is None else {"category": category}
+        warn_unconverged(self.reports[..., 2] != 0, noun, self.plan.name, self.plan.params, stacklevel + 1, **extra)
+
+
+def _warned(applied: Applied) -> Array:
+    applied.warn_unconverged(stacklevel=3)
+    return applied.result
+
+
+def _reported(applied: Applied) -> ManyResult:
+    applied.warn_unconverged(stacklevel=3)
+    reports = applied.reports
+    return ManyResult(applied.result, applied.plan.name, applied.plan.params, reports[..., 0].astype(np.int64),
+                      reports[..., 2] != 0, reports[..., 1].copy())
+
+
+def apply(
     data: object,
     method: str,
     axes: Tuple[int, ...],
@@ -119,8 +184,9 @@ def _apply(
     params: Any,
     want: int,
     positions: Tuple[object, ...],
-    out: object,
-) -> Array:
+    out: object = None,
+) -> Applied:
+    """The batch functions' common work, without their warning: see ``Applied``."""
     values = as_real(data, "data")
     axes = normalised_axes(axes, values.ndim)
     count_workers = _worker_count(workers)
@@ -146,6 +212,7 @@ def _apply(
     if not flat.flags.c_contiguous:
         flat = np.empty((count, size))
 
+    reports = np.empty((count, 3))
     step = max(_pool.LANE_FILL, CACHED_SAMPLES // max(size, 1))
     buffers = threading.local()
 
@@ -160,7 +227,7 @@ def _apply(
             end = min(start + step, stop)
             block = private_rows(items[start:end], data, end - start, size, buffer)
             masks = None if item_flags is None else np.ascontiguousarray(np.not_equal(item_flags[start:end], False))
-            failure = plan.run_block(flat[start:end], block, masks, want)
+            failure = plan.run_block(flat[start:end], block, masks, want, reports[start:end])
             if failure is not None:
                 return start + failure[0], failure[1], failure[2]
         return None
@@ -173,7 +240,7 @@ def _apply(
         raise ItemError("spectrum" if ndim == 1 else "image", position, str(api.hinted(reason, at, item_shape)))
     if not np.may_share_memory(flat, result):
         target[...] = flat.reshape(target.shape)
-    return result
+    return Applied(result, reports.reshape(*batch_shape, 3), plan)
 
 
 def two_axes(axes: Sequence[int]) -> Tuple[int, ...]:

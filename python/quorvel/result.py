@@ -10,7 +10,7 @@ import numpy.typing as npt
 
 Array = npt.NDArray[np.float64]
 
-__all__ = ["FitResult"]
+__all__ = ["FitResult", "ManyResult"]
 
 
 @dataclass(frozen=True, repr=False)
@@ -76,6 +76,40 @@ class FitResult:
         steps = "iteration" if self.iterations == 1 else "iterations"
         outer = f" in {self.outer_iterations} outer ones" if self.outer_iterations else ""
         return f"{state} after {self.iterations} {steps}{outer} (last change {self.last_change:.3g})"
+
+
+@dataclass(frozen=True, repr=False)
+class ManyResult:
+    """The outcome of one method on every spectrum (or image) of a batch.
+
+    Attributes
+    ----------
+    baseline : ndarray
+        The baselines, in the data's shape.
+    method : str
+        The canonical method name.
+    params : dict
+        Every parameter the fits ran with, defaults included.
+    iterations, converged, last_change : ndarray
+        Each item's reweighting iterations (int64), whether its stop rule was met before ``max_iter``
+        (bool) and its last stop measure (float64), in the shape of the data's other axes.
+    """
+
+    baseline: Array
+    method: str
+    params: Dict[str, Any]
+    iterations: npt.NDArray[np.int64]
+    converged: npt.NDArray[np.bool_]
+    last_change: Array
+
+    def __repr__(self) -> str:
+        total = self.converged.size
+        shape = "x".join(map(str, self.baseline.shape))
+        text = f"ManyResult: {self.method} on {shape} samples, {total - int(np.count_nonzero(self.converged))} of "
+        text += f"{total} fits did not converge"
+        if total:
+            text += f"; iterations from {self.iterations.min()} to {self.iterations.max()}"
+        return text
 
 
 def _preview(values: Array, shown: int = 3) -> str:

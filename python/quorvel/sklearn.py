@@ -21,11 +21,13 @@ import numpy.typing as npt
 
 try:
     from sklearn.base import BaseEstimator, TransformerMixin  # type: ignore[import-untyped, import-not-found, unused-ignore]
+    from sklearn.exceptions import ConvergenceWarning  # type: ignore[import-untyped, import-not-found, unused-ignore]
     from sklearn.utils.validation import check_is_fitted, validate_data  # type: ignore[import-untyped, import-not-found, unused-ignore]
 except ImportError as error:
     raise ImportError("quorvel.sklearn needs scikit-learn 1.6 or later: pip install 'quorvel[scikit-learn]'") from error
 
 from . import _engine, batch, parameters
+from ._engine import CORRECTED
 
 __all__ = ["BaselineCorrector"]
 
@@ -75,10 +77,13 @@ class BaselineCorrector(TransformerMixin, BaseEstimator):  # type: ignore[misc, 
         return self
 
     def transform(self, X: npt.ArrayLike) -> npt.NDArray[np.float64]:
-        """Every row of ``X`` minus its baseline."""
+        """Every row of ``X`` minus its baseline; scikit-learn's ConvergenceWarning says how many rows did not
+        converge (for airpls, ``stop="residuals"`` converges where the weights keep changing)."""
         check_is_fitted(self, "method_")
         data: npt.NDArray[np.float64] = validate_data(self, X, dtype=np.float64, reset=False)
-        return batch.correct_many(data, self.method_, axis=1, workers=self.workers, x=self.x, **self._method_params())
+        applied = batch.apply(data, self.method_, (1,), self.workers, None, self._method_params(), CORRECTED, (self.x,))
+        applied.warn_unconverged(stacklevel=2, category=ConvergenceWarning)
+        return applied.result
 
     def __sklearn_tags__(self) -> Any:
         tags = super().__sklearn_tags__()

@@ -107,23 +107,45 @@ PyObject* fit_one(const Call& call, Fit fit) {
     return array_of(std::move(done.baseline), ndim, shape);
 }
 
+// The block functions take `out` and `reports` first and then the arguments of the one-item functions.
+struct Tail {
+    PyObject* out;
+    PyObject* reports;  // None, or a float64 array of (iterations, last change, converged) per item
+    Owned rest;
+};
+
+// Each item's report into its row of `reports`, as exact doubles (iteration counts stay below 2^53).
+void write_reports(std::span<const FitReport> reports, double* rows) {
+    for (const FitReport& report : reports) {
+        *rows++ = static_cast<double>(report.iterations);
+        *rows++ = report.last_change;
+        *rows++ = report.converged ? 1.0 : 0.0;
+    }
+}
+
 // The shared steps of the block functions. The package hands over private copies (C-contiguous),
 // so the block is fitted in place with the lock released once, straight into `out`. Gives None,
 // or for the first failure (item, reason, index of its first non-finite sample or None).
 template <class Many>
-PyObject* fit_block(PyObject* out_array, const Call& call, std::uint64_t count, std::uint64_t n, Many many) {
+PyObject* fit_block(const Tail& tail, const Call& call, std::uint64_t count, std::uint64_t n, Many many) {
     const double* values = arrays::contiguous_rows(call.values, count, n);
     const bool* flags = call.mask == Py_None ? nullptr : arrays::contiguous_flags(call.mask, count, n);
-    double* out = arrays::writable_rows(out_array, count, n);
-    if (!values || !out || (call.mask != Py_None && !flags)) {
-        PyErr_SetString(PyExc_TypeError, "block functions take C-contiguous float64 blocks, bool masks and out");
+    double* out = arrays::writable_rows(tail.out, count, n);
+    double* report_rows = tail.reports == Py_None ? nullptr : arrays::writable_rows(tail.reports, count, 3);
+    if (!values || !out || (call.mask != Py_None && !flags) || (tail.reports != Py_None && !report_rows)) {
+        PyErr_SetString(PyExc_TypeError,
+                        "block functions take C-contiguous float64 blocks, bool masks, out and reports of 3 columns");
         return nullptr;
     }
     const std::size_t size = count * n;
     const Mask mask = flags ? Mask(flags, size) : Mask{};
     const auto output = call.want == Corrected ? core::Output::Corrected : core::Output::Baseline;
     auto failure = compute_without_lock<std::optional<core::ItemFailure>>([&] {
-        return many(std::span<const double>(values, size), count, n, mask, output, std::span<double>(out, size));
+        std::vector<FitReport> reports(report_rows ? count : 0);
+        auto first = many(std::span<const double>(values, size), count, n, mask, output, std::span<double>(out, size),
+                          std::span<FitReport>(reports));
+        write_reports(reports, report_rows);
+        return first;
     });
     if (!failure) return PyErr_NoMemory();
     if (!*failure) Py_RETURN_NONE;
@@ -133,20 +155,14 @@ PyObject* fit_block(PyObject* out_array, const Call& call, std::uint64_t count, 
     return Py_BuildValue("(KsO)", static_cast<unsigned long long>((*failure)->index), reason.c_str(), index.get());
 }
 
-// The block functions take `out` first and then the arguments of the one-item functions.
-struct Tail {
-    PyObject* out;
-    Owned rest;
-};
-
 std::optional<Tail> split_out(PyObject* args) {
-    if (PyTuple_Size(args) < 1) {
-        PyErr_SetString(PyExc_TypeError, "the block functions take out first");
+    if (PyTuple_Size(args) < 2) {
+        PyErr_SetString(PyExc_TypeError, "the block functions take out and reports first");
         return std::nullopt;
     }
-    Owned rest(PyTuple_GetSlice(args, 1, PyTuple_Size(args)));
+    Owned rest(PyTuple_GetSlice(args, 2, PyTuple_Size(args)));
     if (!rest) return std::nullopt;
-    return Tail{PyTuple_GetItem(args, 0), std::move(rest)};
+    return Tail{PyTuple_GetItem(args, 0), PyTuple_GetItem(args, 1), std::move(rest)};
 }
 
 }  // namespace
@@ -188,10 +204,10 @@ PyObject* fit_1d_many(PyObject*, PyObject* args) {
         if (!options || !check_arrays(call, 2)) return nullptr;
         const std::uint64_t extents[1] = {arrays::extent(call.values, 1)};
         if (!read_arrays(call, 1, extents, *options)) return nullptr;
-        return fit_block(tail->out, call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
+        return fit_block(*tail, call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
                          [&](std::span<const double> values, std::uint64_t count, std::uint64_t n, Mask masks,
-                             core::Output output, std::span<double> out) {
-                             return core::fit_1d_many(values, count, n, masks, *options, output, out);
+                             core::Output output, std::span<double> out, std::span<FitReport> reports) {
+                             return core::fit_1d_many(values, count, n, masks, *options, output, out, reports);
                          });
     });
 }
@@ -208,10 +224,11 @@ PyObject* fit_2d_many(PyObject*, PyObject* args) {
             PyErr_SetString(PyExc_ValueError, "rows * cols must be the length of each flattened image");
             return nullptr;
         }
-        return fit_block(tail->out, call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
+        return fit_block(*tail, call, arrays::extent(call.values, 0), arrays::extent(call.values, 1),
                          [&](std::span<const double> values, std::uint64_t count, std::uint64_t, Mask masks,
-                             core::Output output, std::span<double> out) {
-                             return core::fit_2d_many(values, count, shape[0], shape[1], masks, *options, output, out);
+                             core::Output output, std::span<double> out, std::span<FitReport> reports) {
+                             return core::fit_2d_many(values, count, shape[0], shape[1], masks, *options, output,
+                                                      out, reports);
                          });
     });
 }

@@ -12,9 +12,10 @@ PyMethodDef functions[] = {
     {"catalogue", catalogue, METH_NOARGS, "catalogue()\n--\n\n"},
     {"fit_1d", fit_1d, METH_VARARGS, "fit_1d(y, mask, method, params, want)\n--\n\n"},
     {"fit_2d", fit_2d, METH_VARARGS, "fit_2d(data, mask, method, params, want)\n--\n\n"},
-    {"fit_1d_many", fit_1d_many, METH_VARARGS, "fit_1d_many(out, block, masks, method, params, want)\n--\n\n"},
+    {"fit_1d_many", fit_1d_many, METH_VARARGS,
+     "fit_1d_many(out, reports, block, masks, x, method, params, want)\n--\n\n"},
     {"fit_2d_many", fit_2d_many, METH_VARARGS,
-     "fit_2d_many(out, block, masks, method, params, want, rows, cols)\n--\n\n"},
+     "fit_2d_many(out, reports, block, masks, x, method, params, want, rows, cols)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

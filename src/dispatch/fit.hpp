@@ -49,11 +49,13 @@ struct ItemFailure {
 
 // Item k of `count` is values[k n, (k + 1) n) (an image of rows x cols when n = rows * cols), its
 // mask masks[k n, (k + 1) n) unless masks is empty; its baseline or corrected values go to the
-// same place of `out`. Stops early only where that cannot hide a lower-indexed failure.
+// same place of `out`, and its report to reports[k] unless reports is empty. Stops early only where
+// that cannot hide a lower-indexed failure.
 std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size_t count, std::size_t n,
-                                       Mask masks, const Options& options, Output output, std::span<double> out);
+                                       Mask masks, const Options& options, Output output, std::span<double> out,
+                                       std::span<FitReport> reports = {});
 std::optional<ItemFailure> fit_2d_many(std::span<const double> values, std::size_t count, std::uint64_t rows,
                                        std::uint64_t cols, Mask masks, const Options& options, Output output,
-                                       std::span<double> out);
+                                       std::span<double> out, std::span<FitReport> reports = {});
 
 }  // namespace quorvel::dispatch

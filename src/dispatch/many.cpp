@@ -23,11 +23,12 @@ Status finish_item(std::span<const double> values, Mask masks, std::size_t k, st
 // Item by item, stopping at the first failure, which is then the lowest-indexed one.
 template <class FitItem>
 std::optional<ItemFailure> each_item(std::span<const double> values, std::size_t count, std::size_t n, Mask masks,
-                                     Output output, std::span<double> out, const char* what, FitItem fit_item) {
+                                     Output output, std::span<double> out, std::span<FitReport> reports,
+                                     const char* what, FitItem fit_item) {
     for (std::size_t k = 0; k < count; ++k) {
-        if (auto report = fit_item(values.subspan(k * n, n), item_mask(masks, k, n), out.subspan(k * n, n)); !report) {
-            return ItemFailure{k, report.error()};
-        }
+        const auto report = fit_item(values.subspan(k * n, n), item_mask(masks, k, n), out.subspan(k * n, n));
+        if (!report) return ItemFailure{k, report.error()};
+        if (!reports.empty()) reports[k] = report.value();
         if (auto done = finish_item(values, masks, k, n, output, out, what); !done) return ItemFailure{k, done.error()};
     }
     return std::nullopt;
@@ -38,7 +39,7 @@ std::optional<ItemFailure> each_item(std::span<const double> values, std::size_t
 template <class Rule>
 std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::size_t count, std::size_t n,
                                           Mask masks, const WhittakerRecord& record, const Rule& rule,
-                                          Output output, std::span<double> out) {
+                                          Output output, std::span<double> out, std::span<FitReport> reports) {
     std::vector<whittaker::ItemOutcome> outcomes(count);
     std::vector<double> stand_in;
     if (!masks.empty()) {
@@ -52,6 +53,7 @@ std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::s
             return ItemFailure{k, NonFiniteInput{*bad}};
         }
         if (outcomes[k].error) return ItemFailure{k, *outcomes[k].error};
+        if (!reports.empty()) reports[k] = outcomes[k].report;
         if (auto done = finish_item(values, masks, k, n, output, out, "y"); !done) return ItemFailure{k, done.error()};
     }
     return std::nullopt;
@@ -60,20 +62,21 @@ std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::s
 }  // namespace
 
 std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size_t count, std::size_t n,
-                                       Mask masks, const Options& options, Output output, std::span<double> out) {
+                                       Mask masks, const Options& options, Output output, std::span<double> out,
+                                       std::span<FitReport> reports) {
     if (n > 0) {
         // Outer optional: whether the method is a Whittaker one, which the lanes serve.
         using Served = std::optional<std::optional<ItemFailure>>;
         const Served served = with_rule<1>(
             options,
             [&](const auto& rule) {
-                return Served(whittaker_many(values, count, n, masks, options.whittaker, rule, output, out));
+                return Served(whittaker_many(values, count, n, masks, options.whittaker, rule, output, out, reports));
             },
             [] { return Served(); });
         if (served) return *served;
     }
     Scratch scratch;
-    return each_item(values, count, n, masks, output, out, "y",
+    return each_item(values, count, n, masks, output, out, reports, "y",
                      [&](std::span<const double> y, Mask mask, std::span<double> b) {
                          return fit_1d_into(y, mask, options, b, scratch, nullptr);
                      });
@@ -81,9 +84,9 @@ std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size
 
 std::optional<ItemFailure> fit_2d_many(std::span<const double> values, std::size_t count, std::uint64_t rows,
                                        std::uint64_t cols, Mask masks, const Options& options, Output output,
-                                       std::span<double> out) {
+                                       std::span<double> out, std::span<FitReport> reports) {
     Scratch scratch;
-    return each_item(values, count, rows * cols, masks, output, out, "data",
+    return each_item(values, count, rows * cols, masks, output, out, reports, "data",
                      [&](std::span<const double> data, Mask mask, std::span<double> b) {
                          return fit_2d_into(data, rows, cols, mask, options, b, scratch, nullptr);
                      });

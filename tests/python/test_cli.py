@@ -226,3 +226,19 @@ def test_demo_scores_every_method(tmp_path):
         assert (tmp_path / "demo.png").read_bytes().startswith(PNG)
     else:
         assert "quorvel[plot]" in done.stdout
+
+
+def test_a_file_with_fits_that_did_not_converge_is_written_and_counted(tmp_path, capsys):
+    pytest.importorskip("matplotlib")  # the plot fits the first spectrum again, which must not warn twice
+    stack = np.linspace(0.0, 3.0, 200) + np.random.default_rng(0).standard_normal((4, 200))
+    np.save(tmp_path / "stack.npy", stack)
+    status, _, err = run(capsys, "correct", tmp_path / "stack.npy", "-m", "asls", "--max-iter", "5", "--plot",
+                         tmp_path / "p.png")
+    unconverged = int(np.count_nonzero(~quorvel.fit_many(stack, "asls", max_iter=5).converged))
+    assert status == 0 and unconverged and err.splitlines() == [
+        f"quorvel: {tmp_path / 'stack.npy'}: {unconverged} of 4 spectra did not converge: asls stopped at max_iter=5 "
+        "without meeting tol=0.001; raise max_iter or tol",
+        "quorvel: 1 file corrected, 4 spectra, 2 outputs written",
+    ]
+    np.testing.assert_array_equal(np.load(tmp_path / "stack_corrected.npy"),
+                                  quorvel.correct_many(stack, "asls", max_iter=5))

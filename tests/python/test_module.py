@@ -97,5 +97,5 @@ def test_tunable_failures_carry_the_index_of_the_non_finite_sample():
     grid = np.ones((3, 4))
     grid[2, 1] = np.inf
     out = np.empty((2, 12))
-    failure = _tunable.fit_2d_many(out, np.stack([np.ones(12), grid.ravel()]), None, None, "arpls", None, 0, 3, 4)
+    failure = _tunable.fit_2d_many(out, None, np.stack([np.ones(12), grid.ravel()]), None, None, "arpls", None, 0, 3, 4)
     assert failure == (1, "input contains a non-finite value at index 9", 9)

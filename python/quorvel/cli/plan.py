@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import argparse
 import os
+import warnings
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Callable, Dict, List, Optional, Tuple
@@ -12,7 +13,8 @@ from typing import Any, Callable, Dict, List, Optional, Tuple
 import numpy as np
 import numpy.typing as npt
 
-from .. import _engine, api, batch, formats, parameters
+from .. import _engine, api, batch, convergence, formats, parameters
+from .._engine import BASELINE, CORRECTED
 
 Array = npt.NDArray[np.float64]
 
@@ -47,20 +49,29 @@ class Operation:
     def ndim(self) -> int:
         return 2 if self.two_d else 1
 
-    def apply(self, block: Array, positions: Any) -> Array:
+    def apply(self, block: Array, positions: Any) -> Tuple[Array, int]:
         """The result for every item of ``block``, a stack of spectra or images on the file's axes
-        (``positions``: a spectrum's x, or an image's pair of axes; None where the file has none)."""
-        function: Callable[..., Array]
-        if self.two_d:
-            function = batch.baseline_2d_many if self.baseline else batch.correct_2d_many
-        else:
-            function = batch.baseline_many if self.baseline else batch.correct_many
-        return function(block, self.method, **{**self.params, **self._positions(positions)})
+        (``positions``: a spectrum's x, or an image's pair of axes; None where the file has none), and how
+        many of them did not converge."""
+        axes = (-2, -1) if self.two_d else (-1,)
+        named = self._positions(positions)
+        along = (named.get("x"), named.get("z")) if self.two_d else (named.get("x"),)
+        applied = batch.apply(block, self.method, axes, None, None, self.params,
+                              BASELINE if self.baseline else CORRECTED, along)
+        return applied.result, int(np.count_nonzero(applied.reports[..., 2] == 0))
+
+    def unconverged(self, count: int, total: int) -> str:
+        """What the command line says of a file of which ``count`` of ``total`` items did not converge."""
+        name = parameters.canonical(self.method, self.ndim)
+        resolved = parameters.resolve(name, self.ndim, self.params)
+        return convergence.message(count, total, "image" if self.two_d else "spectrum", name, resolved)
 
     def both(self, item: Array, positions: Any) -> Tuple[Array, Array]:
         """Baseline and corrected version of one item (the library's correct is exactly item - baseline)."""
         fit = api.baseline_2d if self.two_d else api.baseline
-        baseline = fit(item, self.method, **{**self.params, **self._positions(positions)})
+        with warnings.catch_warnings():  # the file's own line already says so
+            warnings.simplefilter("ignore", convergence.ConvergenceWarning)
+            baseline = fit(item, self.method, **{**self.params, **self._positions(positions)})
         return baseline, item - baseline
 
     def _positions(self, positions: Any) -> Dict[str, Array]:

@@ -7,7 +7,7 @@ import os
 import sys
 from dataclasses import dataclass
 from pathlib import Path
-from typing import List, Optional
+from typing import List, Optional, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -55,7 +55,9 @@ def correct(arguments: argparse.Namespace) -> int:
     with progress.bar(len(jobs), "files", wanted=len(jobs) >= FILES_FOR_A_BAR) as bar:
         for job in jobs:
             try:
-                dataset = _correct_file(job, operation, options, force, png)
+                dataset, unconverged = _correct_file(job, operation, options, force, png)
+                if unconverged:
+                    progress.say(f"quorvel: {job.source}: {operation.unconverged(unconverged, dataset.count)}")
                 tally.files += 1
                 tally.items += dataset.count
                 tally.written += 1 + (png is not None)
@@ -89,7 +91,7 @@ def _count(count: int, one: str, many: str) -> str:
 
 def _correct_file(
     job: Job, operation: Operation, options: formats.Options, force: bool, png: Optional[Path]
-) -> formats.Dataset:
+) -> Tuple[formats.Dataset, int]:
     if not force:
         _refuse_overwrite(job)
     try:
@@ -98,7 +100,7 @@ def _correct_file(
         raise FileFailure(str(error)) from None
     except OSError as error:
         raise FileFailure(f"cannot read: {figures.reason(error)}") from None
-    results = _run(operation, dataset, job.source.name)
+    results, unconverged = _run(operation, dataset, job.source.name)
     try:
         dataset.write(results, job.target, force)
     except formats.DataError as error:
@@ -109,7 +111,7 @@ def _correct_file(
         raise FileFailure(f"cannot write {job.target}: {figures.reason(error)}") from None
     if png is not None:
         figures.plot_first(png, force, job.source, operation, dataset)
-    return dataset
+    return dataset, unconverged
 
 
 def _refuse_overwrite(job: Job) -> None:
@@ -126,21 +128,22 @@ def _same_file(a: Path, b: Path) -> bool:
         return plan.key(a) == plan.key(b)
 
 
-def _run(operation: Operation, dataset: formats.Dataset, name: str) -> List[Array]:
-    """``operation`` on every item, in chunks so that a progress bar can follow many of them; the bar
-    also shows the time spent on one long item (a large image)."""
+def _run(operation: Operation, dataset: formats.Dataset, name: str) -> Tuple[List[Array], int]:
+    """``operation`` on every item, in chunks so that a progress bar can follow many of them (the bar
+    also shows the time spent on one long item, a large image), and how many items did not converge."""
     count = dataset.count
     chunk = max(CHUNK, -(-count // 100))
     unit = "images" if operation.two_d else "spectra"
     results: List[Array] = []
-    done = 0
+    done = unconverged = 0
     with progress.bar(count, unit, wanted=True, nested=True, label=name) as bar:
         for items, x in zip(dataset.groups, dataset.positions):
             result = np.empty(items.shape)
             for start in range(0, items.shape[0], chunk):
                 stop = min(start + chunk, items.shape[0])
                 try:
-                    result[start:stop] = operation.apply(items[start:stop], x)
+                    result[start:stop], missed = operation.apply(items[start:stop], x)
+                    unconverged += missed
                 except batch.ItemError as error:
                     label = dataset.label(done + start + error.index[0])
                     raise FileFailure(f"{label}: {error.reason}" if label else error.reason) from None
@@ -149,4 +152,4 @@ def _run(operation: Operation, dataset: formats.Dataset, name: str) -> List[Arra
                 bar.update(stop - start)
             results.append(result)
             done += items.shape[0]
-    return results
+    return results, unconverged

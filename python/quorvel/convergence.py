@@ -1,0 +1,46 @@
+"""Fits that stop at ``max_iter`` without meeting ``tol`` say so, on every front but ``quorvel._native``."""
+
+from __future__ import annotations
+
+import warnings
+from typing import Any, Mapping, Type
+
+import numpy as np
+import numpy.typing as npt
+
+__all__ = ["ConvergenceWarning", "advice", "warn_unconverged"]
+
+
+class ConvergenceWarning(UserWarning):
+    """Some fits stopped at ``max_iter`` without meeting their ``tol``; their baselines may be poor."""
+
+
+def advice(method: str, params: Mapping[str, Any]) -> str:
+    """What to change when ``method`` with ``params`` does not converge."""
+    if method == "airpls" and params.get("stop", "weights") == "weights":
+        return ("for airpls, stop=\"residuals\" (the airPLS paper's own rule), which converges where the weights "
+                "keep changing; or raise max_iter or tol")
+    return "raise max_iter or tol"
+
+
+def message(unconverged: int, total: int, noun: str, method: str, params: Mapping[str, Any]) -> str:
+    """``3 of 80 spectra did not converge ...``: the text of the warning."""
+    nouns = {"spectrum": "spectra", "image": "images"}[noun] if total != 1 else noun
+    return (f"{unconverged} of {total} {nouns} did not converge: {method} stopped at max_iter="
+            f"{params.get('max_iter')} without meeting tol={params.get('tol')}; {advice(method, params)}")
+
+
+def warn_unconverged(
+    converged: npt.NDArray[Any],
+    noun: str,
+    method: str,
+    params: Mapping[str, Any],
+    stacklevel: int,
+    category: Type[Warning] = ConvergenceWarning,
+) -> None:
+    """One warning for all the fits of a call whose ``converged`` flag is false, if any; ``stacklevel``
+    counts from the caller of this function."""
+    unconverged = int(np.count_nonzero(~np.asarray(converged, bool)))
+    if unconverged:
+        warnings.warn(message(unconverged, int(np.size(converged)), noun, method, params), category,
+                      stacklevel=stacklevel + 1)
