@@ -1,3 +1,5 @@
+import os
+
 import numpy as np
 import pytest
 
@@ -39,10 +41,55 @@ def test_rows_get_the_bits_of_the_batch_path_in_pipelines_and_searches():
 
 def test_every_parameter_of_the_catalogue_is_tunable_and_x_reaches_the_fit():
     names = {param.name for params in quorvel.parameters.methods_taking(1).values() for param in params}
-    assert names | {"method", "x", "workers"} == set(BaselineCorrector().get_params())
+    assert names | {"method", "x", "mask", "n_jobs", "workers"} == set(BaselineCorrector().get_params())
     X = np.stack([make_spectrum(50, seed) for seed in range(3)])
     x = np.geomspace(1.0, 100.0, 50)
     corrector = BaselineCorrector("poly", x=x, poly_order=3)
     assert corrector.fit_transform(X).tobytes() == quorvel.correct_many(X, "poly", x=x, poly_order=3).tobytes()
     with pytest.raises(ValueError, match="x must hold one position per sample"):
         BaselineCorrector("poly", x=x[:-1]).fit(X)
+
+
+def test_feature_names_and_frames_pass_through():
+    pandas = pytest.importorskip("pandas")
+    X = np.stack([make_spectrum(40, seed) for seed in range(5)])
+    names = [f"{wavenumber} cm-1" for wavenumber in range(400, 440)]
+    frame = pandas.DataFrame(X, columns=names)
+    corrector = BaselineCorrector("arpls", lam=1e4).set_output(transform="pandas")
+    out = corrector.fit_transform(frame)
+    assert list(out.columns) == names and list(corrector.get_feature_names_out()) == names
+    assert out.to_numpy().tobytes() == quorvel.correct_many(X, "arpls", lam=1e4).tobytes()
+    pipeline = make_pipeline(BaselineCorrector(), Ridge()).fit(frame, X[:, 3])
+    assert list(pipeline[:-1].get_feature_names_out()) == names
+
+
+@pytest.mark.parametrize("n_jobs", [None, 1, 2, -1, -2])
+def test_n_jobs_counts_threads_as_scikit_learn_does(n_jobs):
+    X = np.stack([make_spectrum(60, seed) for seed in range(40)])
+    corrector = BaselineCorrector("asls", n_jobs=n_jobs).fit(X)
+    assert corrector.n_jobs_ == {None: 1, 1: 1, 2: 2, -1: os.cpu_count(), -2: max(1, os.cpu_count() - 1)}[n_jobs]
+    assert corrector.transform(X).tobytes() == quorvel.correct_many(X, "asls").tobytes()
+
+
+@pytest.mark.parametrize("workers, threads", [(3, 3), (None, os.cpu_count())])
+def test_workers_is_the_deprecated_name_of_n_jobs(workers, threads):
+    X = np.stack([make_spectrum(60, seed) for seed in range(4)])
+    with pytest.warns(FutureWarning, match="workers is now n_jobs"):
+        corrector = BaselineCorrector(workers=workers).fit(X)
+    assert corrector.n_jobs_ == threads
+
+
+@pytest.mark.parametrize("n_jobs", [0, 1.5, True])
+def test_n_jobs_out_of_range_is_refused(n_jobs):
+    with pytest.raises(ValueError, match="n_jobs must be None or a non-zero integer"):
+        BaselineCorrector(n_jobs=n_jobs).fit(np.ones((2, 10)))
+
+
+def test_a_mask_leaves_features_out_of_every_row():
+    X = np.stack([make_spectrum(60, seed) for seed in range(6)])
+    keep = np.ones(60, bool)
+    keep[20:30] = False
+    out = BaselineCorrector("arpls", mask=keep).fit_transform(X)
+    assert out.tobytes() == quorvel.correct_many(X, "arpls", mask=np.broadcast_to(keep, X.shape)).tobytes()
+    with pytest.raises(ValueError, match=r"mask must be a bool array of one flag per feature \(60\)"):
+        BaselineCorrector(mask=keep[:-1]).fit(X)
