@@ -24,18 +24,26 @@ def resident():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+def fresh(name):
+    """A copy of `name` that nothing else refers to: the interned spelling is shared with every module and
+    thread that names the method, some of which (Dask's pools) let go of it whenever they next run."""
+    return "".join(list(name))
+
+
 def native_calls(function, data, names, param):
     """(function, args, kwargs) of successful calls and of every way a call can fail."""
+    names = [fresh(name) for name in names]
     broken = data.copy()
     broken.flat[5] = np.nan
     short = np.ones((2,) * data.ndim)
     empty = np.empty((0,) * data.ndim)
-    good = [((data, name), {}) for name in names] + [((data,), {}), ((), {param: data, "method": "POLY"})]
+    good = [((data, name), {}) for name in names] + [((data,), {}), ((), {param: data, "method": fresh("POLY")})]
     # the int is made at run time: small ones are shared
     bad = [((data.tolist(),), {}), ((data.astype(np.float32),), {}), ((data.reshape(1, -1, 1),), {}),
-           ((data, "bogus"), {}), ((data, b"asls"), {}), ((data, int("9" * 20)), {}), ((data, "asls\ud800"), {}),
-           ((empty, "asls"), {}), ((broken, "arpls"), {}), ((short, "asls"), {}), ((short, "polynomial"), {}),
-           ((), {}), ((data, "asls", "asls"), {}), ((data,), {"meth": "asls"}), ((data,), {param: data})]
+           ((data, fresh("bogus")), {}), ((data, b"asls"), {}), ((data, int("9" * 20)), {}),
+           ((data, fresh("asls\ud800")), {}), ((empty, fresh("asls")), {}), ((broken, fresh("arpls")), {}),
+           ((short, fresh("asls")), {}), ((short, fresh("polynomial")), {}), ((), {}),
+           ((data, fresh("asls"), fresh("asls")), {}), ((data,), {"meth": fresh("asls")}), ((data,), {param: data})]
     return [(function, args, kwargs) for args, kwargs in good + bad]
 
 
@@ -43,9 +51,10 @@ def keyword_calls(fit, many, data):
     """Calls through the tunable module: one fit, and blocks of items, successful or not."""
     mask, broken = np.ones(data.shape, bool), data.copy()
     mask.flat[3], broken.flat[5] = False, np.nan
-    return [(fit, (data, "arpls"), {"lam": 1e5}), (fit, (data,), {"mask": mask}), (fit, (data,), {"bogus": 1}),
-            (fit, (broken, "poly"), {"poly_order": 1}), (fit, (data,), {"mask": mask[:1]}),
-            (many, (data[None], "asls"), {"workers": 1, "p": 0.1}), (many, (broken[None],), {"workers": 1, "lam": 2.0}),
+    return [(fit, (data, fresh("arpls")), {"lam": 1e5}), (fit, (data,), {"mask": mask}), (fit, (data,), {"bogus": 1}),
+            (fit, (broken, fresh("poly")), {"poly_order": 1}), (fit, (data,), {"mask": mask[:1]}),
+            (many, (data[None], fresh("asls")), {"workers": 1, "p": 0.1}),
+            (many, (broken[None],), {"workers": 1, "lam": 2.0}),
             (many, (data[None],), {"mask": mask[None], "workers": 1, "tol": 1e-2})]
 
 
@@ -59,7 +68,7 @@ def hammer(calls, count):
 
 
 def references(calls):
-    gc.collect()  # garbage of earlier tests may still hold the shared method names
+    gc.collect()
     # NumPy's own constructors, which the keyword calls use, leave the counts of built-in dtypes unbalanced
     objects = [np.dtype(np.float64)] if all(type(f) is type(_native.correct) for f, _, _ in calls) else []
     for _, args, kwargs in calls:  # small ints are shared, with counts that move all the time
