@@ -189,9 +189,9 @@ class _Call:
             masks = None if self.flags is None else np.not_equal(self.flags, False).reshape(1, size)
             failure = self.plan.run_block(target.reshape(1, size), block, masks, want, self.reports)
         except ValueError as error:
-            raise hinted(str(error), getattr(error, "index", None), shape) from None
+            raise hinted(str(error), getattr(error, "index", None), shape, self.plan.name) from None
         if failure is not None:
-            raise hinted(failure[1], failure[2], shape)
+            raise hinted(failure[1], failure[2], shape, self.plan.name)
         return target
 
 
@@ -201,8 +201,15 @@ class _Call:
         warn_unconverged(converged, noun, self.plan.name, self.plan.params, stacklevel=4)
 
 
-def hinted(text: str, index: Optional[int], shape: Tuple[int, ...]) -> ValueError:
-    """The error of a fit; for a non-finite sample at flat ``index``, with where it is and how to leave it out."""
+def hinted(text: str, index: Optional[int], shape: Tuple[int, ...], method: str) -> ValueError:
+    """The error of a fit in words a user can act on: for a non-finite sample at flat ``index``, where it is and
+    how to leave it out; for a solve that the weights left singular, why and what to change."""
+    # The native module's texts name the family and the solver; the tunable fronts name the method.
+    text = text.replace("is too short for whittaker", f"is too short for {method}")
+    if text.startswith("linear solve failed"):
+        return ValueError(f"{method} could not fit this input: {text}. Its weights left too few samples to pin "
+                          "down the baseline, which happens on very short inputs; give it more samples, a lower "
+                          "diff_order, or a method that keeps a weight on every sample (asls)")
     if index is None:
         return ValueError(text)
     where = ""

@@ -237,7 +237,7 @@ def apply(
     if failures:
         index, reason, at = min(failures, key=lambda failure: failure[0])
         position = tuple(int(i) for i in np.unravel_index(index, batch_shape)) if batch_shape else ()
-        raise ItemError("spectrum" if ndim == 1 else "image", position, str(api.hinted(reason, at, item_shape)))
+        raise ItemError("spectrum" if ndim == 1 else "image", position, str(api.hinted(reason, at, item_shape, plan.name)))
     if not np.may_share_memory(flat, result):
         target[...] = flat.reshape(target.shape)
     return Applied(result, reports.reshape(*batch_shape, 3), plan)

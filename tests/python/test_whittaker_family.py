@@ -149,3 +149,16 @@ def test_aspls_alpha_sets_the_first_penalty_scales_of_the_used_samples(ndim):
 def test_aspls_alpha_out_of_range_is_refused(alpha, error, message):
     with pytest.raises(error, match=message):
         quorvel.fit(spectrum(300, 0), "aspls", alpha=alpha)
+
+
+# arpls' weights vanish at two of these three samples, which leaves a straight line free under its penalty.
+@pytest.mark.parametrize("front", [lambda y: quorvel.correct(y, "arpls"), lambda y: quorvel.fit(y, "arpls"),
+                                   lambda y: quorvel.correct_many(np.stack([y, y]), "arpls"),
+                                   lambda y: quorvel.baseline(y, "arpls", max_iter=50)])
+def test_a_solve_left_singular_by_the_weights_says_why_and_what_to_change(front):
+    y = np.array([1.2348916091223985, 3.1275401083280325, -0.3856039888321028])
+    with pytest.raises(ValueError, match=r"arpls could not fit this input: linear solve failed: .* too few samples "
+                                         r"to pin down the baseline, which happens on very short inputs; give it more"):
+        front(y)
+    with pytest.raises(ValueError, match="input length 2 is too short for arpls; minimum is 3"):
+        front(y[:2])
