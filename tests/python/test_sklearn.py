@@ -82,14 +82,16 @@ def test_every_parameter_of_the_catalogue_is_tunable_and_x_reaches_the_fit():
         BaselineCorrector("poly", x=x[:-1]).fit(X)
 
 
-def test_feature_names_and_frames_pass_through():
-    pandas = pytest.importorskip("pandas")
+@pytest.mark.parametrize("library", ["pandas", "polars"])
+def test_feature_names_and_frames_pass_through(library):
+    frames = pytest.importorskip(library)
     X = np.stack([make_spectrum(40, seed) for seed in range(5)])
     names = [f"{wavenumber} cm-1" for wavenumber in range(400, 440)]
-    frame = pandas.DataFrame(X, columns=names)
-    corrector = BaselineCorrector("arpls", lam=1e4).set_output(transform="pandas")
+    frame = frames.DataFrame(X, columns=names) if library == "pandas" else frames.DataFrame(X, schema=names)
+    corrector = BaselineCorrector("arpls", lam=1e4).set_output(transform=library)
     out = corrector.fit_transform(frame)
-    assert list(out.columns) == names and list(corrector.get_feature_names_out()) == names
+    assert type(out) is type(frame) and list(out.columns) == names
+    assert list(corrector.get_feature_names_out()) == names
     assert out.to_numpy().tobytes() == quorvel.correct_many(X, "arpls", lam=1e4).tobytes()
     pipeline = make_pipeline(BaselineCorrector(), Ridge()).fit(frame, X[:, 3])
     assert list(pipeline[:-1].get_feature_names_out()) == names
