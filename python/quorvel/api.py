@@ -138,14 +138,16 @@ def _compute(
     positions = (x,) if ndim == 1 else (x, z)
     call = _Call(ndim, values, method, mask, params, data, positions)
     result: Array = call.run(want, out)
-    call.warn_unconverged(call.reports[:, 2] != 0)
+    if call.reports[0, 2] == 0.0:  # a flag to read on every call; the warning's work only when it is down
+        call.warn_unconverged()
     return result
 
 
 def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], positions: Positions) -> FitResult:
     call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params, data, positions)
     fitted, corrected, iterations, converged, last_change, changes, weights, outer = call.run(EVERYTHING, None)
-    call.warn_unconverged(np.array([converged]))
+    if not converged:
+        call.warn_unconverged()
     plan = call.plan
     return FitResult(
         fitted, corrected, plan.name, plan.params, iterations, converged, last_change, changes, weights, call.used,
@@ -167,7 +169,7 @@ class _Call:
         positions: Positions,
     ) -> None:
         self.values, self.inputs = values, (source, values, mask, *positions)
-        self.reports = np.ones((1, 3))  # iterations, last change, converged
+        self.reports = np.empty((1, 3))  # iterations, last change, converged: written by every block call
         name = parameters.canonical(method, ndim)
         flags = None if mask is None else as_mask(mask, values.shape)
         self.flags = None if flags is None or flags.all() else flags  # all True: the unmasked fit, bit for bit
@@ -195,10 +197,10 @@ class _Call:
         return target
 
 
-    def warn_unconverged(self, converged: npt.NDArray[np.bool_]) -> None:
-        """A ConvergenceWarning, at the caller of the public function, when the fit did not converge."""
+    def warn_unconverged(self) -> None:
+        """The ConvergenceWarning of a fit that did not converge, at the caller of the public function."""
         noun = "spectrum" if self.plan.ndim == 1 else "image"
-        warn_unconverged(converged, noun, self.plan.name, self.plan.params, stacklevel=4)
+        warn_unconverged(np.zeros(1, bool), noun, self.plan.name, self.plan.params, stacklevel=4)
 
 
 def hinted(text: str, index: Optional[int], shape: Tuple[int, ...], method: str) -> ValueError:
