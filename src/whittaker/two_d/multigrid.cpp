@@ -50,6 +50,7 @@ double spectrum_bound(const MultigridLevel& level) {
 
 void apply_level(const MultigridLevel& level, std::span<const double> v, std::span<double> out) {
     apply_system(level.system(), v, out);
+    if (!level.couplings.empty()) add_off_centre(level.rows, level.cols, level.couplings, level.coupled, v, out);
 }
 
 // Chebyshev iteration on D^-1 A over [bound / ratio, bound]: a fixed polynomial, so the
@@ -135,7 +136,8 @@ double invert_diagonal(MultigridLevel& level) {
     for (std::uint64_t i = 0; i < level.rows; ++i) {
         for (std::uint64_t j = 0; j < level.cols; ++j) {
             const std::uint64_t k = i * level.cols + j;
-            double diagonal = level.weights[k] + level.lambda_r * tr.diag(i) + level.lambda_c * tc.diag(j);
+            const double weight = level.couplings.empty() ? level.weights[k] : absolute_row_sum(level.couplings, level.weights.size(), k);
+            double diagonal = weight + level.lambda_r * tr.diag(i) + level.lambda_c * tc.diag(j);
             if (level.first.present()) diagonal = diagonal + level.first.diagonal(level.rows, level.cols, i, j);
             level.inverse_diagonal[k] = 1.0 / diagonal;
             largest = std::max(largest, diagonal);
@@ -160,20 +162,37 @@ Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diag
         std::swap(first.lambda_r, first.lambda_c);
         fill_system_bands({level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w, first,
                            level.order_c, level.order_r},
-                          mg.banded);
+                          mg.banded, mg.banded.bandwidth);
     } else {
         for (std::size_t k = 0; k < w.size(); ++k) w[k] = level.weights[k] * scale;
         fill_system_bands({level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w, first,
                            level.order_r, level.order_c},
-                          mg.banded);
+                          mg.banded, mg.banded.bandwidth);
+    }
+    if (!level.couplings.empty()) {
+        add_coupling_bands(level.rows, level.cols, level.couplings, scale, transposed(level), mg.banded);
     }
     if (mg.banded.factor()) return ok;
     return LinearSolveFailed{"2D Whittaker multigrid coarsest system was not positive definite"};
 }
 
+// Under Galerkin coarsening the middle couplings also serve as the weights of the level's own system.
+void restrict_level_weights(MultigridLevel& finer, MultigridLevel& level) {
+    if (level.couplings.empty()) return restrict_weights(finer.down, finer.weights, level.weights, finer.scratch);
+    if (finer.couplings.empty()) {
+        galerkin_from_weights(finer.down, finer.weights, level.couplings);
+    } else {
+        galerkin_from_couplings(finer.down, finer.couplings, level.couplings);
+    }
+    const std::size_t n = level.weights.size();
+    std::copy_n(level.couplings.begin() + static_cast<std::ptrdiff_t>(coupling_centre * n), n, level.weights.begin());
+    level.coupled = coupled_slots(level.couplings, n);
+}
+
 }  // namespace
 
-bool Multigrid::planned_for(const GridSystem& system) const {
+bool Multigrid::planned_for(const GridSystem& system, Coarsening kind) const {
+    if (kind != coarsening) return false;
     GridSystem s = system;
     for (const MultigridLevel& level : levels) {
         if (level.rows != s.rows || level.cols != s.cols) return false;
@@ -185,8 +204,10 @@ bool Multigrid::planned_for(const GridSystem& system) const {
     return false;
 }
 
-void Multigrid::resize(const GridSystem& system) {
-    if (planned_for(system)) return;
+void Multigrid::resize(const GridSystem& system, Coarsening kind) {
+    if (planned_for(system, kind)) return;
+    coarsening = kind;
+    const bool galerkin = kind == Coarsening::galerkin;
     GridSystem s = system;
     std::size_t count = 0;
     for (;; ++count) {
@@ -195,7 +216,7 @@ void Multigrid::resize(const GridSystem& system) {
         const Halving h = halving(s);
         level.rows = s.rows;
         level.cols = s.cols;
-        level.down.build(s.rows, s.cols, h.rows, h.cols);
+        level.down.build(s.rows, s.cols, h.rows, h.cols, galerkin ? Interpolation::linear : Interpolation::cubic);
         const std::size_t n = s.rows * s.cols;
         for (auto* buffer : {&level.weights, &level.inverse_diagonal, &level.residual, &level.direction,
                              &level.product}) {
@@ -203,6 +224,7 @@ void Multigrid::resize(const GridSystem& system) {
         }
         // The finest grid works in the caller's vectors.
         for (auto* buffer : {&level.x, &level.b}) buffer->resize(count == 0 ? 0 : n, 0.0);
+        level.couplings.resize(galerkin && count > 0 ? n * coupling_count : 0, 0.0);
         const bool coarsest = !h.rows && !h.cols;
         level.scratch.resize(coarsest ? n : level.down.rows.coarse * s.cols, 0.0);
         if (coarsest) break;
@@ -211,7 +233,10 @@ void Multigrid::resize(const GridSystem& system) {
     levels.resize(count + 1);
     const MultigridLevel& last = levels.back();
     const bool along_cols = last.rows < last.cols;  // as transposed() decides
-    banded.reset(last.rows * last.cols, along_cols ? system.order_c * last.rows : system.order_r * last.cols);
+    const std::uint64_t across = along_cols ? last.rows : last.cols;
+    const std::uint64_t order = along_cols ? system.order_c : system.order_r;
+    const auto reach = static_cast<std::uint64_t>(coupling_reach);
+    banded.reset(last.rows * last.cols, std::max(order * across, galerkin && levels.size() > 1 ? reach * (across + 1) : 0));
 }
 
 Status Multigrid::setup(const GridSystem& system) {
@@ -227,7 +252,7 @@ Status Multigrid::setup(const GridSystem& system) {
         level.lambda_r = coarse_lambda(finer.lambda_r, rows, level.order_r);
         level.lambda_c = coarse_lambda(finer.lambda_c, cols, level.order_c);
         level.first = {coarse_first(finer.first.lambda_r, rows), coarse_first(finer.first.lambda_c, cols)};
-        restrict_weights(finer.down, finer.weights, level.weights, finer.scratch);
+        restrict_level_weights(finer, level);
     }
     double largest = 0.0;
     for (MultigridLevel& level : levels) largest = invert_diagonal(level);
