@@ -10,7 +10,16 @@ namespace quorvel::two_d::whittaker {
 namespace {
 
 constexpr std::uint64_t chebyshev_degree = 3;
-constexpr double chebyshev_ratio = 10.0;
+
+// The share of the interval the smoother damps. Galerkin couplings put their absolute row sums in the diagonal,
+// which shrinks the weights' share of the spectrum below 1: the interval reaches further down.
+double chebyshev_ratio(Coarsening kind) {
+    switch (kind) {
+        case Coarsening::averaged: return 10.0;
+        case Coarsening::galerkin: return 20.0;
+    }
+    return 10.0;
+}
 // Point smoothing only damps errors that are rough along an axis smoothed at least about as
 // strongly as the other, so an axis whose strength on its roughest error (lambda 4^order) is below
 // 1/4 of the other's is not halved.
@@ -56,13 +65,13 @@ void apply_level(const MultigridLevel& level, std::span<const double> v, std::sp
 // Chebyshev iteration on D^-1 A over [bound / ratio, bound]: a fixed polynomial, so the
 // same smoother before and after the coarse correction keeps the V-cycle symmetric. Each step
 // is one product and one pass that updates residual, direction and iterate together.
-void smooth(MultigridLevel& level, std::span<const double> b, std::span<double> x, bool zero_start) {
+void smooth(MultigridLevel& level, double ratio, std::span<const double> b, std::span<double> x, bool zero_start) {
     const std::size_t n = level.rows * level.cols;
     double* r = level.residual.data();
     double* d = level.direction.data();
     const double* q = level.product.data();
     const double* inv = level.inverse_diagonal.data();
-    const double hi = spectrum_bound(level), lo = hi / chebyshev_ratio;
+    const double hi = spectrum_bound(level), lo = hi / ratio;
     const double theta = (hi + lo) * 0.5, delta = (hi - lo) * 0.5, sigma = theta / delta;
     double rho = 1.0 / sigma;
 
@@ -120,13 +129,14 @@ void cycle(Multigrid& mg, std::size_t index, std::span<const double> b, std::spa
     MultigridLevel& next = mg.levels[index + 1];
     const std::size_t n = level.rows * level.cols;
 
-    smooth(level, b, x, true);
+    const double ratio = chebyshev_ratio(mg.coarsening);
+    smooth(level, ratio, b, x, true);
     apply_level(level, x, level.product);
     for (std::size_t k = 0; k < n; ++k) level.residual[k] = b[k] - level.product[k];
     restrict_residual(level.down, level.residual, next.b, level.scratch);
     cycle(mg, index + 1, next.b, next.x);
     interpolate_add(level.down, next.x, x, level.scratch);
-    smooth(level, b, x, false);
+    smooth(level, ratio, b, x, false);
 }
 
 // The diagonal of the level's system: its inverse for smoothing; returns its largest element.
