@@ -240,6 +240,6 @@ TEST(PreconditionedSystem, galerkin_coarsening_takes_weights_decades_apart) {
         ASSERT_TRUE(solve_preconditioned(system_of(c, w, {}), {500, 1e-10}, b, x, ws, kind));
         steps.push_back(ws.steps);
     }
-    EXPECT_GT(steps[0], 100u);  // 170 today
-    EXPECT_LE(steps[1], 60u);   // 53 today
+    EXPECT_GT(steps[0], 100u);  // 169 today
+    EXPECT_LE(steps[1], 53u);   // 49 today; 56 with the coarsest grid's couplings left out
 }
