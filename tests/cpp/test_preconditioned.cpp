@@ -209,3 +209,37 @@ TEST(PreconditionedSystem, first_differences_match_a_dense_solve_in_every_solver
         near(direct, exact, "lu");
     }
 }
+
+// Weights decades apart between neighbours, as asPLS' rows divided by their |residual| give: the Galerkin coarse
+// grids solve them exactly as a dense solve does, and in a few steps where averaged weights take many.
+TEST(PreconditionedSystem, galerkin_coarsening_takes_weights_decades_apart) {
+    std::mt19937_64 rng(7);
+    PreconditionedWorkspace ws;  // shared: the plans alternate between the two coarsenings
+    // 3 x 40 and 40 x 3 halve one axis only; 5 x 6 is a single level.
+    for (const Case& c : in_every_order({{17, 12, 1e4, 1e4}, {14, 15, 1e5, 1e3}, {3, 40, 1e3, 1e3}, {40, 3, 50, 2e3},
+                                         {5, 6, 1, 3}})) {
+        const std::size_t n = c.rows * c.cols;
+        V w = uniform(rng, n, -3.0, 9.0), b = uniform(rng, n, -50, 50);
+        for (double& v : w) v = std::pow(10.0, v);
+        for (std::size_t k = 0; k < n; k += 9) w[k] = 0.0;
+        const V exact = dense_solve(c, w, b);
+        V x(n, 0.0);
+        ASSERT_TRUE(solve_preconditioned(system_of(c, w, {}), {200, 1e-13}, b, x, ws, Coarsening::galerkin));
+        for (std::size_t k = 0; k < n; ++k) {
+            ASSERT_NEAR(x[k], exact[k], 1e-8 * norm(exact)) << c.rows << "x" << c.cols << " order " << c.order_r;
+        }
+    }
+    // Mostly modest, one in fifty pinned, as asPLS' weights are.
+    const Case c{96, 80, 1e5, 1e5};
+    V w = uniform(rng, c.rows * c.cols, -1.0, 3.0);
+    for (std::size_t k = 0; k < w.size(); ++k) w[k] = std::pow(10.0, w[k] + (k % 50 == 7 ? 7.0 : 0.0));
+    const V b = uniform(rng, w.size(), 0, 100);
+    std::vector<std::uint64_t> steps;
+    for (Coarsening kind : {Coarsening::averaged, Coarsening::galerkin}) {
+        V x(w.size(), 0.0);
+        ASSERT_TRUE(solve_preconditioned(system_of(c, w, {}), {500, 1e-10}, b, x, ws, kind));
+        steps.push_back(ws.steps);
+    }
+    EXPECT_GT(steps[0], 100u);  // 169 today
+    EXPECT_LE(steps[1], 53u);   // 49 today; 56 with the coarsest grid's couplings left out
+}

@@ -225,11 +225,12 @@ void add_first_differences(const FirstDifferences& first, std::uint64_t rows, st
     add_first_rows<false, false>(first, rows, cols, v.data(), out.data());
 }
 
-void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBandedWorkspace& banded) {
+void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBandedWorkspace& banded,
+                       std::uint64_t least_bandwidth) {
     const std::uint64_t rows = system.rows, cols = system.cols, n = rows * cols;
     const double lambda_r = system.lambda_r, lambda_c = system.lambda_c;
     const AxisPenaltyOf tr{rows, system.order_r}, tc{cols, system.order_c};
-    banded.reset(n, system.bandwidth());
+    banded.reset(n, std::max(system.bandwidth(), least_bandwidth));
     auto band = [&](std::uint64_t d, std::uint64_t k) -> double& { return banded.bands[d * n + k]; };
     for (std::uint64_t i = 0; i < rows; ++i) {
         for (std::uint64_t j = 0; j < cols; ++j) {

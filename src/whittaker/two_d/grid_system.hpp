@@ -62,8 +62,9 @@ Status solve_weighted_system(const GridSystem& system, CgLimits limits, std::spa
 // The grids small enough for a banded factorisation: the band of at most 3 cols stays short.
 inline bool solved_directly(const GridSystem& system) { return system.rows * system.cols <= 512 && system.cols <= 32; }
 
-// A in band storage, bandwidth order_r cols, for banded.solve_spd or banded.factor.
-void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBandedWorkspace& banded);
+// A in band storage, bandwidth order_r cols (or `least_bandwidth` if more), for banded.solve_spd or banded.factor.
+void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBandedWorkspace& banded,
+                       std::uint64_t least_bandwidth = 0);
 // The same for a system that may be unsymmetric, for lu.factor.
 void fill_general_bands(const GridSystem& system, linalg::banded::GeneralBandedWorkspace& lu);
 

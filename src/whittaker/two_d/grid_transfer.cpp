@@ -20,6 +20,17 @@ std::array<double, 4> cubic_taps(double x, std::uint64_t lo) {
     return taps;
 }
 
+// The two nearest coarse points, placed in the window of four that starts at `first`; the ends extrapolate.
+std::array<double, 4> linear_taps(double x, std::uint64_t first, std::uint64_t coarse) {
+    const double below = std::clamp(std::floor(x), 0.0, static_cast<double>(coarse - 2));
+    const double fraction = x - below;
+    std::array<double, 4> taps{};
+    const std::uint64_t at = static_cast<std::uint64_t>(below) - first;
+    taps[at] = 1.0 - fraction;
+    taps[at + 1] = fraction;
+    return taps;
+}
+
 // The transpose of the interpolation down the columns: out[a][j] = sum over fine rows i of
 // tap(i, a) in[i][j]. `Tap` maps each interpolation weight first.
 template <class Tap>
@@ -68,7 +79,7 @@ void restrict_with(const GridTransfer& t, std::span<const double> fine, std::spa
 
 }  // namespace
 
-void AxisTransfer::build(std::uint64_t fine_length, bool halve) {
+void AxisTransfer::build(std::uint64_t fine_length, bool halve, Interpolation kind) {
     fine = fine_length;
     coarse = halve ? (fine + 1) / 2 : fine;
     first.assign(fine, 0);
@@ -80,15 +91,24 @@ void AxisTransfer::build(std::uint64_t fine_length, bool halve) {
         const double x = (static_cast<double>(i) - offset) * 0.5;
         const double below = std::floor(x) - 1.0;
         const std::uint64_t lo = below <= 0.0 ? 0 : std::min(static_cast<std::uint64_t>(below), coarse - 4);
-        first[i] = lo;
-        taps[i] = cubic_taps(x, lo);
-        for (std::uint64_t t = 0; t < 4; ++t) absolute_sums[lo + t] += std::fabs(taps[i][t]);
+        switch (kind) {
+            case Interpolation::cubic:
+                first[i] = lo;
+                taps[i] = cubic_taps(x, lo);
+                break;
+            case Interpolation::linear:
+                first[i] = std::min(static_cast<std::uint64_t>(std::fmax(std::floor(x), 0.0)), coarse - 4);
+                taps[i] = linear_taps(x, first[i], coarse);
+                break;
+        }
+        for (std::uint64_t t = 0; t < 4; ++t) absolute_sums[first[i] + t] += std::fabs(taps[i][t]);
     }
 }
 
-void GridTransfer::build(std::uint64_t fine_rows, std::uint64_t fine_cols, bool halve_rows, bool halve_cols) {
-    rows.build(fine_rows, halve_rows && fine_rows >= min_coarsened_axis);
-    cols.build(fine_cols, halve_cols && fine_cols >= min_coarsened_axis);
+void GridTransfer::build(std::uint64_t fine_rows, std::uint64_t fine_cols, bool halve_rows, bool halve_cols,
+                         Interpolation kind) {
+    rows.build(fine_rows, halve_rows && fine_rows >= min_coarsened_axis, kind);
+    cols.build(fine_cols, halve_cols && fine_cols >= min_coarsened_axis, kind);
 }
 
 double GridTransfer::ratio() const {

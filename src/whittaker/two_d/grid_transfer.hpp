@@ -8,7 +8,11 @@
 
 namespace quorvel::two_d::whittaker {
 
-// Cubic interpolation from the coarse points of one axis to its fine points. A halved axis
+// Cubic interpolation suits the smoothing penalties' high order; linear keeps the Galerkin product of a
+// point-by-point term within a 5 x 5 stencil on every coarser grid (see galerkin_weights.hpp).
+enum class Interpolation { cubic, linear };
+
+// Interpolation from the coarse points of one axis to its fine points. A halved axis
 // of odd length m keeps every other point (both ends included); an even one puts its coarse
 // points halfway between fine pairs. An axis that is not halved maps onto itself.
 struct AxisTransfer {
@@ -18,7 +22,7 @@ struct AxisTransfer {
     std::vector<std::array<double, 4>> taps;   // their interpolation weights
     std::vector<double> absolute_sums;         // per coarse point, the sum of |tap| over fine points
 
-    void build(std::uint64_t fine_length, bool halve);
+    void build(std::uint64_t fine_length, bool halve, Interpolation kind = Interpolation::cubic);
     bool identity() const { return coarse == fine; }
 };
 
@@ -28,7 +32,8 @@ inline constexpr std::uint64_t min_coarsened_axis = 7;
 struct GridTransfer {
     AxisTransfer rows, cols;
 
-    void build(std::uint64_t fine_rows, std::uint64_t fine_cols, bool halve_rows, bool halve_cols);
+    void build(std::uint64_t fine_rows, std::uint64_t fine_cols, bool halve_rows, bool halve_cols,
+               Interpolation kind = Interpolation::cubic);
     std::uint64_t coarse_size() const { return rows.coarse * cols.coarse; }
     // Fine points per coarse point: 1, 2 or 4.
     double ratio() const;

@@ -10,7 +10,16 @@ namespace quorvel::two_d::whittaker {
 namespace {
 
 constexpr std::uint64_t chebyshev_degree = 3;
-constexpr double chebyshev_ratio = 10.0;
+
+// The share of the interval the smoother damps. Galerkin couplings put their absolute row sums in the diagonal,
+// which shrinks the weights' share of the spectrum below 1: the interval reaches further down.
+double chebyshev_ratio(Coarsening kind) {
+    switch (kind) {
+        case Coarsening::averaged: return 10.0;
+        case Coarsening::galerkin: return 20.0;
+    }
+    return 10.0;
+}
 // Point smoothing only damps errors that are rough along an axis smoothed at least about as
 // strongly as the other, so an axis whose strength on its roughest error (lambda 4^order) is below
 // 1/4 of the other's is not halved.
@@ -27,6 +36,15 @@ Halving halving(const GridSystem& s) {
     const double strength_r = std::ldexp(s.lambda_r, shift);
     return {s.rows >= min_coarsened_axis && strength_r * anisotropy_limit >= s.lambda_c,
             s.cols >= min_coarsened_axis && s.lambda_c * anisotropy_limit >= strength_r};
+}
+
+// Galerkin coarse grids lose accuracy level by level (a linear interpolation under penalties of higher order), so
+// their hierarchy ends early, on a grid whose banded factor costs less than the steps its exact solve saves: at
+// most 4096 points and a 64th of the finest grid's (256 x 256: 16 steps a solve with seven levels, 12 with four).
+Halving planned_halving(const GridSystem& s, std::uint64_t finest, Coarsening kind) {
+    const std::uint64_t points = s.rows * s.cols;
+    if (kind == Coarsening::galerkin && points <= std::min<std::uint64_t>(4096, finest / 64)) return {false, false};
+    return halving(s);
 }
 
 // A halved axis's smoothing weight shrinks by 2^(2 order), as the squares of its differences scale.
@@ -50,18 +68,19 @@ double spectrum_bound(const MultigridLevel& level) {
 
 void apply_level(const MultigridLevel& level, std::span<const double> v, std::span<double> out) {
     apply_system(level.system(), v, out);
+    if (!level.couplings.empty()) add_off_centre(level.rows, level.cols, level.couplings, level.coupled, v, out);
 }
 
 // Chebyshev iteration on D^-1 A over [bound / ratio, bound]: a fixed polynomial, so the
 // same smoother before and after the coarse correction keeps the V-cycle symmetric. Each step
 // is one product and one pass that updates residual, direction and iterate together.
-void smooth(MultigridLevel& level, std::span<const double> b, std::span<double> x, bool zero_start) {
+void smooth(MultigridLevel& level, double ratio, std::span<const double> b, std::span<double> x, bool zero_start) {
     const std::size_t n = level.rows * level.cols;
     double* r = level.residual.data();
     double* d = level.direction.data();
     const double* q = level.product.data();
     const double* inv = level.inverse_diagonal.data();
-    const double hi = spectrum_bound(level), lo = hi / chebyshev_ratio;
+    const double hi = spectrum_bound(level), lo = hi / ratio;
     const double theta = (hi + lo) * 0.5, delta = (hi - lo) * 0.5, sigma = theta / delta;
     double rho = 1.0 / sigma;
 
@@ -119,13 +138,14 @@ void cycle(Multigrid& mg, std::size_t index, std::span<const double> b, std::spa
     MultigridLevel& next = mg.levels[index + 1];
     const std::size_t n = level.rows * level.cols;
 
-    smooth(level, b, x, true);
+    const double ratio = chebyshev_ratio(mg.coarsening);
+    smooth(level, ratio, b, x, true);
     apply_level(level, x, level.product);
     for (std::size_t k = 0; k < n; ++k) level.residual[k] = b[k] - level.product[k];
     restrict_residual(level.down, level.residual, next.b, level.scratch);
     cycle(mg, index + 1, next.b, next.x);
     interpolate_add(level.down, next.x, x, level.scratch);
-    smooth(level, b, x, false);
+    smooth(level, ratio, b, x, false);
 }
 
 // The diagonal of the level's system: its inverse for smoothing; returns its largest element.
@@ -135,7 +155,8 @@ double invert_diagonal(MultigridLevel& level) {
     for (std::uint64_t i = 0; i < level.rows; ++i) {
         for (std::uint64_t j = 0; j < level.cols; ++j) {
             const std::uint64_t k = i * level.cols + j;
-            double diagonal = level.weights[k] + level.lambda_r * tr.diag(i) + level.lambda_c * tc.diag(j);
+            const double weight = level.couplings.empty() ? level.weights[k] : absolute_row_sum(level.couplings, level.weights.size(), k);
+            double diagonal = weight + level.lambda_r * tr.diag(i) + level.lambda_c * tc.diag(j);
             if (level.first.present()) diagonal = diagonal + level.first.diagonal(level.rows, level.cols, i, j);
             level.inverse_diagonal[k] = 1.0 / diagonal;
             largest = std::max(largest, diagonal);
@@ -160,24 +181,41 @@ Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diag
         std::swap(first.lambda_r, first.lambda_c);
         fill_system_bands({level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w, first,
                            level.order_c, level.order_r},
-                          mg.banded);
+                          mg.banded, mg.banded.bandwidth);
     } else {
         for (std::size_t k = 0; k < w.size(); ++k) w[k] = level.weights[k] * scale;
         fill_system_bands({level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w, first,
                            level.order_r, level.order_c},
-                          mg.banded);
+                          mg.banded, mg.banded.bandwidth);
+    }
+    if (!level.couplings.empty()) {
+        add_coupling_bands(level.rows, level.cols, level.couplings, scale, transposed(level), mg.banded);
     }
     if (mg.banded.factor()) return ok;
     return LinearSolveFailed{"2D Whittaker multigrid coarsest system was not positive definite"};
 }
 
+// Under Galerkin coarsening the middle couplings also serve as the weights of the level's own system.
+void restrict_level_weights(MultigridLevel& finer, MultigridLevel& level) {
+    if (level.couplings.empty()) return restrict_weights(finer.down, finer.weights, level.weights, finer.scratch);
+    if (finer.couplings.empty()) {
+        galerkin_from_weights(finer.down, finer.weights, level.couplings);
+    } else {
+        galerkin_from_couplings(finer.down, finer.couplings, level.couplings);
+    }
+    const std::size_t n = level.weights.size();
+    std::copy_n(level.couplings.begin() + static_cast<std::ptrdiff_t>(coupling_centre * n), n, level.weights.begin());
+    level.coupled = coupled_slots(level.couplings, n);
+}
+
 }  // namespace
 
-bool Multigrid::planned_for(const GridSystem& system) const {
+bool Multigrid::planned_for(const GridSystem& system, Coarsening kind) const {
+    if (kind != coarsening) return false;
     GridSystem s = system;
     for (const MultigridLevel& level : levels) {
         if (level.rows != s.rows || level.cols != s.cols) return false;
-        const Halving h = halving(s);
+        const Halving h = planned_halving(s, system.rows * system.cols, kind);
         if (h.rows == level.down.rows.identity() || h.cols == level.down.cols.identity()) return false;
         if (!h.rows && !h.cols) return true;
         s = coarser(s, h, level.down);
@@ -185,17 +223,19 @@ bool Multigrid::planned_for(const GridSystem& system) const {
     return false;
 }
 
-void Multigrid::resize(const GridSystem& system) {
-    if (planned_for(system)) return;
+void Multigrid::resize(const GridSystem& system, Coarsening kind) {
+    if (planned_for(system, kind)) return;
+    coarsening = kind;
+    const bool galerkin = kind == Coarsening::galerkin;
     GridSystem s = system;
     std::size_t count = 0;
     for (;; ++count) {
         if (count == levels.size()) levels.emplace_back();
         MultigridLevel& level = levels[count];
-        const Halving h = halving(s);
+        const Halving h = planned_halving(s, system.rows * system.cols, kind);
         level.rows = s.rows;
         level.cols = s.cols;
-        level.down.build(s.rows, s.cols, h.rows, h.cols);
+        level.down.build(s.rows, s.cols, h.rows, h.cols, galerkin ? Interpolation::linear : Interpolation::cubic);
         const std::size_t n = s.rows * s.cols;
         for (auto* buffer : {&level.weights, &level.inverse_diagonal, &level.residual, &level.direction,
                              &level.product}) {
@@ -203,6 +243,7 @@ void Multigrid::resize(const GridSystem& system) {
         }
         // The finest grid works in the caller's vectors.
         for (auto* buffer : {&level.x, &level.b}) buffer->resize(count == 0 ? 0 : n, 0.0);
+        level.couplings.resize(galerkin && count > 0 ? n * coupling_count : 0, 0.0);
         const bool coarsest = !h.rows && !h.cols;
         level.scratch.resize(coarsest ? n : level.down.rows.coarse * s.cols, 0.0);
         if (coarsest) break;
@@ -211,7 +252,10 @@ void Multigrid::resize(const GridSystem& system) {
     levels.resize(count + 1);
     const MultigridLevel& last = levels.back();
     const bool along_cols = last.rows < last.cols;  // as transposed() decides
-    banded.reset(last.rows * last.cols, along_cols ? system.order_c * last.rows : system.order_r * last.cols);
+    const std::uint64_t across = along_cols ? last.rows : last.cols;
+    const std::uint64_t order = along_cols ? system.order_c : system.order_r;
+    const auto reach = static_cast<std::uint64_t>(coupling_reach);
+    banded.reset(last.rows * last.cols, std::max(order * across, galerkin && levels.size() > 1 ? reach * (across + 1) : 0));
 }
 
 Status Multigrid::setup(const GridSystem& system) {
@@ -227,7 +271,7 @@ Status Multigrid::setup(const GridSystem& system) {
         level.lambda_r = coarse_lambda(finer.lambda_r, rows, level.order_r);
         level.lambda_c = coarse_lambda(finer.lambda_c, cols, level.order_c);
         level.first = {coarse_first(finer.first.lambda_r, rows), coarse_first(finer.first.lambda_c, cols)};
-        restrict_weights(finer.down, finer.weights, level.weights, finer.scratch);
+        restrict_level_weights(finer, level);
     }
     double largest = 0.0;
     for (MultigridLevel& level : levels) largest = invert_diagonal(level);

@@ -6,16 +6,21 @@
 #include <vector>
 
 #include "core/error.hpp"
+#include "galerkin_weights.hpp"
 #include "grid_system.hpp"
 #include "grid_transfer.hpp"
 #include "linalg/banded.hpp"
 
 namespace quorvel::two_d::whittaker {
 
+// How the coarser grids take the weights: averaged through the cubic interpolation, or as the Galerkin
+// product of a linear one (galerkin_weights.hpp), for weights that differ by decades between neighbours.
+enum class Coarsening { averaged, galerkin };
+
 // One grid of the hierarchy. Each coarser grid carries the same kind of system,
 // W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols) + first differences, with averaged weights, the
 // smoothing weight of every halved axis divided by 4^order (differences of order d scale as h^-d) and its
-// first-difference weight by 4, all pairs joined. Which axes are halved depends on the grid's shape and on the
+// first-difference weight by 4, all pairs joined; under Galerkin coarsening the weights are couplings instead. Which axes are halved depends on the grid's shape and on the
 // ratio of the two axes' smoothing strengths.
 struct MultigridLevel {
     std::uint64_t rows = 0;
@@ -25,7 +30,9 @@ struct MultigridLevel {
     unsigned order_r = 2, order_c = 2;
     FirstDifferences first{};
     GridTransfer down;  // to the next coarser grid; unused on the coarsest
-    std::vector<double> weights, inverse_diagonal;
+    std::vector<double> weights, inverse_diagonal;  // weights: the middle couplings under Galerkin coarsening
+    std::vector<double> couplings;  // coupling_count per point on the coarser grids of Galerkin coarsening
+    std::uint32_t coupled = 0;      // the offsets with a coupling (coupled_slots)
     std::vector<double> x, b;  // the cycle's solution and right-hand side; empty on the finest grid
     std::vector<double> residual, direction, product;  // smoothing
     std::vector<double> scratch;  // between the two axes of a transfer; the coarsest grid's solve
@@ -37,11 +44,12 @@ struct Multigrid {
     std::vector<MultigridLevel> levels;
     linalg::banded::SymmetricBandedWorkspace banded;
     double coarsest_scale = 1.0;
+    Coarsening coarsening = Coarsening::averaged;
 
     // Builds the grids for the system's shape and smoothing weights (its weights are not read);
     // allocation-free when the plan of grids is unchanged.
-    void resize(const GridSystem& system);
-    bool planned_for(const GridSystem& system) const;
+    void resize(const GridSystem& system, Coarsening kind = Coarsening::averaged);
+    bool planned_for(const GridSystem& system, Coarsening kind) const;
     // Takes the weights and first differences of the system given to resize (which must be symmetric: no
     // row factor), and factors the coarsest system; call before apply.
     Status setup(const GridSystem& system);

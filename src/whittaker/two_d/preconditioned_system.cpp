@@ -31,10 +31,10 @@ double dot(std::span<const double> a, std::span<const double> b) {
 
 }  // namespace
 
-void PreconditionedWorkspace::resize(const GridSystem& system) {
+void PreconditionedWorkspace::resize(const GridSystem& system, Coarsening coarsening) {
     const std::size_t n = system.rows * system.cols;
     for (auto* buffer : {&residual, &preconditioned, &direction, &product}) buffer->resize(n, 0.0);
-    multigrid.resize(system);
+    multigrid.resize(system, coarsening);
 }
 
 Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,
@@ -55,10 +55,10 @@ Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whitta
 }
 
 Status solve_preconditioned(const GridSystem& system, CgLimits limits, std::span<const double> rhs,
-                            std::span<double> x, PreconditionedWorkspace& ws) {
+                            std::span<double> x, PreconditionedWorkspace& ws, Coarsening coarsening) {
     const std::uint64_t n = system.rows * system.cols;
     ws.steps = 0;
-    ws.resize(system);
+    ws.resize(system, coarsening);
     std::span<double> r(ws.residual), z(ws.preconditioned), p(ws.direction), q(ws.product);
 
     auto [bnorm, rr] = starting_residual(system, rhs, x, r, q, limits.row_scale);

@@ -16,8 +16,8 @@ struct PreconditionedWorkspace {
     Multigrid multigrid;
     std::uint64_t steps = 0;  // conjugate-gradient steps of the last solve
 
-    // Allocation-free when the shape and the ratio of the smoothing weights are unchanged.
-    void resize(const GridSystem& system);
+    // Allocation-free when the shape, the ratio of the smoothing weights and the coarsening are unchanged.
+    void resize(const GridSystem& system, Coarsening coarsening = Coarsening::averaged);
 };
 
 // Solves the system as solve_weighted_system does, warm-started from x, to the same stopping rule:
@@ -25,7 +25,8 @@ struct PreconditionedWorkspace {
 // the last iterate. The system needs at least 3 rows and 3 columns, and rhs and x its size; the
 // workspace is resized to it if needed.
 Status solve_preconditioned(const GridSystem& system, CgLimits limits, std::span<const double> rhs,
-                            std::span<double> x, PreconditionedWorkspace& workspace);
+                            std::span<double> x, PreconditionedWorkspace& workspace,
+                            Coarsening coarsening = Coarsening::averaged);
 
 // The same after checking the shape, the lengths and the smoothing weights the parameters give.
 Status solve_preconditioned(std::uint64_t rows, std::uint64_t cols, const Whittaker2DParams& params,

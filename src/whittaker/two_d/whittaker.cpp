@@ -72,12 +72,18 @@ Status solve_iteration(const Grid& data, const GridSystem& system, CgLimits limi
     // The rows divided by the scale rejoin the norm with their scale; a scale of 0 drops a row that is
     // pinned anyway.
     limits.row_scale = penalty_scale;
-    return solve_symmetric(system, limits, output, ws, controls);
+    // Divided by the scale, the weights of neighbours differ by as many decades as their residuals; under first
+    // differences alone the averaged weights still serve, at less cost.
+    const bool first_only = system.order_r == 1 && system.order_c == 1;
+    const bool galerkin = !penalty_scale.empty() && !first_only;
+    return solve_symmetric(system, limits, output, ws, controls, galerkin ? Coarsening::galerkin : Coarsening::averaged);
 }
 
 Status solve_symmetric(const GridSystem& system, CgLimits limits, const GridOut& output, Whittaker2DWorkspace& ws,
-                       const FitControls& controls) {
-    if (controls.multigrid) return solve_preconditioned(system, limits, ws.rhs, output.data, *controls.multigrid);
+                       const FitControls& controls, Coarsening coarsening) {
+    if (controls.multigrid) {
+        return solve_preconditioned(system, limits, ws.rhs, output.data, *controls.multigrid, coarsening);
+    }
     return solve_weighted_system(system, limits, ws.rhs, output.data, ws.residual, ws.direction, ws.product, ws.banded,
                                  true);
 }

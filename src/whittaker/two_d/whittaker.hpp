@@ -81,7 +81,7 @@ Status solve_iteration(const Grid& data, const GridSystem& system, CgLimits limi
                        std::span<const double> penalty_scale = {});
 // A symmetric system with its right-hand side in ws.rhs, by the solver the controls choose.
 Status solve_symmetric(const GridSystem& system, CgLimits limits, const GridOut& output, Whittaker2DWorkspace& ws,
-                       const FitControls& controls);
+                       const FitControls& controls, Coarsening coarsening = Coarsening::averaged);
 
 template <class Form>
 auto grid_start_of(const Form& form, const Grid& data, Mask mask, Whittaker2DWorkspace& ws) {
