@@ -8,7 +8,7 @@ only microseconds. Every item's result has the bits of the one-item functions.
 from __future__ import annotations
 
 import threading
-from typing import Any, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Any, List, NamedTuple, Optional, Sequence, Tuple, Type
 
 import numpy as np
 import numpy.typing as npt
@@ -16,7 +16,7 @@ import numpy.typing as npt
 from . import _engine, _pool, api, parameters
 from ._arrays import as_mask, as_out, as_real, private_rows
 from ._engine import BASELINE, CORRECTED, Failure
-from .convergence import warn_unconverged
+from .convergence import ConvergenceWarning, warn_unconverged
 from .result import ManyResult
 
 Array = npt.NDArray[np.float64]
@@ -155,12 +155,11 @@ class Applied(NamedTuple):
     reports: Array
     plan: _engine.Plan
 
-    def warn_unconverged(self, stacklevel: int, category: Optional[type] = None) -> None:
+    def warn_unconverged(self, stacklevel: int, category: Type[Warning] = ConvergenceWarning) -> None:
         """One warning for the items that did not converge, ``stacklevel`` counted from the caller of this
         method (1)."""
         noun = "spectrum" if self.plan.ndim == 1 else "image"
-        extra = {} if category is None else {"category": category}
-        warn_unconverged(self.reports[..., 2] != 0, noun, self.plan.name, self.plan.params, stacklevel + 1, **extra)
+        warn_unconverged(self.reports[..., 2] != 0, noun, self.plan.name, self.plan.params, stacklevel + 1, category)
 
 
 def _warned(applied: Applied) -> Array:

@@ -7,13 +7,16 @@ numbers are the same on every run and machine.
 
 from __future__ import annotations
 
-from dataclasses import dataclass
-from typing import Callable, Dict, Optional, Sequence, Tuple
+import warnings
+from dataclasses import dataclass, field
+from typing import Callable, Dict, FrozenSet, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
 
 from . import api, parameters
+from .convergence import ConvergenceWarning
+from .result import FitResult
 
 Array = npt.NDArray[np.float64]
 
@@ -59,6 +62,8 @@ class Scores:
     image: Array
     image_background: Array
     image_baselines: Dict[str, Array]
+    # (method, dimensions) of the fits that stopped at max_iter without meeting tol
+    unconverged: FrozenSet[Tuple[str, int]] = field(default_factory=frozenset)
 
     def spectrum_error(self, method: str) -> Optional[float]:
         return _error(self.spectrum_baselines, method, self.spectrum_background)
@@ -71,8 +76,11 @@ class Scores:
         methods = list(dict.fromkeys([*self.spectrum_baselines, *self.image_baselines]))
         lines = [f"{'RMS error of baseline':<22}{'spectrum':>10}{'image':>10}"]
         for method in methods:
-            cells = [_cell(self.spectrum_error(method)), _cell(self.image_error(method))]
+            cells = [_cell(self.spectrum_error(method), (method, 1) in self.unconverged),
+                     _cell(self.image_error(method), (method, 2) in self.unconverged)]
             lines.append(f"{method:<22}" + "".join(f"{cell:>10}" for cell in cells))
+        if self.unconverged:
+            lines.append("* stopped at max_iter without meeting tol, at the defaults (airpls: try stop=\"residuals\")")
         return "\n".join(lines)
 
 
@@ -80,23 +88,30 @@ def score(methods: Optional[Sequence[str]] = None, methods_2d: Optional[Sequence
     """Runs ``methods`` (default: all) on the spectrum and ``methods_2d`` on the image."""
     spectrum, spectrum_background = synthetic_spectrum()
     image, image_background = synthetic_image()
+    with warnings.catch_warnings():  # the table marks them instead
+        warnings.simplefilter("ignore", ConvergenceWarning)
+        fits = _fits(api.fit, spectrum, methods if methods is not None else parameters.method_names(1))
+        fits_2d = _fits(api.fit_2d, image, methods_2d if methods_2d is not None else parameters.method_names(2))
+    unconverged = {(method, 1) for method, fit in fits.items() if not fit.converged}
+    unconverged |= {(method, 2) for method, fit in fits_2d.items() if not fit.converged}
     return Scores(
         spectrum,
         spectrum_background,
-        _baselines(api.baseline, spectrum, methods if methods is not None else parameters.method_names(1)),
+        {method: fit.baseline for method, fit in fits.items()},
         image,
         image_background,
-        _baselines(api.baseline_2d, image, methods_2d if methods_2d is not None else parameters.method_names(2)),
+        {method: fit.baseline for method, fit in fits_2d.items()},
+        frozenset(unconverged),
     )
 
 
-def _baselines(estimate: Callable[[Array, str], Array], data: Array, methods: Sequence[str]) -> Dict[str, Array]:
-    return {method: estimate(data, method) for method in methods}
+def _fits(fit: Callable[[Array, str], FitResult], data: Array, methods: Sequence[str]) -> Dict[str, FitResult]:
+    return {method: fit(data, method) for method in methods}
 
 
 def _error(baselines: Dict[str, Array], method: str, truth: Array) -> Optional[float]:
     return rms_error(baselines[method], truth) if method in baselines else None
 
 
-def _cell(value: Optional[float]) -> str:
-    return "-" if value is None else f"{value:.4f}"
+def _cell(value: Optional[float], unconverged: bool) -> str:
+    return "- " if value is None else f"{value:.4f}{'*' if unconverged else ' '}"
