@@ -75,8 +75,9 @@ def baseline_many(
     out: Optional[Array] = None,
     **params: Any,
 ) -> Array:
-    """``baseline(spectrum, method, **params)`` for every spectrum along ``axis`` of ``data``; the keywords
-    are those of ``correct_many``."""
+    """``baseline(spectrum, method, **params)`` for every spectrum along ``axis`` of ``data``; the keywords,
+    and the ConvergenceWarning for fits that stop at ``max_iter`` (airpls: try ``stop="residuals"``), are
+    those of ``correct_many``."""
     return _warned(apply(data, method, (axis,), workers, mask, params, BASELINE, (x,), out))
 
 
@@ -94,7 +95,8 @@ def correct_2d_many(
 ) -> Array:
     """``correct_2d(image, method, **params)`` for every image spanned by ``axes`` of ``data``; ``mask``,
     ``out`` and ``workers`` as for ``correct_many``, ``x`` and ``z`` the positions along the first and
-    the second of ``axes``, shared by every image."""
+    the second of ``axes``, shared by every image. Images whose fits stop at ``max_iter`` without meeting
+    ``tol`` are counted in one ``quorvel.ConvergenceWarning`` (airpls: try ``stop="residuals"``)."""
     return _warned(apply(data, method, two_axes(axes), workers, mask, params, CORRECTED, (x, z), out))
 
 
