@@ -199,8 +199,7 @@ class _Call:
 
     def warn_unconverged(self) -> None:
         """The ConvergenceWarning of a fit that did not converge, at the caller of the public function."""
-        noun = "spectrum" if self.plan.ndim == 1 else "image"
-        warn_unconverged(np.zeros(1, bool), noun, self.plan.name, self.plan.params, stacklevel=4)
+        warn_unconverged(np.zeros(1, bool), self.plan.ndim, self.plan.name, self.plan.params, stacklevel=4)
 
 
 def hinted(text: str, index: Optional[int], shape: Tuple[int, ...], method: str) -> ValueError:

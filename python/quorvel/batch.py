@@ -160,8 +160,8 @@ class Applied(NamedTuple):
     def warn_unconverged(self, stacklevel: int, category: Type[Warning] = ConvergenceWarning) -> None:
         """One warning for the items that did not converge, ``stacklevel`` counted from the caller of this
         method (1)."""
-        noun = "spectrum" if self.plan.ndim == 1 else "image"
-        warn_unconverged(self.reports[..., 2] != 0, noun, self.plan.name, self.plan.params, stacklevel + 1, category)
+        plan = self.plan
+        warn_unconverged(self.reports[..., 2] != 0, plan.ndim, plan.name, plan.params, stacklevel + 1, category)
 
 
 def _warned(applied: Applied) -> Array:

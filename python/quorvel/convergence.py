@@ -23,16 +23,16 @@ def advice(method: str, params: Mapping[str, Any]) -> str:
     return "raise max_iter or tol"
 
 
-def message(unconverged: int, total: int, noun: str, method: str, params: Mapping[str, Any]) -> str:
-    """``3 of 80 spectra did not converge ...``: the text of the warning."""
-    nouns = {"spectrum": "spectra", "image": "images"}[noun] if total != 1 else noun
+def message(unconverged: int, total: int, ndim: int, method: str, params: Mapping[str, Any]) -> str:
+    """``3 of 80 spectra did not converge ...``: the text of the warning for ``ndim``-dimensional items."""
+    nouns = ("spectrum" if total == 1 else "spectra") if ndim == 1 else ("image" if total == 1 else "images")
     return (f"{unconverged} of {total} {nouns} did not converge: {method} stopped at max_iter="
             f"{params.get('max_iter')} without meeting tol={params.get('tol')}; {advice(method, params)}")
 
 
 def warn_unconverged(
     converged: npt.NDArray[Any],
-    noun: str,
+    ndim: int,
     method: str,
     params: Mapping[str, Any],
     stacklevel: int,
@@ -42,5 +42,5 @@ def warn_unconverged(
     counts from the caller of this function."""
     unconverged = int(np.count_nonzero(~np.asarray(converged, bool)))
     if unconverged:
-        warnings.warn(message(unconverged, int(np.size(converged)), noun, method, params), category,
+        warnings.warn(message(unconverged, int(np.size(converged)), ndim, method, params), category,
                       stacklevel=stacklevel + 1)

@@ -64,7 +64,7 @@ class Operation:
         """What the command line says of a file of which ``count`` of ``total`` items did not converge."""
         name = parameters.canonical(self.method, self.ndim)
         resolved = parameters.resolve(name, self.ndim, self.params)
-        return convergence.message(count, total, "image" if self.two_d else "spectrum", name, resolved)
+        return convergence.message(count, total, self.ndim, name, resolved)
 
     def both(self, item: Array, positions: Any) -> Tuple[Array, Array]:
         """Baseline and corrected version of one item (the library's correct is exactly item - baseline)."""

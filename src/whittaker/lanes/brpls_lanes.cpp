@@ -65,11 +65,7 @@ private:
     void load(std::size_t l, std::size_t item) {
         const auto y = ys_.subspan(item * n_, n_);
         const Mask mask = masks_.empty() ? Mask{} : masks_.subspan(item * n_, n_);
-        if (auto valid = validate_spectrum(y, mask, params_); !valid) {
-            outcomes_[item] = {{}, valid.error()};
-            return;
-        }
-        arrays_.put_spectrum(l, y, mask);
+        if (!enter_lane(arrays_, l, y, mask, params_, outcomes_[item])) return;
         for (std::size_t i = 0; i < n_; ++i) at(arrays_.state(), i, l) = y[i];
         lanes_[l] = {item, 0.5, 0.0, 1, 1, 0, static_cast<double>(used_count(n_, mask)), true};
     }
@@ -118,7 +114,7 @@ private:
         lane.change = changes_[l];
         const bool settled = lane.change < params_.tol;
         if (!settled) {
-            for (std::size_t i = 0; i < n_; ++i) at(arrays_.state(), i, l) = block_.factor.t[i * width() + l];
+            for (std::size_t i = 0; i < n_; ++i) at(arrays_.state(), i, l) = at(block_.factor.t, i, l);
             if (lane.inner < capped(params_.max_iter)) return void(++lane.inner);
         }
         const double next = 1.0 - used_mean_weight(l);
@@ -134,8 +130,7 @@ private:
 
     void finish(std::size_t l, bool converged) {
         BrPlsLane& lane = lanes_[l];
-        double* out = baselines_.data() + lane.item * n_;
-        for (std::size_t i = 0; i < n_; ++i) out[i] = block_.factor.t[i * width() + l];
+        take_lane(block_.factor.t, width(), l, baselines_.subspan(lane.item * n_, n_));
         outcomes_[lane.item] = {FitReport{lane.fits, lane.change, converged}, std::nullopt};
         lane.busy = false;
     }

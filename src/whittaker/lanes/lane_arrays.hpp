@@ -57,6 +57,14 @@ private:
     double* base_;
 };
 
+// Lane l of the rows of a block of `width` lanes, written from or read into one spectrum's values.
+inline void put_lane(double* rows, std::size_t width, std::size_t l, std::span<const double> values) {
+    for (std::size_t i = 0; i < values.size(); ++i) rows[i * width + l] = values[i];
+}
+inline void take_lane(const double* rows, std::size_t width, std::size_t l, std::span<double> values) {
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = rows[i * width + l];
+}
+
 // Gives every idle lane the next item that load(l, item) takes (leaving lane l busy); false once all
 // lanes are idle.
 template <class Lanes, class Load>

@@ -137,19 +137,10 @@ private:
         return refill_lanes(lanes_, next_, outcomes_.size(), [&](std::size_t l, std::size_t item) { load(l, item); });
     }
 
-    // Column l of a block array from a spectrum's n values.
-    void put(double* rows, std::size_t l, std::span<const double> values) {
-        for (std::size_t i = 0; i < n_; ++i) rows[i * width() + l] = values[i];
-    }
-
     void load(std::size_t l, std::size_t item) {
         const auto y = ys_.subspan(item * n_, n_);
         const Mask mask = masks_.empty() ? Mask{} : masks_.subspan(item * n_, n_);
-        if (auto valid = validate_spectrum(y, mask, params_); !valid) {
-            outcomes_[item] = {{}, valid.error()};
-            return;
-        }
-        arrays_.put_spectrum(l, y, mask);
+        if (!enter_lane(arrays_, l, y, mask, params_, outcomes_[item])) return;
         if (!mask.empty()) {
             const auto used = [](bool keep) { return keep; };
             per_lane_.first[l] = static_cast<double>(std::find_if(mask.begin(), mask.end(), used) - mask.begin());
@@ -166,7 +157,7 @@ private:
         switch (rule_.kind) {
             case Kind::Iasls:
                 whittaker::start(IaslsWeights{rule_.p, rule_.lam_1}, y, mask, scratch_);
-                put(arrays_.weights(), l, scratch_.iter.weights);
+                put_lane(arrays_.weights(), width(), l, scratch_.iter.weights);
                 break;
             case Kind::Psalsa:
                 per_lane_.k[l] = whittaker::start(PsalsaWeights{rule_.p, rule_.k}, y, mask, scratch_).k;
@@ -175,12 +166,12 @@ private:
                 const DerPsalsaWeights rule{rule_.p, rule_.k, rule_.smooth_half_window, rule_.num_smooths};
                 const DerPsalsaRun run = whittaker::start(rule, y, mask, scratch_);
                 per_lane_.k[l] = run.k;
-                put(arrays_.state(), l, run.screen);
+                put_lane(arrays_.state(), width(), l, run.screen);
                 break;
             }
             case Kind::AsPls: {
                 const AsPlsRun run = whittaker::start(AsPlsWeights{rule_.coef, rule_.alpha}, y, mask, scratch_);
-                put(arrays_.state(), l, run.alpha);
+                put_lane(arrays_.state(), width(), l, run.alpha);
                 break;
             }
             case Kind::Asls:
@@ -198,12 +189,12 @@ private:
             if (!lanes_[l].busy || !per_lane_.failed[l]) continue;
             const auto y = ys_.subspan(lanes_[l].item * n_, n_);
             scratch_.iter.resize(n_);
-            for (std::size_t i = 0; i < n_; ++i) scratch_.iter.weights[i] = arrays_.weights()[i * width() + l];
+            take_lane(arrays_.weights(), width(), l, scratch_.iter.weights);
             auto& baseline = scratch_.rhs;
             baseline.resize(n_);
             const Status solved = solve_exchanging(DrPlsWeights{rule_.eta}, y, baseline, scratch_, params_);
             if (!solved) continue;  // the lane stays failed, with the error of the exchanging solve
-            put(block_.factor.t, l, baseline);
+            put_lane(block_.factor.t, width(), l, baseline);
             per_lane_.failed[l] = false;
         }
     }
@@ -234,9 +225,7 @@ private:
 
     void finish(std::size_t l, FitReport report) {
         Lane& lane = lanes_[l];
-        const double* t = block_.factor.t;
-        double* out = baselines_.data() + lane.item * n_;
-        for (std::size_t i = 0; i < n_; ++i) out[i] = t[i * width() + l];
+        take_lane(block_.factor.t, width(), l, baselines_.subspan(lane.item * n_, n_));
         outcomes_[lane.item] = {report, std::nullopt};
         lane.busy = false;
     }

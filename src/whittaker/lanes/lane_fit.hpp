@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 
+#include "lane_arrays.hpp"
 #include "lane_block.hpp"
 #include "whittaker/airpls.hpp"
 #include "whittaker/arpls.hpp"
@@ -38,6 +39,17 @@ bool lane_path_available(LanePath path);
 inline Status validate_spectrum(std::span<const double> y, Mask mask, const WhittakerParams& params) {
     if (auto valid = validate_fit(y, params, y.size()); !valid) return valid;
     return validate_mask(y.size(), mask, params.diff_order);
+}
+
+// The spectrum y enters lane l once it passes those checks: true, or false with its error in `outcome`.
+inline bool enter_lane(LaneArrays& arrays, std::size_t l, std::span<const double> y, Mask mask,
+                       const WhittakerParams& params, ItemOutcome& outcome) {
+    if (auto valid = validate_spectrum(y, mask, params); !valid) {
+        outcome = {{}, valid.error()};
+        return false;
+    }
+    arrays.put_spectrum(l, y, mask);
+    return true;
 }
 
 // The kernels that run `count` spectra of n samples on `path`, or nothing for the loop of single fits.
