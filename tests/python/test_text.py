@@ -15,6 +15,8 @@ ROUND_TRIPS = [
     "\ufeff# \u00b5m\n1,0\t2,5\r\n".encode("utf-16-le"),
     b"# a\n% b\n; c\nk: v\nk=v\n\nnm;I;\n 1,5 ; 2,0 ;\n\n3,5;4,0;\n",  # padding, trailing ;, blank lines
     b"1|2.0\r3|4.0\r",
+    b"x,y\n1,0.5\n2,0.25\n# written by\n;END\n%%\n",  # comment lines after the data stay as they are
+    b"name,4000.0,3000.0,2000.0\nA,0.5,0.25,0.125\nB,1.5,1.25,1.125\n",  # a label column
 ]
 
 
@@ -23,7 +25,9 @@ def test_unchanged_values_give_back_the_same_bytes(tmp_path, content):
     path = tmp_path / "f.txt"
     path.write_bytes(content)
     table = text.read(path)
-    assert text.render(table, table.values, [0] if table.width > 1 else []) == content
+    changed = np.ones(table.values.shape, dtype=bool)
+    changed[:, 0] = table.width == 1
+    assert text.render(table, table.values, changed) == content
 
 
 @pytest.mark.parametrize("content, width, names, layout", [

@@ -88,7 +88,14 @@ def build() -> argparse.ArgumentParser:
         metavar="N",
         help="text files: column N (from 1) is the x axis, kept as it is",
     )
-    x_axis.add_argument("--no-x", action="store_true", help="text files: no column is an x axis, all are spectra")
+    x_axis.add_argument("--no-x", action="store_true", help="text files: no column or row is an x axis")
+    along = correct.add_mutually_exclusive_group()
+    along.add_argument("--rows", dest="along", action="store_const", const="rows",
+                       help="text files: one spectrum per row (when the file does not show which way they run)")
+    along.add_argument("--columns", dest="along", action="store_const", const="columns",
+                       help="text files: one spectrum per column (the reading when the file does not show it)")
+    correct.add_argument("--strict", action="store_true",
+                         help="refuse samples that are NaN or infinite instead of leaving them out of the fit")
     correct.add_argument("--var", metavar="NAME", help="array files: the variable to correct")
     correct.add_argument(
         "--dim",

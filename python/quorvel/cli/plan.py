@@ -49,14 +49,14 @@ class Operation:
     def ndim(self) -> int:
         return 2 if self.two_d else 1
 
-    def apply(self, block: Array, positions: Any) -> Tuple[Array, int]:
+    def apply(self, block: Array, positions: Any, mask: Optional[npt.NDArray[np.bool_]] = None) -> Tuple[Array, int]:
         """The result for every item of ``block``, a stack of spectra or images on the file's axes
-        (``positions``: a spectrum's x, or an image's pair of axes; None where the file has none), and how
-        many of them did not converge."""
+        (``positions``: a spectrum's x, or an image's pair of axes; None where the file has none), fitted on
+        the samples ``mask`` marks (all when None), and how many of them did not converge."""
         axes = (-2, -1) if self.two_d else (-1,)
         named = self._positions(positions)
         along = (named.get("x"), named.get("z")) if self.two_d else (named.get("x"),)
-        applied = batch.apply(block, self.method, axes, None, None, self.params,
+        applied = batch.apply(block, self.method, axes, None, mask, self.params,
                               BASELINE if self.baseline else CORRECTED, along)
         return applied.result, int(np.count_nonzero(applied.reports[..., 2] == 0))
 
@@ -69,9 +69,11 @@ class Operation:
     def both(self, item: Array, positions: Any) -> Tuple[Array, Array]:
         """Baseline and corrected version of one item (the library's correct is exactly item - baseline)."""
         fit = api.baseline_2d if self.two_d else api.baseline
+        finite = np.isfinite(item)
         with warnings.catch_warnings():  # the file's own line already says so
             warnings.simplefilter("ignore", convergence.ConvergenceWarning)
-            baseline = fit(item, self.method, **{**self.params, **self._positions(positions)})
+            baseline = fit(item, self.method, mask=None if finite.all() else finite,
+                           **{**self.params, **self._positions(positions)})
         return baseline, item - baseline
 
     def _positions(self, positions: Any) -> Dict[str, Array]:

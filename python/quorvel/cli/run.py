@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from pathlib import Path
 from typing import List, Optional, Tuple
 
@@ -38,7 +38,7 @@ def correct(arguments: argparse.Namespace) -> int:
     operation = Operation(arguments.method, arguments.two_d, arguments.baseline, given_parameters(arguments))
     operation.check()
     options = formats.Options(
-        arguments.two_d, arguments.x_column, arguments.no_x, arguments.var, tuple(arguments.dims)
+        arguments.two_d, arguments.x_column, arguments.no_x, arguments.along, arguments.var, tuple(arguments.dims)
     )
     jobs = plan.jobs(arguments)
     png: Optional[Path] = arguments.plot
@@ -55,7 +55,9 @@ def correct(arguments: argparse.Namespace) -> int:
     with progress.bar(len(jobs), "files", wanted=len(jobs) >= FILES_FOR_A_BAR) as bar:
         for job in jobs:
             try:
-                dataset, unconverged = _correct_file(job, operation, options, force, png)
+                dataset, unconverged = _correct_file(job, operation, options, force, png, arguments.strict)
+                for note in dataset.notes:
+                    progress.say(f"quorvel: {job.source}: {note}")
                 if unconverged:
                     progress.say(f"quorvel: {job.source}: {operation.unconverged(unconverged, dataset.count)}")
                 tally.files += 1
@@ -90,7 +92,7 @@ def _count(count: int, one: str, many: str) -> str:
 
 
 def _correct_file(
-    job: Job, operation: Operation, options: formats.Options, force: bool, png: Optional[Path]
+    job: Job, operation: Operation, options: formats.Options, force: bool, png: Optional[Path], strict: bool
 ) -> Tuple[formats.Dataset, int]:
     if not force:
         _refuse_overwrite(job)
@@ -100,6 +102,9 @@ def _correct_file(
         raise FileFailure(str(error)) from None
     except OSError as error:
         raise FileFailure(f"cannot read: {figures.reason(error)}") from None
+    missing = _non_finite(dataset, strict)
+    if missing:
+        dataset = replace(dataset, notes=dataset.notes + (missing,))
     results, unconverged = _run(operation, dataset, job.source.name)
     try:
         dataset.write(results, job.target, force)
@@ -112,6 +117,18 @@ def _correct_file(
     if png is not None:
         figures.plot_first(png, force, job.source, operation, dataset)
     return dataset, unconverged
+
+
+def _non_finite(dataset: formats.Dataset, strict: bool) -> str:
+    """What the file's NaN and infinite samples come to: left out of the fit, said in a note (refused with
+    ``strict``)."""
+    count = sum(int(np.count_nonzero(~np.isfinite(group))) for group in dataset.groups)
+    if not count:
+        return ""
+    samples = _count(count, "sample is", "samples are")
+    if strict:
+        raise FileFailure(f"{samples} NaN or infinite (--strict)")
+    return f"{samples} NaN or infinite: left out of the fit and written back as they were"
 
 
 def _refuse_overwrite(job: Job) -> None:
@@ -139,10 +156,13 @@ def _run(operation: Operation, dataset: formats.Dataset, name: str) -> Tuple[Lis
     with progress.bar(count, unit, wanted=True, nested=True, label=name) as bar:
         for items, x in zip(dataset.groups, dataset.positions):
             result = np.empty(items.shape)
+            finite = np.isfinite(items)
+            masks = None if finite.all() else finite
             for start in range(0, items.shape[0], chunk):
                 stop = min(start + chunk, items.shape[0])
                 try:
-                    result[start:stop], missed = operation.apply(items[start:stop], x)
+                    mask = None if masks is None else masks[start:stop]
+                    result[start:stop], missed = operation.apply(items[start:stop], x, mask)
                     unconverged += missed
                 except batch.ItemError as error:
                     label = dataset.label(done + start + error.index[0])
@@ -150,6 +170,8 @@ def _run(operation: Operation, dataset: formats.Dataset, name: str) -> Tuple[Lis
                 except ValueError as error:  # a parameter that does not fit this file's data
                     raise FileFailure(str(error)) from None
                 bar.update(stop - start)
+            if masks is not None:
+                result[~finite] = items[~finite]
             results.append(result)
             done += items.shape[0]
     return results, unconverged

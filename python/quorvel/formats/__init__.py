@@ -13,7 +13,7 @@ from typing import BinaryIO, List, Optional, Sequence, Tuple
 
 import numpy as np
 
-from . import axis, cube, export, jcamp, npy, spc, text
+from . import cube, export, jcamp, npy, orientation, spc, text
 from .atomic import write_atomically, write_tree_atomically
 from .dataset import Array, DataError, Dataset, Spectrum, group_by_axis
 
@@ -32,6 +32,7 @@ class Options:
     two_d: bool = False
     x_column: Optional[int] = None
     no_x: bool = False
+    along: Optional[str] = None  # text: "rows" or "columns" when the command line says; None: the file shows
     var: Optional[str] = None
     dims: Tuple[str, ...] = field(default_factory=tuple)
 
@@ -113,38 +114,42 @@ def load(path: Path, options: Options) -> Dataset:
 
 
 def _text(table: text.Table, options: Options) -> Dataset:
-    x_column, reason = axis.choose(table.values, options.x_column, options.no_x)
-    keep = [] if x_column is None else [x_column]
-    columns = [column for column in range(table.width) if column not in keep]
-    if not columns:
-        raise DataError("the only column is the x axis: nothing to correct")
-    lone = len(columns) == 1 and table.header is None
+    reading = orientation.orient(table, options.along, options.x_column, options.no_x)
+    along_rows = reading.along_rows
+    lines = [table.rows[index] for index in reading.spectra] if along_rows else None
+    items = table.values[np.ix_(reading.spectra, reading.samples)] if along_rows else \
+        table.values[np.ix_(reading.samples, reading.spectra)].T
+    lone = len(reading.spectra) == 1 and (along_rows or table.header is None)
 
     def label(k: int) -> str:
-        return "" if lone else f"column {table.name(columns[k])}"
+        if lone:
+            return ""
+        return f"line {lines[k] + 1}" if lines is not None else f"column {table.name(reading.spectra[k])}"
 
     def write(results: Sequence[Array], target: Path, overwrite: bool) -> None:
         values = table.values.copy()
-        values[:, columns] = results[0].T
-        content = text.render(table, values, keep)
+        changed = np.zeros(values.shape, dtype=bool)
+        cells = np.ix_(reading.spectra, reading.samples) if along_rows else np.ix_(reading.samples, reading.spectra)
+        values[cells] = results[0] if along_rows else results[0].T
+        changed[cells] = True
+        changed &= np.isfinite(table.values)  # cells left out of the fit go back as they were written
+        content = text.render(table, values, changed)
         write_atomically(target, lambda stream: _put(content, stream), overwrite)
 
-    if x_column is None:
-        x, x_label = None, "sample index (no x column)"
-    else:
-        x, x_label = table.values[:, x_column], table.name(x_column)
-        if table.header is None or not table.header[x_column]:
-            x_label = f"column {x_column + 1}"
-    if x_column is not None:
-        named = f" {table.header[x_column]!r}" if table.header is not None and table.header[x_column] else ""
-        reason = f"x axis: column {x_column + 1}{named} ({reason})"
-    y_label = table.name(columns[0]) if len(columns) == 1 and table.header is not None else ""
+    y_label = table.name(reading.spectra[0]) if not along_rows and len(reading.spectra) == 1 and \
+        table.header is not None else ""
+    how, kept = orientation.describe(table, reading)
     metadata = table.rows[0] if table.rows else 0
-    description = (
-        f"{table.layout.describe(table.width)}, {metadata} lines before the data; {reason}; "
-        f"{_count(len(columns), 'spectrum', 'spectra')}"
-    )
-    return Dataset((table.values[:, columns].T.copy(),), label, write, x, x_label, y_label, description, (x,))
+    description = f"{table.layout.describe(table.width)}, {metadata} lines before the data; {how}" + (
+        f"; kept as they were: {kept}" if kept else "")
+    notes = (_GUESSED,) if reading.guessed else ()
+    return Dataset((items.copy(),), label, write, reading.x, reading.x_name, y_label, description, (reading.x,), notes)
+
+
+_GUESSED = (
+    "nothing in the file shows whether its spectra run along rows or columns: read one spectrum per column; "
+    "--rows reads one per row, --columns keeps this reading without this warning"
+)
 
 
 def _npy(data: Array, two_d: bool) -> Dataset:

@@ -39,7 +39,7 @@ class Dataset:
     overwrite)`` writes results shaped like ``groups``; ``x`` is where the samples of the first
     spectrum lie, named ``x_label``; ``description`` says how the file was read; ``positions``
     holds each group's x axis (None where the file gives none), for images the pair of the axes
-    along rows and columns.
+    along rows and columns; ``notes`` are warnings on how the file was read, said even when quiet.
     """
 
     groups: Tuple[Array, ...]
@@ -50,6 +50,7 @@ class Dataset:
     y_label: str
     description: str
     positions: Tuple[Any, ...]
+    notes: Tuple[str, ...] = ()
 
     @property
     def count(self) -> int:

@@ -1,25 +1,30 @@
 """Delimited text as instruments write it: metadata lines, a header row, then columns of numbers.
 
 The delimiter (tab, semicolon, pipe, comma or runs of spaces) and the decimal mark are found
-from the data lines themselves. Everything before the first data line is kept as metadata;
-the last of those lines names the columns when it has as many fields as the data. Writing
-puts new values into the value fields and keeps every other character as it was: metadata,
-x column, delimiters, padding, trailing delimiters, line endings, encoding and byte-order mark.
+from the data lines themselves. A column that holds no number on any data line is a label
+column (a class, a file name) and is never read as numbers. Everything before the first data
+line is kept as metadata; the last of those lines names the columns when it has as many fields
+as the data, and above rows that give the columns' types and flags (``continuous``, ``meta``,
+``class``) the line above those does. Comment lines (``#``, ``%``, ``;``) among or after the data
+are kept as they are. Writing puts new values into the chosen value fields and keeps every other
+character as it was: metadata, other columns, delimiters, padding, trailing delimiters, line
+endings, encoding and byte-order mark.
 """
 
 from __future__ import annotations
 
+import math
 import re
-from collections import Counter
 from dataclasses import dataclass
 from pathlib import Path
-from typing import List, Optional, Sequence, Tuple
+from typing import List, Optional, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 from .dataset import Array, DataError
 
-__all__ = ["Layout", "Table", "read", "render"]
+__all__ = ["Layout", "Table", "number", "read", "render"]
 
 # Tried in this order; the first that reads the most data lines, then the most columns, wins.
 # Decimal commas are taken only beside another delimiter.
@@ -27,6 +32,10 @@ _LAYOUTS = [(d, m) for d in ("\t", ";", "|", ",", None) for m in (".", ",") if n
 _SAMPLE = 64  # data lines the layout is judged on, from the end of the file where data is
 _NEWLINE = re.compile(r"(\r\n|\n|\r)")
 _SPACES = re.compile(r"([ \t]+)")
+_COMMENTS = ("#", "%", ";")
+# The words of the rows some tables put between their column names and their data.
+_TYPES = {"continuous", "discrete", "string", "time", "c", "d", "s", "t"}
+_FLAGS = {"meta", "class", "ignore", "weight", "m", "c", "i", "w"}
 _BOMS = [(b"\xef\xbb\xbf", "utf-8"), (b"\xff\xfe", "utf-16-le"), (b"\xfe\xff", "utf-16-be")]
 
 
@@ -44,16 +53,18 @@ class Layout:
 
 @dataclass(frozen=True)
 class Table:
-    """A text file: ``values`` holds every data line's numbers, one column per field."""
+    """A text file: ``values`` holds every data line's numbers, one column per field (NaN in label columns)."""
 
     lines: List[str]  # every line, without its ending
     endings: List[str]
     rows: List[int]  # indices into ``lines`` of the data lines
     values: Array
     layout: Layout
-    header: Optional[List[str]]  # the column names, if the line before the data gives them
+    header: Optional[List[str]]  # the column names, if the lines before the data give them
     bom: bytes
     encoding: str
+    labels: Tuple[int, ...] = ()  # columns with no number on any data line
+    typed: bool = False  # whether rows of types or flags sit between the names and the data
 
     @property
     def width(self) -> int:
@@ -80,46 +91,87 @@ def read(path: Path) -> Table:
     if lines[-1] == "" and len(lines) > 1:  # the ending of the last line, not a line of its own
         lines.pop()
         endings.pop()
-    layout, width = _layout(lines)
-    start = _first_data_line(lines, layout, width)
+    layout, width, labels = _layout(lines)
+    start = _first_data_line(lines, layout, width, labels)
     layout = _with_trailing(lines[start], layout)
-    rows, values = _parse(lines, start, layout, len(_cells(lines[start], layout)[1]))
-    header = _header(lines[:start], layout, width)
-    return Table(lines, endings, rows, np.array(values, dtype=np.float64), layout, header, bom, encoding)
+    rows, values = _parse(lines, start, layout, len(_cells(lines[start], layout)[1]), labels)
+    header, typed = _header(lines[:start], layout, width)
+    array = np.array(values, dtype=np.float64)
+    return Table(lines, endings, rows, array, layout, header, bom, encoding, labels, typed)
 
 
-def render(table: Table, values: Array, keep: Sequence[int]) -> bytes:
-    """The file with ``values`` (shaped like ``table.values``) in place, except columns ``keep``."""
+def render(table: Table, values: Array, changed: npt.NDArray[np.bool_]) -> bytes:
+    """The file with ``values`` (shaped like ``table.values``) in the fields where ``changed`` is true."""
     lines = list(table.lines)
-    changed = [column for column in range(table.width) if column not in keep]
-    texts = [[_format(value, table.layout.decimal) for value in values[:, column].tolist()] for column in changed]
     for row, index in enumerate(table.rows):
+        columns = np.flatnonzero(changed[row])
+        if not columns.size:
+            continue
         pieces, slots = _cells(lines[index], table.layout)
-        for column, column_texts in zip(changed, texts):
-            pieces[slots[column]] = _replace(pieces[slots[column]], column_texts[row])
+        for column, value in zip(columns.tolist(), values[row, columns].tolist()):
+            pieces[slots[column]] = _replace(pieces[slots[column]], _format(value, table.layout.decimal))
         lines[index] = "".join(pieces)
     text = "".join(line + ending for line, ending in zip(lines, table.endings))
     return table.bom + text.encode(table.encoding, "surrogateescape")
 
 
-def _layout(lines: List[str]) -> Tuple[Layout, int]:
-    sample = [line for line in lines if line.strip()][-_SAMPLE:]
+def _layout(lines: List[str]) -> Tuple[Layout, int, Tuple[int, ...]]:
+    """The layout that reads the most lines of numbers, then the widest ones, and its width; label columns
+    only when reading some columns as labels reads more lines (then the fewest label columns win)."""
+    sample = [line for line in lines if line.strip() and not _comment(line)][-_SAMPLE:]
     if not sample:
         raise DataError("the file holds no data")
-    best: Tuple[int, int] = (0, 0)
-    chosen = Layout(None, ".")
+    plain: Tuple[int, int, Tuple[int, ...], Layout] = (0, 0, (), Layout(None, "."))
+    labelled = plain
     for delimiter, decimal in _LAYOUTS:
         layout = Layout(delimiter, decimal)
-        widths = Counter(len(numbers) for numbers in (_numbers(line, layout) for line in sample) if numbers)
-        if decimal == ",":  # without a delimiter beside it, a comma is one
-            widths = Counter({width: count for width, count in widths.items() if width > 1})
-        if widths:
-            width, count = max(widths.items(), key=lambda item: (item[1], item[0]))
-            if (count, width) > best:
-                best, chosen = (count, width), layout
-    if best == (0, 0):
+        fields = [_fields(line, layout) for line in sample]
+        count, width, _ = _score(fields, decimal, ())
+        if (count, width) > plain[:2]:
+            plain = (count, width, (), layout)
+        count, width, labels = _score(fields, decimal, None)
+        if labels and (count, -len(labels)) > (labelled[0], -len(labelled[2])):
+            labelled = (count, width, labels, layout)
+    best = labelled if labelled[0] > plain[0] else plain
+    if best[0] == 0:
         raise DataError("the file holds no line of numbers")
-    return chosen, best[1]
+    return best[3], best[1], best[2]
+
+
+def _score(
+    fields: List[List[Optional[float]]], decimal: str, labels: Optional[Tuple[int, ...]]
+) -> Tuple[int, int, Tuple[int, ...]]:
+    """How many lines read as data of the most common width, with ``labels`` as label columns (None: the
+    columns of that width with no number on any line)."""
+    widths = {len(row) for row in fields if any(value is not None for value in row)}
+    if decimal == ",":  # without a delimiter beside it, a comma is one
+        widths = {width for width in widths if width > 1}
+    best: Tuple[int, int, Tuple[int, ...]] = (0, 0, ())
+    for width in widths:
+        rows = [row for row in fields if len(row) == width]
+        found = labels if labels is not None else _label_columns(rows)
+        if len(found) < width:
+            count = sum(_is_data(row, found) for row in rows)
+            best = max(best, (count, width, found), key=lambda item: item[:2])
+    return best
+
+
+def _label_columns(rows: List[List[Optional[float]]]) -> Tuple[int, ...]:
+    return tuple(column for column in range(len(rows[0])) if all(row[column] is None for row in rows))
+
+
+def _is_data(row: List[Optional[float]], labels: Tuple[int, ...]) -> bool:
+    return all(value is not None for column, value in enumerate(row) if column not in labels)
+
+
+def _fields(line: str, layout: Layout) -> List[Optional[float]]:
+    pieces, slots = _cells(line, layout)
+    return [number(pieces[slot], layout.decimal) for slot in slots]
+
+
+def _comment(line: str, delimiter: Optional[str] = None) -> bool:
+    first = line.lstrip()[:1]
+    return first in _COMMENTS and first != delimiter
 
 
 def _with_trailing(line: str, layout: Layout) -> Layout:
@@ -129,19 +181,19 @@ def _with_trailing(line: str, layout: Layout) -> Layout:
     return Layout(layout.delimiter, layout.decimal, len(pieces) > 1 and not pieces[-1].strip())
 
 
-def _first_data_line(lines: List[str], layout: Layout, width: int) -> int:
-    """The first line of several numbers; with one column, the first number followed by numbers
-    (a lone number above a header row is metadata), else the first number."""
+def _first_data_line(lines: List[str], layout: Layout, width: int, labels: Tuple[int, ...]) -> int:
+    """The first line of several numbers (label columns aside); with one column, the first number followed
+    by numbers (a lone number above a header row is metadata), else the first number."""
     first: Optional[int] = None
     waiting: Optional[int] = None
     for index, line in enumerate(lines):
         if not line.strip():
             continue
-        numbers = _numbers(line, layout)
+        numbers = _numbers(line, layout, labels)
         if numbers is None:
             waiting = None
         elif width > 1:
-            if len(numbers) > 1:
+            if len(numbers) > 1 or (labels and len(numbers) == width - len(labels)):
                 return index
         elif waiting is not None:
             return waiting
@@ -154,14 +206,16 @@ def _first_data_line(lines: List[str], layout: Layout, width: int) -> int:
     return start
 
 
-def _parse(lines: List[str], start: int, layout: Layout, width: int) -> Tuple[List[int], List[List[float]]]:
+def _parse(
+    lines: List[str], start: int, layout: Layout, width: int, labels: Tuple[int, ...]
+) -> Tuple[List[int], List[List[float]]]:
     rows: List[int] = []
     values: List[List[float]] = []
     for index in range(start, len(lines)):
         line = lines[index]
-        if not line.strip():
+        if not line.strip() or _comment(line, layout.delimiter):
             continue
-        fast = _plain_row(line, layout)
+        fast = None if labels else _plain_row(line, layout)
         if fast is not None and len(fast) == width:
             rows.append(index)
             values.append(fast)
@@ -171,7 +225,7 @@ def _parse(lines: List[str], start: int, layout: Layout, width: int) -> Tuple[Li
             raise DataError(f"{len(slots)} values where line {start + 1} has {width}", index + 1)
         row: List[float] = []
         for column, slot in enumerate(slots, 1):
-            value = _number(pieces[slot], layout.decimal)
+            value = math.nan if column - 1 in labels else number(pieces[slot], layout.decimal)
             if value is None:
                 field = pieces[slot].strip()
                 what = "empty value" if not field else f"{field!r} is not a number"
@@ -201,17 +255,30 @@ def _plain_row(line: str, layout: Layout) -> Optional[List[float]]:
         return None
 
 
-def _header(preamble: List[str], layout: Layout, width: int) -> Optional[List[str]]:
-    last = next((line for line in reversed(preamble) if line.strip()), None)
-    if last is None:
-        return None
-    last = last.strip()
-    if last[:1] in ("#", "%") and layout.delimiter != last[:1]:
-        last = last[1:]
-    pieces, slots = _cells(last, layout)
+def _header(preamble: List[str], layout: Layout, width: int) -> Tuple[Optional[List[str]], bool]:
+    """The column names and whether rows of types or flags stand between them and the data."""
+    above = [_names(line, layout, width) for line in [line for line in preamble if line.strip()][-3:]]
+    typed = False
+    while len(above) > 1 and above[-1] is not None and _describes(above[-1]):
+        above.pop()
+        typed = True
+    return (above[-1] if above else None), typed
+
+
+def _names(line: str, layout: Layout, width: int) -> Optional[List[str]]:
+    line = line.strip(" ")  # not tabs: a tab-separated header may begin or end with blank names
+    if line[:1] in ("#", "%") and layout.delimiter != line[:1]:
+        line = line[1:]
+    pieces, slots = _cells(line, layout)
     if len(slots) != width:
         return None
     return [pieces[slot].strip().strip("\"'").strip() for slot in slots]
+
+
+def _describes(cells: List[str]) -> bool:
+    """Whether a row gives the columns' types or flags rather than their names."""
+    words = {cell.lower() for cell in cells if cell}
+    return bool(words) and (words <= _TYPES or words <= _FLAGS) and bool(words - {"c", "d", "s", "t", "m", "i", "w"})
 
 
 def _cells(line: str, layout: Layout) -> Tuple[List[str], List[int]]:
@@ -227,15 +294,16 @@ def _cells(line: str, layout: Layout) -> Tuple[List[str], List[int]]:
     return pieces, slots
 
 
-def _numbers(line: str, layout: Layout) -> Optional[List[float]]:
-    pieces, slots = _cells(line, layout)
-    numbers = [_number(pieces[slot], layout.decimal) for slot in slots]
-    if not numbers or any(number is None for number in numbers):
+def _numbers(line: str, layout: Layout, labels: Tuple[int, ...] = ()) -> Optional[List[float]]:
+    """The numbers of a data line, label columns aside; None for any other line."""
+    fields = [value for column, value in enumerate(_fields(line, layout)) if column not in labels]
+    if not fields or any(number is None for number in fields):
         return None
-    return [number for number in numbers if number is not None]
+    return [number for number in fields if number is not None]
 
 
-def _number(field: str, decimal: str) -> Optional[float]:
+def number(field: str, decimal: str) -> Optional[float]:
+    """The number a field holds, with ``decimal`` as its decimal mark, or None."""
     text = field.strip()
     # float() also takes "1_000" and non-ASCII digits, which no data file means as numbers.
     if "_" in text or not text.isascii():
