@@ -40,7 +40,7 @@ def spc_file(ys, flags=0, exponent=-128, xs=None):
     # each line of DIF data begins by repeating the last value of the line before it
     (jdx(["1000AJT%jX", "1009cj", "1010dJT", "1012bK"], 14), [v / 2 for v in VALUES + [-4, -3, -2, 0]]),
     (jdx(["1,2 3,4 5,6"], 3).replace("XYDATA=(X++(Y..Y))", "XYPOINTS=(XY..XY)"), [1.0, 2.0, 3.0]),
-    (jdx(["1000AJT%jX", "1009dj"], 11), "line 11: the check value -4 does not repeat the previous -3"),
+    (jdx(["1000AJT%jX", "1009dj"], 11) + "\x1a", [v / 2 for v in VALUES + [-5]]),  # a wrong check value; DOS EOF
     (jdx(["1000AJT%jX"], 11), "10 values where ##NPOINTS=11"),
     (jdx(["1000ABCCBA@abc", "1010A"], 10), "line 11: more values than ##NPOINTS=10"),
     (jdx(["1000@s99999999"]), "line 10: the repeat count 's99999999' has nothing to repeat or is too large"),
@@ -63,6 +63,8 @@ def test_jcamp_forms_decode_alike_and_bad_data_is_named(tmp_path, text, expected
     else:
         read = jcamp.read(tmp_path / "a.jdx")
         assert read.spectra[0].y.tolist() == expected and read.x_units == "1/CM"
+        checked = "line 11: the check value -4 does not repeat the previous -3; the line's own values are read"
+        assert read.warnings == ([checked] if "1009dj" in text else [])
         xs = [1, 3, 5] if "XYPOINTS" in text else list(range(1000, 1000 + len(expected)))
         assert read.spectra[0].x.tolist() == xs
 

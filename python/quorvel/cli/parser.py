@@ -69,7 +69,7 @@ def build() -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     correct.add_argument(
-        "files", nargs="+", metavar="FILE", type=Path, help="a text, .jdx, .spc, .npy, .nc, .h5 or .zarr file"
+        "files", nargs="+", metavar="FILE", type=Path, help="a text, .jdx, .spc, .msa, .npy, .nc, .h5 or .zarr file"
     )
     correct.add_argument("-m", "--method", default="asls", help=parameters.method_listing(1))
     where = correct.add_mutually_exclusive_group()

@@ -7,13 +7,13 @@ where a result goes. Nothing here prints; the command line composes these pieces
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from pathlib import Path
 from typing import BinaryIO, List, Optional, Sequence, Tuple
 
 import numpy as np
 
-from . import cube, export, jcamp, npy, orientation, spc, text
+from . import cube, emsa, export, jcamp, npy, orientation, spc, text
 from .atomic import write_atomically, write_tree_atomically
 from .dataset import Array, DataError, Dataset, Spectrum, group_by_axis
 
@@ -38,7 +38,7 @@ class Options:
 
 
 def kind(path: Path) -> str:
-    """``text``, ``npy``, ``jcamp``, ``spc`` or ``cube``."""
+    """``text``, ``emsa``, ``npy``, ``jcamp``, ``spc`` or ``cube``."""
     suffix = path.suffix.lower()
     if suffix in cube.SUFFIXES or path.is_dir():
         return "cube"
@@ -55,6 +55,8 @@ def kind(path: Path) -> str:
         return "spc"
     if suffix in _JCAMP_SUFFIXES or jcamp.looks_like(head):
         return "jcamp"
+    if suffix in emsa.SUFFIXES or emsa.looks_like(head):
+        return "emsa"
     return "text"
 
 
@@ -106,10 +108,12 @@ def load(path: Path, options: Options) -> Dataset:
         return _cube(cube.read(path, options.var, options.dims, options.two_d), options.two_d)
     if found == "jcamp":
         read = jcamp.read(path)
-        return _spectra(read.spectra, read.x_units, read.y_units, "JCAMP-DX")
+        return replace(_spectra(read.spectra, read.x_units, read.y_units, "JCAMP-DX"), notes=tuple(read.warnings))
     if found == "spc":
         binary = spc.read(path)
         return _spectra(binary.spectra, binary.x_units, binary.y_units, "SPC")
+    if found == "emsa":
+        return _emsa(emsa.read(path))
     return _text(text.read(path), options)
 
 
@@ -150,6 +154,20 @@ _GUESSED = (
     "nothing in the file shows whether its spectra run along rows or columns: read one spectrum per column; "
     "--rows reads one per row, --columns keeps this reading without this warning"
 )
+
+
+def _emsa(read: emsa.Emsa) -> Dataset:
+    def write(results: Sequence[Array], target: Path, overwrite: bool) -> None:
+        values = read.table.values.copy()
+        values[read.cells] = results[0][0]
+        changed = np.zeros(values.shape, dtype=bool)
+        changed[read.cells] = np.isfinite(read.table.values[read.cells])
+        content = text.render(read.table, values, changed)
+        write_atomically(target, lambda stream: _put(content, stream), overwrite)
+
+    y = read.table.values[read.cells][None, :]
+    description = f"EMSA/MAS, 1 spectrum of {y.shape[1]} samples; x axis from the header: {read.x_units or 'no units'}"
+    return Dataset((y,), lambda k: "", write, read.x, read.x_units, read.y_units, description, (read.x,))
 
 
 def _npy(data: Array, two_d: bool) -> Dataset:

@@ -42,6 +42,7 @@ class Jcamp:
     spectra: List[Spectrum]
     x_units: str
     y_units: str
+    warnings: List[str] = field(default_factory=list)
 
 
 @dataclass
@@ -62,15 +63,18 @@ def looks_like(head: bytes) -> bool:
 def read(path: Path) -> Jcamp:
     """Every spectrum of a JCAMP-DX file, with its x axis from the header."""
     content = path.read_bytes()
-    blocks = _blocks(content.decode("utf-8", "replace").splitlines())
+    # DOS-era writers close the file with an end-of-file byte after the last ##END=.
+    text = content.decode("utf-8", "replace").rstrip().rstrip("\x1a")
+    blocks = _blocks(text.splitlines())
     limit = VALUES_PER_BYTE * len(content) + 16
-    spectra = [_spectrum(block, limit) for block in blocks if block.form is not None]
+    warnings: List[str] = []
+    spectra = [_spectrum(block, limit, warnings) for block in blocks if block.form is not None]
     if not spectra:
         if any("PEAKTABLE" in block.labels for block in blocks):
             raise DataError("holds a peak table, not a spectrum")
         raise DataError("holds no spectrum (no ##XYDATA= or ##XYPOINTS= block)")
     first = next(block for block in blocks if block.form is not None)
-    return Jcamp(spectra, first.labels.get("XUNITS", ""), first.labels.get("YUNITS", ""))
+    return Jcamp(spectra, first.labels.get("XUNITS", ""), first.labels.get("YUNITS", ""), warnings)
 
 
 def _blocks(lines: List[str]) -> List[_Block]:
@@ -119,14 +123,14 @@ def _blocks(lines: List[str]) -> List[_Block]:
     return done
 
 
-def _spectrum(block: _Block, limit: int) -> Spectrum:
+def _spectrum(block: _Block, limit: int, warnings: List[str]) -> Spectrum:
     x_factor = _float(block, "XFACTOR", 1.0)
     y_factor = _float(block, "YFACTOR", 1.0)
     if block.form == _X_Y_Y:
         points = _points(block, limit, required=True)
         assert points is not None
         first, last = _float(block, "FIRSTX", None), _float(block, "LASTX", None)
-        y = _decode(block, points)
+        y = _decode(block, points, warnings)
         x = np.linspace(first, last, points)
     elif block.form == _X_Y:
         points = _points(block, limit, required=False)
@@ -137,8 +141,9 @@ def _spectrum(block: _Block, limit: int) -> Spectrum:
     return Spectrum(np.asarray(x, dtype=np.float64), y * y_factor, block.title)
 
 
-def _decode(block: _Block, points: int) -> np.ndarray:
-    """The ordinates of an (X++(Y..Y)) table; each line's leading abscissa is dropped."""
+def _decode(block: _Block, points: int, warnings: List[str]) -> np.ndarray:
+    """The ordinates of an (X++(Y..Y)) table; each line's leading abscissa is dropped. A check value that
+    does not repeat the value before it is a warning: the count of values still has to match."""
     values = array("d")
     ended_in_difference = False
     compressed = any(_ASDF_ONLY.search(line) for _, line in block.data)
@@ -148,9 +153,9 @@ def _decode(block: _Block, points: int) -> np.ndarray:
             raise DataError("a data line without ordinates", number)
         ordinates = decoded[1:]
         if ended_in_difference:  # the line repeats the last value of the one before it, as a check
-            if not values or ordinates[0] != values[-1]:
-                seen = values[-1] if values else None
-                raise DataError(f"the check value {ordinates[0]:g} does not repeat the previous {seen:g}", number)
+            if ordinates[0] != values[-1]:
+                warnings.append(f"line {number}: the check value {ordinates[0]:g} does not repeat the previous "
+                                f"{values[-1]:g}; the line's own values are read")
             ordinates = ordinates[1:]
         if len(values) + len(ordinates) > points:
             raise DataError(f"more values than ##NPOINTS={points}", number)

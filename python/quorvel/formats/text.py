@@ -24,7 +24,7 @@ import numpy.typing as npt
 
 from .dataset import Array, DataError
 
-__all__ = ["Layout", "Table", "number", "read", "render"]
+__all__ = ["Layout", "Lines", "Table", "fields", "lines_of", "number", "read", "render"]
 
 # Tried in this order; the first that reads the most data lines, then the most columns, wins.
 # Decimal commas are taken only beside another delimiter.
@@ -77,8 +77,18 @@ class Table:
         return str(column + 1)
 
 
-def read(path: Path) -> Table:
-    """Reads a delimited text file; DataError names the line that cannot be read and why."""
+@dataclass(frozen=True)
+class Lines:
+    """A text file's lines without their endings, and what it takes to write them back byte for byte."""
+
+    lines: List[str]
+    endings: List[str]
+    bom: bytes
+    encoding: str
+
+
+def lines_of(path: Path) -> Lines:
+    """The lines of a text file in UTF-8 or, after its byte-order mark, UTF-16."""
     data = path.read_bytes()
     bom, encoding = next(((mark, codec) for mark, codec in _BOMS if data.startswith(mark)), (b"", "utf-8"))
     try:
@@ -91,6 +101,13 @@ def read(path: Path) -> Table:
     if lines[-1] == "" and len(lines) > 1:  # the ending of the last line, not a line of its own
         lines.pop()
         endings.pop()
+    return Lines(lines, endings, bom, encoding)
+
+
+def read(path: Path) -> Table:
+    """Reads a delimited text file; DataError names the line that cannot be read and why."""
+    source = lines_of(path)
+    lines, endings, bom, encoding = source.lines, source.endings, source.bom, source.encoding
     layout, width, labels = _layout(lines)
     start = _first_data_line(lines, layout, width, labels)
     layout = _with_trailing(lines[start], layout)
@@ -125,11 +142,11 @@ def _layout(lines: List[str]) -> Tuple[Layout, int, Tuple[int, ...]]:
     labelled = plain
     for delimiter, decimal in _LAYOUTS:
         layout = Layout(delimiter, decimal)
-        fields = [_fields(line, layout) for line in sample]
-        count, width, _ = _score(fields, decimal, ())
+        lines_fields = [fields(line, layout) for line in sample]
+        count, width, _ = _score(lines_fields, decimal, ())
         if (count, width) > plain[:2]:
             plain = (count, width, (), layout)
-        count, width, labels = _score(fields, decimal, None)
+        count, width, labels = _score(lines_fields, decimal, None)
         if labels and (count, -len(labels)) > (labelled[0], -len(labelled[2])):
             labelled = (count, width, labels, layout)
     best = labelled if labelled[0] > plain[0] else plain
@@ -139,16 +156,16 @@ def _layout(lines: List[str]) -> Tuple[Layout, int, Tuple[int, ...]]:
 
 
 def _score(
-    fields: List[List[Optional[float]]], decimal: str, labels: Optional[Tuple[int, ...]]
+    rows_fields: List[List[Optional[float]]], decimal: str, labels: Optional[Tuple[int, ...]]
 ) -> Tuple[int, int, Tuple[int, ...]]:
     """How many lines read as data of the most common width, with ``labels`` as label columns (None: the
     columns of that width with no number on any line)."""
-    widths = {len(row) for row in fields if any(value is not None for value in row)}
+    widths = {len(row) for row in rows_fields if any(value is not None for value in row)}
     if decimal == ",":  # without a delimiter beside it, a comma is one
         widths = {width for width in widths if width > 1}
     best: Tuple[int, int, Tuple[int, ...]] = (0, 0, ())
     for width in widths:
-        rows = [row for row in fields if len(row) == width]
+        rows = [row for row in rows_fields if len(row) == width]
         found = labels if labels is not None else _label_columns(rows)
         if len(found) < width:
             count = sum(_is_data(row, found) for row in rows)
@@ -164,7 +181,8 @@ def _is_data(row: List[Optional[float]], labels: Tuple[int, ...]) -> bool:
     return all(value is not None for column, value in enumerate(row) if column not in labels)
 
 
-def _fields(line: str, layout: Layout) -> List[Optional[float]]:
+def fields(line: str, layout: Layout) -> List[Optional[float]]:
+    """The numbers of a line's fields, None for a field that is not one."""
     pieces, slots = _cells(line, layout)
     return [number(pieces[slot], layout.decimal) for slot in slots]
 
@@ -244,13 +262,13 @@ def _plain_row(line: str, layout: Layout) -> Optional[List[float]]:
     if layout.decimal == ",":
         line = line.replace(",", ".")
     if layout.delimiter is None:
-        fields = [field for field in line.replace("\t", " ").split(" ") if field]
+        texts = [field for field in line.replace("\t", " ").split(" ") if field]
     else:
-        fields = line.split(layout.delimiter)
-        if layout.trailing and len(fields) > 1 and not fields[-1].strip():
-            fields.pop()
+        texts = line.split(layout.delimiter)
+        if layout.trailing and len(texts) > 1 and not texts[-1].strip():
+            texts.pop()
     try:
-        return [float(field) for field in fields]
+        return [float(field) for field in texts]
     except ValueError:
         return None
 
@@ -296,10 +314,10 @@ def _cells(line: str, layout: Layout) -> Tuple[List[str], List[int]]:
 
 def _numbers(line: str, layout: Layout, labels: Tuple[int, ...] = ()) -> Optional[List[float]]:
     """The numbers of a data line, label columns aside; None for any other line."""
-    fields = [value for column, value in enumerate(_fields(line, layout)) if column not in labels]
-    if not fields or any(number is None for number in fields):
+    found = [value for column, value in enumerate(fields(line, layout)) if column not in labels]
+    if not found or any(value is None for value in found):
         return None
-    return [number for number in fields if number is not None]
+    return [value for value in found if value is not None]
 
 
 def number(field: str, decimal: str) -> Optional[float]:
