@@ -102,3 +102,23 @@ def test_hostile_cubes_are_refused(tmp_path, capsys):
     err = capsys.readouterr().err
     assert f"{tmp_path / 'huge.h5'}: holds 8000000000000 bytes of data once read, more than this machine's" in err
     assert f"{tmp_path / 'cut.nc'}: not readable as NetCDF-3" in err
+
+
+@_needs("h5netcdf", "h5py")
+def test_hdf5_groups_are_reached_by_path_and_the_rest_of_the_file_kept(tmp_path, capsys):
+    import h5py
+
+    path = tmp_path / "scan.h5"
+    spectra = np.random.default_rng(1).random((3, 40)) + np.linspace(0.0, 2.0, 40)
+    with h5py.File(path, "w") as stored:
+        stored.create_dataset("entry/data/counts", data=spectra)
+        stored.create_dataset("entry/instrument/energy", data=np.arange(40.0))
+        stored.attrs["note"] = "kept"
+    assert main(["correct", str(path), "-q"]) == 1
+    listed = "holds no numeric variable at its root; name one of its datasets with --var: entry/data/counts (3, 40)"
+    assert listed in capsys.readouterr().err
+    assert main(["correct", str(path), "-q", "--var", "entry/data/counts", "-m", "arpls"]) == 0
+    with h5py.File(tmp_path / "scan_corrected.h5", "r") as written:
+        assert np.array_equal(written["entry/data/counts"][...], quorvel.correct_many(spectra, "arpls"))
+        assert np.array_equal(written["entry/instrument/energy"][...], np.arange(40.0))
+        assert written.attrs["note"] == "kept"

@@ -20,7 +20,8 @@ def y_lines(columns):
 
 
 FILES = {
-    "y5.msa": HEAD + "#DATATYPE    : Y\n#NCOLUMNS    : 5.\n#SPECTRUM    : Spectral Data Starts Here\n" + y_lines(5) + END,
+    "y5.msa": HEAD + "#DATATYPE    : Y\n#NCOLUMNS    : 5.\n#SPECTRUM    : Spectral Data Starts Here\n" + y_lines(5)
+    + END,
     "xy.msa": HEAD + "#DATATYPE    : XY\n#NCOLUMNS    : 1.\n#SPECTRUM    : Spectral Data Starts Here\n" +
     "".join(f"{-200.0 + 10.0 * k!r}, {v!r}\n" for k, v in enumerate(Y.tolist())) + END,
 }

@@ -11,6 +11,7 @@ import importlib
 import importlib.util
 import inspect
 import os
+import shutil
 import warnings
 from dataclasses import dataclass
 from pathlib import Path
@@ -48,6 +49,7 @@ class Cube:
     y_label: str
     store: Tuple[str, Dict[str, Any]]  # how to write it back: "netcdf" or "zarr", and the options
     axes: Tuple[Optional[Array], ...]  # the numeric coordinate along each item dimension, or None
+    source: Optional[Path] = None  # an HDF5 file whose variable sits in a group: written back as a copy
 
 
 def read(path: Path, var: Optional[str], dims: Sequence[str], two_d: bool) -> Cube:
@@ -55,6 +57,9 @@ def read(path: Path, var: Optional[str], dims: Sequence[str], two_d: bool) -> Cu
     xr = _xarray()
     kind, open_options, store = _store(path)
     _require(kind, open_options)
+    group, var = _group(kind, var)
+    if group:
+        open_options = {**open_options, "group": group}
     try:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")  # Zarr's advice on consolidating its metadata
@@ -65,7 +70,7 @@ def read(path: Path, var: Optional[str], dims: Sequence[str], two_d: bool) -> Cu
         raise
     except Exception as error:  # noqa: BLE001 - whatever the storage library raises, it is this file's problem
         raise DataError(f"not readable as {kind}: {error}") from None
-    name = _variable(dataset, var)
+    name = _variable(dataset, var, path if kind == "HDF5" else None)
     array = dataset[name]
     item_dims = _item_dims(array, dims, two_d)
     batch_dims = tuple(dim for dim in array.dims if dim not in item_dims)
@@ -76,7 +81,19 @@ def read(path: Path, var: Optional[str], dims: Sequence[str], two_d: bool) -> Cu
     items = ordered.reshape((-1,) + item_shape)
     axes = tuple(_axis(dataset, dim)[0] for dim in item_dims)
     x, x_label = (None, "") if two_d else _axis(dataset, item_dims[0])
-    return Cube(dataset, name, item_dims, batch_dims, items, x, x_label, _title(array), store, axes)
+    source = path if group else None
+    return Cube(dataset, f"{group}/{name}" if group else name, item_dims, batch_dims, items, x, x_label,
+                _title(array), store, axes, source)
+
+
+def _group(kind: str, var: Optional[str]) -> Tuple[str, Optional[str]]:
+    """The group of an HDF5 path such as ``entry/data/counts``, and the variable's own name."""
+    if var is None or "/" not in var.strip("/"):
+        return "", None if var is None else var.strip("/")
+    if kind != "HDF5":
+        raise DataError(f"--var {var}: only HDF5 files have groups")
+    group, name = var.strip("/").rsplit("/", 1)
+    return group, name
 
 
 def label(cube: Cube, k: int, noun: str) -> str:
@@ -90,6 +107,9 @@ def label(cube: Cube, k: int, noun: str) -> str:
 
 def write(cube: Cube, results: Array, target: Path) -> None:
     """The file again, with ``results`` (shaped like ``cube.items``) in place of the variable."""
+    if cube.source is not None:
+        _write_in_group(cube, results, target)
+        return
     xr = _xarray()
     original = cube.dataset[cube.name]
     shape = tuple(cube.dataset.sizes[dim] for dim in cube.batch_dims + cube.item_dims)
@@ -107,6 +127,21 @@ def write(cube: Cube, results: Array, target: Path) -> None:
             output.to_zarr(target, mode="w-", **options)
         else:
             output.to_netcdf(target, **options)
+
+
+def _write_in_group(cube: Cube, results: Array, target: Path) -> None:
+    """A copy of the whole file, every other group and dataset as it was, the variable's values replaced."""
+    import h5py
+
+    assert cube.source is not None
+    shutil.copyfile(cube.source, target)
+    name = cube.name.rsplit("/", 1)[1]
+    original = cube.dataset[name]
+    shape = tuple(cube.dataset.sizes[dim] for dim in cube.batch_dims + cube.item_dims)
+    order = [(cube.batch_dims + cube.item_dims).index(dim) for dim in original.dims]
+    with h5py.File(target, "r+") as stored:
+        dataset = stored[cube.name]
+        dataset[...] = results.reshape(shape).transpose(order).astype(dataset.dtype, copy=False)
 
 
 def _store(path: Path) -> Tuple[str, Dict[str, Any], Tuple[str, Dict[str, Any]]]:
@@ -145,20 +180,40 @@ def _require(kind: str, options: Dict[str, Any]) -> None:
             raise DataError(f"reading {kind} files needs {module}: {HINT}")
 
 
-def _variable(dataset: Any, var: Optional[str]) -> str:
+def _variable(dataset: Any, var: Optional[str], hdf5: Optional[Path]) -> str:
     names: List[str] = [str(name) for name, array in dataset.data_vars.items() if array.dtype.kind in "biuf"]
     if var is not None:
         if var not in dataset.data_vars:
             raise DataError(f"has no variable {var!r} (it has {_list(names)})")
         return var
+    if not names and hdf5 is not None:
+        raise DataError(f"holds no numeric variable at its root; name one of its datasets with --var: "
+                        f"{_list(_hdf5_datasets(hdf5))}")
     if len(names) != 1:
         raise DataError(f"holds {len(names)} numeric variables ({_list(names)}): name one with --var")
     return names[0]
 
 
+def _hdf5_datasets(path: Path, most: int = 12) -> List[str]:
+    """The numeric datasets anywhere in an HDF5 file, with their shapes, as --var names them."""
+    import h5py
+
+    found: List[str] = []
+
+    def visit(name: str, item: Any) -> None:
+        if isinstance(item, h5py.Dataset) and item.dtype.kind in "biuf" and item.ndim:
+            found.append(f"{name} {item.shape}")
+
+    with h5py.File(path, "r") as stored:
+        stored.visititems(visit)
+    return found[:most] + (["…"] if len(found) > most else [])
+
+
 def _item_dims(array: Any, dims: Sequence[str], two_d: bool) -> Tuple[str, ...]:
     wanted = 2 if two_d else 1
     present = [str(dim) for dim in array.dims]
+    if not dims and len(present) >= wanted and all(dim.startswith("phony_dim_") for dim in present):
+        return tuple(present[-wanted:])  # a plain HDF5 dataset, no dimension names: along its last axes, as .npy
     if not dims:
         if len(present) != wanted:
             what = "the two image dimensions with --dim A --dim B" if two_d else "the spectral dimension with --dim"
