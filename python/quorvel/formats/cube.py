@@ -131,8 +131,7 @@ def write(cube: Cube, results: Array, target: Path) -> None:
 
 def _write_in_group(cube: Cube, results: Array, target: Path) -> None:
     """A copy of the whole file, every other group and dataset as it was, the variable's values replaced."""
-    import h5py
-
+    h5py = importlib.import_module("h5py")
     assert cube.source is not None
     shutil.copyfile(cube.source, target)
     name = cube.name.rsplit("/", 1)[1]
@@ -196,8 +195,7 @@ def _variable(dataset: Any, var: Optional[str], hdf5: Optional[Path]) -> str:
 
 def _hdf5_datasets(path: Path, most: int = 12) -> List[str]:
     """The numeric datasets anywhere in an HDF5 file, with their shapes, as --var names them."""
-    import h5py
-
+    h5py = importlib.import_module("h5py")
     found: List[str] = []
 
     def visit(name: str, item: Any) -> None:
