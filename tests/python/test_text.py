@@ -119,3 +119,18 @@ def test_writes_are_atomic_and_overwrite_only_when_asked(tmp_path):
     formats.write_atomically(target, lambda stream: stream.write(b"new"), overwrite=True)
     assert target.read_bytes() == b"new" and os.listdir(tmp_path) == ["out.csv"]
     assert target.stat().st_mode & 0o777 == 0o640
+
+
+@pytest.mark.parametrize("name, content, what", [
+    ("a.wdf", b"WDF1\x01\x00\x00\x00" + bytes(100), "Renishaw WiRE, .wdf"),
+    ("a.dat", b"MATLAB 5.0 MAT-file, Platform: x" + bytes(100), "MATLAB, .mat"),
+    ("sample.0", b"\x0a\x0a\xfe\xfe" + bytes(100) + b"1,2\n" * 10, "Bruker OPUS"),
+    ("a.spa", b"Spectral Data File\n" + bytes(100), "Thermo OMNIC, .spa"),
+    ("a.txt", b"1,2\n3,4\n\x00", "unknown"),
+])
+def test_binary_files_are_named_not_parsed(tmp_path, name, content, what):
+    path = tmp_path / name
+    path.write_bytes(content)
+    with pytest.raises(formats.DataError) as info:
+        formats.load(path, formats.Options())
+    assert str(info.value).startswith(f"a binary file of a format quorvel does not read ({what}); it reads ")

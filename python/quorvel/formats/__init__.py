@@ -13,7 +13,7 @@ from typing import BinaryIO, List, Optional, Sequence, Tuple
 
 import numpy as np
 
-from . import cube, emsa, export, jcamp, npy, orientation, spc, text
+from . import binary, cube, emsa, export, jcamp, npy, orientation, spc, text
 from .atomic import write_atomically, write_tree_atomically
 from .dataset import Array, DataError, Dataset, Spectrum, group_by_axis
 
@@ -38,13 +38,13 @@ class Options:
 
 
 def kind(path: Path) -> str:
-    """``text``, ``emsa``, ``npy``, ``jcamp``, ``spc`` or ``cube``."""
+    """``text``, ``emsa``, ``npy``, ``jcamp``, ``spc``, ``cube``, or ``binary`` for binary formats not read."""
     suffix = path.suffix.lower()
     if suffix in cube.SUFFIXES or path.is_dir():
         return "cube"
     try:
         with open(path, "rb") as stream:
-            head = stream.read(64)
+            head = stream.read(binary.HEAD)
     except OSError:
         head = b""
     if head.startswith(npy.MAGIC) or suffix == ".npy":
@@ -57,7 +57,7 @@ def kind(path: Path) -> str:
         return "jcamp"
     if suffix in emsa.SUFFIXES or emsa.looks_like(head):
         return "emsa"
-    return "text"
+    return "binary" if binary.recognise(path, head) is not None else "text"
 
 
 def output_path(source: Path, label: str) -> Path:
@@ -110,10 +110,14 @@ def load(path: Path, options: Options) -> Dataset:
         read = jcamp.read(path)
         return replace(_spectra(read.spectra, read.x_units, read.y_units, "JCAMP-DX"), notes=tuple(read.warnings))
     if found == "spc":
-        binary = spc.read(path)
-        return _spectra(binary.spectra, binary.x_units, binary.y_units, "SPC")
+        subfiles = spc.read(path)
+        return _spectra(subfiles.spectra, subfiles.x_units, subfiles.y_units, "SPC")
     if found == "emsa":
         return _emsa(emsa.read(path))
+    if found == "binary":
+        with open(path, "rb") as stream:
+            what = binary.recognise(path, stream.read(binary.HEAD))
+        raise DataError(f"a binary file of a format quorvel does not read ({what}); it reads {binary.READS}")
     return _text(text.read(path), options)
 
 
