@@ -1,10 +1,14 @@
 import os
+import re
 
 import numpy as np
 import pytest
 
 from quorvel import formats
 from quorvel.formats import axis, npy, text
+
+SPECTRA = np.random.default_rng(2).random((3, 50))
+WN = np.linspace(400.0, 900.0, 50)
 
 # Files whose values are already written with repr(), so writing them back unchanged gives the same bytes.
 ROUND_TRIPS = [
@@ -123,7 +127,7 @@ def test_writes_are_atomic_and_overwrite_only_when_asked(tmp_path):
 
 @pytest.mark.parametrize("name, content, what", [
     ("a.wdf", b"WDF1\x01\x00\x00\x00" + bytes(100), "Renishaw WiRE, .wdf"),
-    ("a.dat", b"MATLAB 5.0 MAT-file, Platform: x" + bytes(100), "MATLAB, .mat"),
+    ("a.csv", b"\x89PNG\r\n\x1a\n" + bytes(100), "a PNG image"),
     ("sample.0", b"\x0a\x0a\xfe\xfe" + bytes(100) + b"1,2\n" * 10, "Bruker OPUS"),
     ("a.spa", b"Spectral Data File\n" + bytes(100), "Thermo OMNIC, .spa"),
     ("a.txt", b"1,2\n3,4\n\x00", "unknown"),
@@ -134,3 +138,34 @@ def test_binary_files_are_named_not_parsed(tmp_path, name, content, what):
     with pytest.raises(formats.DataError) as info:
         formats.load(path, formats.Options())
     assert str(info.value).startswith(f"a binary file of a format quorvel does not read ({what}); it reads ")
+
+
+@pytest.mark.parametrize("variables, options, shape, x, warned", [
+    ({"X": SPECTRA, "wn": WN}, {}, (3, 50), WN, False),  # the x vector shows the way
+    ({"X": SPECTRA.T, "wn": WN}, {}, (3, 50), WN, False),
+    ({"X": SPECTRA}, {}, (3, 50), None, True),  # nothing does: MATLAB's rows, said
+    ({"X": SPECTRA}, {"along": "columns"}, (50, 3), None, False),
+    ({"X": SPECTRA, "Y": SPECTRA}, {"var": "Y"}, (3, 50), None, True),
+    ({"y": WN}, {}, (1, 50), None, False),
+])
+def test_matlab_files(tmp_path, variables, options, shape, x, warned):
+    scipy_io = pytest.importorskip("scipy.io")
+    path = tmp_path / "m.mat"
+    scipy_io.savemat(path, variables)
+    dataset = formats.load(path, formats.Options(**options))
+    assert dataset.groups[0].shape == shape and bool(dataset.notes) == warned
+    assert (dataset.x is None) if x is None else np.array_equal(dataset.x, x)
+    assert formats.output_path(path, "corrected").name == "m_corrected.csv"
+
+
+@pytest.mark.parametrize("variables, cut, message", [
+    ({"X": SPECTRA, "Y": SPECTRA}, None, "holds 2 numeric matrices (X, Y): name one with --var"),
+    ({"X": SPECTRA}, 300, "not a readable MATLAB file"),
+])
+def test_bad_matlab_files(tmp_path, variables, cut, message):
+    scipy_io = pytest.importorskip("scipy.io")
+    path = tmp_path / "m.mat"
+    scipy_io.savemat(path, variables)
+    path.write_bytes(path.read_bytes()[:cut])
+    with pytest.raises(formats.DataError, match=re.escape(message)):
+        formats.load(path, formats.Options())

@@ -13,7 +13,7 @@ from typing import BinaryIO, List, Optional, Sequence, Tuple
 
 import numpy as np
 
-from . import binary, cube, emsa, export, jcamp, npy, orientation, spc, text
+from . import binary, cube, emsa, export, jcamp, mat, npy, orientation, spc, text
 from .atomic import write_atomically, write_tree_atomically
 from .dataset import Array, DataError, Dataset, Spectrum, group_by_axis
 
@@ -23,6 +23,7 @@ __all__ = [
 ]
 
 _JCAMP_SUFFIXES = {".jdx", ".dx", ".jcm", ".jcamp"}
+_EXPORTED = ("jcamp", "spc", "mat")  # formats read but not written: results go to comma-separated text
 
 
 @dataclass(frozen=True)
@@ -38,7 +39,7 @@ class Options:
 
 
 def kind(path: Path) -> str:
-    """``text``, ``emsa``, ``npy``, ``jcamp``, ``spc``, ``cube``, or ``binary`` for binary formats not read."""
+    """``text``, ``emsa``, ``mat``, ``npy``, ``jcamp``, ``spc``, ``cube``, or ``binary`` for formats not read."""
     suffix = path.suffix.lower()
     if suffix in cube.SUFFIXES or path.is_dir():
         return "cube"
@@ -57,19 +58,21 @@ def kind(path: Path) -> str:
         return "jcamp"
     if suffix in emsa.SUFFIXES or emsa.looks_like(head):
         return "emsa"
+    if suffix == ".mat" or head.startswith(mat.MAGIC):
+        return "mat"
     return "binary" if binary.recognise(path, head) is not None else "text"
 
 
 def output_path(source: Path, label: str) -> Path:
     """Where the result of ``source`` goes by default: beside it, ``label`` added to its name; formats
     that are not written back (JCAMP-DX, SPC) become ``.csv``."""
-    suffix = ".csv" if kind(source) in ("jcamp", "spc") else source.suffix
+    suffix = ".csv" if kind(source) in _EXPORTED else source.suffix
     return source.with_name(f"{source.stem}_{label}{suffix}")
 
 
 def renamed(source: Path, folder: Path) -> Path:
     """The output of ``source`` in ``folder``: its own name, ``.csv`` for formats not written back."""
-    return folder / (f"{source.stem}.csv" if kind(source) in ("jcamp", "spc") else source.name)
+    return folder / (f"{source.stem}.csv" if kind(source) in _EXPORTED else source.name)
 
 
 def output_mismatch(source: Path, output: Path) -> Optional[str]:
@@ -114,6 +117,8 @@ def load(path: Path, options: Options) -> Dataset:
         return _spectra(subfiles.spectra, subfiles.x_units, subfiles.y_units, "SPC")
     if found == "emsa":
         return _emsa(emsa.read(path))
+    if found == "mat":
+        return _mat(mat.read(path, options.var, options.along))
     if found == "binary":
         with open(path, "rb") as stream:
             what = binary.recognise(path, stream.read(binary.HEAD))
@@ -158,6 +163,22 @@ _GUESSED = (
     "nothing in the file shows whether its spectra run along rows or columns: read one spectrum per column; "
     "--rows reads one per row, --columns keeps this reading without this warning"
 )
+
+
+def _mat(read: mat.Matrix) -> Dataset:
+    x = read.x if read.x is not None else np.arange(read.spectra.shape[1], dtype=np.float64)
+    noun = {"rows": "row", "columns": "column"}.get(read.along, "spectrum")
+    spectra = [Spectrum(x, y, f"{read.name} {noun} {k + 1}") for k, y in enumerate(read.spectra)]
+    dataset = _spectra(spectra, read.x_name, read.name, "MATLAB")
+    way = "one vector" if read.along == "one vector" else f"one spectrum per {noun}"
+    count, length = read.spectra.shape
+    description = (f"MATLAB variable {read.name}, {way}: {_count(count, 'spectrum', 'spectra')} of {length} "
+                   f"samples; x axis: {read.x_name}")
+    notes = () if read.shown else (
+        f"nothing in the file shows whether the spectra of {read.name} run along rows or columns (no vector of "
+        "either length is an x axis): read one per row; --columns reads one per column, --rows keeps this reading "
+        "without this warning",)
+    return replace(dataset, description=description, notes=notes, x=read.x, positions=(read.x,))
 
 
 def _emsa(read: emsa.Emsa) -> Dataset:
