@@ -20,18 +20,26 @@ text files: columns separated by tabs, semicolons, pipes, commas or spaces, with
   decimal points or (beside tabs, semicolons, pipes, spaces) decimal commas, all
   found from the data lines. Lines before the first data line are metadata; the
   last of them names the columns if it has as many fields. A strictly rising or
-  falling first column is the x axis (--x-column N or --no-x decide otherwise);
-  every other column is a spectrum. Only the values of the spectra change in the
-  output, written with the digits that read back as exactly the same float64.
-JCAMP-DX (.jdx, .dx) and SPC (.spc) files: every block or subfile is a spectrum,
-  on the x axis of the header; the output is NAME_corrected.csv (x, then a column
-  per spectrum; an x and a y column per spectrum if their axes differ).
+  falling first column is the x axis and every other column a spectrum; column
+  names that are strictly monotonic numbers, or a first line of 8 or more such
+  numbers, are an x row and every line below it a spectrum. Columns of labels,
+  coordinates or indices are kept. When the file shows neither way, columns are
+  read and a warning says so (--rows, --columns, --x-column N, --no-x decide).
+  NaN and infinite cells are left out of the fit (--strict refuses them). Only
+  the values of the spectra change in the output, written with the digits that
+  read back as exactly the same float64.
+JCAMP-DX (.jdx, .dx), SPC (.spc) and MATLAB (.mat) files: every block, subfile or
+  matrix row is a spectrum, on the x axis of the header (or the .mat file's x
+  vector); the output is NAME_corrected.csv (x, then a column per spectrum; an x
+  and a y column per spectrum if their axes differ).
+EMSA/MAS (.msa) files: the spectrum, written back in place.
 .npy files: a 1-D array is one spectrum, an N-D array holds spectra along its last
   axis; with --2d a 2-D array is one image, an N-D array holds images over its last
   two axes. Integer and boolean arrays are converted to float64.
 NetCDF, HDF5 (.nc, .h5) and Zarr (.zarr) files: the variable --var, along the
   dimension --dim (with --2d, two: --dim ROW --dim COL), written back in the same
-  format with everything else in the file unchanged ('quorvel[formats]').
+  format with everything else in the file unchanged ('quorvel[formats]'); in HDF5,
+  --var takes a path inside groups (entry/data/counts).
 
 The x axis of a file (a text column, the header's axis of JCAMP-DX and SPC files, an
 array file's numeric coordinate) goes to the methods that fit on it: {uses}.
