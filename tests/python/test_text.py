@@ -126,7 +126,7 @@ def test_writes_are_atomic_and_overwrite_only_when_asked(tmp_path):
 
 
 @pytest.mark.parametrize("name, content, what", [
-    ("a.wdf", b"WDF1\x01\x00\x00\x00" + bytes(100), "Renishaw WiRE, .wdf"),
+    ("a.sp", b"PEPE" + bytes(100), "PerkinElmer, .sp"),
     ("a.csv", b"\x89PNG\r\n\x1a\n" + bytes(100), "a PNG image"),
     ("sample.0", b"\x0a\x0a\xfe\xfe" + bytes(100) + b"1,2\n" * 10, "Bruker OPUS"),
     ("a.spa", b"Spectral Data File\n" + bytes(100), "Thermo OMNIC, .spa"),

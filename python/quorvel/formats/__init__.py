@@ -13,7 +13,7 @@ from typing import BinaryIO, List, Optional, Sequence, Tuple
 
 import numpy as np
 
-from . import binary, cube, emsa, export, jcamp, mat, npy, orientation, spc, text
+from . import binary, cube, emsa, export, jcamp, mat, npy, orientation, spc, text, wdf
 from .atomic import write_atomically, write_tree_atomically
 from .dataset import Array, DataError, Dataset, Spectrum, group_by_axis
 
@@ -23,7 +23,7 @@ __all__ = [
 ]
 
 _JCAMP_SUFFIXES = {".jdx", ".dx", ".jcm", ".jcamp"}
-_EXPORTED = ("jcamp", "spc", "mat")  # formats read but not written: results go to comma-separated text
+_EXPORTED = ("jcamp", "spc", "mat", "wdf")  # formats read but not written: results go to comma-separated text
 
 
 @dataclass(frozen=True)
@@ -39,7 +39,7 @@ class Options:
 
 
 def kind(path: Path) -> str:
-    """``text``, ``emsa``, ``mat``, ``npy``, ``jcamp``, ``spc``, ``cube``, or ``binary`` for formats not read."""
+    """``text``, ``emsa``, ``mat``, ``wdf``, ``npy``, ``jcamp``, ``spc``, ``cube``, or ``binary`` (not read)."""
     suffix = path.suffix.lower()
     if suffix in cube.SUFFIXES or path.is_dir():
         return "cube"
@@ -60,6 +60,8 @@ def kind(path: Path) -> str:
         return "emsa"
     if suffix == ".mat" or head.startswith(mat.MAGIC):
         return "mat"
+    if suffix == ".wdf" or head.startswith(wdf.MAGIC):
+        return "wdf"
     return "binary" if binary.recognise(path, head) is not None else "text"
 
 
@@ -119,6 +121,8 @@ def load(path: Path, options: Options) -> Dataset:
         return _emsa(emsa.read(path))
     if found == "mat":
         return _mat(mat.read(path, options.var, options.along))
+    if found == "wdf":
+        return _wire(wdf.read(path))
     if found == "binary":
         with open(path, "rb") as stream:
             what = binary.recognise(path, stream.read(binary.HEAD))
@@ -179,6 +183,29 @@ def _mat(read: mat.Matrix) -> Dataset:
         "either length is an x axis): read one per row; --columns reads one per column, --rows keeps this reading "
         "without this warning",)
     return replace(dataset, description=description, notes=notes, x=read.x, positions=(read.x,))
+
+
+def _wire(read: wdf.Wire) -> Dataset:
+    count = read.spectra.shape[0]
+
+    def label(k: int) -> str:
+        where = ", ".join(f"{name}={value:g}" for name, value in zip(read.coordinate_names, read.coordinates[k]))
+        return "" if count == 1 else f"spectrum {k + 1}" + (f" ({where})" if where else "")
+
+    def write(results: Sequence[Array], target: Path, overwrite: bool) -> None:
+        def content(stream: BinaryIO) -> None:
+            if read.coordinate_names:
+                export.write_map(results[0], read.x, read.coordinates, read.coordinate_names, stream)
+            else:
+                spectra = [Spectrum(read.x, y, f"spectrum {k + 1}") for k, y in enumerate(results[0])]
+                export.write(spectra, read.x_units, stream)
+
+        write_atomically(target, content, overwrite)
+
+    shape = "a map" if read.coordinate_names else "spectra"
+    description = (f"WiRE {read.title!r}, {shape}: {_count(count, 'spectrum', 'spectra')} of "
+                   f"{read.spectra.shape[1]} samples; x axis from the header: {read.x_units}")
+    return Dataset((read.spectra,), label, write, read.x, read.x_units, "", description, (read.x,))
 
 
 def _emsa(read: emsa.Emsa) -> Dataset:

@@ -10,9 +10,8 @@ from typing import Optional
 __all__ = ["HEAD", "READS", "recognise"]
 
 HEAD = 1024  # bytes read to tell a binary file
-READS = "delimited text, JCAMP-DX, SPC, EMSA/MSA, MATLAB .mat, .npy, NetCDF, HDF5 and Zarr"
+READS = "delimited text, JCAMP-DX, SPC, EMSA/MSA, MATLAB .mat, Renishaw .wdf, .npy, NetCDF, HDF5 and Zarr"
 _MAGIC = [
-    (b"WDF1", "Renishaw WiRE, .wdf"),
     (b"ENVI", "an ENVI header, whose image lies in a separate binary file"),
     (b"PK\x03\x04", "a ZIP archive, such as .xlsx or .opju"),
     (b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", "an OLE2 compound file, such as .xls or .opj"),
@@ -24,7 +23,7 @@ _MAGIC = [
 ]
 _SUFFIXES = {
     ".spa": "Thermo OMNIC, .spa", ".spg": "Thermo OMNIC, .spg", ".srs": "Thermo OMNIC series, .srs",
-    ".map": "Thermo OMNIC map, .map", ".sp": "PerkinElmer, .sp", ".wdf": "Renishaw WiRE, .wdf",
+    ".map": "Thermo OMNIC map, .map", ".sp": "PerkinElmer, .sp",
 ".dmt": "Agilent FPA, .dmt", ".seq": "Agilent FPA, .seq", ".bsp": "Agilent FPA, .bsp",
     ".img": "ENVI image, .img", ".raw": "raw binary, .raw",
 }
