@@ -19,20 +19,24 @@ struct Filter {
 };
 constexpr std::array<Filter, 3> higher_filters{{{{4, -1, 0, 0}, 6}, {{15, -6, 1, 0}, 20}, {{56, -28, 8, -1}, 70}}};
 
-// Positions [first, end) of one pass with the filters up to order 2K, reaching `left` and `right` samples.
+// The largest of the filters of orders 2 to 2K at position i, reaching `left` and `right` samples.
 template <unsigned K>
-void clip(const double* from, double* to, std::size_t first, std::size_t end, std::size_t left, std::size_t right,
-          const double* means) {
-    // offsets[j][q]: filter of order 2 (j + 1), the pair q + 1 steps out.
+struct Filters {
+    // before[j][q], after[j][q]: the filter of order 2 (j + 1), the pair q + 1 steps out.
     std::array<std::array<std::size_t, 4>, 4> before{}, after{};
-    for (unsigned j = 1; j < K; ++j) {
-        for (unsigned q = 0; q <= j; ++q) {
-            before[j][q] = (q + 1) * left / (j + 1);
-            after[j][q] = (q + 1) * right / (j + 1);
+    std::size_t left, right;
+
+    Filters(std::size_t reach_left, std::size_t reach_right) : left(reach_left), right(reach_right) {
+        for (unsigned j = 1; j < K; ++j) {
+            for (unsigned q = 0; q <= j; ++q) {
+                before[j][q] = (q + 1) * left / (j + 1);
+                after[j][q] = (q + 1) * right / (j + 1);
+            }
         }
     }
-    for (std::size_t i = first; i < end; ++i) {
-        double best = (from[i - left] + from[i + right]) / 2.0;
+
+    double operator()(const double* from, std::size_t i) const {
+        double best = (from[i - left] + from[i + right]) * 0.5;
         for (unsigned j = 1; j < K; ++j) {
             const Filter& filter = higher_filters[j - 1];
             double sum = 0.0;
@@ -41,7 +45,23 @@ void clip(const double* from, double* to, std::size_t first, std::size_t end, st
             }
             best = std::max(best, sum / filter.total);
         }
-        to[i] = best < from[i] ? best : (means ? means[i] : from[i]);
+        return best;
+    }
+};
+
+// Positions [first, end) of one pass; where the filter does not clip, the sample keeps its value, or with
+// smoothing takes its moving average.
+template <unsigned K>
+void clip(const double* from, double* to, std::size_t first, std::size_t end, std::size_t left, std::size_t right,
+          const double* means) {
+    const Filters<K> filters(left, right);
+    if (!means) {
+        for (std::size_t i = first; i < end; ++i) to[i] = std::min(from[i], filters(from, i));
+        return;
+    }
+    for (std::size_t i = first; i < end; ++i) {
+        const double best = filters(from, i);
+        to[i] = best < from[i] ? best : means[i];
     }
 }
 

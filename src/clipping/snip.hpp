@@ -8,7 +8,8 @@
 // Edges: the data are first carried on past each end, for as many samples as the largest half window, along
 // the least-squares line through that many edge samples (the whole spectrum when shorter), as the reference
 // library pads by default; pass p clips every padded position at least p from the padded ends, and the
-// baseline is the padded result's middle.
+// baseline is the padded result's middle. Masked-out samples reach it already bridged by the straight lines
+// between their used neighbours, as for the windows of the morphology family.
 #pragma once
 
 #include <array>
