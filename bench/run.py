@@ -41,9 +41,9 @@ WHITTAKER = ("asls", "arpls", "airpls")
 # The Whittaker family's other schemes, which take the reference library's parameters and defaults.
 SCHEMES = ("iasls", "drpls", "iarpls", "aspls", "psalsa", "derpsalsa", "brpls", "lsrpls")
 SCHEME_SIZES = [10**3, 10**4, 10**5]
+SCHEME_STACK = (1000, 1000)  # (samples, spectra)
 # The model-free methods whose defaults differ from the reference library's run with these on both sides.
 SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}}
-SCHEME_STACK = (1000, 1000)  # (samples, spectra)
 SIZES_1D = [10**3, 10**4, 10**5, 10**6]
 SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
             "rolling_ball": [64, 256, 1024], "polynomial": [64, 256, 1024], "tophat": [64, 256, 1024]}
