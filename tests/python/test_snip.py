@@ -80,7 +80,7 @@ SPECTRA = {size: make_spectrum(size) * 100 for size in (1000, 10_000)}
 ONE_D = [dict(max_half_window=20), dict(max_half_window=20, decreasing=True), dict(max_half_window=(5, 30)),
          dict(max_half_window=(30, 5), decreasing=True), dict(max_half_window=25, filter_order=4),
          dict(max_half_window=25, filter_order=6, decreasing=True), dict(max_half_window=40, filter_order=8),
-         dict(max_half_window=12, smooth_half_window=1)]
+         dict(max_half_window=(30, 7), filter_order=6), dict(max_half_window=12, smooth_half_window=1)]
 
 
 @pytest.mark.parametrize("size", [1000, 10_000])
