@@ -79,7 +79,8 @@ void clip_pass(std::uint64_t order, const double* from, double* to, std::size_t 
 void moving_means(const double* v, std::size_t size, std::size_t s, std::size_t first, std::size_t end,
                   double* means) {
     std::fill(means + first, means + end, 0.0);
-    for (std::size_t d = 0; d <= 2 * s; ++d) {
+    // Offsets d reaching past the data (windows wider than it) read nothing.
+    for (std::size_t d = 0; d <= 2 * s && d < size + s; ++d) {
         // Position i reads i + d - s.
         const std::size_t lo = std::max(first, s > d ? s - d : 0), hi = std::min(end, size + s - d);
         for (std::size_t i = lo; i < hi; ++i) means[i] = means[i] + v[i + d - s];
@@ -91,6 +92,19 @@ void moving_means(const double* v, std::size_t size, std::size_t s, std::size_t 
 }
 
 }  // namespace
+
+Status check_snip(const SnipParams& params, std::array<std::uint64_t, 2> extents, bool spectrum) {
+    for (std::size_t axis = 0; axis < 2; ++axis) {
+        const std::uint64_t half = params.max_half_window[axis];
+        if (half == 0) return InvalidParameter{"max_half_window", "must be at least 1"};
+        if (half > extents[axis]) return InvalidParameter{"max_half_window", "must be at most the data's length"};
+    }
+    const std::uint64_t order = params.filter_order;
+    if (spectrum ? (order < 2 || order > 8 || order % 2 != 0) : order != 2) {
+        return InvalidParameter{"filter_order", spectrum ? "must be 2, 4, 6 or 8" : "must be 2 on grids"};
+    }
+    return ok;
+}
 
 Result<FitReport> snip_into(std::span<const double> y, const SnipParams& params, std::span<double> baseline,
                             SnipWorkspace& work) {

@@ -38,6 +38,10 @@ struct SnipParams {
     bool lls;
 };
 
+// Half windows of at least 1 and at most each extent (spectra give their length twice), filter orders 2, 4, 6
+// or 8 on spectra and 2 on grids.
+Status check_snip(const SnipParams& params, std::array<std::uint64_t, 2> extents, bool spectrum);
+
 // Scratch that grows to the largest data it has clipped.
 struct SnipWorkspace {
     std::vector<double> current, next, sums, line;

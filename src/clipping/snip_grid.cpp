@@ -1,10 +1,11 @@
+#include "snip.hpp"
+
 #include <algorithm>
 #include <utility>
 
 #include "core/extrapolated.hpp"
 #include "lls.hpp"
 #include "passes.hpp"
-#include "snip.hpp"
 
 namespace quorvel::clipping {
 namespace {

@@ -120,6 +120,12 @@ def test_grid_snip_is_the_published_clipping(data, halves, decreasing, use_lls):
     close(got, snip_2d(data, np.broadcast_to(halves, 2), decreasing, use_lls), data)
 
 
+def test_a_smoothing_window_wider_than_the_data_reads_only_the_data():
+    y = SPECTRA[1000][:12]
+    baseline = quorvel.baseline(y, "snip", max_half_window=3, smooth_half_window=40)
+    assert np.all(np.abs(baseline - y.mean()) <= 2 * np.ptp(y))
+
+
 def test_snip_clips_from_below_and_estimates_its_window():
     y = SPECTRA[1000]
     baseline = quorvel.baseline(y, "snip")
