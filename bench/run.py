@@ -42,6 +42,8 @@ WHITTAKER = ("asls", "arpls", "airpls")
 SCHEMES = ("iasls", "drpls", "iarpls", "aspls", "psalsa", "derpsalsa", "brpls", "lsrpls")
 SCHEME_SIZES = [10**3, 10**4, 10**5]
 SCHEME_STACK = (1000, 1000)  # (samples, spectra)
+# The model-free methods whose defaults differ from the reference library's run with these on both sides.
+SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}}
 SIZES_1D = [10**3, 10**4, 10**5, 10**6]
 SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
             "rolling_ball": [64, 256, 1024], "polynomial": [64, 256, 1024], "tophat": [64, 256, 1024]}
@@ -148,8 +150,12 @@ def _whittaker_kwargs(method, lam):
 
 def libraries_1d(method):
     """(label, call) pairs, quorvel first; a call of None means the peer is not installed."""
-    found = [("quorvel", lambda y: (quorvel.baseline(y, method), None))]
-    if method in WHITTAKER:
+    shared = SHARED_1D.get(method, {})
+    found = [("quorvel", lambda y: (quorvel.baseline(y, method, **shared), None))]
+    if method in SHARED_1D:
+        found.append(("pybaselines", _pybaselines_1d(method, **shared)))
+        found.append(("pybaselines (reused fitter)", _pybaselines_reused(method, **shared)))
+    elif method in WHITTAKER:
         kwargs = _whittaker_kwargs(method, 1e6)
         found.append(("pybaselines", _pybaselines_1d(method, **kwargs)))
         found.append(("pybaselines (reused fitter)", _pybaselines_reused(method, **kwargs)))

@@ -34,7 +34,9 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::ArPls:
         case MethodId::RollingBall:
         case MethodId::Polynomial:
-        case MethodId::Tophat: return Loop::Own;
+        case MethodId::Tophat:
+        case MethodId::Snip:
+        case MethodId::Rubberband: return Loop::Own;
         case MethodId::Iasls:
         case MethodId::DrPls:
         case MethodId::IarPls:
@@ -70,6 +72,15 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     w.tol_2 = in.real();
     options.window.half_window = {in.upto(ndim == 1 ? 35 : 4), in.upto(4)};
     options.polynomial.poly_order = in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3);
+    auto& c = options.clipping;
+    c.max_half_window = {in.upto(ndim == 1 ? 40 : 5), in.upto(ndim == 1 ? 40 : 5)};  // 0: the default
+    c.decreasing = in.flag();
+    c.lls = in.flag();
+    c.smooth_half_window = in.upto(4);
+    c.filter_order = in.u8() % 8 == 0 ? in.u8() : 2 + 2 * in.upto(3);
+    c.segments = in.upto(6);
+    c.diff_order = order();
+    c.lam = in.flag() ? 0.0 : in.real();
     options.grid.cg_max_iter = 1 + in.upto(60);
     options.grid.cg_tol = in.real();
 }

@@ -44,7 +44,7 @@ class Param:
     default: Any
     doc: str
     check: Check
-    kind: str = "real"  # real, integer, choice, or samples (an array of one value per sample)
+    kind: str = "real"  # real, integer, choice, flag, or samples (an array of one value per sample)
     per_axis: bool = False  # on grids: one value or a pair (axis 0, axis 1)
     needs_data: bool = False  # its check reads the data's shape, so even its default is checked per call
 
@@ -92,16 +92,17 @@ def _per_axis(check: Check) -> Callable[[str, Any, Optional[Shape]], Tuple[Any, 
     return both
 
 
-def _half_window(dimensions: int, default: int, each: Check) -> Check:
+def _half_window(dimensions: int, default: int, each: Check, pairs: bool = False) -> Check:
     """Half-widths in ``each``'s range and up to the data's length less one (or the default, which always
-    runs), and a window that costs at most a minute or so."""
+    runs), and a window that costs at most a minute or so. With ``pairs`` spectra take a pair too (left, right)."""
 
     def check(name: str, value: Any, shape: Optional[Shape]) -> Any:
         halves: Tuple[int, ...]
-        halves = (each(name, value, shape),) if dimensions == 1 else _per_axis(each)(name, value, shape)
+        paired = dimensions == 2 or (pairs and isinstance(value, (tuple, list)))
+        halves = _per_axis(each)(name, value, shape) if paired else (each(name, value, shape),)
         if shape is not None:
-            _check_window(name, value, halves, shape, default)
-        return halves[0] if dimensions == 1 else halves
+            _check_window(name, value, (max(halves),) if dimensions == 1 else halves, shape, default)
+        return halves if paired else halves[0]
 
     return check
 
@@ -200,6 +201,12 @@ def _samples(row: Mapping[str, Any], ndim: int) -> Check:
     return check
 
 
+def _flag(name: str, value: Any, shape: Optional[Shape]) -> bool:
+    if isinstance(value, (bool, np.bool_)):
+        return bool(value)
+    raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+
+
 def _or_none(check: Check) -> Check:
     """None, which lets the data decide, or a value that passes ``check``."""
 
@@ -215,8 +222,12 @@ def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
         return _choice(*row["choices"])
     if row["kind"] == "samples":
         return _samples(row, ndim)
+    if row["kind"] == "flag":
+        return _flag
     check = _ranged(row)
     if row["default"] is None:
+        if row["data_check"] == "window":
+            return _or_none(_half_window(ndim, 1, check, pairs=row["per_axis"]))
         return _or_none(check)
     if row["data_check"] == "window":
         return _half_window(ndim, row["default"], check)

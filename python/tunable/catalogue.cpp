@@ -21,6 +21,7 @@ const char* kind_name(ValueKind kind) {
         case ValueKind::Integer: return "integer";
         case ValueKind::Choice: return "choice";
         case ValueKind::Samples: return "samples";
+        case ValueKind::Flag: return "flag";
     }
     return "";
 }
@@ -39,6 +40,7 @@ const char* family_name(Family family) {
         case Family::Whittaker: return "whittaker";
         case Family::Morphology: return "morphology";
         case Family::Polynomial: return "polynomial";
+        case Family::Clipping: return "clipping";
     }
     return "";
 }
@@ -67,13 +69,20 @@ PyObject* choices(std::string_view joined) {
     return list ? PyList_AsTuple(list.get()) : nullptr;
 }
 
+PyObject* default_of(const Parameter& p) {
+    switch (p.kind) {
+        case ValueKind::Choice: return text(p.default_choice());
+        case ValueKind::Flag: return PyBool_FromLong(p.number != 0.0);
+        case ValueKind::Real:
+        case ValueKind::Integer:
+        case ValueKind::Samples: break;
+    }
+    if (std::isnan(p.number)) Py_RETURN_NONE;
+    return p.kind == ValueKind::Integer ? PyLong_FromDouble(p.number) : PyFloat_FromDouble(p.number);
+}
+
 PyObject* parameter(const Parameter& p) {
-    const bool numeric = p.kind != ValueKind::Choice;
-    const bool from_data = numeric && std::isnan(p.number);
-    const Owned fallback(from_data ? (Py_INCREF(Py_None), Py_None)
-                         : numeric ? (p.kind == ValueKind::Integer ? PyLong_FromDouble(p.number)
-                                                                   : PyFloat_FromDouble(p.number))
-                                   : text(p.default_choice()));
+    const Owned fallback(default_of(p));
     const Owned options(choices(p.choices));
     const Owned meaning(text(p.meaning));
     if (!fallback || !options || !meaning) return nullptr;

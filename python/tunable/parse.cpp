@@ -58,6 +58,7 @@ bool read_records(PyObject* params, int ndim, dispatch::Options& options) {
             return read_whittaker(params, options.whittaker) && (ndim == 1 || read_grid_solver(params, options.grid));
         case catalogue::Family::Morphology: return read_window(params, options.window);
         case catalogue::Family::Polynomial: return read_polynomial(params, options.polynomial);
+        case catalogue::Family::Clipping: return read_clipping(params, options.clipping);
     }
     return false;
 }

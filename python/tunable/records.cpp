@@ -32,6 +32,15 @@ bool read(PyObject* value, std::uint64_t& out) {
     return true;
 }
 
+bool read(PyObject* value, bool& out) {
+    if (!PyBool_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "a flag parameter must be a bool");
+        return false;
+    }
+    out = value == Py_True;
+    return true;
+}
+
 template <class T>
 bool read_scalar(PyObject* params, const char* name, T& out) {
     PyObject* value = item(params, name);
@@ -96,6 +105,14 @@ bool read_window(PyObject* params, dispatch::WindowRecord& record) {
 
 bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& record) {
     return read_scalar(params, "poly_order", record.poly_order);
+}
+
+bool read_clipping(PyObject* params, dispatch::ClippingRecord& r) {
+    return read_per_axis(params, "max_half_window", r.max_half_window) &&
+           read_scalar(params, "decreasing", r.decreasing) &&
+           read_scalar(params, "lls", r.lls) && read_scalar(params, "smooth_half_window", r.smooth_half_window) &&
+           read_scalar(params, "filter_order", r.filter_order) && read_scalar(params, "segments", r.segments) &&
+           read_scalar(params, "diff_order", r.diff_order) && read_scalar(params, "lam", r.lam);
 }
 
 bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record) {

@@ -7,8 +7,9 @@
 
 namespace quorvel::catalogue {
 
-// Samples: one value per sample (an array of the data's shape), each in the range.
-enum class ValueKind : std::uint8_t { Real, Integer, Choice, Samples };
+// Samples: one value per sample (an array of the data's shape), each in the range. Flag: true or false,
+// the default in `number` as 1 or 0.
+enum class ValueKind : std::uint8_t { Real, Integer, Choice, Samples, Flag };
 
 // Checks that need the data's shape besides the value: a window must fit the data, an order needs
 // enough used samples.
@@ -57,6 +58,16 @@ constexpr Parameter from_data(ValueKind kind, std::string_view name, Interval ra
 constexpr Parameter integer(std::string_view name, double fallback, Interval range, std::string_view meaning,
                             bool per_axis = false, DataCheck check = DataCheck::None) {
     return {name, ValueKind::Integer, fallback, {}, range, per_axis, check, meaning};
+}
+
+constexpr Parameter flag(std::string_view name, bool fallback, std::string_view meaning) {
+    return {name, ValueKind::Flag, fallback ? 1.0 : 0.0, {}, {}, false, DataCheck::None, meaning};
+}
+
+// A half window the data decide by default, one value or a pair (spectra: left, right; grids: axis 0, axis 1).
+constexpr Parameter window_from_data(std::string_view name, std::string_view meaning) {
+    return {name, ValueKind::Integer, std::numeric_limits<double>::quiet_NaN(), {}, {1.0, unbounded, false, true},
+            true, DataCheck::Window, meaning};
 }
 
 constexpr Parameter choice(std::string_view name, std::string_view choices, std::string_view meaning) {

@@ -172,6 +172,40 @@ inline constexpr std::array polynomial_2d{integer("poly_order", 2, from_zero_to(
                                                   "highest power of each coordinate in the surface's terms", false,
                                                   DataCheck::PolyOrder)};
 
+// The clipping family: SNIP and the rubber band.
+inline constexpr std::string_view lls_meaning =
+    "clip log(log(sqrt(y + 1) + 1) + 1) of the data (at least -1) and map the baseline back, for data spanning "
+    "decades (Morháč et al. 1997; an extension of quorvel's)";
+inline constexpr Parameter decreasing = flag(
+    "decreasing", false,
+    "clip with half windows from the largest down to 1 instead of up from 1: a smoother baseline (Morháč & "
+    "Matoušek 2008)");
+inline constexpr Parameter smooth_half_window_none =
+    from_data(ValueKind::Integer, "smooth_half_window", non_negative,
+              "half window of the moving average of each pass, for noisy data; None or 0: no smoothing");
+inline constexpr std::array snip_1d{
+    window_from_data("max_half_window",
+                     "the largest half window of the clipping passes, about (w - 1) / 2 for peaks w samples wide, "
+                     "or a pair (left, right) for asymmetric peaks; None: estimated from the data"),
+    decreasing, smooth_half_window_none,
+    integer("filter_order", 2, from_to(2, 8),
+            "order of the clipping filter, 2, 4, 6 or 8; the higher follow curved baselines such as Compton edges "
+            "(Morháč & Matoušek 2008)"),
+    flag("lls", false, lls_meaning)};
+inline constexpr std::array snip_2d{
+    window_from_data("max_half_window",
+                     "the largest half window of the clipping passes per axis, or a pair (axis 0, axis 1); None: "
+                     "estimated from the data"),
+    decreasing, flag("lls", false, lls_meaning)};
+inline constexpr std::array rubberband_1d{
+    integer("segments", 1, at_least_one, "how many equal segments each get their own lower convex hull"),
+    from_data(ValueKind::Real, "lam", non_negative,
+              "smoothing strength λ of a Whittaker smooth through the hull's vertices; None or 0: straight lines "
+              "between them"),
+    integer("diff_order", 2, from_one_to(3), "order of the differences the smooth's penalty takes (with lam)"),
+    from_data(ValueKind::Integer, "smooth_half_window", non_negative,
+              "half window of a moving average of the data before the hull, for noisy data; None or 0: none")};
+
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
 inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
@@ -181,7 +215,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 14> table{{
+inline constexpr std::array<MethodRow, 16> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -209,6 +243,10 @@ inline constexpr std::array<MethodRow, 14> table{{
      {true, false, 4, rows::brpls_2d}},
     {MethodId::LsrPls, "lsrpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::lsrpls_1d},
      {true, false, 4, rows::lsrpls_2d}},
+    {MethodId::Snip, "snip", rows::no_aliases, Family::Clipping, {true, false, 1, rows::snip_1d},
+     {true, false, 1, rows::snip_2d}},
+    {MethodId::Rubberband, "rubberband", rows::no_aliases, Family::Clipping,
+     {true, false, 1, rows::rubberband_1d, true}, {}},
 }};
 
 constexpr bool table_in_id_order() {

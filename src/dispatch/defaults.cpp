@@ -73,6 +73,20 @@ Options defaults(MethodId method, int ndim) {
             break;
         }
         case Family::Polynomial: options.polynomial = {count(method, ndim, "poly_order")}; break;
+        case Family::Clipping: {
+            const auto flag = [&](std::string_view name) { return number(method, ndim, name, 0.0) != 0.0; };
+            options.clipping = {
+                .max_half_window = {0, 0},
+                .decreasing = flag("decreasing"),
+                .lls = flag("lls"),
+                .smooth_half_window = count(method, ndim, "smooth_half_window"),
+                .filter_order = static_cast<std::uint64_t>(number(method, ndim, "filter_order", 2.0)),
+                .segments = count(method, ndim, "segments"),
+                .diff_order = count(method, ndim, "diff_order"),
+                .lam = 0.0,
+            };
+            break;
+        }
     }
     return options;
 }

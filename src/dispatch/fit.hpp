@@ -11,6 +11,8 @@
 #include "core/fit_report.hpp"
 #include "core/mask.hpp"
 #include "options.hpp"
+#include "clipping/rubberband.hpp"
+#include "clipping/snip.hpp"
 #include "whittaker/two_d/preconditioned_system.hpp"
 
 namespace quorvel::dispatch {
@@ -28,6 +30,8 @@ struct Scratch {
     WhittakerWorkspace whittaker;
     two_d::whittaker::Whittaker2DWorkspace whittaker_2d;
     two_d::whittaker::PreconditionedWorkspace multigrid;
+    clipping::SnipWorkspace snip;
+    clipping::RubberbandWorkspace rubberband;
 };
 
 // The baseline of y into `baseline` (y's length). With an empty mask every result is exactly the

@@ -1,5 +1,7 @@
 #include "fit.hpp"
 
+#include "clipping/rubberband.hpp"
+#include "clipping/snip.hpp"
 #include "masking.hpp"
 #include "morphology/rolling_ball.hpp"
 #include "morphology/tophat.hpp"
@@ -39,6 +41,13 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 if (mask.empty()) return polynomial::poly_into(y, options.polynomial.poly_order, baseline);
                 return polynomial::poly_masked_into(y, options.polynomial.poly_order, mask, baseline);
             case MethodId::Tophat: return morphology::tophat_into(y, options.window.half_window[0], baseline);
+            case MethodId::Snip: {
+                const auto params = snip_params(options.clipping, {y.size(), y.size()});
+                return clipping::snip_into(y, params, baseline, scratch.snip);
+            }
+            case MethodId::Rubberband:
+                return clipping::rubberband_into(y, options.x, mask, rubberband_params(options.clipping), baseline,
+                                                 scratch.rubberband);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:
@@ -56,7 +65,7 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
     return with_rule<1>(options, whittaker, other);
 }
 
-// What stands in for the masked-out samples: the rolling ball reads every sample, so it gets the
+// What stands in for the masked-out samples: the windows and the clipping read every sample, so they get the
 // straight lines between used ones; the reweighted methods give those samples no weight.
 Result<std::span<const double>> stand_ins(std::span<const double> y, Mask mask, const Options& options,
                                           Scratch& scratch) {
@@ -64,6 +73,7 @@ Result<std::span<const double>> stand_ins(std::span<const double> y, Mask mask, 
     stand_in.resize(y.size());
     switch (catalogue::row(options.method).family) {
         case catalogue::Family::Morphology:
+        case catalogue::Family::Clipping:
             if (used_count(y.size(), mask) == 0) return InvalidParameter{"mask", "must keep at least one sample"};
             bridge_masked(y, mask, stand_in);
             return std::span<const double>(stand_in);
@@ -82,7 +92,8 @@ Result<FitReport> masked_into(std::span<const double> y, Mask mask, const Option
     if (baseline.size() != n) return LengthMismatch{"baseline", n, baseline.size()};
     const auto fitted = stand_ins(y, mask, options, scratch);
     if (!fitted) return fitted.error();
-    // The rolling ball's bridged stand-ins make the mask itself unnecessary.
+    // The windows' bridged stand-ins make the mask itself unnecessary; the rubber band keeps masked-out samples
+    // off its hull.
     const bool bridged = catalogue::row(options.method).family == catalogue::Family::Morphology;
     return method_into(fitted.value(), bridged ? Mask{} : mask, options, baseline, scratch, details);
 }

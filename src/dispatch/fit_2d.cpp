@@ -3,6 +3,7 @@
 #include <type_traits>
 
 #include "core/numeric.hpp"
+#include "clipping/snip.hpp"
 #include "masking.hpp"
 #include "morphology/tophat.hpp"
 #include "morphology/two_d/morphology.hpp"
@@ -51,6 +52,10 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                 const auto& half = options.window.half_window;
                 return morphology::tophat_into(grid, half[0], half[1], out);
             }
+            case MethodId::Snip:
+                return clipping::snip_into(grid, snip_params(options.clipping, {grid.rows, grid.cols}), out,
+                                           scratch.snip);
+            case MethodId::Rubberband:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:
@@ -84,7 +89,8 @@ std::span<const double> stand_ins(std::span<const double> data, std::uint64_t ro
     auto& stand_in = scratch.stand_in;
     stand_in.resize(data.size());
     switch (catalogue::row(options.method).family) {
-        case catalogue::Family::Morphology: bridge_masked_grid(data, rows, cols, mask, stand_in); break;
+        case catalogue::Family::Morphology:
+        case catalogue::Family::Clipping: bridge_masked_grid(data, rows, cols, mask, stand_in); break;
         case catalogue::Family::Whittaker:
         case catalogue::Family::Polynomial: zero_masked(data, mask, stand_in); break;
     }

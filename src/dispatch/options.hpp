@@ -10,6 +10,9 @@
 #include <string_view>
 
 #include "catalogue/table.hpp"
+#include "clipping/default_window.hpp"
+#include "clipping/rubberband.hpp"
+#include "clipping/snip.hpp"
 #include "whittaker/engine.hpp"
 #include "whittaker/two_d/whittaker.hpp"
 
@@ -41,6 +44,15 @@ struct PolynomialRecord {
     std::uint64_t poly_order;
 };
 
+// snip and rubberband; 0 where the data decide or the feature is off.
+struct ClippingRecord {
+    std::array<std::uint64_t, 2> max_half_window;  // snip: spectra (left, right), grids (axis 0, axis 1)
+    bool decreasing, lls;
+    std::uint64_t smooth_half_window, filter_order;
+    std::uint64_t segments, diff_order;  // rubberband
+    double lam;
+};
+
 struct GridSolverRecord {
     two_d::whittaker::GridSolver solver;
     std::uint64_t cg_max_iter;
@@ -52,6 +64,7 @@ struct Options {
     WhittakerRecord whittaker{};
     WindowRecord window{};
     PolynomialRecord polynomial{};
+    ClippingRecord clipping{};
     GridSolverRecord grid{};
     // The caller's sample positions for the methods that use them (spectra: x; grids: x along axis 0, z
     // along axis 1); empty: evenly spaced.
@@ -80,6 +93,19 @@ inline two_d::whittaker::Whittaker2DParams whittaker_2d_params(const WhittakerRe
                                                                 const GridSolverRecord& grid) {
     return {record.lam[0], record.lam[1],  record.lam[0], record.max_iter, record.tol, grid.cg_max_iter,
             grid.cg_tol,   order_of(record.diff_order[0]), order_of(record.diff_order[1])};
+}
+
+// Half windows left to the data (0) take the default for the extent along which they reach.
+inline clipping::SnipParams snip_params(const ClippingRecord& record, std::array<std::uint64_t, 2> extents) {
+    auto half = record.max_half_window;
+    for (std::size_t axis = 0; axis < 2; ++axis) {
+        if (half[axis] == 0) half[axis] = clipping::default_max_half_window(extents[axis]);
+    }
+    return {half, record.decreasing, record.smooth_half_window, record.filter_order, record.lls};
+}
+
+inline clipping::RubberbandParams rubberband_params(const ClippingRecord& record) {
+    return {record.segments, record.lam, record.diff_order, record.smooth_half_window};
 }
 
 enum class Output : std::uint8_t { Baseline, Corrected };

@@ -14,7 +14,4 @@ Result<Fit> rolling_ball(std::span<const double> y, std::size_t window_size);
 Result<FitReport> rolling_ball_into(std::span<const double> y, std::size_t window_size,
                                     std::span<double> baseline);
 
-void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::span<double> out);
-std::vector<double> pad_extrapolated(std::span<const double> x, std::size_t h);
-
 }  // namespace quorvel::morphology

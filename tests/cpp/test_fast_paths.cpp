@@ -1,6 +1,7 @@
 // The optimised kernels against plain transcriptions of their defining loops, bit for bit.
 #include <functional>
 
+#include "core/extrapolated.hpp"
 #include "linalg/pentadiagonal.hpp"
 #include "morphology/extrema.hpp"
 #include "morphology/rolling_ball.hpp"
@@ -48,7 +49,7 @@ V scan_extremum(const V& x, std::size_t h, bool minimum) {
 }
 
 V plain_moving_average(const V& x, std::size_t h) {
-    const V p = morphology::pad_extrapolated(x, h);
+    const V p = pad_extrapolated(x, h);
     V out(x.size());
     for (std::size_t i = 0; i < x.size(); ++i) {
         double sum = -0.0;
@@ -97,7 +98,7 @@ TEST(FastPaths, moving_extrema_and_average_match_the_direct_scans) {
             const V opened = scan_extremum(scan_extremum(x, h, true), h, false);
             EXPECT_TRUE(same_bits(morphology::opening_reflect(x, h), opened)) << n << " " << h;
             V avg(n);
-            morphology::moving_average_extrapolated(x, h, avg);
+            moving_average_extrapolated(x, h, avg);
             EXPECT_TRUE(same_bits(avg, plain_moving_average(x, h))) << n << " " << h;
         }
     }

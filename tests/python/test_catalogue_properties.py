@@ -23,6 +23,8 @@ def in_range(param):
     (low, high), (open_low, open_high) = param["range"], param["open"]
     if param["kind"] == "choice":
         return st.sampled_from(param["choices"])
+    if param["kind"] == "flag":
+        return st.booleans()
     if param["kind"] == "integer":
         return st.integers(int(low) + open_low, int(min(high, low + SPAN)) - (open_high and high <= low + SPAN))
     if high <= 1.0:

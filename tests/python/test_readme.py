@@ -20,6 +20,8 @@ def default_of(text):
     token = text.strip().strip('"')
     if token == "None":
         return None
+    if token in ("False", "True"):
+        return float(token == "True")
     try:
         return float(token)
     except ValueError:

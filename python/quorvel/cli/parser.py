@@ -175,8 +175,18 @@ def _samples_file(path: str) -> Any:
         raise argparse.ArgumentTypeError(f"cannot read the values in {path!r}: {error}") from None
 
 
+def _flag_text(text: str) -> bool:
+    """true or false (also yes/no, on/off, 1/0), in any case."""
+    word = text.lower()
+    if word in ("true", "yes", "on", "1"):
+        return True
+    if word in ("false", "no", "off", "0"):
+        return False
+    raise argparse.ArgumentTypeError(f"expected true or false, not {text!r}")
+
+
 _PARSERS: Dict[str, Callable[[str], Any]] = {"real": _reals, "integer": _integers, "choice": str,
-                                              "samples": _samples_file}
+                                              "samples": _samples_file, "flag": _flag_text}
 
 
 def _parameter_flags() -> Dict[str, Callable[[str], Any]]:

@@ -1,0 +1,18 @@
+// The data carried on past either end along the least-squares line of its h edge samples (the single
+// edge value when h or the data is one sample long), and the moving average over that padding.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace quorvel {
+
+std::vector<double> pad_extrapolated(std::span<const double> x, std::size_t h);
+// The same into out, of x.size() + 2 h values; x is not empty.
+void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out);
+
+// The mean over 2h + 1 samples of the padded data at each sample; out may be x itself.
+void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::span<double> out);
+
+}  // namespace quorvel
