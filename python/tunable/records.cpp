@@ -91,7 +91,8 @@ bool read_whittaker(PyObject* params, dispatch::WhittakerRecord& r) {
 }
 
 bool read_window(PyObject* params, dispatch::WindowRecord& record) {
-    return read_per_axis(params, "half_window", record.half_window);
+    return read_per_axis(params, "half_window", record.half_window) && read_scalar(params, "tol", record.tol) &&
+           read_scalar(params, "max_iter", record.max_iter);
 }
 
 bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& record) {

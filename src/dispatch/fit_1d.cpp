@@ -1,8 +1,12 @@
 #include "fit.hpp"
 
+#include "core/numeric.hpp"
 #include "masking.hpp"
+#include "morphology/imor.hpp"
+#include "morphology/mor.hpp"
 #include "morphology/rolling_ball.hpp"
 #include "morphology/tophat.hpp"
+#include "morphology/window_estimate.hpp"
 #include "polynomial/polynomial.hpp"
 #include "rules.hpp"
 
@@ -22,6 +26,15 @@ Result<FitReport> whittaker_into(std::span<const double> y, Mask mask, const Whi
     return report;
 }
 
+// The caller's window, or for 0 the one the data settle at (reported in `details`); non-finite data leave
+// the error to the method.
+std::uint64_t window_of(std::span<const double> y, const WindowRecord& record, Details* details) {
+    if (record.half_window[0] != 0 || first_non_finite(y)) return record.half_window[0];
+    const std::uint64_t half = morphology::estimate_half_window(y);
+    if (details) details->half_window = {half, half};
+    return half;
+}
+
 // `y` holds finite stand-ins at the masked-out samples, which no method reads as data.
 Result<FitReport> method_into(std::span<const double> y, Mask mask, const Options& options,
                               std::span<double> baseline, Scratch& scratch, Details* details) {
@@ -39,6 +52,12 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 if (mask.empty()) return polynomial::poly_into(y, options.polynomial.poly_order, baseline);
                 return polynomial::poly_masked_into(y, options.polynomial.poly_order, mask, baseline);
             case MethodId::Tophat: return morphology::tophat_into(y, options.window.half_window[0], baseline);
+            case MethodId::Mor:
+                return morphology::mor_into(y, window_of(y, options.window, details), baseline);
+            case MethodId::Imor:
+                return morphology::imor_into(y, window_of(y, options.window, details),
+                                             {options.window.tol, options.window.max_iter}, baseline,
+                                             details ? &details->history : nullptr);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -34,7 +34,9 @@ struct WhittakerRecord {
 };
 
 struct WindowRecord {
-    std::array<std::uint64_t, 2> half_window;  // per axis; spectra use the first
+    std::array<std::uint64_t, 2> half_window;  // per axis; spectra use the first; 0: estimated from the data
+    double tol;                                // imor
+    std::uint64_t max_iter;
 };
 
 struct PolynomialRecord {

@@ -43,7 +43,9 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::LsrPls: return use(w::LsrPlsWeights{});
         case MethodId::RollingBall:
         case MethodId::Polynomial:
-        case MethodId::Tophat: break;
+        case MethodId::Tophat:
+        case MethodId::Mor:
+        case MethodId::Imor: break;
     }
     return otherwise();
 }

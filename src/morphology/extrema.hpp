@@ -13,6 +13,7 @@ namespace quorvel::morphology {
 std::size_t reflect_index(std::int64_t j, std::size_t n);
 
 std::vector<double> moving_min_reflect(std::span<const double> x, std::size_t h);
+void moving_min_reflect(std::span<const double> x, std::size_t h, std::span<double> out);
 void moving_max_reflect(std::span<const double> x, std::size_t h, std::span<double> out);
 std::vector<double> opening_reflect(std::span<const double> x, std::size_t h);
 
