@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <vector>
+
 #include "averaged_opening.hpp"
 #include "core/numeric.hpp"
 
@@ -18,11 +20,11 @@ template <class Flat>
 FitReport iterate(Flat& flat, std::span<const double> y, ImorParams params, std::span<double> baseline,
                   std::vector<double>* history) {
     std::vector<double> previous(y.begin(), y.end()), next(y.size());
-    OpeningWork work;
+    std::vector<double> opening;
     FitReport report{0, 0.0, false};
     if (history) history->clear();
     for (std::uint64_t pass = 0; pass <= params.max_iter; ++pass) {
-        averaged_opening(flat, previous, y, next, work);
+        averaged_opening(flat, previous, y, next, opening);
         double distance2 = 0.0, norm2 = 0.0;
         for (std::size_t i = 0; i < y.size(); ++i) {
             const double d = next[i] - previous[i];

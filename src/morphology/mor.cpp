@@ -1,5 +1,7 @@
 #include "mor.hpp"
 
+#include <vector>
+
 #include "averaged_opening.hpp"
 #include "core/numeric.hpp"
 
@@ -12,8 +14,8 @@ Result<FitReport> mor_into(std::span<const double> y, std::uint64_t half_window,
     if (baseline.size() != n) return LengthMismatch{"baseline", n, baseline.size()};
     if (half_window == 0) return InvalidParameter{"half_window", "must be greater than zero"};
     FlatSpectrum flat{half_window};
-    OpeningWork work;
-    averaged_opening(flat, y, {}, baseline, work);
+    std::vector<double> opening;
+    averaged_opening(flat, y, {}, baseline, opening);
     return single_pass;
 }
 
@@ -22,8 +24,8 @@ Result<FitReport> mor_into(const two_d::Grid& data, std::uint64_t half_rows, std
     if (!two_d::same_shape(data, output)) return two_d::output_mismatch(data, output);
     if (half_rows == 0 || half_cols == 0) return InvalidParameter{"half_window", "must be greater than zero"};
     FlatGrid flat{data.rows, data.cols, half_rows, half_cols};
-    OpeningWork work;
-    averaged_opening(flat, data.data, {}, output.data, work);
+    std::vector<double> opening;
+    averaged_opening(flat, data.data, {}, output.data, opening);
     return single_pass;
 }
 

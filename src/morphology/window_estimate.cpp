@@ -127,12 +127,14 @@ std::size_t estimate_half_window(std::span<const double> y, WindowSearch search)
     const std::size_t n = y.size();
     const std::size_t most = search.max_half_window ? search.max_half_window : (n == 0 ? 0 : (n - 1) / 2);
     if (most <= search.min_half_window + 1) return search.min_half_window;
-    // The openings of min ... most - 1 take part: steps min ... most - 2.
+    // The openings of min ... most - 1 take part: steps min ... most - 2. Those of windows above min are
+    // openings of the opening of min, whose tree is far smaller on noise.
     const std::size_t top = most - 1;
-    const Steps steps = granulometry(y, top);
-    std::vector<double> norm2(top + 1, 0.0);
-    norm2[top] = squared_norm(opening_reflect(y, top));
-    for (std::size_t h = top; h-- > search.min_half_window;) norm2[h] = norm2[h + 1] + steps.shrink[h];
+    const std::vector<double> lowest = opening_reflect(y, search.min_half_window);
+    const Steps steps = granulometry(lowest, top);
+    std::vector<double> norm2(top, 0.0);
+    norm2[search.min_half_window] = squared_norm(lowest);
+    for (std::size_t h = search.min_half_window + 1; h < top; ++h) norm2[h] = norm2[h - 1] - steps.shrink[h - 1];
     return settle(search, most, [&](std::size_t h) {
         return relative_distance(steps.distance2[h - 1], std::max(norm2[h - 1], 0.0));
     });

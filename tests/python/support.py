@@ -55,6 +55,13 @@ REFERENCE_CASES = [(spectrum(1000, 1), None), (spectrum(1000, 2), 10), (spectrum
                    (spectrum(10_000, 4), 40), (GRID, None), (GRID, (2, 4))]
 
 
+def has_the_bits_of(method, data, half, transcription):
+    """The method's baseline at half_window `half` is transcription(data, halves) to the bit."""
+    halves = (half,) * data.ndim if np.isscalar(half) else half
+    baseline = (quorvel.baseline if data.ndim == 1 else quorvel.baseline_2d)(data, method, half_window=half)
+    assert bits(baseline) == bits(transcription(data, halves))
+
+
 def agrees_with_reference(method, data, half, within):
     """A fit against the reference library's at the same half_window (None: each estimates its own): the same
     window, as many iterations, and baselines within `within` of the data's range."""
