@@ -293,7 +293,7 @@ class Bench:
                     theirs = deviation = None
                     if fitter:
                         reference, params = getattr(fitter, method)(y, half_window=half)
-                        theirs = (params["half_window"], len(params.get("tol_history", [None])))
+                        theirs = (int(params["half_window"]), len(params.get("tol_history", [None])))
                         deviation = float(np.max(np.abs(ours.baseline - reference)) / np.ptp(y))
                         calls["pybaselines"] = lambda: getattr(fitter, method)(y, half_window=half)
                     seconds = timing.interleaved(calls, self.repeats)
