@@ -43,7 +43,8 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::Psalsa:
         case MethodId::DerPsalsa:
         case MethodId::LsrPls:
-        case MethodId::Imor: return Loop::Reference;
+        case MethodId::Imor:
+        case MethodId::Amormol: return Loop::Reference;
         case MethodId::BrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
@@ -56,7 +57,9 @@ struct Stopping {
     double tol;
 };
 Stopping stopping_of(const dispatch::Options& options) {
-    if (options.method == catalogue::MethodId::Imor) return {true, options.window.max_iter, options.window.tol};
+    if (options.method == catalogue::MethodId::Imor || options.method == catalogue::MethodId::Amormol) {
+        return {true, options.window.max_iter, options.window.tol};
+    }
     const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
     return {whittaker, options.whittaker.max_iter, options.whittaker.tol};
 }

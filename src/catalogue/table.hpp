@@ -199,7 +199,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 16> table{{
+inline constexpr std::array<MethodRow, 17> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -231,6 +231,7 @@ inline constexpr std::array<MethodRow, 16> table{{
      {true, false, 1, rows::mor_2d}},
     {MethodId::Imor, "imor", rows::no_aliases, Family::Morphology, {true, false, 1, rows::imor_1d},
      {true, false, 1, rows::imor_2d}},
+    {MethodId::Amormol, "amormol", rows::no_aliases, Family::Morphology, {true, false, 1, rows::imor_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -2,6 +2,7 @@
 
 #include "core/numeric.hpp"
 #include "masking.hpp"
+#include "morphology/amormol.hpp"
 #include "morphology/imor.hpp"
 #include "morphology/mor.hpp"
 #include "morphology/rolling_ball.hpp"
@@ -58,6 +59,10 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 return morphology::imor_into(y, window_of(y, options.window, details),
                                              {options.window.tol, options.window.max_iter}, baseline,
                                              details ? &details->history : nullptr);
+            case MethodId::Amormol:
+                return morphology::amormol_into(y, window_of(y, options.window, details),
+                                                {options.window.tol, options.window.max_iter}, baseline,
+                                                details ? &details->history : nullptr);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

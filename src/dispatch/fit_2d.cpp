@@ -72,6 +72,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                 return morphology::imor_into(grid, half[0], half[1], params, out,
                                              details ? &details->history : nullptr);
             }
+            case MethodId::Amormol:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

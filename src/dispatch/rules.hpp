@@ -45,7 +45,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Polynomial:
         case MethodId::Tophat:
         case MethodId::Mor:
-        case MethodId::Imor: break;
+        case MethodId::Imor:
+        case MethodId::Amormol: break;
     }
     return otherwise();
 }

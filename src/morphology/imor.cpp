@@ -46,14 +46,19 @@ FitReport iterate(Flat& flat, std::span<const double> y, ImorParams params, std:
 
 }  // namespace
 
-Result<FitReport> imor_into(std::span<const double> y, std::uint64_t half_window, ImorParams params,
-                            std::span<double> baseline, std::vector<double>* history) {
+Status check_iterated(std::span<const double> y, std::uint64_t half_window, ImorParams params,
+                      std::span<const double> baseline) {
     const std::size_t n = y.size();
     if (n == 0) return EmptyInput{};
     if (auto bad = first_non_finite(y)) return NonFiniteInput{*bad};
     if (baseline.size() != n) return LengthMismatch{"baseline", n, baseline.size()};
     if (half_window == 0) return InvalidParameter{"half_window", "must be greater than zero"};
-    if (auto valid = check(params); !valid) return valid.error();
+    return check(params);
+}
+
+Result<FitReport> imor_into(std::span<const double> y, std::uint64_t half_window, ImorParams params,
+                            std::span<double> baseline, std::vector<double>* history) {
+    if (auto valid = check_iterated(y, half_window, params, baseline); !valid) return valid.error();
     FlatSpectrum flat{half_window};
     return iterate(flat, y, params, baseline, history);
 }

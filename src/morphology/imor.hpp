@@ -19,6 +19,11 @@ struct ImorParams {
     std::uint64_t max_iter;
 };
 
+// The checks of an iterated fit of a spectrum in the library's order: the data, the output, the window, then
+// tol and max_iter.
+Status check_iterated(std::span<const double> y, std::uint64_t half_window, ImorParams params,
+                      std::span<const double> baseline);
+
 // `history`, when given, receives the relative change of every pass.
 Result<FitReport> imor_into(std::span<const double> y, std::uint64_t half_window, ImorParams params,
                             std::span<double> baseline, std::vector<double>* history);
