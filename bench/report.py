@@ -217,7 +217,7 @@ def markdown(results, machine_rows, settings, picture):
                        for method, samples, count, loop, one in results["schemes"]["batch"]])
     if "morph" in results:
         out += ["## Morphological baselines with estimated windows", "",
-                "mor and imor, quorvel's `baseline` against pybaselines with a fitter made once per size, timed in "
+                "The morphological methods whose window the data decide, quorvel's `baseline` against pybaselines with a fitter made once per size, timed in "
                 "turn: with the window given (the one both estimate) and left to the data (`half_window=None`, "
                 "pybaselines' `optimize_window`). Window and iterations: quorvel's, then pybaselines'.", ""]
         out += _table(["method", "n", "window", "window, iterations", "quorvel", "pybaselines", "ratio",

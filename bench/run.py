@@ -280,7 +280,7 @@ class Bench:
         return {"single": single, "batch": batch}
 
     def morph(self):
-        """mor and imor against the reference library's fitter made once per size, with the window given (the
+        """The methods of MORPH against the reference library's fitter made once per size, with the window given (the
         one both estimate) and left to the data; the windows, iteration counts and deviations first."""
         rows = []
         for n in MORPH_SIZES[:1] if self.quick else MORPH_SIZES:
