@@ -43,7 +43,7 @@ SCHEMES = ("iasls", "drpls", "iarpls", "aspls", "psalsa", "derpsalsa", "brpls", 
 SCHEME_SIZES = [10**3, 10**4, 10**5]
 SCHEME_STACK = (1000, 1000)  # (samples, spectra)
 # The morphological methods whose window the data decide unless told.
-MORPH = ("mor", "imor", "amormol")
+MORPH = ("mor", "imor", "amormol", "mormol")
 MORPH_SIZES = [10**3, 10**5]
 SIZES_1D = [10**3, 10**4, 10**5, 10**6]
 SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],

@@ -44,7 +44,8 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::DerPsalsa:
         case MethodId::LsrPls:
         case MethodId::Imor:
-        case MethodId::Amormol: return Loop::Reference;
+        case MethodId::Amormol:
+        case MethodId::Mormol: return Loop::Reference;
         case MethodId::BrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
@@ -57,7 +58,9 @@ struct Stopping {
     double tol;
 };
 Stopping stopping_of(const dispatch::Options& options) {
-    if (options.method == catalogue::MethodId::Imor || options.method == catalogue::MethodId::Amormol) {
+    using catalogue::MethodId;
+    const MethodId method = options.method;
+    if (method == MethodId::Imor || method == MethodId::Amormol || method == MethodId::Mormol) {
         return {true, options.window.max_iter, options.window.tol};
     }
     const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
@@ -88,6 +91,7 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     options.window.half_window = {in.upto(ndim == 1 ? 35 : 4), in.upto(4)};
     options.window.tol = in.real();
     options.window.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
+    options.window.smooth_half_window = in.upto(6);
     options.polynomial.poly_order = in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3);
     options.grid.cg_max_iter = 1 + in.upto(60);
     options.grid.cg_tol = in.real();

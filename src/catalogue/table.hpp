@@ -182,6 +182,11 @@ inline constexpr std::array mor_2d{estimated_window(
 inline constexpr Parameter tol_baseline =
     real("tol", 1e-3, non_negative, "stop once the relative change of the baseline is below this");
 inline constexpr std::array imor_1d{mor_1d[0], tol_baseline, max_iter_reference(200)};
+inline constexpr std::array mormol_1d{
+    mor_1d[0], tol_baseline, max_iter_reference(250),
+    from_data(ValueKind::Integer, "smooth_half_window", at_least_one,
+              "half window of the mollifier that smooths the data minus the baseline before each erosion; None: "
+              "no smoothing")};
 inline constexpr std::array imor_2d{mor_2d[0], tol_baseline, max_iter_reference(200)};
 inline constexpr std::array polynomial_1d{integer("poly_order", 2, from_zero_to(20),
                                                   "degree of the least-squares polynomial", false,
@@ -199,7 +204,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 17> table{{
+inline constexpr std::array<MethodRow, 18> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -232,6 +237,7 @@ inline constexpr std::array<MethodRow, 17> table{{
     {MethodId::Imor, "imor", rows::no_aliases, Family::Morphology, {true, false, 1, rows::imor_1d},
      {true, false, 1, rows::imor_2d}},
     {MethodId::Amormol, "amormol", rows::no_aliases, Family::Morphology, {true, false, 1, rows::imor_1d}, {}},
+    {MethodId::Mormol, "mormol", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mormol_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -5,6 +5,7 @@
 #include "morphology/amormol.hpp"
 #include "morphology/imor.hpp"
 #include "morphology/mor.hpp"
+#include "morphology/mormol.hpp"
 #include "morphology/rolling_ball.hpp"
 #include "morphology/tophat.hpp"
 #include "morphology/window_estimate.hpp"
@@ -63,6 +64,11 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 return morphology::amormol_into(y, window_of(y, options.window, details),
                                                 {options.window.tol, options.window.max_iter}, baseline,
                                                 details ? &details->history : nullptr);
+            case MethodId::Mormol:
+                return morphology::mormol_into(y, window_of(y, options.window, details),
+                                               options.window.smooth_half_window,
+                                               {options.window.tol, options.window.max_iter}, baseline,
+                                               details ? &details->history : nullptr);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -73,6 +73,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                                              details ? &details->history : nullptr);
             }
             case MethodId::Amormol:
+            case MethodId::Mormol:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

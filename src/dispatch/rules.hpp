@@ -46,7 +46,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Tophat:
         case MethodId::Mor:
         case MethodId::Imor:
-        case MethodId::Amormol: break;
+        case MethodId::Amormol:
+        case MethodId::Mormol: break;
     }
     return otherwise();
 }

@@ -68,4 +68,14 @@ inline double relative_distance(double distance2, double norm2) {
     return distance2 > 0.0 ? std::numeric_limits<double>::infinity() : 0.0;
 }
 
+// The relative Euclidean distance of `now` from `old` (of one length).
+inline double relative_change(std::span<const double> old, std::span<const double> now) {
+    double distance2 = 0.0, norm2 = 0.0;
+    for (std::size_t i = 0; i < old.size(); ++i) {
+        distance2 += (now[i] - old[i]) * (now[i] - old[i]);
+        norm2 += old[i] * old[i];
+    }
+    return relative_distance(distance2, norm2);
+}
+
 }  // namespace quorvel::morphology

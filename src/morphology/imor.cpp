@@ -25,13 +25,7 @@ FitReport iterate(Flat& flat, std::span<const double> y, ImorParams params, std:
     if (history) history->clear();
     for (std::uint64_t pass = 0; pass <= params.max_iter; ++pass) {
         averaged_opening(flat, previous, y, next, opening);
-        double distance2 = 0.0, norm2 = 0.0;
-        for (std::size_t i = 0; i < y.size(); ++i) {
-            const double d = next[i] - previous[i];
-            distance2 += d * d;
-            norm2 += previous[i] * previous[i];
-        }
-        report.last_change = relative_distance(distance2, norm2);
+        report.last_change = relative_change(previous, next);
         report.iterations = pass + 1;
         if (history) history->push_back(report.last_change);
         if (report.last_change < params.tol) {

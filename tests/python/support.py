@@ -1,4 +1,6 @@
 """Shared inputs and assertions of the Python test suite."""
+import warnings
+
 import numpy as np
 import pytest
 
@@ -55,11 +57,42 @@ REFERENCE_CASES = [(spectrum(1000, 1), None), (spectrum(1000, 2), 10), (spectrum
                    (spectrum(10_000, 4), 40), (GRID, None), (GRID, (2, 4))]
 
 
+def extended(y, count):
+    """y with `count` samples at each end on the least-squares line through its outermost `count`."""
+    m = min(count, y.size)
+    steps = np.arange(1, count + 1)
+    left = np.polynomial.polynomial.Polynomial.fit(np.arange(m), y[:m], 1)
+    right = np.polynomial.polynomial.Polynomial.fit(np.arange(m), y[-m:], 1)
+    return np.concatenate([left(-steps[::-1]), y, right(m - 1 + steps)])
+
+
+def mollified(x, half):
+    """x convolved with the normalised bump exp(-1 / (1 - u²)), u = j / half for j = -half ... half, x mirrored
+    about its end samples."""
+    u = np.arange(-half, half + 1) / half
+    kernel = np.zeros(u.size)
+    kernel[1:-1] = np.exp(-1.0 / (1.0 - u[1:-1] ** 2))
+    return np.convolve(np.pad(x, half, mode="reflect"), kernel / kernel.sum(), mode="valid")
+
+
 def has_the_bits_of(method, data, half, transcription):
     """The method's baseline at half_window `half` is transcription(data, halves) to the bit."""
     halves = (half,) * data.ndim if np.isscalar(half) else half
     baseline = (quorvel.baseline if data.ndim == 1 else quorvel.baseline_2d)(data, method, half_window=half)
     assert bits(baseline) == bits(transcription(data, halves))
+
+
+def follows(method, transcription, data, half, params, within):
+    """A fit at half_window `half` against transcription(data, half, **params), which gives the baseline and
+    the change of every pass: as many passes, the same changes and convergence, baselines within `within` of
+    the data's range."""
+    expected, changes = transcription(data, half, **params)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", quorvel.ConvergenceWarning)
+        got = (quorvel.fit if data.ndim == 1 else quorvel.fit_2d)(data, method, half_window=half, **params)
+    assert got.iterations == len(changes) and got.converged == (changes[-1] < params.get("tol", 1e-3))
+    np.testing.assert_allclose(got.changes, changes, rtol=1e-7)
+    assert np.max(np.abs(got.baseline - expected)) <= within * np.ptp(data)
 
 
 def agrees_with_reference(method, data, half, within):

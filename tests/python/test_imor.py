@@ -1,12 +1,10 @@
 """imor against a NumPy transcription of Dai et al., Appl. Spectrosc. 72 (2018) 731, and against the reference
 library."""
-import warnings
-
 import numpy as np
 import pytest
 
 import quorvel
-from support import REFERENCE_CASES, agrees_with_reference, flat, make_spectrum, opening
+from support import REFERENCE_CASES, agrees_with_reference, flat, follows, make_spectrum, opening
 
 
 def imor(y, halves, tol=1e-3, max_iter=200):
@@ -30,15 +28,8 @@ CASES = [(make_spectrum(300), 15, {}), (make_spectrum(300), 4, dict(tol=1e-2)), 
 
 @pytest.mark.parametrize("data, half, params", CASES)
 def test_imor_follows_its_publication(data, half, params):
-    halves = (half,) * data.ndim if np.isscalar(half) else half
-    expected, changes = imor(data, halves, **params)
-    fit = (quorvel.fit if data.ndim == 1 else quorvel.fit_2d)
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", quorvel.ConvergenceWarning)
-        got = fit(data, "imor", half_window=half, **params)
-    assert got.iterations == len(changes) and got.converged == (changes[-1] < params.get("tol", 1e-3))
-    np.testing.assert_allclose(got.changes, changes, rtol=1e-9)
-    assert np.max(np.abs(got.baseline - expected)) <= 1e-12 * np.ptp(data)
+    follows("imor", lambda data, half, **params: imor(data, (half,) * data.ndim if np.isscalar(half) else half,
+                                                       **params), data, half, params, 1e-12)
 
 
 @pytest.mark.parametrize("data, half", REFERENCE_CASES)
