@@ -217,6 +217,18 @@ def markdown(results, machine_rows, settings, picture):
                       [(method, f"{count} × {size_text(samples)}", seconds_text(loop), seconds_text(one),
                         f"**{loop / one:.2f}×**")
                        for method, samples, count, loop, one in results["schemes"]["batch"]])
+    if "morph" in results:
+        out += ["## Morphological baselines with estimated windows", "",
+                "The morphological methods whose window the data decide, quorvel's `baseline` against pybaselines with a fitter made once per size, timed in "
+                "turn: with the window given (the one both estimate) and left to the data (`half_window=None`, "
+                "pybaselines' `optimize_window`). Window and iterations: quorvel's, then pybaselines'.", ""]
+        out += _table(["method", "n", "window", "window, iterations", "quorvel", "pybaselines", "ratio",
+                       "deviation"],
+                      [(method, size_text(n), "estimated" if estimated else "given",
+                        f"{ours[0]}, {ours[1]} / {theirs[0]}, {theirs[1]}" if theirs else f"{ours[0]}, {ours[1]}",
+                        seconds_text(mine), seconds_text(peer), f"**{peer / mine:.1f}×**" if peer else "—",
+                        f"{deviation:.1e}" if deviation is not None else "—")
+                       for method, n, estimated, ours, theirs, deviation, mine, peer in results["morph"]])
     if "pool" in results:
         out += ["## The default pool", "",
                 "`quorvel.correct_many(stack, method)` with the default pool (one worker per CPU) against "

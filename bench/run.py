@@ -36,7 +36,7 @@ import machine  # noqa: E402
 import report  # noqa: E402
 import timing  # noqa: E402
 
-GROUPS = ("1d", "2d", "grid", "schemes", "overhead", "out", "threads", "batch", "pool", "growth", "memory")
+GROUPS = ("1d", "2d", "grid", "schemes", "morph", "overhead", "out", "threads", "batch", "pool", "growth", "memory")
 WHITTAKER = ("asls", "arpls", "airpls")
 # The Whittaker family's other schemes, which take the reference library's parameters and defaults.
 SCHEMES = ("iasls", "drpls", "iarpls", "aspls", "psalsa", "derpsalsa", "brpls", "lsrpls")
@@ -44,6 +44,9 @@ SCHEME_SIZES = [10**3, 10**4, 10**5]
 SCHEME_STACK = (1000, 1000)  # (samples, spectra)
 # The model-free methods whose defaults differ from the reference library's run with these on both sides.
 SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}}
+# The morphological methods whose window the data decide unless told.
+MORPH = ("mor", "imor", "amormol", "mormol")
+MORPH_SIZES = [10**3, 10**5]
 SIZES_1D = [10**3, 10**4, 10**5, 10**6]
 SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
             "rolling_ball": [64, 256, 1024], "polynomial": [64, 256, 1024], "tophat": [64, 256, 1024]}
@@ -228,7 +231,7 @@ class Bench:
 
     def one_d(self):
         sizes = SIZES_1D[:1] if self.quick else SIZES_1D
-        table = {method: [] for method in quorvel.parameters.method_names(1) if method not in SCHEMES}
+        table = {method: [] for method in quorvel.parameters.method_names(1) if method not in SCHEMES + MORPH}
         for n in sizes:
             y = inputs.spectrum(n)
             for method in table:
@@ -281,6 +284,33 @@ class Bench:
             self.log(f"  scheme batch {method:<10}{len(stack)} x {samples}: loop {seconds['loop']:8.3f} s  "
                      f"1 worker {seconds['one']:8.3f} s ({seconds['loop'] / seconds['one']:.2f}x)")
         return {"single": single, "batch": batch}
+
+    def morph(self):
+        """The methods of MORPH against the reference library's fitter made once per size, with the window given (the
+        one both estimate) and left to the data; the windows, iteration counts and deviations first."""
+        rows = []
+        for n in MORPH_SIZES[:1] if self.quick else MORPH_SIZES:
+            y = inputs.spectrum(n)
+            fitter = pybaselines.Baseline(np.arange(n, dtype=float)) if pybaselines else None
+            for method in MORPH:
+                for half in (quorvel.fit(y, method).params["half_window"], None):
+                    ours = quorvel.fit(y, method, half_window=half)
+                    calls = {"quorvel": lambda: quorvel.baseline(y, method, half_window=half)}
+                    theirs = deviation = None
+                    if fitter:
+                        reference, params = getattr(fitter, method)(y, half_window=half)
+                        theirs = (int(params["half_window"]), len(params.get("tol_history", [None])))
+                        deviation = float(np.max(np.abs(ours.baseline - reference)) / np.ptp(y))
+                        calls["pybaselines"] = lambda: getattr(fitter, method)(y, half_window=half)
+                    seconds = timing.interleaved(calls, self.repeats)
+                    mine, peer = seconds["quorvel"], seconds.get("pybaselines")
+                    rows.append((method, n, half is None, (ours.params["half_window"], ours.iterations), theirs,
+                                 deviation, mine, peer))
+                    self.log(f"  morph {method:<5}{n:>8}  window {'estimated' if half is None else half}  "
+                             f"quorvel {mine:9.5f} s" + (f"  pybaselines {peer:9.5f} s ({peer / mine:.1f}x)  "
+                                                         f"(window, iterations) {rows[-1][3]} / {theirs}  "
+                                                         f"deviation {deviation:.1e}" if peer else ""))
+        return rows
 
     def overhead(self):
         calls = OVERHEAD_CALLS // 10 if self.quick else OVERHEAD_CALLS
@@ -567,6 +597,8 @@ def main(argv=None):
             results[group] = bench.grid()
         elif group == "schemes":
             results[group] = bench.schemes()
+        elif group == "morph":
+            results[group] = bench.morph()
         elif group == "overhead":
             results[group] = bench.overhead()
         elif group == "threads":

@@ -37,16 +37,36 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::Tophat:
         case MethodId::Snip:
         case MethodId::Rubberband: return Loop::Own;
+        case MethodId::Mor: return Loop::Own;
         case MethodId::Iasls:
         case MethodId::DrPls:
         case MethodId::IarPls:
         case MethodId::AsPls:
         case MethodId::Psalsa:
         case MethodId::DerPsalsa:
-        case MethodId::LsrPls: return Loop::Reference;
+        case MethodId::LsrPls:
+        case MethodId::Imor:
+        case MethodId::Amormol:
+        case MethodId::Mormol: return Loop::Reference;
         case MethodId::BrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
+}
+
+// Whether the method iterates, and the cap and tolerance it reads.
+struct Stopping {
+    bool iterates;
+    std::uint64_t max_iter;
+    double tol;
+};
+Stopping stopping_of(const dispatch::Options& options) {
+    using catalogue::MethodId;
+    const MethodId method = options.method;
+    if (method == MethodId::Imor || method == MethodId::Amormol || method == MethodId::Mormol) {
+        return {true, options.window.max_iter, options.window.tol};
+    }
+    const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
+    return {whittaker, options.whittaker.max_iter, options.whittaker.tol};
 }
 
 // Every family record, so that whatever the method reads is drawn.
@@ -71,6 +91,9 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     w.max_iter_2 = 1 + in.upto(4);
     w.tol_2 = in.real();
     options.window.half_window = {in.upto(ndim == 1 ? 35 : 4), in.upto(4)};
+    options.window.tol = in.real();
+    options.window.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
+    options.window.smooth_half_window = in.upto(6);
     options.polynomial.poly_order = in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3);
     auto& c = options.clipping;
     c.max_half_window = {in.upto(ndim == 1 ? 40 : 5), in.upto(ndim == 1 ? 40 : 5)};  // 0: the default
@@ -98,11 +121,10 @@ void fit_1d(ByteReader& in) {
         failed(dispatch::fit_1d_into(made.item(0).first(out.size()), {}, options, out, scratch, nullptr));
     }
     dispatch::Details details;
-    const bool reweighted = catalogue::row(options.method).family == catalogue::Family::Whittaker;
-    const auto& w = options.whittaker;
+    const Stopping stop = stopping_of(options);
     const Alone alone = fit_alone(made, output, "y", [&](In y, Mask mask, Out out) {
         auto fit = dispatch::fit_1d_into(y, mask, options, out, scratch, &details);
-        check_report(fit, details, reweighted, loop_of(options.method, 1), w.max_iter, w.tol);
+        check_report(fit, details, stop.iterates, loop_of(options.method, 1), stop.max_iter, stop.tol);
         return fit;
     });
     check_block(in, made, output, alone, [&](In values, Mask masks, Output o, Out out) {
@@ -132,11 +154,10 @@ void fit_2d(ByteReader& in) {
         failed(dispatch::fit_2d_into(made.item(0), cols, rows, {}, options, out, scratch, nullptr));
     }
     dispatch::Details details;
-    const bool reweighted = catalogue::row(options.method).family == catalogue::Family::Whittaker;
-    const auto& w = options.whittaker;
+    const Stopping stop = stopping_of(options);
     const Alone alone = fit_alone(made, output, "data", [&](In data, Mask mask, Out out) {
         auto fit = dispatch::fit_2d_into(data, rows, cols, mask, options, out, scratch, &details);
-        check_report(fit, details, reweighted, loop_of(options.method, 2), w.max_iter, w.tol);
+        check_report(fit, details, stop.iterates, loop_of(options.method, 2), stop.max_iter, stop.tol);
         return fit;
     });
     check_block(in, made, output, alone, [&](In values, Mask masks, Output o, Out out) {

@@ -2,7 +2,8 @@
 # one sample position per sample (grids take None). `method` is any name of the catalogue,
 # `params` a dict of its parameters by name (checked by quorvel.parameters; missing ones take their
 # defaults) or None; `want` selects the result: 0 the baseline, 1 the corrected values, 2 the tuple of
-# a whole fit. A failed fit raises ValueError whose `index` is the first non-finite sample or None.
+# a whole fit (its last item the half window the data decided, or None). A failed fit raises ValueError whose
+# `index` is the first non-finite sample or None.
 from typing import Any, Dict, Mapping, Optional, Tuple
 
 import numpy as np

@@ -145,13 +145,15 @@ def _compute(
 
 def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], positions: Positions) -> FitResult:
     call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params, data, positions)
-    fitted, corrected, iterations, converged, last_change, changes, weights, outer = call.run(EVERYTHING, None)
+    fitted, corrected, iterations, converged, last_change, changes, weights, outer, window = call.run(EVERYTHING, None)
     if not converged:
         call.warn_unconverged()
     plan = call.plan
+    # A window left to the data is reported as the one the fit used.
+    key = "max_half_window" if "max_half_window" in plan.params else "half_window"
+    params = plan.params if window is None else {**plan.params, key: window}
     return FitResult(
-        fitted, corrected, plan.name, plan.params, iterations, converged, last_change, changes, weights, call.used,
-        outer,
+        fitted, corrected, plan.name, params, iterations, converged, last_change, changes, weights, call.used, outer,
     )
 
 
@@ -231,7 +233,9 @@ method : str
 mask : array_like of bool, optional
     True where a sample is used, of the data's shape. Masked-out samples may hold NaN or infinity;
     they take no part in the fit, the baseline still covers them, and the corrected value there is
-    {name} - baseline.
+    {name} - baseline. The {bridged} read every sample: they first fill each gap with the straight line
+    between its nearest used neighbours{grid_fill}, and fit the filled data (an estimated window
+    too).
 {extra}**params
     Each method's own parameters, by keyword; any other keyword is a TypeError. Defaults:
 
@@ -272,6 +276,8 @@ _OUT_DOC = """out : ndarray, optional
 def _document() -> None:
     indent = "    "
     uses = {ndim: parameters.listing(sorted(parameters.USES_X[ndim]), "and") for ndim in (1, 2)}
+    bridged = {ndim: parameters.listing([m for m in parameters.method_names(ndim) if m in parameters.BRIDGED], "and")
+               for ndim in (1, 2)}
     params = {ndim: "\n".join(indent + line for line in parameters.describe(ndim).splitlines()) for ndim in (1, 2)}
     returns: Dict[Callable[..., Any], str] = {
         baseline: "ndarray\n    The baseline, a new float64 array of the input's shape (or ``out``).",
@@ -289,7 +295,9 @@ def _document() -> None:
         extra += "" if function in (fit, fit_2d) else _OUT_DOC
         function.__doc__ = _DOC.format(
             summary=function.__doc__, params=params[ndim], returns=text, methods=parameters.method_listing(ndim),
-            aliases=said, extra=extra, **_DOC_FIELDS[ndim]
+            aliases=said, extra=extra, bridged=bridged[ndim],
+            grid_fill="" if ndim == 1 else " (along the rows, then down the columns for rows with none)",
+            **_DOC_FIELDS[ndim]
         )
 
 

@@ -225,15 +225,13 @@ def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
     if row["kind"] == "flag":
         return _flag
     check = _ranged(row)
-    if row["default"] is None:
-        if row["data_check"] == "window":
-            return _or_none(_half_window(ndim, 1, check, pairs=row["per_axis"]))
-        return _or_none(check)
     if row["data_check"] == "window":
-        return _half_window(ndim, row["default"], check)
-    if row["data_check"] == "poly_order":
-        return _poly_order(ndim, check)
-    return _per_axis(check) if ndim == 2 and row["per_axis"] else check
+        check = _half_window(ndim, row["default"] or 0, check, pairs=row["per_axis"])
+    elif row["data_check"] == "poly_order":
+        check = _poly_order(ndim, check)
+    elif ndim == 2 and row["per_axis"]:
+        check = _per_axis(check)
+    return _or_none(check) if row["default"] is None else check
 
 
 def _params_of(rows: Sequence[Mapping[str, Any]], ndim: int) -> Tuple[Param, ...]:
@@ -257,6 +255,8 @@ TUNABLE_ONLY: Dict[int, Set[str]] = {1: set(), 2: set()}
 USES_X: Dict[int, Set[str]] = {1: set(), 2: set()}
 # The methods that reweight until a stop rule holds, and so can stop at max_iter without it.
 ITERATIVE: Set[str] = {_row["name"] for _row in _CATALOGUE if _row["family"] == "whittaker"}
+# The methods that read every sample, so that a mask's gaps are first filled with straight lines.
+BRIDGED: Set[str] = {_row["name"] for _row in _CATALOGUE if _row["family"] == "morphology"}
 for _row in _CATALOGUE:
     for _ndim, _dimension in _row["dims"].items():
         if _dimension is not None:

@@ -24,7 +24,8 @@ class FitResult:
     method : str
         The canonical method name.
     params : dict
-        Every parameter the fit ran with, defaults included.
+        Every parameter the fit ran with, defaults included; a ``half_window`` left to the data (None)
+        shows the window the fit estimated and used.
     iterations : int
         Reweighting iterations run (1 for the rolling ball and the polynomial).
     converged : bool
@@ -89,7 +90,8 @@ class ManyResult:
     method : str
         The canonical method name.
     params : dict
-        Every parameter the fits ran with, defaults included.
+        Every parameter the fits ran with, defaults included; a ``half_window`` left to the data stays None,
+        each item estimating its own (``fit`` reports one item's).
     iterations, converged, last_change : ndarray
         Each item's reweighting iterations (int64), whether its stop rule was met before ``max_iter``
         (bool) and its last stop measure (float64), in the shape of the data's other axes.

@@ -60,6 +60,14 @@ PyObject* array_of(std::vector<double>&& values, int ndim, const std::uint64_t* 
     return arrays::wrap(std::move(values), ndim, shape);
 }
 
+// The window the data decided, as (axis 0, axis 1) on grids, or None when the caller gave it.
+PyObject* decided_window(const core::Details& details, int ndim) {
+    const auto& half = details.half_window;
+    if (half[0] == 0) Py_RETURN_NONE;
+    if (ndim == 1) return PyLong_FromUnsignedLongLong(half[0]);
+    return Py_BuildValue("(KK)", static_cast<unsigned long long>(half[0]), static_cast<unsigned long long>(half[1]));
+}
+
 PyObject* everything(Outcome& outcome, int ndim, const std::uint64_t* shape) {
     const std::uint64_t steps[1] = {outcome.details.history.size()};
     const bool weighted = !outcome.details.weights.empty();
@@ -67,12 +75,13 @@ PyObject* everything(Outcome& outcome, int ndim, const std::uint64_t* shape) {
     Owned corrected(baseline ? array_of(std::move(outcome.corrected), ndim, shape) : nullptr);
     Owned history(corrected ? array_of(std::move(outcome.details.history), 1, steps) : nullptr);
     Owned weights(weighted && history ? array_of(std::move(outcome.details.weights), ndim, shape) : nullptr);
-    if (!history || (weighted && !weights)) return nullptr;
-    return Py_BuildValue("(OOKOdOOK)", baseline.get(), corrected.get(),
+    Owned window(history ? decided_window(outcome.details, ndim) : nullptr);
+    if (!history || (weighted && !weights) || !window) return nullptr;
+    return Py_BuildValue("(OOKOdOOKO)", baseline.get(), corrected.get(),
                          static_cast<unsigned long long>(outcome.report.iterations),
                          outcome.report.converged ? Py_True : Py_False, outcome.report.last_change, history.get(),
                          weighted ? weights.get() : Py_None,
-                         static_cast<unsigned long long>(outcome.details.outer_iterations));
+                         static_cast<unsigned long long>(outcome.details.outer_iterations), window.get());
 }
 
 // The shared steps of fit_1d and fit_2d: copy, fit without the lock, wrap.

@@ -8,7 +8,8 @@ namespace quorvel::catalogue {
 // The order of the first five is the order of the fixed-default module's method lists.
 enum class MethodId : std::uint8_t {
     Asls, ArPls, AirPls, RollingBall, Polynomial, Tophat,
-    Iasls, DrPls, IarPls, AsPls, Psalsa, DerPsalsa, BrPls, LsrPls, Snip, Rubberband,
+    Iasls, DrPls, IarPls, AsPls, Psalsa, DerPsalsa, BrPls, LsrPls, Snip, Rubberband, Mor, Imor, Amormol,
+    Mormol,
 };
 
 enum class Family : std::uint8_t { Whittaker, Morphology, Polynomial, Clipping };

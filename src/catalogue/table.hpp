@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string_view>
 
@@ -165,6 +166,28 @@ inline constexpr std::array window_2d{
     integer("half_window", 3, at_least_one,
             "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
             DataCheck::Window)};
+// mor and imor decide their window from the data unless told (see morphology/window_estimate.hpp).
+inline constexpr std::string_view estimated_window_meaning =
+    "half-width h of the window of 2h + 1 samples; None: the smallest h whose opening the next three windows each "
+    "change by less than 1e-6 of its norm (or, failing that, the largest window tried, below half the length)";
+constexpr Parameter estimated_window(bool per_axis, std::string_view meaning) {
+    return {"half_window", ValueKind::Integer, std::numeric_limits<double>::quiet_NaN(), {}, at_least_one, per_axis,
+            DataCheck::Window, meaning};
+}
+inline constexpr std::array mor_1d{estimated_window(false, estimated_window_meaning)};
+inline constexpr std::array mor_2d{estimated_window(
+    true, "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1); None: one h for both "
+          "axes, the smallest whose opening the next three square windows each change by less than 1e-6 of its "
+          "norm (or, failing that, the largest window tried, below half the columns, as pybaselines)")};
+inline constexpr Parameter tol_baseline =
+    real("tol", 1e-3, non_negative, "stop once the relative change of the baseline is below this");
+inline constexpr std::array imor_1d{mor_1d[0], tol_baseline, max_iter_reference(200)};
+inline constexpr std::array mormol_1d{
+    mor_1d[0], tol_baseline, max_iter_reference(250),
+    from_data(ValueKind::Integer, "smooth_half_window", at_least_one,
+              "half window of the mollifier that smooths the data minus the baseline before each erosion; None: "
+              "no smoothing")};
+inline constexpr std::array imor_2d{mor_2d[0], tol_baseline, max_iter_reference(200)};
 inline constexpr std::array polynomial_1d{integer("poly_order", 2, from_zero_to(20),
                                                   "degree of the least-squares polynomial", false,
                                                   DataCheck::PolyOrder)};
@@ -195,7 +218,7 @@ inline constexpr std::array snip_1d{
 inline constexpr std::array snip_2d{
     window_from_data("max_half_window",
                      "the largest half window of the clipping passes per axis, or a pair (axis 0, axis 1); None: "
-                     "estimated from the data"),
+                     "(n - 1) / 2 along each axis, at most 1000"),
     decreasing, flag("lls", false, lls_meaning)};
 inline constexpr std::array rubberband_1d{
     integer("segments", 1, at_least_one, "how many equal segments each get their own lower convex hull"),
@@ -215,7 +238,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 16> table{{
+inline constexpr std::array<MethodRow, 20> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -247,6 +270,12 @@ inline constexpr std::array<MethodRow, 16> table{{
      {true, false, 1, rows::snip_2d}},
     {MethodId::Rubberband, "rubberband", rows::no_aliases, Family::Clipping,
      {true, false, 1, rows::rubberband_1d, true}, {}},
+    {MethodId::Mor, "mor", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mor_1d},
+     {true, false, 1, rows::mor_2d}},
+    {MethodId::Imor, "imor", rows::no_aliases, Family::Morphology, {true, false, 1, rows::imor_1d},
+     {true, false, 1, rows::imor_2d}},
+    {MethodId::Amormol, "amormol", rows::no_aliases, Family::Morphology, {true, false, 1, rows::imor_1d}, {}},
+    {MethodId::Mormol, "mormol", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mormol_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -1,6 +1,7 @@
 // Fits with caller-chosen parameters and an optional sample mask, in one and two dimensions.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -22,6 +23,7 @@ struct Details {
     std::vector<double> history;  // the stop measure of every iteration
     std::vector<double> weights;  // the weights of the last reweighting
     std::uint64_t outer_iterations = 0;  // of the two-loop rules; 0 for the others
+    std::array<std::uint64_t, 2> half_window{};  // the window the data decided (per axis), or zeros
 };
 
 // Scratch reused from one fit to the next.

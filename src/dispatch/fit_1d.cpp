@@ -2,9 +2,15 @@
 
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
+#include "core/numeric.hpp"
 #include "masking.hpp"
+#include "morphology/amormol.hpp"
+#include "morphology/imor.hpp"
+#include "morphology/mor.hpp"
+#include "morphology/mormol.hpp"
 #include "morphology/rolling_ball.hpp"
 #include "morphology/tophat.hpp"
+#include "morphology/window_estimate.hpp"
 #include "polynomial/polynomial.hpp"
 #include "rules.hpp"
 
@@ -22,6 +28,15 @@ Result<FitReport> whittaker_into(std::span<const double> y, Mask mask, const Whi
         whittaker::fit_controlled(y, whittaker_params(record), rule, baseline, scratch.whittaker, controls);
     if (report && details) details->weights = scratch.whittaker.iter.weights;
     return report;
+}
+
+// The caller's window, or for 0 the one the data settle at (reported in `details`); non-finite data leave
+// the error to the method.
+std::uint64_t window_of(std::span<const double> y, const WindowRecord& record, Details* details) {
+    if (record.half_window[0] != 0 || first_non_finite(y)) return record.half_window[0];
+    const std::uint64_t half = morphology::estimate_half_window(y);
+    if (details) details->half_window = {half, half};
+    return half;
 }
 
 // `y` holds finite stand-ins at the masked-out samples, which no method reads as data.
@@ -42,12 +57,31 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 return polynomial::poly_masked_into(y, options.polynomial.poly_order, mask, baseline);
             case MethodId::Tophat: return morphology::tophat_into(y, options.window.half_window[0], baseline);
             case MethodId::Snip: {
-                const auto params = snip_params(options.clipping, {y.size(), y.size()});
-                return clipping::snip_into(y, params, baseline, scratch.snip);
+                ClippingRecord record = options.clipping;
+                if (record.max_half_window[0] == 0) {
+                    const std::uint64_t half = window_of(y, {}, details);
+                    record.max_half_window = {half, half};
+                }
+                return clipping::snip_into(y, snip_params(record, {y.size(), y.size()}), baseline, scratch.snip);
             }
             case MethodId::Rubberband:
                 return clipping::rubberband_into(y, options.x, mask, rubberband_params(options.clipping), baseline,
                                                  scratch.rubberband);
+            case MethodId::Mor:
+                return morphology::mor_into(y, window_of(y, options.window, details), baseline);
+            case MethodId::Imor:
+                return morphology::imor_into(y, window_of(y, options.window, details),
+                                             {options.window.tol, options.window.max_iter}, baseline,
+                                             details ? &details->history : nullptr);
+            case MethodId::Amormol:
+                return morphology::amormol_into(y, window_of(y, options.window, details),
+                                                {options.window.tol, options.window.max_iter}, baseline,
+                                                details ? &details->history : nullptr);
+            case MethodId::Mormol:
+                return morphology::mormol_into(y, window_of(y, options.window, details),
+                                               options.window.smooth_half_window,
+                                               {options.window.tol, options.window.max_iter}, baseline,
+                                               details ? &details->history : nullptr);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -5,7 +5,10 @@
 #include "core/numeric.hpp"
 #include "clipping/snip.hpp"
 #include "masking.hpp"
+#include "morphology/imor.hpp"
+#include "morphology/mor.hpp"
 #include "morphology/tophat.hpp"
+#include "morphology/window_estimate.hpp"
 #include "morphology/two_d/morphology.hpp"
 #include "polynomial/two_d/polynomial.hpp"
 #include "rules.hpp"
@@ -29,6 +32,14 @@ Result<FitReport> whittaker_into(const two_d::Grid& grid, Mask mask, const Optio
     auto report = tw::fit_controlled(grid, params, rule, out, scratch.whittaker_2d, controls);
     if (report && details) details->weights = scratch.whittaker_2d.weights;
     return report;
+}
+
+// The caller's windows, or for 0 the one the data settle at (reported in `details`).
+std::array<std::uint64_t, 2> windows_of(const two_d::Grid& grid, const WindowRecord& record, Details* details) {
+    if (record.half_window[0] != 0 && record.half_window[1] != 0) return record.half_window;
+    const auto [rows, cols] = morphology::estimate_half_window(grid.data, grid.rows, grid.cols);
+    if (details) details->half_window = {rows, cols};
+    return {rows, cols};
 }
 
 Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options& options,
@@ -55,7 +66,19 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::Snip:
                 return clipping::snip_into(grid, snip_params(options.clipping, {grid.rows, grid.cols}), out,
                                            scratch.snip);
+            case MethodId::Mor: {
+                const auto half = windows_of(grid, options.window, details);
+                return morphology::mor_into(grid, half[0], half[1], out);
+            }
+            case MethodId::Imor: {
+                const auto half = windows_of(grid, options.window, details);
+                const morphology::ImorParams params{options.window.tol, options.window.max_iter};
+                return morphology::imor_into(grid, half[0], half[1], params, out,
+                                             details ? &details->history : nullptr);
+            }
             case MethodId::Rubberband:
+            case MethodId::Amormol:
+            case MethodId::Mormol:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -37,7 +37,10 @@ struct WhittakerRecord {
 };
 
 struct WindowRecord {
-    std::array<std::uint64_t, 2> half_window;  // per axis; spectra use the first
+    std::array<std::uint64_t, 2> half_window;  // per axis; spectra use the first; 0: estimated from the data
+    double tol;                                // imor, amormol, mormol
+    std::uint64_t max_iter;
+    std::uint64_t smooth_half_window;          // mormol; 0: no smoothing
 };
 
 struct PolynomialRecord {

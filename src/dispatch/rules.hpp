@@ -46,6 +46,10 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Tophat:
         case MethodId::Snip:
         case MethodId::Rubberband: break;
+        case MethodId::Mor:
+        case MethodId::Imor:
+        case MethodId::Amormol:
+        case MethodId::Mormol: break;
     }
     return otherwise();
 }

@@ -24,10 +24,18 @@ std::size_t reflect_index(std::int64_t j, std::size_t n) {
 }
 
 std::vector<double> moving_min_reflect(std::span<const double> x, std::size_t h) {
-    std::vector<double> out(x.begin(), x.end());
-    if (h == 0 || x.empty()) return out;
-    moving_extremum(x, h, out, std::numeric_limits<double>::infinity(), [](double a, double b) { return a < b; });
+    std::vector<double> out(x.size());
+    moving_min_reflect(x, h, out);
     return out;
+}
+
+void moving_min_reflect(std::span<const double> x, std::size_t h, std::span<double> out) {
+    assert(out.size() == x.size());
+    if (h == 0 || x.empty()) {
+        std::copy(x.begin(), x.end(), out.begin());
+        return;
+    }
+    moving_extremum(x, h, out, std::numeric_limits<double>::infinity(), [](double a, double b) { return a < b; });
 }
 
 void moving_max_reflect(std::span<const double> x, std::size_t h, std::span<double> out) {

@@ -13,6 +13,7 @@ namespace quorvel::morphology {
 std::size_t reflect_index(std::int64_t j, std::size_t n);
 
 std::vector<double> moving_min_reflect(std::span<const double> x, std::size_t h);
+void moving_min_reflect(std::span<const double> x, std::size_t h, std::span<double> out);
 void moving_max_reflect(std::span<const double> x, std::size_t h, std::span<double> out);
 std::vector<double> opening_reflect(std::span<const double> x, std::size_t h);
 
@@ -68,6 +69,40 @@ void sliding_extremum(std::size_t n, std::size_t h, std::size_t lanes, Read read
             const double* later = prefix + (i - first - 1) * lanes;
             double* dst = out + i * stride;
             for (std::size_t l = 0; l < lanes; ++l) dst[l] = pick(earlier[l], later[l]);
+        }
+    }
+}
+
+// The minimum and maximum over the reflected window of 2h + 1 positions of x in one van Herk pass, handed
+// to sink(i, minimum, maximum) for i = 0, 1, ... in turn; ties keep the earliest candidate, as above.
+template <class Sink>
+void sliding_min_max(std::span<const double> x, std::size_t h, Sink sink, std::vector<double>& scratch) {
+    const std::size_t n = x.size(), width = 2 * h + 1, len = n + 2 * h;
+    scratch.resize(4 * width);
+    double *low = scratch.data(), *high = low + width, *next_low = high + width, *next_high = next_low + width;
+    auto at = [&](std::size_t j) {
+        if (j >= h && j < h + n) return x[j - h];
+        return x[reflect_index(static_cast<std::int64_t>(j) - static_cast<std::int64_t>(h), n)];
+    };
+    auto lower = [](double earlier, double later) { return later < earlier ? later : earlier; };
+    auto higher = [](double earlier, double later) { return later > earlier ? later : earlier; };
+    for (std::size_t first = 0; first < n; first += width) {
+        const std::size_t end = std::min(first + width, len), next_end = std::min(end + width, len);
+        low[end - 1 - first] = high[end - 1 - first] = at(end - 1);
+        for (std::size_t p = end - 1; p-- > first;) {
+            const double v = at(p);
+            low[p - first] = lower(v, low[p - first + 1]);
+            high[p - first] = higher(v, high[p - first + 1]);
+        }
+        if (end < next_end) next_low[0] = next_high[0] = at(end);
+        for (std::size_t q = end + 1; q < next_end; ++q) {
+            const double v = at(q);
+            next_low[q - end] = lower(next_low[q - end - 1], v);
+            next_high[q - end] = higher(next_high[q - end - 1], v);
+        }
+        sink(first, low[0], high[0]);
+        for (std::size_t i = first + 1; i < std::min(first + width, n); ++i) {
+            sink(i, lower(low[i - first], next_low[i - first - 1]), higher(high[i - first], next_high[i - first - 1]));
         }
     }
 }

@@ -128,10 +128,15 @@ def test_a_smoothing_window_wider_than_the_data_reads_only_the_data():
 
 def test_snip_clips_from_below_and_estimates_its_window():
     y = SPECTRA[1000]
-    baseline = quorvel.baseline(y, "snip")
-    assert np.all(baseline <= y)
-    # Until the shared estimate from the data is wired in, None clips with (n - 1) // 2 passes.
-    assert np.array_equal(baseline, quorvel.baseline(y, "snip", max_half_window=499))
+    fit = quorvel.fit(y, "snip")
+    assert np.all(fit.baseline <= y)
+    # None takes the window the openings settle at, as the reference library does, and the fit says which.
+    pybaselines = pytest.importorskip("pybaselines")
+    half = fit.params["max_half_window"]
+    assert half == pybaselines.utils.optimize_window(y)
+    assert np.array_equal(fit.baseline, quorvel.baseline(y, "snip", max_half_window=half))
+    reference, _ = pybaselines.Baseline().snip(y)
+    assert np.abs(fit.baseline - reference).max() <= 1e-12 * np.ptp(y)
 
 
 @pytest.mark.parametrize("params, message", [

@@ -4,17 +4,9 @@ import pytest
 
 import quorvel
 import whittaker_rules as rules
-from support import bits, make_spectrum
+from support import bits, make_spectrum, spectrum
 
 SCHEMES = ["iasls", "drpls", "iarpls", "aspls", "psalsa", "derpsalsa", "brpls", "lsrpls"]
-
-
-def spectrum(n, seed):
-    """A sloped, curved background under Gaussian peaks of several widths, with noise."""
-    x = np.linspace(0.0, 1.0, n)
-    rng = np.random.default_rng(seed)
-    peaks = sum(h * np.exp(-(((x - c) / w) ** 2)) for h, c, w in rng.uniform([2, 0.1, 0.005], [9, 0.9, 0.04], (4, 3)))
-    return 3.0 + 2.0 * x + np.sin(4.0 * x) + peaks + 0.1 * rng.standard_normal(n)
 
 
 # iasls' squared weights (1e-4 above the baseline) leave its systems with condition numbers near 1e11 at

@@ -1,0 +1,43 @@
+#include "mollify.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "simd/cpu.hpp"
+
+namespace quorvel::morphology {
+
+MollifySums mollify_sums() {
+#if defined(QUORVEL_AVX2)
+    if (simd::avx2_available()) return mollify_sums_avx2;
+#endif
+    return mollify_in_strips<2, 4>;
+}
+
+// exp(-1 / (1 - x²)) at x = j / h for j = -h ... h (zero at both ends), summing to one.
+std::vector<double> mollifier(std::size_t h) {
+    std::vector<double> kernel(2 * h + 1, 0.0);
+    double sum = 0.0;
+    for (std::size_t j = 1; j < 2 * h; ++j) {
+        const double x = (static_cast<double>(j) - static_cast<double>(h)) / static_cast<double>(h);
+        kernel[j] = std::exp(-1.0 / (1.0 - x * x));
+        sum += kernel[j];
+    }
+    for (double& k : kernel) k /= sum;
+    return kernel;
+}
+
+// The kernel over x mirrored about its end samples (d c b | a b c d | c b a), into out, through `mirrored`.
+void mollify(std::span<const double> x, std::span<const double> kernel, std::span<double> out,
+             std::vector<double>& mirrored, MollifySums sums) {
+    const std::size_t n = x.size(), h = kernel.size() / 2;
+    mirrored.resize(n + 2 * h);
+    for (std::size_t j = 0; j < mirrored.size(); ++j) {  // position j - h of x
+        if (j < h) mirrored[j] = x[std::min(h - j, n - 1)];
+        else if (j - h < n) mirrored[j] = x[j - h];
+        else mirrored[j] = x[n - 1 - std::min(j - h - (n - 1), n - 1)];
+    }
+    sums(mirrored.data(), kernel.data(), h, out.data(), n);
+}
+
+}  // namespace quorvel::morphology

@@ -1,0 +1,103 @@
+// The mollifier of amormol and mormol (Chen et al., Appl. Spectrosc. 73 (2019) 284), and its sums:
+// out[i] = Σ_k kernel[k] mirrored[i + k] for a symmetric kernel of 2 half + 1
+// taps whose end taps are zero. The two samples that share a tap are added before their product and each
+// output sums its taps in order, so the bits do not depend on the instruction set.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "averaged_opening.hpp"
+#include "core/fit_report.hpp"
+#include "imor.hpp"
+
+namespace quorvel::morphology {
+
+using MollifySums = void (*)(const double* mirrored, const double* kernel, std::size_t half, double* out,
+                             std::size_t count);
+
+// AVX2's where the CPU has it.
+MollifySums mollify_sums();
+
+// exp(-1 / (1 - x²)) at x = j / h for j = -h ... h (zero at both ends), summing to one.
+std::vector<double> mollifier(std::size_t h);
+
+// The kernel over x mirrored about its end samples (d c b | a b c d | c b a), into out, through `mirrored`.
+void mollify(std::span<const double> x, std::span<const double> kernel, std::span<double> out,
+             std::vector<double>& mirrored, MollifySums sums);
+void mollify_sums_avx2(const double* mirrored, const double* kernel, std::size_t half, double* out,
+                       std::size_t count);  // built with -mavx2; only where the CPU has AVX2
+
+// The passes of amormol and mormol: step(current, next) on the data extended by `width` samples at each end,
+// from `current`, until the relative change over the data's own samples falls below tol, at most max_iter + 1
+// times; the newest baseline's own samples go to `baseline`.
+template <class Step>
+FitReport iterate_extended(std::vector<double> current, std::size_t width, ImorParams params,
+                           std::span<double> baseline, std::vector<double>* history, Step step) {
+    const std::size_t n = baseline.size();
+    std::vector<double> next(current.size());
+    FitReport report{0, 0.0, false};
+    if (history) history->clear();
+    for (std::uint64_t pass = 0; pass <= params.max_iter && !report.converged; ++pass) {
+        step(std::span<const double>(current), std::span<double>(next));
+        report.last_change =
+            relative_change(std::span(current).subspan(width, n), std::span(next).subspan(width, n));
+        report.iterations = pass + 1;
+        report.converged = report.last_change < params.tol;
+        if (history) history->push_back(report.last_change);
+        current.swap(next);
+    }
+    std::copy_n(current.begin() + static_cast<std::ptrdiff_t>(width), n, baseline.begin());
+    return report;
+}
+
+namespace {  // each instruction set's file compiles its own copy
+
+// Packs of doubles as wide as the instruction set's registers; the same operations lane by lane.
+template <std::size_t width>
+using Pack [[gnu::vector_size(width * sizeof(double))]] = double;
+
+template <class P>
+P load(const double* from) {
+    P pack;
+    std::memcpy(&pack, from, sizeof pack);
+    return pack;
+}
+
+// `packs` packs of `width` outputs at once, their sums in registers across the taps.
+template <std::size_t width, std::size_t packs>
+void mollify_strip(const double* mirrored, const double* kernel, std::size_t half, double* out) {
+    using P = Pack<width>;
+    P acc[packs] = {};
+    for (std::size_t k = 1; k < half; ++k) {
+        const P weight = P{} + kernel[k];
+        const double *low = mirrored + k, *high = mirrored + 2 * half - k;
+#pragma GCC unroll 8
+        for (std::size_t c = 0; c < packs; ++c) {
+            acc[c] = acc[c] + (load<P>(low + c * width) + load<P>(high + c * width)) * weight;
+        }
+    }
+    const P centre = P{} + kernel[half];
+    for (std::size_t c = 0; c < packs; ++c) {
+        const P sum = acc[c] + load<P>(mirrored + half + c * width) * centre;
+        std::memcpy(out + c * width, &sum, sizeof sum);
+    }
+}
+
+template <std::size_t width, std::size_t packs>
+void mollify_in_strips(const double* mirrored, const double* kernel, std::size_t half, double* out,
+                       std::size_t count) {
+    std::size_t i = 0;
+    for (; i + width * packs <= count; i += width * packs) {
+        mollify_strip<width, packs>(mirrored + i, kernel, half, out + i);
+    }
+    for (; i < count; ++i) mollify_strip<1, 1>(mirrored + i, kernel, half, out + i);
+}
+
+}  // namespace
+
+}  // namespace quorvel::morphology

@@ -1,0 +1,34 @@
+#include "mormol.hpp"
+
+#include <algorithm>
+
+#include "averaged_opening.hpp"
+#include "extrema.hpp"
+#include "mollify.hpp"
+#include "core/extrapolated.hpp"
+
+namespace quorvel::morphology {
+
+Result<FitReport> mormol_into(std::span<const double> y, std::uint64_t half_window, std::uint64_t smooth_half_window,
+                              ImorParams params, std::span<double> baseline, std::vector<double>* history) {
+    if (auto valid = check_iterated(y, half_window, params, baseline); !valid) return valid.error();
+    const std::size_t width = 2 * half_window + 1;
+    const std::vector<double> padded = pad_extrapolated(y, width), kernel = mollifier(width);
+    // A mollifier of one sample each side is the identity.
+    const std::vector<double> smoother = smooth_half_window > 1 ? mollifier(smooth_half_window) : std::vector<double>{};
+    const MollifySums sums = mollify_sums();
+    std::vector<double> residual(padded.size()), smoothed(padded.size()), mirrored;
+    return iterate_extended(std::vector<double>(padded.size(), 0.0), width, params, baseline, history,
+                            [&](auto current, auto next) {
+        for (std::size_t i = 0; i < padded.size(); ++i) residual[i] = padded[i] - current[i];
+        if (!smoother.empty()) {
+            mollify(residual, smoother, smoothed, mirrored, sums);
+            residual.swap(smoothed);
+        }
+        moving_min_reflect(residual, half_window, smoothed);
+        mollify(smoothed, kernel, next, mirrored, sums);
+        for (std::size_t i = 0; i < padded.size(); ++i) next[i] = current[i] + next[i];
+    });
+}
+
+}  // namespace quorvel::morphology
