@@ -1,5 +1,4 @@
 """Real instrument files (tests/data, sources and licences in its README) and damaged copies of them."""
-import importlib.util
 import threading
 import tracemalloc
 from pathlib import Path
@@ -10,9 +9,20 @@ import pytest
 import quorvel
 from quorvel import formats
 from quorvel.cli import main
+from quorvel.formats import wdf
 
 DATA = Path(__file__).parent.parent / "data"
-HAS_WDF = importlib.util.find_spec("wdf") is not None
+
+
+def _loads_wdf():
+    try:
+        wdf.module()
+    except formats.DataError:
+        return False
+    return True
+
+
+HAS_WDF = _loads_wdf()
 READABLE = ["raman.spc", "gxy.spc", "xyxy.spc"] + (["Si-map.wdf"] if HAS_WDF else [])
 
 
@@ -55,7 +65,10 @@ def _damaged():
                 yield name, f"{value.hex()} at {at}", content[:at] + value + content[at + 4:]
 
 
-@pytest.mark.parametrize("name, what, content", list(_damaged()))
+DAMAGED = list(_damaged())
+
+
+@pytest.mark.parametrize("name, what, content", DAMAGED, ids=[f"{name}: {what}" for name, what, _ in DAMAGED])
 def test_damaged_files_fail_fast_with_our_error(tmp_path, name, what, content):
     path = tmp_path / name
     path.write_bytes(content)

@@ -15,7 +15,7 @@ import numpy as np
 
 from .dataset import Array, DataError
 
-__all__ = ["MAGIC", "Wire", "read"]
+__all__ = ["MAGIC", "Wire", "module", "read"]
 
 MAGIC = b"WDF1"
 HINT = "pip install 'quorvel[vendor]'"
@@ -38,9 +38,7 @@ class Wire:
 
 def read(path: Path) -> Wire:
     """The collected spectra of a WiRE file; DataError says why a file cannot be read."""
-    if importlib.util.find_spec("wdf") is None:
-        raise DataError(f"reading WiRE files needs renishaw-wdf: {HINT}")
-    wdf = importlib.import_module("wdf")
+    wdf = module()
     size = _check_blocks(path)
     try:
         with wdf.Wdf(str(path)) as data:
@@ -58,6 +56,16 @@ def read(path: Path) -> Wire:
     if x.shape != (spectra.shape[1],):
         raise DataError(f"an x axis of {x.size} values for spectra of {spectra.shape[1]}")
     return Wire(spectra, x, units, coordinates, names, title)
+
+
+def module() -> Any:
+    """The vendor's reader, or DataError saying why it is not there."""
+    if importlib.util.find_spec("wdf") is None:
+        raise DataError(f"reading WiRE files needs renishaw-wdf: {HINT}")
+    try:
+        return importlib.import_module("wdf")
+    except Exception as error:  # noqa: BLE001 - renishaw-wdf 1.4 claims Python 3.8 but fails to import before 3.10
+        raise DataError(f"reading WiRE files needs renishaw-wdf, which does not load here: {error}") from None
 
 
 def _check_blocks(path: Path) -> int:
