@@ -7,6 +7,7 @@
 #include "morphology/tophat.hpp"
 #include "polynomial/polynomial.hpp"
 #include "rules.hpp"
+#include "smoothing/noise_median.hpp"
 
 namespace quorvel::dispatch {
 namespace {
@@ -48,6 +49,10 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
             case MethodId::Rubberband:
                 return clipping::rubberband_into(y, options.x, mask, rubberband_params(options.clipping), baseline,
                                                  scratch.rubberband);
+            case MethodId::NoiseMedian: {
+                const auto params = noise_median_params(options.smoothing, {y.size(), y.size()});
+                return smoothing::noise_median_into(y, params, baseline, scratch.noise_median);
+            }
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:
@@ -74,6 +79,7 @@ Result<std::span<const double>> stand_ins(std::span<const double> y, Mask mask, 
     switch (catalogue::row(options.method).family) {
         case catalogue::Family::Morphology:
         case catalogue::Family::Clipping:
+        case catalogue::Family::Smoothing:
             if (used_count(y.size(), mask) == 0) return InvalidParameter{"mask", "must keep at least one sample"};
             bridge_masked(y, mask, stand_in);
             return std::span<const double>(stand_in);
@@ -94,7 +100,8 @@ Result<FitReport> masked_into(std::span<const double> y, Mask mask, const Option
     if (!fitted) return fitted.error();
     // The windows' bridged stand-ins make the mask itself unnecessary; the rubber band keeps masked-out samples
     // off its hull.
-    const bool bridged = catalogue::row(options.method).family == catalogue::Family::Morphology;
+    const auto family = catalogue::row(options.method).family;
+    const bool bridged = family == catalogue::Family::Morphology || family == catalogue::Family::Smoothing;
     return method_into(fitted.value(), bridged ? Mask{} : mask, options, baseline, scratch, details);
 }
 

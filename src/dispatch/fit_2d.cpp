@@ -9,6 +9,7 @@
 #include "morphology/two_d/morphology.hpp"
 #include "polynomial/two_d/polynomial.hpp"
 #include "rules.hpp"
+#include "smoothing/noise_median.hpp"
 
 namespace quorvel::dispatch {
 namespace {
@@ -55,6 +56,10 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::Snip:
                 return clipping::snip_into(grid, snip_params(options.clipping, {grid.rows, grid.cols}), out,
                                            scratch.snip);
+            case MethodId::NoiseMedian: {
+                const auto params = noise_median_params(options.smoothing, {grid.rows, grid.cols});
+                return smoothing::noise_median_into(grid, params, out, scratch.noise_median);
+            }
             case MethodId::Rubberband:
             case MethodId::Asls:
             case MethodId::ArPls:
@@ -90,7 +95,8 @@ std::span<const double> stand_ins(std::span<const double> data, std::uint64_t ro
     stand_in.resize(data.size());
     switch (catalogue::row(options.method).family) {
         case catalogue::Family::Morphology:
-        case catalogue::Family::Clipping: bridge_masked_grid(data, rows, cols, mask, stand_in); break;
+        case catalogue::Family::Clipping:
+        case catalogue::Family::Smoothing: bridge_masked_grid(data, rows, cols, mask, stand_in); break;
         case catalogue::Family::Whittaker:
         case catalogue::Family::Polynomial: zero_masked(data, mask, stand_in); break;
     }

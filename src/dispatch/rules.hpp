@@ -45,7 +45,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Polynomial:
         case MethodId::Tophat:
         case MethodId::Snip:
-        case MethodId::Rubberband: break;
+        case MethodId::Rubberband:
+        case MethodId::NoiseMedian: break;
     }
     return otherwise();
 }

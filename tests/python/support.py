@@ -24,6 +24,15 @@ def make_spectrum(n=200, seed=7):
     return 2.0 + x + 0.5 * np.sin(3.0 * x) + peaks + 0.05 * np.random.default_rng(seed).standard_normal(n)
 
 
+def masked_stretch(y, start, stop):
+    """y with [start, stop) masked out (NaN there), the mask, and y with that stretch bridged by a straight line."""
+    used = np.ones(y.size, bool)
+    used[start:stop] = False
+    bridged = y.copy()
+    bridged[start:stop] = np.interp(np.arange(start, stop), [start - 1, stop], y[[start - 1, stop]])
+    return np.where(used, y, np.nan), used, bridged
+
+
 def bits(array):
     return np.asarray(array).tobytes()
 
