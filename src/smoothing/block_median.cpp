@@ -6,23 +6,42 @@
 namespace quorvel::smoothing {
 namespace {
 
+// Blocks up to this length are ranked by counting (vectorised, without branches on the data), longer ones
+// sorted.
+constexpr std::size_t counted = 128;
+
+// Each value's place in the block's order, ties going to the earlier position.
+void rank_block(const double* v, std::size_t w, SortedBlock& block) {
+    if (w <= counted) {
+        // Counted in doubles, whole numbers added one per position, so that the loops vectorise.
+        auto& counts = block.counts;
+        counts.assign(w, 0.0);
+        for (std::size_t j = 0; j < w; ++j) {
+            const double x = v[j];
+            for (std::size_t i = 0; i < j; ++i) counts[i] += x < v[i] ? 1.0 : 0.0;
+            for (std::size_t i = j + 1; i < w; ++i) counts[i] += x <= v[i] ? 1.0 : 0.0;
+        }
+        for (std::size_t i = 0; i < w; ++i) block.rank_of[i] = static_cast<std::uint32_t>(counts[i]);
+        return;
+    }
+    block.order.resize(w);
+    for (std::size_t o = 0; o < w; ++o) block.order[o] = {v[o], static_cast<std::uint32_t>(o)};
+    std::sort(block.order.begin(), block.order.end());
+    for (std::size_t r = 0; r < w; ++r) block.rank_of[block.order[r].second] = static_cast<std::uint32_t>(r);
+}
+
 // Sorts block `index` of z (positions past z's end repeat its last value; no window reaches them) and links
 // all of it, or none of it when `empty`. Emptying unlinks the positions from the last to the first, so that
 // relinking them from the first to the last undoes each unlinking in reverse order and restores the list.
 void prepare(std::span<const double> z, std::size_t index, std::size_t w, bool empty, SortedBlock& block) {
-    block.order.resize(w);
-    for (std::size_t o = 0; o < w; ++o) {
-        block.order[o] = {z[std::min(index * w + o, z.size() - 1)], static_cast<std::uint32_t>(o)};
-    }
-    std::sort(block.order.begin(), block.order.end());
+    block.values.resize(w);
+    for (std::size_t o = 0; o < w; ++o) block.values[o] = z[std::min(index * w + o, z.size() - 1)];
     block.sorted.resize(w);
     block.rank_of.resize(w);
+    rank_block(block.values.data(), w, block);
+    for (std::size_t o = 0; o < w; ++o) block.sorted[block.rank_of[o]] = block.values[o];
     block.next.resize(w + 1);
     block.prev.resize(w + 1);
-    for (std::size_t r = 0; r < w; ++r) {
-        block.sorted[r] = block.order[r].first;
-        block.rank_of[block.order[r].second] = static_cast<std::uint32_t>(r);
-    }
     for (std::size_t r = 0; r <= w; ++r) {
         block.next[r] = static_cast<std::uint32_t>(r == w ? 0 : r + 1);
         block.prev[r] = static_cast<std::uint32_t>(r == 0 ? w : r - 1);

@@ -16,7 +16,7 @@ namespace quorvel::smoothing {
 // One block: its values in ascending order (ties by position), each position's rank, and the list over ranks
 // 0 .. w - 1 of the values in the window, closed by the sentinel rank w.
 struct SortedBlock {
-    std::vector<double> sorted;
+    std::vector<double> values, sorted, counts;
     std::vector<std::uint32_t> rank_of, next, prev;
     std::vector<std::pair<double, std::uint32_t>> order;
 };

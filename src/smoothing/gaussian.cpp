@@ -21,16 +21,20 @@ std::size_t mirrored(std::ptrdiff_t i, std::size_t n) {
     return static_cast<std::size_t>(folded < static_cast<std::ptrdiff_t>(n) ? folded : period - folded);
 }
 
-// out[t] = Σ_j kernel[j] e[t + j]; the loop over t innermost, so that it vectorises without reordering sums.
+// out[t] = Σ_j kernel[j] e[t + j] for the symmetric kernel, each pair of taps the same distance from the middle
+// taken together; the loop over t innermost, so that it vectorises without reordering sums.
 void direct(std::span<const double> e, std::span<const double> kernel, std::span<double> out) {
+    const std::size_t s = kernel.size() / 2;
     for (std::size_t start = 0; start < out.size(); start += block) {
         const std::size_t count = std::min(block, out.size() - start);
         double* o = out.data() + start;
-        std::fill_n(o, count, -0.0);
-        for (std::size_t j = 0; j < kernel.size(); ++j) {
-            const double k = kernel[j];
-            const double* at = e.data() + start + j;
-            for (std::size_t t = 0; t < count; ++t) o[t] = o[t] + k * at[t];
+        const double* middle = e.data() + start + s;
+        for (std::size_t t = 0; t < count; ++t) o[t] = kernel[s] * middle[t];
+        for (std::size_t j = 1; j <= s; ++j) {
+            const double k = kernel[s - j];
+            const double* left = middle - j;
+            const double* right = middle + j;
+            for (std::size_t t = 0; t < count; ++t) o[t] = o[t] + k * (left[t] + right[t]);
         }
     }
 }
