@@ -8,7 +8,7 @@ namespace {
 
 // Blocks up to this length are ranked by counting (vectorised, without branches on the data), longer ones
 // sorted.
-constexpr std::size_t counted = 128;
+constexpr std::size_t counted = 64;
 
 // Each value's place in the block's order, ties going to the earlier position.
 void rank_block(const double* v, std::size_t w, SortedBlock& block) {
