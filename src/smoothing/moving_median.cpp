@@ -35,6 +35,8 @@ std::size_t rank(const double* window, std::size_t size, double value) {
 
 // Half windows from which sorted blocks beat a sorted window on spectra.
 constexpr std::size_t smallest_blocked = 8;
+// Blocks rank their values in 32 bits.
+constexpr std::size_t largest_blocked = std::size_t{1} << 30;
 
 // Windows up to this size find places by counting, larger ones by binary search.
 constexpr std::size_t counted = 96;
@@ -69,7 +71,7 @@ void moving_median_nearest(std::span<const double> x, std::size_t h, std::span<d
     z.assign(h, x.front());
     z.insert(z.end(), x.begin(), x.end());
     z.insert(z.end(), h, x.back());
-    if (h >= smallest_blocked) {
+    if (h >= smallest_blocked && h < largest_blocked) {
         block_median(z, h, out, work.blocks);
         return;
     }
