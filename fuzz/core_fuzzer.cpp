@@ -36,8 +36,9 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::Polynomial:
         case MethodId::Tophat:
         case MethodId::Snip:
-        case MethodId::Rubberband: return Loop::Own;
-        case MethodId::Mor: return Loop::Own;
+        case MethodId::Rubberband:
+        case MethodId::Mor:
+        case MethodId::NoiseMedian: return Loop::Own;
         case MethodId::Iasls:
         case MethodId::DrPls:
         case MethodId::IarPls:

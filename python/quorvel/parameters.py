@@ -226,7 +226,7 @@ def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
         return _flag
     check = _ranged(row)
     if row["data_check"] == "window":
-        check = _half_window(ndim, row["default"] or 0, check, pairs=row["per_axis"])
+        check = _half_window(ndim, row["default"] or 1, check, pairs=row["per_axis"])
     elif row["data_check"] == "poly_order":
         check = _poly_order(ndim, check)
     elif ndim == 2 and row["per_axis"]:

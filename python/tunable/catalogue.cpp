@@ -41,6 +41,7 @@ const char* family_name(Family family) {
         case Family::Morphology: return "morphology";
         case Family::Polynomial: return "polynomial";
         case Family::Clipping: return "clipping";
+        case Family::Smoothing: return "smoothing";
     }
     return "";
 }

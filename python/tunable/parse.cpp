@@ -59,6 +59,7 @@ bool read_records(PyObject* params, int ndim, dispatch::Options& options) {
         case catalogue::Family::Morphology: return read_window(params, options.window);
         case catalogue::Family::Polynomial: return read_polynomial(params, options.polynomial);
         case catalogue::Family::Clipping: return read_clipping(params, options.clipping);
+        case catalogue::Family::Smoothing: return read_smoothing(params, options.smoothing);
     }
     return false;
 }

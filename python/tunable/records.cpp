@@ -117,6 +117,11 @@ bool read_clipping(PyObject* params, dispatch::ClippingRecord& r) {
            read_scalar(params, "diff_order", r.diff_order) && read_scalar(params, "lam", r.lam);
 }
 
+bool read_smoothing(PyObject* params, dispatch::SmoothingRecord& r) {
+    return read_per_axis(params, "half_window", r.half_window) &&
+           read_scalar(params, "smooth_half_window", r.smooth_half_window) && read_scalar(params, "sigma", r.sigma);
+}
+
 bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record) {
     return read_choice(params, "solver", record.solver, dispatch::grid_solver_named) &&
            read_scalar(params, "cg_max_iter", record.cg_max_iter) && read_scalar(params, "cg_tol", record.cg_tol);

@@ -9,9 +9,9 @@ namespace quorvel::catalogue {
 enum class MethodId : std::uint8_t {
     Asls, ArPls, AirPls, RollingBall, Polynomial, Tophat,
     Iasls, DrPls, IarPls, AsPls, Psalsa, DerPsalsa, BrPls, LsrPls, Snip, Rubberband, Mor, Imor, Amormol,
-    Mormol,
+    Mormol, NoiseMedian,
 };
 
-enum class Family : std::uint8_t { Whittaker, Morphology, Polynomial, Clipping };
+enum class Family : std::uint8_t { Whittaker, Morphology, Polynomial, Clipping, Smoothing };
 
 }  // namespace quorvel::catalogue

@@ -229,6 +229,29 @@ inline constexpr std::array rubberband_1d{
     from_data(ValueKind::Integer, "smooth_half_window", non_negative,
               "half window of a moving average of the data before the hull, for noisy data; None or 0: none")};
 
+// The smoothing family: model-free filters of the data.
+// None: twice the window the data's openings settle at, as the reference library; a pair per axis on grids.
+constexpr Parameter median_half_window(bool per_axis, std::string_view meaning) {
+    return {"half_window", ValueKind::Integer, std::numeric_limits<double>::quiet_NaN(), {}, at_least_one,
+            per_axis, DataCheck::Window, meaning};
+}
+inline constexpr Parameter sigma = from_data(
+    ValueKind::Real, "sigma", positive,
+    "standard deviation of the smoothing Gaussian, in samples; None: (2 smooth_half_window + 1) / 6");
+inline constexpr std::array noise_median_1d{
+    median_half_window(false, "half-width h of the median's window of 2h + 1 samples, wider than the peaks; None: "
+                              "twice the window estimated from the data, as for mor"),
+    from_data(ValueKind::Integer, "smooth_half_window", non_negative,
+              "half window of the Gaussian smoothing of the median, 2s + 1 taps; None: half_window"),
+    sigma};
+inline constexpr std::array noise_median_2d{
+    median_half_window(true, "half-width h of the median's window of 2h + 1 samples per axis, or a pair (axis 0, "
+                             "axis 1), wider than the peaks; None: twice the window estimated from the data"),
+    from_data(ValueKind::Integer, "smooth_half_window", non_negative,
+              "half window of the Gaussian smoothing of the median along each axis; None: the mean of the two "
+              "half windows, rounded down"),
+    sigma};
+
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
 inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
@@ -238,7 +261,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 20> table{{
+inline constexpr std::array<MethodRow, 21> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -276,6 +299,8 @@ inline constexpr std::array<MethodRow, 20> table{{
      {true, false, 1, rows::imor_2d}},
     {MethodId::Amormol, "amormol", rows::no_aliases, Family::Morphology, {true, false, 1, rows::imor_1d}, {}},
     {MethodId::Mormol, "mormol", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mormol_1d}, {}},
+    {MethodId::NoiseMedian, "noise_median", rows::no_aliases, Family::Smoothing,
+     {true, false, 1, rows::noise_median_1d}, {true, false, 1, rows::noise_median_2d}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -88,6 +88,11 @@ Options defaults(MethodId method, int ndim) {
             };
             break;
         }
+        case Family::Smoothing:
+            options.smoothing = {.half_window = {0, 0},
+                                 .smooth_half_window = number(method, ndim, "smooth_half_window", 0.0),
+                                 .sigma = number(method, ndim, "sigma", 0.0)};
+            break;
     }
     return options;
 }

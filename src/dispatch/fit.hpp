@@ -14,6 +14,7 @@
 #include "options.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
+#include "smoothing/noise_median.hpp"
 #include "whittaker/two_d/preconditioned_system.hpp"
 
 namespace quorvel::dispatch {
@@ -34,6 +35,7 @@ struct Scratch {
     two_d::whittaker::PreconditionedWorkspace multigrid;
     clipping::SnipWorkspace snip;
     clipping::RubberbandWorkspace rubberband;
+    smoothing::NoiseMedianWorkspace noise_median;
 };
 
 // The baseline of y into `baseline` (y's length). With an empty mask every result is exactly the

@@ -13,6 +13,7 @@
 #include "morphology/window_estimate.hpp"
 #include "polynomial/polynomial.hpp"
 #include "rules.hpp"
+#include "smoothing/noise_median.hpp"
 
 namespace quorvel::dispatch {
 namespace {
@@ -82,6 +83,17 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                                                options.window.smooth_half_window,
                                                {options.window.tol, options.window.max_iter}, baseline,
                                                details ? &details->history : nullptr);
+            case MethodId::NoiseMedian: {
+                // The reference library's default median window: twice the window the openings settle at.
+                SmoothingRecord record = options.smoothing;
+                if (record.half_window[0] == 0) {
+                    const std::uint64_t half = 2 * window_of(y, {}, details);
+                    record.half_window = {half, half};
+                    if (details) details->half_window = record.half_window;
+                }
+                const auto params = noise_median_params(record, {y.size(), y.size()});
+                return smoothing::noise_median_into(y, params, baseline, scratch.noise_median);
+            }
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:
@@ -108,6 +120,7 @@ Result<std::span<const double>> stand_ins(std::span<const double> y, Mask mask, 
     switch (catalogue::row(options.method).family) {
         case catalogue::Family::Morphology:
         case catalogue::Family::Clipping:
+        case catalogue::Family::Smoothing:
             if (used_count(y.size(), mask) == 0) return InvalidParameter{"mask", "must keep at least one sample"};
             bridge_masked(y, mask, stand_in);
             return std::span<const double>(stand_in);
@@ -128,7 +141,8 @@ Result<FitReport> masked_into(std::span<const double> y, Mask mask, const Option
     if (!fitted) return fitted.error();
     // The windows' bridged stand-ins make the mask itself unnecessary; the rubber band keeps masked-out samples
     // off its hull.
-    const bool bridged = catalogue::row(options.method).family == catalogue::Family::Morphology;
+    const auto family = catalogue::row(options.method).family;
+    const bool bridged = family == catalogue::Family::Morphology || family == catalogue::Family::Smoothing;
     return method_into(fitted.value(), bridged ? Mask{} : mask, options, baseline, scratch, details);
 }
 

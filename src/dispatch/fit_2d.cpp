@@ -12,6 +12,7 @@
 #include "morphology/two_d/morphology.hpp"
 #include "polynomial/two_d/polynomial.hpp"
 #include "rules.hpp"
+#include "smoothing/noise_median.hpp"
 
 namespace quorvel::dispatch {
 namespace {
@@ -76,6 +77,20 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                 return morphology::imor_into(grid, half[0], half[1], params, out,
                                              details ? &details->history : nullptr);
             }
+            case MethodId::NoiseMedian: {
+                SmoothingRecord record = options.smoothing;
+                if (record.half_window[0] == 0 || record.half_window[1] == 0) {
+                    const auto half = windows_of(grid, {}, details);
+                    // Held inside the grid: a window that never settles runs to half the columns.
+                    const auto inside = [](std::uint64_t h, std::uint64_t extent) {
+                        return std::min<std::uint64_t>(2 * h, std::max<std::uint64_t>(extent, 2) - 1);
+                    };
+                    record.half_window = {inside(half[0], grid.rows), inside(half[1], grid.cols)};
+                    if (details) details->half_window = record.half_window;
+                }
+                const auto params = noise_median_params(record, {grid.rows, grid.cols});
+                return smoothing::noise_median_into(grid, params, out, scratch.noise_median);
+            }
             case MethodId::Rubberband:
             case MethodId::Amormol:
             case MethodId::Mormol:
@@ -113,7 +128,8 @@ std::span<const double> stand_ins(std::span<const double> data, std::uint64_t ro
     stand_in.resize(data.size());
     switch (catalogue::row(options.method).family) {
         case catalogue::Family::Morphology:
-        case catalogue::Family::Clipping: bridge_masked_grid(data, rows, cols, mask, stand_in); break;
+        case catalogue::Family::Clipping:
+        case catalogue::Family::Smoothing: bridge_masked_grid(data, rows, cols, mask, stand_in); break;
         case catalogue::Family::Whittaker:
         case catalogue::Family::Polynomial: zero_masked(data, mask, stand_in); break;
     }

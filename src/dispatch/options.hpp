@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "clipping/default_window.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
+#include "smoothing/noise_median.hpp"
 #include "whittaker/engine.hpp"
 #include "whittaker/two_d/whittaker.hpp"
 
@@ -56,6 +58,12 @@ struct ClippingRecord {
     double lam;
 };
 
+// noise_median; 0 or NaN where the data decide.
+struct SmoothingRecord {
+    std::array<std::uint64_t, 2> half_window;  // spectra use the first
+    double smooth_half_window, sigma;
+};
+
 struct GridSolverRecord {
     two_d::whittaker::GridSolver solver;
     std::uint64_t cg_max_iter;
@@ -68,6 +76,7 @@ struct Options {
     WindowRecord window{};
     PolynomialRecord polynomial{};
     ClippingRecord clipping{};
+    SmoothingRecord smoothing{};
     GridSolverRecord grid{};
     // The caller's sample positions for the methods that use them (spectra: x; grids: x along axis 0, z
     // along axis 1); empty: evenly spaced.
@@ -109,6 +118,23 @@ inline clipping::SnipParams snip_params(const ClippingRecord& record, std::array
 
 inline clipping::RubberbandParams rubberband_params(const ClippingRecord& record) {
     return {record.segments, record.lam, record.diff_order, record.smooth_half_window};
+}
+
+// The dispatch gives the median's half window the estimate from the data (a tenth of the extent only where
+// the data cannot be estimated, which the fit then refuses); the smoothing half window defaults to the
+// median's (on grids the mean of its two, rounded down), sigma to a sixth of the smoothing window. Spectra
+// give their length twice.
+inline smoothing::NoiseMedianParams noise_median_params(const SmoothingRecord& record,
+                                                        std::array<std::uint64_t, 2> extents) {
+    std::array<std::uint64_t, 2> halves = record.half_window;
+    for (std::size_t axis = 0; axis < 2; ++axis) {
+        if (halves[axis] == 0) halves[axis] = std::max<std::uint64_t>(1, extents[axis] / 10);
+    }
+    const std::uint64_t s = std::isnan(record.smooth_half_window)
+                                ? (halves[0] + halves[1]) / 2
+                                : static_cast<std::uint64_t>(record.smooth_half_window);
+    const double sigma = std::isnan(record.sigma) ? static_cast<double>(2 * s + 1) / 6.0 : record.sigma;
+    return {halves, s, sigma};
 }
 
 enum class Output : std::uint8_t { Baseline, Corrected };

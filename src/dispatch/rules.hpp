@@ -45,11 +45,12 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Polynomial:
         case MethodId::Tophat:
         case MethodId::Snip:
-        case MethodId::Rubberband: break;
+        case MethodId::Rubberband:
         case MethodId::Mor:
         case MethodId::Imor:
         case MethodId::Amormol:
-        case MethodId::Mormol: break;
+        case MethodId::Mormol:
+        case MethodId::NoiseMedian: break;
     }
     return otherwise();
 }

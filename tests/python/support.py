@@ -107,6 +107,15 @@ def agrees_with_reference(method, data, half, within):
     assert np.max(np.abs(fit.baseline - expected)) <= within * np.ptp(data)
 
 
+def masked_stretch(y, start, stop):
+    """y with [start, stop) masked out (NaN there), the mask, and y with that stretch bridged by a straight line."""
+    used = np.ones(y.size, bool)
+    used[start:stop] = False
+    bridged = y.copy()
+    bridged[start:stop] = np.interp(np.arange(start, stop), [start - 1, stop], y[[start - 1, stop]])
+    return np.where(used, y, np.nan), used, bridged
+
+
 def bits(array):
     return np.asarray(array).tobytes()
 

@@ -3,7 +3,7 @@ import numpy as np
 import pytest
 
 import quorvel
-from support import make_spectrum
+from support import make_spectrum, masked_stretch
 
 # The weights of the pairs of samples 1 .. k steps out in the filters of order 2k (Morháč & Matoušek 2008).
 WEIGHTS = {1: [1.0], 2: [4.0, -1.0], 3: [15.0, -6.0, 1.0], 4: [56.0, -28.0, 8.0, -1.0]}
@@ -150,11 +150,6 @@ def test_snip_names_the_parameter_it_rejects(params, message):
 
 
 def test_snip_bridges_masked_samples():
-    y = SPECTRA[1000].copy()
-    used = np.ones(y.size, bool)
-    used[300:320] = False
-    bridged = y.copy()
-    bridged[300:320] = np.interp(np.arange(300, 320), [299, 320], y[[299, 320]])
-    y[300:320] = np.nan
+    y, used, bridged = masked_stretch(SPECTRA[1000], 300, 320)
     close(quorvel.baseline(y, "snip", mask=used, max_half_window=15),
           quorvel.baseline(bridged, "snip", max_half_window=15), bridged)
