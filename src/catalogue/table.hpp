@@ -246,7 +246,7 @@ inline constexpr std::array noise_median_1d{
     sigma};
 inline constexpr std::array noise_median_2d{
     median_half_window(true, "half-width h of the median's window of 2h + 1 samples per axis, or a pair (axis 0, "
-                             "axis 1), wider than the peaks; None: twice the window estimated from the data"),
+                             "axis 1), wider than the peaks; None: twice the median of the windows estimated along each line"),
     from_data(ValueKind::Integer, "smooth_half_window", non_negative,
               "half window of the Gaussian smoothing of the median along each axis; None: the mean of the two "
               "half windows, rounded down"),

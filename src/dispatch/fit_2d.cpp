@@ -79,13 +79,15 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             }
             case MethodId::NoiseMedian: {
                 SmoothingRecord record = options.smoothing;
-                if (record.half_window[0] == 0 || record.half_window[1] == 0) {
-                    const auto half = windows_of(grid, {}, details);
-                    // Held inside the grid: a window that never settles runs to half the columns.
+                if ((record.half_window[0] == 0 || record.half_window[1] == 0) && !first_non_finite(grid.data)) {
+                    // Twice the lines' own windows: the reference library's square search often runs to half the
+                    // columns, and twice that is a median over most of the grid, for minutes.
+                    const auto [along_cols, along_rows] =
+                        morphology::estimate_half_window_by_lines(grid.data, grid.rows, grid.cols);
                     const auto inside = [](std::uint64_t h, std::uint64_t extent) {
                         return std::min<std::uint64_t>(2 * h, std::max<std::uint64_t>(extent, 2) - 1);
                     };
-                    record.half_window = {inside(half[0], grid.rows), inside(half[1], grid.cols)};
+                    record.half_window = {inside(along_cols, grid.rows), inside(along_rows, grid.cols)};
                     if (details) details->half_window = record.half_window;
                 }
                 const auto params = noise_median_params(record, {grid.rows, grid.cols});

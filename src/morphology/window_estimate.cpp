@@ -165,3 +165,28 @@ std::pair<std::size_t, std::size_t> estimate_half_window(std::span<const double>
 }
 
 }  // namespace quorvel::morphology
+
+namespace quorvel::morphology {
+namespace {
+
+std::size_t median_of(std::vector<std::size_t>& values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+}  // namespace
+
+std::pair<std::size_t, std::size_t> estimate_half_window_by_lines(std::span<const double> data, std::uint64_t rows,
+                                                                  std::uint64_t cols) {
+    std::vector<std::size_t> along_rows(rows), along_cols(cols);
+    for (std::uint64_t r = 0; r < rows; ++r) along_rows[r] = estimate_half_window(data.subspan(r * cols, cols));
+    std::vector<double> column(rows);
+    for (std::uint64_t c = 0; c < cols; ++c) {
+        for (std::uint64_t r = 0; r < rows; ++r) column[r] = data[r * cols + c];
+        along_cols[c] = estimate_half_window(column);
+    }
+    return {median_of(along_cols), median_of(along_rows)};
+}
+
+}  // namespace quorvel::morphology

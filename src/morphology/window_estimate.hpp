@@ -28,4 +28,9 @@ std::size_t estimate_half_window(std::span<const double> y, WindowSearch search 
 std::pair<std::size_t, std::size_t> estimate_half_window(std::span<const double> data, std::uint64_t rows,
                                                          std::uint64_t cols, WindowSearch search = {});
 
+// Per axis, the median of the estimates of every line along it (columns for axis 0, rows for axis 1): linear
+// in the points, and a window of the features' own width where the square search runs to its largest.
+std::pair<std::size_t, std::size_t> estimate_half_window_by_lines(std::span<const double> data, std::uint64_t rows,
+                                                                  std::uint64_t cols);
+
 }  // namespace quorvel::morphology

@@ -93,10 +93,13 @@ def test_defaults_take_twice_the_window_the_openings_settle_at():
     fit = quorvel.fit(y, "noise_median")
     assert fit.params["half_window"] == 2 * pybaselines.utils.optimize_window(y)
     close(fit.baseline, pybaselines.Baseline().noise_median(y)[0], y)
+    # On grids, twice the median of the lines' own windows along each axis.
     data = GRIDS[0][0]
     grid = quorvel.fit_2d(data, "noise_median")
-    half = grid.params["half_window"]
-    assert np.array_equal(grid.baseline, quorvel.baseline_2d(data, "noise_median", half_window=half))
+    lines = [sorted(quorvel.fit(line, "mor").params["half_window"] for line in side) for side in (data.T, data)]
+    expected = tuple(min(2 * found[len(found) // 2], extent - 1) for found, extent in zip(lines, data.shape))
+    assert grid.params["half_window"] == expected
+    assert np.array_equal(grid.baseline, quorvel.baseline_2d(data, "noise_median", half_window=expected))
 
 
 @pytest.mark.parametrize("params, message", [
