@@ -102,10 +102,11 @@ def _correct_file(
         raise FileFailure(str(error)) from None
     except OSError as error:
         raise FileFailure(f"cannot read: {figures.reason(error)}") from None
-    missing = _non_finite(dataset, strict)
+    finite = [np.isfinite(group) for group in dataset.groups]
+    missing = _non_finite(finite, strict)
     if missing:
         dataset = replace(dataset, notes=dataset.notes + (missing,))
-    results, unconverged = _run(operation, dataset, job.source.name)
+    results, unconverged = _run(operation, dataset, finite, job.source.name)
     try:
         dataset.write(results, job.target, force)
     except formats.DataError as error:
@@ -119,10 +120,10 @@ def _correct_file(
     return dataset, unconverged
 
 
-def _non_finite(dataset: formats.Dataset, strict: bool) -> str:
-    """What the file's NaN and infinite samples come to: left out of the fit, said in a note (refused with
-    ``strict``)."""
-    count = sum(int(np.count_nonzero(~np.isfinite(group))) for group in dataset.groups)
+def _non_finite(finite: List[npt.NDArray[np.bool_]], strict: bool) -> str:
+    """What the file's NaN and infinite samples (false in ``finite``) come to: left out of the fit, said in a
+    note (refused with ``strict``)."""
+    count = sum(int(flags.size - np.count_nonzero(flags)) for flags in finite)
     if not count:
         return ""
     samples = _count(count, "sample is", "samples are")
@@ -145,7 +146,9 @@ def _same_file(a: Path, b: Path) -> bool:
         return plan.key(a) == plan.key(b)
 
 
-def _run(operation: Operation, dataset: formats.Dataset, name: str) -> Tuple[List[Array], int]:
+def _run(
+    operation: Operation, dataset: formats.Dataset, finite_groups: List[npt.NDArray[np.bool_]], name: str
+) -> Tuple[List[Array], int]:
     """``operation`` on every item, in chunks so that a progress bar can follow many of them (the bar
     also shows the time spent on one long item, a large image), and how many items did not converge."""
     count = dataset.count
@@ -154,9 +157,8 @@ def _run(operation: Operation, dataset: formats.Dataset, name: str) -> Tuple[Lis
     results: List[Array] = []
     done = unconverged = 0
     with progress.bar(count, unit, wanted=True, nested=True, label=name) as bar:
-        for items, x in zip(dataset.groups, dataset.positions):
+        for items, x, finite in zip(dataset.groups, dataset.positions, finite_groups):
             result = np.empty(items.shape)
-            finite = np.isfinite(items)
             masks = None if finite.all() else finite
             for start in range(0, items.shape[0], chunk):
                 stop = min(start + chunk, items.shape[0])
