@@ -48,7 +48,12 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::LsrPls:
         case MethodId::Imor:
         case MethodId::Amormol:
-        case MethodId::Mormol: return Loop::Reference;
+        case MethodId::Mormol:
+        case MethodId::Poly:
+        case MethodId::Modpoly:
+        case MethodId::Imodpoly:
+        case MethodId::PenalizedPoly:
+        case MethodId::QuantReg: return Loop::Reference;
         case MethodId::BrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
@@ -65,6 +70,10 @@ Stopping stopping_of(const dispatch::Options& options) {
     const MethodId method = options.method;
     if (method == MethodId::Imor || method == MethodId::Amormol || method == MethodId::Mormol) {
         return {true, options.window.max_iter, options.window.tol};
+    }
+    if (method == MethodId::Modpoly || method == MethodId::Imodpoly || method == MethodId::PenalizedPoly ||
+        method == MethodId::QuantReg) {
+        return {true, options.polynomial.max_iter, options.polynomial.tol};
     }
     const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
     return {whittaker, options.whittaker.max_iter, options.whittaker.tol};
@@ -95,7 +104,18 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     options.window.tol = in.real();
     options.window.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
     options.window.smooth_half_window = in.upto(6);
-    options.polynomial.poly_order = in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3);
+    auto& p = options.polynomial;
+    p.poly_order = in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3);
+    p.tol = in.real();
+    p.max_iter = 1 + in.upto(20);
+    p.use_original = in.flag();
+    p.mask_initial_peaks = in.flag();
+    p.num_std = in.real();
+    p.cost_function = static_cast<polynomial::CostFunction>(in.upto(3));
+    p.threshold = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
+    p.alpha_factor = in.real();
+    p.quantile = in.real();
+    p.eps = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
     auto& c = options.clipping;
     c.max_half_window = {in.upto(ndim == 1 ? 40 : 5), in.upto(ndim == 1 ? 40 : 5)};  // 0: the default
     c.decreasing = in.flag();

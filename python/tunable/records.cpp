@@ -105,8 +105,14 @@ bool read_window(PyObject* params, dispatch::WindowRecord& record) {
            read_scalar(params, "smooth_half_window", record.smooth_half_window);
 }
 
-bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& record) {
-    return read_scalar(params, "poly_order", record.poly_order);
+bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& r) {
+    return read_scalar(params, "poly_order", r.poly_order) && read_scalar(params, "tol", r.tol) &&
+           read_scalar(params, "max_iter", r.max_iter) && read_scalar(params, "use_original", r.use_original) &&
+           read_scalar(params, "mask_initial_peaks", r.mask_initial_peaks) &&
+           read_scalar(params, "num_std", r.num_std) &&
+           read_choice(params, "cost_function", r.cost_function, dispatch::cost_function_named) &&
+           read_scalar(params, "threshold", r.threshold) && read_scalar(params, "alpha_factor", r.alpha_factor) &&
+           read_scalar(params, "quantile", r.quantile) && read_scalar(params, "eps", r.eps);
 }
 
 bool read_clipping(PyObject* params, dispatch::ClippingRecord& r) {

@@ -21,6 +21,10 @@ std::optional<MethodId> find(std::string_view text, Scope scope) {
         for (const std::string_view alias : method.aliases) {
             if (equals_ascii_folded(text, alias)) return method.id;
         }
+        if (!scope.fixed_only) continue;
+        for (const std::string_view alias : method.fixed_aliases) {
+            if (equals_ascii_folded(text, alias)) return method.id;
+        }
     }
     return std::nullopt;
 }

@@ -27,6 +27,7 @@ struct MethodRow {
     std::span<const std::string_view> aliases;
     Family family;
     Dimension one_d, two_d;
+    std::span<const std::string_view> fixed_aliases{};  // accepted by the fixed-default module only
 
     constexpr const Dimension& in(int ndim) const { return ndim == 1 ? one_d : two_d; }
 };
@@ -191,6 +192,35 @@ inline constexpr std::array imor_2d{mor_2d[0], tol_baseline, max_iter_reference(
 inline constexpr std::array polynomial_1d{integer("poly_order", 2, from_zero_to(20),
                                                   "degree of the least-squares polynomial", false,
                                                   DataCheck::PolyOrder)};
+inline constexpr Parameter poly_order =
+    integer("poly_order", 2, from_zero_to(20), "degree of the polynomial", false, DataCheck::PolyOrder);
+inline constexpr Parameter poly_tol = real("tol", 1e-3, non_negative, "stop once the relative change is below this");
+inline constexpr Parameter poly_max_iter = integer("max_iter", 250, from_one_to(10'000), "the most iterations");
+inline constexpr Parameter use_original = flag(
+    "use_original", false, "clip the original data at each fit instead of the previous iteration's clipped data");
+constexpr Parameter mask_initial_peaks(bool fallback) {
+    return flag("mask_initial_peaks", fallback,
+                "leave out of every fit the samples above the first fit plus its residuals' standard deviation");
+}
+inline constexpr std::array poly_1d{poly_order};
+inline constexpr std::array modpoly_1d{poly_order, poly_tol, poly_max_iter, use_original, mask_initial_peaks(false)};
+inline constexpr std::array imodpoly_1d{
+    poly_order, poly_tol, poly_max_iter, use_original, mask_initial_peaks(true),
+    real("num_std", 1.0, non_negative, "clip the data at the fit plus this many standard deviations of the residuals")};
+inline constexpr std::array penalized_poly_1d{
+    poly_order, poly_tol, poly_max_iter,
+    choice("cost_function",
+           "asymmetric_truncated_quadratic|symmetric_truncated_quadratic|asymmetric_huber|symmetric_huber",
+           "the cost of the residuals beyond threshold: constant (truncated quadratic) or linear (Huber), for "
+           "residuals above it (asymmetric) or of either sign (symmetric)"),
+    from_data(ValueKind::Real, "threshold", positive,
+              "the residual where the cost leaves the quadratic; None: a tenth of the data's standard deviation"),
+    real("alpha_factor", 0.99, {0.0, 1.0, true, false}, "twice the half-quadratic's α; rarely changed")};
+inline constexpr std::array quant_reg_1d{
+    poly_order, real("quantile", 0.05, open_unit, "the quantile of the data the polynomial follows"),
+    real("tol", 1e-6, non_negative, "stop once the relative change is below this"), poly_max_iter,
+    from_data(ValueKind::Real, "eps", positive,
+              "added to the squared residuals in the weights; None: (1e-6 max |fit|)² each iteration")};
 inline constexpr std::array polynomial_2d{integer("poly_order", 2, from_zero_to(5),
                                                   "highest power of each coordinate in the surface's terms", false,
                                                   DataCheck::PolyOrder)};
@@ -261,7 +291,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 21> table{{
+inline constexpr std::array<MethodRow, 26> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -270,8 +300,9 @@ inline constexpr std::array<MethodRow, 21> table{{
      {true, true, 2, rows::airpls_1d}, {true, false, 4, rows::airpls_2d}},
     {MethodId::RollingBall, "rolling_ball", rows::rolling_ball_aliases, Family::Morphology,
      {true, true, 1, rows::window_1d}, {true, true, 1, rows::window_2d}},
-    {MethodId::Polynomial, "polynomial", rows::polynomial_aliases, Family::Polynomial,
-     {true, true, 1, rows::polynomial_1d, true}, {true, true, 1, rows::polynomial_2d, true}},
+    {MethodId::Polynomial, "polynomial", rows::no_aliases, Family::Polynomial,
+     {true, true, 1, rows::polynomial_1d, true}, {true, true, 1, rows::polynomial_2d, true},
+     rows::polynomial_aliases},
     {MethodId::Tophat, "tophat", rows::no_aliases, Family::Morphology,
      {true, false, 1, rows::window_1d}, {true, false, 1, rows::window_2d}},
     {MethodId::Iasls, "iasls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iasls_1d},
@@ -301,6 +332,16 @@ inline constexpr std::array<MethodRow, 21> table{{
     {MethodId::Mormol, "mormol", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mormol_1d}, {}},
     {MethodId::NoiseMedian, "noise_median", rows::no_aliases, Family::Smoothing,
      {true, false, 1, rows::noise_median_1d}, {true, false, 1, rows::noise_median_2d}},
+    {MethodId::Poly, "poly", rows::no_aliases, Family::Polynomial, {true, false, 1, rows::poly_1d, true},
+     {true, false, 1, rows::polynomial_2d, true}},
+    {MethodId::Modpoly, "modpoly", rows::no_aliases, Family::Polynomial, {true, false, 1, rows::modpoly_1d, true},
+     {}},
+    {MethodId::Imodpoly, "imodpoly", rows::no_aliases, Family::Polynomial, {true, false, 1, rows::imodpoly_1d, true},
+     {}},
+    {MethodId::PenalizedPoly, "penalized_poly", rows::no_aliases, Family::Polynomial,
+     {true, false, 1, rows::penalized_poly_1d, true}, {}},
+    {MethodId::QuantReg, "quant_reg", rows::no_aliases, Family::Polynomial, {true, false, 1, rows::quant_reg_1d, true},
+     {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -38,6 +38,15 @@ std::optional<two_d::whittaker::GridSolver> grid_solver_named(std::string_view t
     return std::nullopt;
 }
 
+std::optional<polynomial::CostFunction> cost_function_named(std::string_view text) {
+    using polynomial::CostFunction;
+    if (text == "asymmetric_truncated_quadratic") return CostFunction::AsymmetricTruncatedQuadratic;
+    if (text == "symmetric_truncated_quadratic") return CostFunction::SymmetricTruncatedQuadratic;
+    if (text == "asymmetric_huber") return CostFunction::AsymmetricHuber;
+    if (text == "symmetric_huber") return CostFunction::SymmetricHuber;
+    return std::nullopt;
+}
+
 Options defaults(MethodId method, int ndim) {
     Options options{method};
     switch (catalogue::row(method).family) {
@@ -73,7 +82,24 @@ Options defaults(MethodId method, int ndim) {
                               count(method, ndim, "smooth_half_window")};
             break;
         }
-        case Family::Polynomial: options.polynomial = {count(method, ndim, "poly_order")}; break;
+        case Family::Polynomial: {
+            const auto real = [&](std::string_view name) { return number(method, ndim, name, 0.0); };
+            options.polynomial = {
+                .poly_order = count(method, ndim, "poly_order"),
+                .tol = real("tol"),
+                .max_iter = count(method, ndim, "max_iter"),
+                .use_original = real("use_original") != 0.0,
+                .mask_initial_peaks = real("mask_initial_peaks") != 0.0,
+                .num_std = real("num_std"),
+                .cost_function = *cost_function_named(
+                    choice(method, ndim, "cost_function", "asymmetric_truncated_quadratic")),
+                .threshold = real("threshold"),
+                .alpha_factor = real("alpha_factor"),
+                .quantile = real("quantile"),
+                .eps = real("eps"),
+            };
+            break;
+        }
         case Family::Clipping: {
             const auto flag = [&](std::string_view name) { return number(method, ndim, name, 0.0) != 0.0; };
             options.clipping = {

@@ -36,6 +36,7 @@ struct Scratch {
     clipping::SnipWorkspace snip;
     clipping::RubberbandWorkspace rubberband;
     smoothing::NoiseMedianWorkspace noise_median;
+    polynomial::FitWorkspace polynomial;
 };
 
 // The baseline of y into `baseline` (y's length). With an empty mask every result is exactly the

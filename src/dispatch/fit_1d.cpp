@@ -11,7 +11,11 @@
 #include "morphology/rolling_ball.hpp"
 #include "morphology/tophat.hpp"
 #include "morphology/window_estimate.hpp"
+#include "polynomial/least_squares.hpp"
+#include "polynomial/modpoly.hpp"
+#include "polynomial/penalized_poly.hpp"
 #include "polynomial/polynomial.hpp"
+#include "polynomial/quant_reg.hpp"
 #include "rules.hpp"
 #include "smoothing/noise_median.hpp"
 
@@ -46,6 +50,7 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
     const auto whittaker = [&](const auto& rule) {
         return whittaker_into(y, mask, options.whittaker, rule, baseline, scratch, details);
     };
+    auto* history = details ? &details->history : nullptr;
     const auto other = [&]() -> Result<FitReport> {
         switch (options.method) {
             case MethodId::RollingBall:
@@ -94,6 +99,21 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 const auto params = noise_median_params(record, {y.size(), y.size()});
                 return smoothing::noise_median_into(y, params, baseline, scratch.noise_median);
             }
+            case MethodId::Poly:
+                return polynomial::least_squares_into(y, options.x, mask, options.polynomial.poly_order, baseline,
+                                                      scratch.polynomial);
+            case MethodId::Modpoly:
+                return polynomial::modpoly_into(y, options.x, mask, modpoly_params(options.polynomial), baseline,
+                                                scratch.polynomial, history);
+            case MethodId::Imodpoly:
+                return polynomial::imodpoly_into(y, options.x, mask, modpoly_params(options.polynomial), baseline,
+                                                 scratch.polynomial, history);
+            case MethodId::PenalizedPoly:
+                return polynomial::penalized_poly_into(y, options.x, mask, penalized_poly_params(options.polynomial),
+                                                       baseline, scratch.polynomial, history);
+            case MethodId::QuantReg:
+                return polynomial::quant_reg_into(y, options.x, mask, quant_reg_params(options.polynomial), baseline,
+                                                  scratch.polynomial, history);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:
@@ -125,7 +145,11 @@ Result<std::span<const double>> stand_ins(std::span<const double> y, Mask mask, 
             bridge_masked(y, mask, stand_in);
             return std::span<const double>(stand_in);
         case catalogue::Family::Whittaker: zero_masked(y, mask, stand_in); return std::span<const double>(stand_in);
-        case catalogue::Family::Polynomial: return y;  // never reads a masked-out sample
+        case catalogue::Family::Polynomial:
+            // The polynomial never reads a masked-out sample; the iterated fits clip every sample.
+            if (options.method == MethodId::Polynomial) return y;
+            zero_masked(y, mask, stand_in);
+            return std::span<const double>(stand_in);
     }
     return y;
 }

@@ -55,6 +55,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                 return two_d::morphology::rolling_ball_into(grid, 2 * half[0] + 1, 2 * half[1] + 1, out);
             }
             case MethodId::Polynomial:
+            case MethodId::Poly:
                 if (!options.x.empty() || !options.z.empty()) {
                     return two_d::polynomial::poly_on_axes_into(grid, options.polynomial.poly_order, mask, options.x,
                                                                 options.z, out);
@@ -93,6 +94,10 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                 const auto params = noise_median_params(record, {grid.rows, grid.cols});
                 return smoothing::noise_median_into(grid, params, out, scratch.noise_median);
             }
+            case MethodId::Modpoly:
+            case MethodId::Imodpoly:
+            case MethodId::PenalizedPoly:
+            case MethodId::QuantReg:
             case MethodId::Rubberband:
             case MethodId::Amormol:
             case MethodId::Mormol:

@@ -14,6 +14,9 @@
 #include "clipping/default_window.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
+#include "polynomial/modpoly.hpp"
+#include "polynomial/penalized_poly.hpp"
+#include "polynomial/quant_reg.hpp"
 #include "smoothing/noise_median.hpp"
 #include "whittaker/engine.hpp"
 #include "whittaker/two_d/whittaker.hpp"
@@ -45,8 +48,16 @@ struct WindowRecord {
     std::uint64_t smooth_half_window;          // mormol; 0: no smoothing
 };
 
+// NaN where the data decide.
 struct PolynomialRecord {
     std::uint64_t poly_order;
+    double tol;
+    std::uint64_t max_iter;
+    bool use_original, mask_initial_peaks;  // modpoly, imodpoly
+    double num_std;                         // imodpoly
+    polynomial::CostFunction cost_function; // penalized_poly
+    double threshold, alpha_factor;
+    double quantile, eps;                   // quant_reg
 };
 
 // snip and rubberband; 0 where the data decide or the feature is off.
@@ -87,6 +98,7 @@ struct Options {
 // The values of the catalogue's choices, or nothing for a text that names none.
 std::optional<whittaker::StopRule> stop_rule_named(std::string_view text);
 std::optional<two_d::whittaker::GridSolver> grid_solver_named(std::string_view text);
+std::optional<polynomial::CostFunction> cost_function_named(std::string_view text);
 
 // The catalogue's defaults for `method` in `ndim` dimensions: what the fixed-default module runs.
 Options defaults(catalogue::MethodId method, int ndim);
@@ -114,6 +126,18 @@ inline clipping::SnipParams snip_params(const ClippingRecord& record, std::array
         if (half[axis] == 0) half[axis] = clipping::default_max_half_window(extents[axis]);
     }
     return {half, record.decreasing, record.smooth_half_window, record.filter_order, record.lls};
+}
+
+inline polynomial::ModpolyParams modpoly_params(const PolynomialRecord& r) {
+    return {r.poly_order, {r.tol, r.max_iter}, r.use_original, r.mask_initial_peaks, r.num_std};
+}
+
+inline polynomial::PenalizedPolyParams penalized_poly_params(const PolynomialRecord& r) {
+    return {r.poly_order, {r.tol, r.max_iter}, r.cost_function, r.threshold, r.alpha_factor};
+}
+
+inline polynomial::QuantRegParams quant_reg_params(const PolynomialRecord& r) {
+    return {r.poly_order, {r.tol, r.max_iter}, r.quantile, r.eps};
 }
 
 inline clipping::RubberbandParams rubberband_params(const ClippingRecord& record) {

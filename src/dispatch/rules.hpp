@@ -50,7 +50,12 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Imor:
         case MethodId::Amormol:
         case MethodId::Mormol:
-        case MethodId::NoiseMedian: break;
+        case MethodId::NoiseMedian:
+        case MethodId::Poly:
+        case MethodId::Modpoly:
+        case MethodId::Imodpoly:
+        case MethodId::PenalizedPoly:
+        case MethodId::QuantReg: break;
     }
     return otherwise();
 }

@@ -35,10 +35,11 @@ WEIGHTS_VANISH = {name: FEW_FEATURES for name in [
     "check_transformer_preserve_dtypes", "check_methods_sample_order_invariance", "check_methods_subset_invariance",
     "check_dict_unchanged", "check_estimators_dtypes", "check_fit2d_predict1d", "check_readonly_memmap_input"]}
 POLY_ORDER = "poly_order 2 needs 3 samples; these rows have 1 or 2, which the error says in its own words"
+TOO_FEW_FOR_ORDER = {name: POLY_ORDER for name in [
+    "check_estimators_overwrite_params", "check_estimators_fit_returns_self", "check_readonly_memmap_input",
+    "check_fit2d_1feature", "check_fit_idempotent", "check_fit_check_is_fitted", "check_n_features_in"]}
 EXPECTED = {
-    "polynomial": {name: POLY_ORDER for name in [
-        "check_estimators_overwrite_params", "check_estimators_fit_returns_self", "check_readonly_memmap_input",
-        "check_fit2d_1feature", "check_fit_idempotent", "check_fit_check_is_fitted", "check_n_features_in"]},
+    **{name: TOO_FEW_FOR_ORDER for name in ("polynomial", "poly", "modpoly", "imodpoly", "penalized_poly", "quant_reg")},
     "arpls": {**SHORT_ROWS, **WEIGHTS_VANISH},
     "derpsalsa": {**SHORT_ROWS, **WEIGHTS_VANISH},
     "rolling_ball": {},

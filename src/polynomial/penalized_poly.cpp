@@ -1,0 +1,63 @@
+#include "penalized_poly.hpp"
+
+#include <cmath>
+
+namespace quorvel::polynomial {
+namespace {
+
+Status check(const PenalizedPolyParams& params) {
+    if (auto limits = check_limits(params.limits); !limits) return limits.error();
+    if (!(params.alpha_factor > 0.0 && params.alpha_factor <= 1.0)) {
+        return InvalidParameter{"alpha_factor", "must be in (0, 1]"};
+    }
+    if (!std::isnan(params.threshold) && !(params.threshold > 0.0 && std::isfinite(params.threshold))) {
+        return InvalidParameter{"threshold", "must be a finite number above 0"};
+    }
+    return ok;
+}
+
+// The data the next fit goes through, y + d, for residual r = y - fit (Mazet et al., Table 1).
+double target(double y, double r, double s, double alpha, CostFunction cost) {
+    const double quadratic = y + r * (2.0 * alpha - 1.0);
+    switch (cost) {
+        case CostFunction::AsymmetricTruncatedQuadratic: return r < s ? quadratic : y - r;
+        case CostFunction::SymmetricTruncatedQuadratic: return std::fabs(r) < s ? quadratic : y - r;
+        case CostFunction::AsymmetricHuber: return r < s ? quadratic : y - r + 2.0 * alpha * s;
+        case CostFunction::SymmetricHuber:
+            if (std::fabs(r) < s) return quadratic;
+            return y - r + (r > 0.0 ? 2.0 * alpha * s : -2.0 * alpha * s);
+    }
+    return quadratic;
+}
+
+// The reference library's default: a tenth of the data's standard deviation (`zeros` holds n zeros).
+double threshold_of(std::span<const double> y, const PenalizedPolyParams& params, std::span<const double> zeros,
+                    const FitWorkspace& ws) {
+    if (!std::isnan(params.threshold)) return params.threshold;
+    return 0.1 * used_deviation(y, zeros, ws.used);
+}
+
+}  // namespace
+
+Result<FitReport> penalized_poly_into(std::span<const double> y, std::span<const double> x, Mask mask,
+                                      const PenalizedPolyParams& params, std::span<double> out, FitWorkspace& ws,
+                                      std::vector<double>* history) {
+    if (auto ready = prepare(y, x, mask, params.order, out, "penalized_poly", ws); !ready) return ready.error();
+    if (auto valid = check(params); !valid) return valid.error();
+    if (auto built = prepare_projector(ws.positions, ws.weights, params.order + 1, ws.projector); !built) {
+        return built.error();
+    }
+    ws.previous.assign(y.size(), 0.0);
+    const double s = threshold_of(y, params, ws.previous, ws);
+    const double alpha = 0.5 * params.alpha_factor;
+    project(ws.projector, ws.positions, ws.weights, y, out);
+    ws.work.resize(y.size());
+    FitReport report{};
+    for (std::uint64_t iteration = 1;; ++iteration) {
+        for (std::size_t i = 0; i < y.size(); ++i) ws.work[i] = target(y[i], y[i] - out[i], s, alpha, params.cost);
+        const double change = project_tracking(ws.projector, ws.positions, ws.weights, ws.work, out, ws.used);
+        if (finish_iteration(change, iteration, params.limits, report, history)) return report;
+    }
+}
+
+}  // namespace quorvel::polynomial

@@ -1,0 +1,35 @@
+// Polynomials under non-quadratic costs (Mazet et al. 2005): least squares near the baseline, a bounded or
+// linear cost for the residuals of peaks, minimised by half-quadratic iterations.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/mask.hpp"
+#include "fit_setup.hpp"
+
+namespace quorvel::polynomial {
+
+enum class CostFunction : std::uint8_t {
+    AsymmetricTruncatedQuadratic,
+    SymmetricTruncatedQuadratic,
+    AsymmetricHuber,
+    SymmetricHuber,
+};
+
+struct PenalizedPolyParams {
+    std::uint64_t order;
+    IterationLimits limits;
+    CostFunction cost;
+    double threshold;     // where the cost leaves the quadratic; NaN: a tenth of the used data's deviation
+    double alpha_factor;  // in (0, 1): twice the half-quadratic's α
+};
+
+// Each iteration fits y + d, where d moves the residual r = y - fit by the cost's half-quadratic auxiliary
+// variable; stops once the fit's relative change is below tol.
+Result<FitReport> penalized_poly_into(std::span<const double> y, std::span<const double> x, Mask mask,
+                                      const PenalizedPolyParams& params, std::span<double> out, FitWorkspace& ws,
+                                      std::vector<double>* history = nullptr);
+
+}  // namespace quorvel::polynomial
