@@ -36,6 +36,28 @@ PEERS_2D = {
 }
 
 
+def _reference_defaults(title, subject, data):
+    """Methods at the reference library's defaults against its reused fitter, then their batch."""
+    out = [f"## {title}", "",
+            f"{subject} with the reference library's parameters and defaults, quorvel's `baseline` against "
+            "pybaselines with a fitter made once per size (`Baseline(x).method(y)`), timed in turn. "
+            "Iterations: quorvel's, then pybaselines' (`len(tol_history)`; for brpls its nonzero inner "
+            "entries). Deviation as above; for brpls it includes pybaselines returning the fit before "
+            "its last, and aspls amplifies rounding (see the README's guide).", ""]
+    out += _table(["method", "n", "iterations", "quorvel", "pybaselines", "ratio", "deviation"],
+                  [(method, size_text(n), f"{ours} / {theirs}", seconds_text(mine), seconds_text(peer),
+                    f"**{peer / mine:.2f}×**" if peer else "—",
+                    f"{deviation:.1e}" if deviation is not None else "—")
+                   for method, n, ours, theirs, deviation, mine, peer in data["single"]])
+    out += ["", "A loop of `quorvel.correct` calls against `correct_many(stack, method, workers=1)`, whose "
+            "lanes fit several spectra at once with each one's own bits.", ""]
+    out += _table(["method", "stack", "loop", "1 worker (lanes)", "speed-up"],
+                  [(method, f"{count} × {size_text(samples)}", seconds_text(loop), seconds_text(one),
+                    f"**{loop / one:.2f}×**")
+                   for method, samples, count, loop, one in data["batch"]])
+    return out
+
+
 def seconds_text(seconds):
     if seconds is None:
         return "—"
@@ -201,23 +223,10 @@ def markdown(results, machine_rows, settings, picture):
                         f"**{ceiling / two:.0%}**", f"{one / default:.2f}×", seconds_text(peer))
                        for method, samples, count, loop, one, two, ceiling, default, peer in results["batch"]])
     if "schemes" in results:
-        out += ["## Whittaker schemes", "",
-                "Each scheme with the reference library's parameters and defaults, quorvel's `baseline` against "
-                "pybaselines with a fitter made once per size (`Baseline(x).method(y)`), timed in turn. "
-                "Iterations: quorvel's, then pybaselines' (`len(tol_history)`; for brpls its nonzero inner "
-                "entries). Deviation as above; for brpls it includes pybaselines returning the fit before "
-                "its last, and aspls amplifies rounding (see the README's guide).", ""]
-        out += _table(["method", "n", "iterations", "quorvel", "pybaselines", "ratio", "deviation"],
-                      [(method, size_text(n), f"{ours} / {theirs}", seconds_text(mine), seconds_text(peer),
-                        f"**{peer / mine:.2f}×**" if peer else "—",
-                        f"{deviation:.1e}" if deviation is not None else "—")
-                       for method, n, ours, theirs, deviation, mine, peer in results["schemes"]["single"]])
-        out += ["", "A loop of `quorvel.correct` calls against `correct_many(stack, method, workers=1)`, whose "
-                "lanes fit several spectra at once with each one's own bits.", ""]
-        out += _table(["method", "stack", "loop", "1 worker (lanes)", "speed-up"],
-                      [(method, f"{count} × {size_text(samples)}", seconds_text(loop), seconds_text(one),
-                        f"**{loop / one:.2f}×**")
-                       for method, samples, count, loop, one in results["schemes"]["batch"]])
+        out += _reference_defaults("Whittaker schemes", "Each scheme", results["schemes"])
+    if "poly" in results:
+        out += _reference_defaults("Polynomial family", "Each polynomial method (quant_reg with eps=1)",
+                                   results["poly"])
     if "morph" in results:
         out += ["## Morphological baselines with estimated windows", "",
                 "The morphological methods whose window the data decide, quorvel's `baseline` against pybaselines with a fitter made once per size, timed in "
