@@ -105,7 +105,10 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     options.window.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
     options.window.smooth_half_window = in.upto(6);
     auto& p = options.polynomial;
-    p.poly_order = in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3);
+    const auto order = [&] { return in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3); };
+    p.poly_order = {order(), ndim == 2 && in.flag() ? order() : 0};
+    if (ndim == 1 || p.poly_order[1] == 0) p.poly_order[1] = p.poly_order[0];
+    p.max_cross = in.flag() ? polynomial::any_cross : in.upto(3);
     p.tol = in.real();
     p.max_iter = 1 + in.upto(20);
     p.use_original = in.flag();

@@ -124,15 +124,22 @@ def _check_window(name: str, value: Any, halves: Tuple[int, ...], shape: Shape, 
         )
 
 
-def _poly_order(dimensions: int, each: Check) -> Check:
-    """An order in ``each``'s range that the used samples can support."""
+def _poly_order(dimensions: int, each: Check, pairs: bool = False) -> Check:
+    """An order in ``each``'s range that the used samples can support; with ``pairs`` a grid's may be a pair
+    (along axis 0, along axis 1), and its full surface of (a + 1)(b + 1) terms is what the check asks for."""
+    per_axis = _per_axis(each)
 
-    def check(name: str, value: Any, shape: Optional[Shape]) -> int:
-        order: int = each(name, value, shape)
-        needed = (order + 1) ** dimensions
+    def check(name: str, value: Any, shape: Optional[Shape]) -> Any:
+        if pairs and dimensions == 2:
+            orders: Any = per_axis(name, value, shape)
+            needed = (orders[0] + 1) * (orders[1] + 1)
+            order_text = f"{orders}" if orders[0] != orders[1] else f"{orders[0]}"
+        else:
+            orders = each(name, value, shape)
+            needed, order_text = (orders + 1) ** dimensions, f"{orders}"
         if shape is not None and 0 < shape.used < needed:
-            raise ValueError(f"{name} {order} needs at least {needed} used samples; the data has {shape.used}")
-        return order
+            raise ValueError(f"{name} {order_text} needs at least {needed} used samples; the data has {shape.used}")
+        return orders
 
     return check
 
@@ -228,7 +235,7 @@ def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
     if row["data_check"] == "window":
         check = _half_window(ndim, row["default"] or 1, check, pairs=row["per_axis"])
     elif row["data_check"] == "poly_order":
-        check = _poly_order(ndim, check)
+        check = _poly_order(ndim, check, pairs=row["per_axis"])
     elif ndim == 2 and row["per_axis"]:
         check = _per_axis(check)
     return _or_none(check) if row["default"] is None else check

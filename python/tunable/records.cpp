@@ -106,7 +106,8 @@ bool read_window(PyObject* params, dispatch::WindowRecord& record) {
 }
 
 bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& r) {
-    return read_scalar(params, "poly_order", r.poly_order) && read_scalar(params, "tol", r.tol) &&
+    return read_per_axis(params, "poly_order", r.poly_order) &&
+           read_scalar(params, "max_cross", r.max_cross) && read_scalar(params, "tol", r.tol) &&
            read_scalar(params, "max_iter", r.max_iter) && read_scalar(params, "use_original", r.use_original) &&
            read_scalar(params, "mask_initial_peaks", r.mask_initial_peaks) &&
            read_scalar(params, "num_std", r.num_std) &&

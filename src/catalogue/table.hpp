@@ -202,25 +202,44 @@ constexpr Parameter mask_initial_peaks(bool fallback) {
     return flag("mask_initial_peaks", fallback,
                 "leave out of every fit the samples above the first fit plus its residuals' standard deviation");
 }
-inline constexpr std::array poly_1d{poly_order};
-inline constexpr std::array modpoly_1d{poly_order, poly_tol, poly_max_iter, use_original, mask_initial_peaks(false)};
-inline constexpr std::array imodpoly_1d{
-    poly_order, poly_tol, poly_max_iter, use_original, mask_initial_peaks(true),
-    real("num_std", 1.0, non_negative, "clip the data at the fit plus this many standard deviations of the residuals")};
-inline constexpr std::array penalized_poly_1d{
-    poly_order, poly_tol, poly_max_iter,
+inline constexpr Parameter poly_order_2d = integer(
+    "poly_order", 2, from_zero_to(10), "degree along each axis, or a pair (axis 0, axis 1)", true,
+    DataCheck::PolyOrder);
+inline constexpr Parameter max_cross =
+    from_data(ValueKind::Integer, "max_cross", non_negative,
+              "cross terms T_a(x) T_b(z) (a, b > 0) only up to this degree along both axes; None: all");
+inline constexpr Parameter num_std =
+    real("num_std", 1.0, non_negative, "clip the data at the fit plus this many standard deviations of the residuals");
+inline constexpr Parameter cost_function =
     choice("cost_function",
            "asymmetric_truncated_quadratic|symmetric_truncated_quadratic|asymmetric_huber|symmetric_huber",
            "the cost of the residuals beyond threshold: constant (truncated quadratic) or linear (Huber), for "
-           "residuals above it (asymmetric) or of either sign (symmetric)"),
+           "residuals above it (asymmetric) or of either sign (symmetric)");
+inline constexpr Parameter threshold =
     from_data(ValueKind::Real, "threshold", positive,
-              "the residual where the cost leaves the quadratic; None: a tenth of the data's standard deviation"),
-    real("alpha_factor", 0.99, {0.0, 1.0, true, false}, "twice the half-quadratic's α; rarely changed")};
-inline constexpr std::array quant_reg_1d{
-    poly_order, real("quantile", 0.05, open_unit, "the quantile of the data the polynomial follows"),
-    real("tol", 1e-6, non_negative, "stop once the relative change is below this"), poly_max_iter,
+              "the residual where the cost leaves the quadratic; None: a tenth of the data's standard deviation");
+inline constexpr Parameter alpha_factor =
+    real("alpha_factor", 0.99, {0.0, 1.0, true, false}, "twice the half-quadratic's α; rarely changed");
+inline constexpr Parameter quantile = real("quantile", 0.05, open_unit, "the quantile of the data the polynomial follows");
+inline constexpr Parameter quant_reg_tol = real("tol", 1e-6, non_negative, "stop once the relative change is below this");
+inline constexpr Parameter eps =
     from_data(ValueKind::Real, "eps", positive,
-              "added to the squared residuals in the weights; None: (1e-6 max |fit|)² each iteration")};
+              "added to the squared residuals in the weights; None: (1e-6 max |fit|)² each iteration");
+inline constexpr std::array poly_1d{poly_order};
+inline constexpr std::array modpoly_1d{poly_order, poly_tol, poly_max_iter, use_original, mask_initial_peaks(false)};
+inline constexpr std::array imodpoly_1d{poly_order,           poly_tol, poly_max_iter, use_original,
+                                        mask_initial_peaks(true), num_std};
+inline constexpr std::array penalized_poly_1d{poly_order, poly_tol, poly_max_iter, cost_function, threshold,
+                                              alpha_factor};
+inline constexpr std::array quant_reg_1d{poly_order, quantile, quant_reg_tol, poly_max_iter, eps};
+inline constexpr std::array poly_2d{poly_order_2d, max_cross};
+inline constexpr std::array modpoly_2d{poly_order_2d, poly_tol,  poly_max_iter, use_original, mask_initial_peaks(false),
+                                       max_cross};
+inline constexpr std::array imodpoly_2d{poly_order_2d, poly_tol, poly_max_iter, use_original, mask_initial_peaks(true),
+                                        num_std,       max_cross};
+inline constexpr std::array penalized_poly_2d{poly_order_2d, poly_tol,  poly_max_iter, cost_function,
+                                              threshold,     alpha_factor, max_cross};
+inline constexpr std::array quant_reg_2d{poly_order_2d, quantile, quant_reg_tol, poly_max_iter, eps, max_cross};
 inline constexpr std::array polynomial_2d{integer("poly_order", 2, from_zero_to(5),
                                                   "highest power of each coordinate in the surface's terms", false,
                                                   DataCheck::PolyOrder)};
@@ -333,15 +352,15 @@ inline constexpr std::array<MethodRow, 26> table{{
     {MethodId::NoiseMedian, "noise_median", rows::no_aliases, Family::Smoothing,
      {true, false, 1, rows::noise_median_1d}, {true, false, 1, rows::noise_median_2d}},
     {MethodId::Poly, "poly", rows::no_aliases, Family::Polynomial, {true, false, 1, rows::poly_1d, true},
-     {true, false, 1, rows::polynomial_2d, true}},
+     {true, false, 1, rows::poly_2d, true}},
     {MethodId::Modpoly, "modpoly", rows::no_aliases, Family::Polynomial, {true, false, 1, rows::modpoly_1d, true},
-     {}},
+     {true, false, 1, rows::modpoly_2d, true}},
     {MethodId::Imodpoly, "imodpoly", rows::no_aliases, Family::Polynomial, {true, false, 1, rows::imodpoly_1d, true},
-     {}},
+     {true, false, 1, rows::imodpoly_2d, true}},
     {MethodId::PenalizedPoly, "penalized_poly", rows::no_aliases, Family::Polynomial,
-     {true, false, 1, rows::penalized_poly_1d, true}, {}},
+     {true, false, 1, rows::penalized_poly_1d, true}, {true, false, 1, rows::penalized_poly_2d, true}},
     {MethodId::QuantReg, "quant_reg", rows::no_aliases, Family::Polynomial, {true, false, 1, rows::quant_reg_1d, true},
-     {}},
+     {true, false, 1, rows::quant_reg_2d, true}},
 }};
 
 constexpr bool table_in_id_order() {

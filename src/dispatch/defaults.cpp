@@ -85,7 +85,8 @@ Options defaults(MethodId method, int ndim) {
         case Family::Polynomial: {
             const auto real = [&](std::string_view name) { return number(method, ndim, name, 0.0); };
             options.polynomial = {
-                .poly_order = count(method, ndim, "poly_order"),
+                .poly_order = {count(method, ndim, "poly_order"), count(method, ndim, "poly_order")},
+                .max_cross = polynomial::any_cross,
                 .tol = real("tol"),
                 .max_iter = count(method, ndim, "max_iter"),
                 .use_original = real("use_original") != 0.0,

@@ -11,11 +11,8 @@
 #include "morphology/rolling_ball.hpp"
 #include "morphology/tophat.hpp"
 #include "morphology/window_estimate.hpp"
-#include "polynomial/least_squares.hpp"
-#include "polynomial/modpoly.hpp"
-#include "polynomial/penalized_poly.hpp"
 #include "polynomial/polynomial.hpp"
-#include "polynomial/quant_reg.hpp"
+#include "polynomial_fit.hpp"
 #include "rules.hpp"
 #include "smoothing/noise_median.hpp"
 
@@ -57,10 +54,10 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 return morphology::rolling_ball_into(y, 2 * options.window.half_window[0] + 1, baseline);
             case MethodId::Polynomial:
                 if (!options.x.empty()) {
-                    return polynomial::poly_on_x_into(y, options.x, options.polynomial.poly_order, mask, baseline);
+                    return polynomial::poly_on_x_into(y, options.x, options.polynomial.poly_order[0], mask, baseline);
                 }
-                if (mask.empty()) return polynomial::poly_into(y, options.polynomial.poly_order, baseline);
-                return polynomial::poly_masked_into(y, options.polynomial.poly_order, mask, baseline);
+                if (mask.empty()) return polynomial::poly_into(y, options.polynomial.poly_order[0], baseline);
+                return polynomial::poly_masked_into(y, options.polynomial.poly_order[0], mask, baseline);
             case MethodId::Tophat: return morphology::tophat_into(y, options.window.half_window[0], baseline);
             case MethodId::Snip: {
                 ClippingRecord record = options.clipping;
@@ -100,20 +97,14 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 return smoothing::noise_median_into(y, params, baseline, scratch.noise_median);
             }
             case MethodId::Poly:
-                return polynomial::least_squares_into(y, options.x, mask, options.polynomial.poly_order, baseline,
-                                                      scratch.polynomial);
             case MethodId::Modpoly:
-                return polynomial::modpoly_into(y, options.x, mask, modpoly_params(options.polynomial), baseline,
-                                                scratch.polynomial, history);
             case MethodId::Imodpoly:
-                return polynomial::imodpoly_into(y, options.x, mask, modpoly_params(options.polynomial), baseline,
-                                                 scratch.polynomial, history);
             case MethodId::PenalizedPoly:
-                return polynomial::penalized_poly_into(y, options.x, mask, penalized_poly_params(options.polynomial),
-                                                       baseline, scratch.polynomial, history);
-            case MethodId::QuantReg:
-                return polynomial::quant_reg_into(y, options.x, mask, quant_reg_params(options.polynomial), baseline,
-                                                  scratch.polynomial, history);
+            case MethodId::QuantReg: {
+                const PolynomialRecord& r = options.polynomial;
+                return polynomial_into({y, mask, 0, 0, options.x, {}, r.poly_order, r.max_cross}, options, baseline,
+                                       scratch.polynomial, history);
+            }
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -11,6 +11,7 @@
 #include "morphology/window_estimate.hpp"
 #include "morphology/two_d/morphology.hpp"
 #include "polynomial/two_d/polynomial.hpp"
+#include "polynomial_fit.hpp"
 #include "rules.hpp"
 #include "smoothing/noise_median.hpp"
 
@@ -55,12 +56,11 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                 return two_d::morphology::rolling_ball_into(grid, 2 * half[0] + 1, 2 * half[1] + 1, out);
             }
             case MethodId::Polynomial:
-            case MethodId::Poly:
                 if (!options.x.empty() || !options.z.empty()) {
-                    return two_d::polynomial::poly_on_axes_into(grid, options.polynomial.poly_order, mask, options.x,
+                    return two_d::polynomial::poly_on_axes_into(grid, options.polynomial.poly_order[0], mask, options.x,
                                                                 options.z, out);
                 }
-                return two_d::polynomial::poly_masked_into(grid, options.polynomial.poly_order, mask, out);
+                return two_d::polynomial::poly_masked_into(grid, options.polynomial.poly_order[0], mask, out);
             case MethodId::Tophat: {
                 const auto& half = options.window.half_window;
                 return morphology::tophat_into(grid, half[0], half[1], out);
@@ -94,10 +94,16 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                 const auto params = noise_median_params(record, {grid.rows, grid.cols});
                 return smoothing::noise_median_into(grid, params, out, scratch.noise_median);
             }
+            case MethodId::Poly:
             case MethodId::Modpoly:
             case MethodId::Imodpoly:
             case MethodId::PenalizedPoly:
-            case MethodId::QuantReg:
+            case MethodId::QuantReg: {
+                const PolynomialRecord& r = options.polynomial;
+                return polynomial_into({grid.data, mask, grid.rows, grid.cols, options.x, options.z, r.poly_order,
+                                        r.max_cross},
+                                       options, out.data, scratch.polynomial, details ? &details->history : nullptr);
+            }
             case MethodId::Rubberband:
             case MethodId::Amormol:
             case MethodId::Mormol:

@@ -50,7 +50,8 @@ struct WindowRecord {
 
 // NaN where the data decide.
 struct PolynomialRecord {
-    std::uint64_t poly_order;
+    std::array<std::uint64_t, 2> poly_order;  // grids: along axis 0, along axis 1; spectra use the first
+    std::uint64_t max_cross;                  // grids; polynomial::any_cross: no limit
     double tol;
     std::uint64_t max_iter;
     bool use_original, mask_initial_peaks;  // modpoly, imodpoly
@@ -129,15 +130,15 @@ inline clipping::SnipParams snip_params(const ClippingRecord& record, std::array
 }
 
 inline polynomial::ModpolyParams modpoly_params(const PolynomialRecord& r) {
-    return {r.poly_order, {r.tol, r.max_iter}, r.use_original, r.mask_initial_peaks, r.num_std};
+    return {{r.tol, r.max_iter}, r.use_original, r.mask_initial_peaks, r.num_std};
 }
 
 inline polynomial::PenalizedPolyParams penalized_poly_params(const PolynomialRecord& r) {
-    return {r.poly_order, {r.tol, r.max_iter}, r.cost_function, r.threshold, r.alpha_factor};
+    return {{r.tol, r.max_iter}, r.cost_function, r.threshold, r.alpha_factor};
 }
 
 inline polynomial::QuantRegParams quant_reg_params(const PolynomialRecord& r) {
-    return {r.poly_order, {r.tol, r.max_iter}, r.quantile, r.eps};
+    return {{r.tol, r.max_iter}, r.quantile, r.eps};
 }
 
 inline clipping::RubberbandParams rubberband_params(const ClippingRecord& record) {

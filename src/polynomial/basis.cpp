@@ -28,11 +28,12 @@ double weighted_dot(const double* a, const double* b, std::span<const double> w)
     return interleaved_sum(w.size(), [&](std::size_t i) { return w[i] * a[i] * b[i]; });
 }
 
-void fill_chebyshev(std::span<const double> t, std::size_t terms, std::vector<double>& columns) {
+// T_0 ... T_{count-1} at each t, polynomial-major.
+void fill_chebyshev(std::span<const double> t, std::size_t count, std::vector<double>& columns) {
     const std::size_t n = t.size();
-    columns.assign(terms * n, 1.0);
-    if (terms > 1) std::copy(t.begin(), t.end(), columns.begin() + static_cast<std::ptrdiff_t>(n));
-    for (std::size_t k = 2; k < terms; ++k) {
+    columns.assign(count * n, 1.0);
+    if (count > 1) std::copy(t.begin(), t.end(), columns.begin() + static_cast<std::ptrdiff_t>(n));
+    for (std::size_t k = 2; k < count; ++k) {
         double* next = columns.data() + k * n;
         const double* one = next - n;
         const double* two = one - n;
@@ -54,13 +55,36 @@ void remove_earlier(OrthogonalBasis& basis, std::size_t k, std::span<const doubl
 
 }  // namespace
 
-Status orthogonalise(std::span<const double> t, std::span<const double> weights, std::size_t terms,
-                     OrthogonalBasis& basis) {
-    const std::size_t n = t.size();
-    basis.samples = n;
+void chebyshev_columns(std::span<const double> t, std::size_t terms, OrthogonalBasis& basis) {
+    basis.samples = t.size();
     basis.terms = terms;
-    basis.coefficients.assign(terms, 0.0);
     fill_chebyshev(t, terms, basis.columns);
+}
+
+void surface_columns(std::span<const double> x, std::span<const double> z,
+                     std::span<const std::array<std::uint64_t, 2>> terms, OrthogonalBasis& basis) {
+    std::uint64_t most_x = 0, most_z = 0;
+    for (const auto& term : terms) most_x = std::max(most_x, term[0]), most_z = std::max(most_z, term[1]);
+    std::vector<double> along_x, along_z;
+    fill_chebyshev(x, most_x + 1, along_x);
+    fill_chebyshev(z, most_z + 1, along_z);
+    const std::size_t rows = x.size(), cols = z.size();
+    basis.samples = rows * cols;
+    basis.terms = terms.size();
+    basis.columns.resize(basis.terms * basis.samples);
+    for (std::size_t k = 0; k < terms.size(); ++k) {
+        const double* tx = along_x.data() + terms[k][0] * rows;
+        const double* tz = along_z.data() + terms[k][1] * cols;
+        double* column = basis.columns.data() + k * basis.samples;
+        for (std::size_t i = 0; i < rows; ++i) {
+            for (std::size_t j = 0; j < cols; ++j) column[i * cols + j] = tx[i] * tz[j];
+        }
+    }
+}
+
+Status orthogonalise(std::span<const double> weights, OrthogonalBasis& basis) {
+    const std::size_t n = basis.samples, terms = basis.terms;
+    basis.coefficients.assign(terms, 0.0);
     for (std::size_t k = 0; k < terms; ++k) {
         double* v = basis.columns.data() + k * n;
         const double before = std::sqrt(weighted_dot(v, v, weights));

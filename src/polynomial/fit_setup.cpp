@@ -9,42 +9,84 @@
 namespace quorvel::polynomial {
 namespace {
 
-Status check_order(std::size_t n, Mask mask, std::uint64_t order, const char* method) {
-    const std::size_t used = used_count(n, mask);
-    if (order < used) return ok;
-    if (mask.empty()) return InputTooShort{n, method, order == UINT64_MAX ? order : order + 1};
-    return InvalidParameter{"mask", "must keep more samples than the polynomial order"};
-}
-
-Status fill_positions(std::span<const double> x, std::size_t n, std::vector<double>& positions) {
+Status fill_positions(std::span<const double> x, std::size_t n, const char* name, std::vector<double>& positions) {
     positions.resize(n);
     if (x.empty()) {
         for (std::size_t i = 0; i < n; ++i) positions[i] = scaled_coordinate(i, n);
         return ok;
     }
-    const auto abscissa = mapped_abscissa(x, n);
+    const auto abscissa = mapped_abscissa(x, n, name);
     if (!abscissa) return abscissa.error();
     for (std::size_t i = 0; i < n; ++i) positions[i] = abscissa.value().at(i);
     return ok;
 }
 
+// A grid's terms: every T_a(x) T_b(z) up to the orders, the cross terms only up to max_cross in both.
+void fill_terms(const Problem& problem, std::vector<std::array<std::uint64_t, 2>>& terms) {
+    terms.clear();
+    for (std::uint64_t a = 0; a <= problem.order[0]; ++a) {
+        for (std::uint64_t b = 0; b <= problem.order[1]; ++b) {
+            if (a == 0 || b == 0 || (a <= problem.max_cross && b <= problem.max_cross)) terms.push_back({a, b});
+        }
+    }
+}
+
+Status check_order(const Problem& problem, std::uint64_t terms, const char* method) {
+    const std::size_t n = problem.y.size();
+    if (terms <= used_count(n, problem.mask)) return ok;
+    if (!problem.mask.empty()) return InvalidParameter{"mask", "must keep at least as many samples as the terms"};
+    return InputTooShort{n, method, terms};
+}
+
+Status place(const Problem& problem, FitWorkspace& ws) {
+    ws.grid = problem.grid();
+    if (!ws.grid) return fill_positions(problem.x, problem.y.size(), "x", ws.positions);
+    if (auto rows = fill_positions(problem.x, problem.rows, "x", ws.positions); !rows) return rows.error();
+    return fill_positions(problem.z, problem.cols, "z", ws.cross_positions);
+}
+
 }  // namespace
 
-Status prepare(std::span<const double> y, std::span<const double> x, Mask mask, std::uint64_t order,
-               std::span<double> out, const char* method, FitWorkspace& ws) {
+Status prepare(const Problem& problem, std::span<double> out, const char* method, FitWorkspace& ws) {
+    const std::span<const double> y = problem.y;
     const std::size_t n = y.size();
     if (n == 0) return EmptyInput{};
-    if (!mask.empty() && mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
+    if (!problem.mask.empty() && problem.mask.size() != n) return LengthMismatch{"mask", n, problem.mask.size()};
     for (std::size_t i = 0; i < n; ++i) {
-        if (!is_masked_out(mask, i) && is_non_finite(y[i])) return NonFiniteInput{i};
+        if (!is_masked_out(problem.mask, i) && is_non_finite(y[i])) return NonFiniteInput{i};
     }
     if (out.size() != n) return LengthMismatch{"baseline", n, out.size()};
-    if (auto enough = check_order(n, mask, order, method); !enough) return enough.error();
-    if (auto placed = fill_positions(x, n, ws.positions); !placed) return placed.error();
+    if (problem.grid() && (problem.order[0] >= problem.rows || problem.order[1] >= problem.cols)) {
+        return InvalidParameter{"poly_order", "must be below the number of rows and of columns"};
+    }
+    if (problem.grid()) {
+        fill_terms(problem, ws.terms);
+    } else {
+        ws.terms.assign(1, {problem.order[0], 0});
+    }
+    const std::uint64_t order = problem.order[0];
+    const std::uint64_t terms = problem.grid() ? ws.terms.size() : order == UINT64_MAX ? order : order + 1;
+    if (auto enough = check_order(problem, terms, method); !enough) return enough.error();
+    if (auto placed = place(problem, ws); !placed) return placed.error();
     ws.used.resize(n);
-    for (std::size_t i = 0; i < n; ++i) ws.used[i] = is_masked_out(mask, i) ? 0.0 : 1.0;
+    for (std::size_t i = 0; i < n; ++i) ws.used[i] = is_masked_out(problem.mask, i) ? 0.0 : 1.0;
     ws.weights = ws.used;
     return ok;
+}
+
+std::uint64_t term_count(const FitWorkspace& ws) { return ws.grid ? ws.terms.size() : ws.terms[0][0] + 1; }
+
+Status refit(FitWorkspace& ws) {
+    if (ws.grid) return prepare_surface_projector(ws.positions, ws.cross_positions, ws.terms, ws.weights, ws.projector);
+    return prepare_projector(ws.positions, ws.weights, term_count(ws), ws.projector);
+}
+
+void fit_through(FitWorkspace& ws, std::span<const double> v, std::span<double> out) {
+    project(ws.projector, ws.positions, ws.weights, v, out);
+}
+
+double fit_tracking(FitWorkspace& ws, std::span<const double> v, std::span<double> out) {
+    return project_tracking(ws.projector, ws.positions, ws.weights, v, out, ws.used);
 }
 
 Status check_limits(IterationLimits limits) {

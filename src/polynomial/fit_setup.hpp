@@ -1,21 +1,41 @@
-// What the polynomial family's fits share: their checks, the positions and weights, and the convergence tests.
+// What the polynomial family's fits share: the data they fit (a spectrum or a grid), their checks, the
+// positions and weights, the fit through any values, and the convergence tests.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
-#include "projector.hpp"
 #include "core/error.hpp"
 #include "core/fit_report.hpp"
 #include "core/mask.hpp"
+#include "projector.hpp"
 
 namespace quorvel::polynomial {
 
+inline constexpr std::uint64_t any_cross = std::numeric_limits<std::uint64_t>::max();
+
+// A spectrum (cols 0) or a grid of rows x cols, row-major; x: positions along the spectrum or down the rows
+// (axis 0), z: across the columns (axis 1); empty: evenly spaced.
+struct Problem {
+    std::span<const double> y;
+    Mask mask;
+    std::uint64_t rows = 0, cols = 0;
+    std::span<const double> x{}, z{};
+    std::array<std::uint64_t, 2> order{2, 2};  // spectra use the first
+    std::uint64_t max_cross = any_cross;        // grids: cross terms T_a(x) T_b(z) need a, b <= max_cross
+
+    bool grid() const { return cols != 0; }
+};
+
 struct FitWorkspace {
-    std::vector<double> positions;  // in [-1, 1]
-    std::vector<double> used;       // 0 at masked samples, else 1
-    std::vector<double> weights;    // the fit's weights: `used`, or the method's own
+    std::vector<double> positions, cross_positions;  // in [-1, 1]: along the spectrum or axis 0; along axis 1
+    std::vector<std::array<std::uint64_t, 2>> terms;  // grids: (power along axis 0, along axis 1)
+    bool grid = false;
+    std::vector<double> used;     // 0 at masked samples, else 1
+    std::vector<double> weights;  // the fit's weights: `used`, or the method's own
     std::vector<double> work, previous;
     Projector projector;
 };
@@ -26,10 +46,17 @@ struct IterationLimits {
 };
 
 // The library's checks in its order (empty data, the mask's length, the first non-finite used sample, the
-// output's length, the order against the used samples, the limits), then the positions (x mapped onto [-1, 1],
-// or evenly spaced) and the mask's weights in `used` and `weights`. `method` names the fit in a too-short error.
-Status prepare(std::span<const double> y, std::span<const double> x, Mask mask, std::uint64_t order,
-               std::span<double> out, const char* method, FitWorkspace& ws);
+// output's length, the order against the used samples), then the positions, the terms and the mask's weights in
+// `used` and `weights`. `method` names the fit in a too-short error.
+Status prepare(const Problem& problem, std::span<double> out, const char* method, FitWorkspace& ws);
+// Sets the fit up for the current `weights`.
+Status refit(FitWorkspace& ws);
+// out = the fit through v; the tracking form returns its relative change over the used samples.
+void fit_through(FitWorkspace& ws, std::span<const double> v, std::span<double> out);
+double fit_tracking(FitWorkspace& ws, std::span<const double> v, std::span<double> out);
+// How many terms the polynomial has.
+std::uint64_t term_count(const FitWorkspace& ws);
+
 Status check_limits(IterationLimits limits);
 
 // Population standard deviation of a - b over the samples of positive weight.

@@ -5,31 +5,27 @@
 #include <span>
 #include <vector>
 
-#include "core/mask.hpp"
 #include "fit_setup.hpp"
 
 namespace quorvel::polynomial {
 
 struct ModpolyParams {
-    std::uint64_t order;
     IterationLimits limits;
     bool use_original;        // clip the original data instead of the previous iteration's
     // Leave out of the fits the samples above the first fit plus its residuals' deviation, unless that leaves
-    // no more samples than the order.
+    // fewer samples than the polynomial has terms.
     bool mask_initial_peaks;
     double num_std;           // imodpoly: the clipping threshold above the fit, in residual deviations
 };
 
 // Lieber & Mahadevan-Jansen (2003): each iteration fits the data clipped at the previous fit; stops once the fit's
 // relative change is below tol.
-Result<FitReport> modpoly_into(std::span<const double> y, std::span<const double> x, Mask mask,
-                               const ModpolyParams& params, std::span<double> out, FitWorkspace& ws,
-                               std::vector<double>* history = nullptr);
+Result<FitReport> modpoly_into(const Problem& problem, const ModpolyParams& params, std::span<double> out,
+                               FitWorkspace& ws, std::vector<double>* history = nullptr);
 
 // Zhao et al. (2007): clips at the fit plus num_std deviations of the residuals and stops once the deviation's
 // relative change |DEV_i - DEV_{i-1}| / DEV_i is below tol.
-Result<FitReport> imodpoly_into(std::span<const double> y, std::span<const double> x, Mask mask,
-                                const ModpolyParams& params, std::span<double> out, FitWorkspace& ws,
-                                std::vector<double>* history = nullptr);
+Result<FitReport> imodpoly_into(const Problem& problem, const ModpolyParams& params, std::span<double> out,
+                                FitWorkspace& ws, std::vector<double>* history = nullptr);
 
 }  // namespace quorvel::polynomial

@@ -39,23 +39,21 @@ double threshold_of(std::span<const double> y, const PenalizedPolyParams& params
 
 }  // namespace
 
-Result<FitReport> penalized_poly_into(std::span<const double> y, std::span<const double> x, Mask mask,
-                                      const PenalizedPolyParams& params, std::span<double> out, FitWorkspace& ws,
-                                      std::vector<double>* history) {
-    if (auto ready = prepare(y, x, mask, params.order, out, "penalized_poly", ws); !ready) return ready.error();
+Result<FitReport> penalized_poly_into(const Problem& problem, const PenalizedPolyParams& params,
+                                      std::span<double> out, FitWorkspace& ws, std::vector<double>* history) {
+    const std::span<const double> y = problem.y;
+    if (auto ready = prepare(problem, out, "penalized_poly", ws); !ready) return ready.error();
     if (auto valid = check(params); !valid) return valid.error();
-    if (auto built = prepare_projector(ws.positions, ws.weights, params.order + 1, ws.projector); !built) {
-        return built.error();
-    }
+    if (auto built = refit(ws); !built) return built.error();
     ws.previous.assign(y.size(), 0.0);
     const double s = threshold_of(y, params, ws.previous, ws);
     const double alpha = 0.5 * params.alpha_factor;
-    project(ws.projector, ws.positions, ws.weights, y, out);
+    fit_through(ws, y, out);
     ws.work.resize(y.size());
     FitReport report{};
     for (std::uint64_t iteration = 1;; ++iteration) {
         for (std::size_t i = 0; i < y.size(); ++i) ws.work[i] = target(y[i], y[i] - out[i], s, alpha, params.cost);
-        const double change = project_tracking(ws.projector, ws.positions, ws.weights, ws.work, out, ws.used);
+        const double change = fit_tracking(ws, ws.work, out);
         if (finish_iteration(change, iteration, params.limits, report, history)) return report;
     }
 }

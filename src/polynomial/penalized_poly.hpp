@@ -6,7 +6,6 @@
 #include <span>
 #include <vector>
 
-#include "core/mask.hpp"
 #include "fit_setup.hpp"
 
 namespace quorvel::polynomial {
@@ -19,7 +18,6 @@ enum class CostFunction : std::uint8_t {
 };
 
 struct PenalizedPolyParams {
-    std::uint64_t order;
     IterationLimits limits;
     CostFunction cost;
     double threshold;     // where the cost leaves the quadratic; NaN: a tenth of the used data's deviation
@@ -28,8 +26,8 @@ struct PenalizedPolyParams {
 
 // Each iteration fits y + d, where d moves the residual r = y - fit by the cost's half-quadratic auxiliary
 // variable; stops once the fit's relative change is below tol.
-Result<FitReport> penalized_poly_into(std::span<const double> y, std::span<const double> x, Mask mask,
-                                      const PenalizedPolyParams& params, std::span<double> out, FitWorkspace& ws,
+Result<FitReport> penalized_poly_into(const Problem& problem, const PenalizedPolyParams& params,
+                                      std::span<double> out, FitWorkspace& ws,
                                       std::vector<double>* history = nullptr);
 
 }  // namespace quorvel::polynomial

@@ -12,7 +12,16 @@ Status prepare_projector(std::span<const double> t, std::span<const double> weig
                          Projector& projector) {
     projector.orthogonal = !factorise(t, weights, terms, projector.system);
     if (!projector.orthogonal) return ok;
-    return orthogonalise(t, weights, terms, projector.basis);
+    chebyshev_columns(t, terms, projector.basis);
+    return orthogonalise(weights, projector.basis);
+}
+
+Status prepare_surface_projector(std::span<const double> x, std::span<const double> z,
+                                 std::span<const std::array<std::uint64_t, 2>> terms, std::span<const double> weights,
+                                 Projector& projector) {
+    projector.orthogonal = true;
+    surface_columns(x, z, terms, projector.basis);
+    return orthogonalise(weights, projector.basis);
 }
 
 void project(Projector& projector, std::span<const double> t, std::span<const double> weights,
@@ -22,7 +31,7 @@ void project(Projector& projector, std::span<const double> t, std::span<const do
         return;
     }
     solve_coefficients(projector.system, t, weights, v);
-    evaluate(projector.system, t, out);
+    (void)evaluate(projector.system, t, out);
 }
 
 double project_tracking(Projector& projector, std::span<const double> t, std::span<const double> weights,

@@ -21,8 +21,12 @@ struct Projector {
 
 Status prepare_projector(std::span<const double> t, std::span<const double> weights, std::size_t terms,
                          Projector& projector);
+// For a surface's terms; its orthogonal basis always serves.
+Status prepare_surface_projector(std::span<const double> x, std::span<const double> z,
+                                 std::span<const std::array<std::uint64_t, 2>> terms, std::span<const double> weights,
+                                 Projector& projector);
 
-// out = the fit through v at every sample.
+// out = the fit through v at every sample (t: the positions of a spectrum; a surface's basis ignores it).
 void project(Projector& projector, std::span<const double> t, std::span<const double> weights,
              std::span<const double> v, std::span<double> out);
 

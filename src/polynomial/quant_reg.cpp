@@ -38,19 +38,17 @@ void reweight(std::span<const double> y, const QuantRegParams& params, std::span
 
 }  // namespace
 
-Result<FitReport> quant_reg_into(std::span<const double> y, std::span<const double> x, Mask mask,
-                                 const QuantRegParams& params, std::span<double> out, FitWorkspace& ws,
-                                 std::vector<double>* history) {
-    if (auto ready = prepare(y, x, mask, params.order, out, "quant_reg", ws); !ready) return ready.error();
+Result<FitReport> quant_reg_into(const Problem& problem, const QuantRegParams& params, std::span<double> out,
+                                 FitWorkspace& ws, std::vector<double>* history) {
+    const std::span<const double> y = problem.y;
+    if (auto ready = prepare(problem, out, "quant_reg", ws); !ready) return ready.error();
     if (auto valid = check(params); !valid) return valid.error();
     std::copy(y.begin(), y.end(), out.begin());  // the first weights compare the data with itself
     FitReport report{};
     for (std::uint64_t iteration = 1;; ++iteration) {
         reweight(y, params, out, ws);
-        if (auto built = prepare_projector(ws.positions, ws.weights, params.order + 1, ws.projector); !built) {
-            return built.error();
-        }
-        const double change = project_tracking(ws.projector, ws.positions, ws.weights, y, out, ws.used);
+        if (auto built = refit(ws); !built) return built.error();
+        const double change = fit_tracking(ws, y, out);
         if (finish_iteration(change, iteration, params.limits, report, history)) return report;
     }
 }

@@ -6,13 +6,11 @@
 #include <span>
 #include <vector>
 
-#include "core/mask.hpp"
 #include "fit_setup.hpp"
 
 namespace quorvel::polynomial {
 
 struct QuantRegParams {
-    std::uint64_t order;
     IterationLimits limits;
     double quantile;  // in (0, 1)
     double eps;       // > 0, added to the squared residuals; NaN: (1e-6 max |fit|)^2 each iteration (at least
@@ -21,8 +19,7 @@ struct QuantRegParams {
 
 // Starts from the data as the previous fit; each iteration weights the samples by q or 1 - q (above or below the
 // fit) over sqrt(r^2 + eps) and refits; stops once the fit's relative change is below tol.
-Result<FitReport> quant_reg_into(std::span<const double> y, std::span<const double> x, Mask mask,
-                                 const QuantRegParams& params, std::span<double> out, FitWorkspace& ws,
-                                 std::vector<double>* history = nullptr);
+Result<FitReport> quant_reg_into(const Problem& problem, const QuantRegParams& params, std::span<double> out,
+                                 FitWorkspace& ws, std::vector<double>* history = nullptr);
 
 }  // namespace quorvel::polynomial
