@@ -33,62 +33,75 @@ decltype(auto) with_terms(std::size_t terms, F f) {
     }
 }
 
-// sums[a] = sum_i w_i T_a(t_i) value(i) for a < m over samples of positive weight, in two interleaved streams
-// (even and odd i) whose sums meet at the end, so consecutive samples do not wait on each other.
+// Samples go four at a time into four lanes of sums (the last few into lane 0), which meet as
+// (l0 + l1) + (l2 + l3): a fixed order, so the same bits at any vector width, and four chains that neither wait on
+// each other nor keep the compiler from vectorising across them.
+inline constexpr std::size_t lanes = 4;
+
+inline double lanes_total(const double* lane) { return (lane[0] + lane[1]) + (lane[2] + lane[3]); }
+
+// sums[a] = sum_i w_i T_a(t_i) value(i) for a < m over samples of positive weight.
 template <std::size_t M, class Value>
 void weighted_sums(std::span<const double> t, std::span<const double> w, Value value, std::size_t m,
                    double* sums_out) {
     if constexpr (M != 0) m = M;
-    double even[M ? M : 2 * most_terms] = {}, odd[M ? M : 2 * most_terms] = {};
-    const auto add = [&](std::size_t i, double* sums) {
-        const double wv = pick(w[i] > 0.0, w[i] * value(i), 0.0), x = t[i];
+    double sums[M ? M : 2 * most_terms][lanes] = {};
+    const auto add = [&](std::size_t i, std::size_t lane) {
+        // A sample of weight 0 may hold anything, even NaN: it must add nothing.
+        const double wv = w[i] > 0.0 ? w[i] * value(i) : 0.0, x = t[i];
         double before = 1.0, now = x;
-        sums[0] += wv;
-        if (m > 1) sums[1] += wv * x;
+        sums[0][lane] += wv;
+        if (m > 1) sums[1][lane] += wv * x;
         for (std::size_t a = 2; a < m; ++a) {
             const double next = 2.0 * x * now - before;
-            sums[a] += wv * next;
+            sums[a][lane] += wv * next;
             before = now;
             now = next;
         }
     };
     std::size_t i = 0;
-    for (; i + 2 <= t.size(); i += 2) add(i, even), add(i + 1, odd);
-    if (i < t.size()) add(i, even);
-    for (std::size_t a = 0; a < m; ++a) sums_out[a] = even[a] + odd[a];
+    for (; i + lanes <= t.size(); i += lanes) {
+        for (std::size_t lane = 0; lane < lanes; ++lane) add(i + lane, lane);
+    }
+    for (; i < t.size(); ++i) add(i, 0);
+    for (std::size_t a = 0; a < m; ++a) sums_out[a] = lanes_total(sums[a]);
 }
 
 template <std::size_t M>
 Change evaluate(std::span<const double> t, const double* c, std::size_t m, std::span<double> out,
                 std::span<const double> used) {
     if constexpr (M != 0) m = M;
+    double coefficients[M ? M : most_terms];
+    for (std::size_t a = 0; a < m; ++a) coefficients[a] = c[a];
     // Clenshaw's recurrence.
     const auto at = [&](std::size_t i) {
         const double x = t[i];
         double later = 0.0, latest = 0.0;
         for (std::size_t a = m; a-- > 1;) {
-            const double b = c[a] + 2.0 * x * latest - later;
+            const double b = coefficients[a] + 2.0 * x * latest - later;
             later = latest;
             latest = b;
         }
-        return c[0] + x * latest - later;
+        return coefficients[0] + x * latest - later;
     };
     if (used.empty()) {
         for (std::size_t i = 0; i < t.size(); ++i) out[i] = at(i);
         return {};
     }
-    Change even, odd;
-    const auto track = [&](std::size_t i, Change& change) {
+    double distance2[lanes] = {}, norm2[lanes] = {};
+    const auto track = [&](std::size_t i, std::size_t lane) {
         // `used` is 0 or 1 and the curves are finite, so a product leaves the unused samples out.
         const double now = at(i), old = out[i], counted = used[i];
-        change.distance2 += counted * ((now - old) * (now - old));
-        change.norm2 += counted * (old * old);
+        distance2[lane] += counted * ((now - old) * (now - old));
+        norm2[lane] += counted * (old * old);
         out[i] = now;
     };
     std::size_t i = 0;
-    for (; i + 2 <= t.size(); i += 2) track(i, even), track(i + 1, odd);
-    if (i < t.size()) track(i, even);
-    return {even.distance2 + odd.distance2, even.norm2 + odd.norm2};
+    for (; i + lanes <= t.size(); i += lanes) {
+        for (std::size_t lane = 0; lane < lanes; ++lane) track(i + lane, lane);
+    }
+    for (; i < t.size(); ++i) track(i, 0);
+    return {lanes_total(distance2), lanes_total(norm2)};
 }
 
 }  // namespace quorvel::polynomial::kernels
