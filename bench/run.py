@@ -41,7 +41,7 @@ WHITTAKER = ("asls", "arpls", "airpls")
 # The Whittaker family's other schemes, which take the reference library's parameters and defaults.
 SCHEMES = ("iasls", "drpls", "iarpls", "aspls", "psalsa", "derpsalsa", "brpls", "lsrpls")
 # The polynomial family, run as the schemes are.
-POLYNOMIALS = ("poly", "modpoly", "imodpoly", "penalized_poly", "quant_reg")
+POLYNOMIALS = ("poly", "modpoly", "imodpoly", "penalized_poly", "quant_reg", "loess")
 # quant_reg's default eps makes its reweighting nearly singular, so rounding alone changes its iteration count;
 # an eps of 1 on data spanning about 100 keeps both libraries on one path.
 REFERENCE_ARGS = {"quant_reg": {"eps": 1.0}}

@@ -53,7 +53,8 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::Modpoly:
         case MethodId::Imodpoly:
         case MethodId::PenalizedPoly:
-        case MethodId::QuantReg: return Loop::Reference;
+        case MethodId::QuantReg:
+        case MethodId::Loess: return Loop::Reference;
         case MethodId::BrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
@@ -72,7 +73,7 @@ Stopping stopping_of(const dispatch::Options& options) {
         return {true, options.window.max_iter, options.window.tol};
     }
     if (method == MethodId::Modpoly || method == MethodId::Imodpoly || method == MethodId::PenalizedPoly ||
-        method == MethodId::QuantReg) {
+        method == MethodId::QuantReg || method == MethodId::Loess) {
         return {true, options.polynomial.max_iter, options.polynomial.tol};
     }
     const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
@@ -105,8 +106,8 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     options.window.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
     options.window.smooth_half_window = in.upto(6);
     auto& p = options.polynomial;
-    const auto order = [&] { return in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3); };
-    p.poly_order = {order(), ndim == 2 && in.flag() ? order() : 0};
+    const auto degree = [&] { return in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3); };
+    p.poly_order = {degree(), ndim == 2 && in.flag() ? degree() : 0};
     if (ndim == 1 || p.poly_order[1] == 0) p.poly_order[1] = p.poly_order[0];
     p.max_cross = in.flag() ? polynomial::any_cross : in.upto(3);
     p.tol = in.real();
@@ -119,6 +120,12 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     p.alpha_factor = in.real();
     p.quantile = in.real();
     p.eps = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
+    p.fraction = in.real();
+    p.total_points = in.flag() ? 0 : in.upto(64);
+    p.scale = in.real();
+    p.delta = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
+    p.symmetric_weights = in.flag();
+    p.use_threshold = in.flag();
     auto& c = options.clipping;
     c.max_half_window = {in.upto(ndim == 1 ? 40 : 5), in.upto(ndim == 1 ? 40 : 5)};  // 0: the default
     c.decreasing = in.flag();

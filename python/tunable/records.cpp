@@ -113,7 +113,12 @@ bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& r) {
            read_scalar(params, "num_std", r.num_std) &&
            read_choice(params, "cost_function", r.cost_function, dispatch::cost_function_named) &&
            read_scalar(params, "threshold", r.threshold) && read_scalar(params, "alpha_factor", r.alpha_factor) &&
-           read_scalar(params, "quantile", r.quantile) && read_scalar(params, "eps", r.eps);
+           read_scalar(params, "quantile", r.quantile) && read_scalar(params, "eps", r.eps) &&
+           read_scalar(params, "fraction", r.fraction) && read_scalar(params, "total_points", r.total_points) &&
+           read_scalar(params, "scale", r.scale) && read_scalar(params, "delta", r.delta) &&
+           read_scalar(params, "symmetric_weights", r.symmetric_weights) &&
+           read_scalar(params, "use_threshold", r.use_threshold) &&
+           read_scalar(params, "conserve_memory", r.conserve_memory);
 }
 
 bool read_clipping(PyObject* params, dispatch::ClippingRecord& r) {

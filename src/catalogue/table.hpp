@@ -232,6 +232,19 @@ inline constexpr std::array imodpoly_1d{poly_order,           poly_tol, poly_max
 inline constexpr std::array penalized_poly_1d{poly_order, poly_tol, poly_max_iter, cost_function, threshold,
                                               alpha_factor};
 inline constexpr std::array quant_reg_1d{poly_order, quantile, quant_reg_tol, poly_max_iter, eps};
+inline constexpr std::array loess_1d{
+    real("fraction", 0.2, {0.0, 1.0, true, false}, "the share of the samples in each local fit"),
+    from_data(ValueKind::Integer, "total_points", at_least_one,
+              "the samples in each local fit, instead of fraction; None: ceil(fraction n)"),
+    integer("poly_order", 1, from_zero_to(10), "degree of each local polynomial", false, DataCheck::PolyOrder),
+    real("scale", 3.0, positive, "the robustness weights vanish at this many of the residuals' scaled MADs"),
+    poly_tol, integer("max_iter", 10, from_one_to(10'000), "the most reweightings: at most max_iter + 1 fits"),
+    flag("symmetric_weights", false, "Cleveland's robustness weights; False: samples below the fit weigh 1"),
+    flag("use_threshold", false, "clip the data at the fit plus num_std deviations instead of reweighting"),
+    num_std, use_original,
+    flag("conserve_memory", true, "accepted for the reference library's calls; quorvel never caches the kernels"),
+    from_data(ValueKind::Real, "delta", non_negative,
+              "fit only samples this far apart on x, the rest by straight lines; None: 1 % of x's range")};
 inline constexpr std::array poly_2d{poly_order_2d, max_cross};
 inline constexpr std::array modpoly_2d{poly_order_2d, poly_tol,  poly_max_iter, use_original, mask_initial_peaks(false),
                                        max_cross};
@@ -310,7 +323,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 26> table{{
+inline constexpr std::array<MethodRow, 27> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -361,6 +374,7 @@ inline constexpr std::array<MethodRow, 26> table{{
      {true, false, 1, rows::penalized_poly_1d, true}, {true, false, 1, rows::penalized_poly_2d, true}},
     {MethodId::QuantReg, "quant_reg", rows::no_aliases, Family::Polynomial, {true, false, 1, rows::quant_reg_1d, true},
      {true, false, 1, rows::quant_reg_2d, true}},
+    {MethodId::Loess, "loess", rows::no_aliases, Family::Polynomial, {true, false, 2, rows::loess_1d, true}, {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -98,6 +98,13 @@ Options defaults(MethodId method, int ndim) {
                 .alpha_factor = real("alpha_factor"),
                 .quantile = real("quantile"),
                 .eps = real("eps"),
+                .fraction = real("fraction"),
+                .total_points = count(method, ndim, "total_points"),
+                .scale = real("scale"),
+                .delta = real("delta"),
+                .symmetric_weights = real("symmetric_weights") != 0.0,
+                .use_threshold = real("use_threshold") != 0.0,
+                .conserve_memory = real("conserve_memory") != 0.0,
             };
             break;
         }

@@ -37,6 +37,7 @@ struct Scratch {
     clipping::RubberbandWorkspace rubberband;
     smoothing::NoiseMedianWorkspace noise_median;
     polynomial::FitWorkspace polynomial;
+    polynomial::LoessWorkspace loess;
 };
 
 // The baseline of y into `baseline` (y's length). With an empty mask every result is exactly the

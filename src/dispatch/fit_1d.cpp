@@ -105,6 +105,9 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 return polynomial_into({y, mask, 0, 0, options.x, {}, r.poly_order, r.max_cross}, options, baseline,
                                        scratch.polynomial, history);
             }
+            case MethodId::Loess:
+                return polynomial::loess_into(y, options.x, mask, loess_params(options.polynomial), baseline,
+                                              scratch.loess, history);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -104,6 +104,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                                         r.max_cross},
                                        options, out.data, scratch.polynomial, details ? &details->history : nullptr);
             }
+            case MethodId::Loess:
             case MethodId::Rubberband:
             case MethodId::Amormol:
             case MethodId::Mormol:

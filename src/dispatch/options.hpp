@@ -14,6 +14,7 @@
 #include "clipping/default_window.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
+#include "polynomial/loess.hpp"
 #include "polynomial/modpoly.hpp"
 #include "polynomial/penalized_poly.hpp"
 #include "polynomial/quant_reg.hpp"
@@ -59,6 +60,10 @@ struct PolynomialRecord {
     polynomial::CostFunction cost_function; // penalized_poly
     double threshold, alpha_factor;
     double quantile, eps;                   // quant_reg
+    double fraction;                        // loess
+    std::uint64_t total_points;             // 0: from fraction
+    double scale, delta;
+    bool symmetric_weights, use_threshold, conserve_memory;
 };
 
 // snip and rubberband; 0 where the data decide or the feature is off.
@@ -135,6 +140,11 @@ inline polynomial::ModpolyParams modpoly_params(const PolynomialRecord& r) {
 
 inline polynomial::PenalizedPolyParams penalized_poly_params(const PolynomialRecord& r) {
     return {{r.tol, r.max_iter}, r.cost_function, r.threshold, r.alpha_factor};
+}
+
+inline polynomial::LoessParams loess_params(const PolynomialRecord& r) {
+    return {r.fraction,          r.total_points,  r.poly_order[0], r.scale,       {r.tol, r.max_iter},
+            r.symmetric_weights, r.use_threshold, r.num_std,       r.use_original, r.delta};
 }
 
 inline polynomial::QuantRegParams quant_reg_params(const PolynomialRecord& r) {

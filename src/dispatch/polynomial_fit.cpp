@@ -38,7 +38,8 @@ Result<FitReport> polynomial_into(const polynomial::Problem& problem, const Opti
         case MethodId::Imor:
         case MethodId::Amormol:
         case MethodId::Mormol:
-        case MethodId::NoiseMedian: break;
+        case MethodId::NoiseMedian:
+        case MethodId::Loess: break;
     }
     return Unsupported{"method", "not a polynomial fit"};
 }

@@ -55,7 +55,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Modpoly:
         case MethodId::Imodpoly:
         case MethodId::PenalizedPoly:
-        case MethodId::QuantReg: break;
+        case MethodId::QuantReg:
+        case MethodId::Loess: break;
     }
     return otherwise();
 }

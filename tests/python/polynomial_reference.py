@@ -81,3 +81,45 @@ def quant_reg(x, y, poly_order=2, quantile=0.05, tol=1e-6, max_iter=250, eps=Non
         if change(previous, baseline) < tol:
             break
     return baseline, iteration
+
+
+def loess(x, y, fraction=0.2, poly_order=1, scale=3.0, tol=1e-3, max_iter=10, symmetric_weights=False,
+          use_threshold=False, num_std=1.0, use_original=False, delta=None):
+    """Cleveland 1979 with Ruckstuhl et al.'s asymmetric weights (2001) or Komsta's clipping (2011); windows of the
+    ceil(fraction n) nearest samples, fits delta apart (and at the last two samples) joined by straight lines."""
+    n = len(x)
+    q = int(np.ceil(fraction * n))
+    delta = 0.01 * (x[-1] - x[0]) if delta is None else delta
+    robust, data, baseline, iteration = np.ones(n), y.copy(), y, 0
+
+    def fit_all(values):
+        out, fitted, left, i = np.empty(n), [], 0, 0
+        while True:
+            while left + q < n and x[i] - x[left] > x[left + q] - x[i]:
+                left += 1
+            window = slice(left, left + q)
+            reach = max(x[i] - x[left], x[left + q - 1] - x[i])
+            distance = np.abs(x[window] - x[i]) / reach
+            w = np.where(distance < 1, (1 - distance**3) ** 3, 0.0) * robust[window]
+            design = np.polynomial.polynomial.polyvander(x[window] - x[i], poly_order) * np.sqrt(w)[:, None]
+            out[i] = np.linalg.lstsq(design, values[window] * np.sqrt(w), rcond=None)[0][0]
+            fitted.append(i)
+            if i == n - 1:
+                return np.interp(x, x[fitted], out[fitted])
+            following = max(np.searchsorted(x, x[i] + delta, side="right") - 1, i + 1)
+            i = n - 2 if following == n - 1 and i + 2 < n else following
+
+    while iteration <= max_iter:
+        iteration += 1
+        previous, baseline = baseline, fit_all(data)
+        if change(previous, baseline) < tol or iteration > max_iter:
+            break
+        if use_threshold:
+            data = np.minimum(y if use_original else data, baseline + num_std * np.std(data - baseline))
+        else:
+            r = y - baseline
+            u = r / (scale * np.median(np.abs(r)) / 0.6744897501960817)
+            robust = np.where(np.abs(u) < 1, (1 - u * u) ** 2, 0.0)
+            if not symmetric_weights:
+                robust[r < 0] = 1.0
+    return baseline, iteration
