@@ -94,6 +94,10 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                 return smoothing::noise_median_into(grid, params, out, scratch.noise_median);
             }
             case MethodId::Rubberband:
+            case MethodId::PeakFilling:
+            case MethodId::CornerCutting:
+            case MethodId::Mwmv:
+            case MethodId::InterpPts:
             case MethodId::Amormol:
             case MethodId::Mormol:
             case MethodId::Asls:
