@@ -1,7 +1,8 @@
 // A baseline drawn through given (x, y) points: straight lines, the nearest, previous or next point's value, or
 // the cubic spline through them whose third derivative is continuous at the second and second-to-last points
 // (not-a-knot), as scipy.interpolate.interp1d draws them. Samples whose position lies outside the points' range
-// get 0, as the reference library (pybaselines' interp_pts) gives them. O(n + L log L) for L points.
+// get 0, as the reference library (pybaselines' interp_pts) gives them. The data are only checked, so masked-out
+// samples get the curve like any other. O(n + L log L) for L points.
 #pragma once
 
 #include <cstdint>

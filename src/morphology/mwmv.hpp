@@ -2,6 +2,8 @@
 // minimum of the data over 2 half_window + 1 samples (the flat erosion, edges mirrored half a sample out, which
 // keeps each window's minimum over the samples it covers), then its moving average over 2 smooth_half_window + 1
 // samples, the ends first carried on along the least-squares line of as many edge samples. O(n) in all.
+// Masked-out samples reach it bridged by straight lines between their used neighbours, so they count in the
+// minima as the line there, never as their own values.
 #pragma once
 
 #include <cstdint>

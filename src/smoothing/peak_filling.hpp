@@ -8,7 +8,8 @@
 // The windows shrink near the ends as the reference library's do (pybaselines 1.2.1): the sweep up as though the
 // subsampled values ended one place early for each end sample joined, the sweep down as though they began that
 // much late; half windows beyond (sections - 1) / 2 act as that. With one or two sections no window fits and the
-// minima are joined as they are (the reference library fails there).
+// minima are joined as they are (the reference library fails there). Masked-out samples reach it bridged by
+// straight lines between their used neighbours, so they count in the minima as the line there.
 #pragma once
 
 #include <cstdint>

@@ -67,3 +67,18 @@ def test_without_x_the_points_lie_on_the_indices():
 def test_points_it_cannot_join_are_refused_by_name(points, interp_method, message):
     with pytest.raises(ValueError, match=f"baseline_points.*{message}"):
         quorvel.baseline(np.zeros(10), "interp_pts", baseline_points=points, interp_method=interp_method)
+
+
+@pytest.mark.parametrize("suffix", [".txt", ".npy"])
+def test_the_command_line_reads_the_points_from_a_file(tmp_path, capsys, suffix):
+    from test_cli import run
+    y, points = spectrum(100, 33), np.array([[0.0, 3.0], [99.0, 4.0]])
+    np.savetxt(tmp_path / "y.txt", y)
+    path = tmp_path / f"points{suffix}"
+    if suffix == ".npy":
+        np.save(path, points)
+    else:
+        np.savetxt(path, points, delimiter=",")
+    status, _, err = run(capsys, "correct", "-m", "interp_pts", "--baseline-points", path, tmp_path / "y.txt")
+    assert status == 0, err
+    np.testing.assert_allclose(np.loadtxt(tmp_path / "y_corrected.txt"), y - np.linspace(3.0, 4.0, 100))
