@@ -14,18 +14,19 @@ def mwmv(y, half_window, smooth_half_window=None):
     return np.convolve(pad(minimum, s), np.ones(2 * s + 1) / (2 * s + 1), mode="valid") if s else minimum
 
 
-SPECTRA = {size: spectrum(size, seed) for size, seed in ((1000, 5), (10_000, 6))}
-PARAMS = [dict(half_window=1), dict(half_window=12), dict(half_window=40, smooth_half_window=3),
+SPECTRA = {size: spectrum(size, seed) for size, seed in ((1000, 5), (10_000, 6), (100_000, 7))}
+PARAMS = [dict(half_window=1), dict(half_window=20), dict(half_window=40, smooth_half_window=3),
           dict(half_window=25, smooth_half_window=0), dict(half_window=600, smooth_half_window=90)]
 
 
-@pytest.mark.parametrize("size", sorted(SPECTRA))
+@pytest.mark.parametrize("size", [1000, 10_000])
 @pytest.mark.parametrize("params", PARAMS)
 def test_mwmv_is_the_published_filter(size, params):
     y = SPECTRA[size]
     close(quorvel.baseline(y, "mwmv", **params), mwmv(y, **params), y)
 
 
+# At 10^5 samples the edge lines must be fitted near their own samples to keep the ends within 1e-12.
 @pytest.mark.parametrize("size", sorted(SPECTRA))
 @pytest.mark.parametrize("params", PARAMS[1:4])
 def test_mwmv_agrees_with_the_reference_library(size, params):
