@@ -20,6 +20,12 @@ PEERS_1D = {
     "snip": "pybaselines `Baseline().snip(max_half_window=40)`, once a call and with a reused fitter",
     "rubberband": "pybaselines `Baseline().rubberband()`, once a call and with a reused fitter",
     "noise_median": "pybaselines `Baseline().noise_median(half_window=20)`, once a call and with a reused fitter",
+    "peak_filling": "pybaselines `Baseline().peak_filling()`, once a call and with a reused fitter",
+    "corner_cutting": "pybaselines `Baseline().corner_cutting()`, once a call and with a reused fitter (its "
+                      "baseline follows the data under this convex background, so the deviation is large)",
+    "mwmv": "pybaselines `Baseline().mwmv(half_window=20)`, once a call and with a reused fitter",
+    "interp_pts": "pybaselines `Baseline().interp_pts(baseline_points=..., interp_method=\"cubic\")` through 25 "
+                  "points on its default x of -1 to 1, which quorvel is given (x built inside the call)",
 }
 PEERS_2D = {
     "asls": "pybaselines `Baseline2D().asls(lam=1e4, p=0.01, max_iter=50, tol=1e-3, diff_order=2)` "

@@ -48,7 +48,13 @@ REFERENCE_ARGS = {"quant_reg": {"eps": 1.0}}
 SCHEME_SIZES = [10**3, 10**4, 10**5]
 SCHEME_STACK = (1000, 1000)  # (samples, spectra)
 # The model-free methods whose defaults differ from the reference library's run with these on both sides.
-SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}, "noise_median": {"half_window": 20}}
+SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}, "noise_median": {"half_window": 20},
+             "peak_filling": {}, "corner_cutting": {}, "mwmv": {"half_window": 20}}
+# Methods whose reference takes seconds past 10^5 samples run at these sizes only.
+SHORT_1D = {"peak_filling": [10**3, 10**5], "corner_cutting": [10**3, 10**5], "mwmv": [10**3, 10**5],
+            "interp_pts": [10**3, 10**5]}
+# interp_pts' points, on the reference library's default x of -1 to 1.
+INTERP_POINTS = np.column_stack([np.linspace(-1.0, 1.0, 25), np.cos(np.linspace(0.0, 3.0, 25))])
 # The morphological methods whose window the data decide unless told.
 MORPH = ("mor", "imor", "amormol", "mormol")
 MORPH_SIZES = [10**3, 10**5]
@@ -167,6 +173,12 @@ def libraries_1d(method):
         kwargs = _whittaker_kwargs(method, 1e6)
         found.append(("pybaselines", _pybaselines_1d(method, **kwargs)))
         found.append(("pybaselines (reused fitter)", _pybaselines_reused(method, **kwargs)))
+    elif method == "interp_pts":
+        def ours(y):
+            x = np.linspace(-1.0, 1.0, y.size)
+            return quorvel.baseline(y, method, x=x, baseline_points=INTERP_POINTS, interp_method="cubic"), None
+        found = [("quorvel", ours),
+                 ("pybaselines", _pybaselines_1d("interp_pts", baseline_points=INTERP_POINTS, interp_method="cubic"))]
     elif method == "rolling_ball":
         found.append(("pybaselines", _pybaselines_1d("rolling_ball", half_window=15, smooth_half_window=15)))
         found.append(("scipy.ndimage", _scipy_rolling_1d if ndimage else None))
@@ -214,12 +226,12 @@ class Bench:
         if label != "quorvel":
             note = timing.skip_note(history, size, self.budget)
             if note:
-                self.log(f"  {key:<16}{label:<28}{size:>9}  {note}")
+                self.log(f"  {key:<18}{label:<28}{size:>9}  {note}")
                 return timing.Timing(label, size, note=note)
         median, samples, (baseline, iterations) = timing.measure(
             lambda: call(data), self.repeats, self.case_seconds)
         history.append((size, median))
-        self.log(f"  {key:<16}{label:<28}{size:>9}  {median:11.6f} s  x{len(samples)}"
+        self.log(f"  {key:<18}{label:<28}{size:>9}  {median:11.6f} s  x{len(samples)}"
                  + (f"  {iterations} iterations" if iterations is not None else ""))
         return timing.Timing(label, size, median, len(samples), samples, iterations=iterations,
                              output=baseline)
@@ -239,7 +251,7 @@ class Bench:
         table = {method: [] for method in quorvel.parameters.method_names(1) if method not in SCHEMES + MORPH}
         for n in sizes:
             y = inputs.spectrum(n)
-            for method in table:
+            for method in (m for m in table if n in SHORT_1D.get(m, sizes)):
                 table[method].append((n, self.compare(f"1d {method}", libraries_1d(method), y, n)))
         return table
 

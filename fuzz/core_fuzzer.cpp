@@ -38,7 +38,11 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::Snip:
         case MethodId::Rubberband:
         case MethodId::Mor:
-        case MethodId::NoiseMedian: return Loop::Own;
+        case MethodId::NoiseMedian:
+        case MethodId::PeakFilling:
+        case MethodId::CornerCutting:
+        case MethodId::Mwmv:
+        case MethodId::InterpPts: return Loop::Own;
         case MethodId::Iasls:
         case MethodId::DrPls:
         case MethodId::IarPls:
@@ -76,6 +80,7 @@ Stopping stopping_of(const dispatch::Options& options) {
         method == MethodId::QuantReg || method == MethodId::Loess) {
         return {true, options.polynomial.max_iter, options.polynomial.tol};
     }
+    if (method == MethodId::CornerCutting) return {true, options.clipping.max_iter, 0.0};
     const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
     return {whittaker, options.whittaker.max_iter, options.whittaker.tol};
 }
@@ -135,6 +140,11 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     c.segments = in.upto(6);
     c.diff_order = order();
     c.lam = in.flag() ? 0.0 : in.real();
+    c.max_iter = 1 + in.upto(20);
+    auto& s = options.smoothing;
+    s.sections = in.upto(40);  // 0: the default
+    s.max_iter = 1 + in.upto(8);
+    s.lam_smooth = in.flag() ? 0.0 : in.real();
     options.grid.cg_max_iter = 1 + in.upto(60);
     options.grid.cg_tol = in.real();
 }

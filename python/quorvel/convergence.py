@@ -20,14 +20,15 @@ def advice(method: str, params: Mapping[str, Any]) -> str:
     if method == "airpls" and params.get("stop", "weights") == "weights":
         return ("for airpls, stop=\"residuals\" (the airPLS paper's own rule), which converges where the weights "
                 "keep changing; or raise max_iter or tol")
-    return "raise max_iter or tol"
+    return "raise max_iter or tol" if "tol" in params else "raise max_iter"
 
 
 def message(unconverged: int, total: int, ndim: int, method: str, params: Mapping[str, Any]) -> str:
     """``3 of 80 spectra did not converge ...``: the text of the warning for ``ndim``-dimensional items."""
     nouns = ("spectrum" if total == 1 else "spectra") if ndim == 1 else ("image" if total == 1 else "images")
+    unmet = f"tol={params.get('tol')}" if "tol" in params else "its stop rule"
     return (f"{unconverged} of {total} {nouns} did not converge: {method} stopped at max_iter="
-            f"{params.get('max_iter')} without meeting tol={params.get('tol')}; {advice(method, params)}")
+            f"{params.get('max_iter')} without meeting {unmet}; {advice(method, params)}")
 
 
 def warn_unconverged(

@@ -44,7 +44,7 @@ class Param:
     default: Any
     doc: str
     check: Check
-    kind: str = "real"  # real, integer, choice, flag, or samples (an array of one value per sample)
+    kind: str = "real"  # real, integer, choice, flag, samples (an array of one value per sample), or points
     per_axis: bool = False  # on grids: one value or a pair (axis 0, axis 1)
     needs_data: bool = False  # its check reads the data's shape, so even its default is checked per call
 
@@ -178,6 +178,14 @@ def _ranged(row: Mapping[str, Any]) -> Check:
     return check
 
 
+def _private_array(name: str, value: Any, what: str) -> Any:
+    """A C-contiguous float64 copy of ``value``, an array of ``what``."""
+    try:
+        return np.array(value, dtype=np.float64, order="C")
+    except (TypeError, ValueError):
+        raise TypeError(f"{name} must be None or an array of {what}, not {type(value).__name__}") from None
+
+
 def _samples(row: Mapping[str, Any], ndim: int) -> Check:
     """None, or an array of the data's shape whose every value is in the catalogue's range. The check
     returns a private, read-only float64 copy, so that no other thread can change it while a fit reads it."""
@@ -187,10 +195,7 @@ def _samples(row: Mapping[str, Any], ndim: int) -> Check:
     def check(name: str, value: Any, shape: Optional[Shape]) -> Any:
         if value is None:
             return None
-        try:
-            array = np.array(value, dtype=np.float64, order="C")
-        except (TypeError, ValueError):
-            raise TypeError(f"{name} must be None or an array of real numbers, not {type(value).__name__}") from None
+        array = _private_array(name, value, "real numbers")
         expected = shape.extents if shape is not None else None
         if array.ndim != ndim or (expected is not None and array.shape != tuple(expected)):
             wanted = f"the data's shape {tuple(expected)}" if expected is not None else f"{ndim} dimension(s)"
@@ -206,6 +211,22 @@ def _samples(row: Mapping[str, Any], ndim: int) -> Check:
         return array
 
     return check
+
+
+def _points(name: str, value: Any, shape: Optional[Shape]) -> Any:
+    """None, or at least one finite (x, y) pair as an array of shape (L, 2), returned as a private, read-only
+    float64 copy."""
+    if value is None:
+        return None
+    array = _private_array(name, value, "(x, y) pairs")
+    if array.ndim != 2 or array.shape[1] != 2 or array.shape[0] == 0:
+        raise ValueError(f"{name} must be an array of at least one (x, y) pair, of shape (L, 2); got shape "
+                         f"{array.shape}")
+    if not np.isfinite(array).all():
+        point = int(np.argmax(~np.isfinite(array).all(axis=1)))
+        raise ValueError(f"{name} must be finite; got {tuple(array[point])!r} at point {point}")
+    array.flags.writeable = False
+    return array
 
 
 def _flag(name: str, value: Any, shape: Optional[Shape]) -> bool:
@@ -231,6 +252,8 @@ def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
         return _samples(row, ndim)
     if row["kind"] == "flag":
         return _flag
+    if row["kind"] == "points":
+        return _points
     check = _ranged(row)
     if row["data_check"] == "window":
         check = _half_window(ndim, row["default"] or 1, check, pairs=row["per_axis"])

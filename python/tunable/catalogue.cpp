@@ -22,6 +22,7 @@ const char* kind_name(ValueKind kind) {
         case ValueKind::Choice: return "choice";
         case ValueKind::Samples: return "samples";
         case ValueKind::Flag: return "flag";
+        case ValueKind::Points: return "points";
     }
     return "";
 }
@@ -76,7 +77,8 @@ PyObject* default_of(const Parameter& p) {
         case ValueKind::Flag: return PyBool_FromLong(p.number != 0.0);
         case ValueKind::Real:
         case ValueKind::Integer:
-        case ValueKind::Samples: break;
+        case ValueKind::Samples:
+        case ValueKind::Points: break;
     }
     if (std::isnan(p.number)) Py_RETURN_NONE;
     return p.kind == ValueKind::Integer ? PyLong_FromDouble(p.number) : PyFloat_FromDouble(p.number);

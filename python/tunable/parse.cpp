@@ -122,11 +122,26 @@ bool read_samples(PyObject* params, const char* name, int ndim, const std::uint6
     return true;
 }
 
+// A parameter of (x, y) pairs: absent, None, or a C-contiguous float64 array of shape (L, 2).
+bool read_points(PyObject* params, const char* name, std::span<const double>& out) {
+    PyObject* value = params == Py_None ? nullptr : PyDict_GetItemString(params, name);
+    if (!value || value == Py_None) return true;
+    const std::uint64_t count = arrays::is_float64_array(value, 2) ? arrays::extent(value, 0) : 0;
+    const double* values = arrays::contiguous_rows(value, count, 2);
+    if (!values) {
+        PyErr_Format(PyExc_TypeError, "%s must be None or a C-contiguous float64 array of shape (L, 2)", name);
+        return false;
+    }
+    out = std::span<const double>(values, 2 * count);
+    return true;
+}
+
 }  // namespace
 
 bool read_arrays(const Call& call, int ndim, const std::uint64_t* extents, dispatch::Options& options) {
     return read_x(call, ndim, extents, options) &&
-           read_samples(call.params, "alpha", ndim, extents, options.whittaker.alpha);
+           read_samples(call.params, "alpha", ndim, extents, options.whittaker.alpha) &&
+           read_points(call.params, "baseline_points", options.clipping.points);
 }
 
 }  // namespace quorvel::binding::tunable

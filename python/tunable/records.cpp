@@ -126,12 +126,16 @@ bool read_clipping(PyObject* params, dispatch::ClippingRecord& r) {
            read_scalar(params, "decreasing", r.decreasing) &&
            read_scalar(params, "lls", r.lls) && read_scalar(params, "smooth_half_window", r.smooth_half_window) &&
            read_scalar(params, "filter_order", r.filter_order) && read_scalar(params, "segments", r.segments) &&
-           read_scalar(params, "diff_order", r.diff_order) && read_scalar(params, "lam", r.lam);
+           read_scalar(params, "diff_order", r.diff_order) && read_scalar(params, "lam", r.lam) &&
+           read_scalar(params, "max_iter", r.max_iter) &&
+           read_choice(params, "interp_method", r.interpolation, clipping::interpolation_named);
 }
 
 bool read_smoothing(PyObject* params, dispatch::SmoothingRecord& r) {
     return read_per_axis(params, "half_window", r.half_window) &&
-           read_scalar(params, "smooth_half_window", r.smooth_half_window) && read_scalar(params, "sigma", r.sigma);
+           read_scalar(params, "smooth_half_window", r.smooth_half_window) && read_scalar(params, "sigma", r.sigma) &&
+           read_scalar(params, "sections", r.sections) && read_scalar(params, "max_iter", r.max_iter) &&
+           read_scalar(params, "lam_smooth", r.lam_smooth);
 }
 
 bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record) {

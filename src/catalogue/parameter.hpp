@@ -8,8 +8,8 @@
 namespace quorvel::catalogue {
 
 // Samples: one value per sample (an array of the data's shape), each in the range. Flag: true or false,
-// the default in `number` as 1 or 0.
-enum class ValueKind : std::uint8_t { Real, Integer, Choice, Samples, Flag };
+// the default in `number` as 1 or 0. Points: finite (x, y) pairs, an array of shape (L, 2).
+enum class ValueKind : std::uint8_t { Real, Integer, Choice, Samples, Flag, Points };
 
 // Checks that need the data's shape besides the value: a window must fit the data, an order needs
 // enough used samples.

@@ -314,6 +314,34 @@ inline constexpr std::array noise_median_2d{
               "half windows, rounded down"),
     sigma};
 
+// peak_filling, corner_cutting and mwmv.
+inline constexpr std::array peak_filling_1d{
+    from_data(ValueKind::Integer, "half_window", at_least_one,
+              "half-width of the first moving mean over the subsampled values, shrinking to 1 over the iterations "
+              "(at most (sections - 1) / 2 counts); None: twice the window the subsampled values' openings settle "
+              "at"),
+    from_data(ValueKind::Integer, "sections", at_least_one,
+              "how many equal runs of samples are each represented by their minimum; more for curved baselines; "
+              "None: the length / 10"),
+    integer("max_iter", 5, from_one_to(10'000), "how many sweeps up and down suppress the peaks"),
+    from_data(ValueKind::Real, "lam_smooth", non_negative,
+              "smoothing strength λ of a Whittaker smooth of the data first; None or 0: no smoothing")};
+inline constexpr std::array corner_cutting_1d{
+    integer("max_iter", 100, from_one_to(100'000),
+            "the most iterations, each removing every sample above the line between its neighbours")};
+inline constexpr std::array mwmv_1d{
+    mor_1d[0],
+    from_data(ValueKind::Integer, "smooth_half_window", non_negative,
+              "half window of the moving average of the minimum, 2s + 1 samples; None: half_window; 0: none")};
+
+inline constexpr std::array interp_pts_1d{
+    from_data(ValueKind::Points, "baseline_points", {},
+              "the (x, y) points the baseline passes through, an array of shape (L, 2), x on the data's x (its "
+              "indices without one); samples outside their x range get 0; None: no points, a baseline of 0"),
+    choice("interp_method", "linear|nearest|previous|next|cubic",
+           "how to join the points: straight lines, the nearest, previous or next point's y, or the not-a-knot "
+           "cubic spline (at least 4 points), as scipy.interpolate.interp1d")};
+
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
 inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
@@ -323,7 +351,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 27> table{{
+inline constexpr std::array<MethodRow, 31> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -375,6 +403,13 @@ inline constexpr std::array<MethodRow, 27> table{{
     {MethodId::QuantReg, "quant_reg", rows::no_aliases, Family::Polynomial, {true, false, 1, rows::quant_reg_1d, true},
      {true, false, 1, rows::quant_reg_2d, true}},
     {MethodId::Loess, "loess", rows::no_aliases, Family::Polynomial, {true, false, 2, rows::loess_1d, true}, {}},
+    {MethodId::PeakFilling, "peak_filling", rows::no_aliases, Family::Smoothing,
+     {true, false, 1, rows::peak_filling_1d}, {}},
+    {MethodId::CornerCutting, "corner_cutting", rows::no_aliases, Family::Clipping,
+     {true, false, 1, rows::corner_cutting_1d, true}, {}},
+    {MethodId::Mwmv, "mwmv", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mwmv_1d}, {}},
+    {MethodId::InterpPts, "interp_pts", rows::no_aliases, Family::Clipping,
+     {true, false, 1, rows::interp_pts_1d, true}, {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -6,17 +6,10 @@
 #include "core/extrapolated.hpp"
 #include "core/numeric.hpp"
 #include "linalg/difference_penalty.hpp"
+#include "positions.hpp"
 
 namespace quorvel::clipping {
 namespace {
-
-// Positions that increase with the index: x, or -x where x decreases (a reflection keeps the lower hull).
-struct Positions {
-    std::span<const double> x;
-    double sign;
-
-    double operator()(std::size_t i) const { return x.empty() ? static_cast<double>(i) : sign * x[i]; }
-};
 
 // Appends the lower hull of the used samples in [first, end) to `hull`.
 void lower_hull(std::span<const double> v, const Positions& t, Mask mask, std::size_t first, std::size_t end,
@@ -72,17 +65,10 @@ Status smooth_through(std::span<const double> v, std::span<const std::size_t> hu
 Result<FitReport> rubberband_into(std::span<const double> y, std::span<const double> x, Mask mask,
                                   const RubberbandParams& params, std::span<double> baseline,
                                   RubberbandWorkspace& work) {
+    const auto checked = checked_positions(y, x, mask, baseline);
+    if (!checked) return checked.error();
+    const Positions t = checked.value();
     const std::size_t n = y.size();
-    if (n == 0) return EmptyInput{};
-    if (auto bad = first_non_finite(y)) return NonFiniteInput{*bad};
-    if (baseline.size() != n) return LengthMismatch{"baseline", n, baseline.size()};
-    if (!mask.empty() && mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
-    if (used_count(n, mask) == 0) return InvalidParameter{"mask", "must keep at least one sample"};
-    Positions t{x, 1.0};
-    if (!x.empty()) {
-        if (auto mapped = mapped_abscissa(x, n); !mapped) return mapped.error();
-        t.sign = n > 1 && x[1] < x[0] ? -1.0 : 1.0;
-    }
     if (params.segments == 0 || params.segments > n) {
         return InvalidParameter{"segments", "must be from 1 to the data's length"};
     }

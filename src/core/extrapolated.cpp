@@ -14,11 +14,11 @@ struct Line {
     double intercept;
 };
 
-// Least-squares line through (h + i, x[i]) for i in [first, first + count).
-Line fit_edge(std::span<const double> x, std::size_t h, std::size_t first, std::size_t count) {
+// Least-squares line through (h + i - origin, x[i]) for i in [first, first + count).
+Line fit_edge(std::span<const double> x, std::size_t h, std::size_t first, std::size_t count, double origin) {
     double sx = -0.0, sy = -0.0, sxx = -0.0, sxy = -0.0;
     for (std::size_t i = first; i < first + count; ++i) {
-        const double p = static_cast<double>(h + i);
+        const double p = static_cast<double>(h + i) - origin;
         sx = sx + p;
         sy = sy + x[i];
         sxx = sxx + p * p;
@@ -30,20 +30,22 @@ Line fit_edge(std::span<const double> x, std::size_t h, std::size_t first, std::
     return {slope, (sy - slope * sx) / k};
 }
 
-// One side's extension: the line through its edge samples, or the single edge value.
+// One side's extension: the line through its edge samples, or the single edge value; the line's positions count
+// from `origin`.
 struct Extension {
     bool constant;
     double value;
     Line line;
+    double origin;
 
     double at(std::size_t p) const {
-        return constant ? value : std::fma(line.slope, static_cast<double>(p), line.intercept);
+        return constant ? value : std::fma(line.slope, static_cast<double>(p) - origin, line.intercept);
     }
 };
 
-Extension extension(std::span<const double> x, std::size_t h, std::size_t first, std::size_t count) {
-    if (count == 1) return {true, x[first], {}};
-    return {false, 0.0, fit_edge(x, h, first, count)};
+Extension extension(std::span<const double> x, std::size_t h, std::size_t first, std::size_t count, double origin) {
+    if (count == 1) return {true, x[first], {}, origin};
+    return {false, 0.0, fit_edge(x, h, first, count, origin), origin};
 }
 
 // The signal with h extrapolated values on each side, read piecewise without storing it.
@@ -52,11 +54,12 @@ struct Padded {
     std::size_t h;
     Extension left, right;
 
-    Padded(std::span<const double> signal, std::size_t half) : x(signal), h(half) {
+    // Local: each line's positions count from its first edge sample, which keeps their digits far from the start.
+    Padded(std::span<const double> signal, std::size_t half, bool local = false) : x(signal), h(half) {
         const std::size_t n = x.size();
         const std::size_t m = std::max<std::size_t>(1, std::min(n, h));
-        left = extension(x, h, 0, m);
-        right = extension(x, h, n - m, m);
+        left = extension(x, h, 0, m, local ? static_cast<double>(h) : 0.0);
+        right = extension(x, h, n - m, m, local ? static_cast<double>(h + n - m) : 0.0);
     }
 
     // Writes padded positions [from, to) to dst.
@@ -81,6 +84,11 @@ std::vector<double> pad_extrapolated(std::span<const double> x, std::size_t h) {
 void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out) {
     assert(!x.empty() && out.size() == x.size() + 2 * h);
     Padded(x, h).copy(0, out.size(), out.data());
+}
+
+void pad_extrapolated_local_into(std::span<const double> x, std::size_t h, std::span<double> out) {
+    assert(!x.empty() && out.size() == x.size() + 2 * h);
+    Padded(x, h, true).copy(0, out.size(), out.data());
 }
 
 void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::span<double> out) {

@@ -11,6 +11,9 @@ namespace quorvel {
 std::vector<double> pad_extrapolated(std::span<const double> x, std::size_t h);
 // The same into out, of x.size() + 2 h values; x is not empty.
 void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out);
+// The same with each edge line fitted on positions counted from its first edge sample: the same line, its digits
+// kept on long signals.
+void pad_extrapolated_local_into(std::span<const double> x, std::size_t h, std::span<double> out);
 
 // The mean over 2h + 1 samples of the padded data at each sample; out may be x itself.
 void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::span<double> out);

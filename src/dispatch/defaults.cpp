@@ -78,8 +78,9 @@ Options defaults(MethodId method, int ndim) {
         }
         case Family::Morphology: {
             const std::uint64_t half = count(method, ndim, "half_window");
-            options.window = {{half, half}, number(method, ndim, "tol", 0.0), count(method, ndim, "max_iter"),
-                              count(method, ndim, "smooth_half_window")};
+            const std::uint64_t smooth =
+                method == MethodId::Mwmv ? same_as_window : count(method, ndim, "smooth_half_window");
+            options.window = {{half, half}, number(method, ndim, "tol", 0.0), count(method, ndim, "max_iter"), smooth};
             break;
         }
         case Family::Polynomial: {
@@ -119,13 +120,18 @@ Options defaults(MethodId method, int ndim) {
                 .segments = count(method, ndim, "segments"),
                 .diff_order = count(method, ndim, "diff_order"),
                 .lam = 0.0,
+                .max_iter = count(method, ndim, "max_iter"),
+                .interpolation = *clipping::interpolation_named(choice(method, ndim, "interp_method", "linear")),
             };
             break;
         }
         case Family::Smoothing:
             options.smoothing = {.half_window = {0, 0},
                                  .smooth_half_window = number(method, ndim, "smooth_half_window", 0.0),
-                                 .sigma = number(method, ndim, "sigma", 0.0)};
+                                 .sigma = number(method, ndim, "sigma", 0.0),
+                                 .sections = count(method, ndim, "sections"),
+                                 .max_iter = count(method, ndim, "max_iter"),
+                                 .lam_smooth = number(method, ndim, "lam_smooth", 0.0)};
             break;
     }
     return options;

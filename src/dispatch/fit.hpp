@@ -12,9 +12,12 @@
 #include "core/fit_report.hpp"
 #include "core/mask.hpp"
 #include "options.hpp"
+#include "clipping/corner_cutting.hpp"
+#include "clipping/interp_pts.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
 #include "smoothing/noise_median.hpp"
+#include "smoothing/peak_filling.hpp"
 #include "whittaker/two_d/preconditioned_system.hpp"
 
 namespace quorvel::dispatch {
@@ -38,6 +41,9 @@ struct Scratch {
     smoothing::NoiseMedianWorkspace noise_median;
     polynomial::FitWorkspace polynomial;
     polynomial::LoessWorkspace loess;
+    smoothing::PeakFillingWorkspace peak_filling;
+    clipping::CornerCuttingWorkspace corner_cutting;
+    clipping::InterpPtsWorkspace interp_pts;
 };
 
 // The baseline of y into `baseline` (y's length). With an empty mask every result is exactly the

@@ -1,5 +1,7 @@
 #include "fit.hpp"
 
+#include "clipping/corner_cutting.hpp"
+#include "clipping/interp_pts.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
 #include "core/numeric.hpp"
@@ -8,6 +10,7 @@
 #include "morphology/imor.hpp"
 #include "morphology/mor.hpp"
 #include "morphology/mormol.hpp"
+#include "morphology/mwmv.hpp"
 #include "morphology/rolling_ball.hpp"
 #include "morphology/tophat.hpp"
 #include "morphology/window_estimate.hpp"
@@ -15,6 +18,7 @@
 #include "polynomial_fit.hpp"
 #include "rules.hpp"
 #include "smoothing/noise_median.hpp"
+#include "smoothing/peak_filling.hpp"
 
 namespace quorvel::dispatch {
 namespace {
@@ -39,6 +43,12 @@ std::uint64_t window_of(std::span<const double> y, const WindowRecord& record, D
     const std::uint64_t half = morphology::estimate_half_window(y);
     if (details) details->half_window = {half, half};
     return half;
+}
+
+// peak_filling's half window left to the data: twice the window the subsampled values' openings settle at, as the
+// reference library takes it.
+std::uint64_t twice_the_estimate(std::span<const double> subsampled) {
+    return 2 * morphology::estimate_half_window(subsampled);
 }
 
 // `y` holds finite stand-ins at the masked-out samples, which no method reads as data.
@@ -108,6 +118,27 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
             case MethodId::Loess:
                 return polynomial::loess_into(y, options.x, mask, loess_params(options.polynomial), baseline,
                                               scratch.loess, history);
+            case MethodId::PeakFilling: {
+                std::uint64_t decided = 0;
+                auto report = smoothing::peak_filling_into(y, peak_filling_params(options.smoothing, y.size()),
+                                                           baseline, scratch.peak_filling, twice_the_estimate,
+                                                           &decided);
+                if (report && details && options.smoothing.half_window[0] == 0) {
+                    details->half_window = {decided, decided};
+                }
+                return report;
+            }
+            case MethodId::CornerCutting:
+                return clipping::corner_cutting_into(y, options.x, mask, options.clipping.max_iter, baseline,
+                                                     scratch.corner_cutting, details ? &details->history : nullptr);
+            case MethodId::InterpPts:
+                return clipping::interp_pts_into(y, options.x, options.clipping.points, options.clipping.interpolation,
+                                                 baseline, scratch.interp_pts);
+            case MethodId::Mwmv: {
+                const std::uint64_t half = window_of(y, options.window, details);
+                const std::uint64_t smooth = options.window.smooth_half_window;
+                return morphology::mwmv_into(y, half, smooth == same_as_window ? half : smooth, baseline);
+            }
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

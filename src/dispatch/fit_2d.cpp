@@ -106,6 +106,10 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             }
             case MethodId::Loess:
             case MethodId::Rubberband:
+            case MethodId::PeakFilling:
+            case MethodId::CornerCutting:
+            case MethodId::Mwmv:
+            case MethodId::InterpPts:
             case MethodId::Amormol:
             case MethodId::Mormol:
             case MethodId::Asls:

@@ -12,6 +12,7 @@
 
 #include "catalogue/table.hpp"
 #include "clipping/default_window.hpp"
+#include "clipping/interp_pts.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
 #include "polynomial/loess.hpp"
@@ -19,6 +20,7 @@
 #include "polynomial/penalized_poly.hpp"
 #include "polynomial/quant_reg.hpp"
 #include "smoothing/noise_median.hpp"
+#include "smoothing/peak_filling.hpp"
 #include "whittaker/engine.hpp"
 #include "whittaker/two_d/whittaker.hpp"
 
@@ -46,10 +48,13 @@ struct WindowRecord {
     std::array<std::uint64_t, 2> half_window;  // per axis; spectra use the first; 0: estimated from the data
     double tol;                                // imor, amormol, mormol
     std::uint64_t max_iter;
-    std::uint64_t smooth_half_window;          // mormol; 0: no smoothing
+    std::uint64_t smooth_half_window;          // mormol, mwmv; 0: no smoothing
 };
 
 // NaN where the data decide.
+// mwmv's smooth_half_window left to the data: the half window.
+inline constexpr std::uint64_t same_as_window = std::numeric_limits<std::uint64_t>::max();
+
 struct PolynomialRecord {
     std::array<std::uint64_t, 2> poly_order;  // grids: along axis 0, along axis 1; spectra use the first
     std::uint64_t max_cross;                  // grids; polynomial::any_cross: no limit
@@ -73,12 +78,17 @@ struct ClippingRecord {
     std::uint64_t smooth_half_window, filter_order;
     std::uint64_t segments, diff_order;  // rubberband
     double lam;
+    std::uint64_t max_iter;  // corner_cutting
+    std::span<const double> points{};  // interp_pts: (x, y) pairs, or empty
+    clipping::Interpolation interpolation;
 };
 
-// noise_median; 0 or NaN where the data decide.
+// noise_median and peak_filling; 0 or NaN where the data decide.
 struct SmoothingRecord {
     std::array<std::uint64_t, 2> half_window;  // spectra use the first
     double smooth_half_window, sigma;
+    std::uint64_t sections, max_iter;  // peak_filling
+    double lam_smooth;
 };
 
 struct GridSolverRecord {
@@ -170,6 +180,14 @@ inline smoothing::NoiseMedianParams noise_median_params(const SmoothingRecord& r
                                 : static_cast<std::uint64_t>(record.smooth_half_window);
     const double sigma = std::isnan(record.sigma) ? static_cast<double>(2 * s + 1) / 6.0 : record.sigma;
     return {halves, s, sigma};
+}
+
+// Sections left to the data are a tenth of the length (at least one); a half window left to it stays 0 for the
+// estimate, and lam_smooth None (NaN) is no smoothing.
+inline smoothing::PeakFillingParams peak_filling_params(const SmoothingRecord& record, std::uint64_t length) {
+    const std::uint64_t sections = record.sections == 0 ? std::max<std::uint64_t>(1, length / 10) : record.sections;
+    const double lam = std::isnan(record.lam_smooth) ? 0.0 : record.lam_smooth;
+    return {record.half_window[0], sections, record.max_iter, lam};
 }
 
 enum class Output : std::uint8_t { Baseline, Corrected };

@@ -39,7 +39,11 @@ Result<FitReport> polynomial_into(const polynomial::Problem& problem, const Opti
         case MethodId::Amormol:
         case MethodId::Mormol:
         case MethodId::NoiseMedian:
-        case MethodId::Loess: break;
+        case MethodId::Loess:
+        case MethodId::PeakFilling:
+        case MethodId::CornerCutting:
+        case MethodId::Mwmv:
+        case MethodId::InterpPts: break;
     }
     return Unsupported{"method", "not a polynomial fit"};
 }

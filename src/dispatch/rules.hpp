@@ -57,6 +57,10 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::PenalizedPoly:
         case MethodId::QuantReg:
         case MethodId::Loess: break;
+        case MethodId::PeakFilling:
+        case MethodId::CornerCutting:
+        case MethodId::Mwmv:
+        case MethodId::InterpPts: break;
     }
     return otherwise();
 }

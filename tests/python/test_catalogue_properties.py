@@ -35,8 +35,8 @@ def in_range(param):
 def parameter_sets(row, ndim):
     draws = {}
     for param in row["dims"][ndim]["parameters"]:
-        if param["kind"] == "samples":
-            continue  # arrays of the data's shape: tests of their own
+        if param["kind"] in ("samples", "points"):
+            continue  # arrays: tests of their own
         one = in_range(param)
         draws[param["name"]] = st.one_of(one, st.tuples(one, one)) if param["per_axis"] else one
     return st.fixed_dictionaries({}, optional=draws)

@@ -175,6 +175,12 @@ def _samples_file(path: str) -> Any:
         raise argparse.ArgumentTypeError(f"cannot read the values in {path!r}: {error}") from None
 
 
+def _points_file(path: str) -> Any:
+    """(x, y) rows in a file: .npy as saved by NumPy, anything else as text (commas or blanks between values)."""
+    values = _samples_file(path)
+    return values.reshape(1, -1) if values.ndim == 1 else values
+
+
 def _flag_text(text: str) -> bool:
     """true or false (also yes/no, on/off, 1/0), in any case."""
     word = text.lower()
@@ -186,7 +192,7 @@ def _flag_text(text: str) -> bool:
 
 
 _PARSERS: Dict[str, Callable[[str], Any]] = {"real": _reals, "integer": _integers, "choice": str,
-                                              "samples": _samples_file, "flag": _flag_text}
+                                              "samples": _samples_file, "flag": _flag_text, "points": _points_file}
 
 
 def _parameter_flags() -> Dict[str, Callable[[str], Any]]:
@@ -238,5 +244,7 @@ def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
         metavar = name.upper()
         if parse is _samples_file:
             doc, metavar = doc + "; here a .npy or text FILE of one value per sample", "FILE"
+        if parse is _points_file:
+            doc, metavar = doc + "; here a .npy or text FILE of x, y rows", "FILE"
         group.add_argument("--" + name.replace("_", "-"), dest=name, type=parse, metavar=metavar,
                            help=f"{doc} (default {default})")
