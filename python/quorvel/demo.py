@@ -84,13 +84,19 @@ class Scores:
         return "\n".join(lines)
 
 
+# Methods that draw the baseline through points the caller picks have nothing to score at their defaults.
+NEEDS_POINTS = frozenset({"interp_pts"})
+
+
 def score(methods: Optional[Sequence[str]] = None, methods_2d: Optional[Sequence[str]] = None) -> Scores:
-    """Runs ``methods`` (default: all) on the spectrum and ``methods_2d`` on the image."""
+    """Runs ``methods`` (default: all but those needing the caller's points) on the spectrum and ``methods_2d``
+    on the image."""
     spectrum, spectrum_background = synthetic_spectrum()
     image, image_background = synthetic_image()
     with warnings.catch_warnings():  # the table marks them instead
         warnings.simplefilter("ignore", ConvergenceWarning)
-        fits = _fits(api.fit, spectrum, methods if methods is not None else parameters.method_names(1))
+        every = [method for method in parameters.method_names(1) if method not in NEEDS_POINTS]
+        fits = _fits(api.fit, spectrum, methods if methods is not None else every)
         fits_2d = _fits(api.fit_2d, image, methods_2d if methods_2d is not None else parameters.method_names(2))
     unconverged = {(method, 1) for method, fit in fits.items() if not fit.converged}
     unconverged |= {(method, 2) for method, fit in fits_2d.items() if not fit.converged}
