@@ -49,12 +49,11 @@ void weighted_sums(std::span<const double> t, std::span<const double> w, Value v
     const auto add = [&](std::size_t i, std::size_t lane) {
         // A sample of weight 0 may hold anything, even NaN: it must add nothing.
         const double wv = w[i] > 0.0 ? w[i] * value(i) : 0.0, x = t[i];
-        double before = 1.0, now = x;
-        sums[0][lane] += wv;
-        if (m > 1) sums[1][lane] += wv * x;
-        for (std::size_t a = 2; a < m; ++a) {
+        // T_-1 = T_1 starts the recurrence exactly: 2x T_0 - x = x.
+        double before = x, now = 1.0;
+        for (std::size_t a = 0; a < m; ++a) {
+            sums[a][lane] += wv * now;
             const double next = 2.0 * x * now - before;
-            sums[a][lane] += wv * next;
             before = now;
             now = next;
         }
