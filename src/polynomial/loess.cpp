@@ -155,6 +155,7 @@ void clip(std::span<const double> y, std::span<const double> fit, std::span<cons
 Result<FitReport> loess_into(std::span<const double> y, std::span<const double> x, Mask mask,
                              const LoessParams& params, std::span<double> out, LoessWorkspace& ws,
                              std::vector<double>* history) {
+    if (history) history->clear();
     const std::size_t n = y.size();
     if (n == 0) return EmptyInput{};
     if (!mask.empty() && mask.size() != n) return LengthMismatch{"mask", n, mask.size()};

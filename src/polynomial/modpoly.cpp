@@ -55,6 +55,7 @@ double deviation_change(double old, double now) {
 
 Result<FitReport> modpoly_into(const Problem& problem, const ModpolyParams& params, std::span<double> out,
                                FitWorkspace& ws, std::vector<double>* history) {
+    if (history) history->clear();
     const std::span<const double> y = problem.y;
     if (auto ready = start(problem, params, out, "modpoly", ws); !ready) return ready.error();
     if (auto first = first_fit(y, params, out, ws); !first) return first.error();
@@ -68,6 +69,7 @@ Result<FitReport> modpoly_into(const Problem& problem, const ModpolyParams& para
 
 Result<FitReport> imodpoly_into(const Problem& problem, const ModpolyParams& params, std::span<double> out,
                                 FitWorkspace& ws, std::vector<double>* history) {
+    if (history) history->clear();
     const std::span<const double> y = problem.y;
     if (auto ready = start(problem, params, out, "imodpoly", ws); !ready) return ready.error();
     auto first = first_fit(y, params, out, ws);

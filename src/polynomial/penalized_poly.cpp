@@ -41,6 +41,7 @@ double threshold_of(std::span<const double> y, const PenalizedPolyParams& params
 
 Result<FitReport> penalized_poly_into(const Problem& problem, const PenalizedPolyParams& params,
                                       std::span<double> out, FitWorkspace& ws, std::vector<double>* history) {
+    if (history) history->clear();
     const std::span<const double> y = problem.y;
     if (auto ready = prepare(problem, out, "penalized_poly", ws); !ready) return ready.error();
     if (auto valid = check(params); !valid) return valid.error();

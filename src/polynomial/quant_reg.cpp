@@ -40,6 +40,7 @@ void reweight(std::span<const double> y, const QuantRegParams& params, std::span
 
 Result<FitReport> quant_reg_into(const Problem& problem, const QuantRegParams& params, std::span<double> out,
                                  FitWorkspace& ws, std::vector<double>* history) {
+    if (history) history->clear();
     const std::span<const double> y = problem.y;
     if (auto ready = prepare(problem, out, "quant_reg", ws); !ready) return ready.error();
     if (auto valid = check(params); !valid) return valid.error();
