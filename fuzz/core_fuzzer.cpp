@@ -38,7 +38,8 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::Snip:
         case MethodId::Rubberband:
         case MethodId::Mor:
-        case MethodId::NoiseMedian: return Loop::Own;
+        case MethodId::NoiseMedian:
+        case MethodId::Mpls: return Loop::Own;
         case MethodId::Iasls:
         case MethodId::DrPls:
         case MethodId::IarPls:
@@ -95,6 +96,9 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     options.window.tol = in.real();
     options.window.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
     options.window.smooth_half_window = in.upto(6);
+    options.window.lam = in.real();
+    options.window.p = in.flag() ? 0.0 : in.real();
+    options.window.diff_order = order();
     options.polynomial.poly_order = in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3);
     auto& c = options.clipping;
     c.max_half_window = {in.upto(ndim == 1 ? 40 : 5), in.upto(ndim == 1 ? 40 : 5)};  // 0: the default

@@ -102,7 +102,9 @@ bool read_whittaker(PyObject* params, dispatch::WhittakerRecord& r) {
 bool read_window(PyObject* params, dispatch::WindowRecord& record) {
     return read_per_axis(params, "half_window", record.half_window) && read_scalar(params, "tol", record.tol) &&
            read_scalar(params, "max_iter", record.max_iter) &&
-           read_scalar(params, "smooth_half_window", record.smooth_half_window);
+           read_scalar(params, "smooth_half_window", record.smooth_half_window) &&
+           read_scalar(params, "lam", record.lam) && read_scalar(params, "p", record.p) &&
+           read_scalar(params, "diff_order", record.diff_order);
 }
 
 bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& record) {

@@ -252,6 +252,11 @@ inline constexpr std::array noise_median_2d{
               "half windows, rounded down"),
     sigma};
 
+// mpls: the morphological window, then one weighted smooth.
+inline constexpr std::array mpls_1d{
+    mor_1d[0], lam_1d,
+    real("p", 0.0, unit, "weight of the samples that are not anchors; 1 - p at the anchors"), diff_order};
+
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
 inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
@@ -261,7 +266,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 21> table{{
+inline constexpr std::array<MethodRow, 22> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -301,6 +306,7 @@ inline constexpr std::array<MethodRow, 21> table{{
     {MethodId::Mormol, "mormol", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mormol_1d}, {}},
     {MethodId::NoiseMedian, "noise_median", rows::no_aliases, Family::Smoothing,
      {true, false, 1, rows::noise_median_1d}, {true, false, 1, rows::noise_median_2d}},
+    {MethodId::Mpls, "mpls", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mpls_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

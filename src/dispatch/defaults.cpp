@@ -69,8 +69,13 @@ Options defaults(MethodId method, int ndim) {
         }
         case Family::Morphology: {
             const std::uint64_t half = count(method, ndim, "half_window");
-            options.window = {{half, half}, number(method, ndim, "tol", 0.0), count(method, ndim, "max_iter"),
-                              count(method, ndim, "smooth_half_window")};
+            options.window = {{half, half},
+                              number(method, ndim, "tol", 0.0),
+                              count(method, ndim, "max_iter"),
+                              count(method, ndim, "smooth_half_window"),
+                              number(method, ndim, "lam", 0.0),
+                              number(method, ndim, "p", 0.0),
+                              count(method, ndim, "diff_order")};
             break;
         }
         case Family::Polynomial: options.polynomial = {count(method, ndim, "poly_order")}; break;

@@ -8,6 +8,7 @@
 #include "morphology/imor.hpp"
 #include "morphology/mor.hpp"
 #include "morphology/mormol.hpp"
+#include "morphology/mpls.hpp"
 #include "morphology/rolling_ball.hpp"
 #include "morphology/tophat.hpp"
 #include "morphology/window_estimate.hpp"
@@ -93,6 +94,13 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 }
                 const auto params = noise_median_params(record, {y.size(), y.size()});
                 return smoothing::noise_median_into(y, params, baseline, scratch.noise_median);
+            }
+            case MethodId::Mpls: {
+                const auto& w = options.window;
+                auto report = morphology::mpls_into(y, {window_of(y, w, details), w.lam, w.p, w.diff_order}, baseline,
+                                                    scratch.mpls);
+                if (report && details) details->weights = scratch.mpls.weights;
+                return report;
             }
             case MethodId::Asls:
             case MethodId::ArPls:

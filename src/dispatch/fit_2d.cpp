@@ -96,6 +96,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::Rubberband:
             case MethodId::Amormol:
             case MethodId::Mormol:
+            case MethodId::Mpls:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -43,6 +43,8 @@ struct WindowRecord {
     double tol;                                // imor, amormol, mormol
     std::uint64_t max_iter;
     std::uint64_t smooth_half_window;          // mormol; 0: no smoothing
+    double lam, p;                             // mpls
+    std::uint64_t diff_order;
 };
 
 struct PolynomialRecord {

@@ -50,7 +50,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Imor:
         case MethodId::Amormol:
         case MethodId::Mormol:
-        case MethodId::NoiseMedian: break;
+        case MethodId::NoiseMedian:
+        case MethodId::Mpls: break;
     }
     return otherwise();
 }
