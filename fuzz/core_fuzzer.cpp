@@ -49,7 +49,8 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::LsrPls:
         case MethodId::Imor:
         case MethodId::Amormol:
-        case MethodId::Mormol: return Loop::Reference;
+        case MethodId::Mormol:
+        case MethodId::Jbcd: return Loop::Reference;
         case MethodId::BrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
@@ -67,6 +68,7 @@ Stopping stopping_of(const dispatch::Options& options) {
     if (method == MethodId::Imor || method == MethodId::Amormol || method == MethodId::Mormol) {
         return {true, options.window.max_iter, options.window.tol};
     }
+    if (method == MethodId::Jbcd) return {true, options.window.max_iter, options.window.tol_2};
     const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
     return {whittaker, options.whittaker.max_iter, options.whittaker.tol};
 }
@@ -99,6 +101,13 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     options.window.lam = in.real();
     options.window.p = in.flag() ? 0.0 : in.real();
     options.window.diff_order = order();
+    options.window.alpha = in.real();
+    options.window.beta = in.real();
+    options.window.gamma = in.real();
+    options.window.beta_mult = in.real();
+    options.window.gamma_mult = in.real();
+    options.window.tol_2 = in.real();
+    options.window.robust_opening = in.flag();
     options.polynomial.poly_order = in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3);
     auto& c = options.clipping;
     c.max_half_window = {in.upto(ndim == 1 ? 40 : 5), in.upto(ndim == 1 ? 40 : 5)};  // 0: the default

@@ -104,7 +104,10 @@ bool read_window(PyObject* params, dispatch::WindowRecord& record) {
            read_scalar(params, "max_iter", record.max_iter) &&
            read_scalar(params, "smooth_half_window", record.smooth_half_window) &&
            read_scalar(params, "lam", record.lam) && read_scalar(params, "p", record.p) &&
-           read_scalar(params, "diff_order", record.diff_order);
+           read_scalar(params, "diff_order", record.diff_order) && read_scalar(params, "alpha", record.alpha) &&
+           read_scalar(params, "beta", record.beta) && read_scalar(params, "gamma", record.gamma) &&
+           read_scalar(params, "beta_mult", record.beta_mult) && read_scalar(params, "gamma_mult", record.gamma_mult) &&
+           read_scalar(params, "tol_2", record.tol_2) && read_scalar(params, "robust_opening", record.robust_opening);
 }
 
 bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& record) {

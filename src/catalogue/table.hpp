@@ -256,6 +256,20 @@ inline constexpr std::array noise_median_2d{
 inline constexpr std::array mpls_1d{
     mor_1d[0], lam_1d,
     real("p", 0.0, unit, "weight of the samples that are not anchors; 1 - p at the anchors"), diff_order};
+// jbcd: the baseline near the opening and the signal, each smoothed, by alternating solves.
+inline constexpr std::array jbcd_1d{
+    mor_1d[0], real("alpha", 0.1, non_negative, "how closely the baseline keeps to the opening"),
+    real("beta", 10.0, non_negative, "smoothness of the baseline: the first pass's weight of its difference penalty"),
+    real("gamma", 1.0, non_negative, "smoothness of the signal: the first pass's weight of its difference penalty"),
+    real("beta_mult", 1.1, positive, "what multiplies beta after each pass"),
+    real("gamma_mult", 0.909, positive, "what multiplies gamma after each pass"),
+    integer("diff_order", 1, from_one_to(3), diff_order.meaning), max_iter_reference(20),
+    real("tol", 1e-2, non_negative, "stop once the signal's relative change is below this and the baseline's below "
+                                    "tol_2"),
+    real("tol_2", 1e-3, non_negative, "stop once the baseline's relative change is below this and the signal's "
+                                      "below tol"),
+    flag("robust_opening", true, "start from mor's opening, min(o, mean of o's erosion and dilation), instead of "
+                                 "the plain opening o")};
 
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
@@ -266,7 +280,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 22> table{{
+inline constexpr std::array<MethodRow, 23> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -307,6 +321,7 @@ inline constexpr std::array<MethodRow, 22> table{{
     {MethodId::NoiseMedian, "noise_median", rows::no_aliases, Family::Smoothing,
      {true, false, 1, rows::noise_median_1d}, {true, false, 1, rows::noise_median_2d}},
     {MethodId::Mpls, "mpls", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mpls_1d}, {}},
+    {MethodId::Jbcd, "jbcd", rows::no_aliases, Family::Morphology, {true, false, 1, rows::jbcd_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -75,7 +75,14 @@ Options defaults(MethodId method, int ndim) {
                               count(method, ndim, "smooth_half_window"),
                               number(method, ndim, "lam", 0.0),
                               number(method, ndim, "p", 0.0),
-                              count(method, ndim, "diff_order")};
+                              count(method, ndim, "diff_order"),
+                              number(method, ndim, "alpha", 0.0),
+                              number(method, ndim, "beta", 0.0),
+                              number(method, ndim, "gamma", 0.0),
+                              number(method, ndim, "beta_mult", 0.0),
+                              number(method, ndim, "gamma_mult", 0.0),
+                              number(method, ndim, "tol_2", 0.0),
+                              number(method, ndim, "robust_opening", 0.0) != 0.0};
             break;
         }
         case Family::Polynomial: options.polynomial = {count(method, ndim, "poly_order")}; break;

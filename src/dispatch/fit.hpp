@@ -14,6 +14,7 @@
 #include "options.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
+#include "morphology/jbcd.hpp"
 #include "morphology/mpls.hpp"
 #include "smoothing/noise_median.hpp"
 #include "whittaker/two_d/preconditioned_system.hpp"
@@ -38,6 +39,7 @@ struct Scratch {
     clipping::RubberbandWorkspace rubberband;
     smoothing::NoiseMedianWorkspace noise_median;
     morphology::MplsWorkspace mpls;
+    morphology::JbcdWorkspace jbcd;
 };
 
 // The baseline of y into `baseline` (y's length). With an empty mask every result is exactly the

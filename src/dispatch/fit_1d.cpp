@@ -6,6 +6,7 @@
 #include "masking.hpp"
 #include "morphology/amormol.hpp"
 #include "morphology/imor.hpp"
+#include "morphology/jbcd.hpp"
 #include "morphology/mor.hpp"
 #include "morphology/mormol.hpp"
 #include "morphology/mpls.hpp"
@@ -101,6 +102,13 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                                                     scratch.mpls);
                 if (report && details) details->weights = scratch.mpls.weights;
                 return report;
+            }
+            case MethodId::Jbcd: {
+                const auto& w = options.window;
+                const morphology::JbcdParams params{window_of(y, w, details), w.alpha, w.beta, w.gamma,
+                                                    w.beta_mult, w.gamma_mult, w.diff_order, w.max_iter, w.tol,
+                                                    w.tol_2, w.robust_opening};
+                return morphology::jbcd_into(y, params, baseline, scratch.jbcd, details ? &details->history : nullptr);
             }
             case MethodId::Asls:
             case MethodId::ArPls:

@@ -97,6 +97,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::Amormol:
             case MethodId::Mormol:
             case MethodId::Mpls:
+            case MethodId::Jbcd:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -44,7 +44,9 @@ struct WindowRecord {
     std::uint64_t max_iter;
     std::uint64_t smooth_half_window;          // mormol; 0: no smoothing
     double lam, p;                             // mpls
-    std::uint64_t diff_order;
+    std::uint64_t diff_order;                  // mpls, jbcd
+    double alpha, beta, gamma, beta_mult, gamma_mult, tol_2;  // jbcd
+    bool robust_opening;
 };
 
 struct PolynomialRecord {

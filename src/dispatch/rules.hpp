@@ -51,7 +51,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Amormol:
         case MethodId::Mormol:
         case MethodId::NoiseMedian:
-        case MethodId::Mpls: break;
+        case MethodId::Mpls:
+        case MethodId::Jbcd: break;
     }
     return otherwise();
 }
