@@ -22,6 +22,7 @@ PEERS_1D = {
     "noise_median": "pybaselines `Baseline().noise_median(half_window=20)`, once a call and with a reused fitter",
     "mpls": "pybaselines `Baseline().mpls(half_window=20)`, once a call and with a reused fitter",
     "jbcd": "pybaselines `Baseline().jbcd(half_window=20)`, once a call and with a reused fitter",
+    "ipsa": "pybaselines `Baseline().ipsa(half_window=20)`, once a call and with a reused fitter",
 }
 PEERS_2D = {
     "asls": "pybaselines `Baseline2D().asls(lam=1e4, p=0.01, max_iter=50, tol=1e-3, diff_order=2)` "

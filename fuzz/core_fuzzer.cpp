@@ -50,7 +50,8 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::Imor:
         case MethodId::Amormol:
         case MethodId::Mormol:
-        case MethodId::Jbcd: return Loop::Reference;
+        case MethodId::Jbcd:
+        case MethodId::Ipsa: return Loop::Reference;
         case MethodId::BrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
@@ -69,6 +70,7 @@ Stopping stopping_of(const dispatch::Options& options) {
         return {true, options.window.max_iter, options.window.tol};
     }
     if (method == MethodId::Jbcd) return {true, options.window.max_iter, options.window.tol_2};
+    if (method == MethodId::Ipsa) return {true, options.smoothing.max_iter, options.smoothing.tol};
     const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
     return {whittaker, options.whittaker.max_iter, options.whittaker.tol};
 }
@@ -108,6 +110,8 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     options.window.gamma_mult = in.real();
     options.window.tol_2 = in.real();
     options.window.robust_opening = in.flag();
+    options.smoothing.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
+    options.smoothing.tol = in.real();
     options.polynomial.poly_order = in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3);
     auto& c = options.clipping;
     c.max_half_window = {in.upto(ndim == 1 ? 40 : 5), in.upto(ndim == 1 ? 40 : 5)};  // 0: the default

@@ -271,6 +271,12 @@ inline constexpr std::array jbcd_1d{
     flag("robust_opening", true, "start from mor's opening, min(o, mean of o's erosion and dilation), instead of "
                                  "the plain opening o")};
 
+inline constexpr std::array ipsa_1d{
+    median_half_window(false, "half-width h of the quadratic smoothing's window of 2h + 1 samples, about the "
+                              "peaks' full width at half maximum; None: four times the window estimated from the "
+                              "data, as for mor"),
+    max_iter_reference(500), tol_baseline};
+
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
 inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
@@ -280,7 +286,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 23> table{{
+inline constexpr std::array<MethodRow, 24> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -322,6 +328,7 @@ inline constexpr std::array<MethodRow, 23> table{{
      {true, false, 1, rows::noise_median_1d}, {true, false, 1, rows::noise_median_2d}},
     {MethodId::Mpls, "mpls", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mpls_1d}, {}},
     {MethodId::Jbcd, "jbcd", rows::no_aliases, Family::Morphology, {true, false, 1, rows::jbcd_1d}, {}},
+    {MethodId::Ipsa, "ipsa", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::ipsa_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -103,7 +103,9 @@ Options defaults(MethodId method, int ndim) {
         case Family::Smoothing:
             options.smoothing = {.half_window = {0, 0},
                                  .smooth_half_window = number(method, ndim, "smooth_half_window", 0.0),
-                                 .sigma = number(method, ndim, "sigma", 0.0)};
+                                 .sigma = number(method, ndim, "sigma", 0.0),
+                                 .max_iter = count(method, ndim, "max_iter"),
+                                 .tol = number(method, ndim, "tol", 0.0)};
             break;
     }
     return options;

@@ -16,6 +16,7 @@
 #include "clipping/snip.hpp"
 #include "morphology/jbcd.hpp"
 #include "morphology/mpls.hpp"
+#include "smoothing/ipsa.hpp"
 #include "smoothing/noise_median.hpp"
 #include "whittaker/two_d/preconditioned_system.hpp"
 
@@ -38,6 +39,7 @@ struct Scratch {
     clipping::SnipWorkspace snip;
     clipping::RubberbandWorkspace rubberband;
     smoothing::NoiseMedianWorkspace noise_median;
+    smoothing::IpsaWorkspace ipsa;
     morphology::MplsWorkspace mpls;
     morphology::JbcdWorkspace jbcd;
 };

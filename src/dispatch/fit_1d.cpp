@@ -15,6 +15,7 @@
 #include "morphology/window_estimate.hpp"
 #include "polynomial/polynomial.hpp"
 #include "rules.hpp"
+#include "smoothing/ipsa.hpp"
 #include "smoothing/noise_median.hpp"
 
 namespace quorvel::dispatch {
@@ -109,6 +110,17 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                                                     w.beta_mult, w.gamma_mult, w.diff_order, w.max_iter, w.tol,
                                                     w.tol_2, w.robust_opening};
                 return morphology::jbcd_into(y, params, baseline, scratch.jbcd, details ? &details->history : nullptr);
+            }
+            case MethodId::Ipsa: {
+                // The reference library's default: four times the window the openings settle at.
+                std::uint64_t half = options.smoothing.half_window[0];
+                if (half == 0) {
+                    half = 4 * window_of(y, {}, details);
+                    if (details) details->half_window = {half, half};
+                }
+                const auto& s = options.smoothing;
+                return smoothing::ipsa_into(y, {half, s.max_iter, s.tol}, baseline, scratch.ipsa,
+                                            details ? &details->history : nullptr);
             }
             case MethodId::Asls:
             case MethodId::ArPls:

@@ -66,6 +66,8 @@ struct ClippingRecord {
 struct SmoothingRecord {
     std::array<std::uint64_t, 2> half_window;  // spectra use the first
     double smooth_half_window, sigma;
+    std::uint64_t max_iter;  // ipsa
+    double tol;
 };
 
 struct GridSolverRecord {

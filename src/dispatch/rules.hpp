@@ -52,7 +52,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Mormol:
         case MethodId::NoiseMedian:
         case MethodId::Mpls:
-        case MethodId::Jbcd: break;
+        case MethodId::Jbcd:
+        case MethodId::Ipsa: break;
     }
     return otherwise();
 }
