@@ -45,7 +45,7 @@ SCHEME_STACK = (1000, 1000)  # (samples, spectra)
 # The model-free methods whose defaults differ from the reference library's run with these on both sides.
 SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}, "noise_median": {"half_window": 20},
              "mpls": {"half_window": 20}, "jbcd": {"half_window": 20},
-             "ipsa": {"half_window": 20}}
+             "ipsa": {"half_window": 20}, "ria": {"half_window": 20}}
 # The morphological methods whose window the data decide unless told.
 MORPH = ("mor", "imor", "amormol", "mormol")
 MORPH_SIZES = [10**3, 10**5]

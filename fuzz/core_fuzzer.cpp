@@ -51,7 +51,8 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::Amormol:
         case MethodId::Mormol:
         case MethodId::Jbcd:
-        case MethodId::Ipsa: return Loop::Reference;
+        case MethodId::Ipsa:
+        case MethodId::Ria: return Loop::Reference;
         case MethodId::BrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
@@ -70,7 +71,9 @@ Stopping stopping_of(const dispatch::Options& options) {
         return {true, options.window.max_iter, options.window.tol};
     }
     if (method == MethodId::Jbcd) return {true, options.window.max_iter, options.window.tol_2};
-    if (method == MethodId::Ipsa) return {true, options.smoothing.max_iter, options.smoothing.tol};
+    if (method == MethodId::Ipsa || method == MethodId::Ria) {
+        return {true, options.smoothing.max_iter, options.smoothing.tol};
+    }
     const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
     return {whittaker, options.whittaker.max_iter, options.whittaker.tol};
 }

@@ -125,7 +125,10 @@ bool read_clipping(PyObject* params, dispatch::ClippingRecord& r) {
 bool read_smoothing(PyObject* params, dispatch::SmoothingRecord& r) {
     return read_per_axis(params, "half_window", r.half_window) &&
            read_scalar(params, "smooth_half_window", r.smooth_half_window) && read_scalar(params, "sigma", r.sigma) &&
-           read_scalar(params, "max_iter", r.max_iter) && read_scalar(params, "tol", r.tol);
+           read_scalar(params, "max_iter", r.max_iter) && read_scalar(params, "tol", r.tol) &&
+           read_choice(params, "side", r.side, dispatch::ria_side_named) &&
+           read_scalar(params, "width_scale", r.width_scale) && read_scalar(params, "height_scale", r.height_scale) &&
+           read_scalar(params, "sigma_scale", r.sigma_scale);
 }
 
 bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record) {

@@ -9,7 +9,7 @@ namespace quorvel::catalogue {
 enum class MethodId : std::uint8_t {
     Asls, ArPls, AirPls, RollingBall, Polynomial, Tophat,
     Iasls, DrPls, IarPls, AsPls, Psalsa, DerPsalsa, BrPls, LsrPls, Snip, Rubberband, Mor, Imor, Amormol,
-    Mormol, NoiseMedian, Mpls, Jbcd, Ipsa,
+    Mormol, NoiseMedian, Mpls, Jbcd, Ipsa, Ria,
 };
 
 enum class Family : std::uint8_t { Whittaker, Morphology, Polynomial, Clipping, Smoothing };

@@ -276,6 +276,15 @@ inline constexpr std::array ipsa_1d{
                               "peaks' full width at half maximum; None: four times the window estimated from the "
                               "data, as for mor"),
     max_iter_reference(500), tol_baseline};
+inline constexpr std::array ria_1d{
+    median_half_window(false, "half-width h of the moving average's window of 2h + 1 samples, about the peaks' "
+                              "full width at half maximum; None: the window estimated from the data, as for mor"),
+    integer("max_iter", 500, from_one_to(10'000), "the most passes of the moving average"),
+    real("tol", 1e-2, non_negative, "stop once the added peaks keep less than this share of their area"),
+    choice("side", "both|left|right", "the ends of the data that get an added peak"),
+    real("width_scale", 0.1, positive, "samples added at each extended end, as a share of the data's length"),
+    real("height_scale", 1.0, positive, "height of each added peak, as a share of the data's largest value"),
+    real("sigma_scale", 1.0 / 12.0, positive, "standard deviation of each added peak, as a share of the samples added")};
 
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
@@ -286,7 +295,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 24> table{{
+inline constexpr std::array<MethodRow, 25> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -329,6 +338,7 @@ inline constexpr std::array<MethodRow, 24> table{{
     {MethodId::Mpls, "mpls", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mpls_1d}, {}},
     {MethodId::Jbcd, "jbcd", rows::no_aliases, Family::Morphology, {true, false, 1, rows::jbcd_1d}, {}},
     {MethodId::Ipsa, "ipsa", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::ipsa_1d}, {}},
+    {MethodId::Ria, "ria", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::ria_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

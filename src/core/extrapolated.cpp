@@ -52,9 +52,9 @@ struct Padded {
     std::size_t h;
     Extension left, right;
 
-    Padded(std::span<const double> signal, std::size_t half) : x(signal), h(half) {
+    Padded(std::span<const double> signal, std::size_t half, std::size_t fit) : x(signal), h(half) {
         const std::size_t n = x.size();
-        const std::size_t m = std::max<std::size_t>(1, std::min(n, h));
+        const std::size_t m = std::max<std::size_t>(1, std::min(n, fit));
         left = extension(x, h, 0, m);
         right = extension(x, h, n - m, m);
     }
@@ -79,8 +79,12 @@ std::vector<double> pad_extrapolated(std::span<const double> x, std::size_t h) {
 }
 
 void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out) {
+    pad_extrapolated_into(x, h, out, h);
+}
+
+void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out, std::size_t fit) {
     assert(!x.empty() && out.size() == x.size() + 2 * h);
-    Padded(x, h).copy(0, out.size(), out.data());
+    Padded(x, h, fit).copy(0, out.size(), out.data());
 }
 
 void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::span<double> out) {
@@ -89,7 +93,7 @@ void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::
         std::copy(x.begin(), x.end(), out.begin());
         return;
     }
-    const Padded padded(x, h);
+    const Padded padded(x, h, h);
     const double width = static_cast<double>(2 * h + 1);
     // Each position keeps its own left-to-right sum; running the window offset in the outer
     // loop lets a block of positions advance together in vector registers. A block's window

@@ -11,6 +11,8 @@ namespace quorvel {
 std::vector<double> pad_extrapolated(std::span<const double> x, std::size_t h);
 // The same into out, of x.size() + 2 h values; x is not empty.
 void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out);
+// The same along the lines of the `fit` edge samples.
+void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out, std::size_t fit);
 
 // The mean over 2h + 1 samples of the padded data at each sample; out may be x itself.
 void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::span<double> out);

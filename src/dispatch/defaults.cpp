@@ -38,6 +38,13 @@ std::optional<two_d::whittaker::GridSolver> grid_solver_named(std::string_view t
     return std::nullopt;
 }
 
+std::optional<smoothing::RiaSide> ria_side_named(std::string_view text) {
+    if (text == "both") return smoothing::RiaSide::Both;
+    if (text == "left") return smoothing::RiaSide::Left;
+    if (text == "right") return smoothing::RiaSide::Right;
+    return std::nullopt;
+}
+
 Options defaults(MethodId method, int ndim) {
     Options options{method};
     switch (catalogue::row(method).family) {
@@ -105,7 +112,11 @@ Options defaults(MethodId method, int ndim) {
                                  .smooth_half_window = number(method, ndim, "smooth_half_window", 0.0),
                                  .sigma = number(method, ndim, "sigma", 0.0),
                                  .max_iter = count(method, ndim, "max_iter"),
-                                 .tol = number(method, ndim, "tol", 0.0)};
+                                 .tol = number(method, ndim, "tol", 0.0),
+                                 .side = *ria_side_named(choice(method, ndim, "side", "both")),
+                                 .width_scale = number(method, ndim, "width_scale", 0.0),
+                                 .height_scale = number(method, ndim, "height_scale", 0.0),
+                                 .sigma_scale = number(method, ndim, "sigma_scale", 0.0)};
             break;
     }
     return options;

@@ -40,6 +40,7 @@ struct Scratch {
     clipping::RubberbandWorkspace rubberband;
     smoothing::NoiseMedianWorkspace noise_median;
     smoothing::IpsaWorkspace ipsa;
+    smoothing::RiaWorkspace ria;
     morphology::MplsWorkspace mpls;
     morphology::JbcdWorkspace jbcd;
 };

@@ -122,6 +122,14 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 return smoothing::ipsa_into(y, {half, s.max_iter, s.tol}, baseline, scratch.ipsa,
                                             details ? &details->history : nullptr);
             }
+            case MethodId::Ria: {
+                const auto& s = options.smoothing;
+                WindowRecord given{};
+                given.half_window = s.half_window;
+                const smoothing::RiaParams params{window_of(y, given, details), s.max_iter, s.tol, s.side,
+                                                  s.width_scale, s.height_scale, s.sigma_scale};
+                return smoothing::ria_into(y, params, baseline, scratch.ria, details ? &details->history : nullptr);
+            }
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

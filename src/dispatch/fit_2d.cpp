@@ -99,6 +99,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::Mpls:
             case MethodId::Jbcd:
             case MethodId::Ipsa:
+            case MethodId::Ria:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -15,6 +15,7 @@
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
 #include "smoothing/noise_median.hpp"
+#include "smoothing/ria.hpp"
 #include "whittaker/engine.hpp"
 #include "whittaker/two_d/whittaker.hpp"
 
@@ -66,8 +67,10 @@ struct ClippingRecord {
 struct SmoothingRecord {
     std::array<std::uint64_t, 2> half_window;  // spectra use the first
     double smooth_half_window, sigma;
-    std::uint64_t max_iter;  // ipsa
+    std::uint64_t max_iter;  // ipsa, ria
     double tol;
+    smoothing::RiaSide side;  // ria
+    double width_scale, height_scale, sigma_scale;
 };
 
 struct GridSolverRecord {
@@ -93,6 +96,7 @@ struct Options {
 // The values of the catalogue's choices, or nothing for a text that names none.
 std::optional<whittaker::StopRule> stop_rule_named(std::string_view text);
 std::optional<two_d::whittaker::GridSolver> grid_solver_named(std::string_view text);
+std::optional<smoothing::RiaSide> ria_side_named(std::string_view text);
 
 // The catalogue's defaults for `method` in `ndim` dimensions: what the fixed-default module runs.
 Options defaults(catalogue::MethodId method, int ndim);

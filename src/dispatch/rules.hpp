@@ -53,7 +53,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::NoiseMedian:
         case MethodId::Mpls:
         case MethodId::Jbcd:
-        case MethodId::Ipsa: break;
+        case MethodId::Ipsa:
+        case MethodId::Ria: break;
     }
     return otherwise();
 }
