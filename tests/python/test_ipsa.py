@@ -1,12 +1,10 @@
 """ipsa against a NumPy transcription of Wang et al., Appl. Spectrosc. 71 (2017) 1169, and against the reference
 library."""
-import warnings
-
 import numpy as np
 import pytest
 
 import quorvel
-from support import extended, follows, make_spectrum, spectrum
+from support import agrees_pass_by_pass, follows, make_spectrum, settled_on_extended, spectrum
 
 
 def quadratic_smooth(x, half):
@@ -19,22 +17,8 @@ def quadratic_smooth(x, half):
 def ipsa(y, half, max_iter=500, tol=1e-3):
     """b <- the smooth of min(y, b) on y extended by 2h + 1 samples along its edge lines, until b changes by less
     than tol over y's samples; the newest baseline and the changes."""
-    width = 2 * half + 1
-    padded, inner = extended(y, width), slice(width, width + y.size)
-    baseline, changes = padded, []
-    for _ in range(max_iter + 1):
-        new = quadratic_smooth(np.minimum(padded, baseline), half)
-        changes.append(np.linalg.norm(new[inner] - baseline[inner]) / np.linalg.norm(baseline[inner]))
-        baseline = new
-        if changes[-1] < tol:
-            break
-    return baseline[inner], changes
-
-
-def fitted(y, half, params):
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", quorvel.ConvergenceWarning)
-        return quorvel.fit(y, "ipsa", half_window=half, **params)
+    return settled_on_extended(y, half, lambda b, padded: quadratic_smooth(np.minimum(padded, b), half), max_iter,
+                               tol)
 
 
 @pytest.mark.parametrize("y, half, params", [(make_spectrum(300), 10, {}), (make_spectrum(60), 3, dict(tol=1e-2)),
@@ -46,11 +30,6 @@ def test_ipsa_follows_its_publication(y, half, params):
 @pytest.mark.parametrize("y, half, params", [(spectrum(1000, 1), None, {}), (spectrum(1000, 2), 20, dict(tol=1e-2)),
                                              (spectrum(10_000, 3), None, {}), (spectrum(10_000, 4), 40, {})])
 def test_ipsa_agrees_with_the_reference_library(y, half, params):
-    pybaselines = pytest.importorskip("pybaselines")
-    expected, given = pybaselines.Baseline().ipsa(y, half_window=half, **params)
-    fit = fitted(y, half, params)
-    assert fit.iterations == len(given["tol_history"])
-    np.testing.assert_allclose(fit.changes, given["tol_history"], rtol=1e-9)
-    assert np.max(np.abs(fit.baseline - expected)) <= 1e-9 * np.ptp(y)
+    fit, _ = agrees_pass_by_pass("ipsa", y, half, params, 1e-9)
     if half is None:
         assert fit.params["half_window"] == 4 * quorvel.fit(y, "mor").params["half_window"]
