@@ -284,7 +284,8 @@ inline constexpr std::array ria_1d{
     choice("side", "both|left|right", "the ends of the data that get an added peak"),
     real("width_scale", 0.1, positive, "samples added at each extended end, as a share of the data's length"),
     real("height_scale", 1.0, positive, "height of each added peak, as a share of the data's largest value"),
-    real("sigma_scale", 1.0 / 12.0, positive, "standard deviation of each added peak, as a share of the samples added")};
+    real("sigma_scale", 1.0 / 12.0, positive,
+         "standard deviation of each added peak, as a share of the samples added")};
 
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};

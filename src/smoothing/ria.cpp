@@ -1,6 +1,7 @@
 #include "ria.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 
@@ -13,18 +14,40 @@ namespace {
 // Outputs per block of the moving average, each block's first window summed afresh so rounding never drifts far.
 constexpr std::size_t block = 256;
 
-// out[t] = the mean of e[t .. t + 2h] (e has out.size() + 2h values).
+// The mean of e[t .. t + 2h] at outputs [first, first + count) by a running sum.
+void running_mean(const double* e, std::size_t width, double scale, std::size_t first, std::size_t count,
+                  double* out) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < width; ++k) sum += e[first + k];
+    out[first] = sum * scale;
+    for (std::size_t t = first + 1; t < first + count; ++t) {
+        sum += e[t + width - 1] - e[t - 1];
+        out[t] = sum * scale;
+    }
+}
+
+// out[t] = the mean of e[t .. t + 2h] (e has out.size() + 2h values). Four blocks advance together, so that their
+// running sums, each a chain of dependent additions, overlap.
 void moving_mean(std::span<const double> e, std::size_t h, std::span<double> out) {
-    const std::size_t width = 2 * h + 1;
-    const double count = static_cast<double>(width);
-    for (std::size_t first = 0; first < out.size(); first += block) {
-        double sum = 0.0;
-        for (std::size_t k = 0; k < width; ++k) sum += e[first + k];
-        out[first] = sum / count;
-        for (std::size_t t = first + 1; t < std::min(first + block, out.size()); ++t) {
-            sum += e[t + width - 1] - e[t - 1];
-            out[t] = sum / count;
+    const std::size_t width = 2 * h + 1, n = out.size();
+    const double scale = 1.0 / static_cast<double>(width);
+    std::size_t first = 0;
+    for (; first + 4 * block <= n; first += 4 * block) {
+        std::array<double, 4> sums{};
+        for (std::size_t c = 0; c < 4; ++c) {
+            for (std::size_t k = 0; k < width; ++k) sums[c] += e[first + c * block + k];
+            out[first + c * block] = sums[c] * scale;
         }
+        for (std::size_t t = first + 1; t < first + block; ++t) {
+            for (std::size_t c = 0; c < 4; ++c) {
+                const std::size_t at = t + c * block;
+                sums[c] += e[at + width - 1] - e[at - 1];
+                out[at] = sums[c] * scale;
+            }
+        }
+    }
+    for (; first < n; first += block) {
+        running_mean(e.data(), width, scale, first, std::min(block, n - first), out.data());
     }
 }
 
@@ -85,17 +108,16 @@ Result<FitReport> ria_into(std::span<const double> y, const RiaParams& params, s
     if (right) std::transform(gaussian.begin(), gaussian.end(), data.end() - added, data.end() - added, std::plus<>());
     double gaussian_area = 0.0;
     for (const double g : gaussian) gaussian_area += g;
-    gaussian_area = (gaussian_area - 0.5 * (gaussian.front() + gaussian.back())) * ((left ? 1.0 : 0.0) + (right ? 1.0 : 0.0));
+    const double ends = (left ? 1.0 : 0.0) + (right ? 1.0 : 0.0);
+    gaussian_area = (gaussian_area - 0.5 * (gaussian.front() + gaussian.back())) * ends;
     // The lines past the extended data's ends stay those of its first and last two samples.
     work.padded.resize(total + 2 * h);
     pad_extrapolated_into(data, h, work.padded, 2);
-    work.baseline = work.data;
     work.smooth.resize(total);
     const std::span<double> smooth(work.smooth), padded_middle = std::span(work.padded).subspan(h, total);
     if (history) history->clear();
     FitReport report{0, 0.0, false};
     for (std::uint64_t pass = 0; pass < params.max_iter; ++pass) {
-        std::copy(work.baseline.begin(), work.baseline.end(), padded_middle.begin());
         moving_mean(work.padded, h, smooth);
         double area = 0.0;
         if (left) area += trapezoid(smooth.first(added), line.first(added));
@@ -109,9 +131,9 @@ Result<FitReport> ria_into(std::span<const double> y, const RiaParams& params, s
             std::copy_n(smooth.begin() + static_cast<std::ptrdiff_t>(first), n, baseline.begin());
             return report;
         }
-        for (std::size_t i = 0; i < total; ++i) work.baseline[i] = std::min(data[i], smooth[i]);
+        for (std::size_t i = 0; i < total; ++i) padded_middle[i] = std::min(data[i], smooth[i]);
     }
-    std::copy_n(work.baseline.begin() + static_cast<std::ptrdiff_t>(first), n, baseline.begin());
+    std::copy_n(padded_middle.begin() + static_cast<std::ptrdiff_t>(first), n, baseline.begin());
     return report;
 }
 

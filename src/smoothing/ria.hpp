@@ -29,7 +29,7 @@ struct RiaParams {
 };
 
 struct RiaWorkspace {
-    std::vector<double> line, data, baseline, padded, gaussian, smooth;
+    std::vector<double> line, data, padded, gaussian, smooth;  // padded holds the baseline between its pads
 };
 
 Result<FitReport> ria_into(std::span<const double> y, const RiaParams& params, std::span<double> baseline,
