@@ -26,6 +26,10 @@ PEERS_1D = {
     "mwmv": "pybaselines `Baseline().mwmv(half_window=20)`, once a call and with a reused fitter",
     "interp_pts": "pybaselines `Baseline().interp_pts(baseline_points=..., interp_method=\"cubic\")` through 25 "
                   "points on its default x of -1 to 1, which quorvel is given (x built inside the call)",
+    "mpls": "pybaselines `Baseline().mpls(half_window=20)`, once a call and with a reused fitter",
+    "jbcd": "pybaselines `Baseline().jbcd(half_window=20)`, once a call and with a reused fitter",
+    "ipsa": "pybaselines `Baseline().ipsa(half_window=20)`, once a call and with a reused fitter",
+    "ria": "pybaselines `Baseline().ria(half_window=20)`, once a call and with a reused fitter",
 }
 PEERS_2D = {
     "asls": "pybaselines `Baseline2D().asls(lam=1e4, p=0.01, max_iter=50, tol=1e-3, diff_order=2)` "

@@ -49,7 +49,9 @@ SCHEME_SIZES = [10**3, 10**4, 10**5]
 SCHEME_STACK = (1000, 1000)  # (samples, spectra)
 # The model-free methods whose defaults differ from the reference library's run with these on both sides.
 SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}, "noise_median": {"half_window": 20},
-             "peak_filling": {}, "corner_cutting": {}, "mwmv": {"half_window": 20}}
+             "peak_filling": {}, "corner_cutting": {}, "mwmv": {"half_window": 20},
+             "mpls": {"half_window": 20}, "jbcd": {"half_window": 20},
+             "ipsa": {"half_window": 20}, "ria": {"half_window": 20}}
 # Methods whose reference takes seconds past 10^5 samples run at these sizes only.
 SHORT_1D = {"peak_filling": [10**3, 10**5], "corner_cutting": [10**3, 10**5], "mwmv": [10**3, 10**5],
             "interp_pts": [10**3, 10**5]}

@@ -43,6 +43,7 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::CornerCutting:
         case MethodId::Mwmv:
         case MethodId::InterpPts: return Loop::Own;
+        case MethodId::Mpls: return Loop::Own;
         case MethodId::Iasls:
         case MethodId::DrPls:
         case MethodId::IarPls:
@@ -59,6 +60,9 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::PenalizedPoly:
         case MethodId::QuantReg:
         case MethodId::Loess: return Loop::Reference;
+        case MethodId::Jbcd:
+        case MethodId::Ipsa:
+        case MethodId::Ria: return Loop::Reference;
         case MethodId::BrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
@@ -81,6 +85,10 @@ Stopping stopping_of(const dispatch::Options& options) {
         return {true, options.polynomial.max_iter, options.polynomial.tol};
     }
     if (method == MethodId::CornerCutting) return {true, options.clipping.max_iter, 0.0};
+    if (method == MethodId::Jbcd) return {true, options.window.max_iter, options.window.tol_2};
+    if (method == MethodId::Ipsa || method == MethodId::Ria) {
+        return {true, options.smoothing.max_iter, options.smoothing.tol};
+    }
     const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
     return {whittaker, options.whittaker.max_iter, options.whittaker.tol};
 }
@@ -131,6 +139,18 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     p.delta = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
     p.symmetric_weights = in.flag();
     p.use_threshold = in.flag();
+    options.window.lam = in.real();
+    options.window.p = in.flag() ? 0.0 : in.real();
+    options.window.diff_order = order();
+    options.window.alpha = in.real();
+    options.window.beta = in.real();
+    options.window.gamma = in.real();
+    options.window.beta_mult = in.real();
+    options.window.gamma_mult = in.real();
+    options.window.tol_2 = in.real();
+    options.window.robust_opening = in.flag();
+    options.smoothing.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
+    options.smoothing.tol = in.real();
     auto& c = options.clipping;
     c.max_half_window = {in.upto(ndim == 1 ? 40 : 5), in.upto(ndim == 1 ? 40 : 5)};  // 0: the default
     c.decreasing = in.flag();

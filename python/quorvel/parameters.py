@@ -286,7 +286,7 @@ USES_X: Dict[int, Set[str]] = {1: set(), 2: set()}
 # The methods that reweight until a stop rule holds, and so can stop at max_iter without it.
 ITERATIVE: Set[str] = {_row["name"] for _row in _CATALOGUE if _row["family"] == "whittaker"}
 # The methods that read every sample, so that a mask's gaps are first filled with straight lines.
-BRIDGED: Set[str] = {_row["name"] for _row in _CATALOGUE if _row["family"] == "morphology"}
+BRIDGED: Set[str] = {_row["name"] for _row in _CATALOGUE if _row["family"] in ("morphology", "smoothing")}
 for _row in _CATALOGUE:
     for _ndim, _dimension in _row["dims"].items():
         if _dimension is not None:

@@ -139,8 +139,11 @@ bool read_points(PyObject* params, const char* name, std::span<const double>& ou
 }  // namespace
 
 bool read_arrays(const Call& call, int ndim, const std::uint64_t* extents, dispatch::Options& options) {
+    // jbcd's alpha is one number, read with its record.
+    const auto* alpha = catalogue::find_parameter(catalogue::row(options.method).in(ndim), "alpha");
+    const bool samples = alpha && alpha->kind == catalogue::ValueKind::Samples;
     return read_x(call, ndim, extents, options) &&
-           read_samples(call.params, "alpha", ndim, extents, options.whittaker.alpha) &&
+           (!samples || read_samples(call.params, "alpha", ndim, extents, options.whittaker.alpha)) &&
            read_points(call.params, "baseline_points", options.clipping.points);
 }
 

@@ -102,7 +102,12 @@ bool read_whittaker(PyObject* params, dispatch::WhittakerRecord& r) {
 bool read_window(PyObject* params, dispatch::WindowRecord& record) {
     return read_per_axis(params, "half_window", record.half_window) && read_scalar(params, "tol", record.tol) &&
            read_scalar(params, "max_iter", record.max_iter) &&
-           read_scalar(params, "smooth_half_window", record.smooth_half_window);
+           read_scalar(params, "smooth_half_window", record.smooth_half_window) &&
+           read_scalar(params, "lam", record.lam) && read_scalar(params, "p", record.p) &&
+           read_scalar(params, "diff_order", record.diff_order) && read_scalar(params, "alpha", record.alpha) &&
+           read_scalar(params, "beta", record.beta) && read_scalar(params, "gamma", record.gamma) &&
+           read_scalar(params, "beta_mult", record.beta_mult) && read_scalar(params, "gamma_mult", record.gamma_mult) &&
+           read_scalar(params, "tol_2", record.tol_2) && read_scalar(params, "robust_opening", record.robust_opening);
 }
 
 bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& r) {
@@ -135,7 +140,10 @@ bool read_smoothing(PyObject* params, dispatch::SmoothingRecord& r) {
     return read_per_axis(params, "half_window", r.half_window) &&
            read_scalar(params, "smooth_half_window", r.smooth_half_window) && read_scalar(params, "sigma", r.sigma) &&
            read_scalar(params, "sections", r.sections) && read_scalar(params, "max_iter", r.max_iter) &&
-           read_scalar(params, "lam_smooth", r.lam_smooth);
+           read_scalar(params, "lam_smooth", r.lam_smooth) && read_scalar(params, "tol", r.tol) &&
+           read_choice(params, "side", r.side, dispatch::ria_side_named) &&
+           read_scalar(params, "width_scale", r.width_scale) && read_scalar(params, "height_scale", r.height_scale) &&
+           read_scalar(params, "sigma_scale", r.sigma_scale);
 }
 
 bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record) {

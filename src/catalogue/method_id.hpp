@@ -10,7 +10,7 @@ enum class MethodId : std::uint8_t {
     Asls, ArPls, AirPls, RollingBall, Polynomial, Tophat,
     Iasls, DrPls, IarPls, AsPls, Psalsa, DerPsalsa, BrPls, LsrPls, Snip, Rubberband, Mor, Imor, Amormol,
     Mormol, NoiseMedian, Poly, Modpoly, Imodpoly, PenalizedPoly, QuantReg, Loess,
-    PeakFilling, CornerCutting, Mwmv, InterpPts,
+    PeakFilling, CornerCutting, Mwmv, InterpPts, Mpls, Jbcd, Ipsa, Ria,
 };
 
 enum class Family : std::uint8_t { Whittaker, Morphology, Polynomial, Clipping, Smoothing };

@@ -341,6 +341,40 @@ inline constexpr std::array interp_pts_1d{
     choice("interp_method", "linear|nearest|previous|next|cubic",
            "how to join the points: straight lines, the nearest, previous or next point's y, or the not-a-knot "
            "cubic spline (at least 4 points), as scipy.interpolate.interp1d")};
+// mpls: the morphological window, then one weighted smooth.
+inline constexpr std::array mpls_1d{
+    mor_1d[0], lam_1d,
+    real("p", 0.0, unit, "weight of the samples that are not anchors; 1 - p at the anchors"), diff_order};
+// jbcd: the baseline near the opening and the signal, each smoothed, by alternating solves.
+inline constexpr std::array jbcd_1d{
+    mor_1d[0], real("alpha", 0.1, non_negative, "how closely the baseline keeps to the opening"),
+    real("beta", 10.0, non_negative, "smoothness of the baseline: the first pass's weight of its difference penalty"),
+    real("gamma", 1.0, non_negative, "smoothness of the signal: the first pass's weight of its difference penalty"),
+    real("beta_mult", 1.1, positive, "what multiplies beta after each pass"),
+    real("gamma_mult", 0.909, positive, "what multiplies gamma after each pass"),
+    integer("diff_order", 1, from_one_to(3), diff_order.meaning), max_iter_reference(20),
+    real("tol", 1e-2, non_negative, "stop once the signal's relative change is below this and the baseline's below "
+                                    "tol_2"),
+    real("tol_2", 1e-3, non_negative, "stop once the baseline's relative change is below this and the signal's "
+                                      "below tol"),
+    flag("robust_opening", true, "start from mor's opening, min(o, mean of o's erosion and dilation), instead of "
+                                 "the plain opening o")};
+
+inline constexpr std::array ipsa_1d{
+    median_half_window(false, "half-width h of the quadratic smoothing's window of 2h + 1 samples, about the "
+                              "peaks' full width at half maximum; None: four times the window estimated from the "
+                              "data, as for mor"),
+    max_iter_reference(500), tol_baseline};
+inline constexpr std::array ria_1d{
+    median_half_window(false, "half-width h of the moving average's window of 2h + 1 samples, about the peaks' "
+                              "full width at half maximum; None: the window estimated from the data, as for mor"),
+    integer("max_iter", 500, from_one_to(10'000), "the most passes of the moving average"),
+    real("tol", 1e-2, non_negative, "stop once the added peaks keep less than this share of their area"),
+    choice("side", "both|left|right", "the ends of the data that get an added peak"),
+    real("width_scale", 0.1, positive, "samples added at each extended end, as a share of the data's length"),
+    real("height_scale", 1.0, positive, "height of each added peak, as a share of the data's largest value"),
+    real("sigma_scale", 1.0 / 12.0, positive,
+         "standard deviation of each added peak, as a share of the samples added")};
 
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
@@ -351,7 +385,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 31> table{{
+inline constexpr std::array<MethodRow, 35> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -410,6 +444,10 @@ inline constexpr std::array<MethodRow, 31> table{{
     {MethodId::Mwmv, "mwmv", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mwmv_1d}, {}},
     {MethodId::InterpPts, "interp_pts", rows::no_aliases, Family::Clipping,
      {true, false, 1, rows::interp_pts_1d, true}, {}},
+    {MethodId::Mpls, "mpls", rows::no_aliases, Family::Morphology, {true, false, 1, rows::mpls_1d}, {}},
+    {MethodId::Jbcd, "jbcd", rows::no_aliases, Family::Morphology, {true, false, 1, rows::jbcd_1d}, {}},
+    {MethodId::Ipsa, "ipsa", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::ipsa_1d}, {}},
+    {MethodId::Ria, "ria", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::ria_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

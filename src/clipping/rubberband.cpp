@@ -7,6 +7,7 @@
 #include "core/numeric.hpp"
 #include "linalg/difference_penalty.hpp"
 #include "positions.hpp"
+#include "linalg/weighted_smooth.hpp"
 
 namespace quorvel::clipping {
 namespace {
@@ -43,23 +44,6 @@ void interpolate(std::span<const double> v, const Positions& t, std::span<const 
     }
 }
 
-// (W + lam D'D) z = W v with W the indicator of the hull's vertices.
-Status smooth_through(std::span<const double> v, std::span<const std::size_t> hull, const RubberbandParams& params,
-                      std::span<double> baseline, RubberbandWorkspace& work) {
-    const std::size_t n = v.size();
-    const auto order = static_cast<unsigned>(params.diff_order);
-    work.weights.assign(n, 0.0);
-    for (const std::size_t i : hull) work.weights[i] = 1.0;
-    work.band.reset(n, order);
-    const linalg::PenaltyRows penalty(n, order, params.lam);
-    for (std::size_t d = 0; d <= order; ++d) {
-        for (std::size_t k = 0; k + d < n; ++k) work.band.bands[d * n + k] = penalty.at(k + d, d);
-    }
-    for (std::size_t k = 0; k < n; ++k) work.band.bands[k] = work.band.bands[k] + work.weights[k];
-    for (std::size_t k = 0; k < n; ++k) work.weights[k] = work.weights[k] * v[k];
-    return work.band.solve_spd(work.weights, baseline);
-}
-
 }  // namespace
 
 Result<FitReport> rubberband_into(std::span<const double> y, std::span<const double> x, Mask mask,
@@ -90,7 +74,12 @@ Result<FitReport> rubberband_into(std::span<const double> y, std::span<const dou
         interpolate(v, t, work.hull, baseline);
         return single_pass;
     }
-    if (auto solved = smooth_through(v, work.hull, params, baseline, work); !solved) return solved.error();
+    work.weights.assign(n, 0.0);
+    for (const std::size_t i : work.hull) work.weights[i] = 1.0;
+    const auto order = static_cast<unsigned>(params.diff_order);
+    if (auto solved = linalg::weighted_smooth(v, work.weights, params.lam, order, baseline, work.smooth); !solved) {
+        return solved.error();
+    }
     return single_pass;
 }
 

@@ -17,7 +17,7 @@
 #include "core/error.hpp"
 #include "core/fit_report.hpp"
 #include "core/mask.hpp"
-#include "linalg/banded.hpp"
+#include "linalg/weighted_smooth.hpp"
 
 namespace quorvel::clipping {
 
@@ -32,7 +32,7 @@ struct RubberbandParams {
 struct RubberbandWorkspace {
     std::vector<double> smoothed, weights;
     std::vector<std::size_t> hull;
-    linalg::banded::SymmetricBandedWorkspace band;
+    linalg::WeightedSmoothWorkspace smooth;
 };
 
 // x: the sample positions (strictly increasing or decreasing), or empty for the indices.

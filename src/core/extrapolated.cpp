@@ -54,10 +54,12 @@ struct Padded {
     std::size_t h;
     Extension left, right;
 
-    // Local: each line's positions count from its first edge sample, which keeps their digits far from the start.
-    Padded(std::span<const double> signal, std::size_t half, bool local = false) : x(signal), h(half) {
+    // Lines fitted on the `fit` edge samples; local: each line's positions count from its first edge sample, which
+    // keeps their digits far from the start.
+    Padded(std::span<const double> signal, std::size_t half, std::size_t fit, bool local = false)
+        : x(signal), h(half) {
         const std::size_t n = x.size();
-        const std::size_t m = std::max<std::size_t>(1, std::min(n, h));
+        const std::size_t m = std::max<std::size_t>(1, std::min(n, fit));
         left = extension(x, h, 0, m, local ? static_cast<double>(h) : 0.0);
         right = extension(x, h, n - m, m, local ? static_cast<double>(h + n - m) : 0.0);
     }
@@ -82,13 +84,17 @@ std::vector<double> pad_extrapolated(std::span<const double> x, std::size_t h) {
 }
 
 void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out) {
+    pad_extrapolated_into(x, h, out, h);
+}
+
+void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out, std::size_t fit) {
     assert(!x.empty() && out.size() == x.size() + 2 * h);
-    Padded(x, h).copy(0, out.size(), out.data());
+    Padded(x, h, fit).copy(0, out.size(), out.data());
 }
 
 void pad_extrapolated_local_into(std::span<const double> x, std::size_t h, std::span<double> out) {
     assert(!x.empty() && out.size() == x.size() + 2 * h);
-    Padded(x, h, true).copy(0, out.size(), out.data());
+    Padded(x, h, h, true).copy(0, out.size(), out.data());
 }
 
 void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::span<double> out) {
@@ -97,7 +103,7 @@ void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::
         std::copy(x.begin(), x.end(), out.begin());
         return;
     }
-    const Padded padded(x, h);
+    const Padded padded(x, h, h);
     const double width = static_cast<double>(2 * h + 1);
     // Each position keeps its own left-to-right sum; running the window offset in the outer
     // loop lets a block of positions advance together in vector registers. A block's window

@@ -14,6 +14,8 @@ void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<d
 // The same with each edge line fitted on positions counted from its first edge sample: the same line, its digits
 // kept on long signals.
 void pad_extrapolated_local_into(std::span<const double> x, std::size_t h, std::span<double> out);
+// The same along the lines of the `fit` edge samples.
+void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out, std::size_t fit);
 
 // The mean over 2h + 1 samples of the padded data at each sample; out may be x itself.
 void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::span<double> out);

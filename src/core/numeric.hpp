@@ -2,6 +2,8 @@
 #pragma once
 
 #include <bit>
+#include <cmath>
+#include <limits>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -39,6 +41,23 @@ inline double scaled_coordinate(std::size_t i, std::size_t n) noexcept {
     if (n == 1) return 0.0;
     const double fi = static_cast<double>(i);
     return (fi + fi) / static_cast<double>(n - 1) - 1.0;
+}
+
+// ‖new - old‖ / ‖old‖ from their squares. A zero `old` gives 0 when nothing changed and infinity otherwise,
+// where a floor such as 2^-52 under ‖old‖ would make the answer depend on the data's units.
+inline double relative_distance(double distance2, double norm2) {
+    if (norm2 > 0.0) return std::sqrt(distance2) / std::sqrt(norm2);
+    return distance2 > 0.0 ? std::numeric_limits<double>::infinity() : 0.0;
+}
+
+// The relative Euclidean distance of `now` from `old` (of one length).
+inline double relative_change(std::span<const double> old, std::span<const double> now) {
+    double distance2 = 0.0, norm2 = 0.0;
+    for (std::size_t i = 0; i < old.size(); ++i) {
+        distance2 += (now[i] - old[i]) * (now[i] - old[i]);
+        norm2 += old[i] * old[i];
+    }
+    return relative_distance(distance2, norm2);
 }
 
 }  // namespace quorvel

@@ -47,6 +47,13 @@ std::optional<polynomial::CostFunction> cost_function_named(std::string_view tex
     return std::nullopt;
 }
 
+std::optional<smoothing::RiaSide> ria_side_named(std::string_view text) {
+    if (text == "both") return smoothing::RiaSide::Both;
+    if (text == "left") return smoothing::RiaSide::Left;
+    if (text == "right") return smoothing::RiaSide::Right;
+    return std::nullopt;
+}
+
 Options defaults(MethodId method, int ndim) {
     Options options{method};
     switch (catalogue::row(method).family) {
@@ -80,7 +87,20 @@ Options defaults(MethodId method, int ndim) {
             const std::uint64_t half = count(method, ndim, "half_window");
             const std::uint64_t smooth =
                 method == MethodId::Mwmv ? same_as_window : count(method, ndim, "smooth_half_window");
-            options.window = {{half, half}, number(method, ndim, "tol", 0.0), count(method, ndim, "max_iter"), smooth};
+            options.window = {{half, half},
+                              number(method, ndim, "tol", 0.0),
+                              count(method, ndim, "max_iter"),
+                              smooth,
+                              number(method, ndim, "lam", 0.0),
+                              number(method, ndim, "p", 0.0),
+                              count(method, ndim, "diff_order"),
+                              number(method, ndim, "alpha", 0.0),
+                              number(method, ndim, "beta", 0.0),
+                              number(method, ndim, "gamma", 0.0),
+                              number(method, ndim, "beta_mult", 0.0),
+                              number(method, ndim, "gamma_mult", 0.0),
+                              number(method, ndim, "tol_2", 0.0),
+                              number(method, ndim, "robust_opening", 0.0) != 0.0};
             break;
         }
         case Family::Polynomial: {
@@ -131,7 +151,12 @@ Options defaults(MethodId method, int ndim) {
                                  .sigma = number(method, ndim, "sigma", 0.0),
                                  .sections = count(method, ndim, "sections"),
                                  .max_iter = count(method, ndim, "max_iter"),
-                                 .lam_smooth = number(method, ndim, "lam_smooth", 0.0)};
+                                 .lam_smooth = number(method, ndim, "lam_smooth", 0.0),
+                                 .tol = number(method, ndim, "tol", 0.0),
+                                 .side = *ria_side_named(choice(method, ndim, "side", "both")),
+                                 .width_scale = number(method, ndim, "width_scale", 0.0),
+                                 .height_scale = number(method, ndim, "height_scale", 0.0),
+                                 .sigma_scale = number(method, ndim, "sigma_scale", 0.0)};
             break;
     }
     return options;

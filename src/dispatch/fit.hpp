@@ -16,6 +16,9 @@
 #include "clipping/interp_pts.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
+#include "morphology/jbcd.hpp"
+#include "morphology/mpls.hpp"
+#include "smoothing/ipsa.hpp"
 #include "smoothing/noise_median.hpp"
 #include "smoothing/peak_filling.hpp"
 #include "whittaker/two_d/preconditioned_system.hpp"
@@ -44,6 +47,10 @@ struct Scratch {
     smoothing::PeakFillingWorkspace peak_filling;
     clipping::CornerCuttingWorkspace corner_cutting;
     clipping::InterpPtsWorkspace interp_pts;
+    smoothing::IpsaWorkspace ipsa;
+    smoothing::RiaWorkspace ria;
+    morphology::MplsWorkspace mpls;
+    morphology::JbcdWorkspace jbcd;
 };
 
 // The baseline of y into `baseline` (y's length). With an empty mask every result is exactly the

@@ -8,15 +8,18 @@
 #include "masking.hpp"
 #include "morphology/amormol.hpp"
 #include "morphology/imor.hpp"
+#include "morphology/jbcd.hpp"
 #include "morphology/mor.hpp"
 #include "morphology/mormol.hpp"
 #include "morphology/mwmv.hpp"
+#include "morphology/mpls.hpp"
 #include "morphology/rolling_ball.hpp"
 #include "morphology/tophat.hpp"
 #include "morphology/window_estimate.hpp"
 #include "polynomial/polynomial.hpp"
 #include "polynomial_fit.hpp"
 #include "rules.hpp"
+#include "smoothing/ipsa.hpp"
 #include "smoothing/noise_median.hpp"
 #include "smoothing/peak_filling.hpp"
 
@@ -138,6 +141,39 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 const std::uint64_t half = window_of(y, options.window, details);
                 const std::uint64_t smooth = options.window.smooth_half_window;
                 return morphology::mwmv_into(y, half, smooth == same_as_window ? half : smooth, baseline);
+            }
+            case MethodId::Mpls: {
+                const auto& w = options.window;
+                auto report = morphology::mpls_into(y, {window_of(y, w, details), w.lam, w.p, w.diff_order}, baseline,
+                                                    scratch.mpls);
+                if (report && details) details->weights = scratch.mpls.weights;
+                return report;
+            }
+            case MethodId::Jbcd: {
+                const auto& w = options.window;
+                const morphology::JbcdParams params{window_of(y, w, details), w.alpha, w.beta, w.gamma,
+                                                    w.beta_mult, w.gamma_mult, w.diff_order, w.max_iter, w.tol,
+                                                    w.tol_2, w.robust_opening};
+                return morphology::jbcd_into(y, params, baseline, scratch.jbcd, details ? &details->history : nullptr);
+            }
+            case MethodId::Ipsa: {
+                // The reference library's default: four times the window the openings settle at.
+                std::uint64_t half = options.smoothing.half_window[0];
+                if (half == 0) {
+                    half = 4 * window_of(y, {}, details);
+                    if (details) details->half_window = {half, half};
+                }
+                const auto& s = options.smoothing;
+                return smoothing::ipsa_into(y, {half, s.max_iter, s.tol}, baseline, scratch.ipsa,
+                                            details ? &details->history : nullptr);
+            }
+            case MethodId::Ria: {
+                const auto& s = options.smoothing;
+                WindowRecord given{};
+                given.half_window = s.half_window;
+                const smoothing::RiaParams params{window_of(y, given, details), s.max_iter, s.tol, s.side,
+                                                  s.width_scale, s.height_scale, s.sigma_scale};
+                return smoothing::ria_into(y, params, baseline, scratch.ria, details ? &details->history : nullptr);
             }
             case MethodId::Asls:
             case MethodId::ArPls:

@@ -112,6 +112,10 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::InterpPts:
             case MethodId::Amormol:
             case MethodId::Mormol:
+            case MethodId::Mpls:
+            case MethodId::Jbcd:
+            case MethodId::Ipsa:
+            case MethodId::Ria:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -21,6 +21,7 @@
 #include "polynomial/quant_reg.hpp"
 #include "smoothing/noise_median.hpp"
 #include "smoothing/peak_filling.hpp"
+#include "smoothing/ria.hpp"
 #include "whittaker/engine.hpp"
 #include "whittaker/two_d/whittaker.hpp"
 
@@ -49,6 +50,10 @@ struct WindowRecord {
     double tol;                                // imor, amormol, mormol
     std::uint64_t max_iter;
     std::uint64_t smooth_half_window;          // mormol, mwmv; 0: no smoothing
+    double lam, p;                             // mpls
+    std::uint64_t diff_order;                  // mpls, jbcd
+    double alpha, beta, gamma, beta_mult, gamma_mult, tol_2;  // jbcd
+    bool robust_opening;
 };
 
 // NaN where the data decide.
@@ -87,8 +92,11 @@ struct ClippingRecord {
 struct SmoothingRecord {
     std::array<std::uint64_t, 2> half_window;  // spectra use the first
     double smooth_half_window, sigma;
-    std::uint64_t sections, max_iter;  // peak_filling
+    std::uint64_t sections, max_iter;  // peak_filling; max_iter also ipsa, ria
     double lam_smooth;
+    double tol;               // ipsa, ria
+    smoothing::RiaSide side;  // ria
+    double width_scale, height_scale, sigma_scale;
 };
 
 struct GridSolverRecord {
@@ -115,6 +123,7 @@ struct Options {
 std::optional<whittaker::StopRule> stop_rule_named(std::string_view text);
 std::optional<two_d::whittaker::GridSolver> grid_solver_named(std::string_view text);
 std::optional<polynomial::CostFunction> cost_function_named(std::string_view text);
+std::optional<smoothing::RiaSide> ria_side_named(std::string_view text);
 
 // The catalogue's defaults for `method` in `ndim` dimensions: what the fixed-default module runs.
 Options defaults(catalogue::MethodId method, int ndim);

@@ -43,7 +43,11 @@ Result<FitReport> polynomial_into(const polynomial::Problem& problem, const Opti
         case MethodId::PeakFilling:
         case MethodId::CornerCutting:
         case MethodId::Mwmv:
-        case MethodId::InterpPts: break;
+        case MethodId::InterpPts:
+        case MethodId::Mpls:
+        case MethodId::Jbcd:
+        case MethodId::Ipsa:
+        case MethodId::Ria: break;
     }
     return Unsupported{"method", "not a polynomial fit"};
 }

@@ -60,7 +60,11 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::PeakFilling:
         case MethodId::CornerCutting:
         case MethodId::Mwmv:
-        case MethodId::InterpPts: break;
+        case MethodId::InterpPts:
+        case MethodId::Mpls:
+        case MethodId::Jbcd:
+        case MethodId::Ipsa:
+        case MethodId::Ria: break;
     }
     return otherwise();
 }

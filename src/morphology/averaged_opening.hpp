@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "core/numeric.hpp"
 #include "extrema.hpp"
 #include "morphology/two_d/morphology.hpp"
 
@@ -59,23 +60,6 @@ void averaged_opening(Flat& flat, std::span<const double> x, std::span<const dou
     flat.both(opening, [&](std::size_t i, double eroded, double dilated) {
         out[i] = std::min(limit[i], 0.5 * (dilated + eroded));
     });
-}
-
-// ‖new - old‖ / ‖old‖ from their squares. A zero `old` gives 0 when nothing changed and infinity otherwise,
-// where a floor such as 2^-52 under ‖old‖ would make the answer depend on the data's units.
-inline double relative_distance(double distance2, double norm2) {
-    if (norm2 > 0.0) return std::sqrt(distance2) / std::sqrt(norm2);
-    return distance2 > 0.0 ? std::numeric_limits<double>::infinity() : 0.0;
-}
-
-// The relative Euclidean distance of `now` from `old` (of one length).
-inline double relative_change(std::span<const double> old, std::span<const double> now) {
-    double distance2 = 0.0, norm2 = 0.0;
-    for (std::size_t i = 0; i < old.size(); ++i) {
-        distance2 += (now[i] - old[i]) * (now[i] - old[i]);
-        norm2 += old[i] * old[i];
-    }
-    return relative_distance(distance2, norm2);
 }
 
 }  // namespace quorvel::morphology

@@ -21,9 +21,9 @@ std::size_t mirrored(std::ptrdiff_t i, std::size_t n) {
     return static_cast<std::size_t>(folded < static_cast<std::ptrdiff_t>(n) ? folded : period - folded);
 }
 
-// out[t] = Σ_j kernel[j] e[t + j] for the symmetric kernel, each pair of taps the same distance from the middle
-// taken together; the loop over t innermost, so that it vectorises without reordering sums.
-void direct(std::span<const double> e, std::span<const double> kernel, std::span<double> out) {
+}  // namespace
+
+void convolve_symmetric(std::span<const double> e, std::span<const double> kernel, std::span<double> out) {
     const std::size_t s = kernel.size() / 2;
     for (std::size_t start = 0; start < out.size(); start += block) {
         const std::size_t count = std::min(block, out.size() - start);
@@ -38,8 +38,6 @@ void direct(std::span<const double> e, std::span<const double> kernel, std::span
         }
     }
 }
-
-}  // namespace
 
 void gaussian_kernel(std::size_t s, double sigma, std::vector<double>& kernel) {
     kernel.resize(2 * s + 1);
@@ -63,7 +61,7 @@ void convolve_mirror(std::span<const double> x, std::span<const double> kernel, 
                                                                      : x[mirrored(at, n)];
     }
     if (kernel.size() <= longest_direct) {
-        direct(extended, kernel, out);
+        convolve_symmetric(extended, kernel, out);
         return;
     }
     linalg::FftConvolver(kernel, extended.size()).valid(extended, out);

@@ -75,6 +75,21 @@ def mollified(x, half):
     return np.convolve(np.pad(x, half, mode="reflect"), kernel / kernel.sum(), mode="valid")
 
 
+def settled_on_extended(y, half, step, max_iter, tol):
+    """b <- step(b, padded) from b = padded, y extended by 2h + 1 samples along its edge lines, until b changes
+    by less than tol over y's samples, at most max_iter + 1 passes; the newest baseline and the changes."""
+    width = 2 * half + 1
+    padded, inner = extended(y, width), slice(width, width + y.size)
+    baseline, changes = padded, []
+    for _ in range(max_iter + 1):
+        new = step(baseline, padded)
+        changes.append(np.linalg.norm(new[inner] - baseline[inner]) / np.linalg.norm(baseline[inner]))
+        baseline = new
+        if changes[-1] < tol:
+            break
+    return baseline[inner], changes
+
+
 def has_the_bits_of(method, data, half, transcription):
     """The method's baseline at half_window `half` is transcription(data, halves) to the bit."""
     halves = (half,) * data.ndim if np.isscalar(half) else half
@@ -93,6 +108,36 @@ def follows(method, transcription, data, half, params, within):
     assert got.iterations == len(changes) and got.converged == (changes[-1] < params.get("tol", 1e-3))
     np.testing.assert_allclose(got.changes, changes, rtol=1e-7)
     assert np.max(np.abs(got.baseline - expected)) <= within * np.ptp(data)
+
+
+def fit_quietly(method, y, half, params):
+    """quorvel.fit at half_window `half`, a fit that stops unconverged raising no warning."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", quorvel.ConvergenceWarning)
+        return quorvel.fit(y, method, half_window=half, **params)
+
+
+def passes_like(method, transcription, y, half, params, within):
+    """A fit against transcription(y, half, **params), which gives the baseline and each pass's change: as many
+    passes, the same changes, baselines within `within` of the data's range."""
+    expected, changes = transcription(y, half, **params)
+    fit = fit_quietly(method, y, half, params)
+    assert fit.iterations == len(changes)
+    np.testing.assert_allclose(fit.changes, changes, rtol=1e-7)
+    assert np.max(np.abs(fit.baseline - expected)) <= within * np.ptp(y)
+
+
+def agrees_pass_by_pass(method, y, half, params, within, column=None):
+    """A fit against the reference library's: as many passes, the changes of its tol_history (or of one column
+    of it), baselines within `within` of the data's range; the fit, for further checks."""
+    pybaselines = pytest.importorskip("pybaselines")
+    expected, given = getattr(pybaselines.Baseline(), method)(y, half_window=half, **params)
+    fit = fit_quietly(method, y, half, params)
+    history = given["tol_history"] if column is None else given["tol_history"][:, column]
+    assert fit.iterations == len(history)
+    np.testing.assert_allclose(fit.changes, history, rtol=1e-9, atol=1e-15)
+    assert np.max(np.abs(fit.baseline - expected)) <= within * np.ptp(y)
+    return fit, given
 
 
 def agrees_with_reference(method, data, half, within):

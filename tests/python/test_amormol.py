@@ -3,24 +3,18 @@ reference library."""
 import numpy as np
 import pytest
 
-from support import agrees_with_reference, extended, follows, flat, make_spectrum, mollified, opening, spectrum
+from support import (agrees_with_reference, flat, follows, make_spectrum, mollified, opening, settled_on_extended,
+                     spectrum)
 
 
 def amormol(y, half, tol=1e-3, max_iter=200):
     """b <- mollified min(y, mean of b's opening and closing) on the extended data, until the relative change
     of b over y's samples is below tol; the newest baseline, and the changes."""
-    width = 2 * half + 1
-    padded, inner = extended(y, width), slice(width, width + y.size)
-    baseline, changes = padded, []
-    for _ in range(max_iter + 1):
+    def step(baseline, padded):
         closing = flat(flat(baseline, (half,), np.max), (half,), np.min)
-        capped = np.minimum(padded, 0.5 * (closing + opening(baseline, (half,))))
-        new = mollified(capped, width)
-        changes.append(np.linalg.norm(new[inner] - baseline[inner]) / np.linalg.norm(baseline[inner]))
-        baseline = new
-        if changes[-1] < tol:
-            break
-    return baseline[inner], changes
+        return mollified(np.minimum(padded, 0.5 * (closing + opening(baseline, (half,)))), 2 * half + 1)
+
+    return settled_on_extended(y, half, step, max_iter, tol)
 
 
 @pytest.mark.parametrize("y, half, params", [(make_spectrum(300), 10, {}), (make_spectrum(60), 3, dict(tol=1e-2)),
