@@ -1,6 +1,7 @@
-// The per-sample loops of the Chebyshev normal equations, compiled for each number of terms up to 11 so that
-// their sums stay in registers (a sum kept in memory waits on its own store every sample). The polynomials are
-// rolled through scalars, never an array: a vector load of values just stored one by one stalls the pipeline.
+// The per-sample loops of the Chebyshev normal equations, a portable and an AVX2 form of the same bits, each
+// compiled for every number of terms up to 11 so that their sums stay in registers (a sum kept in memory waits on
+// its own store every sample). The polynomials are rolled through values, never an array: a vector load of
+// values just stored one by one stalls the pipeline.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +9,6 @@
 #include <type_traits>
 
 #include "chebyshev_system.hpp"
-#include "core/numeric.hpp"
 
 namespace quorvel::polynomial::kernels {
 
@@ -33,74 +33,17 @@ decltype(auto) with_terms(std::size_t terms, F f) {
     }
 }
 
-// Samples go four at a time into four lanes of sums (the last few into lane 0), which meet as
-// (l0 + l1) + (l2 + l3): a fixed order, so the same bits at any vector width, and four chains that neither wait on
-// each other nor keep the compiler from vectorising across them.
-inline constexpr std::size_t lanes = 4;
-
-inline double lanes_total(const double* lane) { return (lane[0] + lane[1]) + (lane[2] + lane[3]); }
-
-// sums[a] = sum_i w_i T_a(t_i) value(i) for a < m over samples of positive weight.
-template <std::size_t M, class Value>
-void weighted_sums(std::span<const double> t, std::span<const double> w, Value value, std::size_t m,
-                   double* sums_out) {
-    if constexpr (M != 0) m = M;
-    double sums[M ? M : 2 * most_terms][lanes] = {};
-    const auto add = [&](std::size_t i, std::size_t lane) {
-        // A sample of weight 0 may hold anything, even NaN: it must add nothing.
-        const double wv = w[i] > 0.0 ? w[i] * value(i) : 0.0, x = t[i];
-        // T_-1 = T_1 starts the recurrence exactly: 2x T_0 - x = x.
-        double before = x, now = 1.0;
-        for (std::size_t a = 0; a < m; ++a) {
-            sums[a][lane] += wv * now;
-            const double next = 2.0 * x * now - before;
-            before = now;
-            now = next;
-        }
-    };
-    std::size_t i = 0;
-    for (; i + lanes <= t.size(); i += lanes) {
-        for (std::size_t lane = 0; lane < lanes; ++lane) add(i + lane, lane);
-    }
-    for (; i < t.size(); ++i) add(i, 0);
-    for (std::size_t a = 0; a < m; ++a) sums_out[a] = lanes_total(sums[a]);
-}
-
-template <std::size_t M>
-Change evaluate(std::span<const double> t, const double* c, std::size_t m, std::span<double> out,
-                std::span<const double> used) {
-    if constexpr (M != 0) m = M;
-    double coefficients[M ? M : most_terms];
-    for (std::size_t a = 0; a < m; ++a) coefficients[a] = c[a];
-    // Clenshaw's recurrence.
-    const auto at = [&](std::size_t i) {
-        const double x = t[i];
-        double later = 0.0, latest = 0.0;
-        for (std::size_t a = m; a-- > 1;) {
-            const double b = coefficients[a] + 2.0 * x * latest - later;
-            later = latest;
-            latest = b;
-        }
-        return coefficients[0] + x * latest - later;
-    };
-    if (used.empty()) {
-        for (std::size_t i = 0; i < t.size(); ++i) out[i] = at(i);
-        return {};
-    }
-    double distance2[lanes] = {}, norm2[lanes] = {};
-    const auto track = [&](std::size_t i, std::size_t lane) {
-        // `used` is 0 or 1 and the curves are finite, so a product leaves the unused samples out.
-        const double now = at(i), old = out[i], counted = used[i];
-        distance2[lane] += counted * ((now - old) * (now - old));
-        norm2[lane] += counted * (old * old);
-        out[i] = now;
-    };
-    std::size_t i = 0;
-    for (; i + lanes <= t.size(); i += lanes) {
-        for (std::size_t lane = 0; lane < lanes; ++lane) track(i + lane, lane);
-    }
-    for (; i < t.size(); ++i) track(i, 0);
-    return {lanes_total(distance2), lanes_total(norm2)};
-}
+// The two loops over the samples, for the running CPU: weighted_sums gives sum_i w_i T_a(t_i) v_i (v null: 1) for
+// a < m over the samples of positive weight, evaluate writes sum_a c_a T_a(t) at every sample (with `used`, also
+// the change of out over the used samples).
+struct Kernels {
+    void (*weighted_sums)(std::span<const double> t, std::span<const double> w, const double* v, std::size_t m,
+                          double* out);
+    Change (*evaluate)(std::span<const double> t, const double* c, std::size_t m, std::span<double> out,
+                       std::span<const double> used);
+};
+Kernels portable_kernels();
+Kernels avx2_kernels();  // only where simd::avx2_available()
+Kernels kernels_for_this_cpu();
 
 }  // namespace quorvel::polynomial::kernels

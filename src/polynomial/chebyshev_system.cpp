@@ -64,10 +64,7 @@ bool factorise(std::span<const double> t, std::span<const double> weights, std::
     system.coefficients.assign(m, 0.0);
     // T_a T_b = (T_{a+b} + T_|a-b|) / 2: the Gram matrix from the 2m - 1 weighted moments of the polynomials.
     std::vector<double> moments(2 * m - 1), gram(m * m, 0.0);
-    const auto one = [](std::size_t) { return 1.0; };
-    kernels::with_terms(2 * m - 1, [&](auto fixed) {
-        kernels::weighted_sums<fixed()>(t, weights, one, 2 * m - 1, moments.data());
-    });
+    kernels::kernels_for_this_cpu().weighted_sums(t, weights, nullptr, 2 * m - 1, moments.data());
     for (std::size_t a = 0; a < m; ++a) {
         for (std::size_t b = a; b < m; ++b) gram[a * m + b] = 0.5 * (moments[a + b] + moments[b - a]);
     }
@@ -91,8 +88,7 @@ void solve_coefficients(ChebyshevSystem& system, std::span<const double> t, std:
                         std::span<const double> v) {
     const std::size_t m = system.terms;
     double* rhs = system.rhs.data();
-    const auto value = [&](std::size_t i) { return v[i]; };
-    kernels::with_terms(m, [&](auto fixed) { kernels::weighted_sums<fixed()>(t, weights, value, m, rhs); });
+    kernels::kernels_for_this_cpu().weighted_sums(t, weights, v.data(), m, rhs);
     for (std::size_t a = 0; a < m; ++a) system.coefficients[a] = rhs[a] * system.scale[a];
     cholesky_solve(system.factor, m, system.coefficients.data());
     for (std::size_t a = 0; a < m; ++a) system.coefficients[a] *= system.scale[a];
@@ -100,9 +96,7 @@ void solve_coefficients(ChebyshevSystem& system, std::span<const double> t, std:
 
 Change evaluate(const ChebyshevSystem& system, std::span<const double> t, std::span<double> out,
                 std::span<const double> used) {
-    return kernels::with_terms(system.terms, [&](auto fixed) {
-        return kernels::evaluate<fixed()>(t, system.coefficients.data(), system.terms, out, used);
-    });
+    return kernels::kernels_for_this_cpu().evaluate(t, system.coefficients.data(), system.terms, out, used);
 }
 
 }  // namespace quorvel::polynomial

@@ -3,6 +3,7 @@
 
 #include "core/numeric.hpp"
 #include "linalg/dense.hpp"
+#include "polynomial/chebyshev_kernels.hpp"
 #include "polynomial/passes.hpp"
 #include "polynomial/polynomial.hpp"
 #include "simd/cpu.hpp"
@@ -105,6 +106,31 @@ TEST(Polynomial, portable_and_avx2_passes_agree) {
             scaled_coordinates(start, n - start, n, x.data());
             avx2.coordinates(start, n - start, n, x_avx2.data());
             EXPECT_EQ(std::memcmp(x.data(), x_avx2.data(), (n - start) * sizeof(double)), 0) << n;
+        }
+    }
+}
+
+TEST(Polynomial, portable_and_avx2_chebyshev_kernels_agree) {
+    if (!simd::avx2_available()) GTEST_SKIP() << "this CPU has no AVX2";
+    std::mt19937_64 rng(37);
+    const kernels::Kernels portable = kernels::portable_kernels(), avx2 = kernels::avx2_kernels();
+    for (std::size_t n : {1, 3, 4, 7, 1001}) {
+        const V t = uniform(rng, n, -1.0, 1.0);
+        V w = uniform(rng, n, 0.0, 2.0), v = uniform(rng, n, -1e3, 1e3), used(n, 1.0);
+        w[n / 2] = 0.0, v[n / 2] = kNaN, used[n / 2] = 0.0;  // a weight of 0 reads nothing
+        for (std::size_t m : {1, 3, 11, 12, 21}) {
+            V a(m), b(m);
+            portable.weighted_sums(t, w, v.data(), m, a.data());
+            avx2.weighted_sums(t, w, v.data(), m, b.data());
+            EXPECT_EQ(std::memcmp(a.data(), b.data(), m * sizeof(double)), 0) << n << " " << m;
+            EXPECT_TRUE(std::isfinite(a[0])) << n;
+            V out_a = v, out_b = v;
+            out_a[n / 2] = out_b[n / 2] = 1.0;
+            const Change ca = portable.evaluate(t, a.data(), m, out_a, used);
+            const Change cb = avx2.evaluate(t, a.data(), m, out_b, used);
+            EXPECT_EQ(std::memcmp(out_a.data(), out_b.data(), n * sizeof(double)), 0) << n << " " << m;
+            EXPECT_EQ(ca.distance2, cb.distance2);
+            EXPECT_EQ(ca.norm2, cb.norm2);
         }
     }
 }
