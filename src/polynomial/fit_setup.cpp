@@ -5,6 +5,7 @@
 
 #include "core/abscissa.hpp"
 #include "core/numeric.hpp"
+#include "passes.hpp"
 
 namespace quorvel::polynomial {
 namespace {
@@ -12,7 +13,12 @@ namespace {
 Status fill_positions(std::span<const double> x, std::size_t n, const char* name, std::vector<double>& positions) {
     positions.resize(n);
     if (x.empty()) {
-        for (std::size_t i = 0; i < n; ++i) positions[i] = scaled_coordinate(i, n);
+        // The vector pass takes fewer than 2^31 positions; the same bits one by one beyond.
+        if (n >= 2 && n < (std::size_t{1} << 31)) {
+            passes_for_this_cpu().coordinates(0, n, n, positions.data());
+        } else {
+            for (std::size_t i = 0; i < n; ++i) positions[i] = scaled_coordinate(i, n);
+        }
         return ok;
     }
     const auto abscissa = mapped_abscissa(x, n, name);
