@@ -58,8 +58,12 @@ Status prepare(const Problem& problem, std::span<double> out, const char* method
     const std::size_t n = y.size();
     if (n == 0) return EmptyInput{};
     if (!problem.mask.empty() && problem.mask.size() != n) return LengthMismatch{"mask", n, problem.mask.size()};
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!is_masked_out(problem.mask, i) && is_non_finite(y[i])) return NonFiniteInput{i};
+    if (problem.mask.empty()) {
+        if (const auto bad = first_non_finite(y)) return NonFiniteInput{*bad};
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (problem.mask[i] && is_non_finite(y[i])) return NonFiniteInput{i};
+        }
     }
     if (out.size() != n) return LengthMismatch{"baseline", n, out.size()};
     if (problem.grid() && (problem.order[0] >= problem.rows || problem.order[1] >= problem.cols)) {
@@ -74,8 +78,12 @@ Status prepare(const Problem& problem, std::span<double> out, const char* method
     const std::uint64_t terms = problem.grid() ? ws.terms.size() : order == UINT64_MAX ? order : order + 1;
     if (auto enough = check_order(problem, terms, method); !enough) return enough.error();
     if (auto placed = place(problem, ws); !placed) return placed.error();
-    ws.used.resize(n);
-    for (std::size_t i = 0; i < n; ++i) ws.used[i] = is_masked_out(problem.mask, i) ? 0.0 : 1.0;
+    if (problem.mask.empty()) {
+        ws.used.assign(n, 1.0);
+    } else {
+        ws.used.resize(n);
+        for (std::size_t i = 0; i < n; ++i) ws.used[i] = problem.mask[i] ? 1.0 : 0.0;
+    }
     ws.weights = ws.used;
     return ok;
 }
