@@ -46,6 +46,7 @@ Status check_order(const Problem& problem, std::uint64_t terms, const char* meth
 
 Status place(const Problem& problem, FitWorkspace& ws) {
     ws.grid = problem.grid();
+    ws.surface_normal = false;
     if (!ws.grid) return fill_positions(problem.x, problem.y.size(), "x", ws.positions);
     if (auto rows = fill_positions(problem.x, problem.rows, "x", ws.positions); !rows) return rows.error();
     return fill_positions(problem.z, problem.cols, "z", ws.cross_positions);
@@ -91,16 +92,23 @@ Status prepare(const Problem& problem, std::span<double> out, const char* method
 std::uint64_t term_count(const FitWorkspace& ws) { return ws.grid ? ws.terms.size() : ws.terms[0][0] + 1; }
 
 Status refit(FitWorkspace& ws) {
-    if (ws.grid) return prepare_surface_projector(ws.positions, ws.cross_positions, ws.terms, ws.weights, ws.projector);
-    return prepare_projector(ws.positions, ws.weights, term_count(ws), ws.projector);
+    if (!ws.grid) return prepare_projector(ws.positions, ws.weights, term_count(ws), ws.projector);
+    ws.surface_normal = factorise_surface(ws.positions, ws.cross_positions, ws.terms, ws.weights, ws.surface);
+    if (ws.surface_normal) return ok;
+    return prepare_surface_projector(ws.positions, ws.cross_positions, ws.terms, ws.weights, ws.projector);
 }
 
 void fit_through(FitWorkspace& ws, std::span<const double> v, std::span<double> out) {
-    project(ws.projector, ws.positions, ws.weights, v, out);
+    if (!ws.surface_normal) return project(ws.projector, ws.positions, ws.weights, v, out);
+    solve_surface(ws.surface, ws.positions, ws.cross_positions, ws.terms, ws.weights, v);
+    (void)evaluate_surface(ws.surface, ws.positions, ws.cross_positions, ws.terms, out);
 }
 
 double fit_tracking(FitWorkspace& ws, std::span<const double> v, std::span<double> out) {
-    return project_tracking(ws.projector, ws.positions, ws.weights, v, out, ws.used);
+    if (!ws.surface_normal) return project_tracking(ws.projector, ws.positions, ws.weights, v, out, ws.used);
+    solve_surface(ws.surface, ws.positions, ws.cross_positions, ws.terms, ws.weights, v);
+    const Change change = evaluate_surface(ws.surface, ws.positions, ws.cross_positions, ws.terms, out, ws.used);
+    return std::sqrt(change.distance2) / std::fmax(std::sqrt(change.norm2), epsilon);
 }
 
 Status check_limits(IterationLimits limits) {
