@@ -67,6 +67,10 @@ Status prepare(const Problem& problem, std::span<double> out, const char* method
         }
     }
     if (out.size() != n) return LengthMismatch{"baseline", n, out.size()};
+    // The kernels keep up to 21 terms per axis in registers and on the stack.
+    if (problem.order[0] > 20 || (problem.grid() && problem.order[1] > 20)) {
+        return InvalidParameter{"poly_order", "must be from 0 to 20"};
+    }
     if (problem.grid() && (problem.order[0] >= problem.rows || problem.order[1] >= problem.cols)) {
         return InvalidParameter{"poly_order", "must be below the number of rows and of columns"};
     }
