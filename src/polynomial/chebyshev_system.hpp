@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "change.hpp"
 #include "scaled_system.hpp"
 
 namespace quorvel::polynomial {
@@ -30,9 +31,6 @@ void solve_coefficients(ChebyshevSystem& system, std::span<const double> t, std:
 
 // out = the polynomial of the last solve_coefficients at every t. With `used` given, returns the squared
 // distance of the new out from the old and the old's squared norm over the samples where `used` is positive.
-struct Change {
-    double distance2 = 0.0, norm2 = 0.0;
-};
 Change evaluate(const ChebyshevSystem& system, std::span<const double> t, std::span<double> out,
                 std::span<const double> used = {});
 

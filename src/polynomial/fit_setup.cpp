@@ -112,7 +112,7 @@ double fit_tracking(FitWorkspace& ws, std::span<const double> v, std::span<doubl
     if (!ws.surface_normal) return project_tracking(ws.projector, ws.positions, ws.weights, v, out, ws.used);
     solve_surface(ws.surface, ws.positions, ws.cross_positions, ws.terms, ws.weights, v);
     const Change change = evaluate_surface(ws.surface, ws.positions, ws.cross_positions, ws.terms, out, ws.used);
-    return std::sqrt(change.distance2) / std::fmax(std::sqrt(change.norm2), epsilon);
+    return relative(change);
 }
 
 Status check_limits(IterationLimits limits) {
@@ -133,16 +133,6 @@ double used_deviation(std::span<const double> a, std::span<const double> b, std:
         if (weights[i] > 0.0) squares += d * d;
     }
     return std::sqrt(squares / count);
-}
-
-double relative_change(std::span<const double> old, std::span<const double> now, std::span<const double> weights) {
-    double distance2 = 0.0, norm2 = 0.0;
-    for (std::size_t i = 0; i < old.size(); ++i) {
-        const bool used = weights[i] > 0.0;
-        distance2 += pick(used, (now[i] - old[i]) * (now[i] - old[i]), 0.0);
-        norm2 += pick(used, old[i] * old[i], 0.0);
-    }
-    return std::sqrt(distance2) / std::fmax(std::sqrt(norm2), epsilon);
 }
 
 bool finish_iteration(double change, std::uint64_t iteration, IterationLimits limits, FitReport& report,

@@ -65,8 +65,6 @@ Status check_limits(IterationLimits limits);
 // Population standard deviation of a - b over the samples of positive weight.
 double used_deviation(std::span<const double> a, std::span<const double> b, std::span<const double> weights);
 
-// ‖now - old‖ / ‖old‖ over the samples of positive weight, with ‖old‖ at least 2^-52 as the field computes it.
-double relative_change(std::span<const double> old, std::span<const double> now, std::span<const double> weights);
 
 // Records one iteration's change and says whether the loop stops (below tol or at max_iter).
 bool finish_iteration(double change, std::uint64_t iteration, IterationLimits limits, FitReport& report,

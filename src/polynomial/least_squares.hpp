@@ -7,7 +7,7 @@
 
 namespace quorvel::polynomial {
 
-// Fits in an orthonormal basis (exact to rounding up to high orders); masked samples leave the fit and the
+// Fits in the Chebyshev basis (see projector.hpp and surface_system.hpp); masked samples leave the fit and the
 // curve is still evaluated there.
 Result<FitReport> least_squares_into(const Problem& problem, std::span<double> out, FitWorkspace& ws);
 

@@ -1,10 +1,6 @@
 #include "projector.hpp"
 
-#include <algorithm>
-#include <cmath>
-
-#include "core/numeric.hpp"
-#include "fit_setup.hpp"
+#include "change.hpp"
 
 namespace quorvel::polynomial {
 
@@ -43,7 +39,7 @@ double project_tracking(Projector& projector, std::span<const double> t, std::sp
     }
     solve_coefficients(projector.system, t, weights, v);
     const Change change = evaluate(projector.system, t, out, used);
-    return std::sqrt(change.distance2) / std::fmax(std::sqrt(change.norm2), epsilon);
+    return relative(change);
 }
 
 }  // namespace quorvel::polynomial
