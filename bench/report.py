@@ -27,6 +27,12 @@ PEERS_1D = {
     "interp_pts": "pybaselines `Baseline().interp_pts(baseline_points=..., interp_method=\"cubic\")` through 25 "
                   "points on its default x of -1 to 1, which quorvel is given (x built inside the call)",
     "mpls": "pybaselines `Baseline().mpls(half_window=20)`, once a call and with a reused fitter",
+    "poly": "pybaselines `Baseline().poly()`, once a call and with a reused fitter",
+    "modpoly": "pybaselines `Baseline().modpoly()`, once a call and with a reused fitter",
+    "imodpoly": "pybaselines `Baseline().imodpoly()`, once a call and with a reused fitter",
+    "penalized_poly": "pybaselines `Baseline().penalized_poly()`, once a call and with a reused fitter",
+    "quant_reg": "pybaselines `Baseline().quant_reg(eps=1.0)`, once a call and with a reused fitter",
+    "loess": "pybaselines `Baseline().loess()`, once a call and with a reused fitter",
     "jbcd": "pybaselines `Baseline().jbcd(half_window=20)`, once a call and with a reused fitter",
     "ipsa": "pybaselines `Baseline().ipsa(half_window=20)`, once a call and with a reused fitter",
     "ria": "pybaselines `Baseline().ria(half_window=20)`, once a call and with a reused fitter",

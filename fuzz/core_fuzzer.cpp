@@ -125,7 +125,10 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     options.window.max_iter = 1 + in.upto(ndim == 1 ? 20 : 8);
     options.window.smooth_half_window = in.upto(6);
     auto& p = options.polynomial;
-    const auto degree = [&] { return in.u8() % 8 == 0 ? in.u64() : in.upto(ndim == 1 ? 6 : 3); };
+    const auto degree = [&] {
+        if (in.u8() % 8 != 0) return in.upto(ndim == 1 ? 6 : 3);
+        return in.flag() ? in.u64() : in.upto(40);  // past what the kernels hold, and past any data
+    };
     p.poly_order = {degree(), ndim == 2 && in.flag() ? degree() : 0};
     if (ndim == 1 || p.poly_order[1] == 0) p.poly_order[1] = p.poly_order[0];
     p.max_cross = in.flag() ? polynomial::any_cross : in.upto(3);

@@ -8,12 +8,13 @@
 #include <span>
 #include <vector>
 
+#include "scaled_system.hpp"
+
 namespace quorvel::polynomial {
 
 struct ChebyshevSystem {
     std::size_t terms = 0;
-    std::vector<double> factor;  // terms x terms, lower: Cholesky factor of the Gram matrix scaled to unit diagonal
-    std::vector<double> scale;   // 1 / sqrt of the Gram matrix's diagonal
+    ScaledSystem solver;  // the Gram matrix of the weighted polynomials
     std::vector<double> rhs, coefficients;
 };
 

@@ -46,6 +46,7 @@ Status check_order(const Problem& problem, std::uint64_t terms, const char* meth
 
 Status place(const Problem& problem, FitWorkspace& ws) {
     ws.grid = problem.grid();
+    ws.surface_normal = false;
     if (!ws.grid) return fill_positions(problem.x, problem.y.size(), "x", ws.positions);
     if (auto rows = fill_positions(problem.x, problem.rows, "x", ws.positions); !rows) return rows.error();
     return fill_positions(problem.z, problem.cols, "z", ws.cross_positions);
@@ -58,10 +59,18 @@ Status prepare(const Problem& problem, std::span<double> out, const char* method
     const std::size_t n = y.size();
     if (n == 0) return EmptyInput{};
     if (!problem.mask.empty() && problem.mask.size() != n) return LengthMismatch{"mask", n, problem.mask.size()};
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!is_masked_out(problem.mask, i) && is_non_finite(y[i])) return NonFiniteInput{i};
+    if (problem.mask.empty()) {
+        if (const auto bad = first_non_finite(y)) return NonFiniteInput{*bad};
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (problem.mask[i] && is_non_finite(y[i])) return NonFiniteInput{i};
+        }
     }
     if (out.size() != n) return LengthMismatch{"baseline", n, out.size()};
+    // The kernels keep up to 21 terms per axis in registers and on the stack.
+    if (problem.order[0] > 20 || (problem.grid() && problem.order[1] > 20)) {
+        return InvalidParameter{"poly_order", "must be from 0 to 20"};
+    }
     if (problem.grid() && (problem.order[0] >= problem.rows || problem.order[1] >= problem.cols)) {
         return InvalidParameter{"poly_order", "must be below the number of rows and of columns"};
     }
@@ -74,8 +83,12 @@ Status prepare(const Problem& problem, std::span<double> out, const char* method
     const std::uint64_t terms = problem.grid() ? ws.terms.size() : order == UINT64_MAX ? order : order + 1;
     if (auto enough = check_order(problem, terms, method); !enough) return enough.error();
     if (auto placed = place(problem, ws); !placed) return placed.error();
-    ws.used.resize(n);
-    for (std::size_t i = 0; i < n; ++i) ws.used[i] = is_masked_out(problem.mask, i) ? 0.0 : 1.0;
+    if (problem.mask.empty()) {
+        ws.used.assign(n, 1.0);
+    } else {
+        ws.used.resize(n);
+        for (std::size_t i = 0; i < n; ++i) ws.used[i] = problem.mask[i] ? 1.0 : 0.0;
+    }
     ws.weights = ws.used;
     return ok;
 }
@@ -83,16 +96,23 @@ Status prepare(const Problem& problem, std::span<double> out, const char* method
 std::uint64_t term_count(const FitWorkspace& ws) { return ws.grid ? ws.terms.size() : ws.terms[0][0] + 1; }
 
 Status refit(FitWorkspace& ws) {
-    if (ws.grid) return prepare_surface_projector(ws.positions, ws.cross_positions, ws.terms, ws.weights, ws.projector);
-    return prepare_projector(ws.positions, ws.weights, term_count(ws), ws.projector);
+    if (!ws.grid) return prepare_projector(ws.positions, ws.weights, term_count(ws), ws.projector);
+    ws.surface_normal = factorise_surface(ws.positions, ws.cross_positions, ws.terms, ws.weights, ws.surface);
+    if (ws.surface_normal) return ok;
+    return prepare_surface_projector(ws.positions, ws.cross_positions, ws.terms, ws.weights, ws.projector);
 }
 
 void fit_through(FitWorkspace& ws, std::span<const double> v, std::span<double> out) {
-    project(ws.projector, ws.positions, ws.weights, v, out);
+    if (!ws.surface_normal) return project(ws.projector, ws.positions, ws.weights, v, out);
+    solve_surface(ws.surface, ws.positions, ws.cross_positions, ws.terms, ws.weights, v);
+    (void)evaluate_surface(ws.surface, ws.positions, ws.cross_positions, ws.terms, out);
 }
 
 double fit_tracking(FitWorkspace& ws, std::span<const double> v, std::span<double> out) {
-    return project_tracking(ws.projector, ws.positions, ws.weights, v, out, ws.used);
+    if (!ws.surface_normal) return project_tracking(ws.projector, ws.positions, ws.weights, v, out, ws.used);
+    solve_surface(ws.surface, ws.positions, ws.cross_positions, ws.terms, ws.weights, v);
+    const Change change = evaluate_surface(ws.surface, ws.positions, ws.cross_positions, ws.terms, out, ws.used);
+    return std::sqrt(change.distance2) / std::fmax(std::sqrt(change.norm2), epsilon);
 }
 
 Status check_limits(IterationLimits limits) {

@@ -12,6 +12,7 @@
 #include "core/fit_report.hpp"
 #include "core/mask.hpp"
 #include "projector.hpp"
+#include "surface_system.hpp"
 
 namespace quorvel::polynomial {
 
@@ -38,6 +39,8 @@ struct FitWorkspace {
     std::vector<double> weights;  // the fit's weights: `used`, or the method's own
     std::vector<double> work, previous;
     Projector projector;
+    SurfaceSystem surface;
+    bool surface_normal = false;  // grids: the surface's normal equations serve, not the projector
 };
 
 struct IterationLimits {

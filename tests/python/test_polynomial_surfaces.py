@@ -47,3 +47,18 @@ def test_surfaces_agree_with_the_reference_library(method, params):
 def test_a_surface_order_needs_as_many_rows_and_columns():
     with pytest.raises(ValueError, match="poly_order"):
         quorvel.baseline_2d(np.ones((3, 40)), "modpoly", poly_order=3)
+
+
+@pytest.mark.parametrize("corner", [(40, 30), (8, 6)])
+def test_a_masked_surface_fits_the_used_points(corner):
+    # A small corner is ill-conditioned for the normal equations: the fit moves to the orthogonalised basis.
+    x, z, data = surface(40, 30)
+    used = np.zeros(data.shape, bool)
+    used[:corner[0], :corner[1]] = True
+    got = quorvel.baseline_2d(np.where(used, data, np.nan), "poly", x=x, z=z, mask=used, poly_order=3)
+    t = [(2.0 * v - (v.max() + v.min())) / (v.max() - v.min()) for v in (x, z)]
+    gx, gz = np.meshgrid(*t, indexing="ij")
+    design = np.stack([(gx**a * gz**b)[used] for a in range(4) for b in range(4)], axis=1)
+    expected = design @ np.linalg.lstsq(design, data[used], rcond=None)[0]
+    assert np.max(np.abs(got[used] - expected)) <= 1e-8 * np.ptp(data)
+    assert np.all(np.isfinite(got))
