@@ -36,6 +36,9 @@ PEERS_1D = {
     "jbcd": "pybaselines `Baseline().jbcd(half_window=20)`, once a call and with a reused fitter",
     "ipsa": "pybaselines `Baseline().ipsa(half_window=20)`, once a call and with a reused fitter",
     "ria": "pybaselines `Baseline().ria(half_window=20)`, once a call and with a reused fitter",
+    "pspline_asls": "pybaselines `Baseline().pspline_asls()` at its defaults, once a call and with a reused fitter",
+    "pspline_arpls": "pybaselines `Baseline().pspline_arpls()` at its defaults, once a call and with a reused fitter",
+    "pspline_airpls": "pybaselines `Baseline().pspline_airpls()` at its defaults, once a call and with a reused fitter",
 }
 PEERS_2D = {
     "asls": "pybaselines `Baseline2D().asls(lam=1e4, p=0.01, max_iter=50, tol=1e-3, diff_order=2)` "

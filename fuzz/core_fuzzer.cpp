@@ -62,7 +62,10 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::Loess: return Loop::Reference;
         case MethodId::Jbcd:
         case MethodId::Ipsa:
-        case MethodId::Ria: return Loop::Reference;
+        case MethodId::Ria:
+        case MethodId::PsplineAsls:
+        case MethodId::PsplineArPls:
+        case MethodId::PsplineAirPls: return Loop::Reference;
         case MethodId::BrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
@@ -88,6 +91,9 @@ Stopping stopping_of(const dispatch::Options& options) {
     if (method == MethodId::Jbcd) return {true, options.window.max_iter, options.window.tol_2};
     if (method == MethodId::Ipsa || method == MethodId::Ria) {
         return {true, options.smoothing.max_iter, options.smoothing.tol};
+    }
+    if (catalogue::row(method).family == catalogue::Family::Pspline) {
+        return {true, options.pspline.max_iter, options.pspline.tol};
     }
     const bool whittaker = catalogue::row(options.method).family == catalogue::Family::Whittaker;
     return {whittaker, options.whittaker.max_iter, options.whittaker.tol};

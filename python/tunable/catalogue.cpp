@@ -43,6 +43,7 @@ const char* family_name(Family family) {
         case Family::Polynomial: return "polynomial";
         case Family::Clipping: return "clipping";
         case Family::Smoothing: return "smoothing";
+        case Family::Pspline: return "pspline";
     }
     return "";
 }

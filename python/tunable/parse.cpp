@@ -60,6 +60,7 @@ bool read_records(PyObject* params, int ndim, dispatch::Options& options) {
         case catalogue::Family::Polynomial: return read_polynomial(params, options.polynomial);
         case catalogue::Family::Clipping: return read_clipping(params, options.clipping);
         case catalogue::Family::Smoothing: return read_smoothing(params, options.smoothing);
+        case catalogue::Family::Pspline: return read_pspline(params, options.pspline);
     }
     return false;
 }

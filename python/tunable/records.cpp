@@ -146,6 +146,13 @@ bool read_smoothing(PyObject* params, dispatch::SmoothingRecord& r) {
            read_scalar(params, "sigma_scale", r.sigma_scale);
 }
 
+bool read_pspline(PyObject* params, dispatch::PsplineRecord& r) {
+    return read_scalar(params, "lam", r.lam) && read_scalar(params, "p", r.p) &&
+           read_scalar(params, "max_iter", r.max_iter) && read_scalar(params, "tol", r.tol) &&
+           read_scalar(params, "num_knots", r.num_knots) && read_scalar(params, "spline_degree", r.spline_degree) &&
+           read_scalar(params, "diff_order", r.diff_order);
+}
+
 bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record) {
     return read_choice(params, "solver", record.solver, dispatch::grid_solver_named) &&
            read_scalar(params, "cg_max_iter", record.cg_max_iter) && read_scalar(params, "cg_tol", record.cg_tol);

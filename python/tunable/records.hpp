@@ -14,6 +14,7 @@ bool read_window(PyObject* params, dispatch::WindowRecord& record);
 bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& record);
 bool read_clipping(PyObject* params, dispatch::ClippingRecord& record);
 bool read_smoothing(PyObject* params, dispatch::SmoothingRecord& record);
+bool read_pspline(PyObject* params, dispatch::PsplineRecord& record);
 bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record);
 
 }  // namespace quorvel::binding::tunable

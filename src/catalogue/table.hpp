@@ -376,6 +376,25 @@ inline constexpr std::array ria_1d{
     real("sigma_scale", 1.0 / 12.0, positive,
          "standard deviation of each added peak, as a share of the samples added")};
 
+// The P-splines: Eilers & Marx's penalised B-splines reweighted by a Whittaker method's rule, in the reference
+// library's loop.
+inline constexpr Parameter lam_spline = real("lam", 1e3, positive,
+                                             "smoothing strength λ of the difference penalty on the spline's "
+                                             "coefficients (carries over between lengths)");
+inline constexpr Parameter num_knots =
+    integer("num_knots", 100, Interval{2.0, unbounded, false, true},
+            "evenly spaced knots over x: at least 2 and spline_degree + 1, at most the number of samples");
+inline constexpr Parameter spline_degree = integer("spline_degree", 3, from_zero_to(5), "degree of the B-splines");
+inline constexpr Parameter spline_diff_order =
+    integer("diff_order", 2, from_one_to(3), "order of the differences the penalty takes of the coefficients");
+inline constexpr std::array pspline_asls_1d{lam_spline, p, num_knots, spline_degree, spline_diff_order,
+                                            max_iter_reference(50), tol_below};
+inline constexpr std::array pspline_arpls_1d{lam_spline, num_knots, spline_degree, spline_diff_order,
+                                             max_iter_reference(50), tol_below};
+inline constexpr std::array pspline_airpls_1d{
+    lam_spline, num_knots, spline_degree, spline_diff_order, max_iter_reference(50),
+    real("tol", 1e-3, non_negative, "stop once the negative residuals sum to less than this share of the sum of |y|")};
+
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
 inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
@@ -385,7 +404,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 35> table{{
+inline constexpr std::array<MethodRow, 38> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -448,6 +467,12 @@ inline constexpr std::array<MethodRow, 35> table{{
     {MethodId::Jbcd, "jbcd", rows::no_aliases, Family::Morphology, {true, false, 1, rows::jbcd_1d}, {}},
     {MethodId::Ipsa, "ipsa", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::ipsa_1d}, {}},
     {MethodId::Ria, "ria", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::ria_1d}, {}},
+    {MethodId::PsplineAsls, "pspline_asls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_asls_1d, true}, {}},
+    {MethodId::PsplineArPls, "pspline_arpls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_arpls_1d, true}, {}},
+    {MethodId::PsplineAirPls, "pspline_airpls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_airpls_1d, true}, {}},
 }};
 
 constexpr bool table_in_id_order() {

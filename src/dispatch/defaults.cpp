@@ -158,6 +158,15 @@ Options defaults(MethodId method, int ndim) {
                                  .height_scale = number(method, ndim, "height_scale", 0.0),
                                  .sigma_scale = number(method, ndim, "sigma_scale", 0.0)};
             break;
+        case Family::Pspline:
+            options.pspline = {.lam = number(method, ndim, "lam", 0.0),
+                               .p = number(method, ndim, "p", 0.0),
+                               .max_iter = count(method, ndim, "max_iter"),
+                               .tol = number(method, ndim, "tol", 0.0),
+                               .num_knots = count(method, ndim, "num_knots"),
+                               .spline_degree = count(method, ndim, "spline_degree"),
+                               .diff_order = count(method, ndim, "diff_order")};
+            break;
     }
     return options;
 }

@@ -18,6 +18,7 @@
 #include "morphology/window_estimate.hpp"
 #include "polynomial/polynomial.hpp"
 #include "polynomial_fit.hpp"
+#include "pspline/pspline.hpp"
 #include "rules.hpp"
 #include "smoothing/ipsa.hpp"
 #include "smoothing/noise_median.hpp"
@@ -36,6 +37,19 @@ Result<FitReport> whittaker_into(std::span<const double> y, Mask mask, const Whi
     auto report =
         whittaker::fit_controlled(y, whittaker_params(record), rule, baseline, scratch.whittaker, controls);
     if (report && details) details->weights = scratch.whittaker.iter.weights;
+    return report;
+}
+
+// A P-spline reweighted by a Whittaker method's rule.
+template <class Rule>
+Result<FitReport> pspline_into(std::span<const double> y, Mask mask, const Options& options, const Rule& rule,
+                               std::span<double> baseline, Scratch& scratch, Details* details) {
+    const auto reweight = [&](std::span<const double> fitted, std::span<double> weights, std::size_t iteration) {
+        return whittaker::update_masked(rule, y, fitted, weights, iteration, mask);
+    };
+    auto report = pspline::fit_into(y, options.x, pspline_params(options.pspline), mask, reweight, baseline,
+                                    scratch.pspline, details ? &details->history : nullptr);
+    if (report && details) details->weights = scratch.pspline.weights;
     return report;
 }
 
@@ -175,6 +189,16 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                                                   s.width_scale, s.height_scale, s.sigma_scale};
                 return smoothing::ria_into(y, params, baseline, scratch.ria, details ? &details->history : nullptr);
             }
+            case MethodId::PsplineAsls:
+                return pspline_into(y, mask, options, whittaker::AslsWeights{options.pspline.p}, baseline, scratch,
+                                    details);
+            case MethodId::PsplineArPls:
+                // The reference library's P-spline arPLS takes the sample deviation, as its grid arPLS does.
+                return pspline_into(y, mask, options, whittaker::ArPlsWeights{.sample_statistics = true}, baseline,
+                                    scratch, details);
+            case MethodId::PsplineAirPls:
+                return pspline_into(y, mask, options, whittaker::AirPlsShare{whittaker::residual_scale(y, mask)},
+                                    baseline, scratch, details);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:
@@ -205,7 +229,8 @@ Result<std::span<const double>> stand_ins(std::span<const double> y, Mask mask, 
             if (used_count(y.size(), mask) == 0) return InvalidParameter{"mask", "must keep at least one sample"};
             bridge_masked(y, mask, stand_in);
             return std::span<const double>(stand_in);
-        case catalogue::Family::Whittaker: zero_masked(y, mask, stand_in); return std::span<const double>(stand_in);
+        case catalogue::Family::Whittaker:
+        case catalogue::Family::Pspline: zero_masked(y, mask, stand_in); return std::span<const double>(stand_in);
         case catalogue::Family::Polynomial:
             // The polynomial never reads a masked-out sample; the iterated fits clip every sample.
             if (options.method == MethodId::Polynomial) return y;

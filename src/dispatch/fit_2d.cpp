@@ -116,6 +116,9 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::Jbcd:
             case MethodId::Ipsa:
             case MethodId::Ria:
+            case MethodId::PsplineAsls:
+            case MethodId::PsplineArPls:
+            case MethodId::PsplineAirPls:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:
@@ -153,6 +156,7 @@ std::span<const double> stand_ins(std::span<const double> data, std::uint64_t ro
         case catalogue::Family::Clipping:
         case catalogue::Family::Smoothing: bridge_masked_grid(data, rows, cols, mask, stand_in); break;
         case catalogue::Family::Whittaker:
+        case catalogue::Family::Pspline:
         case catalogue::Family::Polynomial: zero_masked(data, mask, stand_in); break;
     }
     return stand_in;

@@ -19,6 +19,7 @@
 #include "polynomial/modpoly.hpp"
 #include "polynomial/penalized_poly.hpp"
 #include "polynomial/quant_reg.hpp"
+#include "pspline/pspline.hpp"
 #include "smoothing/noise_median.hpp"
 #include "smoothing/peak_filling.hpp"
 #include "smoothing/ria.hpp"
@@ -99,6 +100,14 @@ struct SmoothingRecord {
     double width_scale, height_scale, sigma_scale;
 };
 
+// The P-splines; p is pspline_asls's.
+struct PsplineRecord {
+    double lam, p;
+    std::uint64_t max_iter;
+    double tol;
+    std::uint64_t num_knots, spline_degree, diff_order;
+};
+
 struct GridSolverRecord {
     two_d::whittaker::GridSolver solver;
     std::uint64_t cg_max_iter;
@@ -112,6 +121,7 @@ struct Options {
     PolynomialRecord polynomial{};
     ClippingRecord clipping{};
     SmoothingRecord smoothing{};
+    PsplineRecord pspline{};
     GridSolverRecord grid{};
     // The caller's sample positions for the methods that use them (spectra: x; grids: x along axis 0, z
     // along axis 1); empty: evenly spaced.
@@ -136,6 +146,10 @@ inline unsigned order_of(std::uint64_t order) {
 
 inline whittaker::WhittakerParams whittaker_params(const WhittakerRecord& record) {
     return {record.lam[0], record.max_iter, record.tol, order_of(record.diff_order[0])};
+}
+
+inline pspline::PsplineParams pspline_params(const PsplineRecord& r) {
+    return {r.lam, r.max_iter, r.tol, r.num_knots, r.spline_degree, order_of(r.diff_order)};
 }
 
 inline two_d::whittaker::Whittaker2DParams whittaker_2d_params(const WhittakerRecord& record,

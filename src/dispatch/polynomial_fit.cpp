@@ -47,7 +47,10 @@ Result<FitReport> polynomial_into(const polynomial::Problem& problem, const Opti
         case MethodId::Mpls:
         case MethodId::Jbcd:
         case MethodId::Ipsa:
-        case MethodId::Ria: break;
+        case MethodId::Ria:
+        case MethodId::PsplineAsls:
+        case MethodId::PsplineArPls:
+        case MethodId::PsplineAirPls: break;
     }
     return Unsupported{"method", "not a polynomial fit"};
 }

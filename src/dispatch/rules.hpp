@@ -64,7 +64,10 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Mpls:
         case MethodId::Jbcd:
         case MethodId::Ipsa:
-        case MethodId::Ria: break;
+        case MethodId::Ria:
+        case MethodId::PsplineAsls:
+        case MethodId::PsplineArPls:
+        case MethodId::PsplineAirPls: break;
     }
     return otherwise();
 }

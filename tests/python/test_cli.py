@@ -197,6 +197,13 @@ def test_methods(capsys):
     assert status == 0 and ", ".join(METHODS) in lines[0] and ", ".join(METHODS_2D) in lines[1]
 
 
+def test_the_help_of_correct_shows_every_parameter_flag(capsys):
+    status, out, _ = run(capsys, "correct", "--help")
+    names = {p.name for ndim in (1, 2) for params in quorvel.parameters.methods_taking(ndim).values() for p in params}
+    assert status == 0 and all(f"--{name.replace('_', '-')}" in out for name in names)
+    assert "1 % of x's range" in out
+
+
 def test_plot_without_matplotlib_fails_before_any_work(tmp_path, capsys, monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib", None)
     (tmp_path / "a.txt").write_text("1\n2\n3\n")

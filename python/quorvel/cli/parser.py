@@ -246,5 +246,6 @@ def _add_parameter_flags(command: argparse.ArgumentParser) -> None:
             doc, metavar = doc + "; here a .npy or text FILE of one value per sample", "FILE"
         if parse is _points_file:
             doc, metavar = doc + "; here a .npy or text FILE of x, y rows", "FILE"
+        # argparse formats help texts with %, which a meaning may hold ("1 % of x's range").
         group.add_argument("--" + name.replace("_", "-"), dest=name, type=parse, metavar=metavar,
-                           help=f"{doc} (default {default})")
+                           help=f"{doc} (default {default})".replace("%", "%%"))

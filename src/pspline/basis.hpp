@@ -1,0 +1,34 @@
+// A B-spline basis on evenly spaced knots, kept as the nonzero band of each sample's row.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/error.hpp"
+
+namespace quorvel::pspline {
+
+inline constexpr unsigned max_spline_degree = 5;
+
+// Row i of the design matrix is zero but for values[i * (degree + 1) + a] in column first[i] + a. The knots
+// are num_knots evenly spaced points from the lowest to the highest position, continued by `degree` more of the
+// same spacing at either end, so every sample has degree + 1 basis functions over it.
+struct SplineBasis {
+    std::vector<double> knots;
+    std::vector<double> values;
+    std::vector<std::uint64_t> first;
+    std::uint64_t coefficients = 0;
+    unsigned degree = 0;
+
+    std::size_t width() const { return degree + 1; }
+};
+
+// The basis at `positions` (any order, finite, not all equal); capacity is kept between calls.
+Status build_basis(std::span<const double> positions, std::uint64_t num_knots, unsigned degree, SplineBasis& basis);
+
+// The checks of num_knots and spline_degree against n samples, named as the caller names them.
+Status check_spline(std::size_t n, std::uint64_t num_knots, std::uint64_t degree);
+
+}  // namespace quorvel::pspline

@@ -1,0 +1,89 @@
+#include "pspline.hpp"
+
+#include <algorithm>
+
+#include "core/abscissa.hpp"
+#include "core/numeric.hpp"
+#include "linalg/difference_penalty.hpp"
+
+namespace quorvel::pspline {
+
+Status prepare(std::span<const double> y, std::span<const double> x, const PsplineParams& params, Mask mask,
+               std::size_t baseline_len, PsplineWorkspace& workspace) {
+    const std::size_t n = y.size();
+    if (n == 0) return EmptyInput{};
+    if (auto bad = first_non_finite(y)) return NonFiniteInput{*bad};
+    if (baseline_len != n) return LengthMismatch{"baseline", n, baseline_len};
+    if (n < 2) return InputTooShort{n, "pspline", 2};
+    if (!is_finite_positive(params.lambda)) return InvalidParameter{"lam", "must be finite and positive"};
+    if (params.max_iter == 0 || params.max_iter >= UINT64_MAX) {
+        return InvalidParameter{"max_iter", "must be greater than zero"};
+    }
+    if (is_non_finite(params.tol)) return InvalidParameter{"tol", "must be finite"};
+    if (params.diff_order < 1 || params.diff_order > linalg::max_difference_order) {
+        return InvalidParameter{"diff_order", "must be 1, 2 or 3"};
+    }
+    if (auto checked = check_spline(n, params.num_knots, params.spline_degree); !checked) return checked;
+    if (!mask.empty()) {
+        if (mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
+        if (used_count(n, mask) < 2) return InvalidParameter{"mask", "must keep at least two samples"};
+    }
+
+    auto& positions = workspace.positions;
+    positions.resize(n);
+    if (x.empty()) {
+        // As NumPy's linspace(-1, 1, n), the reference library's positions without x.
+        const double step = 2.0 / static_cast<double>(n - 1);
+        for (std::size_t i = 0; i < n; ++i) positions[i] = -1.0 + static_cast<double>(i) * step;
+        positions[n - 1] = 1.0;
+    } else {
+        const auto mapped = mapped_abscissa(x, n);
+        if (!mapped) return mapped.error();
+        for (std::size_t i = 0; i < n; ++i) positions[i] = mapped.value().at(i);
+    }
+    const auto degree = static_cast<unsigned>(params.spline_degree);
+    if (auto built = build_basis(positions, params.num_knots, degree, workspace.basis); !built) return built;
+
+    workspace.weights.resize(n);
+    for (std::size_t i = 0; i < n; ++i) workspace.weights[i] = is_masked_out(mask, i) ? 0.0 : 1.0;
+    return ok;
+}
+
+Status solve_weighted(std::span<const double> y, const PsplineParams& params, PsplineWorkspace& workspace,
+                      std::span<double> baseline) {
+    const SplineBasis& basis = workspace.basis;
+    const std::size_t m = basis.coefficients, width = basis.width(), n = y.size();
+    const std::size_t band = std::max<std::size_t>(basis.degree, params.diff_order);
+    auto& system = workspace.system;
+    system.reset(m, band);
+    workspace.rhs.assign(m, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double w = workspace.weights[i];
+        if (w == 0.0) continue;
+        const double* v = basis.values.data() + i * width;
+        const std::size_t j = basis.first[i];
+        for (std::size_t a = 0; a < width; ++a) {
+            const double wa = w * v[a];
+            workspace.rhs[j + a] += wa * y[i];
+            for (std::size_t b = 0; b <= a; ++b) system.bands[(a - b) * m + j + b] += wa * v[b];
+        }
+    }
+    const linalg::PenaltyRows penalty(m, params.diff_order, params.lambda);
+    for (std::size_t i = 0; i < m; ++i) {
+        for (std::size_t k = 0; k <= std::min<std::size_t>(i, params.diff_order); ++k) {
+            system.bands[k * m + i - k] += penalty.at(i, k);
+        }
+    }
+    workspace.coefficients.resize(m);
+    if (auto solved = system.solve_spd(workspace.rhs, workspace.coefficients); !solved) return solved;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double* v = basis.values.data() + i * width;
+        const double* c = workspace.coefficients.data() + basis.first[i];
+        double sum = 0.0;
+        for (std::size_t a = 0; a < width; ++a) sum += v[a] * c[a];
+        baseline[i] = sum;
+    }
+    return ok;
+}
+
+}  // namespace quorvel::pspline
