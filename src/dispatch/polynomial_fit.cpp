@@ -1,56 +1,53 @@
 #include "polynomial_fit.hpp"
 
+#include <array>
+#include <utility>
+
 #include "polynomial/least_squares.hpp"
 #include "polynomial/modpoly.hpp"
 #include "polynomial/penalized_poly.hpp"
 #include "polynomial/quant_reg.hpp"
 
 namespace quorvel::dispatch {
+namespace {
 
-Result<FitReport> polynomial_into(const polynomial::Problem& problem, const Options& options, std::span<double> out,
-                                  polynomial::FitWorkspace& ws, std::vector<double>* history) {
-    using catalogue::MethodId;
-    const PolynomialRecord& r = options.polynomial;
-    switch (options.method) {
-        case MethodId::Poly: return polynomial::least_squares_into(problem, out, ws);
-        case MethodId::Modpoly: return polynomial::modpoly_into(problem, modpoly_params(r), out, ws, history);
-        case MethodId::Imodpoly: return polynomial::imodpoly_into(problem, modpoly_params(r), out, ws, history);
-        case MethodId::PenalizedPoly:
-            return polynomial::penalized_poly_into(problem, penalized_poly_params(r), out, ws, history);
-        case MethodId::QuantReg: return polynomial::quant_reg_into(problem, quant_reg_params(r), out, ws, history);
-        case MethodId::Asls:
-        case MethodId::ArPls:
-        case MethodId::AirPls:
-        case MethodId::RollingBall:
-        case MethodId::Polynomial:
-        case MethodId::Tophat:
-        case MethodId::Iasls:
-        case MethodId::DrPls:
-        case MethodId::IarPls:
-        case MethodId::AsPls:
-        case MethodId::Psalsa:
-        case MethodId::DerPsalsa:
-        case MethodId::BrPls:
-        case MethodId::LsrPls:
-        case MethodId::Snip:
-        case MethodId::Rubberband:
-        case MethodId::Mor:
-        case MethodId::Imor:
-        case MethodId::Amormol:
-        case MethodId::Mormol:
-        case MethodId::NoiseMedian:
-        case MethodId::Loess:
-        case MethodId::PeakFilling:
-        case MethodId::CornerCutting:
-        case MethodId::Mwmv:
-        case MethodId::InterpPts:
-        case MethodId::Mpls:
-        case MethodId::Jbcd:
-        case MethodId::Ipsa:
-        case MethodId::Ria:
-        case MethodId::PsplineAsls:
-        case MethodId::PsplineArPls:
-        case MethodId::PsplineAirPls: break;
+using catalogue::MethodId;
+using polynomial::FitWorkspace;
+using polynomial::Problem;
+using History = std::vector<double>*;
+using Fit = Result<FitReport> (*)(const Problem&, const PolynomialRecord&, std::span<double>, FitWorkspace&,
+                                  History);
+
+// The family's fits by method: a table, so that a method elsewhere in the catalogue needs no line here.
+constexpr std::array<std::pair<MethodId, Fit>, 5> fits{{
+    {MethodId::Poly,
+     [](const Problem& p, const PolynomialRecord&, std::span<double> out, FitWorkspace& ws, History) {
+         return polynomial::least_squares_into(p, out, ws);
+     }},
+    {MethodId::Modpoly,
+     [](const Problem& p, const PolynomialRecord& r, std::span<double> out, FitWorkspace& ws, History h) {
+         return polynomial::modpoly_into(p, modpoly_params(r), out, ws, h);
+     }},
+    {MethodId::Imodpoly,
+     [](const Problem& p, const PolynomialRecord& r, std::span<double> out, FitWorkspace& ws, History h) {
+         return polynomial::imodpoly_into(p, modpoly_params(r), out, ws, h);
+     }},
+    {MethodId::PenalizedPoly,
+     [](const Problem& p, const PolynomialRecord& r, std::span<double> out, FitWorkspace& ws, History h) {
+         return polynomial::penalized_poly_into(p, penalized_poly_params(r), out, ws, h);
+     }},
+    {MethodId::QuantReg,
+     [](const Problem& p, const PolynomialRecord& r, std::span<double> out, FitWorkspace& ws, History h) {
+         return polynomial::quant_reg_into(p, quant_reg_params(r), out, ws, h);
+     }},
+}};
+
+}  // namespace
+
+Result<FitReport> polynomial_into(const Problem& problem, const Options& options, std::span<double> out,
+                                  FitWorkspace& ws, History history) {
+    for (const auto& [method, fit] : fits) {
+        if (method == options.method) return fit(problem, options.polynomial, out, ws, history);
     }
     return Unsupported{"method", "not a polynomial fit"};
 }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/deviation.hpp"
+
 namespace quorvel::polynomial {
 namespace {
 
@@ -30,11 +32,10 @@ double target(double y, double r, double s, double alpha, CostFunction cost) {
     return quadratic;
 }
 
-// The reference library's default: a tenth of the data's standard deviation (`zeros` holds n zeros).
-double threshold_of(std::span<const double> y, const PenalizedPolyParams& params, std::span<const double> zeros,
-                    const FitWorkspace& ws) {
+// The reference library's default: a tenth of the data's standard deviation.
+double threshold_of(const Problem& problem, const PenalizedPolyParams& params) {
     if (!std::isnan(params.threshold)) return params.threshold;
-    return 0.1 * used_deviation(y, zeros, ws.used);
+    return 0.1 * quorvel::used_deviation(problem.y, problem.mask);
 }
 
 }  // namespace
@@ -46,8 +47,7 @@ Result<FitReport> penalized_poly_into(const Problem& problem, const PenalizedPol
     if (auto ready = prepare(problem, out, "penalized_poly", ws); !ready) return ready.error();
     if (auto valid = check(params); !valid) return valid.error();
     if (auto built = refit(ws); !built) return built.error();
-    ws.previous.assign(y.size(), 0.0);
-    const double s = threshold_of(y, params, ws.previous, ws);
+    const double s = threshold_of(problem, params);
     const double alpha = 0.5 * params.alpha_factor;
     fit_through(ws, y, out);
     ws.work.resize(y.size());

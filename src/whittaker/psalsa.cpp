@@ -4,19 +4,6 @@
 
 namespace quorvel::whittaker {
 
-double used_deviation(std::span<const double> y, Mask mask) {
-    const double used = static_cast<double>(used_count(y.size(), mask));
-    double sum = 0.0, sq = 0.0;
-    for (std::size_t i = 0; i < y.size(); ++i) {
-        if (!is_masked_out(mask, i)) sum = sum + y[i];
-    }
-    const double mean = sum / used;
-    for (std::size_t i = 0; i < y.size(); ++i) {
-        if (!is_masked_out(mask, i)) sq = sq + (y[i] - mean) * (y[i] - mean);
-    }
-    return std::sqrt(sq / used);
-}
-
 PsalsaWeights grid_start(const PsalsaWeights& rule, std::span<const double> y, Mask mask, std::vector<double>&) {
     return {rule.p, std::isnan(rule.k) ? used_deviation(y, mask) / 10.0 : rule.k};
 }

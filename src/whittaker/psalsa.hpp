@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/deviation.hpp"
 #include "core/error.hpp"
 #include "reweighter.hpp"
 #include "simd/exp.hpp"
@@ -39,9 +40,6 @@ template <class P>
 
 double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::span<const double> baseline,
                      std::span<double> weights, std::size_t iteration, Mask mask = {});
-
-// The population standard deviation of the used samples.
-double used_deviation(std::span<const double> y, Mask mask);
 
 namespace lanes {
 
