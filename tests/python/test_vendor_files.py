@@ -26,7 +26,8 @@ def _loads_wdf():
 
 HAS_WDF = _loads_wdf()
 HAS_OPUS = importlib.util.find_spec("brukeropus") is not None
-READABLE = ["raman.spc", "gxy.spc", "xyxy.spc", "perkinelmer.sp", "single_PE_spectrum.sp", "sample1.spa"] + \
+READABLE = ["raman.spc", "gxy.spc", "xyxy.spc", "perkinelmer.sp", "single_PE_spectrum.sp", "sample1.spa",
+            "wavenumbers.mat"] + \
     (["Si-map.wdf"] if HAS_WDF else []) + (["peach_juice.0"] if HAS_OPUS else [])
 
 
@@ -72,6 +73,26 @@ def test_opus_result_matches_the_instruments_own_export_and_var_picks_another_sp
     with pytest.raises(formats.DataError, match=r"holds no spectrum 'a'; it holds r, .*igsm"):
         formats.load(DATA / "peach_juice.0", formats.Options(var="a"))
     assert formats.output_path(DATA / "peach_juice.0", "corrected").name == "peach_juice_0_corrected.csv"
+
+
+def test_a_matlab_file_with_its_x_vector():
+    dataset = formats.load(DATA / "wavenumbers.mat", formats.Options())
+    assert dataset.groups[0].tolist() == [[5, 6, 7], [4, 5, 6]] and dataset.x.tolist() == [0, 0.5, 1]
+    assert dataset.description.endswith("one spectrum per row: 2 spectra of 3 samples; x axis: W")
+
+
+def test_every_damaged_byte_of_a_matlab_file_is_our_error_not_a_crash(tmp_path):
+    # SciPy crashes the interpreter on an element of type 0, a complex flag without its imaginary part or
+    # dimensions of size 0, and allocates what a damaged cell array's dimensions ask for.
+    content = (DATA / "wavenumbers.mat").read_bytes()
+    path = tmp_path / "a.mat"
+    for at in range(len(content) - 3):
+        for value in (b"\xff\xff\xff\x7f", b"\x00\x00\x00\x00"):
+            path.write_bytes(content[:at] + value + content[at + 4:])
+            try:
+                formats.load(path, formats.Options())
+            except formats.DataError:
+                pass
 
 
 def test_a_damaged_perkinelmer_data_member_is_said(tmp_path):
