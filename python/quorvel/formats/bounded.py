@@ -28,4 +28,5 @@ def unpack(data: bytes, layout: struct.Struct, offset: int, what: str) -> Tuple[
 def array(data: bytes, dtype: str, count: int, offset: int, what: str) -> Array:
     """``count`` values of ``dtype`` at ``offset``, as float64."""
     ensure(data, offset, np.dtype(dtype).itemsize * count, what)
-    return np.frombuffer(data, dtype=dtype, count=count, offset=offset).astype(np.float64)
+    with np.errstate(invalid="ignore"):  # a signalling NaN in the file stays a NaN, for the fit to leave out
+        return np.frombuffer(data, dtype=dtype, count=count, offset=offset).astype(np.float64)
