@@ -135,7 +135,8 @@ def agrees_pass_by_pass(method, y, half, params, within, column=None):
     fit = fit_quietly(method, y, half, params)
     history = given["tol_history"] if column is None else given["tol_history"][:, column]
     assert fit.iterations == len(history)
-    np.testing.assert_allclose(fit.changes, history, rtol=1e-9, atol=1e-15)
+    # A change is a ratio of differences of close curves: SciPy's releases move its last digits by ~1e-9.
+    np.testing.assert_allclose(fit.changes, history, rtol=1e-8, atol=1e-15)
     assert np.max(np.abs(fit.baseline - expected)) <= within * np.ptp(y)
     return fit, given
 
