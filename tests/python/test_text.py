@@ -126,10 +126,11 @@ def test_writes_are_atomic_and_overwrite_only_when_asked(tmp_path):
 
 
 @pytest.mark.parametrize("name, content, what", [
-    ("a.sp", b"PEPE" + bytes(100), "PerkinElmer, .sp"),
+    ("a.sp", b"PEPF" + bytes(100), "PerkinElmer, .sp without"),
     ("a.csv", b"\x89PNG\r\n\x1a\n" + bytes(100), "a PNG image"),
-    ("sample.0", b"\x0a\x0a\xfe\xfe" + bytes(100) + b"1,2\n" * 10, "Bruker OPUS"),
-    ("a.spa", b"Spectral Data File\n" + bytes(100), "Thermo OMNIC, .spa"),
+    ("sample.0", b"\x0a\x0a\xfe\xff" + bytes(100) + b"1,2\n" * 10, "Bruker OPUS by its name"),
+    ("a.spa", b"Spectral Data Fil\n" + bytes(100), "Thermo OMNIC, .spa without"),
+    ("a.map", b"Spectral Exte File\r\n" + bytes(100), "a Thermo OMNIC map"),
     ("a.txt", b"1,2\n3,4\n\x00", "unknown"),
 ])
 def test_binary_files_are_named_not_parsed(tmp_path, name, content, what):
@@ -137,7 +138,7 @@ def test_binary_files_are_named_not_parsed(tmp_path, name, content, what):
     path.write_bytes(content)
     with pytest.raises(formats.DataError) as info:
         formats.load(path, formats.Options())
-    assert str(info.value).startswith(f"a binary file of a format quorvel does not read ({what}); it reads ")
+    assert str(info.value).startswith(f"a binary file of a format quorvel does not read ({what}")
 
 
 @pytest.mark.parametrize("variables, options, shape, x, warned", [

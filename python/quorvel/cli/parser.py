@@ -33,6 +33,10 @@ JCAMP-DX (.jdx, .dx), SPC (.spc) and MATLAB (.mat) files: every block, subfile o
   vector); the output is NAME_corrected.csv (x, then a column per spectrum; an x
   and a y column per spectrum if their axes differ).
 EMSA/MAS (.msa) files: the spectrum, written back in place.
+Bruker OPUS (NAME.0, ...; 'quorvel[vendor]'), Thermo OMNIC (.spa) and PerkinElmer
+  (.sp) files: the spectrum (for OPUS the result, or the one --var names: sm, rf,
+  ...), on the header's x axis; the output is NAME_corrected.csv (NAME_0_... for
+  OPUS).
 .npy files: a 1-D array is one spectrum, an N-D array holds spectra along its last
   axis; with --2d a 2-D array is one image, an N-D array holds images over its last
   two axes. Integer and boolean arrays are converted to float64.
@@ -77,7 +81,8 @@ def build() -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     correct.add_argument(
-        "files", nargs="+", metavar="FILE", type=Path, help="a text, .jdx, .spc, .msa, .npy, .nc, .h5 or .zarr file"
+        "files", nargs="+", metavar="FILE", type=Path,
+        help="a text, .jdx, .spc, .msa, .mat, .wdf, OPUS, .spa, .sp, .npy, .nc, .h5 or .zarr file",
     )
     correct.add_argument("-m", "--method", default="asls", help=parameters.method_listing(1))
     where = correct.add_mutually_exclusive_group()

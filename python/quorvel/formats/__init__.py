@@ -13,7 +13,7 @@ from typing import BinaryIO, List, Optional, Sequence, Tuple
 
 import numpy as np
 
-from . import binary, cube, emsa, export, jcamp, mat, npy, orientation, spc, text, wdf
+from . import binary, cube, emsa, export, jcamp, mat, npy, omnic, opus, orientation, perkinelmer, spc, text, wdf
 from .atomic import write_atomically, write_tree_atomically
 from .dataset import Array, DataError, Dataset, Spectrum, group_by_axis
 
@@ -23,7 +23,8 @@ __all__ = [
 ]
 
 _JCAMP_SUFFIXES = {".jdx", ".dx", ".jcm", ".jcamp"}
-_EXPORTED = ("jcamp", "spc", "mat", "wdf")  # formats read but not written: results go to comma-separated text
+# formats read but not written: results go to comma-separated text
+_EXPORTED = ("jcamp", "spc", "mat", "wdf", "opus", "omnic", "perkinelmer")
 
 
 @dataclass(frozen=True)
@@ -39,7 +40,8 @@ class Options:
 
 
 def kind(path: Path) -> str:
-    """``text``, ``emsa``, ``mat``, ``wdf``, ``npy``, ``jcamp``, ``spc``, ``cube``, or ``binary`` (not read)."""
+    """``text``, ``emsa``, ``mat``, ``wdf``, ``opus``, ``omnic``, ``perkinelmer``, ``npy``, ``jcamp``, ``spc``,
+    ``cube``, or ``binary`` (not read)."""
     suffix = path.suffix.lower()
     if suffix in cube.SUFFIXES or path.is_dir():
         return "cube"
@@ -62,19 +64,29 @@ def kind(path: Path) -> str:
         return "mat"
     if suffix == ".wdf" or head.startswith(wdf.MAGIC):
         return "wdf"
+    for name, magic in (("opus", opus.MAGIC), ("omnic", omnic.MAGIC), ("perkinelmer", perkinelmer.MAGIC)):
+        if head.startswith(magic):
+            return name
     return "binary" if binary.recognise(path, head) is not None else "text"
 
 
 def output_path(source: Path, label: str) -> Path:
     """Where the result of ``source`` goes by default: beside it, ``label`` added to its name; formats
     that are not written back (JCAMP-DX, SPC) become ``.csv``."""
-    suffix = ".csv" if kind(source) in _EXPORTED else source.suffix
-    return source.with_name(f"{source.stem}_{label}{suffix}")
+    if kind(source) in _EXPORTED:
+        return source.with_name(f"{_exported_stem(source)}_{label}.csv")
+    return source.with_name(f"{source.stem}_{label}{source.suffix}")
 
 
 def renamed(source: Path, folder: Path) -> Path:
     """The output of ``source`` in ``folder``: its own name, ``.csv`` for formats not written back."""
-    return folder / (f"{source.stem}.csv" if kind(source) in _EXPORTED else source.name)
+    return folder / (f"{_exported_stem(source)}.csv" if kind(source) in _EXPORTED else source.name)
+
+
+def _exported_stem(source: Path) -> str:
+    """The name of an exported file's result: OPUS numbers a sample's files (``a.0``, ``a.1``), which keep
+    their numbers apart (``a_0``) instead of sharing one output."""
+    return f"{source.stem}_{source.suffix[1:]}" if binary.numbered(source) else source.stem
 
 
 def output_mismatch(source: Path, output: Path) -> Optional[str]:
@@ -123,6 +135,17 @@ def load(path: Path, options: Options) -> Dataset:
         return _mat(mat.read(path, options.var, options.along))
     if found == "wdf":
         return _wire(wdf.read(path))
+    if found == "opus":
+        read_opus = opus.read(path, options.var)
+        spectrum = Spectrum(read_opus.x, read_opus.y, read_opus.label)
+        return _spectra([spectrum], read_opus.x_units, read_opus.label, f"OPUS spectrum {read_opus.key!r}")
+    if found == "omnic":
+        spa = omnic.read(path)
+        return _spectra([Spectrum(spa.x, spa.y, spa.title)], spa.x_units, "", "OMNIC")
+    if found == "perkinelmer":
+        sp = perkinelmer.read(path)
+        dataset = _spectra([Spectrum(sp.x, sp.y, "")], sp.x_units, sp.y_units, "PerkinElmer")
+        return replace(dataset, notes=sp.warnings)
     if found == "binary":
         with open(path, "rb") as stream:
             what = binary.recognise(path, stream.read(binary.HEAD))

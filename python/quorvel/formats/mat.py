@@ -12,6 +12,7 @@ from typing import Any, Dict, List, Optional, Tuple
 
 import numpy as np
 
+from . import mat_walk
 from .dataset import Array, DataError
 
 __all__ = ["MAGIC", "Matrix", "read"]
@@ -60,10 +61,9 @@ def _load(path: Path) -> Dict[str, Any]:
     if importlib.util.find_spec("scipy") is None:
         raise DataError(f"reading MATLAB files needs scipy: {HINT}")
     scipy_io = importlib.import_module("scipy.io")
+    mat_walk.check(path.read_bytes())
     try:
         loaded: Dict[str, Any] = scipy_io.loadmat(path, squeeze_me=False)
-    except NotImplementedError:  # v7.3 files are HDF5 with a MATLAB preamble
-        raise DataError("a MATLAB v7.3 file: save it with -v7, or read it as HDF5 (h5py)") from None
     except MemoryError:
         raise
     except Exception as error:  # noqa: BLE001 - whatever SciPy raises on a damaged file, it is this file's problem

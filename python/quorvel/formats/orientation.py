@@ -62,10 +62,12 @@ def orient(table: Table, along: Optional[str], x_column: Optional[int], no_x: bo
     if len(table.rows) == 1:
         return _rows(table, numeric, None, "one line of numbers", no_x)
     row = _x_row(table, numeric)
-    column = axis.choose(table.values[:, numeric], None, no_x)[0] is not None and not no_x
+    # Against a first line of x, a first column of a few lines is monotonic by chance as often as a short line.
+    column = axis.choose(table.values[:, numeric], None, no_x)[0] is not None and not no_x and \
+        (row is None or not row.first_line or len(table.rows) >= _FEWEST_LINE_SAMPLES)
     if row is not None and (row.decisive or not column):
-        source = "the first data line" if row.first_line else "the column names"
-        return _rows(table, numeric, row, f"{source} are strictly monotonic numbers", no_x)
+        source = "the first data line holds" if row.first_line else "the column names are"
+        return _rows(table, numeric, row, f"{source} strictly monotonic numbers", no_x)
     if column and row is None:
         return _columns(table, numeric, None, no_x, "the first column is strictly monotonic")
     why = "both an x row and an x column" if column else "no x row or x column"

@@ -15,6 +15,7 @@ from typing import List, Optional, Tuple
 
 import numpy as np
 
+from . import bounded
 from .dataset import Array, DataError, Spectrum
 
 __all__ = ["Spc", "read"]
@@ -70,7 +71,7 @@ def read(path: Path) -> Spc:
     if not flags & _XYXY:
         _check_points(points)
         if flags & _X_VALUES:
-            shared_x = reader.array("<f4", points, "the x values").astype(np.float64)
+            shared_x = reader.array("<f4", points, "the x values")
         else:
             reader.ensure(_SUBHEADER_SIZE + points * (2 if flags & _SINGLE_PRECISION else 4), "subfile 1")
             shared_x = np.linspace(first, last, points)
@@ -86,21 +87,18 @@ class _Reader:
         self.data, self.offset = data, offset
 
     def ensure(self, size: int, what: str) -> None:
-        if self.offset + size > len(self.data):
-            left = len(self.data) - self.offset
-            raise DataError(f"{what} need {size} bytes at byte {self.offset}, the file has {left} left")
+        bounded.ensure(self.data, self.offset, size, what)
 
     def array(self, dtype: str, count: int, what: str) -> Array:
-        size = np.dtype(dtype).itemsize * count
-        self.ensure(size, what)
-        values = np.frombuffer(self.data, dtype=dtype, count=count, offset=self.offset)
-        self.offset += size
+        values = bounded.array(self.data, dtype, count, self.offset, what)
+        self.offset += np.dtype(dtype).itemsize * count
         return values
 
     def subheader(self, index: int) -> Tuple[int, int]:
         """The exponent and the point count of subfile ``index``."""
-        raw = self.array("u1", _SUBHEADER_SIZE, f"the header of subfile {index + 1}")
-        _, exponent, _, _, _, _, points, _, _ = _SUBHEADER.unpack(raw.tobytes())
+        _, exponent, _, _, _, _, points, _, _ = bounded.unpack(
+            self.data, _SUBHEADER, self.offset, f"the header of subfile {index + 1}")
+        self.offset += _SUBHEADER_SIZE
         return exponent, points
 
 
@@ -114,9 +112,9 @@ def _subfile(
     if x is None:
         _check_points(own_points, index)
         points = own_points
-        x = reader.array("<f4", points, f"the x values of subfile {index + 1}").astype(np.float64)
+        x = reader.array("<f4", points, f"the x values of subfile {index + 1}")
     if _FLOAT in (exponent, own_exponent):
-        y = reader.array("<f4", points, f"subfile {index + 1}").astype(np.float64)
+        y = reader.array("<f4", points, f"subfile {index + 1}")
     else:
         bits = 16 if flags & _SINGLE_PRECISION else 32
         stored = reader.array(f"<i{bits // 8}", points, f"subfile {index + 1}")

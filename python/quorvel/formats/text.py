@@ -36,6 +36,7 @@ _COMMENTS = ("#", "%", ";")
 # The words of the rows some tables put between their column names and their data.
 _TYPES = {"continuous", "discrete", "string", "time", "c", "d", "s", "t"}
 _FLAGS = {"meta", "class", "ignore", "weight", "m", "c", "i", "w"}
+_LETTERS = {"c", "d", "s", "t", "m", "i", "w"}
 _BOMS = [(b"\xef\xbb\xbf", "utf-8"), (b"\xff\xfe", "utf-16-le"), (b"\xfe\xff", "utf-16-be")]
 
 
@@ -200,8 +201,9 @@ def _with_trailing(line: str, layout: Layout) -> Layout:
 
 
 def _first_data_line(lines: List[str], layout: Layout, width: int, labels: Tuple[int, ...]) -> int:
-    """The first line of several numbers (label columns aside); with one column, the first number followed
-    by numbers (a lone number above a header row is metadata), else the first number."""
+    """The first line of several numbers (label columns aside) that is not a row of names over rows of types
+    or flags; with one column, the first number followed by numbers (a lone number above a header row is
+    metadata), else the first number."""
     first: Optional[int] = None
     waiting: Optional[int] = None
     for index, line in enumerate(lines):
@@ -211,7 +213,8 @@ def _first_data_line(lines: List[str], layout: Layout, width: int, labels: Tuple
         if numbers is None:
             waiting = None
         elif width > 1:
-            if len(numbers) > 1 or (labels and len(numbers) == width - len(labels)):
+            if (len(numbers) > 1 or (labels and len(numbers) == width - len(labels))) and \
+                    not _names_over_types(lines, index + 1, layout):
                 return index
         elif waiting is not None:
             return waiting
@@ -222,6 +225,16 @@ def _first_data_line(lines: List[str], layout: Layout, width: int, labels: Tuple
     if start is None:
         raise DataError("the file holds no data")
     return start
+
+
+def _names_over_types(lines: List[str], below: int, layout: Layout) -> bool:
+    """Whether the next line from ``below`` gives types or flags, so that the line above it names columns
+    (numbers such as wavenumbers, in tables that describe their columns)."""
+    following = next((line for line in lines[below:] if line.strip() and not _comment(line)), None)
+    if following is None:
+        return False
+    pieces, slots = _cells(following, layout)
+    return _describes([pieces[slot].strip().strip("\"'") for slot in slots])
 
 
 def _parse(
@@ -274,13 +287,15 @@ def _plain_row(line: str, layout: Layout) -> Optional[List[float]]:
 
 
 def _header(preamble: List[str], layout: Layout, width: int) -> Tuple[Optional[List[str]], bool]:
-    """The column names and whether rows of types or flags stand between them and the data."""
+    """The column names and whether rows of types or flags stand between them and the data; such a row may
+    end early (a flag row names only the columns up to the last one flagged)."""
     above = [_names(line, layout, width) for line in [line for line in preamble if line.strip()][-3:]]
     typed = False
     while len(above) > 1 and above[-1] is not None and _describes(above[-1]):
         above.pop()
         typed = True
-    return (above[-1] if above else None), typed
+    names = above[-1] if above else None
+    return (names if names is not None and len(names) == width else None), typed
 
 
 def _names(line: str, layout: Layout, width: int) -> Optional[List[str]]:
@@ -288,15 +303,20 @@ def _names(line: str, layout: Layout, width: int) -> Optional[List[str]]:
     if line[:1] in ("#", "%") and layout.delimiter != line[:1]:
         line = line[1:]
     pieces, slots = _cells(line, layout)
-    if len(slots) != width:
+    if len(slots) > width:
         return None
     return [pieces[slot].strip().strip("\"'").strip() for slot in slots]
 
 
 def _describes(cells: List[str]) -> bool:
-    """Whether a row gives the columns' types or flags rather than their names."""
-    words = {cell.lower() for cell in cells if cell}
-    return bool(words) and (words <= _TYPES or words <= _FLAGS) and bool(words - {"c", "d", "s", "t", "m", "i", "w"})
+    """Whether a row gives the columns' types or flags rather than their names. A type row may list a
+    discrete column's values, separated by spaces, instead of its type; single letters alone count when
+    there are several of them (a header of one or two letters is more likely names)."""
+    words = {cell.lower() for cell in cells if cell and not cell.split(maxsplit=1)[1:]}
+    listed = any(len(cell.split()) > 1 for cell in cells)
+    if not words or not (words <= _TYPES or (words <= _FLAGS and not listed)):
+        return False
+    return bool(words - _LETTERS) or sum(1 for cell in cells if cell) >= 3
 
 
 def _cells(line: str, layout: Layout) -> Tuple[List[str], List[int]]:
