@@ -44,6 +44,7 @@ Status prepare(std::span<const double> y, std::span<const double> x, const Pspli
     const auto degree = static_cast<unsigned>(params.spline_degree);
     if (auto built = build_basis(positions, params.num_knots, degree, workspace.basis); !built) return built;
 
+    workspace.system.slopes_formed = false;
     workspace.weights.resize(n);
     for (std::size_t i = 0; i < n; ++i) workspace.weights[i] = is_masked_out(mask, i) ? 0.0 : 1.0;
     return ok;

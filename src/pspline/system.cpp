@@ -25,10 +25,27 @@ std::size_t pair_row(const SplineBasis& basis, std::size_t i, std::vector<double
     return from;
 }
 
-void add_symmetric(linalg::banded::SymmetricBandedWorkspace& system, std::size_t r, std::size_t c, double value) {
-    const std::size_t m = system.n;
-    if (r < c) std::swap(r, c);
-    system.bands[(r - c) * m + c] += value;
+// lam_1 (B_i - B_{i-1})'(B_i - B_{i-1}) and lam_1 (B_i - B_{i-1})' (y_i - y_{i-1}) summed over pairs of used
+// neighbours, into the workspace's slope store of half-width `band`.
+void form_slopes(std::span<const double> y, Mask mask, const SplineBasis& basis, double lam_1, std::size_t band,
+                 SystemWorkspace& workspace) {
+    const std::size_t m = basis.coefficients;
+    auto& bands = workspace.slope_bands;
+    auto& row = workspace.pair;
+    bands.assign((band + 1) * m, 0.0);
+    workspace.slope_rhs.assign(m, 0.0);
+    for (std::size_t i = 1; i < y.size(); ++i) {
+        if (is_masked_out(mask, i - 1) || is_masked_out(mask, i)) continue;
+        const std::size_t from = pair_row(basis, i, row);
+        const double step = lam_1 * (y[i] - y[i - 1]);
+        for (std::size_t a = 0; a < row.size(); ++a) {
+            workspace.slope_rhs[from + a] += row[a] * step;
+            const double scaled = lam_1 * row[a];
+            for (std::size_t b = 0; b <= a; ++b) bands[(a - b) * m + from + b] += scaled * row[b];
+        }
+    }
+    workspace.slope_band = band;
+    workspace.slopes_formed = true;
 }
 
 }  // namespace
@@ -39,9 +56,12 @@ Status solve_system(std::span<const double> y, std::span<const double> weights, 
     const std::size_t m = basis.coefficients, width = basis.width(), n = y.size();
     std::size_t band = std::max<std::size_t>({basis.degree, diff_order, terms.coefficient_slope != 0.0 ? 1u : 0u});
     const bool slopes = terms.residual_slope != 0.0;
-    if (slopes) {
-        for (std::size_t i = 1; i < n; ++i) band = std::max(band, pair_span(basis, i) - 1);
+    if (slopes && !workspace.slopes_formed) {
+        std::size_t slope_band = band;
+        for (std::size_t i = 1; i < n; ++i) slope_band = std::max(slope_band, pair_span(basis, i) - 1);
+        form_slopes(y, mask, basis, terms.residual_slope, slope_band, workspace);
     }
+    if (slopes) band = std::max(band, workspace.slope_band);
     auto& system = workspace.symmetric;
     auto& rhs = workspace.rhs;
     system.reset(m, band);
@@ -58,18 +78,10 @@ Status solve_system(std::span<const double> y, std::span<const double> weights, 
         }
     }
     if (slopes) {
-        auto& row = workspace.pair;
-        for (std::size_t i = 1; i < n; ++i) {
-            if (is_masked_out(mask, i - 1) || is_masked_out(mask, i)) continue;
-            const std::size_t from = pair_row(basis, i, row);
-            const double step = terms.residual_slope * (y[i] - y[i - 1]);
-            for (std::size_t a = 0; a < row.size(); ++a) {
-                rhs[from + a] += row[a] * step;
-                for (std::size_t b = 0; b <= a; ++b) {
-                    add_symmetric(system, from + a, from + b, terms.residual_slope * row[a] * row[b]);
-                }
-            }
+        for (std::size_t d = 0; d <= workspace.slope_band; ++d) {
+            for (std::size_t k = 0; k + d < m; ++k) system.bands[d * m + k] += workspace.slope_bands[d * m + k];
         }
+        for (std::size_t k = 0; k < m; ++k) rhs[k] += workspace.slope_rhs[k];
     }
     if (terms.coefficient_slope != 0.0) {
         const linalg::PenaltyRows first(m, 1, terms.coefficient_slope);

@@ -26,6 +26,11 @@ struct SystemWorkspace {
     linalg::banded::SymmetricBandedWorkspace symmetric;
     linalg::banded::GeneralBandedWorkspace general;
     std::vector<double> rhs, coefficients, pair;
+    // The residual's slope term reads neither the weights nor the iteration, so a fit forms it at its first solve
+    // (band d of its matrix at slope_bands[d * m + k]); a fit's start clears `slopes_formed`.
+    std::vector<double> slope_bands, slope_rhs;
+    std::size_t slope_band = 0;
+    bool slopes_formed = false;
 };
 
 // The coefficients of (B'W B + terms + lambda D'D) c = B'W y + terms, and the baseline B c.
