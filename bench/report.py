@@ -39,6 +39,15 @@ PEERS_1D = {
     "pspline_asls": "pybaselines `Baseline().pspline_asls()` at its defaults, once a call and with a reused fitter",
     "pspline_arpls": "pybaselines `Baseline().pspline_arpls()` at its defaults, once a call and with a reused fitter",
     "pspline_airpls": "pybaselines `Baseline().pspline_airpls()` at its defaults, once a call and with a reused fitter",
+    "pspline_iarpls": "pybaselines `Baseline().pspline_iarpls()` at its defaults, once a call and with a reused fitter",
+    "pspline_psalsa": "pybaselines `Baseline().pspline_psalsa()` at its defaults, once a call and with a reused fitter",
+    "pspline_derpsalsa": "pybaselines `Baseline().pspline_derpsalsa()` at its defaults, once a call and with a "
+                         "reused fitter",
+    "pspline_lsrpls": "pybaselines `Baseline().pspline_lsrpls()` at its defaults, once a call and with a reused fitter",
+    "pspline_brpls": "pybaselines `Baseline().pspline_brpls()` at its defaults, once a call and with a reused fitter",
+    "pspline_drpls": "pybaselines `Baseline().pspline_drpls()` at its defaults, once a call and with a reused fitter",
+    "pspline_iasls": "pybaselines `Baseline().pspline_iasls()` at its defaults, once a call and with a reused fitter",
+    "pspline_aspls": "pybaselines `Baseline().pspline_aspls()` at its defaults, once a call and with a reused fitter",
 }
 PEERS_2D = {
     "asls": "pybaselines `Baseline2D().asls(lam=1e4, p=0.01, max_iter=50, tol=1e-3, diff_order=2)` "
@@ -246,6 +255,8 @@ def markdown(results, machine_rows, settings, picture):
     if "poly" in results:
         out += _reference_defaults("Polynomial family", "Each polynomial method (quant_reg with eps=1)",
                                    results["poly"])
+    if "pspline" in results:
+        out += _reference_defaults("P-spline family", "Each P-spline method", results["pspline"])
     if "morph" in results:
         out += ["## Morphological baselines with estimated windows", "",
                 "The morphological methods whose window the data decide, quorvel's `baseline` against pybaselines with a fitter made once per size, timed in "

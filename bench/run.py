@@ -36,12 +36,16 @@ import machine  # noqa: E402
 import report  # noqa: E402
 import timing  # noqa: E402
 
-GROUPS = ("1d", "2d", "grid", "schemes", "poly", "morph", "overhead", "out", "threads", "batch", "pool", "growth", "memory")
+GROUPS = ("1d", "2d", "grid", "schemes", "poly", "pspline", "morph", "overhead", "out", "threads", "batch", "pool",
+          "growth", "memory")
 WHITTAKER = ("asls", "arpls", "airpls")
 # The Whittaker family's other schemes, which take the reference library's parameters and defaults.
 SCHEMES = ("iasls", "drpls", "iarpls", "aspls", "psalsa", "derpsalsa", "brpls", "lsrpls")
 # The polynomial family, run as the schemes are.
 POLYNOMIALS = ("poly", "modpoly", "imodpoly", "penalized_poly", "quant_reg", "loess")
+# The P-spline family, run as the schemes are.
+PSPLINES = ("pspline_asls", "pspline_arpls", "pspline_airpls", "pspline_iarpls", "pspline_psalsa", "pspline_derpsalsa",
+            "pspline_lsrpls", "pspline_brpls", "pspline_drpls", "pspline_iasls", "pspline_aspls")
 # quant_reg's default eps makes its reweighting nearly singular, so rounding alone changes its iteration count;
 # an eps of 1 on data spanning about 100 keeps both libraries on one path.
 REFERENCE_ARGS = {"quant_reg": {"eps": 1.0}}
@@ -53,11 +57,15 @@ SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}, "noise_median": 
              "mpls": {"half_window": 20}, "jbcd": {"half_window": 20},
              "ipsa": {"half_window": 20}, "ria": {"half_window": 20},
              "poly": {}, "modpoly": {}, "imodpoly": {}, "penalized_poly": {}, "quant_reg": {"eps": 1.0}, "loess": {},
-             "pspline_asls": {}, "pspline_arpls": {}, "pspline_airpls": {}}
+             "pspline_asls": {}, "pspline_arpls": {}, "pspline_airpls": {}, "pspline_iarpls": {}, "pspline_psalsa": {},
+             "pspline_derpsalsa": {}, "pspline_lsrpls": {}, "pspline_brpls": {}, "pspline_drpls": {},
+             "pspline_iasls": {}, "pspline_aspls": {}}
 # Methods whose reference takes seconds past 10^5 samples run at these sizes only.
 SHORT_1D = {"peak_filling": [10**3, 10**5], "corner_cutting": [10**3, 10**5], "mwmv": [10**3, 10**5],
             "interp_pts": [10**3, 10**5], "loess": [10**3, 10**5], "pspline_asls": [10**3, 10**5],
-            "pspline_arpls": [10**3, 10**5], "pspline_airpls": [10**3, 10**5]}
+            "pspline_arpls": [10**3, 10**5], "pspline_airpls": [10**3, 10**5],
+            **dict.fromkeys(("pspline_iarpls", "pspline_psalsa", "pspline_derpsalsa", "pspline_lsrpls", "pspline_brpls",
+                             "pspline_drpls", "pspline_iasls", "pspline_aspls"), [10**3, 10**5])}
 # interp_pts' points, on the reference library's default x of -1 to 1.
 INTERP_POINTS = np.column_stack([np.linspace(-1.0, 1.0, 25), np.cos(np.linspace(0.0, 3.0, 25))])
 # The morphological methods whose window the data decide unless told.
@@ -287,7 +295,8 @@ class Bench:
                 if fitter:
                     reference, params = getattr(fitter, method)(y, **args)
                     history = params.get("tol_history", [None])
-                    theirs = int(np.count_nonzero(history[1:])) if method == "brpls" else len(history)
+                    two_loops = method in ("brpls", "pspline_brpls")
+                    theirs = int(np.count_nonzero(history[1:])) if two_loops else len(history)
                     deviation = float(np.max(np.abs(ours.baseline - reference)) / np.ptp(y))
                     calls["pybaselines"] = lambda: getattr(fitter, method)(y, **args)
                 seconds = timing.interleaved(calls, self.repeats)
@@ -623,6 +632,8 @@ def main(argv=None):
             results[group] = bench.schemes()
         elif group == "poly":
             results[group] = bench.schemes(POLYNOMIALS)
+        elif group == "pspline":
+            results[group] = bench.schemes(PSPLINES)
         elif group == "morph":
             results[group] = bench.morph()
         elif group == "overhead":

@@ -65,8 +65,16 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::Ria:
         case MethodId::PsplineAsls:
         case MethodId::PsplineArPls:
-        case MethodId::PsplineAirPls: return Loop::Reference;
-        case MethodId::BrPls: return Loop::TwoLoops;
+        case MethodId::PsplineAirPls:
+        case MethodId::PsplineIarPls:
+        case MethodId::PsplinePsalsa:
+        case MethodId::PsplineDerPsalsa:
+        case MethodId::PsplineLsrPls:
+        case MethodId::PsplineDrPls:
+        case MethodId::PsplineIasls:
+        case MethodId::PsplineAsPls: return Loop::Reference;
+        case MethodId::BrPls:
+        case MethodId::PsplineBrPls: return Loop::TwoLoops;
     }
     return Loop::Own;
 }

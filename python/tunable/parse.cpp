@@ -144,7 +144,10 @@ bool read_arrays(const Call& call, int ndim, const std::uint64_t* extents, dispa
     const auto* alpha = catalogue::find_parameter(catalogue::row(options.method).in(ndim), "alpha");
     const bool samples = alpha && alpha->kind == catalogue::ValueKind::Samples;
     return read_x(call, ndim, extents, options) &&
-           (!samples || read_samples(call.params, "alpha", ndim, extents, options.whittaker.alpha)) &&
+           (!samples || read_samples(call.params, "alpha", ndim, extents,
+                                     catalogue::row(options.method).family == catalogue::Family::Pspline
+                                         ? options.pspline.alpha
+                                         : options.whittaker.alpha)) &&
            read_points(call.params, "baseline_points", options.clipping.points);
 }
 

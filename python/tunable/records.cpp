@@ -150,7 +150,11 @@ bool read_pspline(PyObject* params, dispatch::PsplineRecord& r) {
     return read_scalar(params, "lam", r.lam) && read_scalar(params, "p", r.p) &&
            read_scalar(params, "max_iter", r.max_iter) && read_scalar(params, "tol", r.tol) &&
            read_scalar(params, "num_knots", r.num_knots) && read_scalar(params, "spline_degree", r.spline_degree) &&
-           read_scalar(params, "diff_order", r.diff_order);
+           read_scalar(params, "diff_order", r.diff_order) && read_scalar(params, "k", r.k) &&
+           read_scalar(params, "smooth_half_window", r.smooth_half_window) &&
+           read_scalar(params, "num_smooths", r.num_smooths) && read_scalar(params, "max_iter_2", r.max_iter_2) &&
+           read_scalar(params, "tol_2", r.tol_2) && read_scalar(params, "eta", r.eta) &&
+           read_scalar(params, "lam_1", r.lam_1) && read_scalar(params, "asymmetric_coef", r.asymmetric_coef);
 }
 
 bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record) {

@@ -378,9 +378,12 @@ inline constexpr std::array ria_1d{
 
 // The P-splines: Eilers & Marx's penalised B-splines reweighted by a Whittaker method's rule, in the reference
 // library's loop.
-inline constexpr Parameter lam_spline = real("lam", 1e3, positive,
-                                             "smoothing strength λ of the difference penalty on the spline's "
-                                             "coefficients (carries over between lengths)");
+constexpr Parameter lam_spline_of(double fallback) {
+    return real("lam", fallback, positive,
+                "smoothing strength λ of the difference penalty on the spline's coefficients (carries over between "
+                "lengths)");
+}
+inline constexpr Parameter lam_spline = lam_spline_of(1e3);
 inline constexpr Parameter num_knots =
     integer("num_knots", 100, Interval{2.0, unbounded, false, true},
             "evenly spaced knots over x: at least 2 and spline_degree + 1, at most the number of samples");
@@ -394,6 +397,27 @@ inline constexpr std::array pspline_arpls_1d{lam_spline, num_knots, spline_degre
 inline constexpr std::array pspline_airpls_1d{
     lam_spline, num_knots, spline_degree, spline_diff_order, max_iter_reference(50),
     real("tol", 1e-3, non_negative, "stop once the negative residuals sum to less than this share of the sum of |y|")};
+inline constexpr std::array pspline_iarpls_1d{lam_spline, num_knots, spline_degree, spline_diff_order,
+                                              max_iter_reference(50), tol_below};
+inline constexpr std::array pspline_psalsa_1d{lam_spline, p_half, k, num_knots, spline_degree, spline_diff_order,
+                                              max_iter_reference(50), tol_below};
+inline constexpr std::array pspline_derpsalsa_1d{
+    lam_spline_of(1e2), p, k, num_knots, spline_degree, spline_diff_order, max_iter_reference(50), tol_below,
+    derpsalsa_1d[6], derpsalsa_1d[7]};
+inline constexpr std::array pspline_lsrpls_1d{lam_spline, num_knots, spline_degree, spline_diff_order,
+                                              max_iter_reference(50), tol_below};
+inline constexpr std::array pspline_brpls_1d{lam_spline, num_knots, spline_degree, spline_diff_order,
+                                             max_iter_reference(50), brpls_1d[3], brpls_1d[4], brpls_1d[5]};
+inline constexpr Parameter spline_diff_order_from_2 =
+    integer("diff_order", 2, from_to(2, 3),
+            "order of the differences the penalty takes of the coefficients (the method's own penalty takes the "
+            "first differences)");
+inline constexpr std::array pspline_drpls_1d{lam_spline, drpls_1d[1], num_knots, spline_degree,
+                                             spline_diff_order_from_2, max_iter_reference(50), tol_below};
+inline constexpr std::array pspline_iasls_1d{lam_spline_of(1e1), p, iasls_1d[2], num_knots, spline_degree,
+                                             max_iter_reference(50), tol_below, spline_diff_order_from_2};
+inline constexpr std::array pspline_aspls_1d{lam_spline_of(1e4), num_knots, spline_degree, spline_diff_order,
+                                             max_iter_reference(100), tol_below, aspls_1d[4], aspls_1d[5]};
 
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
@@ -404,7 +428,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 38> table{{
+inline constexpr std::array<MethodRow, 46> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -473,6 +497,22 @@ inline constexpr std::array<MethodRow, 38> table{{
      {true, false, 2, rows::pspline_arpls_1d, true}, {}},
     {MethodId::PsplineAirPls, "pspline_airpls", rows::no_aliases, Family::Pspline,
      {true, false, 2, rows::pspline_airpls_1d, true}, {}},
+    {MethodId::PsplineIarPls, "pspline_iarpls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_iarpls_1d, true}, {}},
+    {MethodId::PsplinePsalsa, "pspline_psalsa", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_psalsa_1d, true}, {}},
+    {MethodId::PsplineDerPsalsa, "pspline_derpsalsa", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_derpsalsa_1d, true}, {}},
+    {MethodId::PsplineLsrPls, "pspline_lsrpls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_lsrpls_1d, true}, {}},
+    {MethodId::PsplineBrPls, "pspline_brpls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_brpls_1d, true}, {}},
+    {MethodId::PsplineDrPls, "pspline_drpls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_drpls_1d, true}, {}},
+    {MethodId::PsplineIasls, "pspline_iasls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_iasls_1d, true}, {}},
+    {MethodId::PsplineAsPls, "pspline_aspls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_aspls_1d, true}, {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -165,7 +165,15 @@ Options defaults(MethodId method, int ndim) {
                                .tol = number(method, ndim, "tol", 0.0),
                                .num_knots = count(method, ndim, "num_knots"),
                                .spline_degree = count(method, ndim, "spline_degree"),
-                               .diff_order = count(method, ndim, "diff_order")};
+                               .diff_order = count(method, ndim, "diff_order"),
+                               .k = number(method, ndim, "k", 0.0),
+                               .smooth_half_window = count(method, ndim, "smooth_half_window"),
+                               .num_smooths = count(method, ndim, "num_smooths"),
+                               .max_iter_2 = count(method, ndim, "max_iter_2"),
+                               .tol_2 = number(method, ndim, "tol_2", 0.0),
+                               .eta = number(method, ndim, "eta", 0.0),
+                               .lam_1 = number(method, ndim, "lam_1", 0.0),
+                               .asymmetric_coef = number(method, ndim, "asymmetric_coef", 0.0)};
             break;
     }
     return options;

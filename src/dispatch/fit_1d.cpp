@@ -18,7 +18,7 @@
 #include "morphology/window_estimate.hpp"
 #include "polynomial/polynomial.hpp"
 #include "polynomial_fit.hpp"
-#include "pspline/pspline.hpp"
+#include "pspline_fit.hpp"
 #include "rules.hpp"
 #include "smoothing/ipsa.hpp"
 #include "smoothing/noise_median.hpp"
@@ -37,19 +37,6 @@ Result<FitReport> whittaker_into(std::span<const double> y, Mask mask, const Whi
     auto report =
         whittaker::fit_controlled(y, whittaker_params(record), rule, baseline, scratch.whittaker, controls);
     if (report && details) details->weights = scratch.whittaker.iter.weights;
-    return report;
-}
-
-// A P-spline reweighted by a Whittaker method's rule.
-template <class Rule>
-Result<FitReport> pspline_into(std::span<const double> y, Mask mask, const Options& options, const Rule& rule,
-                               std::span<double> baseline, Scratch& scratch, Details* details) {
-    const auto reweight = [&](std::span<const double> fitted, std::span<double> weights, std::size_t iteration) {
-        return whittaker::update_masked(rule, y, fitted, weights, iteration, mask);
-    };
-    auto report = pspline::fit_into(y, options.x, pspline_params(options.pspline), mask, reweight, baseline,
-                                    scratch.pspline, details ? &details->history : nullptr);
-    if (report && details) details->weights = scratch.pspline.weights;
     return report;
 }
 
@@ -190,15 +177,16 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 return smoothing::ria_into(y, params, baseline, scratch.ria, details ? &details->history : nullptr);
             }
             case MethodId::PsplineAsls:
-                return pspline_into(y, mask, options, whittaker::AslsWeights{options.pspline.p}, baseline, scratch,
-                                    details);
             case MethodId::PsplineArPls:
-                // The reference library's P-spline arPLS takes the sample deviation, as its grid arPLS does.
-                return pspline_into(y, mask, options, whittaker::ArPlsWeights{.sample_statistics = true}, baseline,
-                                    scratch, details);
             case MethodId::PsplineAirPls:
-                return pspline_into(y, mask, options, whittaker::AirPlsShare{whittaker::residual_scale(y, mask)},
-                                    baseline, scratch, details);
+            case MethodId::PsplineIarPls:
+            case MethodId::PsplinePsalsa:
+            case MethodId::PsplineDerPsalsa:
+            case MethodId::PsplineLsrPls:
+            case MethodId::PsplineBrPls:
+            case MethodId::PsplineDrPls:
+            case MethodId::PsplineIasls:
+            case MethodId::PsplineAsPls: return pspline_into(y, mask, options, baseline, scratch, details);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -119,6 +119,14 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::PsplineAsls:
             case MethodId::PsplineArPls:
             case MethodId::PsplineAirPls:
+            case MethodId::PsplineIarPls:
+            case MethodId::PsplinePsalsa:
+            case MethodId::PsplineDerPsalsa:
+            case MethodId::PsplineLsrPls:
+            case MethodId::PsplineBrPls:
+            case MethodId::PsplineDrPls:
+            case MethodId::PsplineIasls:
+            case MethodId::PsplineAsPls:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -100,12 +100,21 @@ struct SmoothingRecord {
     double width_scale, height_scale, sigma_scale;
 };
 
-// The P-splines; p is pspline_asls's.
+// The P-splines; the fields past diff_order are those of the Whittaker rules they reuse. NaN or 0 where the data
+// decide a default.
 struct PsplineRecord {
     double lam, p;
     std::uint64_t max_iter;
     double tol;
     std::uint64_t num_knots, spline_degree, diff_order;
+    double k;                                       // psalsa, derpsalsa
+    std::uint64_t smooth_half_window, num_smooths;  // derpsalsa
+    std::uint64_t max_iter_2;                       // brpls
+    double tol_2;
+    double eta;                                     // drpls
+    double lam_1;                                   // iasls
+    double asymmetric_coef;                         // aspls
+    std::span<const double> alpha{};                // aspls: one per sample of an item, or empty
 };
 
 struct GridSolverRecord {

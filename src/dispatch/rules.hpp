@@ -67,7 +67,15 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Ria:
         case MethodId::PsplineAsls:
         case MethodId::PsplineArPls:
-        case MethodId::PsplineAirPls: break;
+        case MethodId::PsplineAirPls:
+        case MethodId::PsplineIarPls:
+        case MethodId::PsplinePsalsa:
+        case MethodId::PsplineDerPsalsa:
+        case MethodId::PsplineLsrPls:
+        case MethodId::PsplineBrPls:
+        case MethodId::PsplineDrPls:
+        case MethodId::PsplineIasls:
+        case MethodId::PsplineAsPls: break;
     }
     return otherwise();
 }

@@ -70,4 +70,27 @@ Status build_basis(std::span<const double> positions, std::uint64_t num_knots, u
     return ok;
 }
 
+void at_basis_middles(std::span<const double> positions, std::span<const double> values, const SplineBasis& basis,
+                      std::vector<double>& out) {
+    const std::size_t n = positions.size(), m = basis.coefficients, span = basis.degree + 1;
+    const bool rising = positions[n - 1] > positions[0];
+    const auto at = [&](std::size_t k) { return rising ? k : n - 1 - k; };
+    out.resize(m);
+    std::size_t k = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+        const double middle = (basis.knots[j] + basis.knots[j + span]) / 2.0;
+        if (!(middle > positions[at(0)])) {
+            out[j] = values[at(0)];
+            continue;
+        }
+        if (!(middle < positions[at(n - 1)])) {
+            out[j] = values[at(n - 1)];
+            continue;
+        }
+        while (!(middle < positions[at(k + 1)])) ++k;
+        const double x0 = positions[at(k)], x1 = positions[at(k + 1)], v0 = values[at(k)], v1 = values[at(k + 1)];
+        out[j] = (v1 - v0) / (x1 - x0) * (middle - x0) + v0;
+    }
+}
+
 }  // namespace quorvel::pspline

@@ -28,6 +28,12 @@ struct SplineBasis {
 // The basis at `positions` (any order, finite, not all equal); capacity is kept between calls.
 Status build_basis(std::span<const double> positions, std::uint64_t num_knots, unsigned degree, SplineBasis& basis);
 
+// values, one per position (strictly monotone), at the middle of each basis function's support: linear between
+// the nearest positions, the end value beyond them, as NumPy's interp. Methods that scale the penalty by a
+// sample's quantity carry it over to the coefficients so.
+void at_basis_middles(std::span<const double> positions, std::span<const double> values, const SplineBasis& basis,
+                      std::vector<double>& out);
+
 // The checks of num_knots and spline_degree against n samples, named as the caller names them.
 Status check_spline(std::size_t n, std::uint64_t num_knots, std::uint64_t degree);
 

@@ -44,46 +44,16 @@ Status prepare(std::span<const double> y, std::span<const double> x, const Pspli
     const auto degree = static_cast<unsigned>(params.spline_degree);
     if (auto built = build_basis(positions, params.num_knots, degree, workspace.basis); !built) return built;
 
+    workspace.system.slopes_formed = false;
     workspace.weights.resize(n);
     for (std::size_t i = 0; i < n; ++i) workspace.weights[i] = is_masked_out(mask, i) ? 0.0 : 1.0;
     return ok;
 }
 
-Status solve_weighted(std::span<const double> y, const PsplineParams& params, PsplineWorkspace& workspace,
-                      std::span<double> baseline) {
-    const SplineBasis& basis = workspace.basis;
-    const std::size_t m = basis.coefficients, width = basis.width(), n = y.size();
-    const std::size_t band = std::max<std::size_t>(basis.degree, params.diff_order);
-    auto& system = workspace.system;
-    system.reset(m, band);
-    workspace.rhs.assign(m, 0.0);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double w = workspace.weights[i];
-        if (w == 0.0) continue;
-        const double* v = basis.values.data() + i * width;
-        const std::size_t j = basis.first[i];
-        for (std::size_t a = 0; a < width; ++a) {
-            const double wa = w * v[a];
-            workspace.rhs[j + a] += wa * y[i];
-            for (std::size_t b = 0; b <= a; ++b) system.bands[(a - b) * m + j + b] += wa * v[b];
-        }
-    }
-    const linalg::PenaltyRows penalty(m, params.diff_order, params.lambda);
-    for (std::size_t i = 0; i < m; ++i) {
-        for (std::size_t k = 0; k <= std::min<std::size_t>(i, params.diff_order); ++k) {
-            system.bands[k * m + i - k] += penalty.at(i, k);
-        }
-    }
-    workspace.coefficients.resize(m);
-    if (auto solved = system.solve_spd(workspace.rhs, workspace.coefficients); !solved) return solved;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double* v = basis.values.data() + i * width;
-        const double* c = workspace.coefficients.data() + basis.first[i];
-        double sum = 0.0;
-        for (std::size_t a = 0; a < width; ++a) sum += v[a] * c[a];
-        baseline[i] = sum;
-    }
-    return ok;
+Status solve_weighted(std::span<const double> y, const PsplineParams& params, Mask mask, const SystemTerms& terms,
+                      PsplineWorkspace& workspace, std::span<double> baseline) {
+    return solve_system(y, workspace.weights, mask, workspace.basis, params.lambda, params.diff_order, terms,
+                        workspace.system, baseline);
 }
 
 }  // namespace quorvel::pspline

@@ -31,7 +31,9 @@ struct IaslsRun {
 // Its parameters in their accepted ranges (rule_checks.cpp).
 Status check_rule(const IaslsWeights& rule);
 
-IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace);
+// The first weights from a quadratic fit on the positions in [-1, 1] (evenly spaced when empty).
+IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, WhittakerWorkspace& workspace,
+               std::span<const double> positions = {});
 
 // (W'W + lam_1 D1'D1 + lambda D'D) z = (W'W + lam_1 D1'D1) y.
 Status solve(const IaslsRun& run, std::span<const double> y, std::span<double> baseline,

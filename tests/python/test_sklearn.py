@@ -54,7 +54,7 @@ EXPECTED = {
     "mpls": {**SHORT_ROWS, **dict.fromkeys(WEIGHTS_VANISH, NO_ANCHORS)},
     "ria": {**SHORT_ROWS, **dict.fromkeys(WEIGHTS_VANISH, NO_EXTENSION)},
     **{name: dict.fromkeys({**SHORT_ROWS, **WEIGHTS_VANISH}, FEWER_THAN_KNOTS)
-       for name in ("pspline_asls", "pspline_arpls", "pspline_airpls")},
+       for name in quorvel.parameters.method_names(1) if name.startswith("pspline_")},
     "rolling_ball": {},
     "tophat": {},
 }
