@@ -66,7 +66,8 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::PsplineAsls:
         case MethodId::PsplineArPls:
         case MethodId::PsplineAirPls: return Loop::Reference;
-        case MethodId::BrPls: return Loop::TwoLoops;
+        case MethodId::BrPls:
+        case MethodId::Goldindec: return Loop::TwoLoops;
     }
     return Loop::Own;
 }
@@ -84,6 +85,7 @@ Stopping stopping_of(const dispatch::Options& options) {
         return {true, options.window.max_iter, options.window.tol};
     }
     if (method == MethodId::Modpoly || method == MethodId::Imodpoly || method == MethodId::PenalizedPoly ||
+        method == MethodId::Goldindec ||
         method == MethodId::QuantReg || method == MethodId::Loess) {
         return {true, options.polynomial.max_iter, options.polynomial.tol};
     }
@@ -137,9 +139,13 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     p.use_original = in.flag();
     p.mask_initial_peaks = in.flag();
     p.num_std = in.real();
-    p.cost_function = static_cast<polynomial::CostFunction>(in.upto(3));
+    p.cost_function = static_cast<polynomial::CostFunction>(in.upto(5));
     p.threshold = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
     p.alpha_factor = in.real();
+    p.peak_ratio = in.real();
+    p.tol_2 = in.real();
+    p.tol_3 = in.real();
+    p.max_iter_2 = 1 + in.upto(8);
     p.quantile = in.real();
     p.eps = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
     p.fraction = in.real();

@@ -118,6 +118,8 @@ bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& r) {
            read_scalar(params, "num_std", r.num_std) &&
            read_choice(params, "cost_function", r.cost_function, dispatch::cost_function_named) &&
            read_scalar(params, "threshold", r.threshold) && read_scalar(params, "alpha_factor", r.alpha_factor) &&
+           read_scalar(params, "peak_ratio", r.peak_ratio) && read_scalar(params, "tol_2", r.tol_2) &&
+           read_scalar(params, "tol_3", r.tol_3) && read_scalar(params, "max_iter_2", r.max_iter_2) &&
            read_scalar(params, "quantile", r.quantile) && read_scalar(params, "eps", r.eps) &&
            read_scalar(params, "fraction", r.fraction) && read_scalar(params, "total_points", r.total_points) &&
            read_scalar(params, "scale", r.scale) && read_scalar(params, "delta", r.delta) &&

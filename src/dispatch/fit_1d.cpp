@@ -132,6 +132,12 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 return polynomial_into({y, mask, 0, 0, options.x, {}, r.poly_order, r.max_cross}, options, baseline,
                                        scratch.polynomial, history);
             }
+            case MethodId::Goldindec: {
+                const PolynomialRecord& r = options.polynomial;
+                return polynomial::goldindec_into({y, mask, 0, 0, options.x, {}, r.poly_order}, goldindec_params(r),
+                                                  baseline, scratch.polynomial, history,
+                                                  details ? &details->outer_iterations : nullptr);
+            }
             case MethodId::Loess:
                 return polynomial::loess_into(y, options.x, mask, loess_params(options.polynomial), baseline,
                                               scratch.loess, history);

@@ -119,6 +119,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::PsplineAsls:
             case MethodId::PsplineArPls:
             case MethodId::PsplineAirPls:
+            case MethodId::Goldindec:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -15,6 +15,7 @@
 #include "clipping/interp_pts.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
+#include "polynomial/goldindec.hpp"
 #include "polynomial/loess.hpp"
 #include "polynomial/modpoly.hpp"
 #include "polynomial/penalized_poly.hpp"
@@ -68,8 +69,10 @@ struct PolynomialRecord {
     std::uint64_t max_iter;
     bool use_original, mask_initial_peaks;  // modpoly, imodpoly
     double num_std;                         // imodpoly
-    polynomial::CostFunction cost_function; // penalized_poly
+    polynomial::CostFunction cost_function; // penalized_poly, goldindec
     double threshold, alpha_factor;
+    double peak_ratio, tol_2, tol_3;        // goldindec
+    std::uint64_t max_iter_2;
     double quantile, eps;                   // quant_reg
     double fraction;                        // loess
     std::uint64_t total_points;             // 0: from fraction
@@ -173,6 +176,10 @@ inline polynomial::ModpolyParams modpoly_params(const PolynomialRecord& r) {
 
 inline polynomial::PenalizedPolyParams penalized_poly_params(const PolynomialRecord& r) {
     return {{r.tol, r.max_iter}, r.cost_function, r.threshold, r.alpha_factor};
+}
+
+inline polynomial::GoldindecParams goldindec_params(const PolynomialRecord& r) {
+    return {penalized_poly_params(r), r.peak_ratio, r.tol_2, r.tol_3, r.max_iter_2};
 }
 
 inline polynomial::LoessParams loess_params(const PolynomialRecord& r) {

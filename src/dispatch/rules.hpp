@@ -67,7 +67,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Ria:
         case MethodId::PsplineAsls:
         case MethodId::PsplineArPls:
-        case MethodId::PsplineAirPls: break;
+        case MethodId::PsplineAirPls:
+        case MethodId::Goldindec: break;
     }
     return otherwise();
 }
