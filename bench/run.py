@@ -53,12 +53,13 @@ SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}, "noise_median": 
              "mpls": {"half_window": 20}, "jbcd": {"half_window": 20},
              "ipsa": {"half_window": 20}, "ria": {"half_window": 20},
              "poly": {}, "modpoly": {}, "imodpoly": {}, "penalized_poly": {}, "quant_reg": {"eps": 1.0}, "loess": {},
-             "goldindec": {},
+             "goldindec": {}, "swima": {},
              "pspline_asls": {}, "pspline_arpls": {}, "pspline_airpls": {}}
 # Methods whose reference takes seconds past 10^5 samples run at these sizes only.
 SHORT_1D = {"peak_filling": [10**3, 10**5], "corner_cutting": [10**3, 10**5], "mwmv": [10**3, 10**5],
             "interp_pts": [10**3, 10**5], "loess": [10**3, 10**5], "pspline_asls": [10**3, 10**5],
-            "pspline_arpls": [10**3, 10**5], "pspline_airpls": [10**3, 10**5]}
+            "pspline_arpls": [10**3, 10**5], "pspline_airpls": [10**3, 10**5],
+            "goldindec": [10**3, 10**4, 10**5], "swima": [10**3, 10**4, 10**5]}
 # interp_pts' points, on the reference library's default x of -1 to 1.
 INTERP_POINTS = np.column_stack([np.linspace(-1.0, 1.0, 25), np.cos(np.linspace(0.0, 3.0, 25))])
 # The morphological methods whose window the data decide unless told.

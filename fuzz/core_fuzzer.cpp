@@ -67,7 +67,8 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::PsplineArPls:
         case MethodId::PsplineAirPls: return Loop::Reference;
         case MethodId::BrPls:
-        case MethodId::Goldindec: return Loop::TwoLoops;
+        case MethodId::Goldindec:
+        case MethodId::Swima: return Loop::TwoLoops;
     }
     return Loop::Own;
 }
@@ -90,6 +91,7 @@ Stopping stopping_of(const dispatch::Options& options) {
         return {true, options.polynomial.max_iter, options.polynomial.tol};
     }
     if (method == MethodId::CornerCutting) return {true, options.clipping.max_iter, 0.0};
+    if (method == MethodId::Swima) return {true, 0, std::numeric_limits<double>::infinity()};
     if (method == MethodId::Jbcd) return {true, options.window.max_iter, options.window.tol_2};
     if (method == MethodId::Ipsa || method == MethodId::Ria) {
         return {true, options.smoothing.max_iter, options.smoothing.tol};
@@ -180,6 +182,8 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     s.sections = in.upto(40);  // 0: the default
     s.max_iter = 1 + in.upto(8);
     s.lam_smooth = in.flag() ? 0.0 : in.real();
+    s.min_half_window = 1 + in.upto(12);
+    s.max_half_window = in.upto(40);  // 0: the default
     options.grid.cg_max_iter = 1 + in.upto(60);
     options.grid.cg_tol = in.real();
 }

@@ -145,7 +145,9 @@ bool read_smoothing(PyObject* params, dispatch::SmoothingRecord& r) {
            read_scalar(params, "lam_smooth", r.lam_smooth) && read_scalar(params, "tol", r.tol) &&
            read_choice(params, "side", r.side, dispatch::ria_side_named) &&
            read_scalar(params, "width_scale", r.width_scale) && read_scalar(params, "height_scale", r.height_scale) &&
-           read_scalar(params, "sigma_scale", r.sigma_scale);
+           read_scalar(params, "sigma_scale", r.sigma_scale) &&
+           read_scalar(params, "min_half_window", r.min_half_window) &&
+           read_scalar(params, "max_half_window", r.max_half_window);
 }
 
 bool read_pspline(PyObject* params, dispatch::PsplineRecord& r) {

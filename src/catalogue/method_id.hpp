@@ -11,7 +11,7 @@ enum class MethodId : std::uint8_t {
     Iasls, DrPls, IarPls, AsPls, Psalsa, DerPsalsa, BrPls, LsrPls, Snip, Rubberband, Mor, Imor, Amormol,
     Mormol, NoiseMedian, Poly, Modpoly, Imodpoly, PenalizedPoly, QuantReg, Loess,
     PeakFilling, CornerCutting, Mwmv, InterpPts, Mpls, Jbcd, Ipsa, Ria,
-    PsplineAsls, PsplineArPls, PsplineAirPls, Goldindec,
+    PsplineAsls, PsplineArPls, PsplineAirPls, Goldindec, Swima,
 };
 
 enum class Family : std::uint8_t { Whittaker, Morphology, Polynomial, Clipping, Smoothing, Pspline };

@@ -378,6 +378,13 @@ inline constexpr std::array ipsa_1d{
                               "peaks' full width at half maximum; None: four times the window estimated from the "
                               "data, as for mor"),
     max_iter_reference(500), tol_baseline};
+inline constexpr std::array swima_1d{
+    integer("min_half_window", 3, at_least_one,
+            "the smallest half window whose pass may be the baseline; larger skips early stops on noisy data"),
+    Parameter{"max_half_window", ValueKind::Integer, std::numeric_limits<double>::quiet_NaN(), {}, at_least_one,
+              false, DataCheck::Window, "the most passes, and the samples added at each end; None: (length - 1) / 2"},
+    from_data(ValueKind::Integer, "smooth_half_window", non_negative,
+              "half window of a moving average of the data before the passes; None: the length / 50; 0: none")};
 inline constexpr std::array ria_1d{
     median_half_window(false, "half-width h of the moving average's window of 2h + 1 samples, about the peaks' "
                               "full width at half maximum; None: the window estimated from the data, as for mor"),
@@ -417,7 +424,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 39> table{{
+inline constexpr std::array<MethodRow, 40> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -488,6 +495,7 @@ inline constexpr std::array<MethodRow, 39> table{{
      {true, false, 2, rows::pspline_airpls_1d, true}, {}},
     {MethodId::Goldindec, "goldindec", rows::no_aliases, Family::Polynomial,
      {true, false, 1, rows::goldindec_1d, true}, {}},
+    {MethodId::Swima, "swima", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::swima_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -162,7 +162,9 @@ Options defaults(MethodId method, int ndim) {
                                  .side = *ria_side_named(choice(method, ndim, "side", "both")),
                                  .width_scale = number(method, ndim, "width_scale", 0.0),
                                  .height_scale = number(method, ndim, "height_scale", 0.0),
-                                 .sigma_scale = number(method, ndim, "sigma_scale", 0.0)};
+                                 .sigma_scale = number(method, ndim, "sigma_scale", 0.0),
+                                 .min_half_window = count(method, ndim, "min_half_window"),
+                                 .max_half_window = count(method, ndim, "max_half_window")};
             break;
         case Family::Pspline:
             options.pspline = {.lam = number(method, ndim, "lam", 0.0),

@@ -195,6 +195,9 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                                                   s.width_scale, s.height_scale, s.sigma_scale};
                 return smoothing::ria_into(y, params, baseline, scratch.ria, details ? &details->history : nullptr);
             }
+            case MethodId::Swima:
+                return smoothing::swima_into(y, swima_params(options.smoothing, y.size()), baseline, scratch.swima,
+                                             history);
             case MethodId::PsplineAsls:
                 return pspline_into(y, mask, options, whittaker::AslsWeights{options.pspline.p}, baseline, scratch,
                                     details);

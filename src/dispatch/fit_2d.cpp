@@ -120,6 +120,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::PsplineArPls:
             case MethodId::PsplineAirPls:
             case MethodId::Goldindec:
+            case MethodId::Swima:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -24,6 +24,7 @@
 #include "smoothing/noise_median.hpp"
 #include "smoothing/peak_filling.hpp"
 #include "smoothing/ria.hpp"
+#include "smoothing/swima.hpp"
 #include "whittaker/engine.hpp"
 #include "whittaker/two_d/whittaker.hpp"
 
@@ -101,6 +102,7 @@ struct SmoothingRecord {
     double tol;               // ipsa, ria
     smoothing::RiaSide side;  // ria
     double width_scale, height_scale, sigma_scale;
+    std::uint64_t min_half_window, max_half_window;  // swima; max_half_window 0: (n - 1) / 2
 };
 
 // The P-splines; p is pspline_asls's.
@@ -218,6 +220,15 @@ inline smoothing::PeakFillingParams peak_filling_params(const SmoothingRecord& r
     const std::uint64_t sections = record.sections == 0 ? std::max<std::uint64_t>(1, length / 10) : record.sections;
     const double lam = std::isnan(record.lam_smooth) ? 0.0 : record.lam_smooth;
     return {record.half_window[0], sections, record.max_iter, lam};
+}
+
+// swima: max_half_window left to the data is (n - 1) / 2, smooth_half_window the length / 50.
+inline smoothing::SwimaParams swima_params(const SmoothingRecord& record, std::uint64_t length) {
+    const std::uint64_t most = record.max_half_window == 0 ? (length - 1) / 2 : record.max_half_window;
+    const std::uint64_t smooth = std::isnan(record.smooth_half_window)
+                                     ? length / 50
+                                     : static_cast<std::uint64_t>(record.smooth_half_window);
+    return {record.min_half_window, most, smooth};
 }
 
 enum class Output : std::uint8_t { Baseline, Corrected };

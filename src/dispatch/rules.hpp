@@ -68,7 +68,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::PsplineAsls:
         case MethodId::PsplineArPls:
         case MethodId::PsplineAirPls:
-        case MethodId::Goldindec: break;
+        case MethodId::Goldindec:
+        case MethodId::Swima: break;
     }
     return otherwise();
 }
