@@ -63,3 +63,10 @@ def test_masked_samples_leave_the_fits_and_the_counts():
     alone = quorvel.fit(y[keep], "goldindec", x=x[keep])
     assert (masked.iterations, masked.outer_iterations) == (alone.iterations, alone.outer_iterations)
     assert np.max(np.abs(masked.baseline[keep] - alone.baseline)) <= 1e-9 * np.ptp(y)
+
+
+def test_a_search_cut_short_warns_of_its_own_caps():
+    x, y = fluorescent(1000)
+    with pytest.warns(quorvel.ConvergenceWarning, match="threshold search stopped at max_iter_2=2 without"):
+        fit = quorvel.fit(y, "goldindec", x=x, max_iter_2=2)
+    assert (fit.outer_iterations, fit.converged) == (2, False)
