@@ -95,7 +95,10 @@ chemotools = optional("chemotools.baseline")
 
 def _iterations(params):
     history = params.get("tol_history") if isinstance(params, dict) else None
-    return None if history is None else len(history)
+    if history is None:
+        return None
+    # goldindec's rows past its first two hold each threshold's fit: its iterations are their nonzero changes.
+    return int(np.count_nonzero(history[2:])) if np.ndim(history) == 2 else len(history)
 
 
 def _pybaselines_1d(method, **kwargs):
