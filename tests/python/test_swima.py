@@ -53,3 +53,9 @@ def test_swima_agrees_with_the_reference_library(y, params):
     assert info["converged"] == [True] and fit.converged
     assert info["half_window"] == [fit.iterations]
     assert np.max(np.abs(fit.baseline - reference)) <= 1e-9 * np.ptp(y)
+
+
+def test_passes_cut_short_warn_of_their_cap():
+    with pytest.warns(quorvel.ConvergenceWarning, match="swima's passes reached max_half_window=4 before"):
+        fit = quorvel.fit(spectrum(1000, 1), "swima", max_half_window=4)
+    assert (fit.iterations, fit.converged) == (4, False)
