@@ -33,6 +33,8 @@ PEERS_1D = {
     "penalized_poly": "pybaselines `Baseline().penalized_poly()`, once a call and with a reused fitter",
     "quant_reg": "pybaselines `Baseline().quant_reg(eps=1.0)`, once a call and with a reused fitter",
     "loess": "pybaselines `Baseline().loess()`, once a call and with a reused fitter",
+    "goldindec": "pybaselines `Baseline().goldindec()`, once a call and with a reused fitter",
+    "swima": "pybaselines `Baseline().swima()`, once a call and with a reused fitter",
     "jbcd": "pybaselines `Baseline().jbcd(half_window=20)`, once a call and with a reused fitter",
     "ipsa": "pybaselines `Baseline().ipsa(half_window=20)`, once a call and with a reused fitter",
     "ria": "pybaselines `Baseline().ria(half_window=20)`, once a call and with a reused fitter",

@@ -74,7 +74,9 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::PsplineIasls:
         case MethodId::PsplineAsPls: return Loop::Reference;
         case MethodId::BrPls:
-        case MethodId::PsplineBrPls: return Loop::TwoLoops;
+        case MethodId::PsplineBrPls:
+        case MethodId::Goldindec:
+        case MethodId::Swima: return Loop::TwoLoops;
     }
     return Loop::Own;
 }
@@ -92,10 +94,12 @@ Stopping stopping_of(const dispatch::Options& options) {
         return {true, options.window.max_iter, options.window.tol};
     }
     if (method == MethodId::Modpoly || method == MethodId::Imodpoly || method == MethodId::PenalizedPoly ||
+        method == MethodId::Goldindec ||
         method == MethodId::QuantReg || method == MethodId::Loess) {
         return {true, options.polynomial.max_iter, options.polynomial.tol};
     }
     if (method == MethodId::CornerCutting) return {true, options.clipping.max_iter, 0.0};
+    if (method == MethodId::Swima) return {true, 0, std::numeric_limits<double>::infinity()};
     if (method == MethodId::Jbcd) return {true, options.window.max_iter, options.window.tol_2};
     if (method == MethodId::Ipsa || method == MethodId::Ria) {
         return {true, options.smoothing.max_iter, options.smoothing.tol};
@@ -145,9 +149,13 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     p.use_original = in.flag();
     p.mask_initial_peaks = in.flag();
     p.num_std = in.real();
-    p.cost_function = static_cast<polynomial::CostFunction>(in.upto(3));
+    p.cost_function = static_cast<polynomial::CostFunction>(in.upto(5));
     p.threshold = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
     p.alpha_factor = in.real();
+    p.peak_ratio = in.real();
+    p.tol_2 = in.real();
+    p.tol_3 = in.real();
+    p.max_iter_2 = 1 + in.upto(8);
     p.quantile = in.real();
     p.eps = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
     p.fraction = in.real();
@@ -182,6 +190,8 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     s.sections = in.upto(40);  // 0: the default
     s.max_iter = 1 + in.upto(8);
     s.lam_smooth = in.flag() ? 0.0 : in.real();
+    s.min_half_window = 1 + in.upto(12);
+    s.max_half_window = in.upto(40);  // 0: the default
     options.grid.cg_max_iter = 1 + in.upto(60);
     options.grid.cg_tol = in.real();
 }

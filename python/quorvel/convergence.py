@@ -26,6 +26,15 @@ def advice(method: str, params: Mapping[str, Any]) -> str:
 def message(unconverged: int, total: int, ndim: int, method: str, params: Mapping[str, Any]) -> str:
     """``3 of 80 spectra did not converge ...``: the text of the warning for ``ndim``-dimensional items."""
     nouns = ("spectrum" if total == 1 else "spectra") if ndim == 1 else ("image" if total == 1 else "images")
+    if method == "goldindec":
+        return (f"{unconverged} of {total} {nouns} did not converge: goldindec's threshold search stopped at "
+                f"max_iter_2={params.get('max_iter_2')} without meeting tol_2={params.get('tol_2')} or tol_3="
+                f"{params.get('tol_3')}, or its last fit at max_iter={params.get('max_iter')}; raise max_iter_2, "
+                "tol_3 or max_iter")
+    if method == "swima":
+        return (f"{unconverged} of {total} {nouns} did not converge: swima's passes reached max_half_window="
+                f"{params.get('max_half_window')} before the area's removal sped up again, and its last pass is the "
+                "baseline; raise max_half_window or lower min_half_window")
     unmet = f"tol={params.get('tol')}" if "tol" in params else "its stop rule"
     return (f"{unconverged} of {total} {nouns} did not converge: {method} stopped at max_iter="
             f"{params.get('max_iter')} without meeting {unmet}; {advice(method, params)}")

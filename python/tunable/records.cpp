@@ -118,6 +118,8 @@ bool read_polynomial(PyObject* params, dispatch::PolynomialRecord& r) {
            read_scalar(params, "num_std", r.num_std) &&
            read_choice(params, "cost_function", r.cost_function, dispatch::cost_function_named) &&
            read_scalar(params, "threshold", r.threshold) && read_scalar(params, "alpha_factor", r.alpha_factor) &&
+           read_scalar(params, "peak_ratio", r.peak_ratio) && read_scalar(params, "tol_2", r.tol_2) &&
+           read_scalar(params, "tol_3", r.tol_3) && read_scalar(params, "max_iter_2", r.max_iter_2) &&
            read_scalar(params, "quantile", r.quantile) && read_scalar(params, "eps", r.eps) &&
            read_scalar(params, "fraction", r.fraction) && read_scalar(params, "total_points", r.total_points) &&
            read_scalar(params, "scale", r.scale) && read_scalar(params, "delta", r.delta) &&
@@ -143,7 +145,9 @@ bool read_smoothing(PyObject* params, dispatch::SmoothingRecord& r) {
            read_scalar(params, "lam_smooth", r.lam_smooth) && read_scalar(params, "tol", r.tol) &&
            read_choice(params, "side", r.side, dispatch::ria_side_named) &&
            read_scalar(params, "width_scale", r.width_scale) && read_scalar(params, "height_scale", r.height_scale) &&
-           read_scalar(params, "sigma_scale", r.sigma_scale);
+           read_scalar(params, "sigma_scale", r.sigma_scale) &&
+           read_scalar(params, "min_half_window", r.min_half_window) &&
+           read_scalar(params, "max_half_window", r.max_half_window);
 }
 
 bool read_pspline(PyObject* params, dispatch::PsplineRecord& r) {

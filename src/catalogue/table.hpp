@@ -212,9 +212,10 @@ inline constexpr Parameter num_std =
     real("num_std", 1.0, non_negative, "clip the data at the fit plus this many standard deviations of the residuals");
 inline constexpr Parameter cost_function =
     choice("cost_function",
-           "asymmetric_truncated_quadratic|symmetric_truncated_quadratic|asymmetric_huber|symmetric_huber",
-           "the cost of the residuals beyond threshold: constant (truncated quadratic) or linear (Huber), for "
-           "residuals above it (asymmetric) or of either sign (symmetric)");
+           "asymmetric_truncated_quadratic|symmetric_truncated_quadratic|asymmetric_huber|symmetric_huber|"
+           "asymmetric_indec|symmetric_indec",
+           "the cost of the residuals beyond threshold: constant (truncated quadratic), linear (Huber) or falling "
+           "as 1 / r (indec), for residuals above it (asymmetric) or of either sign (symmetric)");
 inline constexpr Parameter threshold =
     from_data(ValueKind::Real, "threshold", positive,
               "the residual where the cost leaves the quadratic; None: a tenth of the data's standard deviation");
@@ -231,6 +232,18 @@ inline constexpr std::array imodpoly_1d{poly_order,           poly_tol, poly_max
                                         mask_initial_peaks(true), num_std};
 inline constexpr std::array penalized_poly_1d{poly_order, poly_tol, poly_max_iter, cost_function, threshold,
                                               alpha_factor};
+inline constexpr std::array goldindec_1d{
+    poly_order, real("tol", 1e-3, non_negative, "stop each threshold's fit once its relative change is below this"),
+    integer("max_iter", 250, from_one_to(10'000), "the most iterations of each threshold's fit"),
+    choice("cost_function", "asymmetric_indec|asymmetric_truncated_quadratic|asymmetric_huber",
+           "the cost of the residuals above the threshold: falling as 1 / r (indec), constant (truncated "
+           "quadratic) or linear (Huber)"),
+    real("peak_ratio", 0.5, open_unit, "the share of the samples the peaks take; right within about a tenth"),
+    alpha_factor,
+    real("tol_2", 1e-3, non_negative,
+         "stop once the ratio of samples above to below the baseline is within this of the one peak_ratio asks for"),
+    real("tol_3", 1e-6, non_negative, "stop once the threshold's relative change is below this"),
+    integer("max_iter_2", 100, from_one_to(10'000), "the most thresholds tried")};
 inline constexpr std::array quant_reg_1d{poly_order, quantile, quant_reg_tol, poly_max_iter, eps};
 inline constexpr std::array loess_1d{
     real("fraction", 0.2, {0.0, 1.0, true, false}, "the share of the samples in each local fit"),
@@ -365,6 +378,13 @@ inline constexpr std::array ipsa_1d{
                               "peaks' full width at half maximum; None: four times the window estimated from the "
                               "data, as for mor"),
     max_iter_reference(500), tol_baseline};
+inline constexpr std::array swima_1d{
+    integer("min_half_window", 3, at_least_one,
+            "the smallest half window whose pass may be the baseline; larger skips early stops on noisy data"),
+    Parameter{"max_half_window", ValueKind::Integer, std::numeric_limits<double>::quiet_NaN(), {}, at_least_one,
+              false, DataCheck::Window, "the most passes, and the samples added at each end; None: (length - 1) / 2"},
+    from_data(ValueKind::Integer, "smooth_half_window", non_negative,
+              "half window of a moving average of the data before the passes; None: the length / 50; 0: none")};
 inline constexpr std::array ria_1d{
     median_half_window(false, "half-width h of the moving average's window of 2h + 1 samples, about the peaks' "
                               "full width at half maximum; None: the window estimated from the data, as for mor"),
@@ -428,7 +448,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 46> table{{
+inline constexpr std::array<MethodRow, 48> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -513,6 +533,9 @@ inline constexpr std::array<MethodRow, 46> table{{
      {true, false, 2, rows::pspline_iasls_1d, true}, {}},
     {MethodId::PsplineAsPls, "pspline_aspls", rows::no_aliases, Family::Pspline,
      {true, false, 2, rows::pspline_aspls_1d, true}, {}},
+    {MethodId::Goldindec, "goldindec", rows::no_aliases, Family::Polynomial,
+     {true, false, 1, rows::goldindec_1d, true}, {}},
+    {MethodId::Swima, "swima", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::swima_1d}, {}},
 }};
 
 constexpr bool table_in_id_order() {

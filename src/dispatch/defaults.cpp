@@ -44,6 +44,8 @@ std::optional<polynomial::CostFunction> cost_function_named(std::string_view tex
     if (text == "symmetric_truncated_quadratic") return CostFunction::SymmetricTruncatedQuadratic;
     if (text == "asymmetric_huber") return CostFunction::AsymmetricHuber;
     if (text == "symmetric_huber") return CostFunction::SymmetricHuber;
+    if (text == "asymmetric_indec") return CostFunction::AsymmetricIndec;
+    if (text == "symmetric_indec") return CostFunction::SymmetricIndec;
     return std::nullopt;
 }
 
@@ -117,6 +119,10 @@ Options defaults(MethodId method, int ndim) {
                     choice(method, ndim, "cost_function", "asymmetric_truncated_quadratic")),
                 .threshold = real("threshold"),
                 .alpha_factor = real("alpha_factor"),
+                .peak_ratio = real("peak_ratio"),
+                .tol_2 = real("tol_2"),
+                .tol_3 = real("tol_3"),
+                .max_iter_2 = count(method, ndim, "max_iter_2"),
                 .quantile = real("quantile"),
                 .eps = real("eps"),
                 .fraction = real("fraction"),
@@ -156,7 +162,9 @@ Options defaults(MethodId method, int ndim) {
                                  .side = *ria_side_named(choice(method, ndim, "side", "both")),
                                  .width_scale = number(method, ndim, "width_scale", 0.0),
                                  .height_scale = number(method, ndim, "height_scale", 0.0),
-                                 .sigma_scale = number(method, ndim, "sigma_scale", 0.0)};
+                                 .sigma_scale = number(method, ndim, "sigma_scale", 0.0),
+                                 .min_half_window = count(method, ndim, "min_half_window"),
+                                 .max_half_window = count(method, ndim, "max_half_window")};
             break;
         case Family::Pspline:
             options.pspline = {.lam = number(method, ndim, "lam", 0.0),

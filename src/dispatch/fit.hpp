@@ -49,6 +49,7 @@ struct Scratch {
     clipping::InterpPtsWorkspace interp_pts;
     smoothing::IpsaWorkspace ipsa;
     smoothing::RiaWorkspace ria;
+    smoothing::SwimaWorkspace swima;
     pspline::PsplineWorkspace pspline;
     morphology::MplsWorkspace mpls;
     morphology::JbcdWorkspace jbcd;

@@ -119,6 +119,12 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                 return polynomial_into({y, mask, 0, 0, options.x, {}, r.poly_order, r.max_cross}, options, baseline,
                                        scratch.polynomial, history);
             }
+            case MethodId::Goldindec: {
+                const PolynomialRecord& r = options.polynomial;
+                return polynomial::goldindec_into({y, mask, 0, 0, options.x, {}, r.poly_order}, goldindec_params(r),
+                                                  baseline, scratch.polynomial, history,
+                                                  details ? &details->outer_iterations : nullptr);
+            }
             case MethodId::Loess:
                 return polynomial::loess_into(y, options.x, mask, loess_params(options.polynomial), baseline,
                                               scratch.loess, history);
@@ -176,6 +182,9 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
                                                   s.width_scale, s.height_scale, s.sigma_scale};
                 return smoothing::ria_into(y, params, baseline, scratch.ria, details ? &details->history : nullptr);
             }
+            case MethodId::Swima:
+                return smoothing::swima_into(y, swima_params(options.smoothing, y.size()), baseline, scratch.swima,
+                                             history);
             case MethodId::PsplineAsls:
             case MethodId::PsplineArPls:
             case MethodId::PsplineAirPls:

@@ -127,6 +127,8 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::PsplineDrPls:
             case MethodId::PsplineIasls:
             case MethodId::PsplineAsPls:
+            case MethodId::Goldindec:
+            case MethodId::Swima:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

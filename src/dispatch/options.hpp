@@ -15,6 +15,7 @@
 #include "clipping/interp_pts.hpp"
 #include "clipping/rubberband.hpp"
 #include "clipping/snip.hpp"
+#include "polynomial/goldindec.hpp"
 #include "polynomial/loess.hpp"
 #include "polynomial/modpoly.hpp"
 #include "polynomial/penalized_poly.hpp"
@@ -23,6 +24,7 @@
 #include "smoothing/noise_median.hpp"
 #include "smoothing/peak_filling.hpp"
 #include "smoothing/ria.hpp"
+#include "smoothing/swima.hpp"
 #include "whittaker/engine.hpp"
 #include "whittaker/two_d/whittaker.hpp"
 
@@ -68,8 +70,10 @@ struct PolynomialRecord {
     std::uint64_t max_iter;
     bool use_original, mask_initial_peaks;  // modpoly, imodpoly
     double num_std;                         // imodpoly
-    polynomial::CostFunction cost_function; // penalized_poly
+    polynomial::CostFunction cost_function; // penalized_poly, goldindec
     double threshold, alpha_factor;
+    double peak_ratio, tol_2, tol_3;        // goldindec
+    std::uint64_t max_iter_2;
     double quantile, eps;                   // quant_reg
     double fraction;                        // loess
     std::uint64_t total_points;             // 0: from fraction
@@ -98,6 +102,7 @@ struct SmoothingRecord {
     double tol;               // ipsa, ria
     smoothing::RiaSide side;  // ria
     double width_scale, height_scale, sigma_scale;
+    std::uint64_t min_half_window, max_half_window;  // swima; max_half_window 0: (n - 1) / 2
 };
 
 // The P-splines; the fields past diff_order are those of the Whittaker rules they reuse. NaN or 0 where the data
@@ -184,6 +189,10 @@ inline polynomial::PenalizedPolyParams penalized_poly_params(const PolynomialRec
     return {{r.tol, r.max_iter}, r.cost_function, r.threshold, r.alpha_factor};
 }
 
+inline polynomial::GoldindecParams goldindec_params(const PolynomialRecord& r) {
+    return {penalized_poly_params(r), r.peak_ratio, r.tol_2, r.tol_3, r.max_iter_2};
+}
+
 inline polynomial::LoessParams loess_params(const PolynomialRecord& r) {
     return {r.fraction,          r.total_points,  r.poly_order[0], r.scale,       {r.tol, r.max_iter},
             r.symmetric_weights, r.use_threshold, r.num_std,       r.use_original, r.delta};
@@ -220,6 +229,15 @@ inline smoothing::PeakFillingParams peak_filling_params(const SmoothingRecord& r
     const std::uint64_t sections = record.sections == 0 ? std::max<std::uint64_t>(1, length / 10) : record.sections;
     const double lam = std::isnan(record.lam_smooth) ? 0.0 : record.lam_smooth;
     return {record.half_window[0], sections, record.max_iter, lam};
+}
+
+// swima: max_half_window left to the data is (n - 1) / 2, smooth_half_window the length / 50.
+inline smoothing::SwimaParams swima_params(const SmoothingRecord& record, std::uint64_t length) {
+    const std::uint64_t most = record.max_half_window == 0 ? (length - 1) / 2 : record.max_half_window;
+    const std::uint64_t smooth = std::isnan(record.smooth_half_window)
+                                     ? length / 50
+                                     : static_cast<std::uint64_t>(record.smooth_half_window);
+    return {record.min_half_window, most, smooth};
 }
 
 enum class Output : std::uint8_t { Baseline, Corrected };

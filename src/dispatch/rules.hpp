@@ -75,7 +75,9 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::PsplineBrPls:
         case MethodId::PsplineDrPls:
         case MethodId::PsplineIasls:
-        case MethodId::PsplineAsPls: break;
+        case MethodId::PsplineAsPls:
+        case MethodId::Goldindec:
+        case MethodId::Swima: break;
     }
     return otherwise();
 }

@@ -1,5 +1,6 @@
 // Polynomials under non-quadratic costs (Mazet et al. 2005): least squares near the baseline, a bounded or
-// linear cost for the residuals of peaks, minimised by half-quadratic iterations.
+// linear cost for the residuals of peaks, minimised by half-quadratic iterations. Beyond the threshold s the indec
+// costs (Liu et al., Appl. Spectrosc. 69 (2015) 834) fall again, as s³ / (2 |r|), so tall peaks pull the least.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,8 @@ enum class CostFunction : std::uint8_t {
     SymmetricTruncatedQuadratic,
     AsymmetricHuber,
     SymmetricHuber,
+    AsymmetricIndec,
+    SymmetricIndec,
 };
 
 struct PenalizedPolyParams {
@@ -29,5 +32,12 @@ struct PenalizedPolyParams {
 Result<FitReport> penalized_poly_into(const Problem& problem, const PenalizedPolyParams& params,
                                       std::span<double> out, FitWorkspace& ws,
                                       std::vector<double>* history = nullptr);
+
+// The checks of tol, max_iter and alpha_factor (params.threshold is not read).
+Status check_half_quadratic(const PenalizedPolyParams& params);
+// The half-quadratic iterations at threshold s from the fit in `out`, on a workspace that prepare and refit set
+// up; appends each change to `history`.
+FitReport half_quadratic_fit(std::span<const double> y, const PenalizedPolyParams& params, double s,
+                             std::span<double> out, FitWorkspace& ws, std::vector<double>* history);
 
 }  // namespace quorvel::polynomial

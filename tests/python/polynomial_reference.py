@@ -47,11 +47,15 @@ def modpoly(x, y, poly_order=2, tol=1e-3, max_iter=250, use_original=False, mask
 
 
 def auxiliary(r, s, alpha, cost):
-    """Mazet et al. 2005, the half-quadratic auxiliary variable d of each cost, for residuals r = y - fit."""
+    """Mazet et al. 2005, the half-quadratic auxiliary variable d of each cost, for residuals r = y - fit; the indec
+    costs of Liu et al. 2015 fall as s³ / (2 |r|) beyond s."""
     quadratic = r * (2.0 * alpha - 1.0)
     inside = (r < s) if cost.startswith("asymmetric") else (np.abs(r) < s)
     if cost.endswith("truncated_quadratic"):
         return np.where(inside, quadratic, -r)
+    if cost.endswith("indec"):
+        with np.errstate(divide="ignore", invalid="ignore"):
+            return np.where(inside, quadratic, -alpha * s**3 / (2.0 * r * np.abs(r)) - r)
     return np.where(inside, quadratic, np.sign(r) * 2.0 * alpha * s - r)
 
 
@@ -60,7 +64,10 @@ def penalized_poly(x, y, poly_order=2, tol=1e-3, max_iter=250, cost_function="as
     v = basis(x, poly_order)
     fit = np.linalg.pinv(v)
     s = np.std(y) / 10.0 if threshold is None else threshold
-    baseline = v @ (fit @ y)
+    return half_quadratic(v, fit, y, v @ (fit @ y), s, tol, max_iter, cost_function, alpha_factor)
+
+
+def half_quadratic(v, fit, y, baseline, s, tol, max_iter, cost_function, alpha_factor):
     for iteration in range(1, max_iter + 1):
         previous = baseline
         baseline = v @ (fit @ (y + auxiliary(y - baseline, s, alpha_factor / 2.0, cost_function)))

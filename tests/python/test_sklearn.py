@@ -48,7 +48,8 @@ EXPECTED = {
         "check_f_contiguous_array_estimator", "check_transformer_data_not_an_array", "check_transformer_general",
         "check_transformer_preserve_dtypes", "check_methods_sample_order_invariance",
         "check_methods_subset_invariance", "check_dict_unchanged", "check_fit_idempotent"]}},
-    **{name: TOO_FEW_FOR_ORDER for name in ("polynomial", "poly", "modpoly", "imodpoly", "penalized_poly", "quant_reg")},
+    **{name: TOO_FEW_FOR_ORDER
+       for name in ("polynomial", "poly", "modpoly", "imodpoly", "penalized_poly", "quant_reg", "goldindec")},
     "arpls": {**SHORT_ROWS, **WEIGHTS_VANISH},
     "derpsalsa": {**SHORT_ROWS, **WEIGHTS_VANISH},
     "mpls": {**SHORT_ROWS, **dict.fromkeys(WEIGHTS_VANISH, NO_ANCHORS)},
