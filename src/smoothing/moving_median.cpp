@@ -1,6 +1,8 @@
 #include "moving_median.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace quorvel::smoothing {
 namespace {
@@ -71,6 +73,12 @@ void moving_median_nearest(std::span<const double> x, std::size_t h, std::span<d
     z.assign(h, x.front());
     z.insert(z.end(), x.begin(), x.end());
     z.insert(z.end(), h, x.back());
+    // A padding that overflowed (data near the top of the double range) holds NaN, which no sorted window can
+    // place: the medians are NaN, for the caller to refuse as an overflow.
+    if (std::any_of(x.begin(), x.end(), [](double v) { return std::isnan(v); })) {
+        std::fill(out.begin(), out.end(), std::numeric_limits<double>::quiet_NaN());
+        return;
+    }
     if (h >= smallest_blocked && h < largest_blocked) {
         block_median(z, h, out, work.blocks);
         return;

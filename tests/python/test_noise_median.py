@@ -111,6 +111,14 @@ def test_noise_median_names_the_parameter_it_rejects(params, message):
         quorvel.baseline(SPECTRA[1000], "noise_median", **params)
 
 
+@pytest.mark.parametrize("half_window", [5, 12])  # a sorted window, then sorted blocks
+def test_an_overflowing_padding_is_refused_not_ranked(half_window):
+    # Edge lines through values near the top of the range overflow to NaN, which had corrupted the sorted window.
+    y = np.tile([1.7976931348623157e308, -1.5e308, 1e308, 2.0], 20)
+    with pytest.raises(ValueError, match="the baseline overflows"):
+        quorvel.baseline(y, "noise_median", half_window=half_window)
+
+
 def test_masked_samples_count_as_the_line_across_them():
     y, used, bridged = masked_stretch(SPECTRA[1000], 300, 340)
     close(quorvel.baseline(y, "noise_median", mask=used, half_window=25),
