@@ -62,9 +62,9 @@ def image_figure(data: Array, baseline: Array, corrected: Array, title: str) -> 
 
 def demo_figure(scores: Scores, image_method: str = "arpls") -> Figure:
     """Every method's baseline of the synthetic spectrum, and one method on the synthetic image."""
-    figure = _figure(12.0, 8.0)
-    halves = figure.add_gridspec(2, 1, height_ratios=[1.1, 1.0])
-    top, bottom = figure.add_subfigure(halves[0]), figure.add_subfigure(halves[1])
+    figure = _figure(12.0, 10.0)
+    rows = figure.add_gridspec(3, 1, height_ratios=[1.0, 0.5, 1.0])
+    top, key, bottom = (figure.add_subfigure(row) for row in rows)
     spectrum_axes, error_axes = top.subplots(1, 2, gridspec_kw={"width_ratios": [2.2, 1.0]})
     x = np.linspace(0.0, 1.0, scores.spectrum.size)
     spectrum_axes.plot(x, scores.spectrum, color=_SIGNAL, linewidth=0.8, label="spectrum")
@@ -75,9 +75,8 @@ def demo_figure(scores: Scores, image_method: str = "arpls") -> Figure:
         label = f"{method}  (RMS {scores.spectrum_error(method):.4f})"
         spectrum_axes.plot(x, baseline, linewidth=1.4, label=label)
         error_axes.plot(x, baseline - scores.spectrum_background, linewidth=1.2)
-    low, high = float(scores.spectrum.min()), float(scores.spectrum.max())
-    spectrum_axes.set_ylim(low - 0.1 * (high - low), high + 0.3 * (high - low))  # room for the legend
-    spectrum_axes.legend(loc="upper left", frameon=False, fontsize=9, ncol=3)
+    # Every method has a line: their key gets a row of its own rather than covering the data.
+    key.legend(*spectrum_axes.get_legend_handles_labels(), loc="center", frameon=False, fontsize=8, ncol=5)
     spectrum_axes.set_title("data and the baseline of each method", loc="left")
     error_axes.axhline(0.0, color=_TRUTH, linewidth=0.8, linestyle="--")
     error_axes.set_title("baseline − true background", loc="left")
