@@ -72,7 +72,9 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::PsplineLsrPls:
         case MethodId::PsplineDrPls:
         case MethodId::PsplineIasls:
-        case MethodId::PsplineAsPls: return Loop::Reference;
+        case MethodId::PsplineAsPls:
+        case MethodId::MixtureModel:
+        case MethodId::Irsqr: return Loop::Reference;
         case MethodId::BrPls:
         case MethodId::PsplineBrPls:
         case MethodId::Goldindec:
