@@ -3,6 +3,7 @@ de Rooi & Eilers, Chemometr. Intell. Lab. Syst. 117 (2012) 56) and against the r
 import numpy as np
 import pytest
 
+import quorvel
 from support import spectrum
 from test_pspline import design, fit_quietly
 
@@ -106,3 +107,15 @@ def test_each_agrees_with_the_reference_library(method, n, seed, params):
     fit = fit_quietly(y, method, params)
     assert fit.iterations == len(given["tol_history"])
     assert np.max(np.abs(fit.baseline - expected)) <= 1e-7 * np.ptp(y)
+
+
+@pytest.mark.parametrize("symmetric", [False, True])
+@pytest.mark.parametrize("power", [-1000, 1000])
+def test_mixture_model_fits_data_near_the_ends_of_the_double_range_as_it_fits_them_scaled(power, symmetric):
+    # The posterior reads the residuals only against their own spread, and a power of two scales every sum exactly.
+    y = spectrum(600, 4)
+    plain = quorvel.fit(y, "mixture_model", symmetric=symmetric)
+    scaled = quorvel.fit(np.ldexp(y, power), "mixture_model", symmetric=symmetric)
+    assert (scaled.iterations, scaled.changes.tobytes(), scaled.weights.tobytes()) == (
+        plain.iterations, plain.changes.tobytes(), plain.weights.tobytes())
+    assert scaled.baseline.tobytes() == np.ldexp(plain.baseline, power).tobytes()
