@@ -64,7 +64,7 @@ def demo_figure(scores: Scores, image_method: str = "arpls") -> Figure:
     """Every method's baseline of the synthetic spectrum, and one method on the synthetic image."""
     figure = _figure(12.0, 10.0)
     rows = figure.add_gridspec(3, 1, height_ratios=[1.0, 0.5, 1.0])
-    top, key, bottom = (figure.add_subfigure(row) for row in rows)
+    top, key, bottom = (figure.add_subfigure(rows[k]) for k in range(3))
     spectrum_axes, error_axes = top.subplots(1, 2, gridspec_kw={"width_ratios": [2.2, 1.0]})
     x = np.linspace(0.0, 1.0, scores.spectrum.size)
     spectrum_axes.plot(x, scores.spectrum, color=_SIGNAL, linewidth=0.8, label="spectrum")

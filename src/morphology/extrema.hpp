@@ -17,6 +17,14 @@ void moving_min_reflect(std::span<const double> x, std::size_t h, std::span<doub
 void moving_max_reflect(std::span<const double> x, std::size_t h, std::span<double> out);
 std::vector<double> opening_reflect(std::span<const double> x, std::size_t h);
 
+// A half window that gives every position of a line of n >= 1 the same extremum as h, and the same earliest
+// candidate of equal ones. From n - 1 on every reflected window holds the whole line, and the reflection
+// repeats every 2n positions, so a window that starts at the same phase and reaches less than one period
+// further finds what h finds; the work per line then stays linear in n, whatever h.
+inline std::size_t equivalent_half_window(std::size_t h, std::size_t n) {
+    return h < n || n == 0 ? h : n - 1 + (h - (n - 1)) % (2 * n);
+}
+
 // Extremum over the reflected window of 2h + 1 positions along a line of n >= 1 positions,
 // for `lanes` independent lines at once (position p's values start at read(p); output i's go
 // to out + i * stride), in time independent of the window: van Herk / Gil-Werman, streamed one
@@ -29,6 +37,7 @@ template <std::size_t Lanes, bool IgnoreNaN, class Read, class Better>
 void sliding_extremum(std::size_t n, std::size_t h, std::size_t lanes, Read read, double* out,
                       std::size_t stride, double start, Better better, std::vector<double>& scratch) {
     if constexpr (Lanes != 0) lanes = Lanes;
+    h = equivalent_half_window(h, n);
     const std::size_t width = 2 * h + 1, len = n + 2 * h;
     scratch.resize(2 * width * lanes);
     double* suffix = scratch.data();
@@ -77,7 +86,9 @@ void sliding_extremum(std::size_t n, std::size_t h, std::size_t lanes, Read read
 // to sink(i, minimum, maximum) for i = 0, 1, ... in turn; ties keep the earliest candidate, as above.
 template <class Sink>
 void sliding_min_max(std::span<const double> x, std::size_t h, Sink sink, std::vector<double>& scratch) {
-    const std::size_t n = x.size(), width = 2 * h + 1, len = n + 2 * h;
+    const std::size_t n = x.size();
+    h = equivalent_half_window(h, n);
+    const std::size_t width = 2 * h + 1, len = n + 2 * h;
     scratch.resize(4 * width);
     double *low = scratch.data(), *high = low + width, *next_low = high + width, *next_high = next_low + width;
     auto at = [&](std::size_t j) {

@@ -1,7 +1,10 @@
 // The component-tree estimate of the settling half window against the ladder of openings it replaces.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <span>
+#include <vector>
 
 #include "morphology/extrema.hpp"
 #include "morphology/window_estimate.hpp"
@@ -72,6 +75,32 @@ TEST(WindowEstimate, signals_too_short_for_a_ladder_give_the_smallest_window) {
     EXPECT_EQ(morphology::estimate_half_window(V{}), 1u);
     EXPECT_EQ(morphology::estimate_half_window(V{2.0, 1.0, 3.0, 0.5, 4.0}), 1u);
     EXPECT_EQ(morphology::estimate_half_window(V{1.0, 2.0}, {4, 0, 3, 1e-6}), 4u);
+}
+
+// A window far past the line: the direct definition's extremum and its earliest candidate (the sign of a zero
+// tells which), while the scratch, the block the pass works through, stays within a few lines' length.
+TEST(WindowEstimate, windows_past_the_line_cost_the_line_not_the_window) {
+    const V line = {0.0, -0.0, 3.0, -0.0, 0.0, 2.0, 0.0};
+    const auto lower = [](double a, double b) { return a < b; };
+    for (const std::size_t n : {1u, 2u, 3u, 7u}) {
+        const std::span<const double> x(line.data(), n);
+        for (const std::size_t h : {n, 2 * n + 1, 5 * n + 3, std::size_t{100000}}) {
+            std::vector<double> scratch;
+            V out(n);
+            morphology::sliding_extremum<1, false>(
+                n, h, 1, [&](std::size_t p) { return &x[p]; }, out.data(), 1, 1.0, lower, scratch);
+            EXPECT_LE(scratch.size(), 2 * (6 * n - 3));
+            for (std::size_t i = 0; i < n; ++i) {
+                double best = 1.0;
+                for (std::size_t k = 0; k <= 2 * h; ++k) {
+                    const auto j = static_cast<std::int64_t>(i + k) - static_cast<std::int64_t>(h);
+                    best = std::min(best, x[morphology::reflect_index(j, n)]);
+                }
+                EXPECT_EQ(std::signbit(out[i]), std::signbit(best)) << "n " << n << " h " << h << " at " << i;
+                EXPECT_EQ(out[i], best);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -62,3 +62,14 @@ def test_the_estimate_does_not_depend_on_the_data_units(scale):
     # The reference library floors the norm at 2^-52, which settles at once on data this small.
     y = spectrum(500, 3)
     assert estimated(y * scale) == estimated(y)
+
+
+@pytest.mark.parametrize("method", ["mor", "imor"])
+def test_a_grid_estimate_far_past_the_rows_gives_what_the_rows_allow(method):
+    # A ridge that never settles runs the square search to half the columns, 425 times the two rows; windows
+    # that long each hold the whole column, and once cost their length on every column (12 s a fit).
+    ridge = -((np.arange(1703.0) - 851.5) / 1703) ** 2 * 1e3
+    data = np.stack([ridge, ridge[::-1] + 1.0])
+    fit = quorvel.fit_2d(data, method)
+    assert fit.params["half_window"] == (850, 850)
+    assert np.array_equal(fit.baseline, quorvel.baseline_2d(data, method, half_window=(1, 850)))
