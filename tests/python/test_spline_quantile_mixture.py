@@ -92,9 +92,9 @@ def test_each_follows_its_publication(method, params):
 # irsqr's weights reach 1 / sqrt(eps), about 10^6 / max |z|, where the baseline meets the data, and each iteration
 # multiplies a difference in rounding about tenfold: the reference library moves its own baseline by 2 % of the range
 # when y is scaled by 1 + 1e-15 (10^4 samples, lam 1e5, 11 iterations), so long runs agree only in their counts.
-# mixture_model: the reference library floors the mixture's density near 6e-17, so a residual some nine deviations
-# below the baseline, which only the noise can reach, weighs less than 1 there and 1 here (10^4 samples of spectrum 3
-# with 500 knots then converge one iteration apart).
+# mixture_model: the reference library keeps the mixture's density above a floor (5.7e-17 per unit of y on spectrum
+# 3), so a residual some nine deviations below the baseline, which only the noise can reach, weighs less than 1 there
+# and 1 here (10^4 samples of spectrum 3 with 500 knots then converge one iteration apart).
 @pytest.mark.parametrize("method, n, seed, params", [
     ("irsqr", 1000, 5, {}), ("irsqr", 1000, 2, dict(lam=1e4, quantile=0.2, eps=1e-3, tol=1e-4)),
     ("irsqr", 10_000, 3, dict(lam=1e5, max_iter=3)),
