@@ -50,6 +50,8 @@ PEERS_1D = {
     "pspline_drpls": "pybaselines `Baseline().pspline_drpls()` at its defaults, once a call and with a reused fitter",
     "pspline_iasls": "pybaselines `Baseline().pspline_iasls()` at its defaults, once a call and with a reused fitter",
     "pspline_aspls": "pybaselines `Baseline().pspline_aspls()` at its defaults, once a call and with a reused fitter",
+    "mixture_model": "pybaselines `Baseline().mixture_model()` at its defaults, once a call and with a reused fitter",
+    "irsqr": "pybaselines `Baseline().irsqr()` at its defaults, once a call and with a reused fitter",
 }
 PEERS_2D = {
     "asls": "pybaselines `Baseline2D().asls(lam=1e4, p=0.01, max_iter=50, tol=1e-3, diff_order=2)` "

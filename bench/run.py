@@ -45,7 +45,8 @@ SCHEMES = ("iasls", "drpls", "iarpls", "aspls", "psalsa", "derpsalsa", "brpls", 
 POLYNOMIALS = ("poly", "modpoly", "imodpoly", "penalized_poly", "quant_reg", "loess", "goldindec")
 # The P-spline family, run as the schemes are.
 PSPLINES = ("pspline_asls", "pspline_arpls", "pspline_airpls", "pspline_iarpls", "pspline_psalsa", "pspline_derpsalsa",
-            "pspline_lsrpls", "pspline_brpls", "pspline_drpls", "pspline_iasls", "pspline_aspls")
+            "pspline_lsrpls", "pspline_brpls", "pspline_drpls", "pspline_iasls", "pspline_aspls", "mixture_model",
+            "irsqr")
 # quant_reg's default eps makes its reweighting nearly singular, so rounding alone changes its iteration count;
 # an eps of 1 on data spanning about 100 keeps both libraries on one path.
 REFERENCE_ARGS = {"quant_reg": {"eps": 1.0}}
@@ -60,13 +61,14 @@ SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}, "noise_median": 
              "goldindec": {}, "swima": {},
              "pspline_asls": {}, "pspline_arpls": {}, "pspline_airpls": {}, "pspline_iarpls": {}, "pspline_psalsa": {},
              "pspline_derpsalsa": {}, "pspline_lsrpls": {}, "pspline_brpls": {}, "pspline_drpls": {},
-             "pspline_iasls": {}, "pspline_aspls": {}}
+             "pspline_iasls": {}, "pspline_aspls": {}, "mixture_model": {}, "irsqr": {}}
 # Methods whose reference takes seconds past 10^5 samples run at these sizes only.
 SHORT_1D = {"peak_filling": [10**3, 10**5], "corner_cutting": [10**3, 10**5], "mwmv": [10**3, 10**5],
             "interp_pts": [10**3, 10**5], "loess": [10**3, 10**5], "pspline_asls": [10**3, 10**5],
             "pspline_arpls": [10**3, 10**5], "pspline_airpls": [10**3, 10**5],
             **dict.fromkeys(("pspline_iarpls", "pspline_psalsa", "pspline_derpsalsa", "pspline_lsrpls", "pspline_brpls",
-                             "pspline_drpls", "pspline_iasls", "pspline_aspls"), [10**3, 10**5]),
+                             "pspline_drpls", "pspline_iasls", "pspline_aspls", "mixture_model", "irsqr"),
+                          [10**3, 10**5]),
             "goldindec": [10**3, 10**4, 10**5], "swima": [10**3, 10**4, 10**5]}
 # interp_pts' points, on the reference library's default x of -1 to 1.
 INTERP_POINTS = np.column_stack([np.linspace(-1.0, 1.0, 25), np.cos(np.linspace(0.0, 3.0, 25))])

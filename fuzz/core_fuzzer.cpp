@@ -72,7 +72,9 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::PsplineLsrPls:
         case MethodId::PsplineDrPls:
         case MethodId::PsplineIasls:
-        case MethodId::PsplineAsPls: return Loop::Reference;
+        case MethodId::PsplineAsPls:
+        case MethodId::MixtureModel:
+        case MethodId::Irsqr: return Loop::Reference;
         case MethodId::BrPls:
         case MethodId::PsplineBrPls:
         case MethodId::Goldindec:
@@ -194,6 +196,11 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     s.max_half_window = in.upto(40);  // 0: the default
     options.grid.cg_max_iter = 1 + in.upto(60);
     options.grid.cg_tol = in.real();
+    auto& spline = options.pspline;  // after the rest, so that older inputs decode as before
+    spline.p = in.real();
+    spline.symmetric = in.flag();
+    spline.quantile = in.real();
+    spline.eps = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
 }
 
 void fit_1d(ByteReader& in) {

@@ -158,7 +158,9 @@ bool read_pspline(PyObject* params, dispatch::PsplineRecord& r) {
            read_scalar(params, "smooth_half_window", r.smooth_half_window) &&
            read_scalar(params, "num_smooths", r.num_smooths) && read_scalar(params, "max_iter_2", r.max_iter_2) &&
            read_scalar(params, "tol_2", r.tol_2) && read_scalar(params, "eta", r.eta) &&
-           read_scalar(params, "lam_1", r.lam_1) && read_scalar(params, "asymmetric_coef", r.asymmetric_coef);
+           read_scalar(params, "lam_1", r.lam_1) && read_scalar(params, "asymmetric_coef", r.asymmetric_coef) &&
+           read_scalar(params, "symmetric", r.symmetric) && read_scalar(params, "quantile", r.quantile) &&
+           read_scalar(params, "eps", r.eps);
 }
 
 bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record) {

@@ -439,6 +439,22 @@ inline constexpr std::array pspline_iasls_1d{lam_spline_of(1e1), p, iasls_1d[2],
 inline constexpr std::array pspline_aspls_1d{lam_spline_of(1e4), num_knots, spline_degree, spline_diff_order,
                                              max_iter_reference(100), tol_below, aspls_1d[4], aspls_1d[5]};
 
+// The spline-only methods: de Rooi & Eilers' mixture model and Han et al.'s IRSQR.
+inline constexpr std::array mixture_model_1d{
+    lam_spline_of(1e5),
+    real("p", 0.01, open_unit, "weight of samples above the two starting fits; 1 - p below them"), num_knots,
+    spline_degree, integer("diff_order", 3, from_one_to(3), spline_diff_order.meaning), max_iter_reference(50),
+    tol_below,
+    flag("symmetric", false, "peaks of either sign: a second uniform distribution over the negative residuals"),
+    from_data(ValueKind::Integer, "num_bins", at_least_one,
+              "accepted for the reference library's calls (deprecated there); the EM reads every residual, no "
+              "histogram")};
+inline constexpr std::array irsqr_1d{
+    lam_spline_of(1e2), real("quantile", 0.05, open_unit, "the quantile of the data the spline follows"), num_knots,
+    spline_degree, integer("diff_order", 3, from_one_to(3), spline_diff_order.meaning), max_iter_reference(100),
+    real("tol", 1e-6, non_negative, "stop once the relative change of the spline's coefficients is below this"),
+    eps};
+
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
 inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
@@ -448,7 +464,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 48> table{{
+inline constexpr std::array<MethodRow, 50> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -536,6 +552,9 @@ inline constexpr std::array<MethodRow, 48> table{{
     {MethodId::Goldindec, "goldindec", rows::no_aliases, Family::Polynomial,
      {true, false, 1, rows::goldindec_1d, true}, {}},
     {MethodId::Swima, "swima", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::swima_1d}, {}},
+    {MethodId::MixtureModel, "mixture_model", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::mixture_model_1d, true}, {}},
+    {MethodId::Irsqr, "irsqr", rows::no_aliases, Family::Pspline, {true, false, 2, rows::irsqr_1d, true}, {}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -181,7 +181,10 @@ Options defaults(MethodId method, int ndim) {
                                .tol_2 = number(method, ndim, "tol_2", 0.0),
                                .eta = number(method, ndim, "eta", 0.0),
                                .lam_1 = number(method, ndim, "lam_1", 0.0),
-                               .asymmetric_coef = number(method, ndim, "asymmetric_coef", 0.0)};
+                               .asymmetric_coef = number(method, ndim, "asymmetric_coef", 0.0),
+                               .symmetric = number(method, ndim, "symmetric", 0.0) != 0.0,
+                               .quantile = number(method, ndim, "quantile", 0.0),
+                               .eps = number(method, ndim, "eps", 0.0)};
             break;
     }
     return options;

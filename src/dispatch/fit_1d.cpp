@@ -195,7 +195,9 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
             case MethodId::PsplineBrPls:
             case MethodId::PsplineDrPls:
             case MethodId::PsplineIasls:
-            case MethodId::PsplineAsPls: return pspline_into(y, mask, options, baseline, scratch, details);
+            case MethodId::PsplineAsPls:
+            case MethodId::MixtureModel:
+            case MethodId::Irsqr: return pspline_into(y, mask, options, baseline, scratch, details);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -129,6 +129,8 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::PsplineAsPls:
             case MethodId::Goldindec:
             case MethodId::Swima:
+            case MethodId::MixtureModel:
+            case MethodId::Irsqr:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -105,7 +105,8 @@ struct SmoothingRecord {
     std::uint64_t min_half_window, max_half_window;  // swima; max_half_window 0: (n - 1) / 2
 };
 
-// The P-splines; the fields past diff_order are those of the Whittaker rules they reuse. NaN or 0 where the data
+// The P-splines; the fields past diff_order are those of the Whittaker rules they reuse, then the spline-only
+// methods'. NaN or 0 where the data
 // decide a default.
 struct PsplineRecord {
     double lam, p;
@@ -120,6 +121,8 @@ struct PsplineRecord {
     double lam_1;                                   // iasls
     double asymmetric_coef;                         // aspls
     std::span<const double> alpha{};                // aspls: one per sample of an item, or empty
+    bool symmetric;                                 // mixture_model
+    double quantile, eps;                           // irsqr; eps NaN: from the baseline
 };
 
 struct GridSolverRecord {

@@ -6,6 +6,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "pspline/irsqr.hpp"
+#include "pspline/mixture_model.hpp"
 #include "pspline/pspline.hpp"
 #include "rules.hpp"
 
@@ -66,13 +68,18 @@ struct Call {
 
     const PsplineRecord& record() const { return options.pspline; }
 
+    template <pspline::Reweighting Method>
+    Result<FitReport> run(Method& method, const pspline::PsplineParams& params) const {
+        auto report = pspline::fit_into(y, options.x, params, mask, method, baseline, scratch.pspline,
+                                        details ? &details->history : nullptr);
+        if (report && details) details->weights = scratch.pspline.weights;
+        return report;
+    }
+
     template <class Rule, class Terms = NoTerms>
     Result<FitReport> reweighted(Rule rule, Terms extra = {}) const {
         RuleMethod<Rule, Terms> method{rule, y, mask, scratch.whittaker, extra};
-        auto report = pspline::fit_into(y, options.x, pspline_params(record()), mask, method, baseline,
-                                        scratch.pspline, details ? &details->history : nullptr);
-        if (report && details) details->weights = scratch.pspline.weights;
-        return report;
+        return run(method, pspline_params(record()));
     }
 };
 
@@ -121,10 +128,21 @@ Result<FitReport> brpls_into(const Call& c) {
     return report;
 }
 
+Result<FitReport> mixture_model_into(const Call& c) {
+    const auto params = pspline_params(c.record());
+    pspline::MixtureWeights method{{c.record().p, c.record().symmetric}, c.y, c.mask, params, c.baseline};
+    return c.run(method, params);
+}
+
+Result<FitReport> irsqr_into(const Call& c) {
+    pspline::IrsqrWeights method{{c.record().quantile, c.record().eps}, c.y, c.mask};
+    return c.run(method, pspline_params(c.record()));
+}
+
 using Fit = Result<FitReport> (*)(const Call&);
 
 // The family's fits by method: a table, so that a method elsewhere in the catalogue needs no line here.
-constexpr std::array<std::pair<MethodId, Fit>, 11> fits{{
+constexpr std::array<std::pair<MethodId, Fit>, 13> fits{{
     {MethodId::PsplineAsls, [](const Call& c) { return c.reweighted(w::AslsWeights{c.record().p}); }},
     // The reference library's P-spline arPLS takes the sample deviation, as its grid arPLS does.
     {MethodId::PsplineArPls, [](const Call& c) { return c.reweighted(w::ArPlsWeights{.sample_statistics = true}); }},
@@ -146,6 +164,8 @@ constexpr std::array<std::pair<MethodId, Fit>, 11> fits{{
      [](const Call& c) {
          return c.reweighted(w::AsPlsWeights{c.record().asymmetric_coef, c.record().alpha}, AsPlsTerms{});
      }},
+    {MethodId::MixtureModel, mixture_model_into},
+    {MethodId::Irsqr, irsqr_into},
 }};
 
 }  // namespace

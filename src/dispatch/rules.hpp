@@ -77,7 +77,9 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::PsplineIasls:
         case MethodId::PsplineAsPls:
         case MethodId::Goldindec:
-        case MethodId::Swima: break;
+        case MethodId::Swima:
+        case MethodId::MixtureModel:
+        case MethodId::Irsqr: break;
     }
     return otherwise();
 }
