@@ -123,14 +123,14 @@ def _check_parts(data: bytes, parts: List[Tuple[int, int, int]], kind: int, coun
     """That a cell array holds as many arrays as its dimensions say, a structure as many per field, and a
     sparse array as many column starts as it has columns: SciPy allocates by the dimensions first."""
     if kind == 1:
-        expected = count
+        expected, held = count, len(parts) - 3
     elif kind in (2, 3):
-        named = 3 + (kind == 3)  # an object names its class before its fields
-        if len(parts) < named + 2:
+        names = 3 + (kind == 3)  # an object names its class before its fields
+        if len(parts) < names + 2:
             raise DataError("a structure without its field names", offset, record="byte")
-        (length,) = struct.unpack_from(order + "i", data, parts[named][2])
-        fields = parts[named + 1][1] // length if length > 0 else 0
-        expected, parts = count * fields, parts[named + 2 - 3 :]
+        (length,) = struct.unpack_from(order + "i", data, parts[names][2])
+        fields = parts[names + 1][1] // length if length > 0 else 0
+        expected, held = count * fields, len(parts) - names - 2
     elif kind == 5:
         (columns,) = struct.unpack_from(order + "i", data, parts[1][2] + 4)
         if len(parts) < 6 or parts[4][1] != 4 * (columns + 1):
@@ -138,5 +138,5 @@ def _check_parts(data: bytes, parts: List[Tuple[int, int, int]], kind: int, coun
         return
     else:
         return
-    if len(parts) - 3 != expected:
-        raise DataError(f"an array of {expected} elements holding {len(parts) - 3}", offset, record="byte")
+    if held != expected:
+        raise DataError(f"an array of {expected} elements holding {held}", offset, record="byte")

@@ -60,10 +60,11 @@ def read(path: Path) -> Spa:
 def _directory(data: bytes) -> List[Tuple[int, int, int]]:
     (count,) = bounded.unpack(data, _COUNT, _COUNT_AT, "the directory's count")
     bounded.ensure(data, _DIRECTORY, count * _ENTRY.size, f"a directory of {count} records")
-    entries = [_ENTRY.unpack_from(data, _DIRECTORY + k * _ENTRY.size) for k in range(count)]
+    entries: List[Tuple[int, int, int]] = [_ENTRY.unpack_from(data, _DIRECTORY + k * _ENTRY.size)
+                                           for k in range(count)]
     for key, offset, size in entries:
         bounded.ensure(data, offset, size, f"record {key} (the directory's)")
-    return [(key, offset, size) for key, offset, size in entries]
+    return entries
 
 
 def _only(entries: List[Tuple[int, int, int]], key: int, what: str) -> Tuple[int, int]:
