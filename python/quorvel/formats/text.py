@@ -230,7 +230,8 @@ def _first_data_line(lines: List[str], layout: Layout, width: int, labels: Tuple
 def _names_over_types(lines: List[str], below: int, layout: Layout) -> bool:
     """Whether the next line from ``below`` gives types or flags, so that the line above it names columns
     (numbers such as wavenumbers, in tables that describe their columns)."""
-    following = next((line for line in lines[below:] if line.strip() and not _comment(line)), None)
+    following = next((lines[k] for k in range(below, len(lines)) if lines[k].strip() and not _comment(lines[k])),
+                     None)
     if following is None:
         return False
     pieces, slots = _cells(following, layout)
