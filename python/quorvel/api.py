@@ -204,11 +204,18 @@ class _Call:
         warn_unconverged(np.zeros(1, bool), self.plan.ndim, self.plan.name, self.plan.params, stacklevel=4)
 
 
+# Methods whose weights go as 1/|residual|, so that lam's weight against them grows with the data's scale.
+_WEIGHTS_SHRINK_WITH_SCALE = frozenset({"irsqr"})
+
+
 def hinted(text: str, index: Optional[int], shape: Tuple[int, ...], method: str) -> ValueError:
     """The error of a fit in words a user can act on: for a non-finite sample at flat ``index``, where it is and
     how to leave it out; for a solve that the weights left singular, why and what to change."""
     # The native module's texts name the family and the solver; the tunable fronts name the method.
     text = text.replace("is too short for whittaker", f"is too short for {method}")
+    if text.startswith("linear solve failed") and method in _WEIGHTS_SHRINK_WITH_SCALE:
+        return ValueError(f"{method} could not fit this input: {text}. Its weights shrink as the data grow, so on "
+                          "values this large lam swamps them; divide the data by their scale (or lower lam)")
     if text.startswith("linear solve failed"):
         return ValueError(f"{method} could not fit this input: {text}. Its weights left too few samples to pin "
                           "down the baseline, which happens on very short inputs; give it more samples, a lower "

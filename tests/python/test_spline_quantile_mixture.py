@@ -119,3 +119,9 @@ def test_mixture_model_fits_data_near_the_ends_of_the_double_range_as_it_fits_th
     assert (scaled.iterations, scaled.changes.tobytes(), scaled.weights.tobytes()) == (
         plain.iterations, plain.changes.tobytes(), plain.weights.tobytes())
     assert scaled.baseline.tobytes() == np.ldexp(plain.baseline, power).tobytes()
+
+
+def test_irsqr_on_values_too_large_for_its_lam_says_so():
+    # Its weights go as 1/|r| and lam does not: past ~1e20 the penalty swamps them, which is the scale's doing.
+    with pytest.raises(ValueError, match="weights shrink as the data grow"):
+        quorvel.baseline(spectrum(600, 4) * 1e100, "irsqr")
