@@ -277,6 +277,8 @@ PARAMS_1D: Dict[str, Tuple[Param, ...]] = {}
 PARAMS_2D: Dict[str, Tuple[Param, ...]] = {}
 _TABLES = {1: PARAMS_1D, 2: PARAMS_2D}
 _ALIASES: Dict[str, str] = {alias: row["name"] for row in _CATALOGUE for alias in row["aliases"]}
+# The publication each method follows.
+REFERENCES: Dict[str, str] = {row["name"]: row["reference"] for row in _CATALOGUE}
 # The fewest used samples each method needs when a mask leaves some out.
 MIN_USED: Dict[int, Dict[str, int]] = {1: {}, 2: {}}
 # The spellings of the methods that the fixed-default module does not serve.
@@ -376,7 +378,7 @@ def describe(ndim: int) -> str:
     """The parameters of every method as a docstring section."""
     lines: List[str] = []
     for method, params in _TABLES[ndim].items():
-        lines.append(f"{method}:")
+        lines.append(f"{method} ({REFERENCES[method]}):")
         for param in params:
             lines.append(f"    {param.name}={param.default!r}: {param.doc}")
     return "\n".join(lines)

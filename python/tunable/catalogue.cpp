@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "../binding/calls.hpp"
+#include "catalogue/references.hpp"
 #include "catalogue/table.hpp"
 
 namespace quorvel::binding::tunable {
@@ -111,8 +112,10 @@ PyObject* method(const MethodRow& m) {
     const Owned aliases(tuple_of(m.aliases, text));
     const Owned one_d(dimension(m.one_d)), two_d(dimension(m.two_d)), name(text(m.name));
     if (!aliases || !one_d || !two_d || !name) return nullptr;
-    return Py_BuildValue("{s:O,s:O,s:s,s:{i:O,i:O}}", "name", name.get(), "aliases", aliases.get(), "family",
-                         family_name(m.family), "dims", 1, one_d.get(), 2, two_d.get());
+    const Owned source(text(reference(m.id)));
+    if (!source) return nullptr;
+    return Py_BuildValue("{s:O,s:O,s:s,s:O,s:{i:O,i:O}}", "name", name.get(), "aliases", aliases.get(), "family",
+                         family_name(m.family), "reference", source.get(), "dims", 1, one_d.get(), 2, two_d.get());
 }
 
 }  // namespace
