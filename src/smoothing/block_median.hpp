@@ -3,7 +3,7 @@
 // every window is the tail of one block and the head of the next. Each block keeps a doubly linked list over
 // its sorted order; as the window moves, one value leaves the first block's list and one joins the second's,
 // both in O(1), and the median moves by at most a step or two along the two lists. Cost: O(n log w) for the
-// sorts (blocks of up to 128 values are ranked by counting instead, O(n w) vectorised comparisons) and O(1)
+// sorts (blocks of up to 256 values are ranked by counting instead, O(n w) vectorised comparisons) and O(1)
 // per output besides. Windows are shorter than 2^31 values.
 #pragma once
 
