@@ -13,6 +13,11 @@ namespace quorvel::linalg {
 // kernel, reusing the kernel's transform; with
 // `power` p, the kernel convolved with itself p times (its transform raised to the p-th power), whose
 // length is p (size - 1) + 1.
+// Whether convolving a signal of `length` samples with a kernel of `taps` through FftConvolver beats direct
+// sums costing about `tap_cost` transform steps per output and tap (a transform of size s costs about s log2 s
+// steps).
+bool transform_pays(std::size_t taps, std::size_t length, double tap_cost);
+
 class FftConvolver {
 public:
     FftConvolver(std::span<const double> kernel, std::size_t longest, std::uint64_t power = 1);
@@ -22,8 +27,10 @@ public:
     void valid(std::span<const double> signal, std::span<double> out);
 
 private:
-    // One block of at most size_ samples, out.size() <= size_ - kernel_size_ + 1 outputs.
-    void valid_block(std::span<const double> signal, std::span<double> out);
+    // Two blocks of at most size_ samples each (the second may be empty), each with at most
+    // size_ - kernel_size_ + 1 outputs.
+    void valid_blocks(std::span<const double> first, std::span<double> first_out, std::span<const double> second,
+                      std::span<double> second_out);
 
     // The forward transform in place, real and imaginary parts apart so that the butterflies vectorise.
     void transform(std::vector<double>& re, std::vector<double>& im) const;

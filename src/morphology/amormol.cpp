@@ -14,9 +14,9 @@ Result<FitReport> amormol_into(std::span<const double> y, std::uint64_t half_win
                                std::span<double> baseline, std::vector<double>* history) {
     if (auto valid = check_iterated(y, half_window, params, baseline); !valid) return valid.error();
     const std::size_t width = 2 * half_window + 1;
-    const std::vector<double> padded = pad_extrapolated(y, width), kernel = mollifier(width);
-    const MollifySums sums = mollify_sums();
-    std::vector<double> opened(padded.size()), closed(padded.size()), scratch(padded.size()), mirrored;
+    const std::vector<double> padded = pad_extrapolated(y, width);
+    Mollifier mollify(width, padded.size());
+    std::vector<double> opened(padded.size()), closed(padded.size()), scratch(padded.size());
     return iterate_extended(padded, width, params, baseline, history, [&](auto current, auto next) {
         moving_min_reflect(current, half_window, scratch);
         moving_max_reflect(scratch, half_window, opened);
@@ -25,7 +25,7 @@ Result<FitReport> amormol_into(std::span<const double> y, std::uint64_t half_win
         for (std::size_t i = 0; i < padded.size(); ++i) {
             scratch[i] = std::min(padded[i], 0.5 * (closed[i] + opened[i]));
         }
-        mollify(scratch, kernel, next, mirrored, sums);
+        mollify(scratch, next);
     });
 }
 

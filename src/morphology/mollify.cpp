@@ -27,17 +27,30 @@ std::vector<double> mollifier(std::size_t h) {
     return kernel;
 }
 
-// The kernel over x mirrored about its end samples (d c b | a b c d | c b a), into out, through `mirrored`.
-void mollify(std::span<const double> x, std::span<const double> kernel, std::span<double> out,
-             std::vector<double>& mirrored, MollifySums sums) {
-    const std::size_t n = x.size(), h = kernel.size() / 2;
+namespace {
+
+void mirror_into(std::span<const double> x, std::size_t h, std::vector<double>& mirrored) {
+    const std::size_t n = x.size();
     mirrored.resize(n + 2 * h);
     for (std::size_t j = 0; j < mirrored.size(); ++j) {  // position j - h of x
         if (j < h) mirrored[j] = x[std::min(h - j, n - 1)];
         else if (j - h < n) mirrored[j] = x[j - h];
         else mirrored[j] = x[n - 1 - std::min(j - h - (n - 1), n - 1)];
     }
-    sums(mirrored.data(), kernel.data(), h, out.data(), n);
+}
+
+}  // namespace
+
+Mollifier::Mollifier(std::size_t h, std::size_t length) : kernel_(mollifier(h)), sums_(mollify_sums()) {
+    // The packed sums cost about a thirtieth of a transform step per tap (measured on 10^3 to 10^5 samples).
+    if (linalg::transform_pays(kernel_.size(), length + 2 * h, 1.0 / 30.0)) fft_.emplace(kernel_, length + 2 * h);
+}
+
+void Mollifier::operator()(std::span<const double> x, std::span<double> out) {
+    const std::size_t h = kernel_.size() / 2;
+    mirror_into(x, h, mirrored_);
+    if (fft_) fft_->valid(mirrored_, out.first(x.size()));
+    else sums_(mirrored_.data(), kernel_.data(), h, out.data(), x.size());
 }
 
 }  // namespace quorvel::morphology

@@ -8,12 +8,14 @@
 #include <cstring>
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "averaged_opening.hpp"
 #include "core/fit_report.hpp"
 #include "imor.hpp"
+#include "linalg/fft.hpp"
 
 namespace quorvel::morphology {
 
@@ -26,9 +28,20 @@ MollifySums mollify_sums();
 // exp(-1 / (1 - x²)) at x = j / h for j = -h ... h (zero at both ends), summing to one.
 std::vector<double> mollifier(std::size_t h);
 
-// The kernel over x mirrored about its end samples (d c b | a b c d | c b a), into out, through `mirrored`.
-void mollify(std::span<const double> x, std::span<const double> kernel, std::span<double> out,
-             std::vector<double>& mirrored, MollifySums sums);
+// The mollifier of half width h over x mirrored about its end samples (d c b | a b c d | c b a), into out, for
+// inputs of one length: direct sums for short kernels, a transform for long ones, whose cost does not grow with
+// the kernel.
+class Mollifier {
+public:
+    Mollifier(std::size_t h, std::size_t length);
+    void operator()(std::span<const double> x, std::span<double> out);
+
+private:
+    std::vector<double> kernel_, mirrored_;
+    MollifySums sums_;
+    std::optional<linalg::FftConvolver> fft_;
+};
+
 void mollify_sums_avx2(const double* mirrored, const double* kernel, std::size_t half, double* out,
                        std::size_t count);  // built with -mavx2; only where the CPU has AVX2
 

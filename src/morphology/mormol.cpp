@@ -1,6 +1,7 @@
 #include "mormol.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include "averaged_opening.hpp"
 #include "extrema.hpp"
@@ -13,20 +14,21 @@ Result<FitReport> mormol_into(std::span<const double> y, std::uint64_t half_wind
                               ImorParams params, std::span<double> baseline, std::vector<double>* history) {
     if (auto valid = check_iterated(y, half_window, params, baseline); !valid) return valid.error();
     const std::size_t width = 2 * half_window + 1;
-    const std::vector<double> padded = pad_extrapolated(y, width), kernel = mollifier(width);
+    const std::vector<double> padded = pad_extrapolated(y, width);
+    Mollifier mollify(width, padded.size());
     // A mollifier of one sample each side is the identity.
-    const std::vector<double> smoother = smooth_half_window > 1 ? mollifier(smooth_half_window) : std::vector<double>{};
-    const MollifySums sums = mollify_sums();
-    std::vector<double> residual(padded.size()), smoothed(padded.size()), mirrored;
+    std::optional<Mollifier> smooth;
+    if (smooth_half_window > 1) smooth.emplace(smooth_half_window, padded.size());
+    std::vector<double> residual(padded.size()), smoothed(padded.size());
     return iterate_extended(std::vector<double>(padded.size(), 0.0), width, params, baseline, history,
                             [&](auto current, auto next) {
         for (std::size_t i = 0; i < padded.size(); ++i) residual[i] = padded[i] - current[i];
-        if (!smoother.empty()) {
-            mollify(residual, smoother, smoothed, mirrored, sums);
+        if (smooth) {
+            (*smooth)(residual, smoothed);
             residual.swap(smoothed);
         }
         moving_min_reflect(residual, half_window, smoothed);
-        mollify(smoothed, kernel, next, mirrored, sums);
+        mollify(smoothed, next);
         for (std::size_t i = 0; i < padded.size(); ++i) next[i] = current[i] + next[i];
     });
 }

@@ -3,25 +3,21 @@
 #include <algorithm>
 #include <utility>
 
+#include "count_ranks.hpp"
+
 namespace quorvel::smoothing {
+
 namespace {
 
 // Blocks up to this length are ranked by counting (vectorised, without branches on the data), longer ones
 // sorted.
-constexpr std::size_t counted = 64;
+constexpr std::size_t counted = 256;
 
 // Each value's place in the block's order, ties going to the earlier position.
-void rank_block(const double* v, std::size_t w, SortedBlock& block) {
+void rank_block(const double* v, std::size_t w, SortedBlock& block, CountRanks count) {
     if (w <= counted) {
-        // Counted in doubles, whole numbers added one per position, so that the loops vectorise.
-        auto& counts = block.counts;
-        counts.assign(w, 0.0);
-        for (std::size_t j = 0; j < w; ++j) {
-            const double x = v[j];
-            for (std::size_t i = 0; i < j; ++i) counts[i] += x < v[i] ? 1.0 : 0.0;
-            for (std::size_t i = j + 1; i < w; ++i) counts[i] += x <= v[i] ? 1.0 : 0.0;
-        }
-        for (std::size_t i = 0; i < w; ++i) block.rank_of[i] = static_cast<std::uint32_t>(counts[i]);
+        block.counts.assign(w, 0);
+        count(v, w, block.counts.data(), block.rank_of.data());
         return;
     }
     block.order.resize(w);
@@ -33,12 +29,13 @@ void rank_block(const double* v, std::size_t w, SortedBlock& block) {
 // Sorts block `index` of z (positions past z's end repeat its last value; no window reaches them) and links
 // all of it, or none of it when `empty`. Emptying unlinks the positions from the last to the first, so that
 // relinking them from the first to the last undoes each unlinking in reverse order and restores the list.
-void prepare(std::span<const double> z, std::size_t index, std::size_t w, bool empty, SortedBlock& block) {
+void prepare(std::span<const double> z, std::size_t index, std::size_t w, bool empty, SortedBlock& block,
+             CountRanks count) {
     block.values.resize(w);
     for (std::size_t o = 0; o < w; ++o) block.values[o] = z[std::min(index * w + o, z.size() - 1)];
     block.sorted.resize(w);
     block.rank_of.resize(w);
-    rank_block(block.values.data(), w, block);
+    rank_block(block.values.data(), w, block, count);
     for (std::size_t o = 0; o < w; ++o) block.sorted[block.rank_of[o]] = block.values[o];
     block.next.resize(w + 1);
     block.prev.resize(w + 1);
@@ -92,8 +89,9 @@ void block_median(std::span<const double> z, std::size_t h, std::span<double> ou
     const std::size_t w = 2 * h + 1;
     SortedBlock* first = &work.first;
     SortedBlock* second = &work.second;
-    prepare(z, 0, w, false, *first);
-    prepare(z, 1, w, true, *second);
+    const CountRanks count = count_ranks();
+    prepare(z, 0, w, false, *first, count);
+    prepare(z, 1, w, true, *second, count);
     const auto end = static_cast<std::uint32_t>(w);
     Split split{first, second, end, 0, end, 0};
     split.rebalance(h);
@@ -120,7 +118,7 @@ void block_median(std::span<const double> z, std::size_t h, std::span<double> ou
         }
         if (offset == w - 1) {
             std::swap(first, second);
-            prepare(z, ++block + 1, w, true, *second);
+            prepare(z, ++block + 1, w, true, *second, count);
             offset = static_cast<std::size_t>(-1);
             split = Split{first, second, end, split.b, end, split.before};
         }

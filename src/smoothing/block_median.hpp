@@ -3,7 +3,7 @@
 // every window is the tail of one block and the head of the next. Each block keeps a doubly linked list over
 // its sorted order; as the window moves, one value leaves the first block's list and one joins the second's,
 // both in O(1), and the median moves by at most a step or two along the two lists. Cost: O(n log w) for the
-// sorts (blocks of up to 64 values are ranked by counting instead, O(n w) vectorised comparisons) and O(1)
+// sorts (blocks of up to 256 values are ranked by counting instead, O(n w) vectorised comparisons) and O(1)
 // per output besides. Windows are shorter than 2^31 values.
 #pragma once
 
@@ -17,8 +17,9 @@ namespace quorvel::smoothing {
 // One block: its values in ascending order (ties by position), each position's rank, and the list over ranks
 // 0 .. w - 1 of the values in the window, closed by the sentinel rank w.
 struct SortedBlock {
-    std::vector<double> values, sorted, counts;
+    std::vector<double> values, sorted;
     std::vector<std::uint32_t> rank_of, next, prev;
+    std::vector<std::uint64_t> counts;
     std::vector<std::pair<double, std::uint32_t>> order;
 };
 

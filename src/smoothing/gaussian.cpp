@@ -8,8 +8,6 @@
 namespace quorvel::smoothing {
 namespace {
 
-// Beyond this many taps the transform is cheaper than the direct sums.
-constexpr std::size_t longest_direct = 65;
 // Outputs per block of the direct sums, which then stay in the first-level cache.
 constexpr std::size_t block = 512;
 
@@ -60,7 +58,8 @@ void convolve_mirror(std::span<const double> x, std::span<const double> kernel, 
         extended[i] = at >= 0 && at < static_cast<std::ptrdiff_t>(n) ? x[static_cast<std::size_t>(at)]
                                                                      : x[mirrored(at, n)];
     }
-    if (kernel.size() <= longest_direct) {
+    // The direct sums cost about a seventh of a transform step per tap (measured on 10^3 to 10^5 samples).
+    if (!linalg::transform_pays(kernel.size(), extended.size(), 1.0 / 7.0)) {
         convolve_symmetric(extended, kernel, out);
         return;
     }

@@ -1,5 +1,5 @@
 // Gaussian smoothing, the input reflected about its end samples (SciPy's 'mirror', NumPy's 'reflect'):
-// directly, O(s) per output, for kernels up to 64 taps; through the FFT, O(log s) per output, beyond.
+// directly, O(s) per output, for short kernels; through the FFT, O(log s) per output, where that costs less.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
-// amormol's mollifier sums: the kernels of every instruction set give the one-output-at-a-time bits.
+// amormol's mollifier: the sums of every instruction set give the one-output-at-a-time bits, and the transform
+// for long kernels the same values.
 #include <random>
 
 #include "morphology/mollify.hpp"
@@ -19,6 +20,29 @@ TEST(Mollify, packed_sums_have_the_bits_of_single_outputs) {
             morphology::mollify_sums()(mirrored.data(), kernel.data(), half, packed.data(), count);
             morphology::mollify_in_strips<1, 1>(mirrored.data(), kernel.data(), half, single.data(), count);
             EXPECT_TRUE(support::same_bits(packed, single)) << "half " << half << " count " << count;
+        }
+    }
+}
+
+// Either side of the switch to the transform, the mollifier gives the direct sums over the mirrored data.
+TEST(Mollify, transform_and_direct_sums_agree_across_the_switch) {
+    std::mt19937_64 rng(6);
+    for (const std::size_t n : {40u, 1000u, 30000u}) {
+        const support::V x = support::uniform(rng, n, -3.0, 9.0);
+        for (const std::size_t half : {2u, 60u, 150u, 400u}) {
+            if (half >= n) continue;
+            const support::V kernel = morphology::mollifier(half);
+            support::V got(n);
+            morphology::Mollifier(half, n)(x, got);
+            for (std::size_t i = 0; i < n; ++i) {
+                double expected = 0.0;
+                for (std::size_t k = 0; k <= 2 * half; ++k) {
+                    const auto at = static_cast<std::ptrdiff_t>(i + k) - static_cast<std::ptrdiff_t>(half);
+                    const auto last = static_cast<std::ptrdiff_t>(n) - 1;
+                    expected += kernel[k] * x[static_cast<std::size_t>(at < 0 ? -at : at > last ? 2 * last - at : at)];
+                }
+                ASSERT_NEAR(got[i], expected, 1e-13) << "n " << n << " half " << half << " at " << i;
+            }
         }
     }
 }
