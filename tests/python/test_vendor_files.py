@@ -108,7 +108,7 @@ def test_a_damaged_perkinelmer_data_member_is_said(tmp_path):
     ("4-angle-ftir_multifile.tab", True, 16, 129, 1697.131066748047,
      ["map_x", "map_y", "Filename", "1214.0 - 1258.0", "1500.0 - 1580.0"]),  # names, types (value lists), flags
     ("collagen-head.csv", True, 6, 234, 1801.264, ["type"]),  # abbreviated types, a flag row of one field
-    ("MieStd1_rawSpec.csv", True, 1, 778, 1000.89, ["column 1"]),  # an x line and a spectrum, labelled
+    ("MieStd1_raw.csv", True, 1, 778, 1000.89, ["column 1"]),  # an x line and a spectrum, labelled
     ("map_test.xyz", True, 16, 9, 1641.69, ["column 1", "column 2"]),  # coordinates under blank names
     ("peach_juice.dpt", False, 1, 1816, 4000.1161, ["column 1"]),
 ])

@@ -4,15 +4,14 @@ spectra, and the x axis from a strictly monotonic vector of the file whose lengt
 
 from __future__ import annotations
 
-import importlib
-import importlib.util
+import io
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, Dict, List, Optional, Tuple
 
 import numpy as np
 
-from . import mat_walk
+from . import mat_walk, optional
 from .dataset import Array, DataError
 
 __all__ = ["MAGIC", "Matrix", "read"]
@@ -58,12 +57,11 @@ def read(path: Path, var: Optional[str], along: Optional[str]) -> Matrix:
 
 
 def _load(path: Path) -> Dict[str, Any]:
-    if importlib.util.find_spec("scipy") is None:
-        raise DataError(f"reading MATLAB files needs scipy: {HINT}")
-    scipy_io = importlib.import_module("scipy.io")
-    mat_walk.check(path.read_bytes())
+    scipy_io = optional.load("scipy.io", "reading MATLAB files needs scipy", HINT)
+    data = path.read_bytes()
+    mat_walk.check(data)
     try:
-        loaded: Dict[str, Any] = scipy_io.loadmat(path, squeeze_me=False)
+        loaded: Dict[str, Any] = scipy_io.loadmat(io.BytesIO(data), squeeze_me=False)
     except MemoryError:
         raise
     except Exception as error:  # noqa: BLE001 - whatever SciPy raises on a damaged file, it is this file's problem

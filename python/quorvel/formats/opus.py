@@ -9,8 +9,6 @@ Raman, ...) is read unless ``--var`` names another by the reader's key (``sm``, 
 
 from __future__ import annotations
 
-import importlib
-import importlib.util
 import struct
 from dataclasses import dataclass
 from pathlib import Path
@@ -18,7 +16,7 @@ from typing import Any, Optional
 
 import numpy as np
 
-from . import bounded
+from . import bounded, optional
 from .dataset import Array, DataError
 
 __all__ = ["MAGIC", "Opus", "read"]
@@ -46,7 +44,7 @@ def read(path: Path, var: Optional[str]) -> Opus:
     """The result spectrum of an OPUS file, or the one ``var`` names; DataError says what is wrong."""
     data = path.read_bytes()
     _check_directory(data)
-    reader = _module()
+    reader = optional.load("brukeropus", "reading OPUS files needs brukeropus", HINT)
     try:
         opus = reader.read_opus(str(path))
     except MemoryError:
@@ -84,9 +82,3 @@ def _checked(spectrum: Any, key: str, size: int) -> Opus:
         raise DataError(f"the x axis of {key!r} is not finite")
     units = str(getattr(spectrum.params, "dxu", ""))
     return Opus(x, y, key, str(getattr(spectrum, "label", key)), _X_UNITS.get(units, units))
-
-
-def _module() -> Any:
-    if importlib.util.find_spec("brukeropus") is None:
-        raise DataError(f"reading OPUS files needs brukeropus: {HINT}")
-    return importlib.import_module("brukeropus")

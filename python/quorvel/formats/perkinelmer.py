@@ -30,8 +30,8 @@ _TYPES = {_RANGE: 29981, _ORDINATES: 29981, _INTERVAL: 29979, _POINTS: 29995, _V
           _Y_LABEL: 29987}
 _NAMES = {_RANGE: "abscissa range", _ORDINATES: "ordinate range", _INTERVAL: "interval", _POINTS: "point count",
           _VALUES: "data", _X_LABEL: "x label", _Y_LABEL: "y label"}
-_PAIR = struct.Struct("<dd")
-_TYPE = struct.Struct("<h")
+_PAIR, _DOUBLE, _INT = struct.Struct("<dd"), struct.Struct("<d"), struct.Struct("<i")
+_SHORT = struct.Struct("<h")  # a type code, or a text's length
 
 
 @dataclass(frozen=True)
@@ -54,9 +54,9 @@ def read(path: Path) -> Sp:
     if missing:
         raise DataError(f"the data-set block has no {', '.join(missing)} member")
     start, stop = bounded.unpack(data, _PAIR, members[_RANGE], "the abscissa range")
-    (interval,) = bounded.unpack(data, struct.Struct("<d"), members[_INTERVAL], "the interval")
-    (points,) = bounded.unpack(data, struct.Struct("<i"), members[_POINTS], "the point count")
-    (size,) = bounded.unpack(data, struct.Struct("<i"), members[_VALUES], "the data")
+    (interval,) = bounded.unpack(data, _DOUBLE, members[_INTERVAL], "the interval")
+    (points,) = bounded.unpack(data, _INT, members[_POINTS], "the point count")
+    (size,) = bounded.unpack(data, _INT, members[_VALUES], "the data")
     if points < 1 or size != 8 * points:
         raise DataError(f"the data member holds {size} bytes for {points} points (8 bytes each)")
     y = bounded.array(data, "<f8", points, members[_VALUES] + 4, "the data")
@@ -100,10 +100,10 @@ def _members(data: bytes, offset: int, end: int) -> Dict[int, int]:
         if size < 0 or body + size > end:
             raise DataError(f"member {member} at byte {offset} claims {size} bytes, its block has {end - body} left")
         if member in _TYPES and member not in found:
-            (code,) = bounded.unpack(data, _TYPE, body, f"the {_NAMES[member]}")
-            if code != _TYPES[member] or size < _TYPE.size:
+            (code,) = bounded.unpack(data, _SHORT, body, f"the {_NAMES[member]}")
+            if code != _TYPES[member] or size < _SHORT.size:
                 raise DataError(f"the {_NAMES[member]} member at byte {offset} has type {code}, not {_TYPES[member]}")
-            found[member] = body + _TYPE.size
+            found[member] = body + _SHORT.size
         offset = body + size
     return found
 
@@ -111,6 +111,6 @@ def _members(data: bytes, offset: int, end: int) -> Dict[int, int]:
 def _label(data: bytes, members: Dict[int, int], key: int) -> str:
     if key not in members:
         return ""
-    (length,) = bounded.unpack(data, struct.Struct("<h"), members[key], f"the {_NAMES[key]}")
+    (length,) = bounded.unpack(data, _SHORT, members[key], f"the {_NAMES[key]}")
     bounded.ensure(data, members[key] + 2, length, f"the {_NAMES[key]}")
     return data[members[key] + 2 : members[key] + 2 + length].decode("latin-1").strip()

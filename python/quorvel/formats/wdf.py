@@ -4,8 +4,6 @@ size before any spectrum is read, and whatever the reader raises on a damaged fi
 
 from __future__ import annotations
 
-import importlib
-import importlib.util
 import struct
 from dataclasses import dataclass
 from pathlib import Path
@@ -13,6 +11,7 @@ from typing import Any, List
 
 import numpy as np
 
+from . import optional
 from .dataset import Array, DataError
 
 __all__ = ["MAGIC", "Wire", "module", "read"]
@@ -60,12 +59,7 @@ def read(path: Path) -> Wire:
 
 def module() -> Any:
     """The vendor's reader, or DataError saying why it is not there."""
-    if importlib.util.find_spec("wdf") is None:
-        raise DataError(f"reading WiRE files needs renishaw-wdf: {HINT}")
-    try:
-        return importlib.import_module("wdf")
-    except Exception as error:  # noqa: BLE001 - renishaw-wdf 1.4 claims Python 3.8 but fails to import before 3.10
-        raise DataError(f"reading WiRE files needs renishaw-wdf, which does not load here: {error}") from None
+    return optional.load("wdf", "reading WiRE files needs renishaw-wdf", HINT)
 
 
 def _check_blocks(path: Path) -> int:
