@@ -151,14 +151,14 @@ bool read_smoothing(PyObject* params, dispatch::SmoothingRecord& r) {
 }
 
 bool read_pspline(PyObject* params, dispatch::PsplineRecord& r) {
-    return read_scalar(params, "lam", r.lam) && read_scalar(params, "p", r.p) &&
+    return read_per_axis(params, "lam", r.lam) && read_scalar(params, "p", r.p) &&
            read_scalar(params, "max_iter", r.max_iter) && read_scalar(params, "tol", r.tol) &&
-           read_scalar(params, "num_knots", r.num_knots) && read_scalar(params, "spline_degree", r.spline_degree) &&
-           read_scalar(params, "diff_order", r.diff_order) && read_scalar(params, "k", r.k) &&
+           read_per_axis(params, "num_knots", r.num_knots) && read_per_axis(params, "spline_degree", r.spline_degree) &&
+           read_per_axis(params, "diff_order", r.diff_order) && read_scalar(params, "k", r.k) &&
            read_scalar(params, "smooth_half_window", r.smooth_half_window) &&
            read_scalar(params, "num_smooths", r.num_smooths) && read_scalar(params, "max_iter_2", r.max_iter_2) &&
            read_scalar(params, "tol_2", r.tol_2) && read_scalar(params, "eta", r.eta) &&
-           read_scalar(params, "lam_1", r.lam_1) && read_scalar(params, "asymmetric_coef", r.asymmetric_coef) &&
+           read_per_axis(params, "lam_1", r.lam_1) && read_scalar(params, "asymmetric_coef", r.asymmetric_coef) &&
            read_scalar(params, "symmetric", r.symmetric) && read_scalar(params, "quantile", r.quantile) &&
            read_scalar(params, "eps", r.eps);
 }

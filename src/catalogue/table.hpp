@@ -455,6 +455,52 @@ inline constexpr std::array irsqr_1d{
     real("tol", 1e-6, non_negative, "stop once the relative change of the spline's coefficients is below this"),
     eps};
 
+// Their grid forms, as the reference library has them: each spline's count, degree, order and smoothing one value
+// for both axes or a pair.
+constexpr Parameter lam_spline_2d(double fallback) {
+    return real("lam", fallback, positive,
+                "smoothing strength λ of the difference penalty on the spline's coefficients, or a pair (along axis "
+                "0, along axis 1)",
+                true);
+}
+inline constexpr Parameter num_knots_2d =
+    integer("num_knots", 25, Interval{2.0, unbounded, false, true},
+            "evenly spaced knots over each axis, or a pair (axis 0, axis 1): at least 2 and spline_degree + 1, at "
+            "most the points along the axis",
+            true);
+inline constexpr Parameter spline_degree_2d =
+    integer("spline_degree", 3, from_zero_to(5), "degree of the B-splines, or a pair (axis 0, axis 1)", true);
+constexpr Parameter spline_diff_order_2d(double fallback) {
+    return integer("diff_order", fallback, from_one_to(3),
+                   "order of the differences the penalty takes of the coefficients, or a pair (along axis 0, along "
+                   "axis 1)",
+                   true);
+}
+inline constexpr Parameter spline_order_2d = spline_diff_order_2d(2);
+inline constexpr std::array pspline_asls_2d{lam_spline_2d(1e3), p, num_knots_2d, spline_degree_2d, spline_order_2d,
+                                            max_iter_reference(50), tol_below};
+inline constexpr std::array pspline_arpls_2d{lam_spline_2d(1e3), num_knots_2d, spline_degree_2d, spline_order_2d,
+                                             max_iter_reference(50), tol_below};
+inline constexpr std::array pspline_airpls_2d{
+    lam_spline_2d(1e3), num_knots_2d, spline_degree_2d, spline_order_2d, max_iter_reference(50),
+    real("tol", 1e-3, non_negative,
+         "stop once the negative residuals sum to less than this share of the sum of |data|")};
+inline constexpr std::array pspline_psalsa_2d{lam_spline_2d(1e3), p_half, k, num_knots_2d, spline_degree_2d,
+                                              spline_order_2d, max_iter_reference(50), tol_below};
+inline constexpr std::array pspline_brpls_2d{lam_spline_2d(1e3), num_knots_2d, spline_degree_2d, spline_order_2d,
+                                             max_iter_reference(50), brpls_1d[3], brpls_1d[4], brpls_1d[5]};
+inline constexpr std::array pspline_iasls_2d{
+    lam_spline_2d(1e3), p, iasls_2d[2], num_knots_2d, spline_degree_2d, max_iter_reference(50), tol_below,
+    integer("diff_order", 2, from_to(2, 3),
+            "order of the differences the penalty takes of the coefficients, or a pair (along axis 0, along axis "
+            "1); the method's own penalty takes the first differences",
+            true)};
+inline constexpr std::array mixture_model_2d{lam_spline_2d(1e3), mixture_model_1d[1], num_knots_2d, spline_degree_2d,
+                                             spline_diff_order_2d(3), max_iter_reference(50), tol_below,
+                                             mixture_model_1d[7]};
+inline constexpr std::array irsqr_2d{lam_spline_2d(1e3), irsqr_1d[1], num_knots_2d, spline_degree_2d,
+                                     spline_diff_order_2d(3), max_iter_reference(100), irsqr_1d[6], irsqr_1d[7]};
+
 inline constexpr std::array<std::string_view, 0> no_aliases{};
 inline constexpr std::array<std::string_view, 1> rolling_ball_aliases{"rolling-ball"};
 inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
@@ -528,33 +574,43 @@ inline constexpr std::array<MethodRow, 50> table{{
     {MethodId::Ipsa, "ipsa", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::ipsa_1d}, {}},
     {MethodId::Ria, "ria", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::ria_1d}, {}},
     {MethodId::PsplineAsls, "pspline_asls", rows::no_aliases, Family::Pspline,
-     {true, false, 2, rows::pspline_asls_1d, true}, {}},
+     {true, false, 2, rows::pspline_asls_1d, true},
+     {true, false, 4, rows::pspline_asls_2d, true}},
     {MethodId::PsplineArPls, "pspline_arpls", rows::no_aliases, Family::Pspline,
-     {true, false, 2, rows::pspline_arpls_1d, true}, {}},
+     {true, false, 2, rows::pspline_arpls_1d, true},
+     {true, false, 4, rows::pspline_arpls_2d, true}},
     {MethodId::PsplineAirPls, "pspline_airpls", rows::no_aliases, Family::Pspline,
-     {true, false, 2, rows::pspline_airpls_1d, true}, {}},
+     {true, false, 2, rows::pspline_airpls_1d, true},
+     {true, false, 4, rows::pspline_airpls_2d, true}},
     {MethodId::PsplineIarPls, "pspline_iarpls", rows::no_aliases, Family::Pspline,
-     {true, false, 2, rows::pspline_iarpls_1d, true}, {}},
+     {true, false, 2, rows::pspline_iarpls_1d, true},
+     {true, false, 4, rows::pspline_arpls_2d, true}},
     {MethodId::PsplinePsalsa, "pspline_psalsa", rows::no_aliases, Family::Pspline,
-     {true, false, 2, rows::pspline_psalsa_1d, true}, {}},
+     {true, false, 2, rows::pspline_psalsa_1d, true},
+     {true, false, 4, rows::pspline_psalsa_2d, true}},
     {MethodId::PsplineDerPsalsa, "pspline_derpsalsa", rows::no_aliases, Family::Pspline,
      {true, false, 2, rows::pspline_derpsalsa_1d, true}, {}},
     {MethodId::PsplineLsrPls, "pspline_lsrpls", rows::no_aliases, Family::Pspline,
-     {true, false, 2, rows::pspline_lsrpls_1d, true}, {}},
+     {true, false, 2, rows::pspline_lsrpls_1d, true},
+     {true, false, 4, rows::pspline_arpls_2d, true}},
     {MethodId::PsplineBrPls, "pspline_brpls", rows::no_aliases, Family::Pspline,
-     {true, false, 2, rows::pspline_brpls_1d, true}, {}},
+     {true, false, 2, rows::pspline_brpls_1d, true},
+     {true, false, 4, rows::pspline_brpls_2d, true}},
     {MethodId::PsplineDrPls, "pspline_drpls", rows::no_aliases, Family::Pspline,
      {true, false, 2, rows::pspline_drpls_1d, true}, {}},
     {MethodId::PsplineIasls, "pspline_iasls", rows::no_aliases, Family::Pspline,
-     {true, false, 2, rows::pspline_iasls_1d, true}, {}},
+     {true, false, 2, rows::pspline_iasls_1d, true},
+     {true, false, 4, rows::pspline_iasls_2d, true}},
     {MethodId::PsplineAsPls, "pspline_aspls", rows::no_aliases, Family::Pspline,
      {true, false, 2, rows::pspline_aspls_1d, true}, {}},
     {MethodId::Goldindec, "goldindec", rows::no_aliases, Family::Polynomial,
      {true, false, 1, rows::goldindec_1d, true}, {}},
     {MethodId::Swima, "swima", rows::no_aliases, Family::Smoothing, {true, false, 1, rows::swima_1d}, {}},
     {MethodId::MixtureModel, "mixture_model", rows::no_aliases, Family::Pspline,
-     {true, false, 2, rows::mixture_model_1d, true}, {}},
-    {MethodId::Irsqr, "irsqr", rows::no_aliases, Family::Pspline, {true, false, 2, rows::irsqr_1d, true}, {}},
+     {true, false, 2, rows::mixture_model_1d, true},
+     {true, false, 4, rows::mixture_model_2d, true}},
+    {MethodId::Irsqr, "irsqr", rows::no_aliases, Family::Pspline, {true, false, 2, rows::irsqr_1d, true},
+     {true, false, 4, rows::irsqr_2d, true}},
 }};
 
 constexpr bool table_in_id_order() {

@@ -166,26 +166,28 @@ Options defaults(MethodId method, int ndim) {
                                  .min_half_window = count(method, ndim, "min_half_window"),
                                  .max_half_window = count(method, ndim, "max_half_window")};
             break;
-        case Family::Pspline:
-            options.pspline = {.lam = number(method, ndim, "lam", 0.0),
+        case Family::Pspline: {
+            const auto pair = [](auto value) { return std::array{value, value}; };
+            options.pspline = {.lam = pair(number(method, ndim, "lam", 0.0)),
                                .p = number(method, ndim, "p", 0.0),
                                .max_iter = count(method, ndim, "max_iter"),
                                .tol = number(method, ndim, "tol", 0.0),
-                               .num_knots = count(method, ndim, "num_knots"),
-                               .spline_degree = count(method, ndim, "spline_degree"),
-                               .diff_order = count(method, ndim, "diff_order"),
+                               .num_knots = pair(count(method, ndim, "num_knots")),
+                               .spline_degree = pair(count(method, ndim, "spline_degree")),
+                               .diff_order = pair(count(method, ndim, "diff_order")),
                                .k = number(method, ndim, "k", 0.0),
                                .smooth_half_window = count(method, ndim, "smooth_half_window"),
                                .num_smooths = count(method, ndim, "num_smooths"),
                                .max_iter_2 = count(method, ndim, "max_iter_2"),
                                .tol_2 = number(method, ndim, "tol_2", 0.0),
                                .eta = number(method, ndim, "eta", 0.0),
-                               .lam_1 = number(method, ndim, "lam_1", 0.0),
+                               .lam_1 = pair(number(method, ndim, "lam_1", 0.0)),
                                .asymmetric_coef = number(method, ndim, "asymmetric_coef", 0.0),
                                .symmetric = number(method, ndim, "symmetric", 0.0) != 0.0,
                                .quantile = number(method, ndim, "quantile", 0.0),
                                .eps = number(method, ndim, "eps", 0.0)};
             break;
+        }
     }
     return options;
 }

@@ -51,6 +51,7 @@ struct Scratch {
     smoothing::RiaWorkspace ria;
     smoothing::SwimaWorkspace swima;
     pspline::PsplineWorkspace pspline;
+    pspline::two_d::GridPsplineWorkspace pspline_2d;
     morphology::MplsWorkspace mpls;
     morphology::JbcdWorkspace jbcd;
 };

@@ -12,6 +12,7 @@
 #include "morphology/two_d/morphology.hpp"
 #include "polynomial/two_d/polynomial.hpp"
 #include "polynomial_fit.hpp"
+#include "pspline_fit.hpp"
 #include "rules.hpp"
 #include "smoothing/noise_median.hpp"
 
@@ -94,6 +95,19 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
                 const auto params = noise_median_params(record, {grid.rows, grid.cols});
                 return smoothing::noise_median_into(grid, params, out, scratch.noise_median);
             }
+            case MethodId::PsplineAsls:
+            case MethodId::PsplineArPls:
+            case MethodId::PsplineAirPls:
+            case MethodId::PsplineIarPls:
+            case MethodId::PsplinePsalsa:
+            case MethodId::PsplineDerPsalsa:
+            case MethodId::PsplineLsrPls:
+            case MethodId::PsplineBrPls:
+            case MethodId::PsplineDrPls:
+            case MethodId::PsplineIasls:
+            case MethodId::PsplineAsPls:
+            case MethodId::MixtureModel:
+            case MethodId::Irsqr: return pspline_2d_into(grid, mask, options, out, scratch, details);
             case MethodId::Poly:
             case MethodId::Modpoly:
             case MethodId::Imodpoly:
@@ -116,21 +130,8 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::Jbcd:
             case MethodId::Ipsa:
             case MethodId::Ria:
-            case MethodId::PsplineAsls:
-            case MethodId::PsplineArPls:
-            case MethodId::PsplineAirPls:
-            case MethodId::PsplineIarPls:
-            case MethodId::PsplinePsalsa:
-            case MethodId::PsplineDerPsalsa:
-            case MethodId::PsplineLsrPls:
-            case MethodId::PsplineBrPls:
-            case MethodId::PsplineDrPls:
-            case MethodId::PsplineIasls:
-            case MethodId::PsplineAsPls:
             case MethodId::Goldindec:
             case MethodId::Swima:
-            case MethodId::MixtureModel:
-            case MethodId::Irsqr:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -21,6 +21,7 @@
 #include "polynomial/penalized_poly.hpp"
 #include "polynomial/quant_reg.hpp"
 #include "pspline/pspline.hpp"
+#include "pspline/two_d/grid_pspline.hpp"
 #include "smoothing/noise_median.hpp"
 #include "smoothing/peak_filling.hpp"
 #include "smoothing/ria.hpp"
@@ -106,19 +107,20 @@ struct SmoothingRecord {
 };
 
 // The P-splines; the fields past diff_order are those of the Whittaker rules they reuse, then the spline-only
-// methods'. NaN or 0 where the data
-// decide a default.
+// methods'. NaN or 0 where the data decide a default. Pairs: grids along axis 0, along axis 1; spectra use the
+// first.
 struct PsplineRecord {
-    double lam, p;
+    std::array<double, 2> lam;
+    double p;
     std::uint64_t max_iter;
     double tol;
-    std::uint64_t num_knots, spline_degree, diff_order;
+    std::array<std::uint64_t, 2> num_knots, spline_degree, diff_order;
     double k;                                       // psalsa, derpsalsa
     std::uint64_t smooth_half_window, num_smooths;  // derpsalsa
     std::uint64_t max_iter_2;                       // brpls
     double tol_2;
     double eta;                                     // drpls
-    double lam_1;                                   // iasls
+    std::array<double, 2> lam_1;                    // iasls
     double asymmetric_coef;                         // aspls
     std::span<const double> alpha{};                // aspls: one per sample of an item, or empty
     bool symmetric;                                 // mixture_model
@@ -166,7 +168,12 @@ inline whittaker::WhittakerParams whittaker_params(const WhittakerRecord& record
 }
 
 inline pspline::PsplineParams pspline_params(const PsplineRecord& r) {
-    return {r.lam, r.max_iter, r.tol, r.num_knots, r.spline_degree, order_of(r.diff_order)};
+    return {r.lam[0], r.max_iter, r.tol, r.num_knots[0], r.spline_degree[0], order_of(r.diff_order[0])};
+}
+
+inline pspline::two_d::GridPsplineParams grid_pspline_params(const PsplineRecord& r) {
+    return {r.lam, r.max_iter, r.tol, r.num_knots, r.spline_degree,
+            {order_of(r.diff_order[0]), order_of(r.diff_order[1])}};
 }
 
 inline two_d::whittaker::Whittaker2DParams whittaker_2d_params(const WhittakerRecord& record,

@@ -130,7 +130,7 @@ Result<FitReport> brpls_into(const Call& c) {
 
 Result<FitReport> mixture_model_into(const Call& c) {
     const auto params = pspline_params(c.record());
-    pspline::MixtureWeights method{{c.record().p, c.record().symmetric}, c.y, c.mask, params, c.baseline};
+    pspline::MixtureWeights method{{{c.record().p, c.record().symmetric}, c.y, c.mask}, params, c.baseline};
     return c.run(method, params);
 }
 
@@ -159,7 +159,7 @@ constexpr std::array<std::pair<MethodId, Fit>, 13> fits{{
     {MethodId::PsplineBrPls, brpls_into},
     {MethodId::PsplineDrPls, [](const Call& c) { return c.reweighted(w::DrPlsWeights{c.record().eta}, DrPlsTerms{}); }},
     {MethodId::PsplineIasls,
-     [](const Call& c) { return c.reweighted(w::IaslsWeights{c.record().p, c.record().lam_1}, IaslsTerms{}); }},
+     [](const Call& c) { return c.reweighted(w::IaslsWeights{c.record().p, c.record().lam_1[0]}, IaslsTerms{}); }},
     {MethodId::PsplineAsPls,
      [](const Call& c) {
          return c.reweighted(w::AsPlsWeights{c.record().asymmetric_coef, c.record().alpha}, AsPlsTerms{});

@@ -8,13 +8,13 @@
 
 namespace quorvel::pspline {
 
-Status IrsqrWeights::begin(PsplineWorkspace& workspace) {
+Status IrsqrWeights::start(const std::vector<double>& fitted, std::size_t count) {
     if (!(params.quantile > 0.0 && params.quantile < 1.0)) return InvalidParameter{"quantile", "must be in (0, 1)"};
     if (!std::isnan(params.eps) && !(params.eps > 0.0 && std::isfinite(params.eps))) {
         return InvalidParameter{"eps", "must be a finite number above 0"};
     }
-    fitted = &workspace;
-    previous.assign(workspace.basis.coefficients, 0.0);
+    coefficients = &fitted;
+    previous.assign(count, 0.0);
     return ok;
 }
 
@@ -22,7 +22,7 @@ double IrsqrWeights::reweight(std::span<const double> baseline, std::span<double
     // Sums of squares run in units of a power of two near the largest term, which keeps them finite on data near
     // the ends of the double range and leaves every other result's bits as they are. The first change is against
     // zeros: infinite, where a floor under the norm would make it depend on units.
-    const std::vector<double>& c = fitted->system.coefficients;
+    const std::vector<double>& c = *coefficients;
     double reach = std::numeric_limits<double>::min();
     for (std::size_t j = 0; j < c.size(); ++j) reach = std::max({reach, std::fabs(c[j]), std::fabs(previous[j])});
     double down = std::ldexp(1.0, -std::ilogb(reach)), moved = 0.0, size = 0.0;

@@ -23,10 +23,14 @@ struct IrsqrWeights {
     IrsqrParams params;
     std::span<const double> y;
     Mask mask;
-    const PsplineWorkspace* fitted = nullptr;
+    const std::vector<double>* coefficients = nullptr;  // the spline's, as each solve leaves them
     std::vector<double> previous{};
 
-    Status begin(PsplineWorkspace& workspace);
+    // `count` coefficients, in `fitted` after each solve.
+    Status start(const std::vector<double>& fitted, std::size_t count);
+    Status begin(PsplineWorkspace& workspace) {
+        return start(workspace.system.coefficients, workspace.basis.coefficients);
+    }
     double reweight(std::span<const double> baseline, std::span<double> weights, std::size_t iteration);
 };
 

@@ -50,17 +50,26 @@ Spread spread_of(std::span<const double> y, std::span<const double> fit, Mask ma
 
 }  // namespace
 
-Status MixtureWeights::begin(PsplineWorkspace& workspace) {
+Status MixtureEm::check() const {
     if (!(params.p > 0.0 && params.p < 1.0)) return InvalidParameter{"p", "must be in (0, 1)"};
-    if (auto solved = solve_weighted(y, spline, mask, {}, workspace, baseline); !solved) return solved;
+    return ok;
+}
+
+void MixtureEm::start(std::span<const double> fit, std::span<double> weights) const {
     for (std::size_t i = 0; i < y.size(); ++i) {
-        if (!is_masked_out(mask, i)) workspace.weights[i] = y[i] > baseline[i] ? params.p : 1.0 - params.p;
+        if (!is_masked_out(mask, i)) weights[i] = y[i] > fit[i] ? params.p : 1.0 - params.p;
     }
+}
+
+Status MixtureWeights::begin(PsplineWorkspace& workspace) {
+    if (auto valid = check(); !valid) return valid;
+    if (auto solved = solve_weighted(y, spline, mask, {}, workspace, baseline); !solved) return solved;
+    start(baseline, workspace.weights);
     return ok;
 }
 
 // Densities and residuals in the units of the spread; sigma is kept in the data's.
-double MixtureWeights::reweight(std::span<const double> fit, std::span<double> weights, std::size_t iteration) {
+double MixtureEm::reweight(std::span<const double> fit, std::span<double> weights, std::size_t iteration) {
     const Spread s = spread_of(y, fit, mask);
     if (iteration == 0) {
         sigma = s.deviation * s.up / 5.0;

@@ -18,21 +18,29 @@ struct MixtureParams {
     bool symmetric;
 };
 
-// A method of the spline's loop. As the reference library starts it: a fit with weights 1, asymmetric weights p
-// and 1 - p, the loop's first fit, and the noise's deviation a fifth of that fit's residuals' standard deviation,
-// half the mixture noise and the rest peaks; the measure is the relative change of the weights, the first against
-// the asymmetric weights the loop's first fit would give.
-struct MixtureWeights {
+// The EM of any spline's loop. As the reference library starts it: a fit with weights 1, asymmetric weights p and
+// 1 - p, the loop's first fit, and the noise's deviation a fifth of that fit's residuals' standard deviation, half
+// the mixture noise and the rest peaks; the measure is the relative change of the weights, the first against the
+// asymmetric weights the loop's first fit would give.
+struct MixtureEm {
     MixtureParams params;
     std::span<const double> y;
     Mask mask;
-    const PsplineParams& spline;
-    std::span<double> baseline;
     std::array<double, 3> shares{};  // noise, peaks above, peaks below
     double sigma = 0.0;
 
-    Status begin(PsplineWorkspace& workspace);
+    Status check() const;
+    // The asymmetric weights of the fit with weights 1.
+    void start(std::span<const double> fit, std::span<double> weights) const;
     double reweight(std::span<const double> fit, std::span<double> weights, std::size_t iteration);
+};
+
+// The method of the spline's loop on spectra.
+struct MixtureWeights : MixtureEm {
+    const PsplineParams& spline;
+    std::span<double> baseline;
+
+    Status begin(PsplineWorkspace& workspace);
 };
 
 }  // namespace quorvel::pspline
