@@ -47,7 +47,13 @@ struct GridRuleMethod {
 
     Status begin(GridPsplineWorkspace& ws) {
         if (auto valid = w::validate_rule(rule); !valid) return valid;
-        running.emplace(grid_started(grid_form(rule), data, mask, state, std::span<double>(ws.weights)));
+        if constexpr (std::is_same_v<Rule, w::IaslsWeights>) {
+            // The surface that gives IAsLS its first weights is fitted on the spline's positions.
+            running.emplace(grid_start(rule, data, mask, state, std::span<double>(ws.weights), ws.positions[0],
+                                       ws.positions[1]));
+        } else {
+            running.emplace(grid_started(grid_form(rule), data, mask, state, std::span<double>(ws.weights)));
+        }
         return ok;
     }
     GridTerms grid_terms() const {

@@ -43,15 +43,22 @@ double term(std::size_t t, std::size_t order, double x, double z) {
     return value;
 }
 
-// The least-squares surface of the used points with every term x^a z^b, a, b <= order, on [-1, 1]^2; false
-// when its normal equations are singular, as they are when the used points lie on too few rows or columns.
-bool surface_fit(const two_d::Grid& data, Mask mask, std::size_t order, std::span<double> fit) {
+// The least-squares surface of the used points with every term x^a z^b, a, b <= order, on [-1, 1]^2 (or on the
+// positions given); false when its normal equations are singular, as they are when the used points lie on too few
+// rows or columns.
+bool surface_fit(const two_d::Grid& data, Mask mask, std::size_t order, std::span<double> fit,
+                 std::span<const double> xs, std::span<const double> zs) {
     const std::size_t terms = (order + 1) * (order + 1);
+    const auto at = [&](std::size_t k) {
+        const std::size_t r = k / data.cols, c = k % data.cols;
+        return std::array{xs.empty() ? scaled_coordinate(r, data.rows) : xs[r],
+                          zs.empty() ? scaled_coordinate(c, data.cols) : zs[c]};
+    };
     std::array<double, 81> normal{};
     std::array<double, 9> rhs{}, coef{}, pivot{}, row{};
     for (std::size_t k = 0; k < data.data.size(); ++k) {
         if (is_masked_out(mask, k)) continue;
-        const double x = scaled_coordinate(k / data.cols, data.rows), z = scaled_coordinate(k % data.cols, data.cols);
+        const auto [x, z] = at(k);
         for (std::size_t t = 0; t < terms; ++t) row[t] = term(t, order, x, z);
         for (std::size_t r = 0; r < terms; ++r) {
             rhs[r] = rhs[r] + row[r] * data.data[k];
@@ -63,7 +70,7 @@ bool surface_fit(const two_d::Grid& data, Mask mask, std::size_t order, std::spa
         return false;
     }
     for (std::size_t k = 0; k < fit.size(); ++k) {
-        const double x = scaled_coordinate(k / data.cols, data.rows), z = scaled_coordinate(k % data.cols, data.cols);
+        const auto [x, z] = at(k);
         double value = 0.0;
         for (std::size_t t = 0; t < terms; ++t) value = value + coef[t] * term(t, order, x, z);
         fit[k] = value;
@@ -74,13 +81,13 @@ bool surface_fit(const two_d::Grid& data, Mask mask, std::size_t order, std::spa
 }  // namespace
 
 IaslsGridRun grid_start(const IaslsWeights& rule, const two_d::Grid& data, Mask mask, std::vector<double>& state,
-                        std::span<double> weights) {
+                        std::span<double> weights, std::span<const double> x, std::span<const double> z) {
     const std::size_t n = data.data.size();
     state.resize(2 * n);
     const std::span<double> fit = std::span(state).first(n), keep = std::span(state).last(n);
     // A mask may leave too few rows or columns for the nine terms; the mean is always there.
     std::size_t order = 2;
-    while (!surface_fit(data, mask, order, fit) && order > 0) --order;
+    while (!surface_fit(data, mask, order, fit, x, z) && order > 0) --order;
     update_masked(AslsWeights{rule.p}, data.data, fit, weights, 0, mask);
     const double lam_1_cols = rule.lam_1_cols.value_or(rule.lam_1);
     if (mask.empty()) return {rule.p, rule.lam_1, lam_1_cols, {}};

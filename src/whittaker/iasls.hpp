@@ -49,9 +49,10 @@ struct IaslsGridRun {
 };
 
 inline IaslsWeights grid_form(const IaslsWeights& rule) { return rule; }
-// Writes the first weights; `state` keeps the used points.
+// Writes the first weights; `state` keeps the used points. The surface is fitted on the positions x (one per row)
+// and z (one per column) in [-1, 1], evenly spaced where empty.
 IaslsGridRun grid_start(const IaslsWeights& rule, const two_d::Grid& data, Mask mask, std::vector<double>& state,
-                        std::span<double> weights);
+                        std::span<double> weights, std::span<const double> x = {}, std::span<const double> z = {});
 
 inline double update_masked(const IaslsGridRun& run, std::span<const double> y, std::span<const double> baseline,
                             std::span<double> weights, std::size_t iteration, Mask mask = {}) {

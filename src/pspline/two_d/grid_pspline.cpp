@@ -73,12 +73,12 @@ Status prepare_grid(const Grid& data, std::span<const double> x, std::span<const
             return InvalidParameter{"mask", "must keep at least diff_order[0] * diff_order[1] samples, and four"};
         }
     }
-    if (auto built = axis_basis(x, data.rows, "x", params.num_knots[0], params.spline_degree[0], ws.positions,
+    if (auto built = axis_basis(x, data.rows, "x", params.num_knots[0], params.spline_degree[0], ws.positions[0],
                                 ws.bases.axis0);
         !built) {
         return built;
     }
-    if (auto built = axis_basis(z, data.cols, "z", params.num_knots[1], params.spline_degree[1], ws.positions,
+    if (auto built = axis_basis(z, data.cols, "z", params.num_knots[1], params.spline_degree[1], ws.positions[1],
                                 ws.bases.axis1);
         !built) {
         return built;

@@ -32,7 +32,8 @@ struct GridPsplineParams {
 
 struct GridPsplineWorkspace {
     GridBases bases;
-    std::vector<double> positions, weights;
+    std::array<std::vector<double>, 2> positions;  // of the rows (x), of the columns (z), in [-1, 1]
+    std::vector<double> weights;
     GridSystemWorkspace system;
 };
 
