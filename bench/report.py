@@ -65,6 +65,8 @@ PEERS_2D = {
                   "(basis built inside the call)",
     "tophat": "pybaselines `Baseline2D().tophat(half_window=3)`; "
               "`scipy.ndimage.grey_opening(size=(7, 7), mode=\"reflect\")`",
+    **{method: f"pybaselines `Baseline2D().{method}()` at its defaults (25 knots an axis), once a call and with a "
+               "fitter made once per shape" for method in ("pspline_asls", "pspline_arpls", "mixture_model")},
 }
 
 

@@ -77,7 +77,10 @@ MORPH = ("mor", "imor", "amormol", "mormol")
 MORPH_SIZES = [10**3, 10**5]
 SIZES_1D = [10**3, 10**4, 10**5, 10**6]
 SIDES_2D = {"asls": [64, 256, 512], "arpls": [64, 256, 512],
-            "rolling_ball": [64, 256, 1024], "polynomial": [64, 256, 1024], "tophat": [64, 256, 1024]}
+            "rolling_ball": [64, 256, 1024], "polynomial": [64, 256, 1024], "tophat": [64, 256, 1024],
+            "pspline_asls": [100, 256, 512], "pspline_arpls": [100, 256, 512], "mixture_model": [100, 256, 512]}
+# The grid splines run at both libraries' defaults, which agree.
+SPLINES_2D = ("pspline_asls", "pspline_arpls", "mixture_model")
 # pybaselines' two-dimensional Whittaker methods solve approximately on a truncated
 # eigenbasis unless num_eigens is None, which makes them solve the full system.
 EIGEN_MODES = {"pybaselines (eigen 10×10)": (10, 10), "pybaselines (exact)": None}
@@ -140,6 +143,23 @@ def _pybaselines_2d(method, **kwargs):
     def call(data):
         baseline, params = getattr(pybaselines.Baseline2D(), method)(data, **kwargs)
         return baseline, _iterations(params)
+    return call if pybaselines else None
+
+
+def _pybaselines_2d_reused(method):
+    """One Baseline2D per shape, made (and run once) outside the timing."""
+    fitters = {}
+
+    def call(data):
+        baseline, params = getattr(fitters[data.shape], method)(data)
+        return baseline, _iterations(params)
+
+    def prepare(data):
+        rows, cols = data.shape
+        fitters[data.shape] = pybaselines.Baseline2D(np.linspace(-1.0, 1.0, rows), np.linspace(-1.0, 1.0, cols))
+        getattr(fitters[data.shape], method)(data)
+
+    call.prepare = prepare
     return call if pybaselines else None
 
 
@@ -218,6 +238,9 @@ def libraries_2d(method):
     if method in WHITTAKER:
         for label, eigens in EIGEN_MODES.items():
             found.append((label, _pybaselines_2d(method, num_eigens=eigens, **_whittaker_kwargs(method, 1e4))))
+    elif method in SPLINES_2D:
+        found.append(("pybaselines", _pybaselines_2d(method)))
+        found.append(("pybaselines (reused fitter)", _pybaselines_2d_reused(method)))
     elif method == "rolling_ball":
         found.append(("scipy.ndimage", _scipy_rolling_2d if ndimage else None))
     elif method == "tophat":
