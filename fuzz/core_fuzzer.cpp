@@ -201,6 +201,13 @@ void draw_records(ByteReader& in, int ndim, dispatch::Options& options) {
     spline.symmetric = in.flag();
     spline.quantile = in.real();
     spline.eps = in.flag() ? std::numeric_limits<double>::quiet_NaN() : in.real();
+    // Knots few enough for the small grids above, and either axis its own.
+    spline.num_knots = {in.upto(10), in.upto(10)};
+    spline.spline_degree = {in.upto(6), in.upto(6)};
+    spline.diff_order = {in.upto(4), in.upto(4)};
+    spline.lam = {in.real(), ndim == 2 && in.flag() ? in.real() : 0.0};
+    if (spline.lam[1] == 0.0) spline.lam[1] = spline.lam[0];
+    spline.lam_1 = {in.real(), in.real()};
 }
 
 void fit_1d(ByteReader& in) {

@@ -188,7 +188,8 @@ Status solve_grid(const Grid& data, std::span<const double> weights, Mask mask, 
     }
     add_penalty(bases, penalty, system);
     ws.coefficients.resize(unknowns);
-    if (auto solved = system.solve_spd(ws.rhs, ws.coefficients); !solved) return solved;
+    if (auto factored = ws.cholesky.factor(system); !factored) return factored;
+    ws.cholesky.substitute(ws.rhs, ws.coefficients);
 
     // B0 C B1', one grid row at a time: the row's combination of coefficient rows, then each point's columns.
     auto& partial = ws.partial;

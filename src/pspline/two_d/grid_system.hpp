@@ -11,6 +11,7 @@
 #include "core/error.hpp"
 #include "core/grid.hpp"
 #include "core/mask.hpp"
+#include "linalg/band_cholesky_rows.hpp"
 #include "linalg/banded.hpp"
 #include "pspline/basis.hpp"
 
@@ -34,7 +35,8 @@ struct GridTerms {
 };
 
 struct GridSystemWorkspace {
-    linalg::banded::SymmetricBandedWorkspace banded;
+    linalg::banded::SymmetricBandedWorkspace banded;  // assembled band by band
+    linalg::banded::RowBandedCholesky cholesky;       // factored row by row
     std::vector<double> rhs, coefficients;
     std::vector<double> gram, gram_rhs, row;  // one grid row's Gram band and right side; one dense pair row
     // The residual's slope terms read neither the weights nor the iteration: formed at a fit's first solve.
