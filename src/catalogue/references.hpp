@@ -51,16 +51,22 @@ constexpr std::string_view reference(MethodId id) {
         case MethodId::PsplineAirPls:
         case MethodId::PsplineIarPls:
         case MethodId::PsplinePsalsa:
-        case MethodId::PsplineDerPsalsa:
         case MethodId::PsplineLsrPls:
         case MethodId::PsplineBrPls:
-        case MethodId::PsplineDrPls:
         case MethodId::PsplineIasls:
+            return "Eilers & Marx, Statist. Sci. 11 (1996) 89, with the rule of its name; on grids by the array "
+                   "arithmetic of Eilers, Currie & Durbán, Comput. Stat. Data Anal. 50 (2006) 61";
+        case MethodId::PsplineDerPsalsa:
+        case MethodId::PsplineDrPls:
         case MethodId::PsplineAsPls: return "Eilers & Marx, Statist. Sci. 11 (1996) 89, with the rule of its name";
         case MethodId::Goldindec: return "Liu et al., Appl. Spectrosc. 69 (2015) 834";
         case MethodId::Swima: return "Schulze et al., Appl. Spectrosc. 66 (2012) 757";
-        case MethodId::MixtureModel: return "de Rooi & Eilers, Chemom. Intell. Lab. Syst. 117 (2012) 56";
-        case MethodId::Irsqr: return "Han et al., ICISCE 2018, 280";
+        case MethodId::MixtureModel:
+            return "de Rooi & Eilers, Chemom. Intell. Lab. Syst. 117 (2012) 56; on grids the spline by the array "
+                   "arithmetic of Eilers, Currie & Durbán, Comput. Stat. Data Anal. 50 (2006) 61";
+        case MethodId::Irsqr:
+            return "Han et al., ICISCE 2018, 280; on grids the spline by the array arithmetic of Eilers, Currie & "
+                   "Durbán, Comput. Stat. Data Anal. 50 (2006) 61";
     }
     return {};
 }

@@ -68,10 +68,10 @@ Status prepare_grid(const Grid& data, std::span<const double> x, std::span<const
         if (mask.size() != n) return LengthMismatch{"mask", n, mask.size()};
         // The penalty leaves free the products of a polynomial of degree d0 - 1 along axis 0 and one of d1 - 1
         // along axis 1.
-        const std::size_t free = std::size_t{params.diff_order[0]} * params.diff_order[1];
-        if (used_count(n, mask) < std::max<std::size_t>(free, 4)) {
-            return InvalidParameter{"mask", "must keep at least diff_order[0] * diff_order[1] samples, and four"};
-        }
+        const std::size_t free = std::size_t{params.diff_order[0]} * params.diff_order[1], used = used_count(n, mask);
+        if (free == 9 && used < 9) return InvalidParameter{"mask", "must keep at least nine samples"};
+        if (free == 6 && used < 6) return InvalidParameter{"mask", "must keep at least six samples"};
+        if (used < 4) return InvalidParameter{"mask", "must keep at least four samples"};
     }
     if (auto built = axis_basis(x, data.rows, "x", params.num_knots[0], params.spline_degree[0], ws.positions[0],
                                 ws.bases.axis0);
