@@ -94,11 +94,14 @@ SETTLED = {"irsqr": dict(lam=1e4, quantile=0.2, eps=1e-3, tol=1e-4)}
 @pytest.mark.parametrize("method", METHODS)
 @pytest.mark.parametrize("shape, params", [((60, 80), {}), ((150, 120), {}),
                                            ((70, 50), dict(num_knots=(30, 12), spline_degree=(2, 3),
-                                                           diff_order=(3, 2), lam=(1e2, 1e4)))])
+                                                           diff_order=(3, 2), lam=(1e2, 1e4))),
+                                           ((40, 90), dict(x=np.cumsum(np.linspace(2, 0.2, 40)) ** 1.5,
+                                                           z=np.geomspace(1, 50, 90)))])
 def test_each_grid_spline_agrees_with_the_reference_library(method, shape, params):
     pybaselines = pytest.importorskip("pybaselines")
     data, params = surface(*shape, seed=shape[0]), dict(params, **SETTLED.get(method, {}))
-    expected, given = getattr(pybaselines.Baseline2D(), method)(data, **params)
+    fitter = pybaselines.Baseline2D(params.get("x"), params.get("z"))
+    expected, given = getattr(fitter, method)(data, **{k: v for k, v in params.items() if k not in ("x", "z")})
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", quorvel.ConvergenceWarning)
         fit = quorvel.fit_2d(data, method, **params)
