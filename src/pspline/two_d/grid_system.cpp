@@ -62,11 +62,11 @@ struct Gram {
     }
 };
 
-// (u u') (x) G into the system's bands and u (x) r into its right side, coefficient (a, b) at a * m + b.
-void scatter(const RowView& u, const Gram& g, linalg::banded::SymmetricBandedWorkspace& system,
-             std::span<double> rhs) {
-    const std::size_t m = g.m, n = system.n;
-    double* bands = system.bands.data();
+// (u u') (x) G into the bands of an n-unknown system (element (k + d, k) at bands[d * n + k]) and u (x) r into
+// its right side, coefficient (a, b) at a * m + b.
+void scatter(const RowView& u, const Gram& g, std::span<double> band_store, std::size_t n, std::span<double> rhs) {
+    const std::size_t m = g.m;
+    double* bands = band_store.data();
     for (std::size_t a = 0; a < u.width; ++a) {
         const std::size_t row_a = (u.first + a) * m;
         for (std::size_t b = 0; b < m; ++b) rhs[row_a + b] += u.values[a] * g.rhs[b];
@@ -93,11 +93,9 @@ bool used_pair(Mask mask, std::size_t i, std::size_t j) { return !is_masked_out(
 // workspace's slope store (the layout of the system's bands).
 void form_slopes(const Grid& data, Mask mask, const GridBases& bases, const GridTerms& terms,
                  GridSystemWorkspace& ws) {
-    const std::size_t rows = data.rows, cols = data.cols, m = bases.axis1.coefficients;
-    auto& system = ws.banded;
-    std::swap(system.bands, ws.slope_bands);
-    std::fill(system.bands.begin(), system.bands.end(), 0.0);
-    ws.slope_rhs.assign(system.n, 0.0);
+    const std::size_t rows = data.rows, cols = data.cols, m = bases.axis1.coefficients, n = ws.banded.n;
+    ws.slope_bands.assign(ws.banded.bands.size(), 0.0);
+    ws.slope_rhs.assign(n, 0.0);
     std::vector<double> pair_values;
     if (terms.residual_slope[0] != 0.0) {
         Gram g{ws.gram, ws.gram_rhs, m, bases.axis1.degree};
@@ -108,7 +106,7 @@ void form_slopes(const Grid& data, Mask mask, const GridBases& bases, const Grid
                 if (!used_pair(mask, at - cols, at)) continue;
                 g.add(basis_row(bases.axis1, j), terms.residual_slope[0], data.data[at] - data.data[at - cols]);
             }
-            scatter(pair_row(bases.axis0, i, pair_values), g, system, ws.slope_rhs);
+            scatter(pair_row(bases.axis0, i, pair_values), g, ws.slope_bands, n, ws.slope_rhs);
         }
     }
     if (terms.residual_slope[1] != 0.0) {
@@ -120,10 +118,9 @@ void form_slopes(const Grid& data, Mask mask, const GridBases& bases, const Grid
                 if (!used_pair(mask, at - 1, at)) continue;
                 g.add(pair_row(bases.axis1, j, ws.row), terms.residual_slope[1], data.data[at] - data.data[at - 1]);
             }
-            scatter(basis_row(bases.axis0, i), g, system, ws.slope_rhs);
+            scatter(basis_row(bases.axis0, i), g, ws.slope_bands, n, ws.slope_rhs);
         }
     }
-    std::swap(system.bands, ws.slope_bands);
     ws.slopes_formed = true;
 }
 
@@ -163,10 +160,7 @@ Status solve_grid(const Grid& data, std::span<const double> weights, Mask mask, 
     const bool slopes = terms.residual_slope[0] != 0.0 || terms.residual_slope[1] != 0.0;
     auto& system = ws.banded;
     system.reset(unknowns, grid_band(bases, penalty, terms));
-    if (slopes && !ws.slopes_formed) {
-        ws.slope_bands.assign(system.bands.size(), 0.0);
-        form_slopes(data, mask, bases, terms, ws);
-    }
+    if (slopes && !ws.slopes_formed) form_slopes(data, mask, bases, terms, ws);
     if (slopes) {
         std::copy(ws.slope_bands.begin(), ws.slope_bands.end(), system.bands.begin());
         ws.rhs.assign(ws.slope_rhs.begin(), ws.slope_rhs.end());
@@ -184,7 +178,7 @@ Status solve_grid(const Grid& data, std::span<const double> weights, Mask mask, 
             g.add(basis_row(bases.axis1, j), weight, data.data[i * cols + j]);
             any = true;
         }
-        if (any) scatter(basis_row(bases.axis0, i), g, system, ws.rhs);
+        if (any) scatter(basis_row(bases.axis0, i), g, system.bands, unknowns, ws.rhs);
     }
     add_penalty(bases, penalty, system);
     ws.coefficients.resize(unknowns);
