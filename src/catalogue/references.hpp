@@ -56,7 +56,8 @@ constexpr std::string_view reference(MethodId id) {
         case MethodId::PsplineBrPls:
         case MethodId::PsplineDrPls:
         case MethodId::PsplineIasls:
-        case MethodId::PsplineAsPls: return "Eilers & Marx, Statist. Sci. 11 (1996) 89, with the rule of its name";
+        case MethodId::PsplineAsPls:
+        case MethodId::PsplineMpls: return "Eilers & Marx, Statist. Sci. 11 (1996) 89, with the rule of its name";
         case MethodId::Goldindec: return "Liu et al., Appl. Spectrosc. 69 (2015) 834";
         case MethodId::Swima: return "Schulze et al., Appl. Spectrosc. 66 (2012) 757";
         case MethodId::MixtureModel: return "de Rooi & Eilers, Chemom. Intell. Lab. Syst. 117 (2012) 56";

@@ -436,6 +436,9 @@ inline constexpr std::array pspline_drpls_1d{lam_spline, drpls_1d[1], num_knots,
                                              spline_diff_order_from_2, max_iter_reference(50), tol_below};
 inline constexpr std::array pspline_iasls_1d{lam_spline_of(1e1), p, iasls_1d[2], num_knots, spline_degree,
                                              max_iter_reference(50), tol_below, spline_diff_order_from_2};
+// pspline_mpls: mpls' anchors, then one penalised spline through them.
+inline constexpr std::array pspline_mpls_1d{mor_1d[0], lam_spline, mpls_1d[2], num_knots, spline_degree,
+                                            spline_diff_order};
 inline constexpr std::array pspline_aspls_1d{lam_spline_of(1e4), num_knots, spline_degree, spline_diff_order,
                                              max_iter_reference(100), tol_below, aspls_1d[4], aspls_1d[5]};
 
@@ -464,7 +467,7 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 50> table{{
+inline constexpr std::array<MethodRow, 51> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
      {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
@@ -555,6 +558,8 @@ inline constexpr std::array<MethodRow, 50> table{{
     {MethodId::MixtureModel, "mixture_model", rows::no_aliases, Family::Pspline,
      {true, false, 2, rows::mixture_model_1d, true}, {}},
     {MethodId::Irsqr, "irsqr", rows::no_aliases, Family::Pspline, {true, false, 2, rows::irsqr_1d, true}, {}},
+    {MethodId::PsplineMpls, "pspline_mpls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_mpls_1d, true}, {}},
 }};
 
 constexpr bool table_in_id_order() {

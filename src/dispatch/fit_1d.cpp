@@ -197,7 +197,8 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
             case MethodId::PsplineIasls:
             case MethodId::PsplineAsPls:
             case MethodId::MixtureModel:
-            case MethodId::Irsqr: return pspline_into(y, mask, options, baseline, scratch, details);
+            case MethodId::Irsqr:
+            case MethodId::PsplineMpls: return pspline_into(y, mask, options, baseline, scratch, details);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:
@@ -228,8 +229,15 @@ Result<std::span<const double>> stand_ins(std::span<const double> y, Mask mask, 
             if (used_count(y.size(), mask) == 0) return InvalidParameter{"mask", "must keep at least one sample"};
             bridge_masked(y, mask, stand_in);
             return std::span<const double>(stand_in);
-        case catalogue::Family::Whittaker:
-        case catalogue::Family::Pspline: zero_masked(y, mask, stand_in); return std::span<const double>(stand_in);
+        case catalogue::Family::Pspline:
+            if (options.method == MethodId::PsplineMpls) {
+                // The opening reads every sample; the spline then leaves the masked ones out.
+                bridge_masked(y, mask, stand_in);
+                return std::span<const double>(stand_in);
+            }
+            zero_masked(y, mask, stand_in);
+            return std::span<const double>(stand_in);
+        case catalogue::Family::Whittaker: zero_masked(y, mask, stand_in); return std::span<const double>(stand_in);
         case catalogue::Family::Polynomial:
             // The polynomial never reads a masked-out sample; the iterated fits clip every sample.
             if (options.method == MethodId::Polynomial) return y;

@@ -131,6 +131,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::Swima:
             case MethodId::MixtureModel:
             case MethodId::Irsqr:
+            case MethodId::PsplineMpls:
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:

@@ -123,6 +123,7 @@ struct PsplineRecord {
     std::span<const double> alpha{};                // aspls: one per sample of an item, or empty
     bool symmetric;                                 // mixture_model
     double quantile, eps;                           // irsqr; eps NaN: from the baseline
+    std::uint64_t half_window;                      // pspline_mpls; 0: estimated from the data
 };
 
 struct GridSolverRecord {
