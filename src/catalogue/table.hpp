@@ -167,13 +167,22 @@ inline constexpr std::array window_2d{
     integer("half_window", 3, at_least_one,
             "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
             DataCheck::Window)};
-// mor and imor decide their window from the data unless told (see morphology/window_estimate.hpp).
+// tophat's openings cost the same at any window.
+inline constexpr std::array tophat_1d{integer("half_window", 15, at_least_one,
+                                              "half-width h of the window of 2h + 1 samples", false,
+                                              DataCheck::Extent)};
+inline constexpr std::array tophat_2d{
+    integer("half_window", 3, at_least_one,
+            "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
+            DataCheck::Extent)};
+// mor and imor decide their window from the data unless told (see morphology/window_estimate.hpp); openings cost
+// the same at any window.
 inline constexpr std::string_view estimated_window_meaning =
     "half-width h of the window of 2h + 1 samples; None: the smallest h whose opening the next three windows each "
     "change by less than 1e-6 of its norm (or, failing that, the largest window tried, below half the length)";
 constexpr Parameter estimated_window(bool per_axis, std::string_view meaning) {
     return {"half_window", ValueKind::Integer, std::numeric_limits<double>::quiet_NaN(), {}, at_least_one, per_axis,
-            DataCheck::Window, meaning};
+            DataCheck::Extent, meaning};
 }
 inline constexpr std::array mor_1d{estimated_window(false, estimated_window_meaning)};
 inline constexpr std::array mor_2d{estimated_window(
@@ -480,7 +489,7 @@ inline constexpr std::array<MethodRow, 51> table{{
      {true, true, 1, rows::polynomial_1d, true}, {true, true, 1, rows::polynomial_2d, true},
      rows::polynomial_aliases},
     {MethodId::Tophat, "tophat", rows::no_aliases, Family::Morphology,
-     {true, false, 1, rows::window_1d}, {true, false, 1, rows::window_2d}},
+     {true, false, 1, rows::tophat_1d}, {true, false, 1, rows::tophat_2d}},
     {MethodId::Iasls, "iasls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iasls_1d},
      {true, false, 4, rows::iasls_2d}},
     {MethodId::DrPls, "drpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::drpls_1d},
