@@ -92,7 +92,9 @@ IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, W
                std::span<const double> positions) {
     auto& fit = workspace.rhs;
     fit.resize(y.size());
-    quadratic_fit(y, positions, mask, fit);
+    // On uneven positions the quadratic is one in x, as the penalty is.
+    const bool on_x = positions.empty() && workspace.uneven.active;
+    quadratic_fit(y, on_x ? std::span<const double>(workspace.uneven.mapped) : positions, mask, fit);
     update_masked(AslsWeights{rule.p}, y, fit, workspace.iter.weights, 0, mask);
     if (mask.empty()) return {rule, nullptr};
     auto& keep = workspace.state;
@@ -104,10 +106,18 @@ IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, W
 Status solve(const IaslsRun& run, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params) {
     const std::size_t n = y.size();
+    const auto band = [&](const auto& system) {
+        return solve_band(params.diff_order, n, system, baseline, workspace.band);
+    };
+    if (workspace.uneven.active) {
+        return with_iasls_system<simd::ScalarPack<1>>(y.data(), workspace.iter.weights.data(), run.keep, n,
+                                                      run.rule.lam_1, workspace.uneven.penalty,
+                                                      &workspace.uneven.first, band);
+    }
     const linalg::PenaltyRows penalty(n, params.diff_order, params.lambda);
-    return with_iasls_system<simd::ScalarPack<1>>(
-        y.data(), workspace.iter.weights.data(), run.keep, n, run.rule.lam_1, penalty,
-        [&](const auto& system) { return solve_band(params.diff_order, n, system, baseline, workspace.band); });
+    return with_iasls_system<simd::ScalarPack<1>, linalg::PenaltyRows>(y.data(), workspace.iter.weights.data(),
+                                                                       run.keep, n, run.rule.lam_1, penalty, nullptr,
+                                                                       band);
 }
 
 }  // namespace quorvel::whittaker
