@@ -9,9 +9,9 @@
 namespace quorvel::whittaker {
 namespace {
 
-// The least-squares polynomial of degree min(2, used - 1) through the used samples, on x in [-1, 1] (the
-// positions, or evenly spaced when there are none).
-void quadratic_fit(std::span<const double> y, std::span<const double> positions, Mask mask, std::span<double> fit) {
+// The least-squares polynomial of degree min(2, used - 1) through the used samples, on x in [-1, 1]: position(i).
+template <class Position>
+void quadratic_fit(std::span<const double> y, Position position, Mask mask, std::span<double> fit) {
     const std::size_t n = y.size(), terms = std::min<std::size_t>(3, used_count(n, mask));
     // The normal equations hold sums of x^(r + c) and x^r y: five and three sums, not twelve.
     std::array<double, 5> power_sums{};
@@ -19,7 +19,7 @@ void quadratic_fit(std::span<const double> y, std::span<const double> positions,
     std::array<double, 3> rhs{}, coef{}, pivot{};
     for (std::size_t i = 0; i < n; ++i) {
         if (is_masked_out(mask, i)) continue;
-        const double x = positions.empty() ? scaled_coordinate(i, n) : positions[i];
+        const double x = position(i);
         const double x2 = x * x, powers[5] = {1.0, x, x2, x * x2, x2 * x2};
         for (std::size_t p = 0; p < 5; ++p) power_sums[p] = power_sums[p] + powers[p];
         for (std::size_t r = 0; r < 3; ++r) rhs[r] = rhs[r] + powers[r] * y[i];
@@ -30,7 +30,7 @@ void quadratic_fit(std::span<const double> y, std::span<const double> positions,
     const bool solved = static_cast<bool>(linalg::dense::solve_dense_in_place(
         std::span(normal).first(terms * terms), std::span(rhs).first(terms), coef, pivot));
     for (std::size_t i = 0; i < n; ++i) {
-        const double x = positions.empty() ? scaled_coordinate(i, n) : positions[i];
+        const double x = position(i);
         fit[i] = solved ? coef[0] + x * (coef[1] + x * coef[2]) : 0.0;
     }
 }
@@ -92,9 +92,15 @@ IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, W
                std::span<const double> positions) {
     auto& fit = workspace.rhs;
     fit.resize(y.size());
-    // On uneven positions the quadratic is one in x, as the penalty is.
-    const bool on_x = positions.empty() && workspace.uneven.active;
-    quadratic_fit(y, on_x ? std::span<const double>(workspace.uneven.mapped) : positions, mask, fit);
+    const std::size_t n = y.size();
+    if (!positions.empty()) {
+        quadratic_fit(y, [&](std::size_t i) { return positions[i]; }, mask, fit);
+    } else if (workspace.uneven.active) {
+        // On uneven positions the quadratic is one in x, as the penalty is.
+        quadratic_fit(y, [&](std::size_t i) { return workspace.uneven.mapped.at(i); }, mask, fit);
+    } else {
+        quadratic_fit(y, [&](std::size_t i) { return scaled_coordinate(i, n); }, mask, fit);
+    }
     update_masked(AslsWeights{rule.p}, y, fit, workspace.iter.weights, 0, mask);
     if (mask.empty()) return {rule, nullptr};
     auto& keep = workspace.state;

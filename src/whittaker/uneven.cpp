@@ -24,7 +24,8 @@ Status prepare_uneven(UnevenPenalties& uneven, std::span<const double> x, std::s
     const auto abscissa = mapped_abscissa(x, n);
     if (!abscissa) return abscissa.error();
     if (evenly_spaced(x)) return ok;
-    std::vector<double> t(n);
+    auto& t = uneven.t;
+    t.resize(n);
     const double per_step = static_cast<double>(n - 1) / (x[n - 1] - x[0]);
     for (std::size_t i = 0; i < n; ++i) t[i] = (x[i] - x[0]) * per_step;
     for (std::size_t i = 1; i < n; ++i) {
@@ -32,8 +33,7 @@ Status prepare_uneven(UnevenPenalties& uneven, std::span<const double> x, std::s
             return InvalidParameter{"x", "must have steps that stay apart in units of their mean"};
         }
     }
-    uneven.mapped.resize(n);
-    for (std::size_t i = 0; i < n; ++i) uneven.mapped[i] = abscissa.value().at(i);
+    uneven.mapped = abscissa.value();
     if (!uneven.penalty.assign(t, order, lambda) || !uneven.first.assign(t, 1, 1.0)) {
         return InvalidParameter{"x", "must not have steps so unequal that the penalty overflows"};
     }

@@ -5,14 +5,16 @@
 #include <span>
 #include <vector>
 
+#include "core/abscissa.hpp"
 #include "core/error.hpp"
 #include "linalg/divided_difference_penalty.hpp"
 
 namespace quorvel::whittaker {
 
-// Steps that all lie within this share of their mean count as even (np.linspace's do, by far): the
-// penalty they would give differs from the index's by about as little.
-inline constexpr double even_step_tolerance = 1e-6;
+// Steps that all lie within this share of their mean count as even: np.linspace's, and positions read back
+// from a file with a few decimals. Their penalty would differ from the index's by under 1 % (a step's share
+// enters it to the power 2 diff_order).
+inline constexpr double even_step_tolerance = 1e-3;
 
 bool evenly_spaced(std::span<const double> x);
 
@@ -20,7 +22,8 @@ bool evenly_spaced(std::span<const double> x);
 // their mean step (increasing also for a decreasing x), and the penalties on t.
 struct UnevenPenalties {
     bool active = false;           // false: the fit runs on the index
-    std::vector<double> mapped;    // x mapped onto [-1, 1], for iasls' quadratic start
+    std::vector<double> t;
+    Abscissa mapped{};             // x mapped onto [-1, 1], for iasls' quadratic start
     linalg::PenaltyBands penalty;  // lambda D'D of the fit's order
     linalg::PenaltyBands first;    // D1'D1, for the rules that also penalise first differences
 };
