@@ -4,7 +4,6 @@
 
 #include "linalg/banded_lu.hpp"
 #include "linalg/difference_penalty.hpp"
-#include "linalg/divided_difference_penalty.hpp"
 #include "linalg/fft.hpp"
 #include "simd/erfcx.hpp"
 #include "simd/exp.hpp"
@@ -70,41 +69,6 @@ TEST(DifferencePenalty, matches_the_product_of_difference_matrices) {
                     for (std::size_t r = 0; r < rows; ++r) expected += d[r * n + i] * d[r * n + i + k];
                     EXPECT_EQ(linalg::difference_penalty(n, order, i, k), k > order ? 0.0 : expected)
                         << "order " << order << " n " << n << " at " << i << "," << i + k;
-                }
-            }
-        }
-    }
-}
-
-// On steps of 2^s the divided differences are the plain ones over 2^(s order); on any steps they vanish on
-// every polynomial of degree below the order, as D'D must.
-TEST(DividedDifferencePenalty, is_the_difference_penalty_on_even_steps_and_blind_to_low_polynomials) {
-    std::mt19937_64 rng(3);
-    for (unsigned order = 1; order <= linalg::max_difference_order; ++order) {
-        for (std::size_t n : {2, 3, 4, 5, 8, 13}) {
-            if (n <= order) continue;
-            V even(n), uneven(n);
-            const V steps = uniform(rng, n, 0.2, 3.0);
-            for (std::size_t i = 0; i < n; ++i) {
-                even[i] = 7.0 + 0.5 * static_cast<double>(i);
-                uneven[i] = i == 0 ? 1.0 : uneven[i - 1] + steps[i];
-            }
-            linalg::PenaltyBands on_even, on_uneven;
-            ASSERT_TRUE(on_even.assign(even, order, 3.0) && on_uneven.assign(uneven, order, 3.0));
-            const linalg::PenaltyRows rows(n, order, 3.0);
-            const double scale = std::ldexp(1.0, 2 * static_cast<int>(order));
-            for (std::size_t i = 0; i < n; ++i) {
-                for (std::size_t k = 0; k <= order + 1; ++k) {
-                    EXPECT_EQ(on_even.at(i, k), k <= i ? scale * rows.at(i, k) : 0.0) << order << " " << n;
-                }
-                for (unsigned degree = 0; degree < order; ++degree) {
-                    double product = 0.0, size = 0.0;
-                    for (std::size_t j = i > order ? i - order : 0; j < std::min(n, i + order + 1); ++j) {
-                        const double entry = j <= i ? on_uneven.at(i, i - j) : on_uneven.at(j, j - i);
-                        product += entry * std::pow(uneven[j], degree);
-                        size += std::fabs(entry * std::pow(uneven[j], degree));
-                    }
-                    EXPECT_LE(std::fabs(product), 1e-12 * size) << order << " " << n << " " << degree;
                 }
             }
         }
