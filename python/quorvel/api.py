@@ -269,8 +269,9 @@ _X_DOC = """x : array_like, optional
     The methods that use it ({uses}) fit on it; the others check x and ignore it. Without x the
     samples are evenly spaced. The Whittaker methods ({whittaker}) honour an uneven x: their penalty
     takes Eilers' divided differences (Anal. Chem. 75 (2003) 3631) of x in units of its mean step, so
-    lam keeps its meaning, while their weight rules stay on the sample index; an x whose steps all lie
-    within 0.1 % of their mean counts as even and gives the bits of a fit without it. The others fit
+    lam keeps its meaning, while their weight rules (derpsalsa's derivative screen too) stay on the
+    sample index; an x whose steps all lie within 0.1 % of their mean counts as even and gives the
+    bits of a fit without it. The others fit
     on x mapped onto [-1, 1].
 """
 _XZ_DOC = """x, z : array_like, optional
