@@ -287,6 +287,8 @@ MIN_USED: Dict[int, Dict[str, int]] = {1: {}, 2: {}}
 TUNABLE_ONLY: Dict[int, Set[str]] = {1: set(), 2: set()}
 # The methods that fit on the caller's sample positions x; the others check x and ignore it.
 USES_X: Dict[int, Set[str]] = {1: set(), 2: set()}
+# The Whittaker methods, whose penalty takes divided differences on an uneven x.
+WHITTAKER: Set[str] = {_row["name"] for _row in _CATALOGUE if _row["family"] == "whittaker"}
 # The methods that reweight until a stop rule holds, and so can stop at max_iter without it.
 ITERATIVE: Set[str] = {_row["name"] for _row in _CATALOGUE if _row["family"] in ("whittaker", "pspline")}
 # The methods that read every sample, so that a mask's gaps are first filled with straight lines.

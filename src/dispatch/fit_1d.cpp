@@ -30,12 +30,13 @@ namespace {
 using catalogue::MethodId;
 
 template <class Rule>
-Result<FitReport> whittaker_into(std::span<const double> y, Mask mask, const WhittakerRecord& record,
-                                 const Rule& rule, std::span<double> baseline, Scratch& scratch, Details* details) {
+Result<FitReport> whittaker_into(std::span<const double> y, Mask mask, const Options& options, const Rule& rule,
+                                 std::span<double> baseline, Scratch& scratch, Details* details) {
+    const WhittakerRecord& record = options.whittaker;
     const whittaker::FitControls controls{mask, record.stop, details ? &details->history : nullptr,
                                           details ? &details->outer_iterations : nullptr};
-    auto report =
-        whittaker::fit_controlled(y, whittaker_params(record), rule, baseline, scratch.whittaker, controls);
+    auto report = whittaker::fit_controlled(y, whittaker_params(record, options.x), rule, baseline,
+                                            scratch.whittaker, controls);
     if (report && details) details->weights = scratch.whittaker.iter.weights;
     return report;
 }
@@ -59,7 +60,7 @@ std::uint64_t twice_the_estimate(std::span<const double> subsampled) {
 Result<FitReport> method_into(std::span<const double> y, Mask mask, const Options& options,
                               std::span<double> baseline, Scratch& scratch, Details* details) {
     const auto whittaker = [&](const auto& rule) {
-        return whittaker_into(y, mask, options.whittaker, rule, baseline, scratch, details);
+        return whittaker_into(y, mask, options, rule, baseline, scratch, details);
     };
     auto* history = details ? &details->history : nullptr;
     const auto other = [&]() -> Result<FitReport> {

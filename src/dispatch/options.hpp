@@ -162,8 +162,9 @@ inline unsigned order_of(std::uint64_t order) {
     return static_cast<unsigned>(std::min<std::uint64_t>(order, std::numeric_limits<unsigned>::max()));
 }
 
-inline whittaker::WhittakerParams whittaker_params(const WhittakerRecord& record) {
-    return {record.lam[0], record.max_iter, record.tol, order_of(record.diff_order[0])};
+// On spectra with their sample positions x (empty: the index).
+inline whittaker::WhittakerParams whittaker_params(const WhittakerRecord& record, std::span<const double> x = {}) {
+    return {record.lam[0], record.max_iter, record.tol, order_of(record.diff_order[0]), x};
 }
 
 inline pspline::PsplineParams pspline_params(const PsplineRecord& r) {
