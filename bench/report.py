@@ -52,6 +52,7 @@ PEERS_1D = {
     "pspline_aspls": "pybaselines `Baseline().pspline_aspls()` at its defaults, once a call and with a reused fitter",
     "mixture_model": "pybaselines `Baseline().mixture_model()` at its defaults, once a call and with a reused fitter",
     "irsqr": "pybaselines `Baseline().irsqr()` at its defaults, once a call and with a reused fitter",
+    "pspline_mpls": "pybaselines `Baseline().pspline_mpls(half_window=20)`, once a call and with a reused fitter",
 }
 PEERS_2D = {
     "asls": "pybaselines `Baseline2D().asls(lam=1e4, p=0.01, max_iter=50, tol=1e-3, diff_order=2)` "

@@ -61,13 +61,15 @@ SHARED_1D = {"snip": {"max_half_window": 40}, "rubberband": {}, "noise_median": 
              "goldindec": {}, "swima": {},
              "pspline_asls": {}, "pspline_arpls": {}, "pspline_airpls": {}, "pspline_iarpls": {}, "pspline_psalsa": {},
              "pspline_derpsalsa": {}, "pspline_lsrpls": {}, "pspline_brpls": {}, "pspline_drpls": {},
-             "pspline_iasls": {}, "pspline_aspls": {}, "mixture_model": {}, "irsqr": {}}
+             "pspline_iasls": {}, "pspline_aspls": {}, "mixture_model": {}, "irsqr": {},
+             "pspline_mpls": {"half_window": 20}}
 # Methods whose reference takes seconds past 10^5 samples run at these sizes only.
 SHORT_1D = {"peak_filling": [10**3, 10**5], "corner_cutting": [10**3, 10**5], "mwmv": [10**3, 10**5],
             "interp_pts": [10**3, 10**5], "loess": [10**3, 10**5], "pspline_asls": [10**3, 10**5],
             "pspline_arpls": [10**3, 10**5], "pspline_airpls": [10**3, 10**5],
             **dict.fromkeys(("pspline_iarpls", "pspline_psalsa", "pspline_derpsalsa", "pspline_lsrpls", "pspline_brpls",
-                             "pspline_drpls", "pspline_iasls", "pspline_aspls", "mixture_model", "irsqr"),
+                             "pspline_drpls", "pspline_iasls", "pspline_aspls", "mixture_model", "irsqr",
+                             "pspline_mpls"),
                           [10**3, 10**5]),
             "goldindec": [10**3, 10**4, 10**5], "swima": [10**3, 10**4, 10**5]}
 # interp_pts' points, on the reference library's default x of -1 to 1.

@@ -43,7 +43,8 @@ Loop loop_of(catalogue::MethodId method, int ndim) {
         case MethodId::CornerCutting:
         case MethodId::Mwmv:
         case MethodId::InterpPts: return Loop::Own;
-        case MethodId::Mpls: return Loop::Own;
+        case MethodId::Mpls:
+        case MethodId::PsplineMpls: return Loop::Own;
         case MethodId::Iasls:
         case MethodId::DrPls:
         case MethodId::IarPls:

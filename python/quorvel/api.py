@@ -266,8 +266,13 @@ _DOC_FIELDS = {1: {"name": "y", "what": "The spectrum"}, 2: {"name": "data", "wh
 
 _X_DOC = """x : array_like, optional
     The sample positions, one per sample, strictly increasing or decreasing (wavenumbers, say).
-    The methods that use it ({uses}) fit on x mapped onto [-1, 1]; the others check x and ignore it.
-    Without x the samples are evenly spaced.
+    The methods that use it ({uses}) fit on it; the others check x and ignore it. Without x the
+    samples are evenly spaced. The Whittaker methods ({whittaker}) honour an uneven x: their penalty
+    takes Eilers' divided differences (Anal. Chem. 75 (2003) 3631) of x in units of its mean step, so
+    lam keeps its meaning, while their weight rules (derpsalsa's derivative screen too) stay on the
+    sample index; an x whose steps all lie within 0.1 % of their mean counts as even and gives the
+    bits of a fit without it. The others fit
+    on x mapped onto [-1, 1].
 """
 _XZ_DOC = """x, z : array_like, optional
     The sample positions along axis 0 (x, one per row) and axis 1 (z, one per column), each strictly
@@ -283,6 +288,7 @@ _OUT_DOC = """out : ndarray, optional
 def _document() -> None:
     indent = "    "
     uses = {ndim: parameters.listing(sorted(parameters.USES_X[ndim]), "and") for ndim in (1, 2)}
+    whittaker = parameters.listing(sorted(parameters.WHITTAKER & parameters.USES_X[1]), "and")
     bridged = {ndim: parameters.listing([m for m in parameters.method_names(ndim) if m in parameters.BRIDGED], "and")
                for ndim in (1, 2)}
     params = {ndim: "\n".join(indent + line for line in parameters.describe(ndim).splitlines()) for ndim in (1, 2)}
@@ -298,7 +304,7 @@ def _document() -> None:
     for function, text in returns.items():
         ndim = 2 if function.__name__.endswith("_2d") else 1
         said = f" and {parameters.alias_listing(ndim)} are aliases" if parameters.aliases(ndim) else ""
-        extra = (_X_DOC if ndim == 1 else _XZ_DOC).format(uses=uses[ndim])
+        extra = (_X_DOC if ndim == 1 else _XZ_DOC).format(uses=uses[ndim], whittaker=whittaker)
         extra += "" if function in (fit, fit_2d) else _OUT_DOC
         function.__doc__ = _DOC.format(
             summary=function.__doc__, params=params[ndim], returns=text, methods=parameters.method_listing(ndim),

@@ -92,29 +92,30 @@ def _per_axis(check: Check) -> Callable[[str, Any, Optional[Shape]], Tuple[Any, 
     return both
 
 
-def _half_window(dimensions: int, default: int, each: Check, pairs: bool = False) -> Check:
+def _half_window(dimensions: int, default: int, each: Check, pairs: bool = False, costed: bool = True) -> Check:
     """Half-widths in ``each``'s range and up to the data's length less one (or the default, which always
-    runs), and a window that costs at most a minute or so. With ``pairs`` spectra take a pair too (left, right)."""
+    runs), and where the method's cost grows with the window (``costed``), a window that costs at most a minute
+    or so. With ``pairs`` spectra take a pair too (left, right)."""
 
     def check(name: str, value: Any, shape: Optional[Shape]) -> Any:
         halves: Tuple[int, ...]
         paired = dimensions == 2 or (pairs and isinstance(value, (tuple, list)))
         halves = _per_axis(each)(name, value, shape) if paired else (each(name, value, shape),)
         if shape is not None:
-            _check_window(name, value, (max(halves),) if dimensions == 1 else halves, shape, default)
+            _check_window(name, value, (max(halves),) if dimensions == 1 else halves, shape, default, costed)
         return halves if paired else halves[0]
 
     return check
 
 
-def _check_window(name: str, value: Any, halves: Tuple[int, ...], shape: Shape, default: int) -> None:
+def _check_window(name: str, value: Any, halves: Tuple[int, ...], shape: Shape, default: int, costed: bool) -> None:
     work = math.prod(shape.extents)
     for half, extent in zip(halves, shape.extents):
         largest = max(default, extent - 1)
         if half > largest:
             raise _out_of_range(name, value, f"an integer from 1 to {largest} for data of shape {shape.extents}")
         work *= 2 * half + 1
-    if work > MAX_WINDOW_WORK:
+    if costed and work > MAX_WINDOW_WORK:
         window = math.prod(2 * half + 1 for half in halves)
         raise _out_of_range(
             name,
@@ -255,8 +256,9 @@ def _check_of(row: Mapping[str, Any], ndim: int) -> Check:
     if row["kind"] == "points":
         return _points
     check = _ranged(row)
-    if row["data_check"] == "window":
-        check = _half_window(ndim, row["default"] or 1, check, pairs=row["per_axis"])
+    if row["data_check"] in ("window", "extent"):
+        costed = row["data_check"] == "window"
+        check = _half_window(ndim, row["default"] or 1, check, pairs=row["per_axis"], costed=costed)
     elif row["data_check"] == "poly_order":
         check = _poly_order(ndim, check, pairs=row["per_axis"])
     elif ndim == 2 and row["per_axis"]:
@@ -285,6 +287,8 @@ MIN_USED: Dict[int, Dict[str, int]] = {1: {}, 2: {}}
 TUNABLE_ONLY: Dict[int, Set[str]] = {1: set(), 2: set()}
 # The methods that fit on the caller's sample positions x; the others check x and ignore it.
 USES_X: Dict[int, Set[str]] = {1: set(), 2: set()}
+# The Whittaker methods, whose penalty takes divided differences on an uneven x.
+WHITTAKER: Set[str] = {_row["name"] for _row in _CATALOGUE if _row["family"] == "whittaker"}
 # The methods that reweight until a stop rule holds, and so can stop at max_iter without it.
 ITERATIVE: Set[str] = {_row["name"] for _row in _CATALOGUE if _row["family"] in ("whittaker", "pspline")}
 # The methods that read every sample, so that a mask's gaps are first filled with straight lines.

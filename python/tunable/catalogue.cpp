@@ -32,6 +32,7 @@ const char* check_name(DataCheck check) {
     switch (check) {
         case DataCheck::None: return "none";
         case DataCheck::Window: return "window";
+        case DataCheck::Extent: return "extent";
         case DataCheck::PolyOrder: return "poly_order";
     }
     return "";

@@ -160,7 +160,7 @@ bool read_pspline(PyObject* params, dispatch::PsplineRecord& r) {
            read_scalar(params, "tol_2", r.tol_2) && read_scalar(params, "eta", r.eta) &&
            read_per_axis(params, "lam_1", r.lam_1) && read_scalar(params, "asymmetric_coef", r.asymmetric_coef) &&
            read_scalar(params, "symmetric", r.symmetric) && read_scalar(params, "quantile", r.quantile) &&
-           read_scalar(params, "eps", r.eps);
+           read_scalar(params, "eps", r.eps) && read_scalar(params, "half_window", r.half_window);
 }
 
 bool read_grid_solver(PyObject* params, dispatch::GridSolverRecord& record) {

@@ -12,7 +12,7 @@ enum class MethodId : std::uint8_t {
     Mormol, NoiseMedian, Poly, Modpoly, Imodpoly, PenalizedPoly, QuantReg, Loess,
     PeakFilling, CornerCutting, Mwmv, InterpPts, Mpls, Jbcd, Ipsa, Ria,
     PsplineAsls, PsplineArPls, PsplineAirPls, PsplineIarPls, PsplinePsalsa, PsplineDerPsalsa, PsplineLsrPls,
-    PsplineBrPls, PsplineDrPls, PsplineIasls, PsplineAsPls, Goldindec, Swima, MixtureModel, Irsqr,
+    PsplineBrPls, PsplineDrPls, PsplineIasls, PsplineAsPls, Goldindec, Swima, MixtureModel, Irsqr, PsplineMpls,
 };
 
 enum class Family : std::uint8_t { Whittaker, Morphology, Polynomial, Clipping, Smoothing, Pspline };

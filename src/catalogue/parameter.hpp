@@ -11,9 +11,10 @@ namespace quorvel::catalogue {
 // the default in `number` as 1 or 0. Points: finite (x, y) pairs, an array of shape (L, 2).
 enum class ValueKind : std::uint8_t { Real, Integer, Choice, Samples, Flag, Points };
 
-// Checks that need the data's shape besides the value: a window must fit the data, an order needs
-// enough used samples.
-enum class DataCheck : std::uint8_t { None, Window, PolyOrder };
+// Checks that need the data's shape besides the value: a window must fit the data (and with Window, whose
+// method's cost grows with it, keep the cost bounded; with Extent, whose method's cost does not, only fit), an
+// order needs enough used samples.
+enum class DataCheck : std::uint8_t { None, Window, Extent, PolyOrder };
 
 inline constexpr double unbounded = std::numeric_limits<double>::infinity();
 

@@ -58,7 +58,8 @@ constexpr std::string_view reference(MethodId id) {
                    "arithmetic of Eilers, Currie & Durbán, Comput. Stat. Data Anal. 50 (2006) 61";
         case MethodId::PsplineDerPsalsa:
         case MethodId::PsplineDrPls:
-        case MethodId::PsplineAsPls: return "Eilers & Marx, Statist. Sci. 11 (1996) 89, with the rule of its name";
+        case MethodId::PsplineAsPls:
+        case MethodId::PsplineMpls: return "Eilers & Marx, Statist. Sci. 11 (1996) 89, with the rule of its name";
         case MethodId::Goldindec: return "Liu et al., Appl. Spectrosc. 69 (2015) 834";
         case MethodId::Swima: return "Schulze et al., Appl. Spectrosc. 66 (2012) 757";
         case MethodId::MixtureModel:

@@ -167,13 +167,22 @@ inline constexpr std::array window_2d{
     integer("half_window", 3, at_least_one,
             "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
             DataCheck::Window)};
-// mor and imor decide their window from the data unless told (see morphology/window_estimate.hpp).
+// tophat's openings cost the same at any window.
+inline constexpr std::array tophat_1d{integer("half_window", 15, at_least_one,
+                                              "half-width h of the window of 2h + 1 samples", false,
+                                              DataCheck::Extent)};
+inline constexpr std::array tophat_2d{
+    integer("half_window", 3, at_least_one,
+            "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
+            DataCheck::Extent)};
+// mor and imor decide their window from the data unless told (see morphology/window_estimate.hpp); openings cost
+// the same at any window.
 inline constexpr std::string_view estimated_window_meaning =
     "half-width h of the window of 2h + 1 samples; None: the smallest h whose opening the next three windows each "
     "change by less than 1e-6 of its norm (or, failing that, the largest window tried, below half the length)";
 constexpr Parameter estimated_window(bool per_axis, std::string_view meaning) {
     return {"half_window", ValueKind::Integer, std::numeric_limits<double>::quiet_NaN(), {}, at_least_one, per_axis,
-            DataCheck::Window, meaning};
+            DataCheck::Extent, meaning};
 }
 inline constexpr std::array mor_1d{estimated_window(false, estimated_window_meaning)};
 inline constexpr std::array mor_2d{estimated_window(
@@ -436,6 +445,9 @@ inline constexpr std::array pspline_drpls_1d{lam_spline, drpls_1d[1], num_knots,
                                              spline_diff_order_from_2, max_iter_reference(50), tol_below};
 inline constexpr std::array pspline_iasls_1d{lam_spline_of(1e1), p, iasls_1d[2], num_knots, spline_degree,
                                              max_iter_reference(50), tol_below, spline_diff_order_from_2};
+// pspline_mpls: mpls' anchors, then one penalised spline through them.
+inline constexpr std::array pspline_mpls_1d{mor_1d[0], lam_spline, mpls_1d[2], num_knots, spline_degree,
+                                            spline_diff_order};
 inline constexpr std::array pspline_aspls_1d{lam_spline_of(1e4), num_knots, spline_degree, spline_diff_order,
                                              max_iter_reference(100), tol_below, aspls_1d[4], aspls_1d[5]};
 
@@ -510,34 +522,35 @@ inline constexpr std::array<std::string_view, 1> polynomial_aliases{"poly"};
 // Two used samples pin down the straight line a second-difference penalty tends to, four the
 // bilinear surface of its grid form (a third-order grid penalty asks for nine, which the fit checks); the other
 // methods need one.
-inline constexpr std::array<MethodRow, 50> table{{
+inline constexpr std::array<MethodRow, 51> table{{
     {MethodId::Asls, "asls", rows::no_aliases, Family::Whittaker,
-     {true, true, 2, rows::asls_1d}, {true, true, 4, rows::asls_2d}},
+     {true, true, 2, rows::asls_1d, true}, {true, true, 4, rows::asls_2d}},
     {MethodId::ArPls, "arpls", rows::no_aliases, Family::Whittaker,
-     {true, true, 2, rows::arpls_1d}, {true, true, 4, rows::arpls_2d}},
+     {true, true, 2, rows::arpls_1d, true}, {true, true, 4, rows::arpls_2d}},
     {MethodId::AirPls, "airpls", rows::no_aliases, Family::Whittaker,
-     {true, true, 2, rows::airpls_1d}, {true, false, 4, rows::airpls_2d}},
+     {true, true, 2, rows::airpls_1d, true}, {true, false, 4, rows::airpls_2d}},
     {MethodId::RollingBall, "rolling_ball", rows::rolling_ball_aliases, Family::Morphology,
      {true, true, 1, rows::window_1d}, {true, true, 1, rows::window_2d}},
     {MethodId::Polynomial, "polynomial", rows::no_aliases, Family::Polynomial,
      {true, true, 1, rows::polynomial_1d, true}, {true, true, 1, rows::polynomial_2d, true},
      rows::polynomial_aliases},
     {MethodId::Tophat, "tophat", rows::no_aliases, Family::Morphology,
-     {true, false, 1, rows::window_1d}, {true, false, 1, rows::window_2d}},
-    {MethodId::Iasls, "iasls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iasls_1d},
+     {true, false, 1, rows::tophat_1d}, {true, false, 1, rows::tophat_2d}},
+    {MethodId::Iasls, "iasls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iasls_1d, true},
      {true, false, 4, rows::iasls_2d}},
-    {MethodId::DrPls, "drpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::drpls_1d},
+    {MethodId::DrPls, "drpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::drpls_1d, true},
      {true, false, 4, rows::drpls_2d}},
-    {MethodId::IarPls, "iarpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iarpls_1d},
+    {MethodId::IarPls, "iarpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::iarpls_1d, true},
      {true, false, 4, rows::iarpls_2d}},
-    {MethodId::AsPls, "aspls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::aspls_1d},
+    {MethodId::AsPls, "aspls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::aspls_1d, true},
      {true, false, 4, rows::aspls_2d}},
-    {MethodId::Psalsa, "psalsa", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::psalsa_1d},
+    {MethodId::Psalsa, "psalsa", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::psalsa_1d, true},
      {true, false, 4, rows::psalsa_2d}},
-    {MethodId::DerPsalsa, "derpsalsa", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::derpsalsa_1d}, {}},
-    {MethodId::BrPls, "brpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::brpls_1d},
+    {MethodId::DerPsalsa, "derpsalsa", rows::no_aliases, Family::Whittaker,
+     {true, false, 2, rows::derpsalsa_1d, true}, {}},
+    {MethodId::BrPls, "brpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::brpls_1d, true},
      {true, false, 4, rows::brpls_2d}},
-    {MethodId::LsrPls, "lsrpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::lsrpls_1d},
+    {MethodId::LsrPls, "lsrpls", rows::no_aliases, Family::Whittaker, {true, false, 2, rows::lsrpls_1d, true},
      {true, false, 4, rows::lsrpls_2d}},
     {MethodId::Snip, "snip", rows::no_aliases, Family::Clipping, {true, false, 1, rows::snip_1d},
      {true, false, 1, rows::snip_2d}},
@@ -611,6 +624,8 @@ inline constexpr std::array<MethodRow, 50> table{{
      {true, false, 4, rows::mixture_model_2d, true}},
     {MethodId::Irsqr, "irsqr", rows::no_aliases, Family::Pspline, {true, false, 2, rows::irsqr_1d, true},
      {true, false, 4, rows::irsqr_2d, true}},
+    {MethodId::PsplineMpls, "pspline_mpls", rows::no_aliases, Family::Pspline,
+     {true, false, 2, rows::pspline_mpls_1d, true}, {}},
 }};
 
 constexpr bool table_in_id_order() {

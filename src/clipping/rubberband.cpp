@@ -63,7 +63,7 @@ Result<FitReport> rubberband_into(std::span<const double> y, std::span<const dou
     std::span<const double> v = y;
     if (params.smooth_half_window > 0) {
         work.smoothed.resize(n);
-        moving_average_extrapolated(y, params.smooth_half_window, work.smoothed);
+        moving_average_extrapolated(y, params.smooth_half_window, work.smoothed, EdgeLine::Local);
         v = work.smoothed;
     }
     work.hull.clear();

@@ -54,10 +54,9 @@ struct Padded {
     std::size_t h;
     Extension left, right;
 
-    // Lines fitted on the `fit` edge samples; local: each line's positions count from its first edge sample, which
-    // keeps their digits far from the start.
-    Padded(std::span<const double> signal, std::size_t half, std::size_t fit, bool local = false)
-        : x(signal), h(half) {
+    // Lines fitted on the `fit` edge samples, their positions counted as `line` says.
+    Padded(std::span<const double> signal, std::size_t half, std::size_t fit, EdgeLine line) : x(signal), h(half) {
+        const bool local = line == EdgeLine::Local;
         const std::size_t n = x.size();
         const std::size_t m = std::max<std::size_t>(1, std::min(n, fit));
         left = extension(x, h, 0, m, local ? static_cast<double>(h) : 0.0);
@@ -77,9 +76,10 @@ struct Padded {
 
 }  // namespace
 
-std::vector<double> pad_extrapolated(std::span<const double> x, std::size_t h) {
+std::vector<double> pad_extrapolated(std::span<const double> x, std::size_t h, EdgeLine line) {
+    assert(!x.empty());
     std::vector<double> padded(x.size() + 2 * h);
-    pad_extrapolated_into(x, h, padded);
+    Padded(x, h, h, line).copy(0, padded.size(), padded.data());
     return padded;
 }
 
@@ -89,21 +89,16 @@ void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<d
 
 void pad_extrapolated_into(std::span<const double> x, std::size_t h, std::span<double> out, std::size_t fit) {
     assert(!x.empty() && out.size() == x.size() + 2 * h);
-    Padded(x, h, fit).copy(0, out.size(), out.data());
+    Padded(x, h, fit, EdgeLine::Local).copy(0, out.size(), out.data());
 }
 
-void pad_extrapolated_local_into(std::span<const double> x, std::size_t h, std::span<double> out) {
-    assert(!x.empty() && out.size() == x.size() + 2 * h);
-    Padded(x, h, h, true).copy(0, out.size(), out.data());
-}
-
-void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::span<double> out) {
+void moving_average_extrapolated(std::span<const double> x, std::size_t h, std::span<double> out, EdgeLine line) {
     assert(out.size() == x.size());
     if (h == 0) {
         std::copy(x.begin(), x.end(), out.begin());
         return;
     }
-    const Padded padded(x, h, h);
+    const Padded padded(x, h, h, line);
     const double width = static_cast<double>(2 * h + 1);
     // Each position keeps its own left-to-right sum; running the window offset in the outer
     // loop lets a block of positions advance together in vector registers. A block's window

@@ -185,7 +185,8 @@ Options defaults(MethodId method, int ndim) {
                                .asymmetric_coef = number(method, ndim, "asymmetric_coef", 0.0),
                                .symmetric = number(method, ndim, "symmetric", 0.0) != 0.0,
                                .quantile = number(method, ndim, "quantile", 0.0),
-                               .eps = number(method, ndim, "eps", 0.0)};
+                               .eps = number(method, ndim, "eps", 0.0),
+                               .half_window = count(method, ndim, "half_window")};
             break;
         }
     }

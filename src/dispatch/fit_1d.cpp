@@ -30,12 +30,13 @@ namespace {
 using catalogue::MethodId;
 
 template <class Rule>
-Result<FitReport> whittaker_into(std::span<const double> y, Mask mask, const WhittakerRecord& record,
-                                 const Rule& rule, std::span<double> baseline, Scratch& scratch, Details* details) {
+Result<FitReport> whittaker_into(std::span<const double> y, Mask mask, const Options& options, const Rule& rule,
+                                 std::span<double> baseline, Scratch& scratch, Details* details) {
+    const WhittakerRecord& record = options.whittaker;
     const whittaker::FitControls controls{mask, record.stop, details ? &details->history : nullptr,
                                           details ? &details->outer_iterations : nullptr};
-    auto report =
-        whittaker::fit_controlled(y, whittaker_params(record), rule, baseline, scratch.whittaker, controls);
+    auto report = whittaker::fit_controlled(y, whittaker_params(record, options.x), rule, baseline,
+                                            scratch.whittaker, controls);
     if (report && details) details->weights = scratch.whittaker.iter.weights;
     return report;
 }
@@ -59,7 +60,7 @@ std::uint64_t twice_the_estimate(std::span<const double> subsampled) {
 Result<FitReport> method_into(std::span<const double> y, Mask mask, const Options& options,
                               std::span<double> baseline, Scratch& scratch, Details* details) {
     const auto whittaker = [&](const auto& rule) {
-        return whittaker_into(y, mask, options.whittaker, rule, baseline, scratch, details);
+        return whittaker_into(y, mask, options, rule, baseline, scratch, details);
     };
     auto* history = details ? &details->history : nullptr;
     const auto other = [&]() -> Result<FitReport> {
@@ -197,7 +198,8 @@ Result<FitReport> method_into(std::span<const double> y, Mask mask, const Option
             case MethodId::PsplineIasls:
             case MethodId::PsplineAsPls:
             case MethodId::MixtureModel:
-            case MethodId::Irsqr: return pspline_into(y, mask, options, baseline, scratch, details);
+            case MethodId::Irsqr:
+            case MethodId::PsplineMpls: return pspline_into(y, mask, options, baseline, scratch, details);
             case MethodId::Asls:
             case MethodId::ArPls:
             case MethodId::AirPls:
@@ -228,8 +230,15 @@ Result<std::span<const double>> stand_ins(std::span<const double> y, Mask mask, 
             if (used_count(y.size(), mask) == 0) return InvalidParameter{"mask", "must keep at least one sample"};
             bridge_masked(y, mask, stand_in);
             return std::span<const double>(stand_in);
-        case catalogue::Family::Whittaker:
-        case catalogue::Family::Pspline: zero_masked(y, mask, stand_in); return std::span<const double>(stand_in);
+        case catalogue::Family::Pspline:
+            if (options.method == MethodId::PsplineMpls) {
+                // The opening reads every sample; the spline then leaves the masked ones out.
+                bridge_masked(y, mask, stand_in);
+                return std::span<const double>(stand_in);
+            }
+            zero_masked(y, mask, stand_in);
+            return std::span<const double>(stand_in);
+        case catalogue::Family::Whittaker: zero_masked(y, mask, stand_in); return std::span<const double>(stand_in);
         case catalogue::Family::Polynomial:
             // The polynomial never reads a masked-out sample; the iterated fits clip every sample.
             if (options.method == MethodId::Polynomial) return y;

@@ -106,6 +106,7 @@ Result<FitReport> method_into(const two_d::Grid& grid, Mask mask, const Options&
             case MethodId::PsplineDrPls:
             case MethodId::PsplineIasls:
             case MethodId::PsplineAsPls:
+            case MethodId::PsplineMpls:
             case MethodId::MixtureModel:
             case MethodId::Irsqr: return pspline_2d_into(grid, mask, options, out, scratch, details);
             case MethodId::Poly:

@@ -38,8 +38,9 @@ std::optional<ItemFailure> each_item(std::span<const double> values, std::size_t
 // reported before anything the fit itself would say, again as there.
 template <class Rule>
 std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::size_t count, std::size_t n,
-                                          Mask masks, const WhittakerRecord& record, const Rule& rule,
+                                          Mask masks, const Options& options, const Rule& rule,
                                           Output output, std::span<double> out, std::span<FitReport> reports) {
+    const WhittakerRecord& record = options.whittaker;
     std::vector<whittaker::ItemOutcome> outcomes(count);
     std::vector<double> stand_in;
     if (!masks.empty()) {
@@ -47,7 +48,7 @@ std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::s
         zero_masked(values, masks, stand_in);
     }
     const std::span<const double> fitted = masks.empty() ? values : std::span<const double>(stand_in);
-    whittaker::fit_many(fitted, n, whittaker_params(record), rule, masks, record.stop, out, outcomes);
+    whittaker::fit_many(fitted, n, whittaker_params(record, options.x), rule, masks, record.stop, out, outcomes);
     for (std::size_t k = 0; k < count; ++k) {
         if (auto bad = first_non_finite_used(values.subspan(k * n, n), item_mask(masks, k, n))) {
             return ItemFailure{k, NonFiniteInput{*bad}};
@@ -70,7 +71,7 @@ std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size
         const Served served = with_rule<1>(
             options,
             [&](const auto& rule) {
-                return Served(whittaker_many(values, count, n, masks, options.whittaker, rule, output, out, reports));
+                return Served(whittaker_many(values, count, n, masks, options, rule, output, out, reports));
             },
             [] { return Served(); });
         if (served) return *served;

@@ -125,6 +125,7 @@ struct PsplineRecord {
     std::span<const double> alpha{};                // aspls: one per sample of an item, or empty
     bool symmetric;                                 // mixture_model
     double quantile, eps;                           // irsqr; eps NaN: from the baseline
+    std::uint64_t half_window;                      // pspline_mpls; 0: estimated from the data
 };
 
 struct GridSolverRecord {
@@ -163,8 +164,9 @@ inline unsigned order_of(std::uint64_t order) {
     return static_cast<unsigned>(std::min<std::uint64_t>(order, std::numeric_limits<unsigned>::max()));
 }
 
-inline whittaker::WhittakerParams whittaker_params(const WhittakerRecord& record) {
-    return {record.lam[0], record.max_iter, record.tol, order_of(record.diff_order[0])};
+// On spectra with their sample positions x (empty: the index).
+inline whittaker::WhittakerParams whittaker_params(const WhittakerRecord& record, std::span<const double> x = {}) {
+    return {record.lam[0], record.max_iter, record.tol, order_of(record.diff_order[0]), x};
 }
 
 inline pspline::PsplineParams pspline_params(const PsplineRecord& r) {

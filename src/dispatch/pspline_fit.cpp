@@ -6,6 +6,9 @@
 #include <type_traits>
 #include <utility>
 
+#include "core/numeric.hpp"
+#include "morphology/mpls.hpp"
+#include "morphology/window_estimate.hpp"
 #include "pspline/irsqr.hpp"
 #include "pspline/mixture_model.hpp"
 #include "pspline/pspline.hpp"
@@ -139,10 +142,44 @@ Result<FitReport> irsqr_into(const Call& c) {
     return c.run(method, pspline_params(c.record()));
 }
 
+// MPLS (Li et al.) over the spline: mpls' anchors of the opening, then one penalised spline through them, the
+// masked-out samples (bridged for the opening) left out of it.
+Result<FitReport> mpls_into(const Call& c) {
+    const PsplineRecord& r = c.record();
+    auto params = pspline_params(r);
+    params.max_iter = 1;
+    auto& ws = c.scratch.pspline;
+    if (auto ready = pspline::prepare(c.y, c.options.x, params, c.mask, c.baseline.size(), ws); !ready) {
+        return ready.error();
+    }
+    if (!(r.p >= 0.0 && r.p <= 1.0)) return InvalidParameter{"p", "must be from 0 to 1"};
+    const std::uint64_t half = r.half_window != 0 ? r.half_window : morphology::estimate_half_window(c.y);
+    auto& anchored = c.scratch.mpls;
+    if (auto found = morphology::mpls_anchors(c.y, half, r.p, params.diff_order, anchored); !found) {
+        return found.error();
+    }
+    std::size_t held = 0;
+    for (std::size_t i = 0; i < ws.weights.size(); ++i) {
+        ws.weights[i] = is_masked_out(c.mask, i) ? 0.0 : anchored.weights[i];
+        held += ws.weights[i] > 0.0 ? 1 : 0;
+    }
+    if (held < params.diff_order) {
+        return InvalidParameter{"mask", "leaves fewer anchors than diff_order with p = 0; pass p > 0 or mask less"};
+    }
+    if (auto solved = pspline::solve_weighted(c.y, params, c.mask, {}, ws, c.baseline); !solved) {
+        return solved.error();
+    }
+    if (c.details) {
+        c.details->weights = ws.weights;
+        if (r.half_window == 0) c.details->half_window = {half, half};
+    }
+    return single_pass;
+}
+
 using Fit = Result<FitReport> (*)(const Call&);
 
 // The family's fits by method: a table, so that a method elsewhere in the catalogue needs no line here.
-constexpr std::array<std::pair<MethodId, Fit>, 13> fits{{
+constexpr std::array<std::pair<MethodId, Fit>, 14> fits{{
     {MethodId::PsplineAsls, [](const Call& c) { return c.reweighted(w::AslsWeights{c.record().p}); }},
     // The reference library's P-spline arPLS takes the sample deviation, as its grid arPLS does.
     {MethodId::PsplineArPls, [](const Call& c) { return c.reweighted(w::ArPlsWeights{.sample_statistics = true}); }},
@@ -166,6 +203,7 @@ constexpr std::array<std::pair<MethodId, Fit>, 13> fits{{
      }},
     {MethodId::MixtureModel, mixture_model_into},
     {MethodId::Irsqr, irsqr_into},
+    {MethodId::PsplineMpls, mpls_into},
 }};
 
 }  // namespace

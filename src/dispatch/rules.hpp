@@ -79,7 +79,8 @@ auto with_rule(const Options& options, Use use, Otherwise otherwise) {
         case MethodId::Goldindec:
         case MethodId::Swima:
         case MethodId::MixtureModel:
-        case MethodId::Irsqr: break;
+        case MethodId::Irsqr:
+        case MethodId::PsplineMpls: break;
     }
     return otherwise();
 }

@@ -14,7 +14,7 @@ Result<FitReport> amormol_into(std::span<const double> y, std::uint64_t half_win
                                std::span<double> baseline, std::vector<double>* history) {
     if (auto valid = check_iterated(y, half_window, params, baseline); !valid) return valid.error();
     const std::size_t width = 2 * half_window + 1;
-    const std::vector<double> padded = pad_extrapolated(y, width);
+    const std::vector<double> padded = pad_extrapolated(y, width, EdgeLine::Local);
     Mollifier mollify(width, padded.size());
     std::vector<double> opened(padded.size()), closed(padded.size()), scratch(padded.size());
     return iterate_extended(padded, width, params, baseline, history, [&](auto current, auto next) {

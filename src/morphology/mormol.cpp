@@ -14,7 +14,7 @@ Result<FitReport> mormol_into(std::span<const double> y, std::uint64_t half_wind
                               ImorParams params, std::span<double> baseline, std::vector<double>* history) {
     if (auto valid = check_iterated(y, half_window, params, baseline); !valid) return valid.error();
     const std::size_t width = 2 * half_window + 1;
-    const std::vector<double> padded = pad_extrapolated(y, width);
+    const std::vector<double> padded = pad_extrapolated(y, width, EdgeLine::Local);
     Mollifier mollify(width, padded.size());
     // A mollifier of one sample each side is the identity.
     std::optional<Mollifier> smooth;

@@ -43,6 +43,21 @@ std::size_t anchor_weights(std::span<const double> y, std::span<const double> op
 
 }  // namespace
 
+Status mpls_anchors(std::span<const double> y, std::uint64_t half_window, double p, unsigned diff_order,
+                    MplsWorkspace& work) {
+    const std::size_t n = y.size();
+    work.eroded.resize(n);
+    work.opening.resize(n);
+    work.weights.resize(n);
+    moving_min_reflect(y, half_window, work.eroded);
+    moving_max_reflect(work.eroded, half_window, work.opening);
+    if (anchor_weights(y, work.opening, p, work.weights) < std::min<std::size_t>(diff_order, n)) {
+        return InvalidParameter{"p", "0 leaves the baseline undetermined: the opening has fewer flat stretches "
+                                     "away from the ends than diff_order; pass p > 0 or a smaller half_window"};
+    }
+    return ok;
+}
+
 Result<FitReport> mpls_into(std::span<const double> y, const MplsParams& params, std::span<double> baseline,
                             MplsWorkspace& work) {
     const std::size_t n = y.size();
@@ -50,15 +65,9 @@ Result<FitReport> mpls_into(std::span<const double> y, const MplsParams& params,
     if (auto bad = first_non_finite(y)) return NonFiniteInput{*bad};
     if (baseline.size() != n) return LengthMismatch{"baseline", n, baseline.size()};
     if (auto checked = check(params); !checked) return checked.error();
-    work.eroded.resize(n);
-    work.opening.resize(n);
-    work.weights.resize(n);
-    moving_min_reflect(y, params.half_window, work.eroded);
-    moving_max_reflect(work.eroded, params.half_window, work.opening);
     const auto order = static_cast<unsigned>(params.diff_order);
-    if (anchor_weights(y, work.opening, params.p, work.weights) < std::min<std::size_t>(order, n)) {
-        return InvalidParameter{"p", "0 leaves the baseline undetermined: the opening has fewer flat stretches "
-                                     "away from the ends than diff_order; pass p > 0 or a smaller half_window"};
+    if (auto anchored = mpls_anchors(y, params.half_window, params.p, order, work); !anchored) {
+        return anchored.error();
     }
     if (auto solved = linalg::weighted_smooth(y, work.weights, params.lam, order, baseline, work.smooth); !solved) {
         return solved.error();

@@ -30,6 +30,11 @@ struct MplsWorkspace {
     linalg::WeightedSmoothWorkspace smooth;
 };
 
+// The anchors' weights of y at half_window (1 - p at the anchors, p elsewhere) into `work.weights`, with the
+// opening in `work.opening`; the error when p = 0 leaves fewer than diff_order anchors.
+Status mpls_anchors(std::span<const double> y, std::uint64_t half_window, double p, unsigned diff_order,
+                    MplsWorkspace& work);
+
 Result<FitReport> mpls_into(std::span<const double> y, const MplsParams& params, std::span<double> baseline,
                             MplsWorkspace& work);
 

@@ -39,7 +39,7 @@ Result<FitReport> mwmv_into(std::span<const double> y, std::uint64_t half_window
     moving_min_reflect(y, half_window, baseline);
     if (smooth_half_window == 0) return single_pass;
     std::vector<double> padded(n + 2 * smooth_half_window);
-    pad_extrapolated_local_into(baseline, smooth_half_window, padded);
+    pad_extrapolated_into(baseline, smooth_half_window, padded);
     moving_mean(padded, smooth_half_window, baseline);
     return single_pass;
 }

@@ -17,7 +17,7 @@ Result<FitReport> rolling_ball_into(std::span<const double> y, std::size_t windo
     const std::size_t h = window_size / 2;
     // The opening goes straight into the output, which the moving average then rewrites in place.
     moving_max_reflect(moving_min_reflect(y, h), h, baseline);
-    moving_average_extrapolated(baseline, h, baseline);
+    moving_average_extrapolated(baseline, h, baseline, EdgeLine::FromStart);
     return single_pass;
 }
 

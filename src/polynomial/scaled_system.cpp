@@ -69,7 +69,8 @@ bool factorise_scaled(std::vector<double>& gram, std::size_t m, ScaledSystem& sy
         for (std::size_t b = 0; b <= a; ++b) system.factor[a * m + b] = gram[b * m + a];
     }
     if (!cholesky(system.factor, m)) return false;
-    return condition(gram, system.factor, m) <= most_condition;
+    system.condition = condition(gram, system.factor, m);
+    return system.condition <= most_condition;
 }
 
 void solve_scaled(const ScaledSystem& system, double* rhs) {

@@ -11,6 +11,7 @@ struct ScaledSystem {
     std::size_t size = 0;
     std::vector<double> factor;  // lower Cholesky factor of the scaled matrix
     std::vector<double> scale;   // 1 / sqrt of the matrix's diagonal
+    double condition = 0.0;      // 1-norm condition of the scaled matrix, once factorised
 };
 
 // `gram` (size x size, upper triangle read; scaled in place); false when it is not positive definite or its

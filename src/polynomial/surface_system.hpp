@@ -1,6 +1,7 @@
 // Weighted least-squares surfaces of the terms T_a(x) T_b(z) by their normal equations, row by row: the Gram
 // matrix from the weighted moments of the products (T_a T_a' = (T_{a+a'} + T_|a-a'|) / 2 along each axis), the
-// right-hand side and the surface through the rows' sums along z, so nothing is stored per point.
+// right-hand side and the surface through the rows' sums along z, so nothing is stored per point but the residual
+// of the refined solves.
 #pragma once
 
 #include <array>
@@ -17,14 +18,16 @@ struct SurfaceSystem {
     std::uint64_t most_x = 0, most_z = 0;  // the highest powers along each axis
     ScaledSystem solver;
     std::vector<double> coefficients, along_x, row_sums, row_coefficients;
+    bool refine = false;  // the Gram matrix is too ill-conditioned for one solve of the normal equations
+    std::vector<double> residual, kept;
 };
 
 using Terms = std::span<const std::array<std::uint64_t, 2>>;
 
 // x: one position per row, z: one per column, weights and values row-major; false when the Gram matrix is too
-// ill-conditioned for its normal equations (see ChebyshevSystem).
+// ill-conditioned even for refined normal equations.
 bool factorise_surface(std::span<const double> x, std::span<const double> z, Terms terms,
-                       std::span<const double> weights, SurfaceSystem& system, double most_condition = 1e4);
+                       std::span<const double> weights, SurfaceSystem& system);
 void solve_surface(SurfaceSystem& system, std::span<const double> x, std::span<const double> z, Terms terms,
                    std::span<const double> weights, std::span<const double> v);
 // out = the surface of the last solve at every point; with `used`, its change over the used points.

@@ -8,6 +8,34 @@
 
 namespace quorvel::pspline {
 
+namespace {
+
+// The positions and the basis on them, unless the workspace holds them for the same x already.
+Status place_basis(std::span<const double> x, std::size_t n, const PsplineParams& params,
+                   PsplineWorkspace& workspace) {
+    const BasisKey key{x.empty() ? nullptr : x.data(), n, params.num_knots, params.spline_degree};
+    if (workspace.built_for == key) return ok;
+    workspace.built_for.reset();
+    auto& positions = workspace.positions;
+    positions.resize(n);
+    if (x.empty()) {
+        // As NumPy's linspace(-1, 1, n), the reference library's positions without x.
+        const double step = 2.0 / static_cast<double>(n - 1);
+        for (std::size_t i = 0; i < n; ++i) positions[i] = -1.0 + static_cast<double>(i) * step;
+        positions[n - 1] = 1.0;
+    } else {
+        const auto mapped = mapped_abscissa(x, n);
+        if (!mapped) return mapped.error();
+        for (std::size_t i = 0; i < n; ++i) positions[i] = mapped.value().at(i);
+    }
+    const auto degree = static_cast<unsigned>(params.spline_degree);
+    if (auto built = build_basis(positions, params.num_knots, degree, workspace.basis); !built) return built;
+    workspace.built_for = key;
+    return ok;
+}
+
+}  // namespace
+
 Status prepare(std::span<const double> y, std::span<const double> x, const PsplineParams& params, Mask mask,
                std::size_t baseline_len, PsplineWorkspace& workspace) {
     const std::size_t n = y.size();
@@ -29,20 +57,7 @@ Status prepare(std::span<const double> y, std::span<const double> x, const Pspli
         if (used_count(n, mask) < 2) return InvalidParameter{"mask", "must keep at least two samples"};
     }
 
-    auto& positions = workspace.positions;
-    positions.resize(n);
-    if (x.empty()) {
-        // As NumPy's linspace(-1, 1, n), the reference library's positions without x.
-        const double step = 2.0 / static_cast<double>(n - 1);
-        for (std::size_t i = 0; i < n; ++i) positions[i] = -1.0 + static_cast<double>(i) * step;
-        positions[n - 1] = 1.0;
-    } else {
-        const auto mapped = mapped_abscissa(x, n);
-        if (!mapped) return mapped.error();
-        for (std::size_t i = 0; i < n; ++i) positions[i] = mapped.value().at(i);
-    }
-    const auto degree = static_cast<unsigned>(params.spline_degree);
-    if (auto built = build_basis(positions, params.num_knots, degree, workspace.basis); !built) return built;
+    if (auto placed = place_basis(x, n, params, workspace); !placed) return placed;
 
     workspace.system.slopes_formed = false;
     workspace.weights.resize(n);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <concepts>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -25,10 +26,21 @@ struct PsplineParams {
     unsigned diff_order = 2;  // on the coefficients, 1 to 3
 };
 
+// What a basis was built for: the spectra of a block share one x (or none), so each builds it once. A workspace
+// lives no longer than the call whose x it keys on.
+struct BasisKey {
+    const double* x;
+    std::size_t n;
+    std::uint64_t num_knots, spline_degree;
+
+    bool operator==(const BasisKey&) const = default;
+};
+
 struct PsplineWorkspace {
     SplineBasis basis;
     std::vector<double> positions, weights, scale;
     SystemWorkspace system;
+    std::optional<BasisKey> built_for;
 };
 
 // The checks in the library's order, then the basis on x (or on evenly spaced positions when x is empty) and

@@ -26,9 +26,11 @@ AsPlsRun start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, W
 
 Status solve(const AsPlsRun& rule, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params) {
-    const linalg::PenaltyRows penalty(y.size(), params.diff_order, params.lambda);
-    const AsPlsSystem<One> system{y.data(), workspace.iter.weights.data(), rule.alpha.data(), penalty};
-    return solve_band(params.diff_order, y.size(), system, baseline, workspace.band);
+    return with_penalty(workspace, y.size(), params.diff_order, params.lambda, [&](const auto& penalty) {
+        using Penalty = std::remove_cvref_t<decltype(penalty)>;
+        const AsPlsSystem<One, Penalty> system{y.data(), workspace.iter.weights.data(), rule.alpha.data(), penalty};
+        return solve_band(params.diff_order, y.size(), system, baseline, workspace.band);
+    });
 }
 
 // A masked-out sample keeps the full penalty: it has no residual to relax it.

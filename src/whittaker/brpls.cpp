@@ -59,6 +59,9 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
     if (auto valid = validate_fit(y, params, baseline.size()); !valid) return valid.error();
     if (auto valid = validate_mask(y.size(), controls.mask, params.diff_order); !valid) return valid.error();
     if (auto valid = check_rule(rule); !valid) return valid.error();
+    if (auto ready = prepare_uneven(workspace.uneven, params.x, y.size(), params.diff_order, params.lambda); !ready) {
+        return ready.error();
+    }
     workspace.iter.resize(y.size());
     const BrPlsLoops loops{params.max_iter, params.tol, controls.history, controls.outer};
     return brpls_loops(y, controls.mask, rule, loops, workspace.iter.weights, baseline, workspace.state,

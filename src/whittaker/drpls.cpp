@@ -12,8 +12,9 @@ namespace {
 
 using One = simd::ScalarPack<1>;
 
-DrPlsSystem<One> system_of(const DrPlsWeights& rule, std::span<const double> y, const WhittakerWorkspace& workspace,
-                           const linalg::PenaltyRows& first, const linalg::PenaltyRows& penalty) {
+template <class Penalty>
+DrPlsSystem<One, Penalty> system_of(const DrPlsWeights& rule, std::span<const double> y,
+                                    const WhittakerWorkspace& workspace, const Penalty& first, const Penalty& penalty) {
     return {y.data(), workspace.iter.weights.data(), rule.eta, first, penalty};
 }
 
@@ -21,9 +22,13 @@ DrPlsSystem<One> system_of(const DrPlsWeights& rule, std::span<const double> y, 
 
 Status solve(const DrPlsWeights& rule, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params) {
-    const linalg::PenaltyRows first(y.size(), 1, 1.0), penalty(y.size(), params.diff_order, params.lambda);
-    const auto system = system_of(rule, y, workspace, first, penalty);
-    if (solve_band_ldu(params.diff_order, y.size(), system, baseline, workspace.band)) return ok;
+    const bool solved = with_penalties(workspace, y.size(), params.diff_order, params.lambda,
+                                       [&](const auto& penalty, const auto& first) {
+                                           const auto system = system_of(rule, y, workspace, first, penalty);
+                                           return solve_band_ldu(params.diff_order, y.size(), system, baseline,
+                                                                 workspace.band);
+                                       });
+    if (solved) return ok;
     return solve_exchanging(rule, y, baseline, workspace, params);
 }
 
@@ -31,18 +36,20 @@ Status solve(const DrPlsWeights& rule, std::span<const double> y, std::span<doub
 Status solve_exchanging(const DrPlsWeights& rule, std::span<const double> y, std::span<double> baseline,
                         WhittakerWorkspace& workspace, const WhittakerParams& params) {
     const std::size_t n = y.size(), width = params.diff_order;
-    const linalg::PenaltyRows first(n, 1, 1.0), penalty(n, width, params.lambda);
-    const auto system = system_of(rule, y, workspace, first, penalty);
     auto& lu = workspace.general;
     lu.reset(n, width, width);
-    for (std::size_t i = 0; i < n; ++i) {
-        lu.at(i, i) = system.lower(i, 0).v[0];
-        for (std::size_t k = 1; k <= std::min(width, i); ++k) {
-            lu.at(i, i - k) = system.lower(i, k).v[0];
-            lu.at(i - k, i) = system.upper(i, k).v[0];
+    with_penalties(workspace, n, params.diff_order, params.lambda, [&](const auto& penalty, const auto& first) {
+        const auto system = system_of(rule, y, workspace, first, penalty);
+        for (std::size_t i = 0; i < n; ++i) {
+            lu.at(i, i) = system.lower(i, 0).v[0];
+            for (std::size_t k = 1; k <= std::min(width, i); ++k) {
+                lu.at(i, i - k) = system.lower(i, k).v[0];
+                lu.at(i - k, i) = system.upper(i, k).v[0];
+            }
+            baseline[i] = system.rhs(i).v[0];
         }
-        baseline[i] = system.rhs(i).v[0];
-    }
+        return true;
+    });
     if (auto factored = lu.factor(); !factored) return factored;
     lu.substitute(baseline);
     return ok;

@@ -21,6 +21,9 @@ struct WhittakerParams {
     std::uint64_t max_iter;
     double tol;
     unsigned diff_order = 2;  // the order of the differences the penalty takes, 1 to 3
+    // The sample positions; the penalties take divided differences on them when they are not evenly spaced
+    // (uneven.hpp). Empty: the index.
+    std::span<const double> x{};
 };
 
 // What ends a fit: the relative change of the weights, or the share of the signal that lies
@@ -87,6 +90,9 @@ Result<FitReport> fit_controlled(std::span<const double> y, const WhittakerParam
     if (auto valid = validate_fit(y, params, baseline.size()); !valid) return valid.error();
     if (auto valid = validate_mask(y.size(), controls.mask, params.diff_order); !valid) return valid.error();
     if (auto valid = validate_rule(rule); !valid) return valid.error();
+    if (auto ready = prepare_uneven(workspace.uneven, params.x, y.size(), params.diff_order, params.lambda); !ready) {
+        return ready.error();
+    }
 
     const std::size_t n = y.size();
     const Mask mask = controls.mask;

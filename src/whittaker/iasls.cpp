@@ -9,9 +9,9 @@
 namespace quorvel::whittaker {
 namespace {
 
-// The least-squares polynomial of degree min(2, used - 1) through the used samples, on x in [-1, 1] (the
-// positions, or evenly spaced when there are none).
-void quadratic_fit(std::span<const double> y, std::span<const double> positions, Mask mask, std::span<double> fit) {
+// The least-squares polynomial of degree min(2, used - 1) through the used samples, on x in [-1, 1]: position(i).
+template <class Position>
+void quadratic_fit(std::span<const double> y, Position position, Mask mask, std::span<double> fit) {
     const std::size_t n = y.size(), terms = std::min<std::size_t>(3, used_count(n, mask));
     // The normal equations hold sums of x^(r + c) and x^r y: five and three sums, not twelve.
     std::array<double, 5> power_sums{};
@@ -19,7 +19,7 @@ void quadratic_fit(std::span<const double> y, std::span<const double> positions,
     std::array<double, 3> rhs{}, coef{}, pivot{};
     for (std::size_t i = 0; i < n; ++i) {
         if (is_masked_out(mask, i)) continue;
-        const double x = positions.empty() ? scaled_coordinate(i, n) : positions[i];
+        const double x = position(i);
         const double x2 = x * x, powers[5] = {1.0, x, x2, x * x2, x2 * x2};
         for (std::size_t p = 0; p < 5; ++p) power_sums[p] = power_sums[p] + powers[p];
         for (std::size_t r = 0; r < 3; ++r) rhs[r] = rhs[r] + powers[r] * y[i];
@@ -30,7 +30,7 @@ void quadratic_fit(std::span<const double> y, std::span<const double> positions,
     const bool solved = static_cast<bool>(linalg::dense::solve_dense_in_place(
         std::span(normal).first(terms * terms), std::span(rhs).first(terms), coef, pivot));
     for (std::size_t i = 0; i < n; ++i) {
-        const double x = positions.empty() ? scaled_coordinate(i, n) : positions[i];
+        const double x = position(i);
         fit[i] = solved ? coef[0] + x * (coef[1] + x * coef[2]) : 0.0;
     }
 }
@@ -99,7 +99,15 @@ IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, W
                std::span<const double> positions) {
     auto& fit = workspace.rhs;
     fit.resize(y.size());
-    quadratic_fit(y, positions, mask, fit);
+    const std::size_t n = y.size();
+    if (!positions.empty()) {
+        quadratic_fit(y, [&](std::size_t i) { return positions[i]; }, mask, fit);
+    } else if (workspace.uneven.active) {
+        // On uneven positions the quadratic is one in x, as the penalty is.
+        quadratic_fit(y, [&](std::size_t i) { return workspace.uneven.mapped.at(i); }, mask, fit);
+    } else {
+        quadratic_fit(y, [&](std::size_t i) { return scaled_coordinate(i, n); }, mask, fit);
+    }
     update_masked(AslsWeights{rule.p}, y, fit, workspace.iter.weights, 0, mask);
     if (mask.empty()) return {rule, nullptr};
     auto& keep = workspace.state;
@@ -111,10 +119,18 @@ IaslsRun start(const IaslsWeights& rule, std::span<const double> y, Mask mask, W
 Status solve(const IaslsRun& run, std::span<const double> y, std::span<double> baseline,
              WhittakerWorkspace& workspace, const WhittakerParams& params) {
     const std::size_t n = y.size();
+    const auto band = [&](const auto& system) {
+        return solve_band(params.diff_order, n, system, baseline, workspace.band);
+    };
+    if (workspace.uneven.active) {
+        return with_iasls_system<simd::ScalarPack<1>>(y.data(), workspace.iter.weights.data(), run.keep, n,
+                                                      run.rule.lam_1, workspace.uneven.penalty,
+                                                      &workspace.uneven.first, band);
+    }
     const linalg::PenaltyRows penalty(n, params.diff_order, params.lambda);
-    return with_iasls_system<simd::ScalarPack<1>>(
-        y.data(), workspace.iter.weights.data(), run.keep, n, run.rule.lam_1, penalty,
-        [&](const auto& system) { return solve_band(params.diff_order, n, system, baseline, workspace.band); });
+    return with_iasls_system<simd::ScalarPack<1>, linalg::PenaltyRows>(y.data(), workspace.iter.weights.data(),
+                                                                       run.keep, n, run.rule.lam_1, penalty, nullptr,
+                                                                       band);
 }
 
 }  // namespace quorvel::whittaker

@@ -69,11 +69,26 @@ bool solve_band_ldu(unsigned width, std::size_t n, const System& system, std::sp
     return linalg::band::with_width(width, [&](auto b) { return solve_band_ldu<b()>(n, system, x, storage); });
 }
 
+// f(penalty) with lambda D'D of `order`: on the fit's uneven positions when the workspace holds them (made by
+// prepare_uneven with the same order and lambda), else on the index.
+template <class F>
+auto with_penalty(const WhittakerWorkspace& workspace, std::size_t n, unsigned order, double lambda, F f) {
+    if (workspace.uneven.active) return f(workspace.uneven.penalty);
+    return f(linalg::PenaltyRows(n, order, lambda));
+}
+
+// f(penalty, first) with D1'D1 as well.
+template <class F>
+auto with_penalties(const WhittakerWorkspace& workspace, std::size_t n, unsigned order, double lambda, F f) {
+    if (workspace.uneven.active) return f(workspace.uneven.penalty, workspace.uneven.first);
+    return f(linalg::PenaltyRows(n, order, lambda), linalg::PenaltyRows(n, 1, 1.0));
+}
+
 // (W + lambda D'D) z = W y with D of `order`, by LDL'.
 Status solve_weighted(std::span<const double> y, std::span<const double> weights, std::span<double> baseline,
                       WhittakerWorkspace& workspace, double lambda, unsigned order);
 
-// The same, except that the second order keeps the Cholesky solve of the first three methods' bits.
+// The same, except that the second order on the index keeps the Cholesky solve of the first three methods' bits.
 Status solve_penalised(std::span<const double> y, std::span<const double> weights, std::span<double> baseline,
                        WhittakerWorkspace& workspace, double lambda, unsigned order);
 

@@ -7,6 +7,7 @@
 
 #include "linalg/banded_lu.hpp"
 #include "linalg/pentadiagonal.hpp"
+#include "uneven.hpp"
 
 namespace quorvel {
 
@@ -28,6 +29,7 @@ struct WhittakerWorkspace {
     std::vector<double> band;  // the LDL' factor of the band solves
     // What a rule keeps from one iteration to the next besides the weights (n values per quantity).
     std::vector<double> state;
+    whittaker::UnevenPenalties uneven;  // the penalties of uneven sample positions, made once per fit
 
     explicit WhittakerWorkspace(std::size_t n = 0) : iter(n), solver(n) {}
 };

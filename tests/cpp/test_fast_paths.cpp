@@ -48,8 +48,8 @@ V scan_extremum(const V& x, std::size_t h, bool minimum) {
     return out;
 }
 
-V plain_moving_average(const V& x, std::size_t h) {
-    const V p = pad_extrapolated(x, h);
+V plain_moving_average(const V& x, std::size_t h, EdgeLine line) {
+    const V p = pad_extrapolated(x, h, line);
     V out(x.size());
     for (std::size_t i = 0; i < x.size(); ++i) {
         double sum = -0.0;
@@ -97,9 +97,11 @@ TEST(FastPaths, moving_extrema_and_average_match_the_direct_scans) {
             EXPECT_TRUE(same_bits(max, scan_extremum(x, h, false))) << n << " " << h;
             const V opened = scan_extremum(scan_extremum(x, h, true), h, false);
             EXPECT_TRUE(same_bits(morphology::opening_reflect(x, h), opened)) << n << " " << h;
-            V avg(n);
-            moving_average_extrapolated(x, h, avg);
-            EXPECT_TRUE(same_bits(avg, plain_moving_average(x, h))) << n << " " << h;
+            for (const EdgeLine line : {EdgeLine::FromStart, EdgeLine::Local}) {
+                V avg(n);
+                moving_average_extrapolated(x, h, avg, line);
+                EXPECT_TRUE(same_bits(avg, plain_moving_average(x, h, line))) << n << " " << h;
+            }
         }
     }
 }

@@ -97,19 +97,27 @@ TEST_P(ManySpectra, every_spectrum_gets_the_bits_of_its_own_fit) {
     EXPECT_GT(seen.iterations.size(), 10u);
 }
 
-// The rules after the first three, and every difference order, run the band solve in the lanes.
+// The rules after the first three, and every difference order, run the band solve in the lanes, on the index
+// and on uneven positions.
 TEST_P(ManySpectra, every_rule_and_difference_order_gets_the_bits_of_its_own_fit) {
     if (!lane_path_available(GetParam())) GTEST_SKIP() << "this CPU has no AVX2";
     std::mt19937_64 rng(9);
     Seen seen;
     for (std::size_t n : {4, 9, 150}) {
         const Batch b(n, 13, rng);
+        V uneven(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double at = static_cast<double>(i);
+            uneven[i] = at + 0.4 * std::sin(1.7 * at);
+        }
         for (bool masked : {false, true}) {
             const auto each = [&](const auto& rule, unsigned lowest) {
                 for (unsigned order = lowest; order <= 3; ++order) {
                     for (double tol : {1e-3, 0.0}) {
-                        expect_single_fits(b, {1e3, 30, tol, order}, rule, masked, StopRule::WeightChange, GetParam(),
-                                           seen);
+                        for (std::span<const double> x : {std::span<const double>(), std::span<const double>(uneven)}) {
+                            expect_single_fits(b, {1e3, 30, tol, order, x}, rule, masked, StopRule::WeightChange,
+                                               GetParam(), seen);
+                        }
                     }
                 }
             };

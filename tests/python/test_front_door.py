@@ -106,6 +106,16 @@ def test_bad_arguments_say_what_was_given_and_what_is_accepted(call, error, mess
     check_raises(error, message, call)
 
 
+def test_only_windows_whose_cost_grows_with_them_are_capped():
+    # The rolling ball's moving average costs the window at every sample; openings cost the same at any window,
+    # so a window the estimate could choose is never refused when given back.
+    y = np.random.default_rng(0).normal(size=500_000).cumsum()
+    with pytest.raises(ValueError, match="half_window must be smaller: a window of 400001 samples"):
+        quorvel.baseline(y, "rolling_ball", half_window=200_000)
+    for method in ("mor", "tophat"):
+        assert np.all(np.isfinite(quorvel.baseline(y, method, half_window=200_000)))
+
+
 def test_the_fit_prints_what_happened_and_the_docs_list_every_parameter():
     text = repr(quorvel.fit(Y, "arpls", lam=1e5))
     assert "arpls" in text and "lam=100000.0, max_iter=50, tol=0.001" in text and "converged after" in text

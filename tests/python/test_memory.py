@@ -2,6 +2,7 @@ import json
 import os
 import subprocess
 import sys
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -77,3 +78,27 @@ def test_running_out_of_memory_midway_raises_memory_error_and_frees_everything(f
     for room, outcome, small_ok, mapped, resident in report:
         assert outcome in ("MemoryError", True) and small_ok, room
         assert mapped <= 2 ** 20 and resident <= 2 ** 20, room
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="needs RLIMIT_AS")
+def test_an_ill_conditioned_mask_needs_no_basis_per_point():
+    # 121 terms at a million points would be a basis of about 1 GB; the surface must fit in a tenth of that.
+    child = subprocess.run([sys.executable, "-c", CAPPED_SURFACE], capture_output=True, text=True, timeout=300,
+                           cwd=Path(__file__).parent)
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.split() == ["True"]
+
+
+CAPPED_SURFACE = """
+import resource
+import numpy as np
+import quorvel
+from test_polynomial_surfaces import banded
+
+x, z, data, used = banded(1024, 1024)
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+with open("/proc/self/statm") as statm:
+    mapped = int(statm.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (mapped + 100 * 2**20, hard))
+print(np.all(np.isfinite(quorvel.baseline_2d(data, "poly", mask=used, poly_order=10))))
+"""

@@ -46,3 +46,34 @@ def test_too_few_anchors_with_p_zero_is_an_error_not_a_baseline():
     with pytest.raises(ValueError, match="invalid parameter p: 0 leaves the baseline undetermined"):
         quorvel.baseline(y, "mpls", half_window=5)
     assert np.allclose(quorvel.baseline(y, "mpls", half_window=5, p=1e-3, lam=1.0), y, atol=0.05)
+
+
+UNEVEN = np.cumsum(np.random.default_rng(5).uniform(0.3, 1.7, 500))
+
+
+@pytest.mark.parametrize("params", [
+    {}, dict(p=0.05, diff_order=1, num_knots=40), dict(x=UNEVEN, spline_degree=2, diff_order=3, lam=10.0),
+    dict(x=UNEVEN[::-1], mask=np.arange(500) % 9 != 4, p=0.01)])
+def test_pspline_mpls_is_the_anchors_under_a_penalised_spline(params):
+    from test_spline_quantile_mixture import spline
+    y, half = spectrum(500, 6), 12
+    mask = params.get("mask", np.ones(500, bool))
+    bridged = np.interp(np.arange(500), np.flatnonzero(mask), y[mask])
+    _, weights = mpls(bridged, half, p=params.get("p", 0.0))
+    solve = spline(y, params.get("x"), mask, params.get("num_knots", 100), params.get("spline_degree", 3),
+                   params.get("diff_order", 2), params.get("lam", 1e3))
+    expected, _ = solve(weights * mask)
+    fit = quorvel.fit(y, "pspline_mpls", half_window=half, **params)
+    assert np.array_equal(fit.weights, weights * mask)
+    assert np.max(np.abs(fit.baseline - expected)) <= 1e-9 * np.ptp(y)
+
+
+@pytest.mark.parametrize("n, params", [(1000, {}), (10_000, dict(p=0.01, num_knots=300)),
+                                       (1000, dict(half_window=20, diff_order=3, spline_degree=2))])
+def test_pspline_mpls_agrees_with_the_reference_library(n, params):
+    pybaselines = pytest.importorskip("pybaselines")
+    y = spectrum(n, 7)
+    expected, given = pybaselines.Baseline().pspline_mpls(y, **params)
+    fit = quorvel.fit(y, "pspline_mpls", **params)
+    assert fit.params["half_window"] == given["half_window"] and np.array_equal(fit.weights, given["weights"])
+    assert np.max(np.abs(fit.baseline - expected)) <= 1e-8 * np.ptp(y)

@@ -138,7 +138,7 @@ def test_a_wire_map_is_read_with_its_coordinates_and_written_one_spectrum_per_ro
     assert main(["correct", str(DATA / "Si-map.wdf"), "--out-dir", str(tmp_path), "-q", "-m", "arpls"]) == 0
     written = formats.load(tmp_path / "Si-map.csv", formats.Options())  # read back: rows, coordinates kept
     assert "one spectrum per row" in written.description and np.array_equal(written.x, dataset.x)
-    assert np.array_equal(written.groups[0], quorvel.correct_many(spectra, "arpls"))
+    assert np.array_equal(written.groups[0], quorvel.correct_many(spectra, "arpls", x=dataset.x))
 
 
 def _damaged():

@@ -24,8 +24,8 @@ struct BrPlsLane {
 class BrPlsLaneRun {
 public:
     BrPlsLaneRun(const LaneKernels& kernels, const BrPlsWeights& rule, std::span<const double> ys, std::size_t n,
-                 const WhittakerParams& params, Mask masks, std::span<double> baselines,
-                 std::span<ItemOutcome> outcomes)
+                 const WhittakerParams& params, const UnevenPenalties& uneven, Mask masks,
+                 std::span<double> baselines, std::span<ItemOutcome> outcomes)
         : kernels_(kernels), rule_(rule), ys_(ys), n_(n), params_(params), masks_(masks), baselines_(baselines),
           outcomes_(outcomes), arrays_(n, kernels.width, !masks.empty()), lanes_(kernels.width),
           sigma_(kernels.width, 1.0), ratio_(kernels.width, 0.0), prior_(kernels.width, 1.0),
@@ -36,6 +36,7 @@ public:
                  arrays_.factor(), arrays_.inv_d(), arrays_.upper(), arrays_.state(),
                  nullptr, nullptr, nullptr, nullptr, nullptr} {
         for (auto& sums : sums_) sums.resize(kernels.width);
+        if (uneven.active) system_.uneven_penalty = &uneven.penalty;
     }
 
     void run() {
@@ -159,10 +160,10 @@ private:
 }  // namespace
 
 void fit_brpls_lanes(const LaneKernels& kernels, const BrPlsWeights& rule, std::span<const double> ys, std::size_t n,
-                     const WhittakerParams& params, Mask masks, std::span<double> baselines,
-                     std::span<ItemOutcome> outcomes) {
+                     const WhittakerParams& params, const UnevenPenalties& uneven, Mask masks,
+                     std::span<double> baselines, std::span<ItemOutcome> outcomes) {
     if (outcomes.empty()) return;
-    BrPlsLaneRun(kernels, rule, ys, n, params, masks, baselines, outcomes).run();
+    BrPlsLaneRun(kernels, rule, ys, n, params, uneven, masks, baselines, outcomes).run();
 }
 
 }  // namespace quorvel::whittaker

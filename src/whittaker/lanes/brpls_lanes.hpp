@@ -11,7 +11,7 @@
 namespace quorvel::whittaker {
 
 void fit_brpls_lanes(const LaneKernels& kernels, const BrPlsWeights& rule, std::span<const double> ys, std::size_t n,
-                     const WhittakerParams& params, Mask masks, std::span<double> baselines,
-                     std::span<ItemOutcome> outcomes);
+                     const WhittakerParams& params, const UnevenPenalties& uneven, Mask masks,
+                     std::span<double> baselines, std::span<ItemOutcome> outcomes);
 
 }  // namespace quorvel::whittaker

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "linalg/difference_penalty.hpp"
+#include "linalg/divided_difference_penalty.hpp"
 #include "linalg/pentadiagonal_lanes.hpp"
 
 namespace quorvel::whittaker {
@@ -57,6 +58,9 @@ struct LaneSystem {
     const linalg::PenaltyRows* penalty;
     const linalg::PenaltyRows* first;  // drpls' D1'D1
     double lam_1, eta;
+    // The same two on uneven positions, which take their place when set.
+    const linalg::PenaltyBands* uneven_penalty = nullptr;
+    const linalg::PenaltyBands* uneven_first = nullptr;
 };
 
 // BrPLS' posterior per lane: the noise, noise over mean peak height, and prior odds (see BrPlsPosterior).

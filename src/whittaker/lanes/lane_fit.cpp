@@ -86,8 +86,8 @@ double growth_at(Kind kind, double t) {
 class LaneRun {
 public:
     LaneRun(const LaneKernels& kernels, const LaneRule& rule, std::span<const double> ys, std::size_t n,
-            const WhittakerParams& params, Mask masks, StopRule stop, std::span<double> baselines,
-            std::span<ItemOutcome> outcomes)
+            const WhittakerParams& params, const UnevenPenalties& uneven, Mask masks, StopRule stop,
+            std::span<double> baselines, std::span<ItemOutcome> outcomes)
         : kernels_(kernels), rule_(rule), ys_(ys), n_(n), params_(params), masks_(masks),
           reference_(reference_loop(rule.kind)), by_residuals_(!reference_ && stop == StopRule::NegativeResiduals),
           cholesky_(!reference_ && params.diff_order == 2),
@@ -109,7 +109,15 @@ public:
                  per_lane_.last.data(),
                  per_lane_.k.data(),
                  per_lane_.growth.data()},
-          scratch_(n) {}
+          scratch_(n) {
+        // The rules' start (iasls' quadratic) and drPLS' exchanging solve read the positions from scratch_.
+        scratch_.uneven = uneven;
+        if (uneven.active) {
+            cholesky_ = false;
+            system_.uneven_penalty = &scratch_.uneven.penalty;
+            system_.uneven_first = &scratch_.uneven.first;
+        }
+    }
 
     void run() {
         while (refill()) {
@@ -269,10 +277,10 @@ std::optional<LaneKernels> lane_kernels_for(LanePath path, std::size_t count, st
 }
 
 void fit_lanes(const LaneKernels& kernels, const LaneRule& rule, std::span<const double> ys, std::size_t n,
-               const WhittakerParams& params, Mask masks, StopRule stop, std::span<double> baselines,
-               std::span<ItemOutcome> outcomes) {
+               const WhittakerParams& params, const UnevenPenalties& uneven, Mask masks, StopRule stop,
+               std::span<double> baselines, std::span<ItemOutcome> outcomes) {
     if (outcomes.empty()) return;
-    LaneRun(kernels, rule, ys, n, params, masks, stop, baselines, outcomes).run();
+    LaneRun(kernels, rule, ys, n, params, uneven, masks, stop, baselines, outcomes).run();
 }
 
 }  // namespace quorvel::whittaker

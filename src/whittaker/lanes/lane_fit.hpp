@@ -81,9 +81,9 @@ inline std::optional<LaneRule> lane_rule(const DerPsalsaWeights& rule) {
 }
 inline std::optional<LaneRule> lane_rule(const LsrPlsWeights&) { return LaneRule{LaneRule::Kind::LsrPls}; }
 
-// The arguments of fit_many, run on `kernels`.
+// The arguments of fit_many, run on `kernels`, with the penalties prepare_uneven made of params.x.
 void fit_lanes(const LaneKernels& kernels, const LaneRule& rule, std::span<const double> ys, std::size_t n,
-               const WhittakerParams& params, Mask masks, StopRule stop, std::span<double> baselines,
-               std::span<ItemOutcome> outcomes);
+               const WhittakerParams& params, const UnevenPenalties& uneven, Mask masks, StopRule stop,
+               std::span<double> baselines, std::span<ItemOutcome> outcomes);
 
 }  // namespace quorvel::whittaker

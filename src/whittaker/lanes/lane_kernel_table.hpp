@@ -55,8 +55,8 @@ void solve_ldu_of(const LaneBlock& b, const System& system, bool* failed) {
     linalg::band::ldu_back_substitute<P, B>(b.n, f, b.factor.t);
 }
 
-template <class P>
-void solve_drpls(const LaneBlock& b, unsigned order, const DrPlsSystem<P>& system, bool* failed) {
+template <class P, class Penalty>
+void solve_drpls(const LaneBlock& b, unsigned order, const DrPlsSystem<P, Penalty>& system, bool* failed) {
     linalg::band::with_width(order, [&](auto width) { solve_ldu_of<P, width()>(b, system, failed); });
 }
 
@@ -65,21 +65,29 @@ void solve_band_system(const LaneBlock& b, unsigned order, const System& system,
     linalg::band::with_width(order, [&](auto width) { solve_band_of<P, width()>(b, system, failed); });
 }
 
-template <class P>
-void solve_band(const LaneBlock& b, const LaneSystem& s, bool* failed) {
-    const linalg::PenaltyRows& penalty = *s.penalty;
+template <class P, class Penalty>
+void solve_band_on(const LaneBlock& b, const LaneSystem& s, const Penalty& penalty, const Penalty* first,
+                   bool* failed) {
     switch (s.kind) {
         case LaneSystem::Kind::Weighted:
-            return solve_band_system<P>(b, s.order, WeightedSystem<P>{b.y, b.weights, penalty}, failed);
+            return solve_band_system<P>(b, s.order, WeightedSystem<P, Penalty>{b.y, b.weights, penalty}, failed);
         case LaneSystem::Kind::Iasls:
-            return with_iasls_system<P>(b.y, b.weights, b.keep, b.n, s.lam_1, penalty, [&](const auto& system) {
-                solve_band_system<P>(b, s.order, system, failed);
-            });
+            return with_iasls_system<P>(b.y, b.weights, b.keep, b.n, s.lam_1, penalty, first,
+                                        [&](const auto& system) { solve_band_system<P>(b, s.order, system, failed); });
         case LaneSystem::Kind::DrPls:
-            return solve_drpls<P>(b, s.order, DrPlsSystem<P>{b.y, b.weights, s.eta, *s.first, penalty}, failed);
+            return solve_drpls<P>(b, s.order, DrPlsSystem<P, Penalty>{b.y, b.weights, s.eta, *first, penalty},
+                                  failed);
         case LaneSystem::Kind::AsPls:
-            return solve_band_system<P>(b, s.order, AsPlsSystem<P>{b.y, b.weights, b.state, penalty}, failed);
+            return solve_band_system<P>(b, s.order, AsPlsSystem<P, Penalty>{b.y, b.weights, b.state, penalty},
+                                        failed);
     }
+}
+
+template <class P>
+void solve_band(const LaneBlock& b, const LaneSystem& s, bool* failed) {
+    if (s.uneven_penalty) return solve_band_on<P>(b, s, *s.uneven_penalty, s.uneven_first, failed);
+    // The index's IAsLS never reads its D1'D1; drPLS' is s.first.
+    return solve_band_on<P>(b, s, *s.penalty, s.first, failed);
 }
 
 template <class P, class Rule>

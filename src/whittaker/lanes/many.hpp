@@ -19,14 +19,17 @@ void fit_many(std::span<const double> ys, std::size_t n, const WhittakerParams& 
               Mask masks, StopRule stop, std::span<double> baselines, std::span<ItemOutcome> outcomes,
               LanePath path = LanePath::Automatic) {
     const auto kernels = lane_kernels_for(path, outcomes.size(), n);
-    // An order out of range fails every spectrum alike, as the loop of single fits reports.
+    // An order out of range, or positions the fit refuses, fail every spectrum alike, as the loop of single
+    // fits reports.
     const bool order_ok = params.diff_order >= 1 && params.diff_order <= linalg::max_difference_order;
-    if (kernels && order_ok && validate_rule(rule)) {
+    UnevenPenalties uneven;
+    if (kernels && order_ok && validate_rule(rule) &&
+        prepare_uneven(uneven, params.x, n, params.diff_order, params.lambda)) {
         if constexpr (std::is_same_v<Rule, BrPlsWeights>) {
-            return fit_brpls_lanes(*kernels, rule, ys, n, params, masks, baselines, outcomes);
+            return fit_brpls_lanes(*kernels, rule, ys, n, params, uneven, masks, baselines, outcomes);
         } else if constexpr (requires { lane_rule(rule); }) {
             if (const auto lane = lane_rule(rule)) {
-                return fit_lanes(*kernels, *lane, ys, n, params, masks, stop, baselines, outcomes);
+                return fit_lanes(*kernels, *lane, ys, n, params, uneven, masks, stop, baselines, outcomes);
             }
         }
     }
