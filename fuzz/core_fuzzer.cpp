@@ -107,6 +107,8 @@ Stopping stopping_of(const dispatch::Options& options) {
     if (method == MethodId::Ipsa || method == MethodId::Ria) {
         return {true, options.smoothing.max_iter, options.smoothing.tol};
     }
+    // pspline_mpls fits once through its anchors, as mpls does.
+    if (method == MethodId::PsplineMpls) return {false, 1, 0.0};
     if (catalogue::row(method).family == catalogue::Family::Pspline) {
         return {true, options.pspline.max_iter, options.pspline.tol};
     }
