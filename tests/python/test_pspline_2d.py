@@ -93,7 +93,7 @@ SETTLED = {"irsqr": dict(lam=1e4, quantile=0.2, eps=1e-3, tol=1e-4)}
 
 @pytest.mark.parametrize("method", METHODS)
 @pytest.mark.parametrize("shape, params", [((60, 80), {}), ((150, 120), {}),
-                                           ((70, 50), dict(num_knots=(30, 12), spline_degree=(2, 3),
+                                           ((70, 50), dict(num_knots=(12, 40), spline_degree=(2, 3),
                                                            diff_order=(3, 2), lam=(1e2, 1e4))),
                                            ((40, 90), dict(x=np.cumsum(np.linspace(2, 0.2, 40)) ** 1.5,
                                                            z=np.geomspace(1, 50, 90)))])

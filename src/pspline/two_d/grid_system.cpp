@@ -1,6 +1,7 @@
 #include "grid_system.hpp"
 
 #include <algorithm>
+#include <array>
 
 #include "linalg/difference_penalty.hpp"
 
@@ -89,117 +90,143 @@ void scatter(const RowView& u, const Gram& g, std::span<double> band_store, std:
 
 bool used_pair(Mask mask, std::size_t i, std::size_t j) { return !is_masked_out(mask, i) && !is_masked_out(mask, j); }
 
-// lam_1 times the first differences of the residual along either axis, in the coefficients' space, into the
-// workspace's slope store (the layout of the system's bands).
-void form_slopes(const Grid& data, Mask mask, const GridBases& bases, const GridTerms& terms,
-                 GridSystemWorkspace& ws) {
-    const std::size_t rows = data.rows, cols = data.cols, m = bases.axis1.coefficients, n = ws.banded.n;
+// The grid seen with the axis of fewer coefficients along its lines, so that the band, (degree + 1) times those
+// coefficients wide, is the narrower of the two: line i of `lines`, point j along it, is data point at(i, j);
+// coefficient (a, b), a of the lines' basis and b of the points', is unknown a * m + b.
+struct Oriented {
+    const SplineBasis& across;  // the basis over the lines
+    const SplineBasis& along;   // the basis along each line
+    std::size_t lines, points, cols;
+    bool transposed;
+    std::array<double, 2> lambda, slope;  // across the lines, along them
+    std::array<unsigned, 2> order;
+
+    Oriented(const Grid& data, const GridBases& bases, const GridPenalty& penalty, const GridTerms& terms)
+        : Oriented(data, bases, penalty, terms, bases.axis0.coefficients < bases.axis1.coefficients) {}
+    Oriented(const Grid& data, const GridBases& bases, const GridPenalty& penalty, const GridTerms& terms, bool swap)
+        : across(swap ? bases.axis1 : bases.axis0),
+          along(swap ? bases.axis0 : bases.axis1),
+          lines(swap ? data.cols : data.rows),
+          points(swap ? data.rows : data.cols),
+          cols(data.cols),
+          transposed(swap),
+          lambda{penalty.lambda[swap ? 1 : 0], penalty.lambda[swap ? 0 : 1]},
+          slope{terms.residual_slope[swap ? 1 : 0], terms.residual_slope[swap ? 0 : 1]},
+          order{penalty.diff_order[swap ? 1 : 0], penalty.diff_order[swap ? 0 : 1]} {}
+
+    std::size_t at(std::size_t i, std::size_t j) const { return transposed ? j * cols + i : i * cols + j; }
+    std::size_t m() const { return along.coefficients; }
+    std::size_t unknowns() const { return across.coefficients * along.coefficients; }
+};
+
+// lam_1 times the first differences of the residual across and along the lines, in the coefficients' space, into
+// the workspace's slope store (the layout of the system's bands).
+void form_slopes(const Grid& data, Mask mask, const Oriented& o, GridSystemWorkspace& ws) {
+    const std::size_t m = o.m(), n = ws.banded.n;
     ws.slope_bands.assign(ws.banded.bands.size(), 0.0);
     ws.slope_rhs.assign(n, 0.0);
     std::vector<double> pair_values;
-    if (terms.residual_slope[0] != 0.0) {
-        Gram g{ws.gram, ws.gram_rhs, m, bases.axis1.degree};
-        for (std::size_t i = 1; i < rows; ++i) {
+    if (o.slope[0] != 0.0) {
+        Gram g{ws.gram, ws.gram_rhs, m, o.along.degree};
+        for (std::size_t i = 1; i < o.lines; ++i) {
             g.clear();
-            for (std::size_t j = 0; j < cols; ++j) {
-                const std::size_t at = i * cols + j;
-                if (!used_pair(mask, at - cols, at)) continue;
-                g.add(basis_row(bases.axis1, j), terms.residual_slope[0], data.data[at] - data.data[at - cols]);
+            for (std::size_t j = 0; j < o.points; ++j) {
+                const std::size_t at = o.at(i, j), before = o.at(i - 1, j);
+                if (!used_pair(mask, before, at)) continue;
+                g.add(basis_row(o.along, j), o.slope[0], data.data[at] - data.data[before]);
             }
-            scatter(pair_row(bases.axis0, i, pair_values), g, ws.slope_bands, n, ws.slope_rhs);
+            scatter(pair_row(o.across, i, pair_values), g, ws.slope_bands, n, ws.slope_rhs);
         }
     }
-    if (terms.residual_slope[1] != 0.0) {
-        Gram g{ws.gram, ws.gram_rhs, m, widest_pair(bases.axis1, cols) - 1};
-        for (std::size_t i = 0; i < rows; ++i) {
+    if (o.slope[1] != 0.0) {
+        Gram g{ws.gram, ws.gram_rhs, m, widest_pair(o.along, o.points) - 1};
+        for (std::size_t i = 0; i < o.lines; ++i) {
             g.clear();
-            for (std::size_t j = 1; j < cols; ++j) {
-                const std::size_t at = i * cols + j;
-                if (!used_pair(mask, at - 1, at)) continue;
-                g.add(pair_row(bases.axis1, j, ws.row), terms.residual_slope[1], data.data[at] - data.data[at - 1]);
+            for (std::size_t j = 1; j < o.points; ++j) {
+                const std::size_t at = o.at(i, j), before = o.at(i, j - 1);
+                if (!used_pair(mask, before, at)) continue;
+                g.add(pair_row(o.along, j, ws.row), o.slope[1], data.data[at] - data.data[before]);
             }
-            scatter(basis_row(bases.axis0, i), g, ws.slope_bands, n, ws.slope_rhs);
+            scatter(basis_row(o.across, i), g, ws.slope_bands, n, ws.slope_rhs);
         }
     }
     ws.slopes_formed = true;
 }
 
-void add_penalty(const GridBases& bases, const GridPenalty& penalty, linalg::banded::SymmetricBandedWorkspace& system) {
-    const std::size_t m0 = bases.axis0.coefficients, m1 = bases.axis1.coefficients, n = system.n;
-    const unsigned d0 = penalty.diff_order[0], d1 = penalty.diff_order[1];
-    const linalg::PenaltyRows along0(m0, d0, penalty.lambda[0]), along1(m1, d1, penalty.lambda[1]);
+void add_penalty(const Oriented& o, linalg::banded::SymmetricBandedWorkspace& system) {
+    const std::size_t m0 = o.across.coefficients, m1 = o.m(), n = system.n;
+    const linalg::PenaltyRows across(m0, o.order[0], o.lambda[0]), along(m1, o.order[1], o.lambda[1]);
     for (std::size_t a = 0; a < m0; ++a) {
         for (std::size_t b = 0; b < m1; ++b) {
             const std::size_t k = a * m1 + b;
-            for (std::size_t s = 0; s <= std::min<std::size_t>(a, d0); ++s) {
-                system.bands[s * m1 * n + k - s * m1] += along0.at(a, s);
+            for (std::size_t s = 0; s <= std::min<std::size_t>(a, o.order[0]); ++s) {
+                system.bands[s * m1 * n + k - s * m1] += across.at(a, s);
             }
-            for (std::size_t s = 0; s <= std::min<std::size_t>(b, d1); ++s) {
-                system.bands[s * n + k - s] += along1.at(b, s);
+            for (std::size_t s = 0; s <= std::min<std::size_t>(b, o.order[1]); ++s) {
+                system.bands[s * n + k - s] += along.at(b, s);
             }
         }
     }
 }
 
-}  // namespace
-
-std::size_t grid_band(const GridBases& bases, const GridPenalty& penalty, const GridTerms& terms) {
-    const std::size_t m = bases.axis1.coefficients, reach0 = bases.axis0.degree, reach1 = bases.axis1.degree;
-    std::size_t band = std::max({reach0 * m + reach1, penalty.diff_order[0] * m, std::size_t{penalty.diff_order[1]}});
-    const std::size_t rows = bases.axis0.first.size(), cols = bases.axis1.first.size();
-    if (terms.residual_slope[0] != 0.0) band = std::max(band, (widest_pair(bases.axis0, rows) - 1) * m + reach1);
-    if (terms.residual_slope[1] != 0.0) band = std::max(band, reach0 * m + widest_pair(bases.axis1, cols) - 1);
-    return std::min<std::size_t>(band, bases.axis0.coefficients * m - 1);
+std::size_t band_of(const Oriented& o) {
+    const std::size_t m = o.m(), reach0 = o.across.degree, reach1 = o.along.degree;
+    std::size_t band = std::max({reach0 * m + reach1, o.order[0] * m, std::size_t{o.order[1]}});
+    if (o.slope[0] != 0.0) band = std::max(band, (widest_pair(o.across, o.lines) - 1) * m + reach1);
+    if (o.slope[1] != 0.0) band = std::max(band, reach0 * m + widest_pair(o.along, o.points) - 1);
+    return std::min<std::size_t>(band, o.unknowns() - 1);
 }
+
+}  // namespace
 
 Status solve_grid(const Grid& data, std::span<const double> weights, Mask mask, const GridBases& bases,
                   const GridPenalty& penalty, const GridTerms& terms, GridSystemWorkspace& ws,
                   std::span<double> baseline) {
-    const std::size_t rows = data.rows, cols = data.cols;
-    const std::size_t m0 = bases.axis0.coefficients, m1 = bases.axis1.coefficients, unknowns = m0 * m1;
-    const bool slopes = terms.residual_slope[0] != 0.0 || terms.residual_slope[1] != 0.0;
+    const Oriented o(data, bases, penalty, terms);
+    const std::size_t m = o.m(), unknowns = o.unknowns();
+    const bool slopes = o.slope[0] != 0.0 || o.slope[1] != 0.0;
     auto& system = ws.banded;
-    system.reset(unknowns, grid_band(bases, penalty, terms));
-    if (slopes && !ws.slopes_formed) form_slopes(data, mask, bases, terms, ws);
+    system.reset(unknowns, band_of(o));
+    if (slopes && !ws.slopes_formed) form_slopes(data, mask, o, ws);
     if (slopes) {
         std::copy(ws.slope_bands.begin(), ws.slope_bands.end(), system.bands.begin());
         ws.rhs.assign(ws.slope_rhs.begin(), ws.slope_rhs.end());
     } else {
         ws.rhs.assign(unknowns, 0.0);
     }
-    Gram g{ws.gram, ws.gram_rhs, m1, bases.axis1.degree};
-    for (std::size_t i = 0; i < rows; ++i) {
+    Gram g{ws.gram, ws.gram_rhs, m, o.along.degree};
+    for (std::size_t i = 0; i < o.lines; ++i) {
         g.clear();
         bool any = false;
-        for (std::size_t j = 0; j < cols; ++j) {
-            const double w = weights[i * cols + j];
-            const double weight = terms.squared_weights ? w * w : w;
+        for (std::size_t j = 0; j < o.points; ++j) {
+            const std::size_t at = o.at(i, j);
+            const double weight = terms.squared_weights ? weights[at] * weights[at] : weights[at];
             if (weight == 0.0) continue;
-            g.add(basis_row(bases.axis1, j), weight, data.data[i * cols + j]);
+            g.add(basis_row(o.along, j), weight, data.data[at]);
             any = true;
         }
-        if (any) scatter(basis_row(bases.axis0, i), g, system.bands, unknowns, ws.rhs);
+        if (any) scatter(basis_row(o.across, i), g, system.bands, unknowns, ws.rhs);
     }
-    add_penalty(bases, penalty, system);
+    add_penalty(o, system);
     ws.coefficients.resize(unknowns);
     if (auto factored = ws.cholesky.factor(system); !factored) return factored;
     ws.cholesky.substitute(ws.rhs, ws.coefficients);
 
-    // B0 C B1', one grid row at a time: the row's combination of coefficient rows, then each point's columns.
+    // B C B' a line at a time: the line's combination of coefficient rows, then each point's along it.
     auto& partial = ws.partial;
-    partial.resize(m1);
-    for (std::size_t i = 0; i < rows; ++i) {
-        const RowView u = basis_row(bases.axis0, i);
+    partial.resize(m);
+    for (std::size_t i = 0; i < o.lines; ++i) {
+        const RowView u = basis_row(o.across, i);
         std::fill(partial.begin(), partial.end(), 0.0);
         for (std::size_t a = 0; a < u.width; ++a) {
-            const double* c = ws.coefficients.data() + (u.first + a) * m1;
-            for (std::size_t b = 0; b < m1; ++b) partial[b] += u.values[a] * c[b];
+            const double* c = ws.coefficients.data() + (u.first + a) * m;
+            for (std::size_t b = 0; b < m; ++b) partial[b] += u.values[a] * c[b];
         }
-        for (std::size_t j = 0; j < cols; ++j) {
-            const RowView v = basis_row(bases.axis1, j);
+        for (std::size_t j = 0; j < o.points; ++j) {
+            const RowView v = basis_row(o.along, j);
             double sum = 0.0;
             for (std::size_t b = 0; b < v.width; ++b) sum += v.values[b] * partial[v.first + b];
-            baseline[i * cols + j] = sum;
+            baseline[o.at(i, j)] = sum;
         }
     }
     return ok;

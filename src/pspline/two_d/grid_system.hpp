@@ -17,8 +17,8 @@
 
 namespace quorvel::pspline::two_d {
 
-// Coefficient (a, b), a of the axis-0 basis and b of the axis-1 basis, is unknown a * m1 + b: axis 1 runs fastest,
-// so the system is a band of half-width about m1 (degree0 + 1).
+// The coefficients of the axis with fewer of them run fastest, so the system is a band of half-width about those
+// coefficients times the other axis' degree + 1.
 struct GridBases {
     SplineBasis axis0, axis1;
 };
@@ -45,9 +45,6 @@ struct GridSystemWorkspace {
     bool slopes_formed = false;
     std::vector<double> partial;  // a grid row's C B0' row, for the baseline
 };
-
-// The half-width of the coefficients' band.
-std::size_t grid_band(const GridBases& bases, const GridPenalty& penalty, const GridTerms& terms);
 
 // Solves (B'WB + terms + lambda_0 D0'D0 (x) I + lambda_1 I (x) D1'D1) c = B'W y + terms and writes B c.
 Status solve_grid(const quorvel::two_d::Grid& data, std::span<const double> weights, Mask mask,
