@@ -159,22 +159,19 @@ inline constexpr std::array drpls_2d{
 inline constexpr std::array lsrpls_2d{lam_2d_of(1e3), max_iter_2d,  tol_2d, diff_order_2d,
                                       cg_tol,         cg_max_iter, solver_multigrid};
 
-// The morphological methods share their window.
-inline constexpr std::array window_1d{integer("half_window", 15, at_least_one,
-                                              "half-width h of the window of 2h + 1 samples", false,
-                                              DataCheck::Window)};
-inline constexpr std::array window_2d{
-    integer("half_window", 3, at_least_one,
-            "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
-            DataCheck::Window)};
+// The morphological methods share their window; the rolling ball's moving average costs it at every sample,
 // tophat's openings cost the same at any window.
-inline constexpr std::array tophat_1d{integer("half_window", 15, at_least_one,
-                                              "half-width h of the window of 2h + 1 samples", false,
-                                              DataCheck::Extent)};
-inline constexpr std::array tophat_2d{
-    integer("half_window", 3, at_least_one,
-            "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true,
-            DataCheck::Extent)};
+constexpr Parameter given_window_1d(DataCheck check) {
+    return integer("half_window", 15, at_least_one, "half-width h of the window of 2h + 1 samples", false, check);
+}
+constexpr Parameter given_window_2d(DataCheck check) {
+    return integer("half_window", 3, at_least_one,
+                   "half-width h of the window of 2h + 1 samples per axis, or a pair (axis 0, axis 1)", true, check);
+}
+inline constexpr std::array window_1d{given_window_1d(DataCheck::Window)};
+inline constexpr std::array window_2d{given_window_2d(DataCheck::Window)};
+inline constexpr std::array tophat_1d{given_window_1d(DataCheck::Extent)};
+inline constexpr std::array tophat_2d{given_window_2d(DataCheck::Extent)};
 // mor and imor decide their window from the data unless told (see morphology/window_estimate.hpp); openings cost
 // the same at any window.
 inline constexpr std::string_view estimated_window_meaning =

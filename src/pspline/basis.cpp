@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 
+#include "core/abscissa.hpp"
+
 namespace quorvel::pspline {
 namespace {
 
@@ -91,6 +93,22 @@ void at_basis_middles(std::span<const double> positions, std::span<const double>
         const double x0 = positions[at(k)], x1 = positions[at(k + 1)], v0 = values[at(k)], v1 = values[at(k + 1)];
         out[j] = (v1 - v0) / (x1 - x0) * (middle - x0) + v0;
     }
+}
+
+Status build_on_axis(std::span<const double> x, std::size_t extent, const char* name, std::uint64_t num_knots,
+                     std::uint64_t degree, std::vector<double>& positions, SplineBasis& basis) {
+    positions.resize(extent);
+    if (x.empty()) {
+        // As NumPy's linspace(-1, 1, extent), the reference library's positions without x.
+        const double step = 2.0 / static_cast<double>(extent - 1);
+        for (std::size_t i = 0; i < extent; ++i) positions[i] = -1.0 + static_cast<double>(i) * step;
+        positions[extent - 1] = 1.0;
+    } else {
+        const auto mapped = mapped_abscissa(x, extent, name);
+        if (!mapped) return mapped.error();
+        for (std::size_t i = 0; i < extent; ++i) positions[i] = mapped.value().at(i);
+    }
+    return build_basis(positions, num_knots, static_cast<unsigned>(degree), basis);
 }
 
 }  // namespace quorvel::pspline

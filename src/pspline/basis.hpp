@@ -28,6 +28,11 @@ struct SplineBasis {
 // The basis at `positions` (any order, finite, not all equal); capacity is kept between calls.
 Status build_basis(std::span<const double> positions, std::uint64_t num_knots, unsigned degree, SplineBasis& basis);
 
+// The basis along an axis of `extent` samples at `x` mapped onto [-1, 1] (`name` in its errors), or without x at
+// NumPy's linspace(-1, 1, extent) as the reference library places them; `positions` receives them.
+Status build_on_axis(std::span<const double> x, std::size_t extent, const char* name, std::uint64_t num_knots,
+                     std::uint64_t degree, std::vector<double>& positions, SplineBasis& basis);
+
 // values, one per position (strictly monotone), at the middle of each basis function's support: linear between
 // the nearest positions, the end value beyond them, as NumPy's interp. Methods that scale the penalty by a
 // sample's quantity carry it over to the coefficients so.

@@ -16,20 +16,11 @@ Status place_basis(std::span<const double> x, std::size_t n, const PsplineParams
     const BasisKey key{x.empty() ? nullptr : x.data(), n, params.num_knots, params.spline_degree};
     if (workspace.built_for == key) return ok;
     workspace.built_for.reset();
-    auto& positions = workspace.positions;
-    positions.resize(n);
-    if (x.empty()) {
-        // As NumPy's linspace(-1, 1, n), the reference library's positions without x.
-        const double step = 2.0 / static_cast<double>(n - 1);
-        for (std::size_t i = 0; i < n; ++i) positions[i] = -1.0 + static_cast<double>(i) * step;
-        positions[n - 1] = 1.0;
-    } else {
-        const auto mapped = mapped_abscissa(x, n);
-        if (!mapped) return mapped.error();
-        for (std::size_t i = 0; i < n; ++i) positions[i] = mapped.value().at(i);
+    if (auto built = build_on_axis(x, n, "x", params.num_knots, params.spline_degree, workspace.positions,
+                                   workspace.basis);
+        !built) {
+        return built;
     }
-    const auto degree = static_cast<unsigned>(params.spline_degree);
-    if (auto built = build_basis(positions, params.num_knots, degree, workspace.basis); !built) return built;
     workspace.built_for = key;
     return ok;
 }

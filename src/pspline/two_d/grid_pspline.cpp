@@ -17,21 +17,6 @@ Status check_axis(std::uint64_t extent, std::uint64_t num_knots, std::uint64_t d
     return ok;
 }
 
-Status axis_basis(std::span<const double> given, std::size_t extent, const char* name, std::uint64_t num_knots,
-                  std::uint64_t degree, std::vector<double>& positions, SplineBasis& basis) {
-    positions.resize(extent);
-    if (given.empty()) {
-        // As NumPy's linspace(-1, 1, extent), the reference library's positions without x or z.
-        const double step = 2.0 / static_cast<double>(extent - 1);
-        for (std::size_t i = 0; i < extent; ++i) positions[i] = -1.0 + static_cast<double>(i) * step;
-        positions[extent - 1] = 1.0;
-    } else {
-        const auto mapped = mapped_abscissa(given, extent, name);
-        if (!mapped) return mapped.error();
-        for (std::size_t i = 0; i < extent; ++i) positions[i] = mapped.value().at(i);
-    }
-    return build_basis(positions, num_knots, static_cast<unsigned>(degree), basis);
-}
 
 }  // namespace
 
@@ -73,12 +58,12 @@ Status prepare_grid(const Grid& data, std::span<const double> x, std::span<const
         if (free == 6 && used < 6) return InvalidParameter{"mask", "must keep at least six samples"};
         if (used < 4) return InvalidParameter{"mask", "must keep at least four samples"};
     }
-    if (auto built = axis_basis(x, data.rows, "x", params.num_knots[0], params.spline_degree[0], ws.positions[0],
+    if (auto built = build_on_axis(x, data.rows, "x", params.num_knots[0], params.spline_degree[0], ws.positions[0],
                                 ws.bases.axis0);
         !built) {
         return built;
     }
-    if (auto built = axis_basis(z, data.cols, "z", params.num_knots[1], params.spline_degree[1], ws.positions[1],
+    if (auto built = build_on_axis(z, data.cols, "z", params.num_knots[1], params.spline_degree[1], ws.positions[1],
                                 ws.bases.axis1);
         !built) {
         return built;
