@@ -177,6 +177,7 @@ class _Call:
         self.flags = None if flags is None or flags.all() else flags  # all True: the unmasked fit, bit for bit
         self.used = values.size if self.flags is None else int(np.count_nonzero(self.flags))
         self.plan = _engine.plan(ndim, name, params, values.shape, self.used if values.size else None, *positions)
+        self.on_x = ndim == 1 and self.plan.x is not None
         needed = parameters.MIN_USED[ndim][name]
         if self.flags is not None and self.used < needed:
             raise ValueError(f"mask leaves {self.used} of {values.size} samples; {name} needs at least {needed}")
@@ -193,9 +194,9 @@ class _Call:
             masks = None if self.flags is None else np.not_equal(self.flags, False).reshape(1, size)
             failure = self.plan.run_block(target.reshape(1, size), block, masks, want, self.reports)
         except ValueError as error:
-            raise hinted(str(error), getattr(error, "index", None), shape, self.plan.name) from None
+            raise hinted(str(error), getattr(error, "index", None), shape, self.plan.name, self.on_x) from None
         if failure is not None:
-            raise hinted(failure[1], failure[2], shape, self.plan.name)
+            raise hinted(failure[1], failure[2], shape, self.plan.name, self.on_x)
         return target
 
 
@@ -208,14 +209,19 @@ class _Call:
 _WEIGHTS_SHRINK_WITH_SCALE = frozenset({"irsqr"})
 
 
-def hinted(text: str, index: Optional[int], shape: Tuple[int, ...], method: str) -> ValueError:
+def hinted(text: str, index: Optional[int], shape: Tuple[int, ...], method: str, on_x: bool = False) -> ValueError:
     """The error of a fit in words a user can act on: for a non-finite sample at flat ``index``, where it is and
-    how to leave it out; for a solve that the weights left singular, why and what to change."""
+    how to leave it out; for a solve that the weights left singular, why and what to change (``on_x``: a
+    Whittaker fit on given positions, whose uneven steps can stiffen the penalty past what the solve holds)."""
     # The native module's texts name the family and the solver; the tunable fronts name the method.
     text = text.replace("is too short for whittaker", f"is too short for {method}")
     if text.startswith("linear solve failed") and method in _WEIGHTS_SHRINK_WITH_SCALE:
         return ValueError(f"{method} could not fit this input: {text}. Its weights shrink as the data grow, so on "
                           "values this large lam swamps them; divide the data by their scale (or lower lam)")
+    if text.startswith("linear solve failed") and on_x and method in parameters.WHITTAKER:
+        return ValueError(f"{method} could not fit this input: {text}. On x whose steps differ by orders of "
+                          "magnitude the penalty grows stiff where they are short, and at this lam the solve "
+                          "fails; lower lam, or resample x more evenly")
     if text.startswith("linear solve failed"):
         return ValueError(f"{method} could not fit this input: {text}. Its weights left too few samples to pin "
                           "down the baseline, which happens on very short inputs; give it more samples, a lower "

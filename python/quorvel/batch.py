@@ -238,7 +238,8 @@ def apply(
     if failures:
         index, reason, at = min(failures, key=lambda failure: failure[0])
         position = tuple(int(i) for i in np.unravel_index(index, batch_shape)) if batch_shape else ()
-        raise ItemError("spectrum" if ndim == 1 else "image", position, str(api.hinted(reason, at, item_shape, plan.name)))
+        hint = api.hinted(reason, at, item_shape, plan.name, ndim == 1 and plan.x is not None)
+        raise ItemError("spectrum" if ndim == 1 else "image", position, str(hint))
     if not np.may_share_memory(flat, result):
         target[...] = flat.reshape(target.shape)
     return Applied(result, reports.reshape(*batch_shape, 3), plan)

@@ -143,3 +143,10 @@ def test_masked_samples_take_no_part_but_keep_their_positions(method):
 def test_steps_the_penalty_cannot_divide_by_are_refused(x, message):
     with pytest.raises(ValueError, match=message):
         quorvel.baseline(spectrum(N, 0), "arpls", x=x)
+
+
+@pytest.mark.parametrize("call", [quorvel.baseline, lambda y, *args, **kw: quorvel.baseline_many(y[None], *args, **kw)])
+def test_a_solve_stiff_steps_break_says_so_rather_than_blaming_few_samples(call):
+    u = np.linspace(0.0, 1.0, 2000)
+    with pytest.raises(ValueError, match="steps differ by orders of magnitude .* lower lam"):
+        call(spectrum(2000, 0), "arpls", x=1000.0 * u**2 + 1e-3 * u, lam=1e9)
