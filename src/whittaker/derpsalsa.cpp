@@ -142,7 +142,8 @@ double update_masked(const DerPsalsaRun& rule, std::span<const double> y, std::s
         using One = simd::ScalarPack<1>;
         for (std::size_t j = packed; j < chunk.size(); ++j) {
             const One d = One::splat(y[from + j] - baseline[from + j]);
-            const One decay = derpsalsa_decay(d, One::splat(rule.p), One::splat(1.0 - rule.p), One::splat(rule.k));
+            const One decay =
+                derpsalsa_decay(d, One::splat(rule.p), One::splat(1.0 - rule.p), One::splat(1.0 / rule.k));
             chunk[j] = rule.screen[from + j] * decay.v[0];
         }
     });
