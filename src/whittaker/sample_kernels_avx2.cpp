@@ -19,8 +19,10 @@ void aspls_weights(const double* y, const double* z, double* out, std::size_t co
 }
 
 void brpls_weights(const double* y, const double* z, double* out, std::size_t count, const BrPlsPosterior& posterior) {
+    const auto scales = brpls_scales(P::splat(posterior.sigma), P::splat(posterior.ratio));
+    const P prior = P::splat(posterior.prior);
     for (std::size_t i = 0; i < count; i += P::width) {
-        brpls_weight(P::load(y + i) - P::load(z + i), posterior).store(out + i);
+        brpls_weight(P::load(y + i) - P::load(z + i), scales, prior).store(out + i);
     }
 }
 
