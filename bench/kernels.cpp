@@ -1,13 +1,15 @@
 // Timing of the core's hot kernels against their plain forms, measured in one run on one core:
 // many-spectrum Whittaker fits on each lane path against the loop of single fits, the one-spectrum
 // second-difference solve against its separate band passes, and the order-2 polynomial against the
-// general-order loop, and the grid Whittaker fits on each solver. Usage: quorvel_kernels [repeats]
+// general-order loop, and the grid Whittaker fits on each solver. Usage: quorvel_kernels [repeats] [name...]:
+// with names, only the parts named (solve, poly, grid, or a Whittaker rule such as psalsa).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -62,13 +64,14 @@ V spectrum(std::size_t n, std::uint64_t seed) {
 }
 
 template <class Rule>
-void time_whittaker(const char* name, const Rule& rule, std::size_t count, std::size_t n, int repeats) {
+void time_whittaker(const char* name, const Rule& rule, double lambda, std::size_t count, std::size_t n,
+                    int repeats, std::uint64_t max_iter = 50) {
     V ys;
     for (std::size_t k = 0; k < count; ++k) {
         const V y = spectrum(n, 20251206 + k);
         ys.insert(ys.end(), y.begin(), y.end());
     }
-    const whittaker::WhittakerParams params{1e6, 50, 1e-3};
+    const whittaker::WhittakerParams params{lambda, max_iter, 1e-3};
     std::vector<whittaker::ItemOutcome> outcomes(count);
     V reference(ys.size()), baselines(ys.size());
     auto run = [&](whittaker::LanePath path, V& out) {
@@ -79,7 +82,7 @@ void time_whittaker(const char* name, const Rule& rule, std::size_t count, std::
     const auto loop = run(whittaker::LanePath::ScalarLoop, reference);
     std::uint64_t iterations = 0;
     for (const auto& o : outcomes) iterations += o.report.iterations;
-    std::printf("%-7s %5zu x %-6zu mean iterations %5.1f  loop %8.1f ms (min %8.1f)\n", name, count, n,
+    std::printf("%-9s %5zu x %-6zu mean iterations %5.1f  loop %8.1f ms (min %8.1f)\n", name, count, n,
                 double(iterations) / double(count), loop.first, loop.second);
     const std::pair<const char*, whittaker::LanePath> paths[] = {{"interleaved", whittaker::LanePath::Interleaved},
                                                                  {"avx2", whittaker::LanePath::Avx2}};
@@ -88,7 +91,7 @@ void time_whittaker(const char* name, const Rule& rule, std::size_t count, std::
         std::fill(baselines.begin(), baselines.end(), 0.0);
         const auto t = run(path, baselines);
         const bool same = std::memcmp(baselines.data(), reference.data(), ys.size() * sizeof(double)) == 0;
-        std::printf("        %-11s %8.1f ms (min %8.1f)  ratio %.2f (min/min %.2f)%s\n", label, t.first, t.second,
+        std::printf("          %-11s %8.1f ms (min %8.1f)  ratio %.2f (min/min %.2f)%s\n", label, t.first, t.second,
                     loop.first / t.first, loop.second / t.second, same ? "" : "  BASELINES DIFFER");
     }
 }
@@ -161,19 +164,41 @@ void time_grid(std::size_t rows, std::size_t cols, two_d::whittaker::GridSolver 
 
 int main(int argc, char** argv) {
     const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const std::vector<std::string> names(argv + std::min(argc, 2), argv + argc);
+    const auto wanted = [&](const char* name) {
+        return names.empty() || std::find(names.begin(), names.end(), name) != names.end();
+    };
     std::printf("AVX2 %s; medians of %d runs\n", simd::avx2_available() ? "available" : "not available", repeats);
     using two_d::whittaker::GridSolver;
-    for (const auto& [rows, cols] : {std::pair<std::size_t, std::size_t>{16, 24}, {100, 150}}) {
-        time_grid(rows, cols, GridSolver::conjugate_gradients, repeats);
+    if (wanted("grid")) {
+        for (const auto& [rows, cols] : {std::pair<std::size_t, std::size_t>{16, 24}, {100, 150}}) {
+            time_grid(rows, cols, GridSolver::conjugate_gradients, repeats);
+        }
+        for (const auto& [rows, cols] : {std::pair<std::size_t, std::size_t>{16, 24}, {100, 150}, {300, 400}}) {
+            time_grid(rows, cols, GridSolver::multigrid, repeats);
+        }
     }
-    for (const auto& [rows, cols] : {std::pair<std::size_t, std::size_t>{16, 24}, {100, 150}, {300, 400}}) {
-        time_grid(rows, cols, GridSolver::multigrid, repeats);
+    if (wanted("solve")) {
+        for (std::size_t n : {1000, 10000, 100000}) time_pentadiagonal(n, repeats);
     }
-    for (std::size_t n : {1000, 10000, 100000}) time_pentadiagonal(n, repeats);
-    time_polynomial(1000000, repeats);
+    if (wanted("poly")) time_polynomial(1000000, repeats);
+    namespace w = whittaker;
+    constexpr double from_data = std::numeric_limits<double>::quiet_NaN();
+    // Each rule at the defaults of its method.
     for (const auto& [count, n] : {std::pair<std::size_t, std::size_t>{1000, 1000}, {100, 10000}}) {
-        time_whittaker("asls", whittaker::AslsWeights{0.01}, count, n, repeats);
-        time_whittaker("arpls", whittaker::ArPlsWeights{}, count, n, repeats);
-        time_whittaker("airpls", whittaker::AirPlsWeights{}, count, n, repeats);
+        const auto rule = [&](const char* name, const auto& weights, double lambda, std::uint64_t max_iter = 50) {
+            if (wanted(name)) time_whittaker(name, weights, lambda, count, n, repeats, max_iter);
+        };
+        rule("asls", w::AslsWeights{0.01}, 1e6);
+        rule("arpls", w::ArPlsWeights{}, 1e6);
+        rule("airpls", w::AirPlsWeights{}, 1e6);
+        rule("iasls", w::IaslsWeights{0.01, 1e-4}, 1e6);
+        rule("drpls", w::DrPlsWeights{0.5}, 1e5);
+        rule("iarpls", w::IarPlsWeights{}, 1e5);
+        rule("aspls", w::AsPlsWeights{0.5}, 1e5, 100);
+        rule("psalsa", w::PsalsaWeights{0.5, from_data}, 1e5);
+        rule("derpsalsa", w::DerPsalsaWeights{0.01, from_data, 0, 16}, 1e6);
+        rule("brpls", w::BrPlsWeights{50, 1e-3}, 1e5);
+        rule("lsrpls", w::LsrPlsWeights{}, 1e5);
     }
 }

@@ -18,7 +18,7 @@ public:
     PenaltyRows(std::size_t n, unsigned order, double lambda);
 
     // Zero where i < k or k > order.
-    double at(std::size_t i, std::size_t k) const {
+    [[gnu::always_inline]] double at(std::size_t i, std::size_t k) const {
         if (k > order_) return 0.0;
         if (i < order_) return head_[i][k];
         if (i + order_ >= n_) return tail_[i + order_ - n_][k];

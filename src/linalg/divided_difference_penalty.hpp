@@ -19,7 +19,7 @@ public:
     bool assign(std::span<const double> t, unsigned order, double lambda);
 
     // Zero where i < k or k > order.
-    double at(std::size_t i, std::size_t k) const {
+    [[gnu::always_inline]] double at(std::size_t i, std::size_t k) const {
         if (k > order_) return 0.0;
         return bands_[i * (order_ + 1) + k];
     }

@@ -54,7 +54,7 @@ double update_masked(const AsPlsRun& rule, std::span<const double> y, std::span<
         if (packed) kernels->aspls_weights(y.data() + from, baseline.data() + from, chunk.data(), packed, coef, sigma);
         for (std::size_t j = packed; j < chunk.size(); ++j) {
             const One residual = One::splat(y[from + j] - baseline[from + j]);
-            chunk[j] = aspls_weight(residual, One::splat(coef), One::splat(sigma)).v[0];
+            chunk[j] = aspls_weight(residual, One::splat(sigma), One::splat(coef / sigma)).v[0];
         }
     });
 }

@@ -42,12 +42,12 @@ inline AsPlsWeights grid_form(const AsPlsWeights& rule) { return rule; }
 AsPlsRun grid_start(const AsPlsWeights& rule, std::span<const double> y, Mask mask, std::vector<double>& state);
 inline std::span<const double> penalty_scale(const AsPlsRun& rule) { return rule.alpha; }
 
-// 1 / (1 + e^x) for x = coef (r - sigma) / sigma, exponentiating only non-positive numbers. coef / sigma is the
-// same for every sample, so a loop divides once.
+// 1 / (1 + e^x) for x = (r - sigma) coef / sigma, exponentiating only non-positive numbers; a loop divides out
+// `steepness` = coef / sigma once.
 template <class P>
-[[gnu::always_inline]] inline P aspls_weight(const P& residual, const P& coef, const P& sigma) {
+[[gnu::always_inline]] inline P aspls_weight(const P& residual, const P& sigma, const P& steepness) {
     const P one = P::splat(1.0);
-    const P x = (residual - sigma) * (coef / sigma);
+    const P x = (residual - sigma) * steepness;
     const P e = simd::exp_nonpositive(-abs(x));
     return blend(x >= P::splat(0.0), e, one) / (one + e);
 }
@@ -59,7 +59,8 @@ template <class P, bool Masked>
 void update_lanes(const AsPlsWeights& rule, const LaneBlock& b, LaneChange out) {
     const Rows<P, Masked> rows{b};
     const auto below = negative_statistics(rows);
-    const P zero = P::splat(0.0), one = P::splat(1.0), sigma = below.deviation, coef = P::splat(rule.asymmetric_coef);
+    const P zero = P::splat(0.0), one = P::splat(1.0), sigma = below.deviation;
+    const P steepness = P::splat(rule.asymmetric_coef) / sigma;
     P largest = zero;
     for (std::size_t i = 0; i < b.n; ++i) largest = max_num(largest, blend(rows.used(i), abs(rows.residual(i)), zero));
     const P reciprocal = one / largest;
@@ -69,8 +70,8 @@ void update_lanes(const AsPlsWeights& rule, const LaneBlock& b, LaneChange out) 
         const P alpha = Masked ? blend(rows.used(i), scaled, one) : scaled;
         blend(below.too_few, P::load(at), alpha).store(at);
     }
-    rewrite_unless(rows, below.too_few, [&](std::size_t i) {
-        return rows.zero_if_masked(i, aspls_weight(rows.residual(i), coef, sigma));
+    rewrite_unless(rows, below.too_few, [&](std::size_t i) __attribute__((always_inline)) {
+        return rows.zero_if_masked(i, aspls_weight(rows.residual(i), sigma, steepness));
     }, out);
 }
 

@@ -44,17 +44,29 @@ struct BrPlsPosterior {
     double sigma, ratio, prior;
 };
 
-// 1 / (1 + prior erfcx(-a)) for a = (r / sigma - ratio) / sqrt(2): the posterior probability that the
-// residual r is noise, in the form whose exponential cannot overflow before the weight reaches 0.
+// a = (r / sigma - ratio) / sqrt(2) as r scale - shift: the divisions once per posterior, not per sample.
 template <class P>
-[[gnu::always_inline]] inline P brpls_weight(const P& residual, const P& sigma, const P& ratio, const P& prior) {
-    const P a = (residual / sigma - ratio) / P::splat(std::numbers::sqrt2);
+struct BrPlsScales {
+    P scale, shift;
+};
+template <class P>
+[[gnu::always_inline]] inline BrPlsScales<P> brpls_scales(const P& sigma, const P& ratio) {
+    const P root2 = P::splat(std::numbers::sqrt2);
+    return {P::splat(1.0) / (sigma * root2), ratio / root2};
+}
+
+// 1 / (1 + prior erfcx(-a)): the posterior probability that the residual r is noise, in the form whose
+// exponential cannot overflow before the weight reaches 0.
+template <class P>
+[[gnu::always_inline]] inline P brpls_weight(const P& residual, const BrPlsScales<P>& s, const P& prior) {
+    const P a = residual * s.scale - s.shift;
     return P::splat(1.0) / (P::splat(1.0) + prior * simd::erfcx(-a));
 }
 
 template <class P>
 [[gnu::always_inline]] inline P brpls_weight(const P& residual, const BrPlsPosterior& posterior) {
-    return brpls_weight(residual, P::splat(posterior.sigma), P::splat(posterior.ratio), P::splat(posterior.prior));
+    return brpls_weight(residual, brpls_scales(P::splat(posterior.sigma), P::splat(posterior.ratio)),
+                        P::splat(posterior.prior));
 }
 
 // ||z - previous|| / ||previous|| over the used samples, with no floor that would tie it to the data's scale.
@@ -66,9 +78,10 @@ namespace lanes {
 template <class P, bool Masked>
 void update_brpls(const LaneBlock& b, LanePosterior posterior, LaneChange out) {
     const Rows<P, Masked> rows{b};
-    const P sigma = P::load(posterior.sigma), ratio = P::load(posterior.ratio), prior = P::load(posterior.prior);
+    const auto scales = brpls_scales(P::load(posterior.sigma), P::load(posterior.ratio));
+    const P prior = P::load(posterior.prior);
     rows.rewrite([&](std::size_t i) __attribute__((always_inline)) {
-        return rows.zero_if_masked(i, brpls_weight(rows.residual(i), sigma, ratio, prior));
+        return rows.zero_if_masked(i, brpls_weight(rows.residual(i), scales, prior));
     }, out);
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/bridge.hpp"
 #include "linalg/fft.hpp"
+#include "linalg/mollifier.hpp"
 #include "psalsa.hpp"
 #include "sample_kernels.hpp"
 
@@ -23,18 +24,6 @@ double line_at(const double* values, std::size_t m, double at) {
     const double count = static_cast<double>(m);
     const double slope = (count * sxy - sx * sy) / (count * sxx - sx * sx);
     return (sy - slope * sx) / count + slope * at;
-}
-
-std::vector<double> mollifier(std::size_t h) {
-    std::vector<double> kernel(2 * h + 1, 0.0);
-    double sum = 0.0;
-    for (std::size_t j = 1; j < 2 * h; ++j) {
-        const double u = (static_cast<double>(j) - static_cast<double>(h)) / static_cast<double>(h);
-        kernel[j] = std::exp(-1.0 / (1.0 - u * u));
-        sum = sum + kernel[j];
-    }
-    for (double& value : kernel) value = value / sum;
-    return kernel;
 }
 
 double mean_square(const std::vector<double>& values) {
@@ -66,22 +55,11 @@ void smooth_through_transforms(std::vector<double>& s, const std::vector<double>
     fft.valid(extended, s);
 }
 
-// The same pass by pass, each over s reflected about its end samples (which are not repeated).
-void smooth_directly(std::vector<double>& s, const std::vector<double>& kernel, std::uint64_t times) {
-    const std::size_t len = s.size(), h = kernel.size() / 2;
-    std::vector<double> reflected(len + 2 * h);
-    for (std::uint64_t pass = 0; pass < times; ++pass) {
-        for (std::size_t j = 0; j < h; ++j) {
-            reflected[j] = s[h - j];
-            reflected[h + len + j] = s[len - 2 - j];
-        }
-        std::copy(s.begin(), s.end(), reflected.begin() + static_cast<std::ptrdiff_t>(h));
-        // Term by term over all samples: each sample's sum keeps its order, and the samples go in packs.
-        std::fill(s.begin(), s.end(), 0.0);
-        for (std::size_t j = 0; j <= 2 * h; ++j) {
-            for (std::size_t i = 0; i < len; ++i) s[i] = s[i] + kernel[j] * reflected[i + j];
-        }
-    }
+// The same pass by pass, each over s reflected about its end samples (which are not repeated), by the sums
+// amormol and mormol take, several outputs at once.
+void smooth_directly(std::vector<double>& s, std::size_t h, std::uint64_t times) {
+    linalg::Mollifier pass(h, s.size());
+    for (std::uint64_t k = 0; k < times; ++k) pass(s, s);
 }
 
 }  // namespace
@@ -95,12 +73,11 @@ void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std:
         s[h + n + j] = line_at(y.data() + n - m, m, static_cast<double>(m + j));
     }
     std::copy(y.begin(), y.end(), s.begin() + static_cast<std::ptrdiff_t>(h));
-    const std::vector<double> kernel = mollifier(h);
     // Past a few dozen samples a window costs less through Fourier transforms than summed directly.
-    if (kernel.size() > 48) {
-        smooth_through_transforms(s, kernel, times);
+    if (2 * h + 1 > 48) {
+        smooth_through_transforms(s, linalg::mollifier(h), times);
     } else {
-        smooth_directly(s, kernel, times);
+        smooth_directly(s, h, times);
     }
     std::copy_n(s.begin() + static_cast<std::ptrdiff_t>(h), n, out.begin());
 }
@@ -142,7 +119,8 @@ double update_masked(const DerPsalsaRun& rule, std::span<const double> y, std::s
         using One = simd::ScalarPack<1>;
         for (std::size_t j = packed; j < chunk.size(); ++j) {
             const One d = One::splat(y[from + j] - baseline[from + j]);
-            const One decay = derpsalsa_decay(d, One::splat(rule.p), One::splat(1.0 - rule.p), One::splat(rule.k));
+            const One decay =
+                derpsalsa_decay(d, One::splat(rule.p), One::splat(1.0 - rule.p), One::splat(1.0 / rule.k));
             chunk[j] = rule.screen[from + j] * decay.v[0];
         }
     });

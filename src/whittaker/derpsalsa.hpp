@@ -41,11 +41,11 @@ void derivative_screen(std::span<const double> smooth, std::span<double> screen)
 // `times` moving averages with a mollifier window of 2h + 1 (each padded by reflection), unpadded.
 void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std::span<double> out);
 
-// p e^(-(d / k)^2 / 2) above the baseline, 1 - p (`below`) elsewhere; 1 / k is the same for every sample, so a
-// loop divides once.
+// p e^(-(d / k)^2 / 2) above the baseline, 1 - p (`below`) elsewhere, for `inverse_k` = 1 / k, which a loop
+// divides out once.
 template <class P>
-[[gnu::always_inline]] inline P derpsalsa_decay(const P& d, const P& p, const P& below, const P& k) {
-    const P zero = P::splat(0.0), q = d * (P::splat(1.0) / k);
+[[gnu::always_inline]] inline P derpsalsa_decay(const P& d, const P& p, const P& below, const P& inverse_k) {
+    const P zero = P::splat(0.0), q = d * inverse_k;
     const auto above = d > zero;
     return blend(above, p * simd::exp_nonpositive(blend(above, P::splat(-0.5) * q * q, zero)), below);
 }
@@ -56,9 +56,10 @@ namespace lanes {
 template <class P, bool Masked>
 void update_lanes(const DerPsalsaWeights& rule, const LaneBlock& b, LaneChange out) {
     const Rows<P, Masked> rows{b};
-    const P p = P::splat(rule.p), below = P::splat(1.0 - rule.p), k = P::load(b.k);
-    rows.rewrite([&](std::size_t i) {
-        const P decay = derpsalsa_decay(rows.residual(i), p, below, k);
+    const P p = P::splat(rule.p), below = P::splat(1.0 - rule.p);
+    const P inverse_k = P::splat(1.0) / P::load(b.k);
+    rows.rewrite([&](std::size_t i) __attribute__((always_inline)) {
+        const P decay = derpsalsa_decay(rows.residual(i), p, below, inverse_k);
         return rows.zero_if_masked(i, P::load(b.state + i * P::width) * decay);
     }, out);
 }

@@ -26,7 +26,7 @@ void update_lanes(const IarPlsWeights&, const LaneBlock& b, LaneChange out) {
     const P zero = P::splat(0.0), half = P::splat(0.5), one = P::splat(1.0);
     const P growth = P::load(b.growth) / below.deviation;
     const P two_sigma = P::splat(2.0) * below.deviation;
-    rewrite_unless(rows, below.too_few, [&](std::size_t i) {
+    rewrite_unless(rows, below.too_few, [&](std::size_t i) __attribute__((always_inline)) {
         const P shifted = rows.residual(i) - two_sigma;
         const P s = shifted * growth, a = abs(s);
         const P h = blend(a < P::splat(0x1p500), sqrt(one + s * s), a), tail = half / (h * (h + a));

@@ -44,7 +44,7 @@ void update_lanes(const LsrPlsWeights&, const LaneBlock& b, LaneChange out) {
     const auto below = negative_statistics(rows);
     const P growth = P::load(b.growth) / below.deviation;
     const P shift = P::splat(2.0) * below.deviation - below.mean;
-    rewrite_unless(rows, below.too_few, [&](std::size_t i) {
+    rewrite_unless(rows, below.too_few, [&](std::size_t i) __attribute__((always_inline)) {
         return rows.zero_if_masked(i, half_soft_sign_weight(rows.residual(i) - shift, growth));
     }, out);
 }

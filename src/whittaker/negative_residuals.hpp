@@ -55,8 +55,9 @@ NegativeStatistics<P> negative_statistics(const Rows<P, Masked>& rows) {
 // change is NaN, which ends those lanes' fits as `exhausted` ends a single one.
 template <class P, bool Masked, class Next>
 void rewrite_unless(const Rows<P, Masked>& rows, typename P::Mask exhausted, Next next, LaneChange out) {
-    rows.rewrite([&](std::size_t i) { return blend(exhausted, P::load(rows.b.weights + i * P::width), next(i)); },
-                 out);
+    rows.rewrite([&](std::size_t i) __attribute__((always_inline)) {
+        return blend(exhausted, P::load(rows.b.weights + i * P::width), next(i));
+    }, out);
     blend(exhausted, P::splat(std::numeric_limits<double>::quiet_NaN()), P::load(out.diff_sq)).store(out.diff_sq);
 }
 

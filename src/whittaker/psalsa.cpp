@@ -24,7 +24,7 @@ double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::
         using One = simd::ScalarPack<1>;
         for (std::size_t j = packed; j < chunk.size(); ++j) {
             chunk[j] = psalsa_weight(One::splat(y[from + j] - baseline[from + j]), One::splat(rule.p),
-                                     One::splat(1.0 - rule.p), One::splat(rule.k)).v[0];
+                                     One::splat(1.0 - rule.p), One::splat(-1.0 / rule.k)).v[0];
         }
     });
 }

@@ -29,13 +29,13 @@ PsalsaWeights start(const PsalsaWeights& rule, std::span<const double> y, Mask m
 inline PsalsaWeights grid_form(const PsalsaWeights& rule) { return rule; }
 PsalsaWeights grid_start(const PsalsaWeights& rule, std::span<const double> y, Mask mask, std::vector<double>& state);
 
-// p e^(-d / k) above the baseline, 1 - p (`below`) elsewhere; the exponent is never positive. -1 / k is the same
-// for every sample, so a loop divides once.
+// p e^(-d / k) above the baseline, 1 - p (`below`) elsewhere, for `decay` = -1 / k, which a loop divides out
+// once; the exponent is never positive.
 template <class P>
-[[gnu::always_inline]] inline P psalsa_weight(const P& d, const P& p, const P& below, const P& k) {
+[[gnu::always_inline]] inline P psalsa_weight(const P& d, const P& p, const P& below, const P& decay) {
     const P zero = P::splat(0.0);
     const auto above = d > zero;
-    return blend(above, p * simd::exp_nonpositive(blend(above, d * (P::splat(-1.0) / k), zero)), below);
+    return blend(above, p * simd::exp_nonpositive(blend(above, d * decay, zero)), below);
 }
 
 double update_masked(const PsalsaWeights& rule, std::span<const double> y, std::span<const double> baseline,
@@ -47,9 +47,11 @@ namespace lanes {
 template <class P, bool Masked>
 void update_lanes(const PsalsaWeights& rule, const LaneBlock& b, LaneChange out) {
     const Rows<P, Masked> rows{b};
-    const P p = P::splat(rule.p), below = P::splat(1.0 - rule.p), k = P::load(b.k);
-    rows.rewrite([&](std::size_t i) { return rows.zero_if_masked(i, psalsa_weight(rows.residual(i), p, below, k)); },
-                 out);
+    const P p = P::splat(rule.p), below = P::splat(1.0 - rule.p);
+    const P decay = P::splat(-1.0) / P::load(b.k);
+    rows.rewrite([&](std::size_t i) __attribute__((always_inline)) {
+        return rows.zero_if_masked(i, psalsa_weight(rows.residual(i), p, below, decay));
+    }, out);
 }
 
 }  // namespace lanes

@@ -12,20 +12,22 @@ namespace {
 using P = simd::Avx2Pack<1>;
 
 void aspls_weights(const double* y, const double* z, double* out, std::size_t count, double coef, double sigma) {
-    const P c = P::splat(coef), s = P::splat(sigma);
+    const P s = P::splat(sigma), steepness = P::splat(coef / sigma);
     for (std::size_t i = 0; i < count; i += P::width) {
-        aspls_weight(P::load(y + i) - P::load(z + i), c, s).store(out + i);
+        aspls_weight(P::load(y + i) - P::load(z + i), s, steepness).store(out + i);
     }
 }
 
 void brpls_weights(const double* y, const double* z, double* out, std::size_t count, const BrPlsPosterior& posterior) {
+    const auto scales = brpls_scales(P::splat(posterior.sigma), P::splat(posterior.ratio));
+    const P prior = P::splat(posterior.prior);
     for (std::size_t i = 0; i < count; i += P::width) {
-        brpls_weight(P::load(y + i) - P::load(z + i), posterior).store(out + i);
+        brpls_weight(P::load(y + i) - P::load(z + i), scales, prior).store(out + i);
     }
 }
 
 void psalsa_weights(const double* y, const double* z, double* out, std::size_t count, double p, double k) {
-    const P weight = P::splat(p), below = P::splat(1.0 - p), scale = P::splat(k);
+    const P weight = P::splat(p), below = P::splat(1.0 - p), scale = P::splat(-1.0 / k);
     for (std::size_t i = 0; i < count; i += P::width) {
         psalsa_weight(P::load(y + i) - P::load(z + i), weight, below, scale).store(out + i);
     }
@@ -33,7 +35,7 @@ void psalsa_weights(const double* y, const double* z, double* out, std::size_t c
 
 void derpsalsa_weights(const double* y, const double* z, const double* screen, double* out, std::size_t count,
                        double p, double k) {
-    const P weight = P::splat(p), below = P::splat(1.0 - p), scale = P::splat(k);
+    const P weight = P::splat(p), below = P::splat(1.0 - p), scale = P::splat(1.0 / k);
     for (std::size_t i = 0; i < count; i += P::width) {
         (P::load(screen + i) * derpsalsa_decay(P::load(y + i) - P::load(z + i), weight, below, scale)).store(out + i);
     }

@@ -206,14 +206,16 @@ TEST(FastPaths, weights_in_packs_match_one_by_one) {
     using Scalar = std::function<double(std::size_t)>;
     const std::vector<std::pair<std::function<void()>, Scalar>> cases = {
         {[&] { kernels->aspls_weights(y.data(), z.data(), got.data(), n, 3.0, 0.7); },
-         [&](std::size_t i) { return whittaker::aspls_weight(one(y[i] - z[i]), one(3.0), one(0.7)).v[0]; }},
+         [&](std::size_t i) { return whittaker::aspls_weight(one(y[i] - z[i]), one(0.7), one(3.0 / 0.7)).v[0]; }},
         {[&] { kernels->brpls_weights(y.data(), z.data(), got.data(), n, posterior); },
          [&](std::size_t i) { return whittaker::brpls_weight(one(y[i] - z[i]), posterior).v[0]; }},
         {[&] { kernels->psalsa_weights(y.data(), z.data(), got.data(), n, 0.3, 0.7); },
-         [&](std::size_t i) { return whittaker::psalsa_weight(one(y[i] - z[i]), one(0.3), one(0.7), one(0.7)).v[0]; }},
+         [&](std::size_t i) {
+             return whittaker::psalsa_weight(one(y[i] - z[i]), one(0.3), one(0.7), one(-1.0 / 0.7)).v[0];
+         }},
         {[&] { kernels->derpsalsa_weights(y.data(), z.data(), screen.data(), got.data(), n, 0.3, 0.7); },
          [&](std::size_t i) {
-             return screen[i] * whittaker::derpsalsa_decay(one(y[i] - z[i]), one(0.3), one(0.7), one(0.7)).v[0];
+             return screen[i] * whittaker::derpsalsa_decay(one(y[i] - z[i]), one(0.3), one(0.7), one(1.0 / 0.7)).v[0];
          }},
     };
     for (std::size_t c = 0; c < cases.size(); ++c) {

@@ -2,7 +2,7 @@
 // for long kernels the same values.
 #include <random>
 
-#include "morphology/mollify.hpp"
+#include "linalg/mollifier.hpp"
 #include "support.hpp"
 
 namespace quorvel {
@@ -17,8 +17,8 @@ TEST(Mollify, packed_sums_have_the_bits_of_single_outputs) {
             kernel.front() = kernel.back() = 0.0;
             for (std::size_t k = 0; k < half; ++k) kernel[2 * half - k] = kernel[k];
             support::V packed(count), single(count);
-            morphology::mollify_sums()(mirrored.data(), kernel.data(), half, packed.data(), count);
-            morphology::mollify_in_strips<1, 1>(mirrored.data(), kernel.data(), half, single.data(), count);
+            linalg::mollify_sums()(mirrored.data(), kernel.data(), half, packed.data(), count);
+            linalg::mollify_in_strips<1, 1>(mirrored.data(), kernel.data(), half, single.data(), count);
             EXPECT_TRUE(support::same_bits(packed, single)) << "half " << half << " count " << count;
         }
     }
@@ -31,9 +31,9 @@ TEST(Mollify, transform_and_direct_sums_agree_across_the_switch) {
         const support::V x = support::uniform(rng, n, -3.0, 9.0);
         for (const std::size_t half : {2u, 60u, 150u, 400u}) {
             if (half >= n) continue;
-            const support::V kernel = morphology::mollifier(half);
+            const support::V kernel = linalg::mollifier(half);
             support::V got(n);
-            morphology::Mollifier(half, n)(x, got);
+            linalg::Mollifier(half, n)(x, got);
             for (std::size_t i = 0; i < n; ++i) {
                 double expected = 0.0;
                 for (std::size_t k = 0; k <= 2 * half; ++k) {

@@ -263,15 +263,19 @@ private:
 
 bool lane_path_available(LanePath path) { return path != LanePath::Avx2 || simd::avx2_available(); }
 
-std::optional<LaneKernels> lane_kernels_for(LanePath path, std::size_t count, std::size_t n) {
+std::optional<LaneKernels> lane_kernels_for(LanePath path, std::size_t count, std::size_t n, bool small_state) {
     // A block holds seven arrays of width * n values; past 2^17 samples, where the solve waits on
     // memory anyway, the loop of single fits keeps to the memory of one spectrum.
     constexpr std::size_t longest_automatic = std::size_t{1} << 17;
     if (path == LanePath::ScalarLoop) return std::nullopt;
     if (path == LanePath::Automatic && (count < 2 || n > longest_automatic)) return std::nullopt;
 #if defined(QUORVEL_AVX2)
-    // Two registers keep the divider busy where one waits on its chain; a third spills the recurrence.
-    if (path != LanePath::Interleaved && simd::avx2_available()) return avx2_lane_kernels(count <= 4 ? 1 : 2);
+    // Two registers keep the divider busy where one waits on its chain (a third spills the recurrence). The
+    // band solve's two sweeps from both ends are two chains in one register already, and from half-width 2
+    // on, two registers of them spill their state; the first three rules keep two at every order.
+    if (path != LanePath::Interleaved && simd::avx2_available()) {
+        return avx2_lane_kernels(small_state && count > 4 ? 2 : 1);
+    }
 #endif
     return interleaved_lane_kernels();
 }

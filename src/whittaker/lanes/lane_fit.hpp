@@ -52,8 +52,10 @@ inline bool enter_lane(LaneArrays& arrays, std::size_t l, std::span<const double
     return true;
 }
 
-// The kernels that run `count` spectra of n samples on `path`, or nothing for the loop of single fits.
-std::optional<LaneKernels> lane_kernels_for(LanePath path, std::size_t count, std::size_t n);
+// The kernels that run `count` spectra of n samples on `path`, or nothing for the loop of single fits;
+// `small_state`: the solve keeps little per sweep (the second-order Cholesky factor of asls, arpls and airpls,
+// or a band of half-width 1), so that two registers of lanes still fit the registers.
+std::optional<LaneKernels> lane_kernels_for(LanePath path, std::size_t count, std::size_t n, bool small_state);
 
 // The rule of a lane form, or nothing for a rule that has none.
 inline std::optional<LaneRule> lane_rule(const AslsWeights& rule) { return LaneRule{LaneRule::Kind::Asls, rule.p}; }

@@ -18,7 +18,9 @@ template <class Rule>
 void fit_many(std::span<const double> ys, std::size_t n, const WhittakerParams& params, const Rule& rule,
               Mask masks, StopRule stop, std::span<double> baselines, std::span<ItemOutcome> outcomes,
               LanePath path = LanePath::Automatic) {
-    const auto kernels = lane_kernels_for(path, outcomes.size(), n);
+    constexpr bool first_three =
+        std::is_same_v<Rule, AslsWeights> || std::is_same_v<Rule, ArPlsWeights> || std::is_same_v<Rule, AirPlsWeights>;
+    const auto kernels = lane_kernels_for(path, outcomes.size(), n, first_three || params.diff_order == 1);
     // An order out of range, or positions the fit refuses, fail every spectrum alike, as the loop of single
     // fits reports.
     const bool order_ok = params.diff_order >= 1 && params.diff_order <= linalg::max_difference_order;

@@ -1,11 +1,11 @@
-#include "mollify.hpp"
+#include "mollifier.hpp"
 
 #include <algorithm>
 #include <cmath>
 
 #include "simd/cpu.hpp"
 
-namespace quorvel::morphology {
+namespace quorvel::linalg {
 
 MollifySums mollify_sums() {
 #if defined(QUORVEL_AVX2)
@@ -43,7 +43,7 @@ void mirror_into(std::span<const double> x, std::size_t h, std::vector<double>& 
 
 Mollifier::Mollifier(std::size_t h, std::size_t length) : kernel_(mollifier(h)), sums_(mollify_sums()) {
     // The packed sums cost about a thirtieth of a transform step per tap (measured on 10^3 to 10^5 samples).
-    if (linalg::transform_pays(kernel_.size(), length + 2 * h, 1.0 / 30.0)) fft_.emplace(kernel_, length + 2 * h);
+    if (transform_pays(kernel_.size(), length + 2 * h, 1.0 / 30.0)) fft_.emplace(kernel_, length + 2 * h);
 }
 
 void Mollifier::operator()(std::span<const double> x, std::span<double> out) {
@@ -53,4 +53,4 @@ void Mollifier::operator()(std::span<const double> x, std::span<double> out) {
     else sums_(mirrored_.data(), kernel_.data(), h, out.data(), x.size());
 }
 
-}  // namespace quorvel::morphology
+}  // namespace quorvel::linalg
