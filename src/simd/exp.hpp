@@ -1,6 +1,6 @@
 // exp of non-positive numbers written once over packs, so that a single fit and the lanes of a block get
 // the same bits on every instruction set, and several values cost about what one call to the C library's
-// exp does. Within 2 ulp of exp; 0 below about -745.13 (where exp rounds to 0); NaN for NaN.
+// exp does. Within 1 ulp of exp and monotone; 0 below about -745.13 (where exp rounds to 0); NaN for NaN.
 #pragma once
 
 #include "scalar_pack.hpp"
