@@ -514,13 +514,16 @@ class Bench:
     def pool(self):
         """The default pool against one worker on stacks from one spectrum to a thousand, in turn."""
         rows = []
+        # A quick run only shows that the group works: the fixed-default methods, a few repeats.
+        methods = quorvel.parameters.method_names(1)
+        methods, repeats = (methods[:5], 3) if self.quick else (methods, max(self.repeats, 7))
         for count in POOL_STACKS[:3] if self.quick else POOL_STACKS:
             stack = np.stack([inputs.spectrum(POOL_SAMPLES, seed=inputs.SEED + i) for i in range(count)])
-            for method in quorvel.parameters.method_names(1):
+            for method in methods:
                 seconds = timing.interleaved({
                     "one": lambda: quorvel.correct_many(stack, method, workers=1),
                     "default": lambda: quorvel.correct_many(stack, method),
-                }, max(self.repeats, 7))
+                }, repeats)
                 rows.append((method, count, seconds["one"], seconds["default"]))
                 self.log(f"  pool {method:<14}{count:>5} x {POOL_SAMPLES}: 1 worker {seconds['one'] * 1e3:9.3f} ms  "
                          f"default {seconds['default'] * 1e3:9.3f} ms ({seconds['one'] / seconds['default']:.2f}x)")
