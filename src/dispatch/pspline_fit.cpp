@@ -119,16 +119,10 @@ Result<FitReport> brpls_into(const Call& c) {
     if (auto ready = pspline::prepare(c.y, c.options.x, params, c.mask, c.baseline.size(), ws); !ready) {
         return ready.error();
     }
-    const w::BrPlsWeights rule{r.max_iter_2, r.tol_2};
-    if (auto valid = w::check_rule(rule); !valid) return valid.error();
-    const w::BrPlsLoops loops{r.max_iter, r.tol, c.details ? &c.details->history : nullptr,
-                              c.details ? &c.details->outer_iterations : nullptr};
-    auto report = w::brpls_loops(c.y, c.mask, rule, loops, ws.weights, c.baseline, c.scratch.whittaker.state,
-                                 [&](std::span<const double>, std::span<double> z) {
-                                     return pspline::solve_weighted(c.y, params, c.mask, {}, ws, z);
-                                 });
-    if (report && c.details) c.details->weights = ws.weights;
-    return report;
+    return brpls_over_spline(c.y, c.mask, r, ws.weights, c.baseline, c.scratch.whittaker.state, c.details,
+                             [&](std::span<double> z) {
+                                 return pspline::solve_weighted(c.y, params, c.mask, {}, ws, z);
+                             });
 }
 
 Result<FitReport> mixture_model_into(const Call& c) {

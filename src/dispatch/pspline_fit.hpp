@@ -2,11 +2,29 @@
 #pragma once
 
 #include <span>
+#include <vector>
 
 #include "core/grid.hpp"
 #include "fit.hpp"
+#include "whittaker/brpls.hpp"
 
 namespace quorvel::dispatch {
+
+// BrPLS' two loops over a spline of spectra or grids, `solve(z)` writing into z the spline through `weights`; the
+// weights reach `details` with the report.
+template <class Solve>
+Result<FitReport> brpls_over_spline(std::span<const double> y, Mask mask, const PsplineRecord& r,
+                                    std::vector<double>& weights, std::span<double> baseline,
+                                    std::vector<double>& state, Details* details, Solve solve) {
+    const whittaker::BrPlsWeights rule{r.max_iter_2, r.tol_2};
+    if (auto valid = whittaker::check_rule(rule); !valid) return valid.error();
+    const whittaker::BrPlsLoops loops{r.max_iter, r.tol, details ? &details->history : nullptr,
+                                      details ? &details->outer_iterations : nullptr};
+    auto report = whittaker::brpls_loops(y, mask, rule, loops, weights, baseline, state,
+                                         [&](std::span<const double>, std::span<double> z) { return solve(z); });
+    if (report && details) details->weights = weights;
+    return report;
+}
 
 Result<FitReport> pspline_into(std::span<const double> y, Mask mask, const Options& options,
                                std::span<double> baseline, Scratch& scratch, Details* details);

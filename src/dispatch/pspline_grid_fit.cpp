@@ -133,16 +133,10 @@ Result<FitReport> brpls_into(const GridCall& c) {
         !ready) {
         return ready.error();
     }
-    const w::BrPlsWeights rule{r.max_iter_2, r.tol_2};
-    if (auto valid = w::check_rule(rule); !valid) return valid.error();
-    const w::BrPlsLoops loops{r.max_iter, r.tol, c.details ? &c.details->history : nullptr,
-                              c.details ? &c.details->outer_iterations : nullptr};
-    auto report = w::brpls_loops(c.grid.data, c.mask, rule, loops, ws.weights, c.out.data,
-                                 c.scratch.whittaker_2d.state, [&](std::span<const double>, std::span<double> z) {
-                                     return pspline::two_d::solve_weighted(c.grid, params, c.mask, {}, ws, z);
-                                 });
-    if (report && c.details) c.details->weights = ws.weights;
-    return report;
+    return brpls_over_spline(c.grid.data, c.mask, r, ws.weights, c.out.data, c.scratch.whittaker_2d.state, c.details,
+                             [&](std::span<double> z) {
+                                 return pspline::two_d::solve_weighted(c.grid, params, c.mask, {}, ws, z);
+                             });
 }
 
 Result<FitReport> mixture_model_into(const GridCall& c) {
