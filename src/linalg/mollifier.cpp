@@ -3,16 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "simd/cpu.hpp"
-
 namespace quorvel::linalg {
-
-MollifySums mollify_sums() {
-#if defined(QUORVEL_AVX2)
-    if (simd::avx2_available()) return mollify_sums_avx2;
-#endif
-    return mollify_in_strips<2, 4>;
-}
 
 // exp(-1 / (1 - x²)) at x = j / h for j = -h ... h (zero at both ends), summing to one.
 std::vector<double> mollifier(std::size_t h) {
@@ -41,7 +32,7 @@ void mirror_into(std::span<const double> x, std::size_t h, std::vector<double>& 
 
 }  // namespace
 
-Mollifier::Mollifier(std::size_t h, std::size_t length) : kernel_(mollifier(h)), sums_(mollify_sums()) {
+Mollifier::Mollifier(std::size_t h, std::size_t length) : kernel_(mollifier(h)), sums_(symmetric_sums<TapOrder::ends_in>()) {
     // The packed sums cost about a thirtieth of a transform step per tap (measured on 10^3 to 10^5 samples).
     if (transform_pays(kernel_.size(), length + 2 * h, 1.0 / 30.0)) fft_.emplace(kernel_, length + 2 * h);
 }

@@ -12,8 +12,7 @@ namespace quorvel::smoothing {
 void gaussian_kernel(std::size_t s, double sigma, std::vector<double>& kernel);
 
 // out[t] = Σ_j kernel[j] e[t + j] for a symmetric kernel of 2s + 1 taps (e has out.size() + 2s values), each
-// pair of taps the same distance from the middle taken together; the loop over t innermost, so that it
-// vectorises without reordering sums.
+// pair of taps the same distance from the middle taken together, from the centre out.
 void convolve_symmetric(std::span<const double> e, std::span<const double> kernel, std::span<double> out);
 
 // out[t] = Σ_j kernel[j] x[first + t + j - s] for a kernel of 2s + 1 taps, reading x reflected about its ends

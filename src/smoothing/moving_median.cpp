@@ -66,16 +66,10 @@ double middle(const std::vector<double>& window) { return window[window.size() /
 
 }  // namespace
 
-void moving_median_nearest(std::span<const double> x, std::size_t h, std::span<double> out,
-                           MedianWorkspace& work) {
-    // The data with h copies of each end sample, so that no window needs clamping.
-    auto& z = work.extended;
-    z.assign(h, x.front());
-    z.insert(z.end(), x.begin(), x.end());
-    z.insert(z.end(), h, x.back());
+void moving_median_repeated(std::span<const double> z, std::size_t h, std::span<double> out, MedianWorkspace& work) {
     // A padding that overflowed (data near the top of the double range) holds NaN, which no sorted window can
     // place: the medians are NaN, for the caller to refuse as an overflow.
-    if (std::any_of(x.begin(), x.end(), [](double v) { return std::isnan(v); })) {
+    if (std::any_of(z.begin(), z.end(), [](double v) { return std::isnan(v); })) {
         std::fill(out.begin(), out.end(), std::numeric_limits<double>::quiet_NaN());
         return;
     }

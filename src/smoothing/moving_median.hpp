@@ -6,7 +6,7 @@
 // without branches in windows of up to 96 values (vectorised; on noisy data a branch is mispredicted half the
 // time), by binary search in larger ones, and shifts the values between them: O(log w) comparisons and a move
 // of at most w values (w / 3 on average) per exchange, O(rows · cols · a · log w) comparisons in all, linear in
-// the points for a fixed window. Memory: the window, or one pair of blocks and the data with its ends repeated.
+// the points for a fixed window. Memory: the window, or one pair of blocks.
 // The values must be finite.
 #pragma once
 
@@ -19,15 +19,17 @@
 namespace quorvel::smoothing {
 
 struct MedianWorkspace {
-    std::vector<double> window, extended;
+    std::vector<double> window;
     BlockMedianWorkspace blocks;
 };
 
-// out[i] is the median of x[clamp(i - h)] .. x[clamp(i + h)]; out has x's length and is not x.
-void moving_median_nearest(std::span<const double> x, std::size_t h, std::span<double> out,
-                           MedianWorkspace& work);
+// Spectra: out[i] is the median of z[i] .. z[i + 2h] for out.size() + 2h values of z, the data with h copies of
+// each end sample already before and after it.
+void moving_median_repeated(std::span<const double> z, std::size_t h, std::span<double> out,
+                            MedianWorkspace& work);
 
-// The same over a row-major rows x cols grid with half windows a (rows) and b (columns).
+// Grids: out is the median of x[clamp(r - a) .. clamp(r + a)][clamp(c - b) .. clamp(c + b)] over a row-major
+// rows x cols grid; out has x's size and is not x.
 void moving_median_nearest(std::span<const double> x, std::size_t rows, std::size_t cols, std::size_t a,
                            std::size_t b, std::span<double> out, MedianWorkspace& work);
 

@@ -50,10 +50,15 @@ Result<FitReport> noise_median_into(std::span<const double> y, const NoiseMedian
     if (baseline.size() != n) return LengthMismatch{"baseline", n, baseline.size()};
     if (auto valid = check_noise_median(params, {n, n}); !valid) return valid.error();
     const std::size_t h = params.half_window[0];
-    work.padded.resize(n + 2 * h);
+    // The padded data with the median window's repeated ends, built in one buffer: one copy of the length fewer.
+    auto& z = work.padded;
+    z.resize(n + 4 * h);
+    const std::span<double> padded = std::span(z).subspan(h, n + 2 * h);
+    pad_extrapolated_into(y, h, padded);
+    std::fill_n(z.begin(), h, padded.front());
+    std::fill_n(z.end() - static_cast<std::ptrdiff_t>(h), h, padded.back());
     work.median.resize(n + 2 * h);
-    pad_extrapolated_into(y, h, work.padded);
-    moving_median_nearest(work.padded, h, work.median, work.median_work);
+    moving_median_repeated(z, h, work.median, work.median_work);
     gaussian_kernel(params.smooth_half_window, params.sigma, work.kernel);
     convolve_mirror(work.median, work.kernel, h, baseline, work.extended);
     return single_pass;

@@ -1,5 +1,5 @@
-// amormol's mollifier: the sums of every instruction set give the one-output-at-a-time bits, and the transform
-// for long kernels the same values.
+// The sums of symmetric kernels (mollifier, Gaussian): every instruction set gives the one-output-at-a-time bits,
+// and the mollifier's transform for long kernels the same values.
 #include <random>
 
 #include "linalg/mollifier.hpp"
@@ -8,20 +8,26 @@
 namespace quorvel {
 namespace {
 
-TEST(Mollify, packed_sums_have_the_bits_of_single_outputs) {
+template <linalg::TapOrder order>
+void expect_packed_bits_of_single_outputs() {
     std::mt19937_64 rng(5);
     for (const std::size_t half : {1u, 2u, 7u, 40u}) {
         for (const std::size_t count : {1u, 7u, 16u, 37u, 300u}) {
             const support::V mirrored = support::uniform(rng, count + 2 * half, -3.0, 9.0);
             support::V kernel = support::uniform(rng, 2 * half + 1, 0.0, 1.0);
-            kernel.front() = kernel.back() = 0.0;
+            if (order == linalg::TapOrder::ends_in) kernel.front() = kernel.back() = 0.0;
             for (std::size_t k = 0; k < half; ++k) kernel[2 * half - k] = kernel[k];
             support::V packed(count), single(count);
-            linalg::mollify_sums()(mirrored.data(), kernel.data(), half, packed.data(), count);
-            linalg::mollify_in_strips<1, 1>(mirrored.data(), kernel.data(), half, single.data(), count);
+            linalg::symmetric_sums<order>()(mirrored.data(), kernel.data(), half, packed.data(), count);
+            linalg::symmetric_sums_in_strips<order, 1, 1>(mirrored.data(), kernel.data(), half, single.data(), count);
             EXPECT_TRUE(support::same_bits(packed, single)) << "half " << half << " count " << count;
         }
     }
+}
+
+TEST(Mollify, packed_sums_have_the_bits_of_single_outputs) {
+    expect_packed_bits_of_single_outputs<linalg::TapOrder::ends_in>();
+    expect_packed_bits_of_single_outputs<linalg::TapOrder::centre_out>();
 }
 
 // Either side of the switch to the transform, the mollifier gives the direct sums over the mirrored data.
