@@ -27,7 +27,8 @@ struct BlockMedianWorkspace {
     SortedBlock first, second;
 };
 
-// out[i] is the median of z[i] .. z[i + 2h] for i < out.size(); z holds out.size() + 2h values.
+// out[i] is the median of z[i] .. z[i + 2h] for i < out.size(); z holds out.size() + 2h values. out may be the
+// front of z: the blocks copy their values a block ahead of the outputs.
 void block_median(std::span<const double> z, std::size_t h, std::span<double> out, BlockMedianWorkspace& work);
 
 }  // namespace quorvel::smoothing

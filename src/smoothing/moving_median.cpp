@@ -80,10 +80,13 @@ void moving_median_repeated(std::span<const double> z, std::size_t h, std::span<
     auto& window = work.window;
     window.assign(z.begin(), z.begin() + static_cast<std::ptrdiff_t>(2 * h + 1));
     std::sort(window.begin(), window.end());
+    double leaving = z[0];  // read before out[0], which may overwrite it
     out[0] = middle(window);
     for (std::size_t i = 1; i < out.size(); ++i) {
-        replace(window, z[i - 1], z[i + 2 * h]);
+        const double next_leaving = z[i];
+        replace(window, leaving, z[i + 2 * h]);
         out[i] = middle(window);
+        leaving = next_leaving;
     }
 }
 

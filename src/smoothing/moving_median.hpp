@@ -24,7 +24,8 @@ struct MedianWorkspace {
 };
 
 // Spectra: out[i] is the median of z[i] .. z[i + 2h] for out.size() + 2h values of z, the data with h copies of
-// each end sample already before and after it.
+// each end sample already before and after it. out may be the front of z: every value is read before its place
+// is written.
 void moving_median_repeated(std::span<const double> z, std::size_t h, std::span<double> out,
                             MedianWorkspace& work);
 

@@ -50,17 +50,17 @@ Result<FitReport> noise_median_into(std::span<const double> y, const NoiseMedian
     if (baseline.size() != n) return LengthMismatch{"baseline", n, baseline.size()};
     if (auto valid = check_noise_median(params, {n, n}); !valid) return valid.error();
     const std::size_t h = params.half_window[0];
-    // The padded data with the median window's repeated ends, built in one buffer: one copy of the length fewer.
+    // The padded data with the median window's repeated ends, in one buffer that then takes the median.
     auto& z = work.padded;
     z.resize(n + 4 * h);
     const std::span<double> padded = std::span(z).subspan(h, n + 2 * h);
     pad_extrapolated_into(y, h, padded);
     std::fill_n(z.begin(), h, padded.front());
     std::fill_n(z.end() - static_cast<std::ptrdiff_t>(h), h, padded.back());
-    work.median.resize(n + 2 * h);
-    moving_median_repeated(z, h, work.median, work.median_work);
+    const std::span<double> median = std::span(z).first(n + 2 * h);  // in place: one copy of the length fewer
+    moving_median_repeated(z, h, median, work.median_work);
     gaussian_kernel(params.smooth_half_window, params.sigma, work.kernel);
-    convolve_mirror(work.median, work.kernel, h, baseline, work.extended);
+    convolve_mirror(median, work.kernel, h, baseline, work.extended);
     return single_pass;
 }
 

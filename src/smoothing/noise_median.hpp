@@ -34,7 +34,7 @@ struct NoiseMedianParams {
 Status check_noise_median(const NoiseMedianParams& params, std::array<std::uint64_t, 2> extents);
 
 struct NoiseMedianWorkspace {
-    std::vector<double> padded, median, kernel, line, smoothed, extended;
+    std::vector<double> padded, kernel, line, smoothed, extended;
     MedianWorkspace median_work;
 };
 

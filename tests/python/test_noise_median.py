@@ -35,10 +35,11 @@ def noise_median_2d(data, halves, smooth_half_window, sigma):
 
 
 SPECTRA = {size: make_spectrum(size) * 100 for size in (1000, 10_000, 100_000)}
-# Half windows under 8 slide one sorted window, from 8 on sorted blocks; smoothing windows past 65 taps go
-# through the FFT.
+# Half windows under 8 slide one sorted window, from 8 on sorted blocks; smoothing windows past about 200 taps
+# go through the FFT, and those wider than the median's padding reflect it.
 ONE_D = [dict(half_window=3), dict(half_window=20), dict(half_window=150, smooth_half_window=40),
-         dict(half_window=9, smooth_half_window=0), dict(half_window=30, smooth_half_window=5, sigma=4.0)]
+         dict(half_window=9, smooth_half_window=0), dict(half_window=30, smooth_half_window=5, sigma=4.0),
+         dict(half_window=6, smooth_half_window=130)]
 
 
 @pytest.mark.parametrize("size", [1000, 10_000])
