@@ -1,6 +1,7 @@
 #include "block_median.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <utility>
 
 #include "count_ranks.hpp"
@@ -26,9 +27,8 @@ void rank_block(const double* v, std::size_t w, SortedBlock& block, CountRanks c
     for (std::size_t r = 0; r < w; ++r) block.rank_of[block.order[r].second] = static_cast<std::uint32_t>(r);
 }
 
-// Sorts block `index` of z (positions past z's end repeat its last value; no window reaches them) and links
-// all of it, or none of it when `empty`. Emptying unlinks the positions from the last to the first, so that
-// relinking them from the first to the last undoes each unlinking in reverse order and restores the list.
+// Sorts block `index` of z (positions past z's end repeat its last value; no window reaches them), with all of
+// it in the window or, when `empty`, none.
 void prepare(std::span<const double> z, std::size_t index, std::size_t w, bool empty, SortedBlock& block,
              CountRanks count) {
     block.values.resize(w);
@@ -37,18 +37,40 @@ void prepare(std::span<const double> z, std::size_t index, std::size_t w, bool e
     block.rank_of.resize(w);
     rank_block(block.values.data(), w, block, count);
     for (std::size_t o = 0; o < w; ++o) block.sorted[block.rank_of[o]] = block.values[o];
-    block.next.resize(w + 1);
-    block.prev.resize(w + 1);
-    for (std::size_t r = 0; r <= w; ++r) {
-        block.next[r] = static_cast<std::uint32_t>(r == w ? 0 : r + 1);
-        block.prev[r] = static_cast<std::uint32_t>(r == 0 ? w : r - 1);
+    block.present.assign((w + 63) / 64, 0);
+    if (empty) return;
+    for (std::size_t r = 0; r < w; ++r) block.present[r / 64] |= std::uint64_t{1} << (r % 64);
+}
+
+// The lowest rank above r in the window, or w for none.
+std::uint32_t next_present(const SortedBlock& block, std::uint32_t r, std::uint32_t w) {
+    const std::uint32_t from = r + 1;
+    std::size_t word = from / 64;
+    if (word >= block.present.size()) return w;
+    std::uint64_t bits = block.present[word] & (~std::uint64_t{0} << (from % 64));
+    while (bits == 0) {
+        if (++word == block.present.size()) return w;
+        bits = block.present[word];
     }
-    if (!empty) return;
-    for (std::size_t o = w; o-- > 0;) {
-        const std::uint32_t r = block.rank_of[o];
-        block.next[block.prev[r]] = block.next[r];
-        block.prev[block.next[r]] = block.prev[r];
+    return static_cast<std::uint32_t>(word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
+}
+
+// The highest rank below r in the window (r = w: the highest of all), or w for none.
+std::uint32_t previous_present(const SortedBlock& block, std::uint32_t r, std::uint32_t w) {
+    if (r == 0) return w;
+    const std::uint32_t to = r - 1;
+    std::size_t word = to / 64;
+    std::uint64_t bits = block.present[word] & (~std::uint64_t{0} >> (63 - to % 64));
+    while (bits == 0) {
+        if (word == 0) return w;
+        bits = block.present[--word];
     }
+    return static_cast<std::uint32_t>(word * 64 + 63 - static_cast<std::size_t>(std::countl_zero(bits)));
+}
+
+void set_present(SortedBlock& block, std::uint32_t r, bool present) {
+    const std::uint64_t bit = std::uint64_t{1} << (r % 64);
+    block.present[r / 64] = present ? block.present[r / 64] | bit : block.present[r / 64] & ~bit;
 }
 
 // The window's split between the two blocks: `a` and `b` are the first ranks of each block's list at or after
@@ -68,12 +90,12 @@ struct Split {
 
     void rebalance(std::size_t h) {
         while (before < h) {
-            if (first_precedes(a, b)) a = first->next[a];
-            else b = second->next[b];
+            if (first_precedes(a, b)) a = next_present(*first, a, w);
+            else b = next_present(*second, b, w);
             ++before;
         }
         while (before > h) {
-            const std::uint32_t pa = first->prev[a], pb = second->prev[b];
+            const std::uint32_t pa = previous_present(*first, a, w), pb = previous_present(*second, b, w);
             if (pa == w || (pb != w && first_precedes(pa, pb))) b = pb;
             else a = pa;
             --before;
@@ -100,15 +122,13 @@ void block_median(std::span<const double> z, std::size_t h, std::span<double> ou
     for (std::size_t i = 1; i < out.size(); ++i, ++offset) {
         const std::uint32_t leaving = first->rank_of[offset];
         if (leaving == split.a) {
-            split.a = first->next[leaving];
+            split.a = next_present(*first, leaving, end);
         } else if (leaving < split.a) {
             --split.before;
         }
-        first->next[first->prev[leaving]] = first->next[leaving];
-        first->prev[first->next[leaving]] = first->prev[leaving];
+        set_present(*first, leaving, false);
         const std::uint32_t entering = second->rank_of[offset];
-        second->next[second->prev[entering]] = entering;
-        second->prev[second->next[entering]] = entering;
+        set_present(*second, entering, true);
         if (entering < split.b) {
             if (split.a == end || second->sorted[entering] < first->sorted[split.a]) {
                 ++split.before;

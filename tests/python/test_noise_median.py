@@ -58,10 +58,11 @@ def test_noise_median_agrees_with_the_reference_library(size, params):
     close(quorvel.baseline(y, "noise_median", **params), pybaselines.Baseline().noise_median(y, **params)[0], y)
 
 
-@pytest.mark.parametrize("half_window", [2, 8, 31])
+# Blocks of 2 half_window + 1 values keep a bit per value in 64-bit words: one, two and three words here.
+@pytest.mark.parametrize("half_window", [2, 8, 31, 32, 70])
 def test_ties_and_short_spectra_take_the_exact_median(half_window):
     rng = np.random.default_rng(half_window)
-    for size in (1, 2, 3, 17, 64, 500):
+    for size in (1, 2, 3, 17, 64, 500, 3000):
         y = np.round(rng.normal(size=size) * 2) + 0.0
         h = min(half_window, max(size - 1, 1))
         close(quorvel.baseline(y, "noise_median", half_window=h, smooth_half_window=0),
