@@ -290,7 +290,8 @@ inline constexpr Parameter smooth_half_window_none =
 inline constexpr std::array snip_1d{
     window_from_data("max_half_window",
                      "the largest half window of the clipping passes, about (w - 1) / 2 for peaks w samples wide, "
-                     "or a pair (left, right) for asymmetric peaks; None: estimated from the data"),
+                     "or a pair (left, right) for asymmetric peaks; None: estimated from the data. Cost: one pass "
+                     "per half window, O(n max_half_window filter_order)"),
     decreasing, smooth_half_window_none,
     integer("filter_order", 2, from_to(2, 8),
             "order of the clipping filter, 2, 4, 6 or 8; the higher follow curved baselines such as Compton edges "
@@ -299,7 +300,7 @@ inline constexpr std::array snip_1d{
 inline constexpr std::array snip_2d{
     window_from_data("max_half_window",
                      "the largest half window of the clipping passes per axis, or a pair (axis 0, axis 1); None: "
-                     "(n - 1) / 2 along each axis, at most 1000"),
+                     "(n - 1) / 2 along each axis, at most 1000. Cost: O(points max_half_window)"),
     decreasing, flag("lls", false, lls_meaning)};
 inline constexpr std::array rubberband_1d{
     integer("segments", 1, at_least_one, "how many equal segments each get their own lower convex hull"),
@@ -321,13 +322,15 @@ inline constexpr Parameter sigma = from_data(
     "standard deviation of the smoothing Gaussian, in samples; None: (2 smooth_half_window + 1) / 6");
 inline constexpr std::array noise_median_1d{
     median_half_window(false, "half-width h of the median's window of 2h + 1 samples, wider than the peaks; None: "
-                              "twice the window estimated from the data, as for mor"),
+                              "twice the window estimated from the data, as for mor. Cost: sorted blocks, O(n log h) "
+                              "(O(n h) vectorised comparisons up to h = 127)"),
     from_data(ValueKind::Integer, "smooth_half_window", non_negative,
               "half window of the Gaussian smoothing of the median, 2s + 1 taps; None: half_window"),
     sigma};
 inline constexpr std::array noise_median_2d{
     median_half_window(true, "half-width h of the median's window of 2h + 1 samples per axis, or a pair (axis 0, "
-                             "axis 1), wider than the peaks; None: twice the median of the windows estimated along each line"),
+                             "axis 1), wider than the peaks; None: twice the median of the windows estimated along "
+                             "each line. Cost: a sorted window slid along the rows, 2 h0 + 1 exchanges per point"),
     from_data(ValueKind::Integer, "smooth_half_window", non_negative,
               "half window of the Gaussian smoothing of the median along each axis; None: the mean of the two "
               "half windows, rounded down"),
