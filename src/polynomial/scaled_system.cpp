@@ -5,7 +5,6 @@
 namespace quorvel::polynomial {
 namespace {
 
-
 // Lower Cholesky factor in place; false when the matrix is not numerically positive definite.
 bool cholesky(std::vector<double>& a, std::size_t m) {
     for (std::size_t j = 0; j < m; ++j) {
@@ -54,7 +53,8 @@ double condition(const std::vector<double>& a, const std::vector<double>& l, std
 
 }  // namespace
 
-bool factorise_scaled(std::vector<double>& gram, std::size_t m, ScaledSystem& system, double most_condition) {
+bool factorise_scaled(std::vector<double>& gram, std::size_t m, ScaledSystem& system, double most_condition,
+                      double ridge) {
     system.size = m;
     system.scale.assign(m, 0.0);
     for (std::size_t a = 0; a < m; ++a) {
@@ -63,6 +63,7 @@ bool factorise_scaled(std::vector<double>& gram, std::size_t m, ScaledSystem& sy
     }
     for (std::size_t a = 0; a < m; ++a) {
         for (std::size_t b = a; b < m; ++b) gram[a * m + b] *= system.scale[a] * system.scale[b];
+        gram[a * m + a] += ridge;
     }
     system.factor.assign(m * m, 0.0);
     for (std::size_t a = 0; a < m; ++a) {

@@ -14,9 +14,10 @@ struct ScaledSystem {
     double condition = 0.0;      // 1-norm condition of the scaled matrix, once factorised
 };
 
-// `gram` (size x size, upper triangle read; scaled in place); false when it is not positive definite or its
-// 1-norm condition after scaling exceeds `most_condition`.
-bool factorise_scaled(std::vector<double>& gram, std::size_t size, ScaledSystem& system, double most_condition);
+// `gram` (size x size, upper triangle read; scaled in place), with `ridge` added to the scaled diagonal; false
+// when it is not positive definite or its 1-norm condition after scaling exceeds `most_condition`.
+bool factorise_scaled(std::vector<double>& gram, std::size_t size, ScaledSystem& system, double most_condition,
+                      double ridge = 0.0);
 
 // rhs becomes the solution.
 void solve_scaled(const ScaledSystem& system, double* rhs);

@@ -1,7 +1,7 @@
 // Weighted least-squares surfaces of the terms T_a(x) T_b(z) by their normal equations, row by row: the Gram
 // matrix from the weighted moments of the products (T_a T_a' = (T_{a+a'} + T_|a-a'|) / 2 along each axis), the
-// right-hand side and the surface through the rows' sums along z, so nothing is stored per point but the residual
-// of the refined solves.
+// right-hand side and the surface through the rows' sums along z, so nothing is stored per point but what the
+// conjugate gradients of ill-conditioned ones keep: a residual and a product.
 #pragma once
 
 #include <array>
@@ -19,13 +19,13 @@ struct SurfaceSystem {
     ScaledSystem solver;
     std::vector<double> coefficients, along_x, row_sums, row_coefficients;
     bool refine = false;  // the Gram matrix is too ill-conditioned for one solve of the normal equations
-    std::vector<double> residual, kept;
+    std::vector<double> residual, product, gradient, direction, preconditioned;
 };
 
 using Terms = std::span<const std::array<std::uint64_t, 2>>;
 
-// x: one position per row, z: one per column, weights and values row-major; false when the Gram matrix is too
-// ill-conditioned even for refined normal equations.
+// x: one position per row, z: one per column, weights and values row-major; false when the Gram matrix cannot be
+// factorised even with a ridge for a preconditioner.
 bool factorise_surface(std::span<const double> x, std::span<const double> z, Terms terms,
                        std::span<const double> weights, SurfaceSystem& system);
 void solve_surface(SurfaceSystem& system, std::span<const double> x, std::span<const double> z, Terms terms,
