@@ -27,7 +27,7 @@ Status solve_step(const DrPlsWeights& rule, const Grid& data, const GridSystem& 
     }
     GridSystem neighbour = system, divided = system;
     neighbour.first = {1.0, 1.0};
-    divided.first = {1.0, 1.0, {}, factor};
+    divided.first = system.with_gains({1.0, 1.0, {}, factor});
     if (!controls.multigrid && solved_directly(divided)) {
         fill_general_bands(divided, ws.general);
         if (auto factored = ws.general.factor(); !factored) return factored;
