@@ -17,6 +17,45 @@ Result<bool> uneven_axis(std::span<const double> x, std::uint64_t m, const char*
     return !quorvel::whittaker::evenly_spaced(x);
 }
 
+// Rayleigh quotients of diag^-1/2 D'D diag^-1/2 from the roughest vector, whose top eigenvector it nears, with a
+// margin for the steps left; never above Gershgorin's bound.
+double spectrum_bound(const AxisSpacing& axis) {
+    const std::uint64_t m = axis.m;
+    const auto order = static_cast<std::int64_t>(axis.order);
+    std::vector<double> v(m), product(m);
+    double gershgorin = 0.0;
+    for (std::uint64_t t = 0; t < m; ++t) {
+        v[t] = t % 2 == 0 ? 1.0 : -1.0;
+        double row = 0.0;
+        for (std::int64_t s = -order; s <= order; ++s) row = row + std::fabs(axis.at(t, s));
+        gershgorin = std::max(gershgorin, row / axis.at(t, 0));
+    }
+    const auto scaled = [&](std::uint64_t t, std::int64_t s) {
+        const std::uint64_t u = static_cast<std::uint64_t>(static_cast<std::int64_t>(t) + s);
+        return axis.at(t, s) / std::sqrt(axis.at(t, 0) * axis.at(u, 0));
+    };
+    double quotient = 0.0;
+    for (int iteration = 0; iteration < 60; ++iteration) {
+        double vv = 0.0, vp = 0.0;
+        for (std::uint64_t t = 0; t < m; ++t) {
+            double sum = 0.0;
+            for (std::int64_t s = -order; s <= order; ++s) {
+                const std::int64_t u = static_cast<std::int64_t>(t) + s;
+                if (u >= 0 && static_cast<std::uint64_t>(u) < m) sum = sum + scaled(t, s) * v[u];
+            }
+            product[t] = sum;
+            vv = vv + v[t] * v[t];
+            vp = vp + v[t] * sum;
+        }
+        quotient = vp / vv;
+        double norm = 0.0;
+        for (double p : product) norm = norm + p * p;
+        norm = std::sqrt(norm);
+        for (std::uint64_t t = 0; t < m; ++t) v[t] = product[t] / norm;
+    }
+    return std::min(gershgorin, 1.1 * quotient);
+}
+
 void assign_even(AxisSpacing& axis) {
     const AxisPenaltyOf even{axis.m, axis.order};
     const auto order = static_cast<std::int64_t>(axis.order);
@@ -25,6 +64,7 @@ void assign_even(AxisSpacing& axis) {
             axis.entries[t * axis.width() + static_cast<std::uint64_t>(s + order)] = s == 0 ? even.diag(t) : even.at(t, s);
         }
     }
+    axis.bound = axis_spectrum_bound(axis.m, axis.order);
 }
 
 // Eilers' divided differences (linalg/divided_difference_penalty.hpp) of the positions t.
@@ -47,19 +87,25 @@ Status assign_uneven(AxisSpacing& axis, std::span<const double> t, const char* n
     if (!std::all_of(axis.gains.begin(), axis.gains.end(), [](double g) { return std::isfinite(g); })) {
         return InvalidParameter{name, overflows};
     }
+    axis.bound = spectrum_bound(axis);
     return ok;
 }
 
-Status assign_axis(AxisSpacing& axis, std::span<const double> x, bool uneven, std::vector<double>& t,
-                   const char* name) {
-    axis.entries.assign(axis.m * axis.width(), 0.0);
-    axis.gains.assign(axis.m - 1, 1.0);
+void clear(AxisSpacing& axis, std::uint64_t m, unsigned order) {
+    axis.m = m, axis.order = order;
+    axis.entries.assign(m * axis.width(), 0.0);
+    axis.gains.assign(m - 1, 1.0);
+    axis.t.clear();
+}
+
+Status assign_axis(AxisSpacing& axis, std::span<const double> x, bool uneven, const char* name) {
+    clear(axis, axis.m, axis.order);
     if (!uneven) {
         assign_even(axis);
         return ok;
     }
-    if (auto positions = quorvel::whittaker::unit_step_positions(x, t, name); !positions) return positions;
-    return assign_uneven(axis, t, name);
+    if (auto positions = quorvel::whittaker::unit_step_positions(x, axis.t, name); !positions) return positions;
+    return assign_uneven(axis, axis.t, name);
 }
 
 }  // namespace
@@ -75,12 +121,31 @@ Status prepare_uneven_grid(UnevenGrid& grid, std::span<const double> x, std::spa
     if (!uneven_x.value() && !uneven_z.value()) return ok;
     grid.rows.m = rows, grid.rows.order = order_r;
     grid.cols.m = cols, grid.cols.order = order_c;
-    if (auto axis = assign_axis(grid.rows, x, uneven_x.value(), grid.t, "x"); !axis) return axis;
-    if (auto axis = assign_axis(grid.cols, z, uneven_z.value(), grid.t, "z"); !axis) return axis;
+    if (auto axis = assign_axis(grid.rows, x, uneven_x.value(), "x"); !axis) return axis;
+    if (auto axis = assign_axis(grid.cols, z, uneven_z.value(), "z"); !axis) return axis;
     if (uneven_x.value()) grid.x = x;
     if (uneven_z.value()) grid.z = z;
     grid.active = true;
     return ok;
+}
+
+void assign_coarser(AxisSpacing& coarse, const AxisSpacing& fine, const AxisTransfer& transfer) {
+    std::vector<double> t = std::move(coarse.t);
+    const std::uint64_t m = transfer.coarse;
+    clear(coarse, m, fine.order);
+    if (fine.t.empty()) return assign_even(coarse);
+    t.resize(m);
+    if (transfer.identity()) {
+        std::copy(fine.t.begin(), fine.t.end(), t.begin());
+    } else {
+        const bool odd = fine.m % 2 == 1;
+        for (std::uint64_t k = 0; k < m; ++k) t[k] = odd ? fine.t[2 * k] : 0.5 * (fine.t[2 * k] + fine.t[2 * k + 1]);
+        const double first = t[0], per_step = static_cast<double>(m - 1) / (t[m - 1] - first);
+        for (double& u : t) u = (u - first) * per_step;
+    }
+    coarse.t = std::move(t);
+    // Halving only merges steps, which the finest axis' checks have already passed.
+    if (!assign_uneven(coarse, coarse.t, "x")) assign_even(coarse);
 }
 
 }  // namespace quorvel::two_d::whittaker

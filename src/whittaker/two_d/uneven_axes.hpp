@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/error.hpp"
+#include "grid_transfer.hpp"
 
 namespace quorvel::two_d::whittaker {
 
@@ -18,6 +19,8 @@ struct AxisSpacing {
     unsigned order = 0;
     std::vector<double> entries;  // 2 order + 1 per point
     std::vector<double> gains;    // m - 1
+    std::vector<double> t;        // the positions in units of their mean step; empty on an even axis
+    double bound = 0.0;           // above the spectrum of diag(D'D)^-1 D'D, for the multigrid's smoother
 
     std::uint64_t width() const { return 2 * order + 1; }
     double at(std::uint64_t t, std::int64_t s) const {
@@ -31,7 +34,7 @@ struct UnevenGrid {
     bool active = false;  // false: both axes evenly spaced or without positions, and the index's penalties hold
     AxisSpacing rows, cols;
     std::span<const double> x, z;  // the positions of an uneven axis; empty for an even one
-    std::vector<double> t;         // scratch
+    std::vector<double> scratch;
 };
 
 // Checks x (one per row) and z (one per column) as every method does and prepares the penalties of orders order_r
@@ -39,5 +42,10 @@ struct UnevenGrid {
 // of their mean count as even, so a grid with both even keeps the index's bits.
 Status prepare_uneven_grid(UnevenGrid& grid, std::span<const double> x, std::span<const double> z, std::uint64_t rows,
                            std::uint64_t cols, unsigned order_r, unsigned order_c);
+
+// The axis of the coarser grid `transfer` leads to, as multigrid rediscretises it: an even axis stays even, an
+// uneven one keeps every other position of an odd axis, the midpoints of the pairs of an even one, in units of
+// their own mean step (so its lambda scales by 4^-order as an even axis's does).
+void assign_coarser(AxisSpacing& coarse, const AxisSpacing& fine, const AxisTransfer& transfer);
 
 }  // namespace quorvel::two_d::whittaker
