@@ -61,7 +61,8 @@ void assign_even(AxisSpacing& axis) {
     const auto order = static_cast<std::int64_t>(axis.order);
     for (std::uint64_t t = 0; t < axis.m; ++t) {
         for (std::int64_t s = -order; s <= order; ++s) {
-            axis.entries[t * axis.width() + static_cast<std::uint64_t>(s + order)] = s == 0 ? even.diag(t) : even.at(t, s);
+            const double entry = s == 0 ? even.diag(t) : even.at(t, s);
+            axis.entries[t * axis.width() + static_cast<std::uint64_t>(s + order)] = entry;
         }
     }
     axis.bound = axis_spectrum_bound(axis.m, axis.order);
