@@ -282,8 +282,12 @@ _X_DOC = """x : array_like, optional
 """
 _XZ_DOC = """x, z : array_like, optional
     The sample positions along axis 0 (x, one per row) and axis 1 (z, one per column), each strictly
-    increasing or decreasing. The methods that use them ({uses}) fit on them mapped onto [-1, 1]; the
-    others check them and ignore them. An axis without positions is evenly spaced.
+    increasing or decreasing. The methods that use them ({uses}) fit on them; the others check them
+    and ignore them. An axis without positions is evenly spaced. The Whittaker methods ({whittaker})
+    honour uneven axes: the penalty along each axis takes Eilers' divided differences of its positions
+    in units of their mean step, while the weight rules stay on the grid's index; an axis whose steps
+    all lie within 0.1 % of their mean counts as even and keeps the bits of a fit without it. The
+    others fit on the positions mapped onto [-1, 1].
 """
 _OUT_DOC = """out : ndarray, optional
     Where the result goes: a C-contiguous float64 array of the input's shape, sharing no memory with
@@ -294,7 +298,8 @@ _OUT_DOC = """out : ndarray, optional
 def _document() -> None:
     indent = "    "
     uses = {ndim: parameters.listing(sorted(parameters.USES_X[ndim]), "and") for ndim in (1, 2)}
-    whittaker = parameters.listing(sorted(parameters.WHITTAKER & parameters.USES_X[1]), "and")
+    whittaker = {ndim: parameters.listing(sorted(parameters.WHITTAKER & parameters.USES_X[ndim]), "and")
+                 for ndim in (1, 2)}
     bridged = {ndim: parameters.listing([m for m in parameters.method_names(ndim) if m in parameters.BRIDGED], "and")
                for ndim in (1, 2)}
     params = {ndim: "\n".join(indent + line for line in parameters.describe(ndim).splitlines()) for ndim in (1, 2)}
@@ -310,7 +315,7 @@ def _document() -> None:
     for function, text in returns.items():
         ndim = 2 if function.__name__.endswith("_2d") else 1
         said = f" and {parameters.alias_listing(ndim)} are aliases" if parameters.aliases(ndim) else ""
-        extra = (_X_DOC if ndim == 1 else _XZ_DOC).format(uses=uses[ndim], whittaker=whittaker)
+        extra = (_X_DOC if ndim == 1 else _XZ_DOC).format(uses=uses[ndim], whittaker=whittaker[ndim])
         extra += "" if function in (fit, fit_2d) else _OUT_DOC
         function.__doc__ = _DOC.format(
             summary=function.__doc__, params=params[ndim], returns=text, methods=parameters.method_listing(ndim),

@@ -31,7 +31,7 @@ Result<FitReport> whittaker_into(const two_d::Grid& grid, Mask mask, const Optio
     const bool multigrid = options.grid.solver == tw::GridSolver::multigrid;
     const tw::FitControls controls{mask, details ? &details->history : nullptr, multigrid ? &scratch.multigrid : nullptr,
                                    details ? &details->outer_iterations : nullptr};
-    const auto params = whittaker_2d_params(options.whittaker, options.grid);
+    const auto params = whittaker_2d_params(options.whittaker, options.grid, options.x, options.z);
     auto report = tw::fit_controlled(grid, params, rule, out, scratch.whittaker_2d, controls);
     if (report && details) details->weights = scratch.whittaker_2d.weights;
     return report;

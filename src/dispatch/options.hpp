@@ -178,10 +178,13 @@ inline pspline::two_d::GridPsplineParams grid_pspline_params(const PsplineRecord
             {order_of(r.diff_order[0]), order_of(r.diff_order[1])}};
 }
 
+// On grids with the positions x of the rows and z of the columns (empty: the index).
 inline two_d::whittaker::Whittaker2DParams whittaker_2d_params(const WhittakerRecord& record,
-                                                                const GridSolverRecord& grid) {
+                                                                const GridSolverRecord& grid,
+                                                                std::span<const double> x = {},
+                                                                std::span<const double> z = {}) {
     return {record.lam[0], record.lam[1],  record.lam[0], record.max_iter, record.tol, grid.cg_max_iter,
-            grid.cg_tol,   order_of(record.diff_order[0]), order_of(record.diff_order[1])};
+            grid.cg_tol,   order_of(record.diff_order[0]), order_of(record.diff_order[1]), x, z};
 }
 
 // Half windows left to the data (0) take the default for the extent along which they reach.

@@ -17,6 +17,19 @@ bool evenly_spaced(std::span<const double> x) {
     return true;
 }
 
+Status unit_step_positions(std::span<const double> x, std::vector<double>& t, const char* name) {
+    const std::size_t n = x.size();
+    t.resize(n);
+    const double per_step = static_cast<double>(n - 1) / (x[n - 1] - x[0]);
+    for (std::size_t i = 0; i < n; ++i) t[i] = (x[i] - x[0]) * per_step;
+    for (std::size_t i = 1; i < n; ++i) {
+        if (!(t[i] > t[i - 1]) || is_non_finite(t[i])) {
+            return InvalidParameter{name, "must have steps that stay apart in units of their mean"};
+        }
+    }
+    return ok;
+}
+
 Status prepare_uneven(UnevenPenalties& uneven, std::span<const double> x, std::size_t n, unsigned order,
                       double lambda) {
     uneven.active = false;
@@ -24,17 +37,9 @@ Status prepare_uneven(UnevenPenalties& uneven, std::span<const double> x, std::s
     const auto abscissa = mapped_abscissa(x, n);
     if (!abscissa) return abscissa.error();
     if (evenly_spaced(x)) return ok;
-    auto& t = uneven.t;
-    t.resize(n);
-    const double per_step = static_cast<double>(n - 1) / (x[n - 1] - x[0]);
-    for (std::size_t i = 0; i < n; ++i) t[i] = (x[i] - x[0]) * per_step;
-    for (std::size_t i = 1; i < n; ++i) {
-        if (!(t[i] > t[i - 1]) || is_non_finite(t[i])) {
-            return InvalidParameter{"x", "must have steps that stay apart in units of their mean"};
-        }
-    }
+    if (auto positions = unit_step_positions(x, uneven.t); !positions) return positions;
     uneven.mapped = abscissa.value();
-    if (!uneven.penalty.assign(t, order, lambda) || !uneven.first.assign(t, 1, 1.0)) {
+    if (!uneven.penalty.assign(uneven.t, order, lambda) || !uneven.first.assign(uneven.t, 1, 1.0)) {
         return InvalidParameter{"x", "must not have steps so unequal that the penalty overflows"};
     }
     uneven.active = true;

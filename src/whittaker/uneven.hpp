@@ -18,6 +18,10 @@ inline constexpr double even_step_tolerance = 1e-3;
 
 bool evenly_spaced(std::span<const double> x);
 
+// t = (x - x[0]) (n - 1) / (x[n-1] - x[0]) for an x of n >= 2 checked positions; refuses steps that vanish in
+// these units. Errors name x as `name`.
+Status unit_step_positions(std::span<const double> x, std::vector<double>& t, const char* name = "x");
+
 // What a fit on uneven positions x keeps: t = (x - x[0]) (n - 1) / (x[n-1] - x[0]), positions in units of
 // their mean step (increasing also for a decreasing x), and the penalties on t.
 struct UnevenPenalties {

@@ -39,11 +39,12 @@ def _save(dataset, path, options):
 
 
 @pytest.mark.parametrize("suffix, mark, options", STORES)
-@pytest.mark.parametrize("flags, many, axes", [
-    (["--dim", "band"], quorvel.correct_many, {"axis": 0}),
-    (["--2d", "--dim", "y", "--dim", "x"], quorvel.correct_2d_many, {"axes": (1, 2)}),
+@pytest.mark.parametrize("flags, many, axes, method", [
+    (["--dim", "band"], quorvel.correct_many, {"axis": 0}, "poly"),
+    (["--2d", "--dim", "y", "--dim", "x"], quorvel.correct_2d_many, {"axes": (1, 2)}, "poly"),
+    (["--2d", "--dim", "y", "--dim", "x"], quorvel.correct_2d_many, {"axes": (1, 2)}, "arpls"),
 ])
-def test_cube_round_trip(tmp_path, capsys, suffix, mark, options, flags, many, axes):
+def test_cube_round_trip(tmp_path, capsys, suffix, mark, options, flags, many, axes, method):
     rng = np.random.default_rng(3)
     counts = np.float32(rng.random((30, 6, 7)) + np.linspace(0, 3, 30)[:, None, None])
     source = xr.Dataset(
@@ -53,7 +54,7 @@ def test_cube_round_trip(tmp_path, capsys, suffix, mark, options, flags, many, a
     )
     path = tmp_path / f"map.{suffix}"
     _save(source, path, options)
-    assert main(["correct", str(path), "--var", "counts", "-m", "poly", "-q", *flags]) == 0
+    assert main(["correct", str(path), "--var", "counts", "-m", method, "-q", *flags]) == 0
     target = tmp_path / f"map_corrected.{suffix}"
     if isinstance(mark, bytes):
         assert target.read_bytes().startswith(mark)
@@ -61,9 +62,10 @@ def test_cube_round_trip(tmp_path, capsys, suffix, mark, options, flags, many, a
         assert (target / mark).exists()
     zarr = {"engine": "zarr", "consolidated": False} if suffix == "zarr" else {}
     with xr.open_dataset(target, **zarr) as result:
-        # poly fits on the file's numeric coordinates: the band, or the image's x (y has none)
+        # poly and the grid Whittaker fits take the file's numeric coordinates: the band, or the image's x (y has
+        # none)
         on_band = {"x": source["band"].values} if "axis" in axes else {"z": source["x"].values}
-        expected = many(counts.astype(np.float64), "poly", **axes, **on_band)
+        expected = many(counts.astype(np.float64), method, **axes, **on_band)
         assert result["counts"].dims == ("band", "y", "x") and result["counts"].values.tobytes() == expected.tobytes()
         assert result["mask"].equals(source["mask"]) and result.attrs == source.attrs
         assert result["band"].attrs == {"units": "nm"} and result["counts"].attrs == {"units": "photons"}

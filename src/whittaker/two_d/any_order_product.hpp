@@ -13,6 +13,8 @@ namespace quorvel::two_d::whittaker {
 void apply_any_order(const GridSystem& system, std::span<const double> v, std::span<double> out);
 
 // The first differences apply_any_order folds in.
-inline bool folds_first_differences(const FirstDifferences& f) { return f.keep.empty() && f.row_factor.empty(); }
+inline bool folds_first_differences(const FirstDifferences& f) {
+    return f.keep.empty() && f.row_factor.empty() && !f.gained();
+}
 
 }  // namespace quorvel::two_d::whittaker

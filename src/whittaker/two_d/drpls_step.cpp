@@ -26,8 +26,8 @@ Status solve_step(const DrPlsWeights& rule, const Grid& data, const GridSystem& 
         ws.rhs[i] = ws.floored_weights[i] * data.data[i];
     }
     GridSystem neighbour = system, divided = system;
-    neighbour.first = {1.0, 1.0};
-    divided.first = {1.0, 1.0, {}, factor};
+    neighbour.first = system.with_gains({1.0, 1.0});
+    divided.first = system.with_gains({1.0, 1.0, {}, factor});
     if (!controls.multigrid && solved_directly(divided)) {
         fill_general_bands(divided, ws.general);
         if (auto factored = ws.general.factor(); !factored) return factored;

@@ -9,6 +9,8 @@
 #include "any_order_product.hpp"
 #include "axis_penalty.hpp"
 #include "core/numeric.hpp"
+#include "uneven_axes.hpp"
+#include "uneven_product.hpp"
 
 namespace quorvel::two_d::whittaker {
 namespace {
@@ -29,7 +31,7 @@ struct Stencil {
 
     explicit Stencil(const GridSystem& s) : tr{s.rows}, tc{s.cols}, lambda_r(s.lambda_r), lambda_c(s.lambda_c) {
         const FirstDifferences& f = s.first;
-        fused = f.present() && f.keep.empty() && f.row_factor.empty();
+        fused = f.present() && f.keep.empty() && f.row_factor.empty() && !f.gained();
         if (fused) first_r = f.lambda_r, first_c = f.lambda_c;
     }
 };
@@ -140,7 +142,7 @@ Status solve_conjugate_gradients(const GridSystem& system, CgLimits limits, std:
         // Row by row, the product and then its share of the dot product, still summed in
         // index order.
         double pap = 0.0;
-        if (!system.second_order() || (system.first.present() && !stencil.fused)) {
+        if (!system.second_order() || system.uneven || (system.first.present() && !stencil.fused)) {
             apply_system(system, direction, product);
             for (std::size_t k = 0; k < n; ++k) pap = pap + direction[k] * product[k];
         } else {
@@ -176,11 +178,50 @@ void add_first_difference_bands(const FirstDifferences& first, std::uint64_t row
         for (std::uint64_t j = 0; j < cols; ++j) {
             const std::uint64_t k = i * cols + j;
             band(0, k) = band(0, k) + first.diagonal(rows, cols, i, j);
-            if (j + 1 < cols && first.joins(k, k + 1)) band(1, k) = band(1, k) - first.lambda_c;
-            if (i + 1 < rows && first.joins(k, k + cols)) band(cols, k) = band(cols, k) - first.lambda_r;
+            if (j + 1 < cols && first.joins(k, k + 1)) {
+                band(1, k) = band(1, k) - first.lambda_c * FirstDifferences::gain(first.gain_c, j);
+            }
+            if (i + 1 < rows && first.joins(k, k + cols)) {
+                band(cols, k) = band(cols, k) - first.lambda_r * FirstDifferences::gain(first.gain_r, i);
+            }
         }
     }
 }
+
+// out += F v with the pairs' gains of uneven axes; their products come apart from the index's, so one loop serves
+// every kind of term.
+void add_gained_first_differences(const FirstDifferences& f, std::uint64_t rows, std::uint64_t cols,
+                                  const double* v, double* out) {
+    const auto pair = [&](std::uint64_t k, std::uint64_t l, double gain) {
+        return f.joins(k, l) ? gain * (v[k] - v[l]) : 0.0;
+    };
+    for (std::uint64_t i = 0; i < rows; ++i) {
+        for (std::uint64_t j = 0; j < cols; ++j) {
+            const std::uint64_t k = i * cols + j;
+            double sr = 0.0, sc = 0.0;
+            if (i > 0) sr = sr + pair(k, k - cols, f.gain_r[i - 1]);
+            if (i + 1 < rows) sr = sr + pair(k, k + cols, f.gain_r[i]);
+            if (j > 0) sc = sc + pair(k, k - 1, f.gain_c[j - 1]);
+            if (j + 1 < cols) sc = sc + pair(k, k + 1, f.gain_c[j]);
+            const double term = f.lambda_r * sr + f.lambda_c * sc;
+            out[k] = out[k] + (f.row_factor.empty() ? term : term * f.row_factor[k]);
+        }
+    }
+}
+
+// An axis's penalty element (t, t + s): an uneven axis's own, or the index's.
+struct AxisEntries {
+    AxisPenaltyOf even;
+    const AxisSpacing* uneven;
+
+    AxisEntries(std::uint64_t m, unsigned order, const AxisSpacing* spacing) : even{m, order}, uneven(spacing) {}
+    double diag(std::uint64_t t) const { return uneven ? uneven->at(t, 0) : even.diag(t); }
+    double at(std::uint64_t t, std::int64_t s) const { return uneven ? uneven->at(t, s) : even.at(t, s); }
+    unsigned order() const { return even.order; }
+};
+
+AxisEntries row_entries(const GridSystem& s) { return {s.rows, s.order_r, s.uneven ? &s.uneven->rows : nullptr}; }
+AxisEntries col_entries(const GridSystem& s) { return {s.cols, s.order_c, s.uneven ? &s.uneven->cols : nullptr}; }
 
 // One row of out += F v. A missing neighbour stands in as the point itself, whose difference is 0.
 template <bool Kept, bool Scaled>
@@ -210,14 +251,17 @@ void add_first_rows(const FirstDifferences& f, std::uint64_t rows, std::uint64_t
 
 double FirstDifferences::diagonal(std::uint64_t rows, std::uint64_t cols, std::uint64_t i, std::uint64_t j) const {
     const std::uint64_t k = i * cols + j;
-    const auto joined = [&](bool exists, std::uint64_t l) { return exists && joins(k, l) ? 1.0 : 0.0; };
-    return lambda_r * (joined(i > 0, k - cols) + joined(i + 1 < rows, k + cols)) +
-           lambda_c * (joined(j > 0, k - 1) + joined(j + 1 < cols, k + 1));
+    const auto joined = [&](bool exists, std::uint64_t l, std::span<const double> gains, std::uint64_t pair) {
+        return exists && joins(k, l) ? gain(gains, pair) : 0.0;
+    };
+    return lambda_r * (joined(i > 0, k - cols, gain_r, i - 1) + joined(i + 1 < rows, k + cols, gain_r, i)) +
+           lambda_c * (joined(j > 0, k - 1, gain_c, j - 1) + joined(j + 1 < cols, k + 1, gain_c, j));
 }
 
 void add_first_differences(const FirstDifferences& first, std::uint64_t rows, std::uint64_t cols,
                            std::span<const double> v, std::span<double> out) {
     if (!first.present()) return;
+    if (first.gained()) return add_gained_first_differences(first, rows, cols, v.data(), out.data());
     const bool kept = !first.keep.empty(), scaled = !first.row_factor.empty();
     if (kept && scaled) return add_first_rows<true, true>(first, rows, cols, v.data(), out.data());
     if (kept) return add_first_rows<true, false>(first, rows, cols, v.data(), out.data());
@@ -229,7 +273,7 @@ void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBanded
                        std::uint64_t least_bandwidth) {
     const std::uint64_t rows = system.rows, cols = system.cols, n = rows * cols;
     const double lambda_r = system.lambda_r, lambda_c = system.lambda_c;
-    const AxisPenaltyOf tr{rows, system.order_r}, tc{cols, system.order_c};
+    const AxisEntries tr = row_entries(system), tc = col_entries(system);
     banded.reset(n, std::max(system.bandwidth(), least_bandwidth));
     auto band = [&](std::uint64_t d, std::uint64_t k) -> double& { return banded.bands[d * n + k]; };
     for (std::uint64_t i = 0; i < rows; ++i) {
@@ -250,19 +294,21 @@ void fill_system_bands(const GridSystem& system, linalg::banded::SymmetricBanded
 void fill_general_bands(const GridSystem& system, linalg::banded::GeneralBandedWorkspace& lu) {
     const std::uint64_t rows = system.rows, cols = system.cols;
     const FirstDifferences& first = system.first;
-    const AxisPenaltyOf tr{rows, system.order_r}, tc{cols, system.order_c};
+    const AxisEntries tr = row_entries(system), tc = col_entries(system);
     lu.reset(rows * cols, system.bandwidth(), system.bandwidth());
     const auto factor = [&](std::uint64_t k) { return first.row_factor.empty() ? 1.0 : first.row_factor[k]; };
     // The pairs (k, k + s step) of an axis: their penalty entries, and the nearest pair's first difference where
     // joined.
     const auto pairs = [&](std::uint64_t k, std::uint64_t t, std::uint64_t m, std::uint64_t step,
-                           const AxisPenaltyOf& penalty, double lambda, double first_lambda) {
-        for (std::uint64_t s = 1; s <= penalty.order && t + s < m; ++s) {
+                           const AxisEntries& penalty, double lambda, double first_lambda,
+                           std::span<const double> gains) {
+        for (std::uint64_t s = 1; s <= penalty.order() && t + s < m; ++s) {
             lu.at(k, k + s * step) = lu.at(k + s * step, k) = lambda * penalty.at(t, static_cast<std::int64_t>(s));
         }
         if (t + 1 < m && first_lambda != 0.0 && first.joins(k, k + step)) {
-            lu.at(k, k + step) = lu.at(k, k + step) - factor(k) * first_lambda;
-            lu.at(k + step, k) = lu.at(k + step, k) - factor(k + step) * first_lambda;
+            const double pair = first_lambda * FirstDifferences::gain(gains, t);
+            lu.at(k, k + step) = lu.at(k, k + step) - factor(k) * pair;
+            lu.at(k + step, k) = lu.at(k + step, k) - factor(k + step) * pair;
         }
     };
     for (std::uint64_t i = 0; i < rows; ++i) {
@@ -270,10 +316,15 @@ void fill_general_bands(const GridSystem& system, linalg::banded::GeneralBandedW
             const std::uint64_t k = i * cols + j;
             lu.at(k, k) = system.weights[k] + system.lambda_r * tr.diag(i) + system.lambda_c * tc.diag(j) +
                           factor(k) * first.diagonal(rows, cols, i, j);
-            pairs(k, j, cols, 1, tc, system.lambda_c, first.lambda_c);
-            pairs(k, i, rows, cols, tr, system.lambda_r, first.lambda_r);
+            pairs(k, j, cols, 1, tc, system.lambda_c, first.lambda_c, first.gain_c);
+            pairs(k, i, rows, cols, tr, system.lambda_r, first.lambda_r, first.gain_r);
         }
     }
+}
+
+FirstDifferences GridSystem::with_gains(FirstDifferences given) const {
+    if (uneven) given.gain_r = uneven->rows.gains, given.gain_c = uneven->cols.gains;
+    return given;
 }
 
 StartingResidual starting_residual(const GridSystem& system, std::span<const double> rhs, std::span<const double> x,
@@ -290,6 +341,11 @@ StartingResidual starting_residual(const GridSystem& system, std::span<const dou
 }
 
 void apply_system(const GridSystem& system, std::span<const double> v, std::span<double> out) {
+    if (system.uneven) {
+        apply_uneven(system, v, out);
+        add_first_differences(system.first, system.rows, system.cols, v, out);
+        return;
+    }
     if (!system.second_order()) {
         apply_any_order(system, v, out);
         if (folds_first_differences(system.first)) return;

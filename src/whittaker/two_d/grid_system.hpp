@@ -12,16 +12,23 @@
 
 namespace quorvel::two_d::whittaker {
 
+struct UnevenGrid;
+
 // lambda_r D1'K D1 (x) I + lambda_c I (x) D1'K D1: K joins a pair of neighbours only where both are kept, as
 // IAsLS' first differences of the residual must skip masked points. row_factor multiplies each row of the term
-// (drPLS' rows divided by their penalty scale), which makes the system unsymmetric.
+// (drPLS' rows divided by their penalty scale), which makes the system unsymmetric. On uneven axes each pair
+// weighs 1 / step^2 (its gain), the square of its divided difference.
 struct FirstDifferences {
     double lambda_r = 0.0;
     double lambda_c = 0.0;
     std::span<const double> keep{};        // 1 for a kept point, 0 otherwise; empty: all kept
     std::span<const double> row_factor{};  // empty: 1
+    std::span<const double> gain_r{}, gain_c{};  // per pair of neighbours across rows and along them; empty: 1
 
     bool present() const { return lambda_r != 0.0 || lambda_c != 0.0; }
+    bool gained() const { return !gain_r.empty(); }
+    // The gain of pair (t, t + 1) of an axis.
+    static double gain(std::span<const double> gains, std::uint64_t t) { return gains.empty() ? 1.0 : gains[t]; }
     // The term's diagonal at point (i, j) of a rows x cols grid, row_factor aside.
     double diagonal(std::uint64_t rows, std::uint64_t cols, std::uint64_t i, std::uint64_t j) const;
     // The pair (k, l) of neighbours is joined.
@@ -37,8 +44,11 @@ struct GridSystem {
     FirstDifferences first{};
     unsigned order_r = 2;  // the difference order across rows, 1 to 3, below rows
     unsigned order_c = 2;  // along each row, below cols
+    const UnevenGrid* uneven = nullptr;  // the axes' own penalties where either is uneven (uneven_axes.hpp)
 
     bool second_order() const { return order_r == 2 && order_c == 2; }
+    // The first differences given, with the axes' gains where uneven.
+    FirstDifferences with_gains(FirstDifferences first) const;
     // Of the symmetric band storage: a row's neighbours order_r rows away are the farthest.
     std::uint64_t bandwidth() const { return order_r * cols; }
 };

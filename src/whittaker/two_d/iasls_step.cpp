@@ -14,7 +14,7 @@ Status solve_step(const IaslsGridRun& run, const Grid& data, const GridSystem& s
         ws.rhs[i] = ws.floored_weights[i] * data.data[i];
     }
     GridSystem with_first = system;
-    with_first.first = {run.lam_1_rows, run.lam_1_cols, run.keep};
+    with_first.first = system.with_gains({run.lam_1_rows, run.lam_1_cols, run.keep});
     add_first_differences(with_first.first, data.rows, data.cols, data.data, ws.rhs);
     return solve_symmetric(with_first, limits, output, ws, controls);
 }

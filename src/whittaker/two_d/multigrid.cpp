@@ -63,6 +63,7 @@ GridSystem coarser(const GridSystem& s, Halving h, const GridTransfer& down) {
 // Above the spectrum of D^-1 A (D the diagonal of A): A is a sum of the weights, whose share is 1, the first
 // differences, whose share stays below 2, and the axes' penalties, so the largest of their bounds bounds it.
 double spectrum_bound(const MultigridLevel& level) {
+    if (level.uneven.active) return std::max(level.uneven.rows.bound, level.uneven.cols.bound);
     return std::max(axis_spectrum_bound(level.rows, level.order_r), axis_spectrum_bound(level.cols, level.order_c));
 }
 
@@ -151,12 +152,15 @@ void cycle(Multigrid& mg, std::size_t index, std::span<const double> b, std::spa
 // The diagonal of the level's system: its inverse for smoothing; returns its largest element.
 double invert_diagonal(MultigridLevel& level) {
     const AxisPenaltyOf tr{level.rows, level.order_r}, tc{level.cols, level.order_c};
+    const UnevenGrid* uneven = level.uneven.active ? &level.uneven : nullptr;
+    const auto diag_r = [&](std::uint64_t i) { return uneven ? uneven->rows.at(i, 0) : tr.diag(i); };
+    const auto diag_c = [&](std::uint64_t j) { return uneven ? uneven->cols.at(j, 0) : tc.diag(j); };
     double largest = 0.0;
     for (std::uint64_t i = 0; i < level.rows; ++i) {
         for (std::uint64_t j = 0; j < level.cols; ++j) {
             const std::uint64_t k = i * level.cols + j;
             const double weight = level.couplings.empty() ? level.weights[k] : absolute_row_sum(level.couplings, level.weights.size(), k);
-            double diagonal = weight + level.lambda_r * tr.diag(i) + level.lambda_c * tc.diag(j);
+            double diagonal = weight + level.lambda_r * diag_r(i) + level.lambda_c * diag_c(j);
             if (level.first.present()) diagonal = diagonal + level.first.diagonal(level.rows, level.cols, i, j);
             level.inverse_diagonal[k] = 1.0 / diagonal;
             largest = std::max(largest, diagonal);
@@ -171,7 +175,9 @@ Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diag
     const double scale = 1.0 / largest_diagonal;
     mg.coarsest_scale = scale;
     std::span<double> w(level.scratch.data(), level.rows * level.cols);
-    FirstDifferences first{level.first.lambda_r * scale, level.first.lambda_c * scale, level.first.keep};
+    FirstDifferences first{level.first.lambda_r * scale, level.first.lambda_c * scale, level.first.keep, {},
+                           level.first.gain_r, level.first.gain_c};
+    const UnevenGrid* uneven = level.uneven.active ? &level.uneven : nullptr;
     if (transposed(level)) {
         transpose(level.rows, level.cols, level.weights.data(), w.data(), scale);
         if (!first.keep.empty()) {  // the residual is free until the first cycle
@@ -179,13 +185,19 @@ Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diag
             first.keep = level.residual;
         }
         std::swap(first.lambda_r, first.lambda_c);
+        std::swap(first.gain_r, first.gain_c);
+        if (uneven) {
+            mg.transposed.rows = level.uneven.cols, mg.transposed.cols = level.uneven.rows;
+            mg.transposed.active = true;
+            uneven = &mg.transposed;
+        }
         fill_system_bands({level.cols, level.rows, level.lambda_c * scale, level.lambda_r * scale, w, first,
-                           level.order_c, level.order_r},
+                           level.order_c, level.order_r, uneven},
                           mg.banded, mg.banded.bandwidth);
     } else {
         for (std::size_t k = 0; k < w.size(); ++k) w[k] = level.weights[k] * scale;
         fill_system_bands({level.rows, level.cols, level.lambda_r * scale, level.lambda_c * scale, w, first,
-                           level.order_r, level.order_c},
+                           level.order_r, level.order_c, uneven},
                           mg.banded, mg.banded.bandwidth);
     }
     if (!level.couplings.empty()) {
@@ -262,15 +274,24 @@ Status Multigrid::setup(const GridSystem& system) {
     std::copy(system.weights.begin(), system.weights.end(), levels[0].weights.begin());
     levels[0].lambda_r = system.lambda_r;
     levels[0].lambda_c = system.lambda_c;
-    levels[0].first = {system.first.lambda_r, system.first.lambda_c, system.first.keep};
-    for (MultigridLevel& level : levels) level.order_r = system.order_r, level.order_c = system.order_c;
+    for (MultigridLevel& level : levels) {
+        level.order_r = system.order_r, level.order_c = system.order_c;
+        level.uneven.active = system.uneven != nullptr;
+    }
+    if (system.uneven) levels[0].uneven.rows = system.uneven->rows, levels[0].uneven.cols = system.uneven->cols;
+    levels[0].first = levels[0].system().with_gains({system.first.lambda_r, system.first.lambda_c, system.first.keep});
     for (std::size_t index = 1; index < levels.size(); ++index) {
         MultigridLevel& finer = levels[index - 1];
         MultigridLevel& level = levels[index];
         const bool rows = !finer.down.rows.identity(), cols = !finer.down.cols.identity();
         level.lambda_r = coarse_lambda(finer.lambda_r, rows, level.order_r);
         level.lambda_c = coarse_lambda(finer.lambda_c, cols, level.order_c);
-        level.first = {coarse_first(finer.first.lambda_r, rows), coarse_first(finer.first.lambda_c, cols)};
+        if (level.uneven.active) {
+            assign_coarser(level.uneven.rows, finer.uneven.rows, finer.down.rows);
+            assign_coarser(level.uneven.cols, finer.uneven.cols, finer.down.cols);
+        }
+        level.first = level.system().with_gains(
+            {coarse_first(finer.first.lambda_r, rows), coarse_first(finer.first.lambda_c, cols)});
         restrict_level_weights(finer, level);
     }
     double largest = 0.0;

@@ -10,6 +10,7 @@
 #include "grid_system.hpp"
 #include "grid_transfer.hpp"
 #include "linalg/banded.hpp"
+#include "uneven_axes.hpp"
 
 namespace quorvel::two_d::whittaker {
 
@@ -36,8 +37,11 @@ struct MultigridLevel {
     std::vector<double> x, b;  // the cycle's solution and right-hand side; empty on the finest grid
     std::vector<double> residual, direction, product;  // smoothing
     std::vector<double> scratch;  // between the two axes of a transfer; the coarsest grid's solve
+    UnevenGrid uneven;  // the axes rediscretised from the finest grid's positions, where uneven
 
-    GridSystem system() const { return {rows, cols, lambda_r, lambda_c, weights, first, order_r, order_c}; }
+    GridSystem system() const {
+        return {rows, cols, lambda_r, lambda_c, weights, first, order_r, order_c, uneven.active ? &uneven : nullptr};
+    }
 };
 
 struct Multigrid {
@@ -45,6 +49,7 @@ struct Multigrid {
     linalg::banded::SymmetricBandedWorkspace banded;
     double coarsest_scale = 1.0;
     Coarsening coarsening = Coarsening::averaged;
+    UnevenGrid transposed;  // the coarsest grid's axes swapped for its banded solve
 
     // Builds the grids for the system's shape and smoothing weights (its weights are not read);
     // allocation-free when the plan of grids is unchanged.

@@ -20,17 +20,20 @@ struct Whittaker2DParams {
     double cg_tol;
     unsigned diff_order_rows = 2;  // the order of the differences across rows, 1 to 3
     unsigned diff_order_cols = 2;  // along each row
+    std::span<const double> x{};  // the positions of the rows, or empty for evenly spaced ones
+    std::span<const double> z{};  // of the columns
 };
 
 struct Asls2DParams : Whittaker2DParams {
     double p;
 };
 
-// The system of a rows x cols grid under these parameters.
+// The system of a rows x cols grid under these parameters, on the axes' own penalties where `uneven` is given.
 inline GridSystem grid_system(const Whittaker2DParams& params, std::uint64_t rows, std::uint64_t cols,
-                              std::span<const double> weights) {
-    return {rows, cols, params.lambda_rows.value_or(params.lambda), params.lambda_cols.value_or(params.lambda),
-            weights, {}, params.diff_order_rows, params.diff_order_cols};
+                              std::span<const double> weights, const UnevenGrid* uneven = nullptr) {
+    return {rows,     cols, params.lambda_rows.value_or(params.lambda), params.lambda_cols.value_or(params.lambda),
+            weights,  {},   params.diff_order_rows,                     params.diff_order_cols,
+            uneven};
 }
 
 // Each axis's order is 1 to 3 and below its length, which leaves its penalty a difference to take.

@@ -52,6 +52,16 @@ Status validate_fit(const Grid& data, const Whittaker2DParams& params, const Gri
     return validate_mask(data.data.size(), mask, params);
 }
 
+Result<GridSystem> fit_system(const Grid& data, const Whittaker2DParams& params, Whittaker2DWorkspace& ws) {
+    ws.resize(data.data.size());  // the system holds the floored weights' place
+    if (auto uneven = prepare_uneven_grid(ws.uneven, params.x, params.z, data.rows, data.cols, params.diff_order_rows,
+                                          params.diff_order_cols);
+        !uneven) {
+        return uneven.error();
+    }
+    return grid_system(params, data.rows, data.cols, ws.floored_weights, ws.uneven.active ? &ws.uneven : nullptr);
+}
+
 void start_fit(const Grid& data, const GridOut& output, Whittaker2DWorkspace& ws, Mask mask) {
     const std::size_t n = data.data.size();
     ws.resize(n);
@@ -92,8 +102,10 @@ Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& para
                                  const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls) {
     if (auto valid = validate_fit(data, params, output, controls.mask); !valid) return valid.error();
     if (auto valid = quorvel::whittaker::check_rule(rule); !valid) return valid.error();
+    const auto prepared = fit_system(data, params, ws);
+    if (!prepared) return prepared.error();
+    const GridSystem& system = prepared.value();
     start_fit(data, output, ws, controls.mask);
-    const GridSystem system = grid_system(params, data.rows, data.cols, ws.floored_weights);
     const quorvel::whittaker::BrPlsLoops loops{params.max_iter, params.tol, controls.history, controls.outer};
     return quorvel::whittaker::brpls_loops(data.data, controls.mask, rule, loops, ws.weights, output.data, ws.state,
                                            [&](std::span<const double>, std::span<double>) {

@@ -17,6 +17,7 @@
 #include "linalg/banded.hpp"
 #include "params.hpp"
 #include "preconditioned_system.hpp"
+#include "uneven_axes.hpp"
 #include "whittaker/airpls.hpp"
 #include "whittaker/arpls.hpp"
 #include "whittaker/aspls.hpp"
@@ -52,6 +53,7 @@ struct Whittaker2DWorkspace {
     linalg::banded::SymmetricBandedWorkspace banded;
     BicgstabWorkspace unsymmetric;  // drpls
     linalg::banded::GeneralBandedWorkspace general;  // drpls on small grids
+    UnevenGrid uneven;
 
     explicit Whittaker2DWorkspace(std::size_t n = 0) { resize(n); }
     // New weight places get 1.0, all other new places 0.0; existing values stay.
@@ -72,6 +74,9 @@ struct FitControls {
 inline constexpr double weight_floor = 1e-8;
 
 Status validate_fit(const Grid& data, const Whittaker2DParams& params, const GridOut& output, Mask mask);
+// The system of every iteration, on ws.floored_weights and the penalties of the positions params.x and params.z,
+// which it checks.
+Result<GridSystem> fit_system(const Grid& data, const Whittaker2DParams& params, Whittaker2DWorkspace& ws);
 // The output starts as the data, the weights as 1 (0 where masked).
 void start_fit(const Grid& data, const GridOut& output, Whittaker2DWorkspace& ws, Mask mask);
 // The system of one iteration, from the floored weights (divided by penalty_scale where a rule scales
@@ -85,8 +90,9 @@ Status solve_symmetric(const GridSystem& system, CgLimits limits, const GridOut&
 
 template <class Form>
 auto grid_start_of(const Form& form, const Grid& data, Mask mask, Whittaker2DWorkspace& ws) {
-    if constexpr (requires { grid_start(form, data, mask, ws.state, std::span<double>(ws.weights)); }) {
-        return grid_start(form, data, mask, ws.state, std::span<double>(ws.weights));
+    // An uneven axis's positions, for a start fitted on them; an even one keeps the index's bits.
+    if constexpr (requires { grid_start(form, data, mask, ws.state, std::span<double>(ws.weights), ws.uneven.x); }) {
+        return grid_start(form, data, mask, ws.state, std::span<double>(ws.weights), ws.uneven.x, ws.uneven.z);
     } else if constexpr (requires { grid_start(form, data.data, mask, ws.state); }) {
         return grid_start(form, data.data, mask, ws.state);
     } else {
@@ -124,9 +130,11 @@ Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& para
                                  const GridOut& output, Whittaker2DWorkspace& ws, const FitControls& controls) {
     if (auto valid = validate_fit(data, params, output, controls.mask); !valid) return valid.error();
     if (auto valid = quorvel::whittaker::validate_rule(rule); !valid) return valid.error();
+    const auto prepared = fit_system(data, params, ws);
+    if (!prepared) return prepared.error();
+    const GridSystem& system = prepared.value();
     start_fit(data, output, ws, controls.mask);
     if (controls.history) controls.history->clear();
-    const GridSystem system = grid_system(params, data.rows, data.cols, ws.floored_weights);
     const auto running = grid_start_of(grid_form(rule), data, controls.mask, ws);
     using Running = std::remove_cvref_t<decltype(running)>;
     static_assert(quorvel::whittaker::Reweighter<Running>);
