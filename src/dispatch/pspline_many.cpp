@@ -1,0 +1,248 @@
+#include "pspline_many.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "fit.hpp"
+#include "linalg/banded.hpp"
+#include "pspline/lanes/lane_system.hpp"
+#include "pspline_fit.hpp"
+#include "pspline_rule.hpp"
+#include "simd/cpu.hpp"
+#include "whittaker/lanes/lane_arrays.hpp"
+
+namespace quorvel::dispatch {
+namespace {
+
+using whittaker::ItemOutcome;
+using whittaker::LaneArrays;
+using whittaker::LanePath;
+
+struct Kernels {
+    pspline::SplineLaneKernels spline;
+    whittaker::LaneKernels rules;
+};
+
+Kernels kernels_on(LanePath path) {
+#if defined(QUORVEL_AVX2)
+    if (path != LanePath::Interleaved && simd::avx2_available()) {
+        return {pspline::avx2_spline_kernels(), whittaker::avx2_lane_kernels(1)};
+    }
+#endif
+    (void)path;
+    return {pspline::interleaved_spline_kernels(), whittaker::interleaved_lane_kernels()};
+}
+
+template <class Rule>
+struct Lane {
+    std::size_t item = 0;
+    std::uint64_t iteration = 0;  // one-based, as fit_into's k
+    double measure = 0.0;         // of the last iteration
+    bool busy = false;
+    WhittakerWorkspace state;
+    std::optional<RuleMethod<Rule>> method;
+};
+
+// fit_into's loop for every lane: one solve of all lanes, then each lane's reweighting, in the rule's lane form
+// where it has one and in its own form otherwise, then each lane's decision.
+template <class MakeRule>
+class SplineLaneRun {
+    using Rule = std::invoke_result_t<const MakeRule&, std::span<const double>, Mask>;
+
+public:
+    SplineLaneRun(const Kernels& kernels, const MakeRule& make_rule, std::span<const double> ys, std::size_t n,
+                  Mask masks, const Options& options, std::span<double> baselines, std::span<ItemOutcome> outcomes)
+        : kernels_(kernels), make_rule_(make_rule), ys_(ys), n_(n), masks_(masks), x_(options.x),
+          params_(pspline_params(options.pspline)), baselines_(baselines), outcomes_(outcomes),
+          arrays_(n, width(), !masks.empty()), lanes_(width()), failed_(std::make_unique<bool[]>(width())),
+          iteration_(width()), growth_(width()), k_(width()), first_(width()), last_(width()), diff_sq_(width()),
+          old_sq_(width()), measures_(width()), baseline_(n), weights_(n) {
+        if constexpr (requires(const Rule& rule) { whittaker::lane_rule(rule); }) {
+            if (!outcomes.empty()) lane_rule_ = whittaker::lane_rule(make_rule(ys.first(n), masks.first(0)));
+        }
+    }
+
+    void run() {
+        while (refill()) {
+            kernels_.spline.solve(spline_, failed_.get());
+            reweight();
+            for (std::size_t l = 0; l < width(); ++l) {
+                if (lanes_[l].busy) settle(l);
+            }
+        }
+    }
+
+private:
+    std::size_t width() const { return kernels_.spline.width; }
+
+    bool refill() {
+        return whittaker::refill_lanes(lanes_, next_, outcomes_.size(),
+                                       [&](std::size_t l, std::size_t item) { load(l, item); });
+    }
+
+    // The checks, basis and first weights of the spectrum's own fit; the system's arrays once the basis is known.
+    void load(std::size_t l, std::size_t item) {
+        const auto y = ys_.subspan(item * n_, n_);
+        const Mask mask = masks_.empty() ? Mask{} : masks_.subspan(item * n_, n_);
+        auto& lane = lanes_[l];
+        lane.method.reset();
+        if (auto ready = pspline::prepare(y, x_, params_, mask, n_, shared_); !ready) {
+            outcomes_[item] = {{}, ready.error()};
+            return;
+        }
+        lane.method.emplace(make_rule_(y, mask), y, mask, lane.state);
+        if (auto begun = lane.method->begin(shared_); !begun) {
+            outcomes_[item] = {{}, begun.error()};
+            return;
+        }
+        if (!spline_.basis) size_system();
+        arrays_.put_spectrum(l, y, mask);
+        whittaker::put_lane(arrays_.weights(), width(), l, shared_.weights);
+        const auto& running = *lane.method->running;
+        if constexpr (requires { running.k; }) k_[l] = running.k;
+        if constexpr (requires { running.screen; }) whittaker::put_lane(arrays_.state(), width(), l, running.screen);
+        if (!mask.empty()) {
+            const auto used = [](bool keep) { return keep; };
+            first_[l] = static_cast<double>(std::find_if(mask.begin(), mask.end(), used) - mask.begin());
+            last_[l] = static_cast<double>(mask.rend() - std::find_if(mask.rbegin(), mask.rend(), used) - 1);
+        }
+        lane.item = item;
+        lane.iteration = 1;
+        lane.measure = 0.0;
+        lane.busy = true;
+    }
+
+    void size_system() {
+        const pspline::SplineBasis& basis = shared_.basis;
+        const std::size_t m = basis.coefficients, band = std::max<std::size_t>(basis.degree, params_.diff_order);
+        penalty_.emplace(m, params_.diff_order, params_.lambda);
+        system_.assign((band + 4) * m * width(), 0.0);
+        double* at = system_.data();
+        spline_ = {n_, band, params_.diff_order, &basis, &*penalty_, arrays_.y(), arrays_.weights(),
+                   arrays_.factor().t, at, at + (band + 1) * m * width(), at + (band + 2) * m * width(),
+                   at + (band + 3) * m * width()};
+    }
+
+    void reweight() {
+        if (lane_rule_) return reweight_in_lanes(*lane_rule_);
+        for (std::size_t l = 0; l < width(); ++l) {
+            if (!lanes_[l].busy || failed_[l]) continue;
+            whittaker::take_lane(arrays_.factor().t, width(), l, baseline_);
+            whittaker::take_lane(arrays_.weights(), width(), l, weights_);
+            measures_[l] = lanes_[l].method->reweight(baseline_, weights_, lanes_[l].iteration - 1);
+            whittaker::put_lane(arrays_.weights(), width(), l, weights_);
+        }
+    }
+
+    void reweight_in_lanes(const whittaker::LaneRule& rule) {
+        for (std::size_t l = 0; l < width(); ++l) {
+            const double t = static_cast<double>(lanes_[l].iteration);
+            iteration_[l] = t;
+            growth_[l] = rule.kind == whittaker::LaneRule::Kind::LsrPls ? std::pow(10.0, t) : std::exp(t);
+        }
+        const whittaker::LaneBlock block{n_,
+                                         arrays_.y(),
+                                         arrays_.weights(),
+                                         masks_.empty() ? nullptr : arrays_.keep(),
+                                         arrays_.factor(),
+                                         arrays_.inv_d(),
+                                         arrays_.upper(),
+                                         arrays_.state(),
+                                         iteration_.data(),
+                                         first_.data(),
+                                         last_.data(),
+                                         k_.data(),
+                                         growth_.data()};
+        kernels_.rules.reweight(block, rule, {diff_sq_.data(), old_sq_.data()});
+        for (std::size_t l = 0; l < width(); ++l) measures_[l] = relative_change(diff_sq_[l], old_sq_[l]);
+    }
+
+    // fit_into's decision after iteration k, for this lane's spectrum.
+    void settle(std::size_t l) {
+        auto& lane = lanes_[l];
+        if (failed_[l]) {
+            outcomes_[lane.item] = {{}, linalg::banded::not_positive_definite};
+            lane.busy = false;
+            // The lane computes ordinary numbers again until it takes the next spectrum.
+            std::fill(baseline_.begin(), baseline_.end(), 0.0);
+            arrays_.put_spectrum(l, baseline_, Mask{});
+            return;
+        }
+        const double measure = measures_[l];
+        const std::uint64_t solves = params_.max_iter + 1;
+        if (std::isnan(measure)) return finish(l, {lane.iteration - 1, lane.measure, false});
+        lane.measure = measure;
+        if (measure < params_.tol) {
+            finish(l, {lane.iteration, measure, true});
+        } else if (lane.iteration == solves) {
+            finish(l, {solves, measure, false});
+        } else {
+            ++lane.iteration;
+        }
+    }
+
+    void finish(std::size_t l, FitReport report) {
+        auto& lane = lanes_[l];
+        whittaker::take_lane(arrays_.factor().t, width(), l, baselines_.subspan(lane.item * n_, n_));
+        outcomes_[lane.item] = {report, std::nullopt};
+        lane.busy = false;
+    }
+
+    const Kernels& kernels_;
+    const MakeRule& make_rule_;
+    std::span<const double> ys_;
+    std::size_t n_;
+    Mask masks_;
+    std::span<const double> x_;
+    pspline::PsplineParams params_;
+    std::span<double> baselines_;
+    std::span<ItemOutcome> outcomes_;
+    LaneArrays arrays_;
+    std::vector<Lane<Rule>> lanes_;
+    std::unique_ptr<bool[]> failed_;
+    std::vector<double> iteration_, growth_, k_, first_, last_, diff_sq_, old_sq_, measures_;
+    std::vector<double> baseline_, weights_;  // one lane's, for a rule without a lane form
+    pspline::PsplineWorkspace shared_;        // the basis, and each spectrum's checks and first weights
+    std::optional<whittaker::LaneRule> lane_rule_;
+    std::optional<linalg::PenaltyRows> penalty_;
+    std::vector<double> system_;
+    pspline::LaneSpline spline_{};
+    std::size_t next_ = 0;
+};
+
+void fit_singly(std::span<const double> ys, std::size_t n, Mask masks, const Options& options,
+                std::span<double> baselines, std::span<ItemOutcome> outcomes) {
+    Scratch scratch;
+    for (std::size_t k = 0; k < outcomes.size(); ++k) {
+        const Mask mask = masks.empty() ? Mask{} : masks.subspan(k * n, n);
+        auto fit = pspline_into(ys.subspan(k * n, n), mask, options, baselines.subspan(k * n, n), scratch, nullptr);
+        outcomes[k] = fit ? ItemOutcome{fit.value(), std::nullopt} : ItemOutcome{{}, fit.error()};
+    }
+}
+
+}  // namespace
+
+bool spline_lanes_serve(const Options& options, std::size_t count, std::size_t n) {
+    // As for the Whittaker lanes: past 2^17 samples the loop of single fits keeps to one spectrum's memory.
+    constexpr std::size_t longest = std::size_t{1} << 17;
+    const bool has_rule = with_spline_rule(options, [](auto) { return true; }, [] { return false; });
+    return has_rule && count >= 2 && n > 0 && n <= longest;
+}
+
+void fit_spline_lanes(std::span<const double> ys, std::size_t n, Mask masks, const Options& options,
+                      std::span<double> baselines, std::span<ItemOutcome> outcomes, LanePath path) {
+    if (outcomes.empty()) return;
+    if (path == LanePath::ScalarLoop) return fit_singly(ys, n, masks, options, baselines, outcomes);
+    const Kernels kernels = kernels_on(path);
+    with_spline_rule(
+        options,
+        [&](const auto& make) {
+            SplineLaneRun(kernels, make, ys, n, masks, options, baselines, outcomes).run();
+        },
+        [&] { fit_singly(ys, n, masks, options, baselines, outcomes); });
+}
+
+}  // namespace quorvel::dispatch

@@ -1,0 +1,39 @@
+// The penalised spline's system for several spectra on one basis: sample i of lane l at [i * width + l], and the
+// kernels that solve it for every lane at once.
+#pragma once
+
+#include <cstddef>
+
+#include "linalg/difference_penalty.hpp"
+#include "pspline/basis.hpp"
+
+namespace quorvel::pspline {
+
+// B'WB + lambda D'D and B'Wy of every lane, its factor in place, and the baselines B c. Only the weights and the
+// data differ between lanes; the basis and the penalty are broadcast.
+struct LaneSpline {
+    std::size_t n, band;  // samples; half-width of the system, max(degree, diff_order)
+    unsigned diff_order;
+    const SplineBasis* basis;
+    const linalg::PenaltyRows* penalty;
+    const double* y;
+    const double* weights;
+    double* baselines;
+    // (band + 1) * coefficients, then three arrays of coefficients, each times the lane count.
+    double* bands;
+    double* rhs;
+    double* intermediate;
+    double* coefficients;
+};
+
+struct SplineLaneKernels {
+    std::size_t width;
+    // A lane whose factor meets a pivot that is not positive is flagged and holds no baseline.
+    void (*solve)(const LaneSpline&, bool* failed);
+};
+
+SplineLaneKernels interleaved_spline_kernels();
+// Only where the CPU has AVX2.
+SplineLaneKernels avx2_spline_kernels();
+
+}  // namespace quorvel::pspline
