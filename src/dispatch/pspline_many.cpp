@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "fit.hpp"
@@ -36,6 +37,21 @@ Kernels kernels_on(LanePath path) {
     return {pspline::interleaved_spline_kernels(), whittaker::interleaved_lane_kernels()};
 }
 
+// The lane form of a rule, where it has one; the P-spline forms of arPLS and airPLS are not the Whittaker ones.
+template <class Rule>
+std::optional<whittaker::LaneRule> spline_lane_rule(const Rule& rule) {
+    using Kind = whittaker::LaneRule::Kind;
+    if constexpr (std::is_same_v<Rule, whittaker::ArPlsWeights>) {
+        return whittaker::LaneRule{.kind = Kind::ArPls, .sample_statistics = rule.sample_statistics};
+    } else if constexpr (std::is_same_v<Rule, whittaker::AirPlsShare>) {
+        return whittaker::LaneRule{Kind::AirPlsShare};
+    } else if constexpr (requires { whittaker::lane_rule(rule); }) {
+        return whittaker::lane_rule(rule);
+    } else {
+        return std::nullopt;
+    }
+}
+
 template <class Rule>
 struct Lane {
     std::size_t item = 0;
@@ -59,10 +75,8 @@ public:
           params_(pspline_params(options.pspline)), baselines_(baselines), outcomes_(outcomes),
           arrays_(n, width(), !masks.empty()), lanes_(width()), failed_(std::make_unique<bool[]>(width())),
           iteration_(width()), growth_(width()), k_(width()), first_(width()), last_(width()), diff_sq_(width()),
-          old_sq_(width()), measures_(width()), baseline_(n), weights_(n) {
-        if constexpr (requires(const Rule& rule) { whittaker::lane_rule(rule); }) {
-            if (!outcomes.empty()) lane_rule_ = whittaker::lane_rule(make_rule(ys.first(n), masks.first(0)));
-        }
+          old_sq_(width()), measures_(width()), sums_(width()), scale_(width()), baseline_(n), weights_(n) {
+        if (!outcomes.empty()) lane_rule_ = spline_lane_rule(make_rule(ys.first(n), masks.first(0)));
     }
 
     void run() {
@@ -103,6 +117,7 @@ private:
         whittaker::put_lane(arrays_.weights(), width(), l, shared_.weights);
         const auto& running = *lane.method->running;
         if constexpr (requires { running.k; }) k_[l] = running.k;
+        if constexpr (requires { running.scale; }) scale_[l] = running.scale;
         if constexpr (requires { running.screen; }) whittaker::put_lane(arrays_.state(), width(), l, running.screen);
         if (!mask.empty()) {
             const auto used = [](bool keep) { return keep; };
@@ -157,6 +172,13 @@ private:
                                          k_.data(),
                                          growth_.data()};
         kernels_.rules.reweight(block, rule, {diff_sq_.data(), old_sq_.data()});
+        if (rule.kind == whittaker::LaneRule::Kind::AirPlsShare) {
+            kernels_.rules.negative_sums(block, sums_.data());
+            for (std::size_t l = 0; l < width(); ++l) {
+                measures_[l] = std::isnan(diff_sq_[l]) ? diff_sq_[l] : sums_[l] / scale_[l];
+            }
+            return;
+        }
         for (std::size_t l = 0; l < width(); ++l) measures_[l] = relative_change(diff_sq_[l], old_sq_[l]);
     }
 
@@ -203,7 +225,7 @@ private:
     LaneArrays arrays_;
     std::vector<Lane<Rule>> lanes_;
     std::unique_ptr<bool[]> failed_;
-    std::vector<double> iteration_, growth_, k_, first_, last_, diff_sq_, old_sq_, measures_;
+    std::vector<double> iteration_, growth_, k_, first_, last_, diff_sq_, old_sq_, measures_, sums_, scale_;
     std::vector<double> baseline_, weights_;  // one lane's, for a rule without a lane form
     pspline::PsplineWorkspace shared_;        // the basis, and each spectrum's checks and first weights
     std::optional<whittaker::LaneRule> lane_rule_;
