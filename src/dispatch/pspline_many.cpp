@@ -30,7 +30,7 @@ struct Kernels {
 Kernels kernels_on(LanePath path) {
 #if defined(QUORVEL_AVX2)
     if (path != LanePath::Interleaved && simd::avx2_available()) {
-        return {pspline::avx2_spline_kernels(), whittaker::avx2_lane_kernels(1)};
+        return {pspline::avx2_spline_kernels(), whittaker::avx2_lane_kernels(2)};
     }
 #endif
     (void)path;

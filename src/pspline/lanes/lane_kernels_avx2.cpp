@@ -4,6 +4,6 @@
 
 namespace quorvel::pspline {
 
-SplineLaneKernels avx2_spline_kernels() { return lanes::make_spline_kernels<simd::Avx2Pack<1>>(); }
+SplineLaneKernels avx2_spline_kernels() { return lanes::make_spline_kernels<simd::Avx2Pack<2>>(); }
 
 }  // namespace quorvel::pspline
