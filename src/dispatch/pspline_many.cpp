@@ -114,7 +114,7 @@ private:
         }
         if (!spline_.basis) size_system();
         arrays_.put_spectrum(l, y, mask);
-        whittaker::put_lane(arrays_.weights(), width(), l, shared_.weights);
+        if constexpr (RuleMethod<Rule>::own_start) whittaker::put_lane(arrays_.weights(), width(), l, shared_.weights);
         const auto& running = *lane.method->running;
         if constexpr (requires { running.k; }) k_[l] = running.k;
         if constexpr (requires { running.scale; }) scale_[l] = running.scale;

@@ -33,8 +33,16 @@ struct RuleMethod {
     Terms extra{};
     std::optional<Running> running{};
 
+    // A rule without a start of its own starts from the weights prepare gives: 1 at every used sample.
+    static constexpr bool own_start =
+        requires(const Rule& r, WhittakerWorkspace& ws) { whittaker::start(r, std::span<const double>{}, Mask{}, ws); };
+
     Status begin(pspline::PsplineWorkspace& workspace) {
         if (auto valid = whittaker::validate_rule(rule); !valid) return valid;
+        if constexpr (!own_start) {
+            running.emplace(rule);
+            return ok;
+        }
         state.iter.resize(y.size());
         if constexpr (std::is_same_v<Rule, whittaker::IaslsWeights>) {
             // The quadratic that gives IAsLS its first weights is fitted on the spline's positions.
