@@ -9,7 +9,9 @@
 
 #include "fit.hpp"
 #include "linalg/banded.hpp"
+#include "pspline/irsqr.hpp"
 #include "pspline/lanes/lane_system.hpp"
+#include "pspline/mixture_model.hpp"
 #include "pspline_fit.hpp"
 #include "pspline_rule.hpp"
 #include "simd/cpu.hpp"
@@ -52,32 +54,41 @@ std::optional<whittaker::LaneRule> spline_lane_rule(const Rule& rule) {
     }
 }
 
-template <class Rule>
+// Whether a method starts from weights of its own rather than prepare's.
+template <class Method>
+constexpr bool own_start() {
+    if constexpr (requires { Method::own_start; }) {
+        return Method::own_start;
+    } else {
+        return true;
+    }
+}
+
+template <class Method>
 struct Lane {
     std::size_t item = 0;
     std::uint64_t iteration = 0;  // one-based, as fit_into's k
     double measure = 0.0;         // of the last iteration
     bool busy = false;
     WhittakerWorkspace state;
-    std::optional<RuleMethod<Rule>> method;
+    std::vector<double> coefficients;  // the lane's, for a method that measures their change
+    std::optional<Method> method;
 };
 
 // fit_into's loop for every lane: one solve of all lanes, then each lane's reweighting, in the rule's lane form
-// where it has one and in its own form otherwise, then each lane's decision.
-template <class MakeRule>
+// where it has one and in its own form otherwise, then each lane's decision. emplace(method, y, mask, state) makes
+// a spectrum's method, its state in `state`.
+template <class Method, class Emplace>
 class SplineLaneRun {
-    using Rule = std::invoke_result_t<const MakeRule&, std::span<const double>, Mask>;
-
 public:
-    SplineLaneRun(const Kernels& kernels, const MakeRule& make_rule, std::span<const double> ys, std::size_t n,
-                  Mask masks, const Options& options, std::span<double> baselines, std::span<ItemOutcome> outcomes)
-        : kernels_(kernels), make_rule_(make_rule), ys_(ys), n_(n), masks_(masks), x_(options.x),
+    SplineLaneRun(const Kernels& kernels, std::optional<whittaker::LaneRule> lane_rule, const Emplace& emplace,
+                  std::span<const double> ys, std::size_t n, Mask masks, const Options& options,
+                  std::span<double> baselines, std::span<ItemOutcome> outcomes)
+        : kernels_(kernels), lane_rule_(lane_rule), emplace_(emplace), ys_(ys), n_(n), masks_(masks), x_(options.x),
           params_(pspline_params(options.pspline)), baselines_(baselines), outcomes_(outcomes),
           arrays_(n, width(), !masks.empty()), lanes_(width()), failed_(std::make_unique<bool[]>(width())),
           iteration_(width()), growth_(width()), k_(width()), first_(width()), last_(width()), diff_sq_(width()),
-          old_sq_(width()), measures_(width()), sums_(width()), scale_(width()), baseline_(n), weights_(n) {
-        if (!outcomes.empty()) lane_rule_ = spline_lane_rule(make_rule(ys.first(n), masks.first(0)));
-    }
+          old_sq_(width()), measures_(width()), sums_(width()), scale_(width()), baseline_(n), weights_(n) {}
 
     void run() {
         while (refill()) {
@@ -107,18 +118,26 @@ private:
             outcomes_[item] = {{}, ready.error()};
             return;
         }
-        lane.method.emplace(make_rule_(y, mask), y, mask, lane.state);
+        emplace_(lane.method, y, mask, lane.state);
         if (auto begun = lane.method->begin(shared_); !begun) {
             outcomes_[item] = {{}, begun.error()};
             return;
         }
         if (!spline_.basis) size_system();
         arrays_.put_spectrum(l, y, mask);
-        if constexpr (RuleMethod<Rule>::own_start) whittaker::put_lane(arrays_.weights(), width(), l, shared_.weights);
-        const auto& running = *lane.method->running;
-        if constexpr (requires { running.k; }) k_[l] = running.k;
-        if constexpr (requires { running.scale; }) scale_[l] = running.scale;
-        if constexpr (requires { running.screen; }) whittaker::put_lane(arrays_.state(), width(), l, running.screen);
+        if constexpr (own_start<Method>()) whittaker::put_lane(arrays_.weights(), width(), l, shared_.weights);
+        if constexpr (requires { lane.method->running; }) {
+            const auto& running = *lane.method->running;
+            if constexpr (requires { running.k; }) k_[l] = running.k;
+            if constexpr (requires { running.scale; }) scale_[l] = running.scale;
+            if constexpr (requires { running.screen; }) {
+                whittaker::put_lane(arrays_.state(), width(), l, running.screen);
+            }
+        }
+        if constexpr (requires { lane.method->coefficients; }) {
+            lane.coefficients.resize(shared_.basis.coefficients);
+            lane.method->coefficients = &lane.coefficients;
+        }
         if (!mask.empty()) {
             const auto used = [](bool keep) { return keep; };
             first_[l] = static_cast<double>(std::find_if(mask.begin(), mask.end(), used) - mask.begin());
@@ -147,6 +166,9 @@ private:
             if (!lanes_[l].busy || failed_[l]) continue;
             whittaker::take_lane(arrays_.factor().t, width(), l, baseline_);
             whittaker::take_lane(arrays_.weights(), width(), l, weights_);
+            if constexpr (requires { lanes_[l].method->coefficients; }) {
+                whittaker::take_lane(spline_.coefficients, width(), l, lanes_[l].coefficients);
+            }
             measures_[l] = lanes_[l].method->reweight(baseline_, weights_, lanes_[l].iteration - 1);
             whittaker::put_lane(arrays_.weights(), width(), l, weights_);
         }
@@ -214,7 +236,8 @@ private:
     }
 
     const Kernels& kernels_;
-    const MakeRule& make_rule_;
+    std::optional<whittaker::LaneRule> lane_rule_;
+    const Emplace& emplace_;
     std::span<const double> ys_;
     std::size_t n_;
     Mask masks_;
@@ -223,12 +246,11 @@ private:
     std::span<double> baselines_;
     std::span<ItemOutcome> outcomes_;
     LaneArrays arrays_;
-    std::vector<Lane<Rule>> lanes_;
+    std::vector<Lane<Method>> lanes_;
     std::unique_ptr<bool[]> failed_;
     std::vector<double> iteration_, growth_, k_, first_, last_, diff_sq_, old_sq_, measures_, sums_, scale_;
     std::vector<double> baseline_, weights_;  // one lane's, for a rule without a lane form
     pspline::PsplineWorkspace shared_;        // the basis, and each spectrum's checks and first weights
-    std::optional<whittaker::LaneRule> lane_rule_;
     std::optional<linalg::PenaltyRows> penalty_;
     std::vector<double> system_;
     pspline::LaneSpline spline_{};
@@ -245,13 +267,45 @@ void fit_singly(std::span<const double> ys, std::size_t n, Mask masks, const Opt
     }
 }
 
+
+// run(method type, lane rule, emplace) for a method the lanes serve, otherwise() for the others.
+template <class Run, class Otherwise>
+void with_lane_method(const Options& options, std::span<double> scratch, Run run, Otherwise otherwise) {
+    const PsplineRecord& r = options.pspline;
+    if (options.method == catalogue::MethodId::MixtureModel) {
+        // The EM's first fit, which its start solves alone, goes to `scratch`.
+        return run(std::type_identity<pspline::MixtureWeights>{}, std::nullopt,
+                   [&, params = pspline_params(r)](auto& method, std::span<const double> y, Mask mask, auto&) {
+                       method.emplace(pspline::MixtureWeights{{{r.p, r.symmetric}, y, mask}, params, scratch});
+                   });
+    }
+    if (options.method == catalogue::MethodId::Irsqr) {
+        return run(std::type_identity<pspline::IrsqrWeights>{}, std::nullopt,
+                   [&](auto& method, std::span<const double> y, Mask mask, auto&) {
+                       method.emplace(pspline::IrsqrWeights{{r.quantile, r.eps}, y, mask});
+                   });
+    }
+    with_spline_rule(
+        options,
+        [&](const auto& make) {
+            using Rule = std::invoke_result_t<decltype(make), std::span<const double>, Mask>;
+            const Rule any = make(std::span<const double>(), Mask{});
+            run(std::type_identity<RuleMethod<Rule>>{}, spline_lane_rule(any),
+                [&](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
+                    method.emplace(make(y, mask), y, mask, state);
+                });
+        },
+        otherwise);
+}
+
 }  // namespace
 
 bool spline_lanes_serve(const Options& options, std::size_t count, std::size_t n) {
     // As for the Whittaker lanes: past 2^17 samples the loop of single fits keeps to one spectrum's memory.
     constexpr std::size_t longest = std::size_t{1} << 17;
-    const bool has_rule = with_spline_rule(options, [](auto) { return true; }, [] { return false; });
-    return has_rule && count >= 2 && n > 0 && n <= longest;
+    bool served = true;
+    with_lane_method(options, {}, [](auto, auto, auto) {}, [&] { served = false; });
+    return served && count >= 2 && n > 0 && n <= longest;
 }
 
 void fit_spline_lanes(std::span<const double> ys, std::size_t n, Mask masks, const Options& options,
@@ -259,10 +313,12 @@ void fit_spline_lanes(std::span<const double> ys, std::size_t n, Mask masks, con
     if (outcomes.empty()) return;
     if (path == LanePath::ScalarLoop) return fit_singly(ys, n, masks, options, baselines, outcomes);
     const Kernels kernels = kernels_on(path);
-    with_spline_rule(
-        options,
-        [&](const auto& make) {
-            SplineLaneRun(kernels, make, ys, n, masks, options, baselines, outcomes).run();
+    std::vector<double> scratch(n);
+    with_lane_method(
+        options, scratch,
+        [&]<class Method>(std::type_identity<Method>, std::optional<whittaker::LaneRule> rule, const auto& emplace) {
+            using Emplace = std::remove_cvref_t<decltype(emplace)>;
+            SplineLaneRun<Method, Emplace>(kernels, rule, emplace, ys, n, masks, options, baselines, outcomes).run();
         },
         [&] { fit_singly(ys, n, masks, options, baselines, outcomes); });
 }
