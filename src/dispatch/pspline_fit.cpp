@@ -67,13 +67,6 @@ struct AsPlsTerms {
     }
 };
 
-// IAsLS (He et al.): B'W'WB + lam_1 B'D1'D1 B + lambda D'D, right side (B'W'W + lam_1 B'D1'D1) y.
-struct IaslsTerms {
-    SystemTerms operator()(const w::IaslsRun& run, PsplineWorkspace&) const {
-        return {.squared_weights = true, .residual_slope = run.rule.lam_1};
-    }
-};
-
 // A Whittaker rule with no terms of its own (with_spline_rule).
 Result<FitReport> reweighted_alone(const Call& c) {
     return with_spline_rule(

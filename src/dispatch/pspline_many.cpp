@@ -123,7 +123,19 @@ private:
             outcomes_[item] = {{}, begun.error()};
             return;
         }
-        if (!spline_.basis) size_system();
+        // The terms a method adds stay as they are through its fit and alike for every spectrum; only the residual
+        // slope's depend on the spectrum.
+        const pspline::SystemTerms terms = pspline::terms_of(*lane.method, shared_);
+        const std::size_t band = std::max<std::size_t>(shared_.basis.degree, params_.diff_order);
+        if (terms.residual_slope != 0.0) {
+            pspline::form_residual_slopes(y, mask, shared_.basis, terms.residual_slope, band, shared_.system);
+        }
+        if (!spline_.basis) size_system(terms, terms.residual_slope != 0.0 ? shared_.system.slope_band : band);
+        if (terms.residual_slope != 0.0) {
+            whittaker::put_lane(slopes_.data(), width(), l, shared_.system.slope_bands);
+            whittaker::put_lane(slopes_.data() + shared_.system.slope_bands.size() * width(), width(), l,
+                                shared_.system.slope_rhs);
+        }
         arrays_.put_spectrum(l, y, mask);
         if constexpr (own_start<Method>()) whittaker::put_lane(arrays_.weights(), width(), l, shared_.weights);
         if constexpr (requires { lane.method->running; }) {
@@ -149,14 +161,28 @@ private:
         lane.busy = true;
     }
 
-    void size_system() {
+    void size_system(const pspline::SystemTerms& terms, std::size_t band) {
         const pspline::SplineBasis& basis = shared_.basis;
-        const std::size_t m = basis.coefficients, band = std::max<std::size_t>(basis.degree, params_.diff_order);
+        const std::size_t m = basis.coefficients;
         penalty_.emplace(m, params_.diff_order, params_.lambda);
         system_.assign((band + 4) * m * width(), 0.0);
+        const bool slopes = terms.residual_slope != 0.0;
+        if (slopes) slopes_.assign((band + 2) * m * width(), 0.0);
         double* at = system_.data();
-        spline_ = {n_, band, params_.diff_order, &basis, &*penalty_, arrays_.y(), arrays_.weights(),
-                   arrays_.factor().t, at, at + (band + 1) * m * width(), at + (band + 2) * m * width(),
+        spline_ = {n_,
+                   band,
+                   params_.diff_order,
+                   &basis,
+                   &*penalty_,
+                   arrays_.y(),
+                   arrays_.weights(),
+                   terms.squared_weights,
+                   slopes ? slopes_.data() : nullptr,
+                   slopes ? slopes_.data() + (band + 1) * m * width() : nullptr,
+                   arrays_.factor().t,
+                   at,
+                   at + (band + 1) * m * width(),
+                   at + (band + 2) * m * width(),
                    at + (band + 3) * m * width()};
     }
 
@@ -252,7 +278,7 @@ private:
     std::vector<double> baseline_, weights_;  // one lane's, for a rule without a lane form
     pspline::PsplineWorkspace shared_;        // the basis, and each spectrum's checks and first weights
     std::optional<linalg::PenaltyRows> penalty_;
-    std::vector<double> system_;
+    std::vector<double> system_, slopes_;
     pspline::LaneSpline spline_{};
     std::size_t next_ = 0;
 };
@@ -277,6 +303,13 @@ void with_lane_method(const Options& options, std::span<double> scratch, Run run
         return run(std::type_identity<pspline::MixtureWeights>{}, std::nullopt,
                    [&, params = pspline_params(r)](auto& method, std::span<const double> y, Mask mask, auto&) {
                        method.emplace(pspline::MixtureWeights{{{r.p, r.symmetric}, y, mask}, params, scratch});
+                   });
+    }
+    if (options.method == catalogue::MethodId::PsplineIasls) {
+        const whittaker::IaslsWeights rule{r.p, r.lam_1[0]};
+        return run(std::type_identity<RuleMethod<whittaker::IaslsWeights, IaslsTerms>>{}, whittaker::lane_rule(rule),
+                   [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
+                       method.emplace(rule, y, mask, state);
                    });
     }
     if (options.method == catalogue::MethodId::Irsqr) {

@@ -20,6 +20,13 @@ struct NoTerms {
     }
 };
 
+// IAsLS (He et al.): B'W'WB + lam_1 B'D1'D1 B + lambda D'D, right side (B'W'W + lam_1 B'D1'D1) y.
+struct IaslsTerms {
+    pspline::SystemTerms operator()(const whittaker::IaslsRun& run, pspline::PsplineWorkspace&) const {
+        return {.squared_weights = true, .residual_slope = run.rule.lam_1};
+    }
+};
+
 // A Whittaker rule over the spline: checked and started as its Whittaker fit starts it (the state it keeps lives
 // in the Whittaker workspace), its first weights handed to the spline, and `extra` the terms it adds to the system.
 template <class Rule, class Terms = NoTerms>

@@ -75,7 +75,7 @@ TEST_P(SplineLanes, every_spectrum_gets_the_bits_of_its_own_fit) {
     Seen seen;
     for (MethodId method : {MethodId::PsplineAsls, MethodId::PsplineArPls, MethodId::PsplineAirPls,
                             MethodId::PsplineIarPls, MethodId::PsplinePsalsa, MethodId::PsplineDerPsalsa,
-                            MethodId::PsplineLsrPls, MethodId::MixtureModel, MethodId::Irsqr}) {
+                            MethodId::PsplineLsrPls, MethodId::PsplineIasls, MethodId::MixtureModel, MethodId::Irsqr}) {
         auto options = dispatch::defaults(method, 1);
         options.pspline.lam[0] = 10.0;
         options.pspline.num_knots[0] = 8;

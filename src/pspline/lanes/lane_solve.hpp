@@ -29,7 +29,8 @@ void form(const LaneSpline& s) {
             for (std::size_t b = 0; b <= a; ++b, ++e) band[e] = P::load(s.bands + ((a - b) * m + j + b) * lanes);
         }
         for (; i < s.n && first[i] == j; ++i) {
-            const P w = P::load(s.weights + i * lanes), y = P::load(s.y + i * lanes);
+            const P given = P::load(s.weights + i * lanes), y = P::load(s.y + i * lanes);
+            const P w = s.squared_weights ? given * given : given;
             const double* v = values + i * Width;
             for (std::size_t a = 0, e = 0; a < Width; ++a) {
                 const P wa = w * P::splat(v[a]);
@@ -40,6 +41,17 @@ void form(const LaneSpline& s) {
         for (std::size_t a = 0, e = 0; a < Width; ++a) {
             rhs[a].store(s.rhs + (j + a) * lanes);
             for (std::size_t b = 0; b <= a; ++b, ++e) band[e].store(s.bands + ((a - b) * m + j + b) * lanes);
+        }
+    }
+    if (s.slope_bands) {
+        for (std::size_t e = 0; e < (s.band + 1) * m; ++e) {
+            if (e % m + e / m >= m) continue;  // past the end of its band
+            double* at = s.bands + e * lanes;
+            (P::load(at) + P::load(s.slope_bands + e * lanes)).store(at);
+        }
+        for (std::size_t k = 0; k < m; ++k) {
+            double* at = s.rhs + k * lanes;
+            (P::load(at) + P::load(s.slope_rhs + k * lanes)).store(at);
         }
     }
     for (std::size_t i = 0; i < m; ++i) {

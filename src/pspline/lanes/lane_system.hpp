@@ -18,6 +18,10 @@ struct LaneSpline {
     const linalg::PenaltyRows* penalty;
     const double* y;
     const double* weights;
+    bool squared_weights;  // B'W'WB and B'W'Wy
+    // A residual slope's terms per lane, half-width `band` (see form_residual_slopes); null without them.
+    const double* slope_bands;
+    const double* slope_rhs;
     double* baselines;
     // (band + 1) * coefficients, then three arrays of coefficients, each times the lane count.
     double* bands;
