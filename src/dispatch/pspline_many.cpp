@@ -71,7 +71,6 @@ struct Lane {
     double measure = 0.0;         // of the last iteration
     bool busy = false;
     WhittakerWorkspace state;
-    std::vector<double> coefficients;  // the lane's, for a method that measures their change
     std::optional<Method> method;
 };
 
@@ -146,9 +145,11 @@ private:
                 whittaker::put_lane(arrays_.state(), width(), l, running.screen);
             }
         }
-        if constexpr (requires { lane.method->coefficients; }) {
-            lane.coefficients.resize(shared_.basis.coefficients);
-            lane.method->coefficients = &lane.coefficients;
+        if constexpr (std::is_same_v<Method, pspline::IrsqrWeights>) {
+            // Its coefficients of the solve before, zeros at the first, as its start sets them.
+            irsqr_ = lane.method->params;
+            previous_.resize(shared_.basis.coefficients * width());
+            for (std::size_t j = 0; j < shared_.basis.coefficients; ++j) previous_[j * width() + l] = 0.0;
         }
         if (!mask.empty()) {
             const auto used = [](bool keep) { return keep; };
@@ -188,13 +189,16 @@ private:
 
     void reweight() {
         if (lane_rule_) return reweight_in_lanes(*lane_rule_);
+        if constexpr (std::is_same_v<Method, pspline::IrsqrWeights>) {
+            kernels_.spline.irsqr(spline_, {irsqr_.quantile, irsqr_.eps, masks_.empty() ? nullptr : arrays_.keep(),
+                                            arrays_.weights(), previous_.data(), diff_sq_.data(), old_sq_.data()});
+            for (std::size_t l = 0; l < width(); ++l) measures_[l] = relative_distance(diff_sq_[l], old_sq_[l]);
+            return;
+        }
         for (std::size_t l = 0; l < width(); ++l) {
             if (!lanes_[l].busy || failed_[l]) continue;
             whittaker::take_lane(arrays_.factor().t, width(), l, baseline_);
             whittaker::take_lane(arrays_.weights(), width(), l, weights_);
-            if constexpr (requires { lanes_[l].method->coefficients; }) {
-                whittaker::take_lane(spline_.coefficients, width(), l, lanes_[l].coefficients);
-            }
             measures_[l] = lanes_[l].method->reweight(baseline_, weights_, lanes_[l].iteration - 1);
             whittaker::put_lane(arrays_.weights(), width(), l, weights_);
         }
@@ -278,7 +282,8 @@ private:
     std::vector<double> baseline_, weights_;  // one lane's, for a rule without a lane form
     pspline::PsplineWorkspace shared_;        // the basis, and each spectrum's checks and first weights
     std::optional<linalg::PenaltyRows> penalty_;
-    std::vector<double> system_, slopes_;
+    std::vector<double> system_, slopes_, previous_;
+    pspline::IrsqrParams irsqr_{};
     pspline::LaneSpline spline_{};
     std::size_t next_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "core/numeric.hpp"
+#include "lane_irsqr.hpp"
 #include "lane_system.hpp"
 
 namespace quorvel::pspline::lanes {
@@ -132,7 +133,7 @@ void solve(const LaneSpline& s, bool* failed) {
 
 template <class P>
 SplineLaneKernels make_spline_kernels() {
-    return {P::width, solve<P>};
+    return {P::width, solve<P>, irsqr_reweight<P>};
 }
 
 }  // namespace quorvel::pspline::lanes

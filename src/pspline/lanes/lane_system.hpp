@@ -30,10 +30,22 @@ struct LaneSpline {
     double* coefficients;
 };
 
+// IrsqrWeights::reweight per lane: the weights from the baselines, and the two sums of the coefficients' change
+// (moved, size), with `previous` taking the coefficients.
+struct LaneIrsqr {
+    double quantile, eps;
+    const double* keep;  // 1.0 for a used sample, 0.0 for a masked one; null when nothing is masked
+    double* weights;
+    double* previous;    // each lane's coefficients of the solve before
+    double* moved;
+    double* size;
+};
+
 struct SplineLaneKernels {
     std::size_t width;
     // A lane whose factor meets a pivot that is not positive is flagged and holds no baseline.
     void (*solve)(const LaneSpline&, bool* failed);
+    void (*irsqr)(const LaneSpline&, const LaneIrsqr&);
 };
 
 SplineLaneKernels interleaved_spline_kernels();
