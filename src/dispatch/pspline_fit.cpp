@@ -147,7 +147,7 @@ constexpr std::array<std::pair<MethodId, Fit>, 14> fits{{
     {MethodId::PsplineBrPls, brpls_into},
     {MethodId::PsplineDrPls, [](const Call& c) { return c.reweighted(w::DrPlsWeights{c.record().eta}, DrPlsTerms{}); }},
     {MethodId::PsplineIasls,
-     [](const Call& c) { return c.reweighted(w::IaslsWeights{c.record().p, c.record().lam_1[0]}, IaslsTerms{}); }},
+     [](const Call& c) { return c.reweighted(iasls_rule(c.record()), IaslsTerms{}); }},
     {MethodId::PsplineAsPls,
      [](const Call& c) {
          return c.reweighted(w::AsPlsWeights{c.record().asymmetric_coef, c.record().alpha}, AsPlsTerms{});

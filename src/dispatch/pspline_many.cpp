@@ -298,7 +298,6 @@ void fit_singly(std::span<const double> ys, std::size_t n, Mask masks, const Opt
     }
 }
 
-
 // run(method type, lane rule, emplace) for a method the lanes serve, otherwise() for the others.
 template <class Run, class Otherwise>
 void with_lane_method(const Options& options, std::span<double> scratch, Run run, Otherwise otherwise) {
@@ -311,7 +310,7 @@ void with_lane_method(const Options& options, std::span<double> scratch, Run run
                    });
     }
     if (options.method == catalogue::MethodId::PsplineIasls) {
-        const whittaker::IaslsWeights rule{r.p, r.lam_1[0]};
+        const whittaker::IaslsWeights rule = iasls_rule(r);
         return run(std::type_identity<RuleMethod<whittaker::IaslsWeights, IaslsTerms>>{}, whittaker::lane_rule(rule),
                    [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
                        method.emplace(rule, y, mask, state);

@@ -27,6 +27,8 @@ struct IaslsTerms {
     }
 };
 
+inline whittaker::IaslsWeights iasls_rule(const PsplineRecord& r) { return {r.p, r.lam_1[0]}; }
+
 // A Whittaker rule over the spline: checked and started as its Whittaker fit starts it (the state it keeps lives
 // in the Whittaker workspace), its first weights handed to the spline, and `extra` the terms it adds to the system.
 template <class Rule, class Terms = NoTerms>
