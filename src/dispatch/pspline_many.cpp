@@ -145,6 +145,7 @@ private:
                 whittaker::put_lane(arrays_.state(), width(), l, running.screen);
             }
         }
+        if constexpr (std::is_same_v<Method, pspline::MixtureWeights>) mixture_ = lane.method->params;
         if constexpr (std::is_same_v<Method, pspline::IrsqrWeights>) {
             // Its coefficients of the solve before, zeros at the first, as its start sets them.
             irsqr_ = lane.method->params;
@@ -192,6 +193,18 @@ private:
         if constexpr (std::is_same_v<Method, pspline::IrsqrWeights>) {
             kernels_.spline.irsqr(spline_, {irsqr_.quantile, irsqr_.eps, masks_.empty() ? nullptr : arrays_.keep(),
                                             arrays_.weights(), previous_.data(), diff_sq_.data(), old_sq_.data()});
+            for (std::size_t l = 0; l < width(); ++l) measures_[l] = relative_distance(diff_sq_[l], old_sq_[l]);
+            return;
+        }
+        if constexpr (std::is_same_v<Method, pspline::MixtureWeights>) {
+            // Per lane: whether it reweights for the first time, then its EM state (sigma and the three shares).
+            em_.resize(5 * width());
+            double* at = em_.data();
+            for (std::size_t l = 0; l < width(); ++l) at[l] = lanes_[l].iteration == 1 ? 1.0 : 0.0;
+            const std::size_t w = width();
+            kernels_.spline.mixture(spline_, {mixture_.p, mixture_.symmetric, masks_.empty() ? nullptr : arrays_.keep(),
+                                              arrays_.weights(), at, at + w, at + 2 * w, at + 3 * w, at + 4 * w,
+                                              diff_sq_.data(), old_sq_.data()});
             for (std::size_t l = 0; l < width(); ++l) measures_[l] = relative_distance(diff_sq_[l], old_sq_[l]);
             return;
         }
@@ -284,6 +297,8 @@ private:
     std::optional<linalg::PenaltyRows> penalty_;
     std::vector<double> system_, slopes_, previous_;
     pspline::IrsqrParams irsqr_{};
+    pspline::MixtureParams mixture_{};
+    std::vector<double> em_;
     pspline::LaneSpline spline_{};
     std::size_t next_ = 0;
 };

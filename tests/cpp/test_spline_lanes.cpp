@@ -85,6 +85,7 @@ TEST_P(SplineLanes, every_spectrum_gets_the_bits_of_its_own_fit) {
             for (bool masked : {false, true}) expect_single_fits(options, 40, masked, GetParam(), seen);
         }
         options.pspline.eps = 1e-4;  // irsqr's own floor under |r|, in place of one from each baseline
+        options.pspline.symmetric = true;  // the mixture's peaks below the baseline too
         expect_single_fits(options, 40, true, GetParam(), seen);
         // p = 1 leaves no weight on or below the baseline: the zero spectrum's system has none, and its pivot fails.
         options.pspline.p = 1.0;

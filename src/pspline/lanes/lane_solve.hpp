@@ -7,6 +7,7 @@
 
 #include "core/numeric.hpp"
 #include "lane_irsqr.hpp"
+#include "lane_mixture.hpp"
 #include "lane_system.hpp"
 
 namespace quorvel::pspline::lanes {
@@ -133,7 +134,7 @@ void solve(const LaneSpline& s, bool* failed) {
 
 template <class P>
 SplineLaneKernels make_spline_kernels() {
-    return {P::width, solve<P>, irsqr_reweight<P>};
+    return {P::width, solve<P>, irsqr_reweight<P>, mixture_reweight<P>};
 }
 
 }  // namespace quorvel::pspline::lanes

@@ -41,11 +41,28 @@ struct LaneIrsqr {
     double* size;
 };
 
+// MixtureEm::reweight per lane, each lane's EM state (sigma, the three shares) carried in per-lane arrays and set
+// where `first` (1.0 at a lane's first reweighting); the change as its two sums.
+struct LaneMixture {
+    double p;
+    bool symmetric;
+    const double* keep;  // as LaneIrsqr's
+    double* weights;
+    const double* first;
+    double* sigma;
+    double* noise;  // the shares: noise, peaks above and below the baseline
+    double* above;
+    double* below;
+    double* distance2;
+    double* norm2;
+};
+
 struct SplineLaneKernels {
     std::size_t width;
     // A lane whose factor meets a pivot that is not positive is flagged and holds no baseline.
     void (*solve)(const LaneSpline&, bool* failed);
     void (*irsqr)(const LaneSpline&, const LaneIrsqr&);
+    void (*mixture)(const LaneSpline&, const LaneMixture&);
 };
 
 SplineLaneKernels interleaved_spline_kernels();
