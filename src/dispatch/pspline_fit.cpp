@@ -49,24 +49,6 @@ struct Call {
     }
 };
 
-// drPLS (Xu et al.): B'WB + D1'D1 + lambda (I - eta W) D'D, the weights carried to the coefficients at the middles
-// of their basis functions.
-struct DrPlsTerms {
-    SystemTerms operator()(const w::DrPlsWeights& rule, PsplineWorkspace& ws) const {
-        pspline::at_basis_middles(ws.positions, ws.weights, ws.basis, ws.scale);
-        for (double& scale : ws.scale) scale = 1.0 - rule.eta * scale;
-        return {.coefficient_slope = 1.0, .penalty_scale = ws.scale};
-    }
-};
-
-// asPLS (Zhang et al.): B'WB + lambda A D'D, alpha carried to the coefficients as drPLS carries its weights.
-struct AsPlsTerms {
-    SystemTerms operator()(const w::AsPlsRun& run, PsplineWorkspace& ws) const {
-        pspline::at_basis_middles(ws.positions, run.alpha, ws.basis, ws.scale);
-        return {.penalty_scale = ws.scale};
-    }
-};
-
 // A Whittaker rule with no terms of its own (with_spline_rule).
 Result<FitReport> reweighted_alone(const Call& c) {
     return with_spline_rule(
@@ -145,12 +127,12 @@ constexpr std::array<std::pair<MethodId, Fit>, 14> fits{{
     {MethodId::PsplineDerPsalsa, reweighted_alone},
     {MethodId::PsplineLsrPls, reweighted_alone},
     {MethodId::PsplineBrPls, brpls_into},
-    {MethodId::PsplineDrPls, [](const Call& c) { return c.reweighted(w::DrPlsWeights{c.record().eta}, DrPlsTerms{}); }},
+    {MethodId::PsplineDrPls, [](const Call& c) { return c.reweighted(drpls_rule(c.record()), DrPlsTerms{}); }},
     {MethodId::PsplineIasls,
      [](const Call& c) { return c.reweighted(iasls_rule(c.record()), IaslsTerms{}); }},
     {MethodId::PsplineAsPls,
      [](const Call& c) {
-         return c.reweighted(w::AsPlsWeights{c.record().asymmetric_coef, c.record().alpha}, AsPlsTerms{});
+         return c.reweighted(aspls_rule(c.record()), AsPlsTerms{});
      }},
     {MethodId::MixtureModel, mixture_model_into},
     {MethodId::Irsqr, irsqr_into},

@@ -125,11 +125,12 @@ private:
         // The terms a method adds stay as they are through its fit and alike for every spectrum; only the residual
         // slope's depend on the spectrum.
         const pspline::SystemTerms terms = pspline::terms_of(*lane.method, shared_);
-        const std::size_t band = std::max<std::size_t>(shared_.basis.degree, params_.diff_order);
+        const std::size_t band = std::max<std::size_t>(
+            {shared_.basis.degree, params_.diff_order, terms.coefficient_slope != 0.0 ? 1u : 0u});
         if (terms.residual_slope != 0.0) {
             pspline::form_residual_slopes(y, mask, shared_.basis, terms.residual_slope, band, shared_.system);
         }
-        if (!spline_.basis) size_system(terms, terms.residual_slope != 0.0 ? shared_.system.slope_band : band);
+        if (!spline_.basis) size_system(l, terms, terms.residual_slope != 0.0 ? shared_.system.slope_band : band);
         if (terms.residual_slope != 0.0) {
             whittaker::put_lane(slopes_.data(), width(), l, shared_.system.slope_bands);
             whittaker::put_lane(slopes_.data() + shared_.system.slope_bands.size() * width(), width(), l,
@@ -144,6 +145,7 @@ private:
             if constexpr (requires { running.screen; }) {
                 whittaker::put_lane(arrays_.state(), width(), l, running.screen);
             }
+            if constexpr (requires { running.alpha; }) whittaker::put_lane(arrays_.state(), width(), l, running.alpha);
         }
         if constexpr (std::is_same_v<Method, pspline::MixtureWeights>) mixture_ = lane.method->params;
         if constexpr (std::is_same_v<Method, pspline::IrsqrWeights>) {
@@ -163,13 +165,26 @@ private:
         lane.busy = true;
     }
 
-    void size_system(const pspline::SystemTerms& terms, std::size_t band) {
+    // For lane l's spectrum, the first that passed its checks.
+    void size_system(std::size_t l, const pspline::SystemTerms& terms, std::size_t band) {
         const pspline::SplineBasis& basis = shared_.basis;
         const std::size_t m = basis.coefficients;
         penalty_.emplace(m, params_.diff_order, params_.lambda);
         system_.assign((band + 4) * m * width(), 0.0);
         const bool slopes = terms.residual_slope != 0.0;
         if (slopes) slopes_.assign((band + 2) * m * width(), 0.0);
+        const bool scaled = !terms.penalty_scale.empty();
+        if (scaled) {
+            pspline::plan_middles(shared_.positions, basis, plan_);
+            scaled_store_.assign(((3 * band + 1) * m + 2 * m) * width(), 0.0);
+            double* store = scaled_store_.data();
+            // drPLS scales the penalty by 1 - eta w, asPLS by its alpha, both carried to the coefficients.
+            constexpr bool relaxed = std::is_same_v<Method, RuleMethod<whittaker::DrPlsWeights, DrPlsTerms>>;
+            double eta = 0.0;
+            if constexpr (relaxed) eta = lanes_[l].method->rule.eta;
+            scaled_ = {plan_.data(), relaxed ? arrays_.weights() : arrays_.state(), relaxed, eta, store,
+                       store + m * width(), store + (3 * band + 2) * m * width()};
+        }
         double* at = system_.data();
         spline_ = {n_,
                    band,
@@ -179,6 +194,8 @@ private:
                    arrays_.y(),
                    arrays_.weights(),
                    terms.squared_weights,
+                   terms.coefficient_slope,
+                   scaled ? &scaled_ : nullptr,
                    slopes ? slopes_.data() : nullptr,
                    slopes ? slopes_.data() + (band + 1) * m * width() : nullptr,
                    arrays_.factor().t,
@@ -295,7 +312,9 @@ private:
     std::vector<double> baseline_, weights_;  // one lane's, for a rule without a lane form
     pspline::PsplineWorkspace shared_;        // the basis, and each spectrum's checks and first weights
     std::optional<linalg::PenaltyRows> penalty_;
-    std::vector<double> system_, slopes_, previous_;
+    std::vector<double> system_, slopes_, previous_, scaled_store_;
+    std::vector<pspline::MiddlePlan> plan_;
+    pspline::LaneScaledPenalty scaled_{};
     pspline::IrsqrParams irsqr_{};
     pspline::MixtureParams mixture_{};
     std::vector<double> em_;
@@ -327,6 +346,20 @@ void with_lane_method(const Options& options, std::span<double> scratch, Run run
     if (options.method == catalogue::MethodId::PsplineIasls) {
         const whittaker::IaslsWeights rule = iasls_rule(r);
         return run(std::type_identity<RuleMethod<whittaker::IaslsWeights, IaslsTerms>>{}, whittaker::lane_rule(rule),
+                   [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
+                       method.emplace(rule, y, mask, state);
+                   });
+    }
+    if (options.method == catalogue::MethodId::PsplineDrPls) {
+        const whittaker::DrPlsWeights rule = drpls_rule(r);
+        return run(std::type_identity<RuleMethod<whittaker::DrPlsWeights, DrPlsTerms>>{}, whittaker::lane_rule(rule),
+                   [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
+                       method.emplace(rule, y, mask, state);
+                   });
+    }
+    if (options.method == catalogue::MethodId::PsplineAsPls) {
+        const whittaker::AsPlsWeights rule = aspls_rule(r);
+        return run(std::type_identity<RuleMethod<whittaker::AsPlsWeights, AsPlsTerms>>{}, whittaker::lane_rule(rule),
                    [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
                        method.emplace(rule, y, mask, state);
                    });

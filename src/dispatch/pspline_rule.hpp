@@ -28,6 +28,27 @@ struct IaslsTerms {
 };
 
 inline whittaker::IaslsWeights iasls_rule(const PsplineRecord& r) { return {r.p, r.lam_1[0]}; }
+inline whittaker::DrPlsWeights drpls_rule(const PsplineRecord& r) { return {r.eta}; }
+inline whittaker::AsPlsWeights aspls_rule(const PsplineRecord& r) { return {r.asymmetric_coef, r.alpha}; }
+
+// drPLS (Xu et al.): B'WB + D1'D1 + lambda (I - eta W) D'D, the weights carried to the coefficients at the middles
+// of their basis functions.
+struct DrPlsTerms {
+    pspline::SystemTerms operator()(const whittaker::DrPlsWeights& rule, pspline::PsplineWorkspace& ws) const {
+        pspline::at_basis_middles(ws.positions, ws.weights, ws.basis, ws.scale);
+        for (double& scale : ws.scale) scale = 1.0 - rule.eta * scale;
+        return {.coefficient_slope = 1.0, .penalty_scale = ws.scale};
+    }
+};
+
+// asPLS (Zhang et al.): B'WB + lambda A D'D, alpha carried to the coefficients as drPLS carries its weights.
+struct AsPlsTerms {
+    pspline::SystemTerms operator()(const whittaker::AsPlsRun& run, pspline::PsplineWorkspace& ws) const {
+        pspline::at_basis_middles(ws.positions, run.alpha, ws.basis, ws.scale);
+        return {.penalty_scale = ws.scale};
+    }
+};
+
 
 // A Whittaker rule over the spline: checked and started as its Whittaker fit starts it (the state it keeps lives
 // in the Whittaker workspace), its first weights handed to the spline, and `extra` the terms it adds to the system.

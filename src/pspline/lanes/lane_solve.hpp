@@ -7,6 +7,7 @@
 
 #include "core/numeric.hpp"
 #include "lane_irsqr.hpp"
+#include "lane_lu.hpp"
 #include "lane_mixture.hpp"
 #include "lane_system.hpp"
 
@@ -56,6 +57,17 @@ void form(const LaneSpline& s) {
             (P::load(at) + P::load(s.slope_rhs + k * lanes)).store(at);
         }
     }
+    if (s.coefficient_slope != 0.0) {
+        const linalg::PenaltyRows first(m, 1, s.coefficient_slope);
+        for (std::size_t i = 0; i < m; ++i) {
+            (P::load(s.bands + i * lanes) + P::splat(first.at(i, 0))).store(s.bands + i * lanes);
+            if (i > 0) {
+                double* at = s.bands + (m + i - 1) * lanes;
+                (P::load(at) + P::splat(first.at(i, 1))).store(at);
+            }
+        }
+    }
+    if (s.scaled) return;  // lu_solve adds the penalty row by row, scaled
     for (std::size_t i = 0; i < m; ++i) {
         for (std::size_t k = 0; k <= std::min<std::size_t>(i, s.diff_order); ++k) {
             double* at = s.bands + ((k * m) + i - k) * lanes;
@@ -115,7 +127,7 @@ void evaluate(const LaneSpline& s) {
 template <class P, std::size_t Width>
 void solve_width(const LaneSpline& s, bool* failed) {
     form<P, Width>(s);
-    store_mask(factor_and_substitute<P>(s), failed);
+    store_mask(s.scaled ? lu_solve<P>(s) : factor_and_substitute<P>(s), failed);
     evaluate<P, Width>(s);
 }
 

@@ -9,6 +9,18 @@
 
 namespace quorvel::pspline {
 
+// Row j of lambda D'D scaled by each lane's values carried to basis function j's middle (1 - eta times them where
+// `relaxed`), the rows then solved by LU with row exchanges.
+struct LaneScaledPenalty {
+    const MiddlePlan* plan;
+    const double* values;  // per sample, per lane
+    bool relaxed;
+    double eta;
+    double* scale;  // per coefficient, per lane
+    double* lu;     // GeneralBandedWorkspace's layout, per lane
+    double* pivots;
+};
+
 // B'WB + lambda D'D and B'Wy of every lane, its factor in place, and the baselines B c. Only the weights and the
 // data differ between lanes; the basis and the penalty are broadcast.
 struct LaneSpline {
@@ -19,6 +31,8 @@ struct LaneSpline {
     const double* y;
     const double* weights;
     bool squared_weights;  // B'W'WB and B'W'Wy
+    double coefficient_slope;  // times D1'D1 of the coefficients
+    const LaneScaledPenalty* scaled;  // null: the penalty as it is
     // A residual slope's terms per lane, half-width `band` (see form_residual_slopes); null without them.
     const double* slope_bands;
     const double* slope_rhs;
