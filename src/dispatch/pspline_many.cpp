@@ -15,6 +15,7 @@
 #include "pspline_fit.hpp"
 #include "pspline_rule.hpp"
 #include "simd/cpu.hpp"
+#include "whittaker/lanes/brpls_lane_run.hpp"
 #include "whittaker/lanes/lane_arrays.hpp"
 
 namespace quorvel::dispatch {
@@ -322,6 +323,49 @@ private:
     std::size_t next_ = 0;
 };
 
+// The plain spline system in the lanes, for BrPLS' two loops (BrPlsLaneRun): a spectrum enters as brpls_into
+// starts it, its checks and then the rule's.
+struct SplineSolver {
+    static constexpr LinearSolveFailed failure = linalg::banded::not_positive_definite;
+    const pspline::SplineLaneKernels& kernels;
+    const whittaker::BrPlsWeights& rule;
+    std::span<const double> x;
+    pspline::PsplineParams params;
+    std::size_t n;
+    pspline::PsplineWorkspace shared{};
+    std::optional<linalg::PenaltyRows> penalty{};
+    std::vector<double> system{};
+    pspline::LaneSpline spline{};
+
+    bool enter(LaneArrays& arrays, std::size_t l, std::span<const double> y, Mask mask, ItemOutcome& outcome) {
+        if (auto ready = pspline::prepare(y, x, params, mask, n, shared); !ready) {
+            outcome = {{}, ready.error()};
+            return false;
+        }
+        if (auto valid = whittaker::check_rule(rule); !valid) {
+            outcome = {{}, valid.error()};
+            return false;
+        }
+        if (!spline.basis) size(arrays);
+        arrays.put_spectrum(l, y, mask);
+        return true;
+    }
+    void solve(const whittaker::LaneBlock&, bool* failed) { kernels.solve(spline, failed); }
+
+    void size(LaneArrays& arrays) {
+        const std::size_t m = shared.basis.coefficients, width = kernels.width;
+        const std::size_t band = std::max<std::size_t>(shared.basis.degree, params.diff_order);
+        penalty.emplace(m, params.diff_order, params.lambda);
+        system.assign((band + 4) * m * width, 0.0);
+        double* at = system.data();
+        spline = {n,       band,    params.diff_order, &shared.basis,
+                  &*penalty, arrays.y(), arrays.weights(), false,
+                  0.0,     nullptr, nullptr,           nullptr,
+                  arrays.factor().t, at, at + (band + 1) * m * width, at + (band + 2) * m * width,
+                  at + (band + 3) * m * width};
+    }
+};
+
 void fit_singly(std::span<const double> ys, std::size_t n, Mask masks, const Options& options,
                 std::span<double> baselines, std::span<ItemOutcome> outcomes) {
     Scratch scratch;
@@ -389,7 +433,9 @@ bool spline_lanes_serve(const Options& options, std::size_t count, std::size_t n
     // As for the Whittaker lanes: past 2^17 samples the loop of single fits keeps to one spectrum's memory.
     constexpr std::size_t longest = std::size_t{1} << 17;
     bool served = true;
-    with_lane_method(options, {}, [](auto, auto, auto) {}, [&] { served = false; });
+    if (options.method != catalogue::MethodId::PsplineBrPls) {
+        with_lane_method(options, {}, [](auto, auto, auto) {}, [&] { served = false; });
+    }
     return served && count >= 2 && n > 0 && n <= longest;
 }
 
@@ -398,6 +444,14 @@ void fit_spline_lanes(std::span<const double> ys, std::size_t n, Mask masks, con
     if (outcomes.empty()) return;
     if (path == LanePath::ScalarLoop) return fit_singly(ys, n, masks, options, baselines, outcomes);
     const Kernels kernels = kernels_on(path);
+    if (options.method == catalogue::MethodId::PsplineBrPls) {
+        const PsplineRecord& r = options.pspline;
+        const whittaker::BrPlsWeights rule{r.max_iter_2, r.tol_2};
+        SplineSolver solver{kernels.spline, rule, options.x, pspline_params(r), n};
+        whittaker::BrPlsLaneRun(kernels.rules, solver, rule, ys, n, r.tol, r.max_iter, masks, baselines, outcomes)
+            .run();
+        return;
+    }
     std::vector<double> scratch(n);
     with_lane_method(
         options, scratch,
