@@ -21,7 +21,7 @@ struct Seen {
 
 // Spectra of differing peak height and noise, so that fits end at different iterations; spectrum 4 holds a NaN,
 // spectrum 7 is all zeros and every fourth sample of the masks is left out.
-void expect_single_fits(const dispatch::Options& options, std::size_t n, bool masked, LanePath path, Seen& seen) {
+void expect_single_fits(dispatch::Options options, std::size_t n, bool masked, LanePath path, Seen& seen) {
     constexpr std::size_t count = 11;
     std::mt19937_64 rng(n);
     std::normal_distribution<double> noise(0.0, 1.0);
@@ -85,6 +85,12 @@ TEST_P(SplineLanes, every_spectrum_gets_the_bits_of_its_own_fit) {
             options.pspline.diff_order[0] = 1 + degree % 3;
             for (bool masked : {false, true}) expect_single_fits(options, 40, masked, GetParam(), seen);
         }
+        // Falling positions, unevenly spaced: the basis middles are found from the far end.
+        V x(40);
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] = 50.0 - double(i) - 0.3 * std::sin(double(i));
+        options.x = x;
+        expect_single_fits(options, 40, true, GetParam(), seen);
+        options.x = {};
         options.pspline.eps = 1e-4;  // irsqr's own floor under |r|, in place of one from each baseline
         options.pspline.symmetric = true;  // the mixture's peaks below the baseline too
         // drPLS' penalty vanishes where a weight is 1: its rows exchange in the factor.
