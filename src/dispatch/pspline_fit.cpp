@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
-#include <type_traits>
 #include <utility>
 
 #include "core/numeric.hpp"
@@ -19,9 +17,6 @@ namespace quorvel::dispatch {
 namespace {
 
 using catalogue::MethodId;
-using pspline::PsplineWorkspace;
-using pspline::SystemTerms;
-namespace w = whittaker;
 
 // One fit's inputs.
 struct Call {

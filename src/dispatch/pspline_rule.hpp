@@ -49,7 +49,6 @@ struct AsPlsTerms {
     }
 };
 
-
 // A Whittaker rule over the spline: checked and started as its Whittaker fit starts it (the state it keeps lives
 // in the Whittaker workspace), its first weights handed to the spline, and `extra` the terms it adds to the system.
 template <class Rule, class Terms = NoTerms>
