@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "pspline_fit.hpp"
@@ -88,6 +89,12 @@ void fit_singly(std::span<const double> ys, std::size_t n, Mask masks, const Opt
     }
 }
 
+// A spectrum's method in `slot`, braced: clang makes no aggregate from parentheses.
+template <class Method, class... Args>
+void make_in(std::optional<Method>& slot, Args&&... args) {
+    slot.emplace(Method{std::forward<Args>(args)...});
+}
+
 // run(method type, lane rule, emplace) for a method the lanes serve, otherwise() for the others.
 template <class Run, class Otherwise>
 void with_lane_method(const Options& options, std::span<double> scratch, Run run, Otherwise otherwise) {
@@ -103,21 +110,21 @@ void with_lane_method(const Options& options, std::span<double> scratch, Run run
         const whittaker::IaslsWeights rule = iasls_rule(r);
         return run(std::type_identity<RuleMethod<whittaker::IaslsWeights, IaslsTerms>>{}, whittaker::lane_rule(rule),
                    [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
-                       method.emplace(rule, y, mask, state);
+                       make_in(method, rule, y, mask, state);
                    });
     }
     if (options.method == catalogue::MethodId::PsplineDrPls) {
         const whittaker::DrPlsWeights rule = drpls_rule(r);
         return run(std::type_identity<RuleMethod<whittaker::DrPlsWeights, DrPlsTerms>>{}, whittaker::lane_rule(rule),
                    [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
-                       method.emplace(rule, y, mask, state);
+                       make_in(method, rule, y, mask, state);
                    });
     }
     if (options.method == catalogue::MethodId::PsplineAsPls) {
         const whittaker::AsPlsWeights rule = aspls_rule(r);
         return run(std::type_identity<RuleMethod<whittaker::AsPlsWeights, AsPlsTerms>>{}, whittaker::lane_rule(rule),
                    [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
-                       method.emplace(rule, y, mask, state);
+                       make_in(method, rule, y, mask, state);
                    });
     }
     if (options.method == catalogue::MethodId::Irsqr) {
@@ -133,7 +140,7 @@ void with_lane_method(const Options& options, std::span<double> scratch, Run run
             const Rule any = make(std::span<const double>(), Mask{});
             run(std::type_identity<RuleMethod<Rule>>{}, spline_lanes::spline_lane_rule(any),
                 [&](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
-                    method.emplace(make(y, mask), y, mask, state);
+                    make_in(method, make(y, mask), y, mask, state);
                 });
         },
         otherwise);
