@@ -185,18 +185,14 @@ inline void check_fixed(const Items& made, Output output, const Alone& alone, co
     }
 }
 
-// Each lane path gives every spectrum the outcome and bits of the loop of single fits.
-template <class Rule>
-void check_lanes(whittaker::LanePath path, const Items& made, const dispatch::Options& options, const Rule& rule) {
+// Each lane path gives every spectrum the outcome and bits of the loop of single fits: fit(out, outcomes, path).
+template <class Fit>
+void check_paths(whittaker::LanePath path, const Items& made, Fit fit) {
     const std::size_t n = made.n;
     Values expected(made.values.size()), got(made.values.size());
     std::vector<whittaker::ItemOutcome> reference(made.count), outcomes(made.count);
-    const auto fit = [&](Out out, std::span<whittaker::ItemOutcome> into, whittaker::LanePath p) {
-        whittaker::fit_many(made.values, n, dispatch::whittaker_params(options.whittaker), rule, made.mask(),
-                            options.whittaker.stop, out, into, p);
-    };
-    fit(expected, reference, whittaker::LanePath::ScalarLoop);
-    fit(got, outcomes, path);
+    fit(expected, std::span(reference), whittaker::LanePath::ScalarLoop);
+    fit(got, std::span(outcomes), path);
     for (std::size_t k = 0; k < made.count; ++k) {
         const auto &a = outcomes[k], &b = reference[k];
         require(a.error.has_value() == b.error.has_value(), "a lane path and the loop disagree on failing");
@@ -210,6 +206,14 @@ void check_lanes(whittaker::LanePath path, const Items& made, const dispatch::Op
         require(same_bits(std::span(got).subspan(k * n, n), std::span(expected).subspan(k * n, n)),
                 "a lane path changed a baseline");
     }
+}
+
+template <class Rule>
+void check_lanes(whittaker::LanePath path, const Items& made, const dispatch::Options& options, const Rule& rule) {
+    check_paths(path, made, [&](Out out, std::span<whittaker::ItemOutcome> into, whittaker::LanePath p) {
+        whittaker::fit_many(made.values, made.n, dispatch::whittaker_params(options.whittaker), rule, made.mask(),
+                            options.whittaker.stop, out, into, p);
+    });
 }
 
 }  // namespace quorvel::fuzz

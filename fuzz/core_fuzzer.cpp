@@ -10,6 +10,7 @@
 #include "catalogue/table.hpp"
 
 #include <limits>
+#include "dispatch/pspline_many.hpp"
 #include "dispatch/rules.hpp"
 #include "simple/dispatch.hpp"
 
@@ -242,6 +243,11 @@ void fit_1d(ByteReader& in) {
                     simple::correct_with(y, m));
     }
     dispatch::with_rule<1>(options, [&](const auto& rule) { check_lanes(path, made, options, rule); }, [] {});
+    if (dispatch::spline_lanes_serve(options, made.count, made.n)) {
+        check_paths(path, made, [&](Out out, std::span<whittaker::ItemOutcome> into, whittaker::LanePath p) {
+            dispatch::fit_spline_lanes(made.values, made.n, made.mask(), options, out, into, p);
+        });
+    }
 }
 
 void fit_2d(ByteReader& in) {

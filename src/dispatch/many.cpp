@@ -3,6 +3,7 @@
 #include "core/numeric.hpp"
 #include "correction.hpp"
 #include "masking.hpp"
+#include "pspline_many.hpp"
 #include "rules.hpp"
 #include "whittaker/lanes/many.hpp"
 
@@ -34,22 +35,11 @@ std::optional<ItemFailure> each_item(std::span<const double> values, std::size_t
     return std::nullopt;
 }
 
-// Masked-out samples get stand-ins, as in fit_1d_into; a used sample that is not finite is
-// reported before anything the fit itself would say, again as there.
-template <class Rule>
-std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::size_t count, std::size_t n,
-                                          Mask masks, const Options& options, const Rule& rule,
-                                          Output output, std::span<double> out, std::span<FitReport> reports) {
-    const WhittakerRecord& record = options.whittaker;
-    std::vector<whittaker::ItemOutcome> outcomes(count);
-    std::vector<double> stand_in;
-    if (!masks.empty()) {
-        stand_in.resize(values.size());
-        zero_masked(values, masks, stand_in);
-    }
-    const std::span<const double> fitted = masks.empty() ? values : std::span<const double>(stand_in);
-    whittaker::fit_many(fitted, n, whittaker_params(record, options.x), rule, masks, record.stop, out, outcomes);
-    for (std::size_t k = 0; k < count; ++k) {
+// Each item's outcome, its used samples checked first as fit_1d_into checks them; `values` the data as given.
+std::optional<ItemFailure> settle_outcomes(std::span<const double> values, std::size_t n, Mask masks, Output output,
+                                           std::span<double> out, std::span<FitReport> reports,
+                                           std::span<const whittaker::ItemOutcome> outcomes) {
+    for (std::size_t k = 0; k < outcomes.size(); ++k) {
         if (auto bad = first_non_finite_used(values.subspan(k * n, n), item_mask(masks, k, n))) {
             return ItemFailure{k, NonFiniteInput{*bad}};
         }
@@ -58,6 +48,21 @@ std::optional<ItemFailure> whittaker_many(std::span<const double> values, std::s
         if (auto done = finish_item(values, masks, k, n, output, out, "y"); !done) return ItemFailure{k, done.error()};
     }
     return std::nullopt;
+}
+
+// Masked-out samples get stand-ins, as in fit_1d_into; a used sample that is not finite is
+// reported before anything the fit itself would say, again as there.
+template <class Fit>
+std::optional<ItemFailure> in_lanes(std::span<const double> values, std::size_t count, std::size_t n, Mask masks,
+                                    Output output, std::span<double> out, std::span<FitReport> reports, Fit fit) {
+    std::vector<whittaker::ItemOutcome> outcomes(count);
+    std::vector<double> stand_in;
+    if (!masks.empty()) {
+        stand_in.resize(values.size());
+        zero_masked(values, masks, stand_in);
+    }
+    fit(masks.empty() ? values : std::span<const double>(stand_in), std::span<whittaker::ItemOutcome>(outcomes));
+    return settle_outcomes(values, n, masks, output, out, reports, outcomes);
 }
 
 }  // namespace
@@ -71,10 +76,21 @@ std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size
         const Served served = with_rule<1>(
             options,
             [&](const auto& rule) {
-                return Served(whittaker_many(values, count, n, masks, options, rule, output, out, reports));
+                const WhittakerRecord& record = options.whittaker;
+                return Served(in_lanes(values, count, n, masks, output, out, reports,
+                                       [&](std::span<const double> fitted, std::span<whittaker::ItemOutcome> items) {
+                                           whittaker::fit_many(fitted, n, whittaker_params(record, options.x), rule,
+                                                               masks, record.stop, out, items);
+                                       }));
             },
             [] { return Served(); });
         if (served) return *served;
+    }
+    if (spline_lanes_serve(options, count, n)) {
+        return in_lanes(values, count, n, masks, output, out, reports,
+                        [&](std::span<const double> fitted, std::span<whittaker::ItemOutcome> items) {
+                            fit_spline_lanes(fitted, n, masks, options, out, items);
+                        });
     }
     Scratch scratch;
     return each_item(values, count, n, masks, output, out, reports, "y",

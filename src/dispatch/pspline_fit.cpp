@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
-#include <type_traits>
 #include <utility>
 
 #include "core/numeric.hpp"
@@ -12,53 +10,13 @@
 #include "pspline/irsqr.hpp"
 #include "pspline/mixture_model.hpp"
 #include "pspline/pspline.hpp"
+#include "pspline_rule.hpp"
 #include "rules.hpp"
 
 namespace quorvel::dispatch {
 namespace {
 
 using catalogue::MethodId;
-using pspline::PsplineWorkspace;
-using pspline::SystemTerms;
-namespace w = whittaker;
-
-struct NoTerms {
-    template <class Running>
-    SystemTerms operator()(const Running&, PsplineWorkspace&) const {
-        return {};
-    }
-};
-
-// A Whittaker rule over the spline: checked and started as its Whittaker fit starts it (the state it keeps lives
-// in the Whittaker workspace), its first weights handed to the spline, and `extra` the terms it adds to the system.
-template <class Rule, class Terms = NoTerms>
-struct RuleMethod {
-    using Running = std::remove_cvref_t<decltype(w::start_rule(std::declval<const Rule&>(), std::span<const double>{},
-                                                                Mask{}, std::declval<WhittakerWorkspace&>()))>;
-    Rule rule;
-    std::span<const double> y;
-    Mask mask;
-    WhittakerWorkspace& state;
-    Terms extra{};
-    std::optional<Running> running{};
-
-    Status begin(PsplineWorkspace& workspace) {
-        if (auto valid = w::validate_rule(rule); !valid) return valid;
-        state.iter.resize(y.size());
-        if constexpr (std::is_same_v<Rule, w::IaslsWeights>) {
-            // The quadratic that gives IAsLS its first weights is fitted on the spline's positions.
-            running.emplace(w::start(rule, y, mask, state, workspace.positions));
-        } else {
-            running.emplace(w::start_rule(rule, y, mask, state));
-        }
-        std::copy(state.iter.weights.begin(), state.iter.weights.end(), workspace.weights.begin());
-        return ok;
-    }
-    SystemTerms terms(PsplineWorkspace& workspace) { return extra(*running, workspace); }
-    double reweight(std::span<const double> baseline, std::span<double> weights, std::size_t iteration) {
-        return w::update_masked(*running, y, baseline, weights, iteration, mask);
-    }
-};
 
 // One fit's inputs.
 struct Call {
@@ -86,30 +44,12 @@ struct Call {
     }
 };
 
-// drPLS (Xu et al.): B'WB + D1'D1 + lambda (I - eta W) D'D, the weights carried to the coefficients at the middles
-// of their basis functions.
-struct DrPlsTerms {
-    SystemTerms operator()(const w::DrPlsWeights& rule, PsplineWorkspace& ws) const {
-        pspline::at_basis_middles(ws.positions, ws.weights, ws.basis, ws.scale);
-        for (double& scale : ws.scale) scale = 1.0 - rule.eta * scale;
-        return {.coefficient_slope = 1.0, .penalty_scale = ws.scale};
-    }
-};
-
-// asPLS (Zhang et al.): B'WB + lambda A D'D, alpha carried to the coefficients as drPLS carries its weights.
-struct AsPlsTerms {
-    SystemTerms operator()(const w::AsPlsRun& run, PsplineWorkspace& ws) const {
-        pspline::at_basis_middles(ws.positions, run.alpha, ws.basis, ws.scale);
-        return {.penalty_scale = ws.scale};
-    }
-};
-
-// IAsLS (He et al.): B'W'WB + lam_1 B'D1'D1 B + lambda D'D, right side (B'W'W + lam_1 B'D1'D1) y.
-struct IaslsTerms {
-    SystemTerms operator()(const w::IaslsRun& run, PsplineWorkspace&) const {
-        return {.squared_weights = true, .residual_slope = run.rule.lam_1};
-    }
-};
+// A Whittaker rule with no terms of its own (with_spline_rule).
+Result<FitReport> reweighted_alone(const Call& c) {
+    return with_spline_rule(
+        c.options, [&](auto make) { return c.reweighted(make(c.y, c.mask)); },
+        [] { return Result<FitReport>(Unsupported{"method", "not a P-spline method"}); });
+}
 
 // BrPLS's two loops over the spline's solve.
 Result<FitReport> brpls_into(const Call& c) {
@@ -174,26 +114,20 @@ using Fit = Result<FitReport> (*)(const Call&);
 
 // The family's fits by method: a table, so that a method elsewhere in the catalogue needs no line here.
 constexpr std::array<std::pair<MethodId, Fit>, 14> fits{{
-    {MethodId::PsplineAsls, [](const Call& c) { return c.reweighted(w::AslsWeights{c.record().p}); }},
-    // The reference library's P-spline arPLS takes the sample deviation, as its grid arPLS does.
-    {MethodId::PsplineArPls, [](const Call& c) { return c.reweighted(w::ArPlsWeights{.sample_statistics = true}); }},
-    {MethodId::PsplineAirPls,
-     [](const Call& c) { return c.reweighted(w::AirPlsShare{w::residual_scale(c.y, c.mask)}); }},
-    {MethodId::PsplineIarPls, [](const Call& c) { return c.reweighted(w::IarPlsWeights{}); }},
-    {MethodId::PsplinePsalsa, [](const Call& c) { return c.reweighted(w::PsalsaWeights{c.record().p, c.record().k}); }},
-    {MethodId::PsplineDerPsalsa,
-     [](const Call& c) {
-         const PsplineRecord& r = c.record();
-         return c.reweighted(w::DerPsalsaWeights{r.p, r.k, r.smooth_half_window, r.num_smooths});
-     }},
-    {MethodId::PsplineLsrPls, [](const Call& c) { return c.reweighted(w::LsrPlsWeights{}); }},
+    {MethodId::PsplineAsls, reweighted_alone},
+    {MethodId::PsplineArPls, reweighted_alone},
+    {MethodId::PsplineAirPls, reweighted_alone},
+    {MethodId::PsplineIarPls, reweighted_alone},
+    {MethodId::PsplinePsalsa, reweighted_alone},
+    {MethodId::PsplineDerPsalsa, reweighted_alone},
+    {MethodId::PsplineLsrPls, reweighted_alone},
     {MethodId::PsplineBrPls, brpls_into},
-    {MethodId::PsplineDrPls, [](const Call& c) { return c.reweighted(w::DrPlsWeights{c.record().eta}, DrPlsTerms{}); }},
+    {MethodId::PsplineDrPls, [](const Call& c) { return c.reweighted(drpls_rule(c.record()), DrPlsTerms{}); }},
     {MethodId::PsplineIasls,
-     [](const Call& c) { return c.reweighted(w::IaslsWeights{c.record().p, c.record().lam_1[0]}, IaslsTerms{}); }},
+     [](const Call& c) { return c.reweighted(iasls_rule(c.record()), IaslsTerms{}); }},
     {MethodId::PsplineAsPls,
      [](const Call& c) {
-         return c.reweighted(w::AsPlsWeights{c.record().asymmetric_coef, c.record().alpha}, AsPlsTerms{});
+         return c.reweighted(aspls_rule(c.record()), AsPlsTerms{});
      }},
     {MethodId::MixtureModel, mixture_model_into},
     {MethodId::Irsqr, irsqr_into},

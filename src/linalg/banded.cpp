@@ -38,7 +38,7 @@ Status SymmetricBandedWorkspace::factor() {
         }
         double d = l(i, i);
         for (std::size_t m = s; m < i; ++m) d = d - l(i, m) * l(i, m);
-        if (d <= epsilon) return LinearSolveFailed{"matrix was not positive definite"};
+        if (d <= epsilon) return not_positive_definite;
         l(i, i) = std::sqrt(d);
     }
     return ok;

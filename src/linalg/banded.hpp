@@ -9,6 +9,8 @@
 
 namespace quorvel::linalg::banded {
 
+inline constexpr LinearSolveFailed not_positive_definite{"matrix was not positive definite"};
+
 // Band d (0 <= d <= bandwidth) holds element (k + d, k) at bands[d * n + k].
 struct SymmetricBandedWorkspace {
     std::vector<double> bands;

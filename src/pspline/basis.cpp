@@ -72,27 +72,44 @@ Status build_basis(std::span<const double> positions, std::uint64_t num_knots, u
     return ok;
 }
 
-void at_basis_middles(std::span<const double> positions, std::span<const double> values, const SplineBasis& basis,
-                      std::vector<double>& out) {
+namespace {
+
+// visit(j, plan) for every basis function j in order.
+template <class Visit>
+void walk_middles(std::span<const double> positions, const SplineBasis& basis, Visit visit) {
     const std::size_t n = positions.size(), m = basis.coefficients, span = basis.degree + 1;
     const bool rising = positions[n - 1] > positions[0];
     const auto at = [&](std::size_t k) { return rising ? k : n - 1 - k; };
-    out.resize(m);
     std::size_t k = 0;
     for (std::size_t j = 0; j < m; ++j) {
         const double middle = (basis.knots[j] + basis.knots[j + span]) / 2.0;
         if (!(middle > positions[at(0)])) {
-            out[j] = values[at(0)];
+            visit(j, MiddlePlan{at(0), at(0), 0.0, 0.0, middle, true});
             continue;
         }
         if (!(middle < positions[at(n - 1)])) {
-            out[j] = values[at(n - 1)];
+            visit(j, MiddlePlan{at(n - 1), at(n - 1), 0.0, 0.0, middle, true});
             continue;
         }
         while (!(middle < positions[at(k + 1)])) ++k;
-        const double x0 = positions[at(k)], x1 = positions[at(k + 1)], v0 = values[at(k)], v1 = values[at(k + 1)];
-        out[j] = (v1 - v0) / (x1 - x0) * (middle - x0) + v0;
+        visit(j, MiddlePlan{at(k), at(k + 1), positions[at(k)], positions[at(k + 1)], middle, false});
     }
+}
+
+}  // namespace
+
+void at_basis_middles(std::span<const double> positions, std::span<const double> values, const SplineBasis& basis,
+                      std::vector<double>& out) {
+    out.resize(basis.coefficients);
+    walk_middles(positions, basis, [&](std::size_t j, const MiddlePlan& p) {
+        const double v0 = values[p.at], v1 = values[p.next];
+        out[j] = p.end ? v0 : (v1 - v0) / (p.x1 - p.x0) * (p.middle - p.x0) + v0;
+    });
+}
+
+void plan_middles(std::span<const double> positions, const SplineBasis& basis, std::vector<MiddlePlan>& plan) {
+    plan.resize(basis.coefficients);
+    walk_middles(positions, basis, [&](std::size_t j, const MiddlePlan& p) { plan[j] = p; });
 }
 
 Status build_on_axis(std::span<const double> x, std::size_t extent, const char* name, std::uint64_t num_knots,

@@ -39,6 +39,15 @@ Status build_on_axis(std::span<const double> x, std::size_t extent, const char* 
 void at_basis_middles(std::span<const double> positions, std::span<const double> values, const SplineBasis& basis,
                       std::vector<double>& out);
 
+// The same for any values on these positions: basis function j takes v[at] where `end`, otherwise
+// (v[next] - v[at]) / (x1 - x0) * (middle - x0) + v[at].
+struct MiddlePlan {
+    std::size_t at, next;
+    double x0, x1, middle;
+    bool end;
+};
+void plan_middles(std::span<const double> positions, const SplineBasis& basis, std::vector<MiddlePlan>& plan);
+
 // The checks of num_knots and spline_degree against n samples, named as the caller names them.
 Status check_spline(std::size_t n, std::uint64_t num_knots, std::uint64_t degree);
 

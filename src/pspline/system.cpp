@@ -50,17 +50,19 @@ void form_slopes(std::span<const double> y, Mask mask, const SplineBasis& basis,
 
 }  // namespace
 
+void form_residual_slopes(std::span<const double> y, Mask mask, const SplineBasis& basis, double lam_1,
+                          std::size_t band, SystemWorkspace& workspace) {
+    for (std::size_t i = 1; i < y.size(); ++i) band = std::max(band, pair_span(basis, i) - 1);
+    form_slopes(y, mask, basis, lam_1, band, workspace);
+}
+
 Status solve_system(std::span<const double> y, std::span<const double> weights, Mask mask, const SplineBasis& basis,
                     double lambda, unsigned diff_order, const SystemTerms& terms, SystemWorkspace& workspace,
                     std::span<double> baseline) {
     const std::size_t m = basis.coefficients, width = basis.width(), n = y.size();
     std::size_t band = std::max<std::size_t>({basis.degree, diff_order, terms.coefficient_slope != 0.0 ? 1u : 0u});
     const bool slopes = terms.residual_slope != 0.0;
-    if (slopes && !workspace.slopes_formed) {
-        std::size_t slope_band = band;
-        for (std::size_t i = 1; i < n; ++i) slope_band = std::max(slope_band, pair_span(basis, i) - 1);
-        form_slopes(y, mask, basis, terms.residual_slope, slope_band, workspace);
-    }
+    if (slopes && !workspace.slopes_formed) form_residual_slopes(y, mask, basis, terms.residual_slope, band, workspace);
     if (slopes) band = std::max(band, workspace.slope_band);
     auto& system = workspace.symmetric;
     auto& rhs = workspace.rhs;

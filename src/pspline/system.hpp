@@ -33,6 +33,11 @@ struct SystemWorkspace {
     bool slopes_formed = false;
 };
 
+// The residual slope's terms of a fit (slope_bands, slope_rhs) for a system of half-width `band` before them; the
+// workspace's slope_band is then the system's.
+void form_residual_slopes(std::span<const double> y, Mask mask, const SplineBasis& basis, double lam_1,
+                          std::size_t band, SystemWorkspace& workspace);
+
 // The coefficients of (B'W B + terms + lambda D'D) c = B'W y + terms, and the baseline B c.
 Status solve_system(std::span<const double> y, std::span<const double> weights, Mask mask, const SplineBasis& basis,
                     double lambda, unsigned diff_order, const SystemTerms& terms, SystemWorkspace& workspace,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/numeric.hpp"
+#include "negative_residuals.hpp"
 #include "reweighter.hpp"
 #include "whittaker/lanes/lane_rows.hpp"
 
@@ -57,6 +58,26 @@ void update_lanes(const AirPlsWeights&, const LaneBlock& b, LaneChange out) {
             return blend(none, rows.uniform(i), w);
         },
         out);
+}
+
+// The weights of the share's form; the share itself is the caller's (negative_sums over rule.scale).
+template <class P, bool Masked>
+void update_lanes(const AirPlsShare&, const LaneBlock& b, LaneChange out) {
+    const Rows<P, Masked> rows{b};
+    const P zero = P::splat(0.0), one = P::splat(1.0), cap = P::splat(airpls_weight_cap);
+    P sum = zero, count = zero;
+    for (std::size_t i = 0; i < b.n; ++i) {
+        const P d = rows.residual(i);
+        const auto c = rows.collected(i, d);
+        sum = sum - blend(c, d, zero);
+        count = count + blend(c, one, zero);
+    }
+    const P k = P::load(b.iteration) / sum;
+    rewrite_unless(rows, count < P::splat(2.0), [&](std::size_t i) __attribute__((always_inline)) {
+        const P d = rows.residual(i);
+        const auto below = rows.collected(i, d);
+        return blend(below, min_num(exp_where(below, k * -d), cap), zero);
+    }, out);
 }
 
 }  // namespace lanes

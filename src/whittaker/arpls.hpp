@@ -1,8 +1,9 @@
 // arPLS: logistic weights from the statistics of the negative residuals. Its three forms: one
-// spectrum, the lanes of a block of spectra (population statistics only), and a grid.
+// spectrum, the lanes of a block of spectra, and a grid.
 #pragma once
 
 #include "core/numeric.hpp"
+#include "negative_residuals.hpp"
 #include "reweighter.hpp"
 #include "whittaker/lanes/lane_rows.hpp"
 
@@ -23,11 +24,31 @@ inline ArPlsWeights grid_form(const ArPlsWeights&) { return {.sample_statistics 
 
 namespace lanes {
 
-// The population form; 1 - sigmoid(t) from one exponential of a non-positive number, as either
-// branch of the scalar form.
+// 1 - sigmoid(((d - g) + (d - g)) / s) from one exponential of a non-positive number, as either branch of the
+// scalar form; uniform weights where `none`.
 template <class P, bool Masked>
-void update_lanes(const ArPlsWeights&, const LaneBlock& b, LaneChange out) {
+void logistic_rewrite(const Rows<P, Masked>& rows, const P& g, const P& s, typename P::Mask none, LaneChange out) {
+    const P zero = P::splat(0.0), one = P::splat(1.0);
+    rows.rewrite(
+        [&](std::size_t i) {
+            const P d = rows.residual(i);
+            const P t = ((d - g) + (d - g)) / s;
+            const auto positive = t >= zero;
+            const P e = exp_each(blend(positive, -t, t));
+            const P w = one - blend(positive, one, e) / (one + e);
+            return blend(none, rows.uniform(i), rows.zero_if_masked(i, w));
+        },
+        out);
+}
+
+template <class P, bool Masked>
+void update_lanes(const ArPlsWeights& rule, const LaneBlock& b, LaneChange out) {
     const Rows<P, Masked> rows{b};
+    if (rule.sample_statistics) {
+        const auto below = negative_statistics(rows);
+        const P s = max_num(below.deviation, P::splat(epsilon));
+        return logistic_rewrite(rows, (below.deviation + below.deviation) - below.mean, s, below.too_few, out);
+    }
     const P zero = P::splat(0.0), minus_zero = P::splat(-0.0), one = P::splat(1.0);
     P sum = minus_zero, count = zero;
     for (std::size_t i = 0; i < b.n; ++i) {
@@ -45,17 +66,7 @@ void update_lanes(const ArPlsWeights&, const LaneBlock& b, LaneChange out) {
         sq = sq + blend(rows.collected(i, d), dev * dev, minus_zero);
     }
     const P s = max_num(sqrt(sq / count), P::splat(epsilon));
-    const P g = (s + s) - mean;
-    rows.rewrite(
-        [&](std::size_t i) {
-            const P d = rows.residual(i);
-            const P t = ((d - g) + (d - g)) / s;
-            const auto positive = t >= zero;
-            const P e = exp_each(blend(positive, -t, t));
-            const P w = one - blend(positive, one, e) / (one + e);
-            return blend(none, rows.uniform(i), rows.zero_if_masked(i, w));
-        },
-        out);
+    logistic_rewrite(rows, (s + s) - mean, s, none, out);
 }
 
 }  // namespace lanes

@@ -27,7 +27,7 @@ def pool(monkeypatch, workers):
 @pytest.mark.parametrize("axes", [(-1,), (0,), (1,), (-2, -1), (0, 2), (2, 0)])
 @pytest.mark.parametrize("method, params, masked", [
     ("asls", {}, False), ("rolling_ball", {}, False), ("asls", {"lam": 1e4, "p": 0.05}, True),
-    ("poly", {"poly_order": 1}, True),
+    ("poly", {"poly_order": 1}, True), ("pspline_arpls", {"num_knots": 3, "spline_degree": 2}, True),
 ])
 def test_every_item_gets_the_bits_of_a_single_call(monkeypatch, workers, axes, method, params, masked):
     workers = pool(monkeypatch, workers)

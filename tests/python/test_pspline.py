@@ -177,3 +177,26 @@ def agrees_with_reference(method, fit, expected, history, data, limit=1e-7):
 def test_pspline_refuses_knots_and_positions_the_data_cannot_carry(params, words):
     with pytest.raises(ValueError, match=words):
         quorvel.fit(spectrum(300, 1), "pspline_asls", **params)
+
+
+# The batch functions fit a block's spectra side by side on the basis they share; each must still get the bits,
+# iterations and last change of its own fit, masked or not, on the index or on uneven x.
+@pytest.mark.parametrize("method", [m for m in parameters.method_names(1)
+                                    if m.startswith("pspline_") or m in ("mixture_model", "irsqr")])
+@pytest.mark.parametrize("masked, uneven", [(False, False), (True, False), (False, True)])
+def test_a_batch_gives_each_spectrum_the_bits_of_its_own_fit(method, masked, uneven):
+    n = 300
+    stack = np.stack([spectrum(n, seed) * (1 + seed % 3) for seed in range(9)])
+    if method != "pspline_mpls":  # whose opening of a flat line leaves it nothing to fit through
+        stack[4] = 0.0  # no residuals to weight by: the rules that need them end early
+    x = np.cumsum(1.0 + 0.5 * np.sin(np.arange(n))) if uneven else None
+    mask = np.arange(stack.size).reshape(stack.shape) % 7 != 0 if masked else None
+    params = dict(x=x, lam=1e3, num_knots=40)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        many = quorvel.fit_many(stack, method, workers=1, mask=mask, **params)
+        single = [quorvel.fit(y, method, mask=None if mask is None else mask[k], **params)
+                  for k, y in enumerate(stack)]
+    assert many.baseline.tobytes() == np.stack([fit.baseline for fit in single]).tobytes()
+    assert many.iterations.tolist() == [fit.iterations for fit in single]
+    assert many.last_change.tobytes() == np.array([fit.last_change for fit in single]).tobytes()

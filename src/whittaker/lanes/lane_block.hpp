@@ -41,8 +41,12 @@ struct LaneChange {
 
 // A rule as the lanes run it, with the parameters of every kind.
 struct LaneRule {
-    enum class Kind : std::uint8_t { Asls, ArPls, AirPls, Iasls, DrPls, IarPls, AsPls, Psalsa, DerPsalsa, LsrPls } kind;
+    enum class Kind : std::uint8_t {
+        Asls, ArPls, AirPls, Iasls, DrPls, IarPls, AsPls, Psalsa, DerPsalsa, LsrPls,
+        AirPlsShare,  // stops on the share below the baseline, which the caller measures (negative_sums)
+    } kind;
     double p = 0.0;      // asls, iasls, psalsa, derpsalsa
+    bool sample_statistics = false;  // arpls
     double lam_1 = 0.0;  // iasls
     double eta = 0.0;    // drpls
     double coef = 0.0;   // aspls

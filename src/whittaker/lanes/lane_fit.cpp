@@ -45,7 +45,8 @@ bool reference_loop(Kind kind) {
         case Kind::AsPls:
         case Kind::Psalsa:
         case Kind::DerPsalsa:
-        case Kind::LsrPls: return true;
+        case Kind::LsrPls:
+        case Kind::AirPlsShare: return true;
     }
     return false;
 }
@@ -61,7 +62,8 @@ LaneSystem::Kind system_of(Kind kind) {
         case Kind::IarPls:
         case Kind::Psalsa:
         case Kind::DerPsalsa:
-        case Kind::LsrPls: break;
+        case Kind::LsrPls:
+        case Kind::AirPlsShare: break;
     }
     return LaneSystem::Kind::Weighted;
 }
@@ -78,7 +80,8 @@ double growth_at(Kind kind, double t) {
         case Kind::Iasls:
         case Kind::AsPls:
         case Kind::Psalsa:
-        case Kind::DerPsalsa: break;
+        case Kind::DerPsalsa:
+        case Kind::AirPlsShare: break;
     }
     return 1.0;
 }
@@ -187,7 +190,8 @@ private:
             case Kind::AirPls:
             case Kind::DrPls:
             case Kind::IarPls:
-            case Kind::LsrPls: break;
+            case Kind::LsrPls:
+            case Kind::AirPlsShare: break;
         }
     }
 

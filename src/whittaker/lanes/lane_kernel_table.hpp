@@ -101,8 +101,9 @@ void reweight(const LaneBlock& b, const LaneRule& rule, LaneChange out) {
     switch (rule.kind) {
         case Kind::Asls:
         case Kind::Iasls: return reweight_with<P>(AslsWeights{rule.p}, b, out);
-        case Kind::ArPls: return reweight_with<P>(ArPlsWeights{}, b, out);
+        case Kind::ArPls: return reweight_with<P>(ArPlsWeights{rule.sample_statistics}, b, out);
         case Kind::AirPls: return reweight_with<P>(AirPlsWeights{}, b, out);
+        case Kind::AirPlsShare: return reweight_with<P>(AirPlsShare{0.0}, b, out);
         case Kind::IarPls: return reweight_with<P>(IarPlsWeights{}, b, out);
         case Kind::AsPls: return reweight_with<P>(AsPlsWeights{rule.coef}, b, out);
         case Kind::Psalsa: return reweight_with<P>(PsalsaWeights{rule.p, rule.k}, b, out);
