@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "core/numeric.hpp"
+#include "simd/exp.hpp"
 
 namespace quorvel::pspline {
 namespace {
@@ -89,8 +90,9 @@ double MixtureEm::reweight(std::span<const double> fit, std::span<double> weight
         // spread, only an exact fit.
         double w = 1.0;
         if (peaks > 0.0) {
+            // The packs' exp, so that the lanes of a batch give each spectrum these bits.
             const double g =
-                deviation > 0.0 ? height * std::exp(-0.5 * (r / deviation) * (r / deviation)) : 0.0;
+                deviation > 0.0 ? height * simd::exp_nonpositive(-0.5 * (r / deviation) * (r / deviation)) : 0.0;
             w = g / (g + peaks);
             (r > 0.0 ? high : low) += peaks / (g + peaks);
         }

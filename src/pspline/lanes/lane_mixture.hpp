@@ -9,6 +9,7 @@
 
 #include "lane_irsqr.hpp"
 #include "lane_system.hpp"
+#include "simd/exp.hpp"
 
 namespace quorvel::pspline::lanes {
 
@@ -68,7 +69,7 @@ void mixture_reweight(const LaneSpline& s, const LaneMixture& q) {
         const P peaks = blend(positive, above, blend(r < zero, below, zero));
         const auto mixed = peaks > zero;
         const P z = r / scaled;
-        const P e = exp_where(mixed & (scaled > zero), minus_half * z * z);
+        const P e = simd::exp_nonpositive(minus_half * z * z);
         const P g = blend(scaled > zero, height * e, zero);
         const P w = blend(mixed, g / (g + peaks), one);
         const P share = peaks / (g + peaks);
