@@ -84,8 +84,9 @@ double MixtureEm::reweight(std::span<const double> fit, std::span<double> weight
     // The noise's densities from the packs' exp, whose bits the lanes of a batch give each spectrum too; in packs of
     // samples where the CPU has wide registers, each sample as one alone.
     densities.resize(y.size());
+    const double per_deviation = 1.0 / deviation;
     for (std::size_t i = 0; i < y.size(); ++i) {
-        const double z = (y[i] - fit[i]) * s.down / deviation;
+        const double z = (y[i] - fit[i]) * s.down * per_deviation;
         densities[i] = -0.5 * z * z;
     }
     const SplineLaneKernels kernels = spline_kernels();
@@ -103,8 +104,9 @@ double MixtureEm::reweight(std::span<const double> fit, std::span<double> weight
         double w = 1.0;
         if (peaks > 0.0) {
             const double g = deviation > 0.0 ? height * densities[i] : 0.0;
-            w = g / (g + peaks);
-            (r > 0.0 ? high : low) += peaks / (g + peaks);
+            const double per_density = 1.0 / (g + peaks);
+            w = g * per_density;
+            (r > 0.0 ? high : low) += peaks * per_density;
         }
         distance2 += (w - old) * (w - old);
         norm2 += old * old;
