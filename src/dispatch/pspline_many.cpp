@@ -156,7 +156,7 @@ template <class Run, class Otherwise>
 void with_lane_method(const Options& options, std::span<double> scratch, Run run, Otherwise otherwise) {
     const PsplineRecord& r = options.pspline;
     if (options.method == catalogue::MethodId::MixtureModel) {
-        // The EM's first fit, which its start solves alone, goes to `scratch`.
+        // The lanes solve the EM's first fit themselves (SplineLaneRun::start_mixture); begin's `scratch` goes unused.
         return run(std::type_identity<pspline::MixtureWeights>{}, std::nullopt,
                    [&, params = pspline_params(r)](auto& method, std::span<const double> y, Mask mask, auto&) {
                        method.emplace(pspline::MixtureWeights{{{r.p, r.symmetric}, y, mask}, params, scratch});
