@@ -50,16 +50,20 @@ std::optional<ItemFailure> settle_outcomes(std::span<const double> values, std::
     return std::nullopt;
 }
 
-// Masked-out samples get stand-ins, as in fit_1d_into; a used sample that is not finite is
-// reported before anything the fit itself would say, again as there.
+// Masked-out samples get stand-ins, as in fit_1d_into: zeros, or for pspline_mpls' opening the lines between used
+// samples; a used sample that is not finite is reported before anything the fit itself would say, again as there.
 template <class Fit>
 std::optional<ItemFailure> in_lanes(std::span<const double> values, std::size_t count, std::size_t n, Mask masks,
-                                    Output output, std::span<double> out, std::span<FitReport> reports, Fit fit) {
+                                    Output output, std::span<double> out, std::span<FitReport> reports, bool bridged,
+                                    Fit fit) {
     std::vector<whittaker::ItemOutcome> outcomes(count);
     std::vector<double> stand_in;
     if (!masks.empty()) {
         stand_in.resize(values.size());
-        zero_masked(values, masks, stand_in);
+        if (!bridged) zero_masked(values, masks, stand_in);
+        for (std::size_t k = 0; bridged && k < count; ++k) {
+            bridge_masked(values.subspan(k * n, n), item_mask(masks, k, n), std::span(stand_in).subspan(k * n, n));
+        }
     }
     fit(masks.empty() ? values : std::span<const double>(stand_in), std::span<whittaker::ItemOutcome>(outcomes));
     return settle_outcomes(values, n, masks, output, out, reports, outcomes);
@@ -77,7 +81,7 @@ std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size
             options,
             [&](const auto& rule) {
                 const WhittakerRecord& record = options.whittaker;
-                return Served(in_lanes(values, count, n, masks, output, out, reports,
+                return Served(in_lanes(values, count, n, masks, output, out, reports, false,
                                        [&](std::span<const double> fitted, std::span<whittaker::ItemOutcome> items) {
                                            whittaker::fit_many(fitted, n, whittaker_params(record, options.x), rule,
                                                                masks, record.stop, out, items);
@@ -87,7 +91,8 @@ std::optional<ItemFailure> fit_1d_many(std::span<const double> values, std::size
         if (served) return *served;
     }
     if (spline_lanes_serve(options, count, n)) {
-        return in_lanes(values, count, n, masks, output, out, reports,
+        const bool bridged = options.method == catalogue::MethodId::PsplineMpls;
+        return in_lanes(values, count, n, masks, output, out, reports, bridged,
                         [&](std::span<const double> fitted, std::span<whittaker::ItemOutcome> items) {
                             fit_spline_lanes(fitted, n, masks, options, out, items);
                         });

@@ -79,33 +79,16 @@ Result<FitReport> irsqr_into(const Call& c) {
 // MPLS (Li et al.) over the spline: mpls' anchors of the opening, then one penalised spline through them, the
 // masked-out samples (bridged for the opening) left out of it.
 Result<FitReport> mpls_into(const Call& c) {
-    const PsplineRecord& r = c.record();
-    auto params = pspline_params(r);
-    params.max_iter = 1;
     auto& ws = c.scratch.pspline;
-    if (auto ready = pspline::prepare(c.y, c.options.x, params, c.mask, c.baseline.size(), ws); !ready) {
-        return ready.error();
-    }
-    if (!(r.p >= 0.0 && r.p <= 1.0)) return InvalidParameter{"p", "must be from 0 to 1"};
-    const std::uint64_t half = r.half_window != 0 ? r.half_window : morphology::estimate_half_window(c.y);
-    auto& anchored = c.scratch.mpls;
-    if (auto found = morphology::mpls_anchors(c.y, half, r.p, params.diff_order, anchored); !found) {
-        return found.error();
-    }
-    std::size_t held = 0;
-    for (std::size_t i = 0; i < ws.weights.size(); ++i) {
-        ws.weights[i] = is_masked_out(c.mask, i) ? 0.0 : anchored.weights[i];
-        held += ws.weights[i] > 0.0 ? 1 : 0;
-    }
-    if (held < params.diff_order) {
-        return InvalidParameter{"mask", "leaves fewer anchors than diff_order with p = 0; pass p > 0 or mask less"};
-    }
-    if (auto solved = pspline::solve_weighted(c.y, params, c.mask, {}, ws, c.baseline); !solved) {
+    const auto half = mpls_spline_weights(c.y, c.mask, c.options, c.baseline.size(), ws, c.scratch.mpls);
+    if (!half) return half.error();
+    if (auto solved = pspline::solve_weighted(c.y, mpls_spline_params(c.record()), c.mask, {}, ws, c.baseline);
+        !solved) {
         return solved.error();
     }
     if (c.details) {
         c.details->weights = ws.weights;
-        if (r.half_window == 0) c.details->half_window = {half, half};
+        if (c.record().half_window == 0) c.details->half_window = {half.value(), half.value()};
     }
     return single_pass;
 }
@@ -135,6 +118,34 @@ constexpr std::array<std::pair<MethodId, Fit>, 14> fits{{
 }};
 
 }  // namespace
+
+pspline::PsplineParams mpls_spline_params(const PsplineRecord& r) {
+    auto params = pspline_params(r);
+    params.max_iter = 1;
+    return params;
+}
+
+Result<std::uint64_t> mpls_spline_weights(std::span<const double> y, Mask mask, const Options& options,
+                                          std::size_t baseline_len, pspline::PsplineWorkspace& ws,
+                                          morphology::MplsWorkspace& anchored) {
+    const PsplineRecord& r = options.pspline;
+    const auto params = mpls_spline_params(r);
+    if (auto ready = pspline::prepare(y, options.x, params, mask, baseline_len, ws); !ready) return ready.error();
+    if (!(r.p >= 0.0 && r.p <= 1.0)) return InvalidParameter{"p", "must be from 0 to 1"};
+    const std::uint64_t half = r.half_window != 0 ? r.half_window : morphology::estimate_half_window(y);
+    if (auto found = morphology::mpls_anchors(y, half, r.p, params.diff_order, anchored); !found) {
+        return found.error();
+    }
+    std::size_t held = 0;
+    for (std::size_t i = 0; i < ws.weights.size(); ++i) {
+        ws.weights[i] = is_masked_out(mask, i) ? 0.0 : anchored.weights[i];
+        held += ws.weights[i] > 0.0 ? 1 : 0;
+    }
+    if (held < params.diff_order) {
+        return InvalidParameter{"mask", "leaves fewer anchors than diff_order with p = 0; pass p > 0 or mask less"};
+    }
+    return half;
+}
 
 Result<FitReport> pspline_into(std::span<const double> y, Mask mask, const Options& options,
                                std::span<double> baseline, Scratch& scratch, Details* details) {

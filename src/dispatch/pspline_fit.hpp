@@ -26,6 +26,15 @@ Result<FitReport> brpls_over_spline(std::span<const double> y, Mask mask, const 
     return report;
 }
 
+// pspline_mpls' spline: the record's with a single solve.
+pspline::PsplineParams mpls_spline_params(const PsplineRecord& r);
+
+// pspline_mpls' checks and the weights of its one solve into ws.weights: mpls' anchors of y's opening (y with the
+// masked-out samples bridged), 0 at the masked-out samples. Returns the half window it opened y with.
+Result<std::uint64_t> mpls_spline_weights(std::span<const double> y, Mask mask, const Options& options,
+                                          std::size_t baseline_len, pspline::PsplineWorkspace& ws,
+                                          morphology::MplsWorkspace& anchored);
+
 Result<FitReport> pspline_into(std::span<const double> y, Mask mask, const Options& options,
                                std::span<double> baseline, Scratch& scratch, Details* details);
 

@@ -1,6 +1,7 @@
 #include "pspline_many.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -36,6 +37,27 @@ bool gains_in_scalar_lanes(catalogue::MethodId method) {
     return method != catalogue::MethodId::PsplineBrPls && method != catalogue::MethodId::PsplineAsPls;
 }
 
+// The plain spline system of a block's lanes, sized once a spectrum has built the basis.
+struct PlainSystem {
+    std::optional<linalg::PenaltyRows> penalty{};
+    std::vector<double> system{};
+    pspline::LaneSpline spline{};
+
+    void size(const pspline::SplineLaneKernels& kernels, LaneArrays& arrays, const pspline::SplineBasis& basis,
+              const pspline::PsplineParams& params, std::size_t n) {
+        const std::size_t m = basis.coefficients, width = kernels.width;
+        const std::size_t band = std::max<std::size_t>(basis.degree, params.diff_order);
+        penalty.emplace(m, params.diff_order, params.lambda);
+        system.assign((band + 4) * m * width, 0.0);
+        double* at = system.data();
+        spline = {n,       band,    params.diff_order, &basis,
+                  &*penalty, arrays.y(), arrays.weights(), false,
+                  0.0,     nullptr, nullptr,           nullptr,
+                  arrays.factor().t, at, at + (band + 1) * m * width, at + (band + 2) * m * width,
+                  at + (band + 3) * m * width};
+    }
+};
+
 // The plain spline system in the lanes, for BrPLS' two loops (BrPlsLaneRun): a spectrum enters as brpls_into
 // starts it, its checks and then the rule's.
 struct SplineSolver {
@@ -46,9 +68,7 @@ struct SplineSolver {
     pspline::PsplineParams params;
     std::size_t n;
     pspline::PsplineWorkspace shared{};
-    std::optional<linalg::PenaltyRows> penalty{};
-    std::vector<double> system{};
-    pspline::LaneSpline spline{};
+    PlainSystem plain{};
 
     bool enter(LaneArrays& arrays, std::size_t l, std::span<const double> y, Mask mask, ItemOutcome& outcome) {
         if (auto ready = pspline::prepare(y, x, params, mask, n, shared); !ready) {
@@ -59,25 +79,61 @@ struct SplineSolver {
             outcome = {{}, valid.error()};
             return false;
         }
-        if (!spline.basis) size(arrays);
+        if (!plain.spline.basis) plain.size(kernels, arrays, shared.basis, params, n);
         arrays.put_spectrum(l, y, mask);
         return true;
     }
-    void solve(const whittaker::LaneBlock&, bool* failed) { kernels.solve(spline, failed); }
-
-    void size(LaneArrays& arrays) {
-        const std::size_t m = shared.basis.coefficients, width = kernels.width;
-        const std::size_t band = std::max<std::size_t>(shared.basis.degree, params.diff_order);
-        penalty.emplace(m, params.diff_order, params.lambda);
-        system.assign((band + 4) * m * width, 0.0);
-        double* at = system.data();
-        spline = {n,       band,    params.diff_order, &shared.basis,
-                  &*penalty, arrays.y(), arrays.weights(), false,
-                  0.0,     nullptr, nullptr,           nullptr,
-                  arrays.factor().t, at, at + (band + 1) * m * width, at + (band + 2) * m * width,
-                  at + (band + 3) * m * width};
-    }
+    void solve(const whittaker::LaneBlock&, bool* failed) { kernels.solve(plain.spline, failed); }
 };
+
+// pspline_mpls: each spectrum's anchors as its own fit finds them, then its one solve beside `width` - 1 others'.
+// A block's spectra enter and leave the lanes together, sample by sample, which costs far less than lane by lane.
+void mpls_in_lanes(const pspline::SplineLaneKernels& kernels, std::span<const double> ys, std::size_t n,
+                   Mask masks, const Options& options, std::span<double> baselines,
+                   std::span<ItemOutcome> outcomes) {
+    const std::size_t width = kernels.width;
+    LaneArrays arrays(n, width, false);
+    pspline::PsplineWorkspace shared;
+    morphology::MplsWorkspace anchored;
+    PlainSystem plain;
+    const auto failed = std::make_unique<bool[]>(width);
+    std::vector<std::size_t> items(width);
+    std::vector<double> weights(width * n);
+    for (std::size_t next = 0; next < outcomes.size();) {
+        std::size_t held = 0;
+        for (; held < width && next < outcomes.size(); ++next) {
+            const auto y = ys.subspan(next * n, n);
+            const Mask mask = masks.empty() ? Mask{} : masks.subspan(next * n, n);
+            if (auto weighted = mpls_spline_weights(y, mask, options, n, shared, anchored); !weighted) {
+                outcomes[next] = {{}, weighted.error()};
+                continue;
+            }
+            if (!plain.spline.basis) plain.size(kernels, arrays, shared.basis, mpls_spline_params(options.pspline), n);
+            std::copy(shared.weights.begin(), shared.weights.end(), weights.begin() + held * n);
+            items[held++] = next;
+        }
+        if (held == 0) return;
+        // The lanes left over at the end solve y = 0 with unit weights, as an idle lane does.
+        double *y = arrays.y(), *w = arrays.weights();
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t l = 0; l < width; ++l) {
+                y[i * width + l] = l < held ? ys[items[l] * n + i] : 0.0;
+                w[i * width + l] = l < held ? weights[l * n + i] : 1.0;
+            }
+        }
+        kernels.solve(plain.spline, failed.get());
+        const double* t = arrays.factor().t;
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t l = 0; l < held; ++l) {
+                if (!failed[l]) baselines[items[l] * n + i] = t[i * width + l];
+            }
+        }
+        for (std::size_t l = 0; l < held; ++l) {
+            outcomes[items[l]] = failed[l] ? ItemOutcome{{}, linalg::banded::not_positive_definite}
+                                           : ItemOutcome{single_pass, std::nullopt};
+        }
+    }
+}
 
 void fit_singly(std::span<const double> ys, std::size_t n, Mask masks, const Options& options,
                 std::span<double> baselines, std::span<ItemOutcome> outcomes) {
@@ -100,7 +156,7 @@ template <class Run, class Otherwise>
 void with_lane_method(const Options& options, std::span<double> scratch, Run run, Otherwise otherwise) {
     const PsplineRecord& r = options.pspline;
     if (options.method == catalogue::MethodId::MixtureModel) {
-        // The EM's first fit, which its start solves alone, goes to `scratch`.
+        // The lanes solve the EM's first fit themselves (SplineLaneRun::start_mixture); begin's `scratch` goes unused.
         return run(std::type_identity<pspline::MixtureWeights>{}, std::nullopt,
                    [&, params = pspline_params(r)](auto& method, std::span<const double> y, Mask mask, auto&) {
                        method.emplace(pspline::MixtureWeights{{{r.p, r.symmetric}, y, mask}, params, scratch});
@@ -152,7 +208,7 @@ bool spline_lanes_serve(const Options& options, std::size_t count, std::size_t n
     // As for the Whittaker lanes: past 2^17 samples the loop of single fits keeps to one spectrum's memory.
     constexpr std::size_t longest = std::size_t{1} << 17;
     bool served = true;
-    if (options.method != catalogue::MethodId::PsplineBrPls) {
+    if (options.method != catalogue::MethodId::PsplineBrPls && options.method != catalogue::MethodId::PsplineMpls) {
         with_lane_method(options, {}, [](auto, auto, auto) {}, [&] { served = false; });
     }
     return served && count >= 2 && n > 0 && n <= longest;
@@ -165,6 +221,9 @@ void fit_spline_lanes(std::span<const double> ys, std::size_t n, Mask masks, con
     const Kernels kernels = kernels_on(path);
     if (path == LanePath::Automatic && kernels.interleaved && !gains_in_scalar_lanes(options.method)) {
         return fit_singly(ys, n, masks, options, baselines, outcomes);
+    }
+    if (options.method == catalogue::MethodId::PsplineMpls) {
+        return mpls_in_lanes(kernels.spline, ys, n, masks, options, baselines, outcomes);
     }
     if (options.method == catalogue::MethodId::PsplineBrPls) {
         const PsplineRecord& r = options.pspline;

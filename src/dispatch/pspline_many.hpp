@@ -14,8 +14,9 @@ namespace quorvel::dispatch {
 bool spline_lanes_serve(const Options& options, std::size_t count, std::size_t n);
 
 // Spectrum k is ys[k n, (k + 1) n) with finite stand-ins at its masked-out samples (masks[k n, (k + 1) n) unless
-// masks is empty); its baseline goes to baselines[k n, (k + 1) n) and outcomes[k] receives what its own P-spline
-// fit gives. `path` as for the Whittaker lanes; ScalarLoop runs the single fits.
+// masks is empty), for pspline_mpls the lines between used samples that its opening reads; its baseline goes to
+// baselines[k n, (k + 1) n) and outcomes[k] receives what its own P-spline fit gives. `path` as for the Whittaker
+// lanes; ScalarLoop runs the single fits.
 void fit_spline_lanes(std::span<const double> ys, std::size_t n, Mask masks, const Options& options,
                       std::span<double> baselines, std::span<whittaker::ItemOutcome> outcomes,
                       whittaker::LanePath path = whittaker::LanePath::Automatic);

@@ -61,6 +61,7 @@ struct Lane {
     std::uint64_t iteration = 0;  // one-based, as fit_into's k
     double measure = 0.0;         // of the last iteration
     bool busy = false;
+    bool starting = false;        // solving the mixture's first fit, with weights 1, which no iteration counts
     WhittakerWorkspace state;
     std::optional<Method> method;
 };
@@ -109,7 +110,16 @@ private:
             return;
         }
         emplace_(lane.method, y, mask, lane.state);
-        if (auto begun = lane.method->begin(shared_); !begun) {
+        // The mixture's first fit, which its begin solves alone, runs in the lanes.
+        constexpr bool mixture = std::is_same_v<Method, pspline::MixtureWeights>;
+        const Status begun = [&] {
+            if constexpr (mixture) {
+                return lane.method->check();
+            } else {
+                return lane.method->begin(shared_);
+            }
+        }();
+        if (!begun) {
             outcomes_[item] = {{}, begun.error()};
             return;
         }
@@ -154,6 +164,7 @@ private:
         lane.iteration = 1;
         lane.measure = 0.0;
         lane.busy = true;
+        lane.starting = mixture;
     }
 
     // For lane l's spectrum, the first that passed its checks.
@@ -213,7 +224,10 @@ private:
             kernels_.spline.mixture(spline_, {mixture_.p, mixture_.symmetric, masks_.empty() ? nullptr : arrays_.keep(),
                                               arrays_.weights(), at, at + w, at + 2 * w, at + 3 * w, at + 4 * w,
                                               diff_sq_.data(), old_sq_.data()});
-            for (std::size_t l = 0; l < width(); ++l) measures_[l] = relative_distance(diff_sq_[l], old_sq_[l]);
+            for (std::size_t l = 0; l < width(); ++l) {
+                if (lanes_[l].busy && lanes_[l].starting) start_mixture(l);
+                measures_[l] = relative_distance(diff_sq_[l], old_sq_[l]);
+            }
             return;
         }
         for (std::size_t l = 0; l < width(); ++l) {
@@ -222,6 +236,20 @@ private:
             whittaker::take_lane(arrays_.weights(), width(), l, weights_);
             measures_[l] = lanes_[l].method->reweight(baseline_, weights_, lanes_[l].iteration - 1);
             whittaker::put_lane(arrays_.weights(), width(), l, weights_);
+        }
+    }
+
+    // MixtureEm::start on lane l's first fit, in place of the EM step the lane's kernel took; the EM's state
+    // starts afresh at the lane's next reweighting.
+    void start_mixture(std::size_t l) {
+        const std::size_t w = width();
+        const double* y = arrays_.y();
+        const double* fit = arrays_.factor().t;
+        double* weights = arrays_.weights();
+        for (std::size_t i = 0; i < n_; ++i) {
+            if (masks_.empty() || arrays_.keep()[i * w + l] > 0.0) {
+                weights[i * w + l] = y[i * w + l] > fit[i * w + l] ? mixture_.p : 1.0 - mixture_.p;
+            }
         }
     }
 
@@ -264,6 +292,10 @@ private:
             // The lane computes ordinary numbers again until it takes the next spectrum.
             std::fill(baseline_.begin(), baseline_.end(), 0.0);
             arrays_.put_spectrum(l, baseline_, Mask{});
+            return;
+        }
+        if (lane.starting) {
+            lane.starting = false;
             return;
         }
         const double measure = measures_[l];

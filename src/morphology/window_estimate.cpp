@@ -115,6 +115,25 @@ Steps granulometry(std::span<const double> y, std::size_t count) {
     return steps;
 }
 
+// The flat opening of finite y at half window 1 as the left-to-right scan of each window of three: the same values
+// as opening_reflect's, in a fraction of its time, whose blocks cost more than so short a window.
+std::vector<double> opening_of_three(std::span<const double> y) {
+    const auto scan = [&](std::vector<double>& values, auto better) {
+        const std::size_t n = values.size();
+        double before = values[0];
+        for (std::size_t i = 0; i < n; ++i) {
+            const double here = values[i], after = values[i + 1 < n ? i + 1 : n - 1];
+            const double first = better(here, before) ? here : before;
+            values[i] = better(after, first) ? after : first;
+            before = here;
+        }
+    };
+    std::vector<double> opened(y.begin(), y.end());
+    scan(opened, [](double a, double b) { return a < b; });
+    scan(opened, [](double a, double b) { return a > b; });
+    return opened;
+}
+
 double squared_norm(std::span<const double> values) {
     double sum = 0.0;
     for (const double v : values) sum += v * v;
@@ -130,7 +149,8 @@ std::size_t estimate_half_window(std::span<const double> y, WindowSearch search)
     // The openings of min ... most - 1 take part: steps min ... most - 2. Those of windows above min are
     // openings of the opening of min, whose tree is far smaller on noise.
     const std::size_t top = most - 1;
-    const std::vector<double> lowest = opening_reflect(y, search.min_half_window);
+    const std::vector<double> lowest =
+        search.min_half_window == 1 ? opening_of_three(y) : opening_reflect(y, search.min_half_window);
     const Steps steps = granulometry(lowest, top);
     std::vector<double> norm2(top, 0.0);
     norm2[search.min_half_window] = squared_norm(lowest);

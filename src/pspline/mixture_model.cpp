@@ -6,6 +6,8 @@
 #include <numbers>
 
 #include "core/numeric.hpp"
+#include "pspline/lanes/lane_system.hpp"
+#include "simd/exp.hpp"
 
 namespace quorvel::pspline {
 namespace {
@@ -79,6 +81,18 @@ double MixtureEm::reweight(std::span<const double> fit, std::span<double> weight
     const double above = s.highest > 0.0 ? shares[1] / s.highest : 0.0;
     const double below = params.symmetric && s.lowest < 0.0 ? shares[2] / -s.lowest : 0.0;
     const double height = shares[0] / (std::numbers::sqrt2 * std::sqrt(std::numbers::pi) * deviation);
+    // The noise's densities from the packs' exp, whose bits the lanes of a batch give each spectrum too; in packs of
+    // samples where the CPU has wide registers, each sample as one alone.
+    densities.resize(y.size());
+    const double per_deviation = 1.0 / deviation;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        const double z = (y[i] - fit[i]) * s.down * per_deviation;
+        densities[i] = -0.5 * z * z;
+    }
+    const SplineLaneKernels kernels = spline_kernels();
+    const std::size_t packed = y.size() / kernels.width * kernels.width;
+    kernels.exps(densities.data(), packed);
+    for (std::size_t i = packed; i < y.size(); ++i) densities[i] = simd::exp_nonpositive(densities[i]);
     double distance2 = 0.0, norm2 = 0.0, noise = 0.0, spread = 0.0, high = 0.0, low = 0.0, count = 0.0;
     for (std::size_t i = 0; i < y.size(); ++i) {
         if (is_masked_out(mask, i)) continue;
@@ -89,10 +103,10 @@ double MixtureEm::reweight(std::span<const double> fit, std::span<double> weight
         // spread, only an exact fit.
         double w = 1.0;
         if (peaks > 0.0) {
-            const double g =
-                deviation > 0.0 ? height * std::exp(-0.5 * (r / deviation) * (r / deviation)) : 0.0;
-            w = g / (g + peaks);
-            (r > 0.0 ? high : low) += peaks / (g + peaks);
+            const double g = deviation > 0.0 ? height * densities[i] : 0.0;
+            const double per_density = 1.0 / (g + peaks);
+            w = g * per_density;
+            (r > 0.0 ? high : low) += peaks * per_density;
         }
         distance2 += (w - old) * (w - old);
         norm2 += old * old;

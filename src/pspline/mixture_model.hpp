@@ -6,6 +6,7 @@
 
 #include <array>
 #include <span>
+#include <vector>
 
 #include "core/error.hpp"
 #include "core/mask.hpp"
@@ -28,6 +29,7 @@ struct MixtureEm {
     Mask mask;
     std::array<double, 3> shares{};  // noise, peaks above, peaks below
     double sigma = 0.0;
+    std::vector<double> densities{};  // reweight's exps, per sample
 
     Status check() const;
     // The asymmetric weights of the fit with weights 1.

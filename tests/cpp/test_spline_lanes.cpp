@@ -76,7 +76,8 @@ TEST_P(SplineLanes, every_spectrum_gets_the_bits_of_its_own_fit) {
     for (MethodId method : {MethodId::PsplineAsls, MethodId::PsplineArPls, MethodId::PsplineAirPls,
                             MethodId::PsplineIarPls, MethodId::PsplinePsalsa, MethodId::PsplineDerPsalsa,
                             MethodId::PsplineLsrPls, MethodId::PsplineIasls, MethodId::PsplineDrPls,
-                            MethodId::PsplineAsPls, MethodId::PsplineBrPls, MethodId::MixtureModel, MethodId::Irsqr}) {
+                            MethodId::PsplineAsPls, MethodId::PsplineBrPls, MethodId::MixtureModel, MethodId::Irsqr,
+                            MethodId::PsplineMpls}) {
         auto options = dispatch::defaults(method, 1);
         options.pspline.lam[0] = 10.0;
         options.pspline.num_knots[0] = 8;

@@ -9,6 +9,7 @@
 
 #include "lane_irsqr.hpp"
 #include "lane_system.hpp"
+#include "simd/exp.hpp"
 
 namespace quorvel::pspline::lanes {
 
@@ -52,7 +53,7 @@ void mixture_reweight(const LaneSpline& s, const LaneMixture& q) {
     const P noise_share = blend(first, P::splat(0.5), P::load(q.noise));
     const P above_share = blend(first, start_peaks, P::load(q.above));
     const P below_share = blend(first, start_below, P::load(q.below));
-    const P scaled = sigma * down;
+    const P scaled = sigma * down, per_deviation = one / scaled;
     const P above = blend(highest > zero, above_share / highest, zero);
     const P below = q.symmetric ? blend(lowest < zero, below_share / -lowest, zero) : zero;
     const P height = noise_share / (P::splat(std::numbers::sqrt2 * std::sqrt(std::numbers::pi)) * scaled);
@@ -67,11 +68,12 @@ void mixture_reweight(const LaneSpline& s, const LaneMixture& q) {
         const P old = blend(first, blend(positive, p, not_p), stored);
         const P peaks = blend(positive, above, blend(r < zero, below, zero));
         const auto mixed = peaks > zero;
-        const P z = r / scaled;
-        const P e = exp_where(mixed & (scaled > zero), minus_half * z * z);
+        const P z = r * per_deviation;
+        const P e = simd::exp_nonpositive(minus_half * z * z);
         const P g = blend(scaled > zero, height * e, zero);
-        const P w = blend(mixed, g / (g + peaks), one);
-        const P share = peaks / (g + peaks);
+        const P per_density = one / (g + peaks);
+        const P w = blend(mixed, g * per_density, one);
+        const P share = peaks * per_density;
         high = high + blend(u & mixed & positive, share, skip);
         low = low + blend(u & mixed & !positive, share, skip);
         const P change = w - old;

@@ -145,8 +145,13 @@ void solve(const LaneSpline& s, bool* failed) {
 }
 
 template <class P>
+void exps(double* values, std::size_t count) {
+    for (std::size_t i = 0; i < count; i += P::width) simd::exp_nonpositive(P::load(values + i)).store(values + i);
+}
+
+template <class P>
 SplineLaneKernels make_spline_kernels() {
-    return {P::width, solve<P>, irsqr_reweight<P>, mixture_reweight<P>};
+    return {P::width, solve<P>, irsqr_reweight<P>, mixture_reweight<P>, exps<P>};
 }
 
 }  // namespace quorvel::pspline::lanes

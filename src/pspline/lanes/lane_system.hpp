@@ -77,10 +77,14 @@ struct SplineLaneKernels {
     void (*solve)(const LaneSpline&, bool* failed);
     void (*irsqr)(const LaneSpline&, const LaneIrsqr&);
     void (*mixture)(const LaneSpline&, const LaneMixture&);
+    // values[i] = simd::exp_nonpositive(values[i]) for count a multiple of width: for a single fit's samples.
+    void (*exps)(double* values, std::size_t count);
 };
 
 SplineLaneKernels interleaved_spline_kernels();
 // Only where the CPU has AVX2.
 SplineLaneKernels avx2_spline_kernels();
+// AVX2's where the CPU has it, otherwise the interleaved ones.
+SplineLaneKernels spline_kernels();
 
 }  // namespace quorvel::pspline
