@@ -151,6 +151,15 @@ void make_in(std::optional<Method>& slot, Args&&... args) {
     slot.emplace(Method{std::forward<Args>(args)...});
 }
 
+// run(...) for a Whittaker rule whose spline system takes extra terms.
+template <class Terms, class Rule, class Run>
+void run_rule(const Rule& rule, Run& run) {
+    run(std::type_identity<RuleMethod<Rule, Terms>>{}, whittaker::lane_rule(rule),
+        [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
+            make_in(method, rule, y, mask, state);
+        });
+}
+
 // run(method type, lane rule, emplace) for a method the lanes serve, otherwise() for the others.
 template <class Run, class Otherwise>
 void with_lane_method(const Options& options, std::span<double> scratch, Run run, Otherwise otherwise) {
@@ -162,27 +171,9 @@ void with_lane_method(const Options& options, std::span<double> scratch, Run run
                        method.emplace(pspline::MixtureWeights{{{r.p, r.symmetric}, y, mask}, params, scratch});
                    });
     }
-    if (options.method == catalogue::MethodId::PsplineIasls) {
-        const whittaker::IaslsWeights rule = iasls_rule(r);
-        return run(std::type_identity<RuleMethod<whittaker::IaslsWeights, IaslsTerms>>{}, whittaker::lane_rule(rule),
-                   [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
-                       make_in(method, rule, y, mask, state);
-                   });
-    }
-    if (options.method == catalogue::MethodId::PsplineDrPls) {
-        const whittaker::DrPlsWeights rule = drpls_rule(r);
-        return run(std::type_identity<RuleMethod<whittaker::DrPlsWeights, DrPlsTerms>>{}, whittaker::lane_rule(rule),
-                   [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
-                       make_in(method, rule, y, mask, state);
-                   });
-    }
-    if (options.method == catalogue::MethodId::PsplineAsPls) {
-        const whittaker::AsPlsWeights rule = aspls_rule(r);
-        return run(std::type_identity<RuleMethod<whittaker::AsPlsWeights, AsPlsTerms>>{}, whittaker::lane_rule(rule),
-                   [rule](auto& method, std::span<const double> y, Mask mask, WhittakerWorkspace& state) {
-                       make_in(method, rule, y, mask, state);
-                   });
-    }
+    if (options.method == catalogue::MethodId::PsplineIasls) return run_rule<IaslsTerms>(iasls_rule(r), run);
+    if (options.method == catalogue::MethodId::PsplineDrPls) return run_rule<DrPlsTerms>(drpls_rule(r), run);
+    if (options.method == catalogue::MethodId::PsplineAsPls) return run_rule<AsPlsTerms>(aspls_rule(r), run);
     if (options.method == catalogue::MethodId::Irsqr) {
         return run(std::type_identity<pspline::IrsqrWeights>{}, std::nullopt,
                    [&](auto& method, std::span<const double> y, Mask mask, auto&) {

@@ -103,8 +103,12 @@ void conjugate_gradients(SurfaceSystem& system, std::span<const double> x, std::
         if (!(curvature > 0.0)) return;
         const double alpha = gamma / curvature;
         for (std::size_t t = 0; t < c.size(); ++t) c[t] += alpha * system.direction[t];
-        for (std::size_t i = 0; i < r.size(); ++i) r[i] -= alpha * q[i];
-        if (alpha * gamma <= 0x1p-52 * weighted_square(weights, r)) return;
+        double left = 0.0;  // the weighted squared residual, in the same pass
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            r[i] -= alpha * q[i];
+            left += weights[i] * r[i] * r[i];
+        }
+        if (alpha * gamma <= 0x1p-52 * left) return;
         moments_of(system, x, z, terms, weights, r, system.gradient);
         std::copy(system.gradient.begin(), system.gradient.end(), system.preconditioned.begin());
         solve_scaled(system.solver, system.preconditioned.data());
