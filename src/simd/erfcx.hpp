@@ -10,8 +10,15 @@
 
 namespace quorvel::simd {
 
+// erfcx(a) for a >= 0 as numerator / denominator, denominator = 1 + 2a: for callers that fold the division
+// into one of their own.
 template <class P>
-[[gnu::always_inline]] inline P erfcx(const P& x) {
+struct ErfcxQuotient {
+    P numerator, denominator;
+};
+
+template <class P>
+[[gnu::always_inline]] inline ErfcxQuotient<P> erfcx_of_magnitude(const P& a) {
     // (1 + 2a) erfcx(a) on [0, inf) is smooth in y = (a - 3) / (a + 3) on [-1, 1]: a least-squares fit of
     // degree 22 at Chebyshev points, within 1e-15, summed in Estrin's order so that the chain is short.
     constexpr std::array<double, 23> c = {
@@ -22,16 +29,22 @@ template <class P>
         0x1.6a945c53583d7p-22, -0x1.401e6c7976685p-21, -0x1.0462e66e7e363p-23, 0x1.783d2a4c07630p-24,
         0x1.e362bcf1b77fbp-26, -0x1.062f3a38e87f2p-27, -0x1.bc731ec65cd1cp-29};
     const P one = P::splat(1.0), two = P::splat(2.0);
-    const P a = abs(x);
     const P y = one - P::splat(6.0) / (a + P::splat(3.0));  // 1 where a is infinite
     const P y2 = y * y, y4 = y2 * y2, y8 = y4 * y4, y16 = y8 * y8;
     const auto pair = [&](std::size_t i) { return P::splat(c[i]) + P::splat(c[i + 1]) * y; };
     const auto quad = [&](std::size_t i) { return pair(i) + pair(i + 2) * y2; };
     const P high = quad(16) + (pair(20) + P::splat(c[22]) * y2) * y4;  // c[16] .. c[22]
     const P low = (quad(0) + quad(4) * y4) + (quad(8) + quad(12) * y4) * y8;
-    const P positive = (low + high * y16) / (one + two * a);
+    return {low + high * y16, one + two * a};
+}
+
+template <class P>
+[[gnu::always_inline]] inline P erfcx(const P& x) {
+    const P a = abs(x);
+    const auto [numerator, denominator] = erfcx_of_magnitude(a);
+    const P positive = numerator / denominator;
     // erfcx(-a) = 2 e^(a^2) - erfcx(a), and e^(a^2) = 1 / e^(-a^2) overflows to infinity with the value.
-    const P negative = two / exp_nonpositive(-(a * a)) - positive;
+    const P negative = P::splat(2.0) / exp_nonpositive(-(a * a)) - positive;
     return blend(x < P::splat(0.0), negative, positive);
 }
 

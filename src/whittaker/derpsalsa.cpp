@@ -85,10 +85,12 @@ void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std:
 void derivative_screen(std::span<const double> smooth, std::span<double> screen) {
     const std::vector<double> d1 = gradient(smooth), d2 = gradient(d1);
     const double m1 = mean_square(d1), m2 = mean_square(d2);
-    // Flat data has no slopes to screen out.
-    for (std::size_t i = 0; i < smooth.size(); ++i) {
-        const double a = m1 > 0.0 ? d1[i] * d1[i] / m1 : 0.0, b = m2 > 0.0 ? d2[i] * d2[i] / m2 : 0.0;
-        screen[i] = std::exp(-0.5 * a) * std::exp(-0.5 * b);
+    const auto kernels = sample_kernels();
+    const std::size_t packed = in_packs(kernels, smooth.size());
+    if (packed) kernels->derivative_screen(d1.data(), d2.data(), screen.data(), packed, m1, m2);
+    using One = simd::ScalarPack<1>;
+    for (std::size_t i = packed; i < smooth.size(); ++i) {
+        screen[i] = (screen_factor(One::splat(d1[i]), m1) * screen_factor(One::splat(d2[i]), m2)).v[0];
     }
 }
 

@@ -41,6 +41,13 @@ void derivative_screen(std::span<const double> smooth, std::span<double> screen)
 // `times` moving averages with a mollifier window of 2h + 1 (each padded by reflection), unpadded.
 void mollify(std::span<const double> y, std::size_t h, std::uint64_t times, std::span<double> out);
 
+// e^(-d^2 / (2 m)), or 1 where the mean square m is 0 (flat data has no slopes to screen out).
+template <class P>
+[[gnu::always_inline]] inline P screen_factor(const P& d, double mean_square) {
+    if (!(mean_square > 0.0)) return P::splat(1.0);
+    return simd::exp_nonpositive(P::splat(-0.5) * (d * d / P::splat(mean_square)));
+}
+
 // p e^(-(d / k)^2 / 2) above the baseline, 1 - p (`below`) elsewhere, for `inverse_k` = 1 / k, which a loop
 // divides out once.
 template <class P>

@@ -29,6 +29,9 @@ struct SampleKernels {
     // out[i] = screen[i] times derpsalsa's decay of the residual y[i] - z[i] (derpsalsa_decay).
     void (*derpsalsa_weights)(const double* y, const double* z, const double* screen, double* out, std::size_t count,
                               double p, double k);
+    // out[i] = screen_factor(d1[i], m1) screen_factor(d2[i], m2), derpsalsa's screen.
+    void (*derivative_screen)(const double* d1, const double* d2, double* out, std::size_t count, double m1,
+                              double m2);
 };
 
 // AVX2's where the CPU has it; nothing where samples go one at a time.

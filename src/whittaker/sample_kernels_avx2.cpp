@@ -41,10 +41,16 @@ void derpsalsa_weights(const double* y, const double* z, const double* screen, d
     }
 }
 
+void derivative_screen(const double* d1, const double* d2, double* out, std::size_t count, double m1, double m2) {
+    for (std::size_t i = 0; i < count; i += P::width) {
+        (screen_factor(P::load(d1 + i), m1) * screen_factor(P::load(d2 + i), m2)).store(out + i);
+    }
+}
+
 }  // namespace
 
 SampleKernels avx2_sample_kernels() {
-    return {P::width, aspls_weights, brpls_weights, psalsa_weights, derpsalsa_weights};
+    return {P::width, aspls_weights, brpls_weights, psalsa_weights, derpsalsa_weights, derivative_screen};
 }
 
 }  // namespace quorvel::whittaker

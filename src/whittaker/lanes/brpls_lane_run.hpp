@@ -1,6 +1,7 @@
 // BrPLS' two loops over the lanes of any solve: brpls_loops per lane, each spectrum with the bits of its own fit.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -51,9 +52,12 @@ public:
             kernels_.brpls_reweight(block_, {sigma_.data(), ratio_.data(), prior_.data()},
                                     {diff_sq_.data(), old_sq_.data()});
             baseline_changes();
+            means_ready_ = false;
             for (std::size_t l = 0; l < lanes_.size(); ++l) {
+                keep_[l] = false;
                 if (lanes_[l].busy) settle(l);
             }
+            keep_baselines();
         }
     }
 
@@ -103,12 +107,28 @@ private:
         }
     }
 
-    double used_mean_weight(std::size_t l) const {
-        double sum = 0.0;
-        for (std::size_t i = 0; i < n_; ++i) {
-            if (used(i, l)) sum = sum + block_.weights[i * width() + l];
+    // Every lane's sum at once, row by row, rather than one lane's strided column at a time: each lane still adds
+    // its samples in index order.
+    double used_mean_weight(std::size_t l) {
+        if (!means_ready_) {
+            std::fill(means_.begin(), means_.end(), 0.0);
+            for (std::size_t i = 0; i < n_; ++i) {
+                for (std::size_t k = 0; k < width(); ++k) {
+                    if (used(i, k)) means_[k] = means_[k] + block_.weights[i * width() + k];
+                }
+            }
+            means_ready_ = true;
         }
-        return sum / lanes_[l].used;
+        return means_[l] / lanes_[l].used;
+    }
+
+    // The baselines of the lanes that go on become the previous ones, row by row for the same reason.
+    void keep_baselines() {
+        for (std::size_t i = 0; i < n_; ++i) {
+            for (std::size_t l = 0; l < width(); ++l) {
+                if (keep_[l]) at(arrays_.state(), i, l) = at(block_.factor.t, i, l);
+            }
+        }
     }
 
     // brpls_loops' decisions after one solve and reweighting of lane l.
@@ -120,7 +140,7 @@ private:
         lane.change = changes_[l];
         const bool settled = lane.change < tol_;
         if (!settled) {
-            for (std::size_t i = 0; i < n_; ++i) at(arrays_.state(), i, l) = at(block_.factor.t, i, l);
+            keep_[l] = true;
             if (lane.inner < capped(max_iter_)) return void(++lane.inner);
         }
         const double next = 1.0 - used_mean_weight(l);
@@ -156,6 +176,9 @@ private:
     std::vector<double> sigma_, ratio_, prior_, diff_sq_, old_sq_;
     std::vector<double> changes_ = std::vector<double>(lanes_.size());
     std::vector<bool> exhausted_ = std::vector<bool>(lanes_.size());
+    std::vector<char> keep_ = std::vector<char>(lanes_.size());  // lanes whose baseline becomes the previous one
+    std::vector<double> means_ = std::vector<double>(lanes_.size());  // used_mean_weight's sums
+    bool means_ready_ = false;
     std::array<std::vector<double>, 4> sums_;  // width each: what the sum kernels give per lane
     std::unique_ptr<bool[]> failed_;
     LaneBlock block_;
