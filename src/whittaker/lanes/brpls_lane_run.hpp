@@ -52,7 +52,6 @@ public:
             kernels_.brpls_reweight(block_, {sigma_.data(), ratio_.data(), prior_.data()},
                                     {diff_sq_.data(), old_sq_.data()});
             baseline_changes();
-            means_ready_ = false;
             for (std::size_t l = 0; l < lanes_.size(); ++l) {
                 keep_[l] = false;
                 if (lanes_[l].busy) settle(l);
@@ -107,23 +106,21 @@ private:
         }
     }
 
-    // Every lane's sum at once, row by row, rather than one lane's strided column at a time: each lane still adds
-    // its samples in index order.
-    double used_mean_weight(std::size_t l) {
-        if (!means_ready_) {
-            std::fill(means_.begin(), means_.end(), 0.0);
-            for (std::size_t i = 0; i < n_; ++i) {
-                for (std::size_t k = 0; k < width(); ++k) {
-                    if (used(i, k)) means_[k] = means_[k] + block_.weights[i * width() + k];
-                }
-            }
-            means_ready_ = true;
+    double used_mean_weight(std::size_t l) const {
+        double sum = 0.0;
+        for (std::size_t i = 0; i < n_; ++i) {
+            if (used(i, l)) sum = sum + block_.weights[i * width() + l];
         }
-        return means_[l] / lanes_[l].used;
+        return sum / lanes_[l].used;
     }
 
-    // The baselines of the lanes that go on become the previous ones, row by row for the same reason.
+    // The baselines of the lanes that go on become the previous ones: in one copy when all do, as they mostly do,
+    // rather than lane by lane down strided columns.
     void keep_baselines() {
+        if (std::all_of(keep_.begin(), keep_.end(), [](char keep) { return keep != 0; })) {
+            std::copy_n(block_.factor.t, n_ * width(), arrays_.state());
+            return;
+        }
         for (std::size_t i = 0; i < n_; ++i) {
             for (std::size_t l = 0; l < width(); ++l) {
                 if (keep_[l]) at(arrays_.state(), i, l) = at(block_.factor.t, i, l);
@@ -177,8 +174,6 @@ private:
     std::vector<double> changes_ = std::vector<double>(lanes_.size());
     std::vector<bool> exhausted_ = std::vector<bool>(lanes_.size());
     std::vector<char> keep_ = std::vector<char>(lanes_.size());  // lanes whose baseline becomes the previous one
-    std::vector<double> means_ = std::vector<double>(lanes_.size());  // used_mean_weight's sums
-    bool means_ready_ = false;
     std::array<std::vector<double>, 4> sums_;  // width each: what the sum kernels give per lane
     std::unique_ptr<bool[]> failed_;
     LaneBlock block_;
