@@ -107,10 +107,10 @@ Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& para
     const GridSystem& system = prepared.value();
     start_fit(data, output, ws, controls.mask);
     const quorvel::whittaker::BrPlsLoops loops{params.max_iter, params.tol, controls.history, controls.outer};
+    const CgLimits limits = fit_limits(params, controls);
     return quorvel::whittaker::brpls_loops(data.data, controls.mask, rule, loops, ws.weights, output.data, ws.state,
                                            [&](std::span<const double>, std::span<double>) {
-                                               return solve_iteration(data, system, cg_limits(params), output, ws,
-                                                                      controls);
+                                               return solve_iteration(data, system, limits, output, ws, controls);
                                            });
 }
 
