@@ -75,59 +75,74 @@ bool factor_lines(LineSide& side, const SideView& view, Diagonal diagonal, Joins
     return true;
 }
 
-// Solves L D L' v = v on Count lines at once: the recurrences run side by side, each waiting on its own point only.
-// The first and last `Band` points of a line run apart, so the rest unrolls.
+// Solves L D L' v = v on Count lines at once: the recurrences run side by side, each waiting on its own point only,
+// with the last Band values of each kept in registers. The first Band points of a line run apart, so the rest
+// unrolls; the back substitution takes D^-1 on the way.
 template <unsigned Band, std::size_t Count>
 void substitute(const LineSide& side, const std::array<std::uint64_t, Count>& lines, const std::array<double*, Count>& v) {
     const std::uint64_t m = side.length;
     std::array<const double*, Count> lower, inverse;
+    std::array<std::array<double, Band + 1>, Count> last{};  // last[c][k]: v at j - k of line c
     for (std::size_t c = 0; c < Count; ++c) {
         lower[c] = side.lower.data() + lines[c] * m * Band;
         inverse[c] = side.inverse_pivot.data() + lines[c] * m;
     }
-    for (std::uint64_t j = 1; j < std::min<std::uint64_t>(Band, m); ++j) {
+    const auto shift = [&](std::size_t c, double value) {
+        for (unsigned k = Band; k >= 2; --k) last[c][k] = last[c][k - 1];
+        last[c][1] = value;
+    };
+    for (std::uint64_t j = 0; j < std::min<std::uint64_t>(Band, m); ++j) {
         for (std::size_t c = 0; c < Count; ++c) {
             double sum = v[c][j];
-            for (unsigned k = 1; k <= j; ++k) sum = sum - lower[c][j * Band + k - 1] * v[c][j - k];
+            for (unsigned k = 1; k <= j; ++k) sum = sum - lower[c][j * Band + k - 1] * last[c][k];
             v[c][j] = sum;
+            shift(c, sum);
         }
     }
     for (std::uint64_t j = Band; j < m; ++j) {
         for (std::size_t c = 0; c < Count; ++c) {
             const double* l = lower[c] + j * Band;
             double sum = v[c][j];
-            for (unsigned k = 1; k <= Band; ++k) sum = sum - l[k - 1] * v[c][j - k];
+            for (unsigned k = Band; k >= 1; --k) sum = sum - l[k - 1] * last[c][k];
             v[c][j] = sum;
+            shift(c, sum);
         }
     }
-    for (std::size_t c = 0; c < Count; ++c) {
-        for (std::uint64_t j = 0; j < m; ++j) v[c][j] = v[c][j] * inverse[c][j];
-    }
-    for (std::uint64_t j = m - 1; j-- > 0;) {
+    for (auto& values : last) values.fill(0.0);
+    for (std::uint64_t j = m; j-- > 0;) {
         for (std::size_t c = 0; c < Count; ++c) {
-            double sum = v[c][j];
+            double sum = v[c][j] * inverse[c][j];
             if (j + Band < m) {
-                for (unsigned k = 1; k <= Band; ++k) sum = sum - lower[c][(j + k) * Band + k - 1] * v[c][j + k];
+                for (unsigned k = Band; k >= 1; --k) sum = sum - lower[c][(j + k) * Band + k - 1] * last[c][k];
             } else {
-                for (unsigned k = 1; j + k < m; ++k) sum = sum - lower[c][(j + k) * Band + k - 1] * v[c][j + k];
+                for (unsigned k = 1; j + k < m; ++k) sum = sum - lower[c][(j + k) * Band + k - 1] * last[c][k];
             }
             v[c][j] = sum;
+            shift(c, sum);
         }
     }
 }
 
-// Line t's right side in place of its values: b less the couplings to the other lines, as they stand.
+// Line t's right side in place of its values: b less the couplings to the other lines, as they stand, in one pass;
+// a line missing past an end is read as zeros.
+template <unsigned Reach>
 void line_right_side(const LineSide& side, std::uint64_t t, const double* b, double* x) {
     const std::uint64_t m = side.length;
-    const auto reach = static_cast<std::int64_t>(side.reach);
-    double* row = x + t * m;
-    std::copy_n(b + t * m, m, row);
-    for (std::int64_t s = -reach; s <= reach; ++s) {
+    std::array<const double*, 2 * Reach> from;
+    std::array<double, 2 * Reach> c;
+    for (unsigned a = 0; a < 2 * Reach; ++a) {
+        const std::int64_t s = a < Reach ? static_cast<std::int64_t>(a) - Reach : static_cast<std::int64_t>(a) - Reach + 1;
         const std::int64_t other = static_cast<std::int64_t>(t) + s;
-        if (s == 0 || other < 0 || static_cast<std::uint64_t>(other) >= side.lines) continue;
-        const double c = side.cross[t * (2 * side.reach + 1) + static_cast<std::uint64_t>(s + reach)];
-        const double* from = x + static_cast<std::uint64_t>(other) * m;
-        for (std::uint64_t j = 0; j < m; ++j) row[j] = row[j] - c * from[j];
+        const bool inside = other >= 0 && static_cast<std::uint64_t>(other) < side.lines;
+        from[a] = inside ? x + static_cast<std::uint64_t>(other) * m : side.zeros.data();
+        c[a] = inside ? side.cross[t * (2 * Reach + 1) + static_cast<std::uint64_t>(s + Reach)] : 0.0;
+    }
+    double* row = x + t * m;
+    const double* given = b + t * m;
+    for (std::uint64_t j = 0; j < m; ++j) {
+        double sum = 0.0;
+        for (unsigned a = 0; a < 2 * Reach; ++a) sum = sum + c[a] * from[a][j];
+        row[j] = given[j] - sum;
     }
     if (side.first.empty()) return;
     const auto pair = [&](std::uint64_t other, double gain) {
@@ -147,7 +162,7 @@ void line_right_side(const LineSide& side, std::uint64_t t, const double* b, dou
 
 // Lines reach + 1 apart do not meet, so the lines of one colour (t modulo reach + 1) are solved together, four at a
 // time; a backward sweep takes the colours in the reverse order.
-template <unsigned Band>
+template <unsigned Band, unsigned Reach>
 void sweep(const LineSide& side, const double* b, double* x, bool forward) {
     constexpr std::size_t together = 4;
     const std::uint64_t colours = side.reach + 1;
@@ -159,15 +174,24 @@ void sweep(const LineSide& side, const double* b, double* x, bool forward) {
             std::array<double*, together> rows;
             for (std::size_t c = 0; c < together; ++c) {
                 lines[c] = t + c * colours;
-                line_right_side(side, lines[c], b, x);
+                line_right_side<Reach>(side, lines[c], b, x);
                 rows[c] = x + lines[c] * side.length;
             }
             substitute<Band, together>(side, lines, rows);
         }
         for (; t < side.lines; t += colours) {
-            line_right_side(side, t, b, x);
+            line_right_side<Reach>(side, t, b, x);
             substitute<Band, 1>(side, {t}, {x + t * side.length});
         }
+    }
+}
+
+template <unsigned Band>
+void sweep(const LineSide& side, const double* b, double* x, bool forward) {
+    switch (side.reach) {
+        case 1: return sweep<Band, 1>(side, b, x, forward);
+        case 2: return sweep<Band, 2>(side, b, x, forward);
+        default: return sweep<Band, 3>(side, b, x, forward);
     }
 }
 
@@ -181,7 +205,7 @@ void sweep(const LineSide& side, const double* b, double* x, bool forward) {
 
 // out (cols x rows) = in (rows x cols) transposed, in tiles that stay in cache.
 void transpose(std::uint64_t rows, std::uint64_t cols, const double* in, double* out) {
-    constexpr std::uint64_t tile = 16;
+    constexpr std::uint64_t tile = 8;
     for (std::uint64_t i0 = 0; i0 < rows; i0 += tile) {
         for (std::uint64_t j0 = 0; j0 < cols; j0 += tile) {
             const std::uint64_t i1 = std::min(rows, i0 + tile), j1 = std::min(cols, j0 + tile);
@@ -216,6 +240,7 @@ void LineSide::resize(std::uint64_t line_count, std::uint64_t line_length, unsig
     lines = line_count, length = line_length, reach = across, band = along;
     const std::uint64_t n = lines * length;
     cross.resize(lines * (2 * reach + 1));
+    zeros.assign(length, 0.0);
     first.reserve(lines);
     keep.reserve(n);
     lower.resize(n * band);

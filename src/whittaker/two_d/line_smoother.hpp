@@ -23,6 +23,7 @@ struct LineSide {
     std::vector<double> keep;   // the kept points in this layout; empty: all
     std::vector<double> lower;  // band per point: L(j, j - k) of its line's factor L D L' at [point band + k - 1]
     std::vector<double> inverse_pivot;  // 1 / D(j) per point
+    std::vector<double> zeros;          // a line's length of them, for the lines past either end
 
     void resize(std::uint64_t line_count, std::uint64_t line_length, unsigned across, unsigned along);
 };
