@@ -291,7 +291,9 @@ void fit_2d(ByteReader& in) {
     check_block(in, made, output, alone, [&](In values, Mask masks, Output o, Out out) {
         return dispatch::fit_2d_many(values, made.count, rows, cols, masks, options, o, out);
     });
-    if (defaults && !made.flags && options.grid.solver == two_d::whittaker::GridSolver::conjugate_gradients) {
+    // The fixed dispatch takes no positions.
+    if (defaults && !made.flags && options.grid.solver == two_d::whittaker::GridSolver::conjugate_gradients &&
+        x.empty() && z.empty()) {
         const auto d = made.item(0);
         const simple::Method2D m{options.method};
         check_fixed(made, output, alone, simple::fit_2d_with(d, rows, cols, m),
