@@ -1,6 +1,7 @@
 // libFuzzer entry point at the core's dispatch boundary: the first byte picks one or two
 // dimensions, the rest decodes a method, its options or the fixed defaults, a block of items and
 // a mask. fuzz/make_seeds.py writes seeds in this layout.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -250,6 +251,20 @@ void fit_1d(ByteReader& in) {
     }
 }
 
+// The positions of a grid axis of m points: none, evenly spaced, or increasing by steps drawn from the input,
+// up to 10^3 apart, that the uneven penalties and the multigrid's line smoothing take.
+std::vector<double> axis_positions(ByteReader& in, std::uint64_t m) {
+    std::vector<double> t;
+    const std::uint8_t kind = in.u8() % 4;
+    if (kind == 0) return t;
+    double at = in.real();
+    for (std::uint64_t k = 0; k < m; ++k) {
+        t.push_back(at);
+        at = at + (kind == 1 ? 1.0 : std::pow(10.0, static_cast<double>(in.upto(30)) / 10.0));
+    }
+    return t;
+}
+
 void fit_2d(ByteReader& in) {
     dispatch::Options options = dispatch::defaults(pick_method(in, 2), 2);
     const bool defaults = in.flag();
@@ -264,6 +279,8 @@ void fit_2d(ByteReader& in) {
         Values out(made.n);
         failed(dispatch::fit_2d_into(made.item(0), cols, rows, {}, options, out, scratch, nullptr));
     }
+    const std::vector<double> x = axis_positions(in, rows), z = axis_positions(in, cols);
+    options.x = x, options.z = z;
     dispatch::Details details;
     const Stopping stop = stopping_of(options);
     const Alone alone = fit_alone(made, output, "data", [&](In data, Mask mask, Out out) {
@@ -274,7 +291,9 @@ void fit_2d(ByteReader& in) {
     check_block(in, made, output, alone, [&](In values, Mask masks, Output o, Out out) {
         return dispatch::fit_2d_many(values, made.count, rows, cols, masks, options, o, out);
     });
-    if (defaults && !made.flags && options.grid.solver == two_d::whittaker::GridSolver::conjugate_gradients) {
+    // The fixed dispatch takes no positions.
+    if (defaults && !made.flags && options.grid.solver == two_d::whittaker::GridSolver::conjugate_gradients &&
+        x.empty() && z.empty()) {
         const auto d = made.item(0);
         const simple::Method2D m{options.method};
         check_fixed(made, output, alone, simple::fit_2d_with(d, rows, cols, m),

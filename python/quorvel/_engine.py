@@ -36,16 +36,16 @@ class Plan(NamedTuple):
     def run_block(self, out: Array, block: Array, masks: Flags, want: int, reports: Optional[Array] = None
                   ) -> Optional[Failure]:
         """Fits the C-contiguous rows of ``block`` (items flattened) into the rows of ``out``, without the
-        lock, and each item's iterations, last change and convergence (1 or 0) into its row of ``reports``;
-        None, or the first failure."""
+        lock, and each item's iterations, last change, convergence (1 or 0) and linear solves left short into its
+        row of ``reports``; None, or the first failure."""
         if self.ndim == 1:
             return _tunable.fit_1d_many(out, reports, block, masks, self.x, self.name, self.params, want)
         rows, cols = self.item_shape
         return _tunable.fit_2d_many(out, reports, block, masks, self.x, self.name, self.params, want, rows, cols)
 
     def run_whole(self, values: Array, flags: Flags) -> Any:
-        """The whole fit of one item: baseline, corrected, iterations, convergence, last change, changes and
-        weights."""
+        """The whole fit of one item: baseline, corrected, iterations, convergence, last change, changes, weights,
+        outer iterations, the window the data decided and the linear solves left short."""
         function = _tunable.fit_1d if self.ndim == 1 else _tunable.fit_2d
         return function(values, flags, self.x, self.name, self.params, EVERYTHING)
 

@@ -16,7 +16,7 @@ import numpy.typing as npt
 from . import _engine, _native, parameters
 from ._arrays import as_data, as_mask, as_out, as_real, private_rows
 from ._engine import BASELINE, CORRECTED, EVERYTHING
-from .convergence import warn_unconverged
+from .convergence import warn_short_solves, warn_unconverged
 from .result import FitResult
 
 Array = npt.NDArray[np.float64]
@@ -140,20 +140,26 @@ def _compute(
     result: Array = call.run(want, out)
     if call.reports[0, 2] == 0.0:  # a flag to read on every call; the warning's work only when it is down
         call.warn_unconverged()
+    if call.reports[0, 3] != 0.0:
+        call.warn_short_solves(call.reports[0, 3])
     return result
 
 
 def _fit(ndim: int, data: object, method: str, mask: object, params: Dict[str, Any], positions: Positions) -> FitResult:
     call = _Call(ndim, as_data(data, _NAMES[ndim], ndim), method, mask, params, data, positions)
-    fitted, corrected, iterations, converged, last_change, changes, weights, outer, window = call.run(EVERYTHING, None)
+    fitted, corrected, iterations, converged, last_change, changes, weights, outer, window, short = call.run(
+        EVERYTHING, None)
     if not converged:
         call.warn_unconverged()
+    if short:
+        call.warn_short_solves(short)
     plan = call.plan
     # A window left to the data is reported as the one the fit used.
     key = "max_half_window" if "max_half_window" in plan.params else "half_window"
     params = plan.params if window is None else {**plan.params, key: window}
     return FitResult(
         fitted, corrected, plan.name, params, iterations, converged, last_change, changes, weights, call.used, outer,
+        short,
     )
 
 
@@ -171,7 +177,7 @@ class _Call:
         positions: Positions,
     ) -> None:
         self.values, self.inputs = values, (source, values, mask, *positions)
-        self.reports = np.empty((1, 3))  # iterations, last change, converged: written by every block call
+        self.reports = np.empty((1, 4))  # iterations, last change, converged, short solves: by every block call
         name = parameters.canonical(method, ndim)
         flags = None if mask is None else as_mask(mask, values.shape)
         self.flags = None if flags is None or flags.all() else flags  # all True: the unmasked fit, bit for bit
@@ -203,6 +209,10 @@ class _Call:
     def warn_unconverged(self) -> None:
         """The ConvergenceWarning of a fit that did not converge, at the caller of the public function."""
         warn_unconverged(np.zeros(1, bool), self.plan.ndim, self.plan.name, self.plan.params, stacklevel=4)
+
+    def warn_short_solves(self, short: float) -> None:
+        """The ConvergenceWarning of a fit whose linear solves stopped short, at the caller of the public function."""
+        warn_short_solves(np.full(1, int(short)), self.plan.ndim, self.plan.params, stacklevel=4)
 
 
 # Methods whose weights go as 1/|residual|, so that lam's weight against them grows with the data's scale.

@@ -16,7 +16,7 @@ import numpy.typing as npt
 from . import _engine, _pool, api, parameters
 from ._arrays import as_mask, as_out, as_real, private_rows
 from ._engine import BASELINE, CORRECTED, Failure
-from .convergence import ConvergenceWarning, warn_unconverged
+from .convergence import ConvergenceWarning, warn_short_solves, warn_unconverged
 from .result import ManyResult
 
 Array = npt.NDArray[np.float64]
@@ -150,18 +150,19 @@ def fit_2d_many(
 
 
 class Applied(NamedTuple):
-    """A batch's result, each item's report (iterations, last change, converged; the batch's shape + (3,))
-    and the plan it ran."""
+    """A batch's result, each item's report (iterations, last change, converged, short solves; the batch's
+    shape + (4,)) and the plan it ran."""
 
     result: Array
     reports: Array
     plan: _engine.Plan
 
     def warn_unconverged(self, stacklevel: int, category: Type[Warning] = ConvergenceWarning) -> None:
-        """One warning for the items that did not converge, ``stacklevel`` counted from the caller of this
-        method (1)."""
+        """One warning for the items that did not converge and one for those with solves left short,
+        ``stacklevel`` counted from the caller of this method (1)."""
         plan = self.plan
         warn_unconverged(self.reports[..., 2] != 0, plan.ndim, plan.name, plan.params, stacklevel + 1, category)
+        warn_short_solves(self.reports[..., 3], plan.ndim, plan.params, stacklevel + 1, category)
 
 
 def _warned(applied: Applied) -> Array:
@@ -173,7 +174,7 @@ def _reported(applied: Applied) -> ManyResult:
     applied.warn_unconverged(stacklevel=3)
     reports = applied.reports
     return ManyResult(applied.result, applied.plan.name, applied.plan.params, reports[..., 0].astype(np.int64),
-                      reports[..., 2] != 0, reports[..., 1].copy())
+                      reports[..., 2] != 0, reports[..., 1].copy(), reports[..., 3].astype(np.int64))
 
 
 def apply(
@@ -213,7 +214,7 @@ def apply(
     if not flat.flags.c_contiguous:
         flat = np.empty((count, size))
 
-    reports = np.empty((count, 3))
+    reports = np.empty((count, 4))
     step = max(_pool.LANE_FILL, CACHED_SAMPLES // max(size, 1))
     buffers = threading.local()
 
@@ -242,7 +243,7 @@ def apply(
         raise ItemError("spectrum" if ndim == 1 else "image", position, str(hint))
     if not np.may_share_memory(flat, result):
         target[...] = flat.reshape(target.shape)
-    return Applied(result, reports.reshape(*batch_shape, 3), plan)
+    return Applied(result, reports.reshape(*batch_shape, 4), plan)
 
 
 def two_axes(axes: Sequence[int]) -> Tuple[int, ...]:

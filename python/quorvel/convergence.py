@@ -1,4 +1,5 @@
-"""Fits that stop at ``max_iter`` without meeting ``tol`` say so, on every front but ``quorvel._native``."""
+"""Fits that stop at ``max_iter`` without meeting ``tol``, and grid fits whose linear solves stop at ``cg_max_iter``
+without meeting ``cg_tol``, say so, on every front but ``quorvel._native``."""
 
 from __future__ import annotations
 
@@ -8,11 +9,12 @@ from typing import Any, Mapping, Type
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["ConvergenceWarning", "advice", "warn_unconverged"]
+__all__ = ["ConvergenceWarning", "advice", "warn_unconverged", "warn_short_solves"]
 
 
 class ConvergenceWarning(UserWarning):
-    """Some fits stopped at ``max_iter`` without meeting their ``tol``; their baselines may be poor."""
+    """Some fits stopped at ``max_iter`` without meeting their ``tol``, or some of their linear solves at
+    ``cg_max_iter`` without meeting ``cg_tol``; their baselines may be poor."""
 
 
 def advice(method: str, params: Mapping[str, Any]) -> str:
@@ -54,3 +56,27 @@ def warn_unconverged(
     if unconverged:
         warnings.warn(message(unconverged, int(np.size(converged)), ndim, method, params), category,
                       stacklevel=stacklevel + 1)
+
+
+def short_message(short: npt.NDArray[Any], ndim: int, params: Mapping[str, Any]) -> str:
+    """``2 of 80 images had linear solves stop ...``: the text of the warning for solves left short, counted per item."""
+    items, total, solves = int(np.count_nonzero(short)), int(np.size(short)), int(np.sum(short))
+    limits = f"cg_max_iter={params.get('cg_max_iter')} short of cg_tol={params.get('cg_tol')}"
+    remedy = "the baseline may be off; raise cg_max_iter or cg_tol"
+    if total == 1:
+        return f"{solves} of the fit's linear solves stopped at {limits}: {remedy}"
+    noun = "spectra" if ndim == 1 else "images"
+    return f"{items} of {total} {noun} had linear solves stop at {limits} ({solves} solves): {remedy}"
+
+
+def warn_short_solves(
+    short: npt.NDArray[Any],
+    ndim: int,
+    params: Mapping[str, Any],
+    stacklevel: int,
+    category: Type[Warning] = ConvergenceWarning,
+) -> None:
+    """One warning for all the fits of a call with linear solves left short (``short`` counts them per item), if
+    any; ``stacklevel`` counts from the caller of this function."""
+    if np.any(short):
+        warnings.warn(short_message(np.asarray(short), ndim, params), category, stacklevel=stacklevel + 1)

@@ -42,6 +42,9 @@ class FitResult:
     outer_iterations : int
         For brpls, the updates of the share of the data taken by peaks (each one an inner loop of
         reweightings, all of them counted in ``iterations``); 0 for the other methods.
+    short_solves : int
+        For the grid Whittaker methods, the linear solves that stopped at ``cg_max_iter`` without meeting
+        ``cg_tol`` (each left its last iterate; a ConvergenceWarning says so); 0 for the other methods.
     """
 
     baseline: Array
@@ -55,6 +58,7 @@ class FitResult:
     weights: Optional[Array] = field(default=None)
     used: int = 0
     outer_iterations: int = 0
+    short_solves: int = 0
 
     def __repr__(self) -> str:
         shape = "x".join(map(str, self.baseline.shape))
@@ -67,6 +71,8 @@ class FitResult:
         if self.weights is not None:
             w = self.weights
             lines.append(f"  weights: from {w.min():.3g} to {w.max():.3g}, mean {w.mean():.3g}")
+        if self.short_solves:
+            lines.append(f"  short solves: {self.short_solves} stopped at cg_max_iter short of cg_tol")
         lines.append("  baseline, corrected: float64 arrays; fields: " + ", ".join(self.__dataclass_fields__))
         return "\n".join(lines)
 
@@ -95,6 +101,9 @@ class ManyResult:
     iterations, converged, last_change : ndarray
         Each item's reweighting iterations (int64), whether its stop rule was met before ``max_iter``
         (bool) and its last stop measure (float64), in the shape of the data's other axes.
+    short_solves : ndarray
+        Each item's linear solves that stopped at ``cg_max_iter`` without meeting ``cg_tol`` (int64, the
+        grid Whittaker methods; 0 for the others), in the same shape.
     """
 
     baseline: Array
@@ -103,6 +112,7 @@ class ManyResult:
     iterations: npt.NDArray[np.int64]
     converged: npt.NDArray[np.bool_]
     last_change: Array
+    short_solves: npt.NDArray[np.int64]
 
     def __repr__(self) -> str:
         total = self.converged.size

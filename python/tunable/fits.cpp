@@ -77,11 +77,12 @@ PyObject* everything(Outcome& outcome, int ndim, const std::uint64_t* shape) {
     Owned weights(weighted && history ? array_of(std::move(outcome.details.weights), ndim, shape) : nullptr);
     Owned window(history ? decided_window(outcome.details, ndim) : nullptr);
     if (!history || (weighted && !weights) || !window) return nullptr;
-    return Py_BuildValue("(OOKOdOOKO)", baseline.get(), corrected.get(),
+    return Py_BuildValue("(OOKOdOOKOK)", baseline.get(), corrected.get(),
                          static_cast<unsigned long long>(outcome.report.iterations),
                          outcome.report.converged ? Py_True : Py_False, outcome.report.last_change, history.get(),
                          weighted ? weights.get() : Py_None,
-                         static_cast<unsigned long long>(outcome.details.outer_iterations), window.get());
+                         static_cast<unsigned long long>(outcome.details.outer_iterations), window.get(),
+                         static_cast<unsigned long long>(outcome.report.short_solves));
 }
 
 // The shared steps of fit_1d and fit_2d: copy, fit without the lock, wrap.
@@ -119,16 +120,17 @@ PyObject* fit_one(const Call& call, Fit fit) {
 // The block functions take `out` and `reports` first and then the arguments of the one-item functions.
 struct Tail {
     PyObject* out;
-    PyObject* reports;  // None, or a float64 array of (iterations, last change, converged) per item
+    PyObject* reports;  // None, or a float64 array of (iterations, last change, converged, short solves) per item
     Owned rest;
 };
 
-// Each item's report into its row of `reports`, as exact doubles (iteration counts stay below 2^53).
+// Each item's report into its row of `reports`, as exact doubles (counts stay below 2^53).
 void write_reports(std::span<const FitReport> reports, double* rows) {
     for (const FitReport& report : reports) {
         *rows++ = static_cast<double>(report.iterations);
         *rows++ = report.last_change;
         *rows++ = report.converged ? 1.0 : 0.0;
+        *rows++ = static_cast<double>(report.short_solves);
     }
 }
 
@@ -140,10 +142,10 @@ PyObject* fit_block(const Tail& tail, const Call& call, std::uint64_t count, std
     const double* values = arrays::contiguous_rows(call.values, count, n);
     const bool* flags = call.mask == Py_None ? nullptr : arrays::contiguous_flags(call.mask, count, n);
     double* out = arrays::writable_rows(tail.out, count, n);
-    double* report_rows = tail.reports == Py_None ? nullptr : arrays::writable_rows(tail.reports, count, 3);
+    double* report_rows = tail.reports == Py_None ? nullptr : arrays::writable_rows(tail.reports, count, 4);
     if (!values || !out || (call.mask != Py_None && !flags) || (tail.reports != Py_None && !report_rows)) {
         PyErr_SetString(PyExc_TypeError,
-                        "block functions take C-contiguous float64 blocks, bool masks, out and reports of 3 columns");
+                        "block functions take C-contiguous float64 blocks, bool masks, out and reports of 4 columns");
         return nullptr;
     }
     const std::size_t size = count * n;

@@ -14,6 +14,7 @@ struct FitReport {
     std::uint64_t iterations;
     double last_change;
     bool converged;
+    std::uint64_t short_solves = 0;  // the linear solves of an iterative solver that stopped short of their tolerance
 };
 
 // Non-iterative methods report a single, converged pass.

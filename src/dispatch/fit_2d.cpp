@@ -29,11 +29,14 @@ Result<FitReport> whittaker_into(const two_d::Grid& grid, Mask mask, const Optio
         if (auto valid = tw::validate_p(rule.p); !valid) return valid.error();
     }
     const bool multigrid = options.grid.solver == tw::GridSolver::multigrid;
+    std::uint64_t short_solves = 0;
     const tw::FitControls controls{mask, details ? &details->history : nullptr, multigrid ? &scratch.multigrid : nullptr,
-                                   details ? &details->outer_iterations : nullptr};
+                                   details ? &details->outer_iterations : nullptr, &short_solves};
     const auto params = whittaker_2d_params(options.whittaker, options.grid, options.x, options.z);
     auto report = tw::fit_controlled(grid, params, rule, out, scratch.whittaker_2d, controls);
-    if (report && details) details->weights = scratch.whittaker_2d.weights;
+    if (!report) return report;
+    if (details) details->weights = scratch.whittaker_2d.weights;
+    report.value().short_solves = short_solves;
     return report;
 }
 

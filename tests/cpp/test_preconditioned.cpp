@@ -7,6 +7,7 @@
 #include "support.hpp"
 #include "whittaker/two_d/bicgstab.hpp"
 #include "whittaker/two_d/preconditioned_system.hpp"
+#include "whittaker/two_d/uneven_axes.hpp"
 
 using namespace quorvel;
 using namespace quorvel::support;
@@ -242,4 +243,46 @@ TEST(PreconditionedSystem, galerkin_coarsening_takes_weights_decades_apart) {
     }
     EXPECT_GT(steps[0], 100u);  // 169 today
     EXPECT_LE(steps[1], 53u);   // 49 today; 56 with the coarsest grid's couplings left out
+}
+
+// Steps a hundred times apart along both axes, or beside an even one, where point smoothing took thousands of steps:
+// the line smoother meets the tolerance in a few, with IAsLS' first differences (a mask's pairs dropped) too.
+TEST(PreconditionedSystem, line_smoothing_solves_steps_a_hundred_times_apart) {
+    std::mt19937_64 rng(13);
+    PreconditionedWorkspace ws;
+    const std::uint64_t rows = 23, cols = 20, n = rows * cols;
+    const auto spread = [](std::uint64_t m, bool even) {
+        V t(m);
+        for (std::uint64_t k = 0; k < m; ++k) t[k] = even ? double(k) : std::pow(10.0, 2.0 * double(k) / double(m - 1));
+        return t;
+    };
+    V w = uniform(rng, n, 0.01, 1.0), keep(n, 1.0);
+    const V b = uniform(rng, n, -50, 50);
+    for (std::size_t k = 0; k < n; k += 6) keep[k] = 0.0, w[k] = 0.0;
+    for (const auto& [order_r, order_c] : {std::pair{1u, 1u}, {2u, 2u}, {3u, 3u}, {1u, 3u}}) {
+        for (bool even_rows : {false, true}) {
+            const V x = spread(rows, even_rows), z = spread(cols, false);
+            UnevenGrid grid;
+            ASSERT_TRUE(prepare_uneven_grid(grid, x, z, rows, cols, order_r, order_c));
+            const double lambda = std::pow(10.0, 3.0 - 2.0 * order_c);
+            for (const FirstDifferences& first : {FirstDifferences{}, FirstDifferences{0.5, 2.0, keep}}) {
+                GridSystem system{rows, cols, lambda, 2 * lambda, w, first, order_r, order_c, &grid};
+                system.first = system.with_gains(first);
+                V matrix(n * n), unit(n, 0.0), column(n);
+                for (std::size_t l = 0; l < n; ++l) {
+                    unit[l] = 1.0;
+                    apply_system(system, unit, column);
+                    for (std::size_t k = 0; k < n; ++k) matrix[k * n + l] = column[k];
+                    unit[l] = 0.0;
+                }
+                const V exact = solve_dense(matrix, b);
+                V solved(n, 0.0);
+                ASSERT_TRUE(solve_preconditioned(system, {60, 1e-12}, b, solved, ws));
+                EXPECT_LE(ws.steps, 40u) << order_r << order_c << even_rows;  // 5 to 28 today
+                V error(n);
+                for (std::size_t k = 0; k < n; ++k) error[k] = solved[k] - exact[k];
+                EXPECT_LE(norm(error), 1e-8 * norm(exact)) << order_r << order_c << even_rows << first.present();
+            }
+        }
+    }
 }

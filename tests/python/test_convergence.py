@@ -103,3 +103,35 @@ def test_fit_2d_many_reports_along_the_other_axes():
     assert many.iterations.shape == (4,) and many.baseline.shape == images.shape
     np.testing.assert_array_equal(many.converged, [one.converged for one in singles])
     np.testing.assert_array_equal(many.baseline[..., 1], singles[1].baseline)
+
+
+# Plain conjugate gradients (more than 512 points), multigrid, and drpls' BiCGSTAB, each two steps a solve.
+TWO_STEPS = dict(cg_max_iter=2, cg_tol=1e-12)
+SHORT_SOLVES = [(lambda **p: quorvel.fit_2d(IMAGES[0].repeat(3, axis=0), "asls", solver="cg", max_iter=3, **p), 3),
+                (lambda **p: quorvel.fit_2d(IMAGES[0], "asls", solver="multigrid", max_iter=3, **p), 3),
+                (lambda **p: quorvel.fit_2d(IMAGES[0], "drpls", max_iter=2, **p), 3)]
+
+
+@pytest.mark.parametrize("fit, solves", SHORT_SOLVES)
+def test_solves_stopped_at_cg_max_iter_are_counted_and_said(fit, solves):
+    with pytest.warns(quorvel.ConvergenceWarning) as caught:
+        result = fit(**TWO_STEPS)
+    assert result.short_solves == solves and "short solves: 3" in repr(result)
+    assert [str(w.message) for w in caught if "cg_max_iter" in str(w.message)] == [
+        "3 of the fit's linear solves stopped at cg_max_iter=2 short of cg_tol=1e-12: the baseline may be off; "
+        "raise cg_max_iter or cg_tol"]
+    assert caught[-1].filename == __file__
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        assert fit(cg_max_iter=10000).short_solves == 0
+    assert not [w for w in caught if "cg_max_iter" in str(w.message)]
+
+
+def test_a_batch_counts_each_images_short_solves():
+    images = np.stack([IMAGES[0], np.ones((10, 20))])  # a constant fits itself, in no step
+    with pytest.warns(quorvel.ConvergenceWarning, match=r"^1 of 2 images had linear solves stop at cg_max_iter=2 "
+                      r"short of cg_tol=1e-12 \(3 solves\)"):
+        result = quorvel.fit_2d_many(images, "asls", solver="multigrid", max_iter=3, **TWO_STEPS)
+    assert result.short_solves.tolist() == [3, 0]
+    with pytest.warns(quorvel.ConvergenceWarning, match="cg_max_iter=2"):
+        quorvel.baseline_2d(IMAGES[0], "asls", solver="multigrid", max_iter=3, **TWO_STEPS)

@@ -120,6 +120,6 @@ def test_the_fit_prints_what_happened_and_the_docs_list_every_parameter():
     text = repr(quorvel.fit(Y, "arpls", lam=1e5))
     assert "arpls" in text and "lam=100000.0, max_iter=50, tol=0.001" in text and "converged after" in text
     assert text.endswith("fields: baseline, corrected, method, params, iterations, converged, last_change, changes, "
-                         "weights, used, outer_iterations")
+                         "weights, used, outer_iterations, short_solves")
     for function, table in [(quorvel.correct, DEFAULTS_1D), (quorvel.fit_2d, DEFAULTS_2D)]:
         assert all(f"{name}=" in function.__doc__ for params in table.values() for name in params)

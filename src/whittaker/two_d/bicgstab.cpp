@@ -73,6 +73,7 @@ Status solve_bicgstab(const GridSystem& system, const GridSystem& neighbour, CgL
     std::copy(x.begin(), x.end(), best.begin());
     double best_rr = rr, last_rr = rr;
     const auto finish = [&] {
+        limits.stopped_short();
         if (best_rr < last_rr) std::copy(best.begin(), best.end(), x.begin());
         return finite(x);
     };

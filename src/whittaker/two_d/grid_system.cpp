@@ -168,6 +168,7 @@ Status solve_conjugate_gradients(const GridSystem& system, CgLimits limits, std:
         for (std::size_t k = 0; k < n; ++k) direction[k] = residual[k] + beta * direction[k];
         rr = rr_new;
     }
+    limits.stopped_short();
     return ok;
 }
 

@@ -60,6 +60,12 @@ struct CgLimits {
     std::uint64_t max_iter;
     double tol;
     std::span<const double> row_scale{};
+    std::uint64_t* short_solves = nullptr;  // when given, counts the solves that end short of tol
+
+    // A solve returns its last iterate without meeting tol.
+    void stopped_short() const {
+        if (short_solves) ++*short_solves;
+    }
 };
 
 // Solves A x = rhs for a symmetric A: a banded Cholesky solve for small grids, otherwise conjugate gradients

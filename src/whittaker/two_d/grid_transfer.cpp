@@ -105,6 +105,22 @@ void AxisTransfer::build(std::uint64_t fine_length, bool halve, Interpolation ki
     }
 }
 
+void AxisTransfer::place(std::span<const double> t) {
+    std::fill(absolute_sums.begin(), absolute_sums.end(), 0.0);
+    for (std::uint64_t i = 0; i < fine; ++i) {
+        std::array<double, 4> nodes{};
+        for (std::uint64_t a = 0; a < 4; ++a) nodes[a] = coarse_position(t, first[i] + a);
+        for (std::uint64_t a = 0; a < 4; ++a) {
+            double weight = 1.0;
+            for (std::uint64_t b = 0; b < 4; ++b) {
+                if (b != a) weight = weight * (t[i] - nodes[b]) / (nodes[a] - nodes[b]);
+            }
+            taps[i][a] = weight;
+            absolute_sums[first[i] + a] += std::fabs(weight);
+        }
+    }
+}
+
 void GridTransfer::build(std::uint64_t fine_rows, std::uint64_t fine_cols, bool halve_rows, bool halve_cols,
                          Interpolation kind) {
     rows.build(fine_rows, halve_rows && fine_rows >= min_coarsened_axis, kind);

@@ -23,8 +23,17 @@ struct AxisTransfer {
     std::vector<double> absolute_sums;         // per coarse point, the sum of |tap| over fine points
 
     void build(std::uint64_t fine_length, bool halve, Interpolation kind = Interpolation::cubic);
+    // The cubic taps of a halved axis at the fine points' positions t, over the same coarse points placed at
+    // coarse_position: they reproduce the quadratics of t, as the index's taps do not where t is uneven.
+    void place(std::span<const double> t);
     bool identity() const { return coarse == fine; }
 };
+
+// Where coarse point k of a halved axis lies among the fine positions t: every other one of an odd axis, the
+// midpoint of a pair of an even one.
+inline double coarse_position(std::span<const double> t, std::uint64_t k) {
+    return t.size() % 2 == 1 ? t[2 * k] : 0.5 * (t[2 * k] + t[2 * k + 1]);
+}
 
 // The shortest axis that is still halved: its coarse axis has the four points a cubic needs.
 inline constexpr std::uint64_t min_coarsened_axis = 7;

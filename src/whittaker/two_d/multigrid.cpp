@@ -41,10 +41,19 @@ Halving halving(const GridSystem& s) {
 // Galerkin coarse grids lose accuracy level by level (a linear interpolation under penalties of higher order), so
 // their hierarchy ends early, on a grid whose banded factor costs less than the steps its exact solve saves: at
 // most 4096 points and a 64th of the finest grid's (256 x 256: 16 steps a solve with seven levels, 12 with four).
-Halving planned_halving(const GridSystem& s, std::uint64_t finest, Coarsening kind) {
+Halving planned_halving(const GridSystem& s, std::uint64_t finest, Coarsening kind, Smoother smoother) {
     const std::uint64_t points = s.rows * s.cols;
     if (kind == Coarsening::galerkin && points <= std::min<std::uint64_t>(4096, finest / 64)) return {false, false};
+    switch (smoother) {
+        case Smoother::points: return halving(s);
+        // Line smoothing damps the errors rough along either axis, however the axes compare.
+        case Smoother::lines: return {s.rows >= min_coarsened_axis, s.cols >= min_coarsened_axis};
+    }
     return halving(s);
+}
+
+Smoother smoother_for(const GridSystem& s, Coarsening kind) {
+    return s.uneven && kind == Coarsening::averaged ? Smoother::lines : Smoother::points;
 }
 
 // A halved axis's smoothing weight shrinks by 2^(2 order), as the squares of its differences scale.
@@ -140,12 +149,18 @@ void cycle(Multigrid& mg, std::size_t index, std::span<const double> b, std::spa
     const std::size_t n = level.rows * level.cols;
 
     const double ratio = chebyshev_ratio(mg.coarsening);
-    smooth(level, ratio, b, x, true);
+    const bool lines = mg.smoother == Smoother::lines;
+    if (lines) {
+        level.lines.pre_smooth(b, x);
+    } else {
+        smooth(level, ratio, b, x, true);
+    }
     apply_level(level, x, level.product);
     for (std::size_t k = 0; k < n; ++k) level.residual[k] = b[k] - level.product[k];
     restrict_residual(level.down, level.residual, next.b, level.scratch);
     cycle(mg, index + 1, next.b, next.x);
     interpolate_add(level.down, next.x, x, level.scratch);
+    if (lines) return level.lines.post_smooth(b, x);
     smooth(level, ratio, b, x, false);
 }
 
@@ -207,6 +222,13 @@ Status factor_coarsest(Multigrid& mg, MultigridLevel& level, double largest_diag
     return LinearSolveFailed{"2D Whittaker multigrid coarsest system was not positive definite"};
 }
 
+// Lines go with taps on an uneven axis's positions; an even axis keeps the index's.
+void place_transfer(AxisTransfer& transfer, const AxisSpacing& fine) {
+    if (transfer.identity()) return;
+    if (fine.t.empty()) return transfer.build(transfer.fine, true);
+    transfer.place(fine.t);
+}
+
 // Under Galerkin coarsening the middle couplings also serve as the weights of the level's own system.
 void restrict_level_weights(MultigridLevel& finer, MultigridLevel& level) {
     if (level.couplings.empty()) return restrict_weights(finer.down, finer.weights, level.weights, finer.scratch);
@@ -223,13 +245,17 @@ void restrict_level_weights(MultigridLevel& finer, MultigridLevel& level) {
 }  // namespace
 
 bool Multigrid::planned_for(const GridSystem& system, Coarsening kind) const {
-    if (kind != coarsening) return false;
+    const Smoother wanted = smoother_for(system, kind);
+    if (kind != coarsening || wanted != smoother) return false;
     GridSystem s = system;
     for (const MultigridLevel& level : levels) {
         if (level.rows != s.rows || level.cols != s.cols) return false;
-        const Halving h = planned_halving(s, system.rows * system.cols, kind);
+        const Halving h = planned_halving(s, system.rows * system.cols, kind, wanted);
         if (h.rows == level.down.rows.identity() || h.cols == level.down.cols.identity()) return false;
         if (!h.rows && !h.cols) return true;
+        if (wanted == Smoother::lines && (level.lines.rows.reach != s.order_r || level.lines.rows.band != s.order_c)) {
+            return false;
+        }
         s = coarser(s, h, level.down);
     }
     return false;
@@ -238,13 +264,14 @@ bool Multigrid::planned_for(const GridSystem& system, Coarsening kind) const {
 void Multigrid::resize(const GridSystem& system, Coarsening kind) {
     if (planned_for(system, kind)) return;
     coarsening = kind;
+    smoother = smoother_for(system, kind);
     const bool galerkin = kind == Coarsening::galerkin;
     GridSystem s = system;
     std::size_t count = 0;
     for (;; ++count) {
         if (count == levels.size()) levels.emplace_back();
         MultigridLevel& level = levels[count];
-        const Halving h = planned_halving(s, system.rows * system.cols, kind);
+        const Halving h = planned_halving(s, system.rows * system.cols, kind, smoother);
         level.rows = s.rows;
         level.cols = s.cols;
         level.down.build(s.rows, s.cols, h.rows, h.cols, galerkin ? Interpolation::linear : Interpolation::cubic);
@@ -258,6 +285,7 @@ void Multigrid::resize(const GridSystem& system, Coarsening kind) {
         level.couplings.resize(galerkin && count > 0 ? n * coupling_count : 0, 0.0);
         const bool coarsest = !h.rows && !h.cols;
         level.scratch.resize(coarsest ? n : level.down.rows.coarse * s.cols, 0.0);
+        if (!coarsest && smoother == Smoother::lines) level.lines.resize(s.rows, s.cols, s.order_r, s.order_c);
         if (coarsest) break;
         s = coarser(s, h, level.down);
     }
@@ -284,6 +312,10 @@ Status Multigrid::setup(const GridSystem& system) {
         MultigridLevel& finer = levels[index - 1];
         MultigridLevel& level = levels[index];
         const bool rows = !finer.down.rows.identity(), cols = !finer.down.cols.identity();
+        if (smoother == Smoother::lines) {
+            place_transfer(finer.down.rows, finer.uneven.rows);
+            place_transfer(finer.down.cols, finer.uneven.cols);
+        }
         level.lambda_r = coarse_lambda(finer.lambda_r, rows, level.order_r);
         level.lambda_c = coarse_lambda(finer.lambda_c, cols, level.order_c);
         if (level.uneven.active) {
@@ -296,6 +328,9 @@ Status Multigrid::setup(const GridSystem& system) {
     }
     double largest = 0.0;
     for (MultigridLevel& level : levels) largest = invert_diagonal(level);
+    for (std::size_t index = 0; smoother == Smoother::lines && index + 1 < levels.size(); ++index) {
+        if (auto factored = levels[index].lines.setup(levels[index].system()); !factored) return factored;
+    }
     return factor_coarsest(*this, levels.back(), largest);
 }
 

@@ -9,6 +9,7 @@
 #include "galerkin_weights.hpp"
 #include "grid_system.hpp"
 #include "grid_transfer.hpp"
+#include "line_smoother.hpp"
 #include "linalg/banded.hpp"
 #include "uneven_axes.hpp"
 
@@ -17,6 +18,10 @@ namespace quorvel::two_d::whittaker {
 // How the coarser grids take the weights: averaged through the cubic interpolation, or as the Galerkin
 // product of a linear one (galerkin_weights.hpp), for weights that differ by decades between neighbours.
 enum class Coarsening { averaged, galerkin };
+
+// Point smoothing (Chebyshev on the diagonal) on even axes; alternating lines, and every long axis halved, where an
+// axis is uneven and the weights are averaged.
+enum class Smoother { points, lines };
 
 // One grid of the hierarchy. Each coarser grid carries the same kind of system,
 // W + lambda_r T(rows) (x) I + lambda_c I (x) T(cols) + first differences, with averaged weights, the
@@ -38,6 +43,7 @@ struct MultigridLevel {
     std::vector<double> residual, direction, product;  // smoothing
     std::vector<double> scratch;  // between the two axes of a transfer; the coarsest grid's solve
     UnevenGrid uneven;  // the axes rediscretised from the finest grid's positions, where uneven
+    LineSmoother lines;  // under Smoother::lines; unused on the coarsest grid
 
     GridSystem system() const {
         return {rows, cols, lambda_r, lambda_c, weights, first, order_r, order_c, uneven.active ? &uneven : nullptr};
@@ -49,6 +55,7 @@ struct Multigrid {
     linalg::banded::SymmetricBandedWorkspace banded;
     double coarsest_scale = 1.0;
     Coarsening coarsening = Coarsening::averaged;
+    Smoother smoother = Smoother::points;
     UnevenGrid transposed;  // the coarsest grid's axes swapped for its banded solve
 
     // Builds the grids for the system's shape and smoothing weights (its weights are not read);

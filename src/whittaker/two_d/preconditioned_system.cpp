@@ -93,6 +93,7 @@ Status solve_preconditioned(const GridSystem& system, CgLimits limits, std::span
         for (std::size_t k = 0; k < n; ++k) p[k] = z[k] + beta * p[k];
         rz = rz_next;
     }
+    limits.stopped_short();
     return finite(x);
 }
 

@@ -139,8 +139,7 @@ void assign_coarser(AxisSpacing& coarse, const AxisSpacing& fine, const AxisTran
     if (transfer.identity()) {
         std::copy(fine.t.begin(), fine.t.end(), t.begin());
     } else {
-        const bool odd = fine.m % 2 == 1;
-        for (std::uint64_t k = 0; k < m; ++k) t[k] = odd ? fine.t[2 * k] : 0.5 * (fine.t[2 * k] + fine.t[2 * k + 1]);
+        for (std::uint64_t k = 0; k < m; ++k) t[k] = coarse_position(fine.t, k);
         const double first = t[0], per_step = static_cast<double>(m - 1) / (t[m - 1] - first);
         for (double& u : t) u = (u - first) * per_step;
     }

@@ -68,7 +68,16 @@ struct FitControls {
     // When given, every system is solved in it by a Krylov method preconditioned by multigrid.
     PreconditionedWorkspace* multigrid = nullptr;
     std::uint64_t* outer = nullptr;  // receives the outer iterations of a two-loop rule
+    std::uint64_t* short_solves = nullptr;  // receives how many solves stopped at cg_max_iter short of cg_tol
 };
+
+// The solver limits of a fit, counting its short solves where the controls ask.
+inline CgLimits fit_limits(const Whittaker2DParams& params, const FitControls& controls) {
+    CgLimits limits = cg_limits(params);
+    limits.short_solves = controls.short_solves;
+    if (controls.short_solves) *controls.short_solves = 0;
+    return limits;
+}
 
 // Keeps every system positive definite however small a rule makes a weight.
 inline constexpr double weight_floor = 1e-8;
@@ -140,10 +149,11 @@ Result<FitReport> fit_controlled(const Grid& data, const Whittaker2DParams& para
     static_assert(quorvel::whittaker::Reweighter<Running>);
     constexpr bool reference = quorvel::whittaker::ReferenceLoop<Running>;
     const std::uint64_t solves = params.max_iter + (reference && params.max_iter < UINT64_MAX ? 1 : 0);
+    const CgLimits limits = fit_limits(params, controls);
 
     double change = 0.0;
     for (std::uint64_t k = 1; k <= solves; ++k) {
-        if (auto solved = solve_step(running, data, system, cg_limits(params), output, ws, controls); !solved) {
+        if (auto solved = solve_step(running, data, system, limits, output, ws, controls); !solved) {
             return solved.error();
         }
         // Measured while the weights are rewritten: no copy of the iteration's start.
