@@ -256,3 +256,15 @@ def test_a_file_with_fits_that_did_not_converge_is_written_and_counted(tmp_path,
     ]
     np.testing.assert_array_equal(np.load(tmp_path / "stack_corrected.npy"),
                                   quorvel.correct_many(stack, "asls", max_iter=5))
+
+
+def test_a_file_whose_grid_solves_stop_short_says_so(tmp_path, capsys):
+    images = np.random.default_rng(1).random((2, 40, 40))
+    np.save(tmp_path / "images.npy", images)
+    status, _, err = run(capsys, "correct", tmp_path / "images.npy", "--2d", "-m", "asls", "--cg-max-iter", "2",
+                         "--cg-tol", "1e-12", "--max-iter", "2")
+    with pytest.warns(quorvel.ConvergenceWarning):
+        short = quorvel.fit_2d_many(images, "asls", cg_max_iter=2, cg_tol=1e-12, max_iter=2).short_solves
+    assert status == 0 and short.all()
+    assert f"quorvel: {tmp_path / 'images.npy'}: 2 of 2 images had linear solves stop at cg_max_iter=2 short of " \
+           f"cg_tol=1e-12 ({short.sum()} solves): the baseline may be off; raise cg_max_iter or cg_tol" in err.splitlines()

@@ -49,22 +49,31 @@ class Operation:
     def ndim(self) -> int:
         return 2 if self.two_d else 1
 
-    def apply(self, block: Array, positions: Any, mask: Optional[npt.NDArray[np.bool_]] = None) -> Tuple[Array, int]:
+    def apply(
+        self, block: Array, positions: Any, mask: Optional[npt.NDArray[np.bool_]] = None
+    ) -> Tuple[Array, int, Array]:
         """The result for every item of ``block``, a stack of spectra or images on the file's axes
         (``positions``: a spectrum's x, or an image's pair of axes; None where the file has none), fitted on
-        the samples ``mask`` marks (all when None), and how many of them did not converge."""
+        the samples ``mask`` marks (all when None), how many of them did not converge, and each one's linear
+        solves that stopped short of ``cg_tol``."""
         axes = (-2, -1) if self.two_d else (-1,)
         named = self._positions(positions)
         along = (named.get("x"), named.get("z")) if self.two_d else (named.get("x"),)
         applied = batch.apply(block, self.method, axes, None, mask, self.params,
                               BASELINE if self.baseline else CORRECTED, along)
-        return applied.result, int(np.count_nonzero(applied.reports[..., 2] == 0))
+        reports = applied.reports
+        return applied.result, int(np.count_nonzero(reports[..., 2] == 0)), reports[..., 3].ravel()
 
     def unconverged(self, count: int, total: int) -> str:
         """What the command line says of a file of which ``count`` of ``total`` items did not converge."""
         name = parameters.canonical(self.method, self.ndim)
         resolved = parameters.resolve(name, self.ndim, self.params)
         return convergence.message(count, total, self.ndim, name, resolved)
+
+    def short_solves(self, short: Array) -> str:
+        """What the command line says of a file whose items' linear solves stopped short (``short``: per item)."""
+        resolved = parameters.resolve(parameters.canonical(self.method, self.ndim), self.ndim, self.params)
+        return convergence.short_message(short, self.ndim, resolved)
 
     def both(self, item: Array, positions: Any) -> Tuple[Array, Array]:
         """Baseline and corrected version of one item (the library's correct is exactly item - baseline)."""

@@ -55,11 +55,13 @@ def correct(arguments: argparse.Namespace) -> int:
     with progress.bar(len(jobs), "files", wanted=len(jobs) >= FILES_FOR_A_BAR) as bar:
         for job in jobs:
             try:
-                dataset, unconverged = _correct_file(job, operation, options, force, png, arguments.strict)
+                dataset, unconverged, short = _correct_file(job, operation, options, force, png, arguments.strict)
                 for note in dataset.notes:
                     progress.say(f"quorvel: {job.source}: {note}")
                 if unconverged:
                     progress.say(f"quorvel: {job.source}: {operation.unconverged(unconverged, dataset.count)}")
+                if short.any():
+                    progress.say(f"quorvel: {job.source}: {operation.short_solves(short)}")
                 tally.files += 1
                 tally.items += dataset.count
                 tally.written += 1 + (png is not None)
@@ -93,7 +95,7 @@ def _count(count: int, one: str, many: str) -> str:
 
 def _correct_file(
     job: Job, operation: Operation, options: formats.Options, force: bool, png: Optional[Path], strict: bool
-) -> Tuple[formats.Dataset, int]:
+) -> Tuple[formats.Dataset, int, Array]:
     if not force:
         _refuse_overwrite(job)
     try:
@@ -106,7 +108,7 @@ def _correct_file(
     missing = _non_finite(finite, strict)
     if missing:
         dataset = replace(dataset, notes=dataset.notes + (missing,))
-    results, unconverged = _run(operation, dataset, finite, job.source.name)
+    results, unconverged, short = _run(operation, dataset, finite, job.source.name)
     try:
         dataset.write(results, job.target, force)
     except formats.DataError as error:
@@ -117,7 +119,7 @@ def _correct_file(
         raise FileFailure(f"cannot write {job.target}: {figures.reason(error)}") from None
     if png is not None:
         figures.plot_first(png, force, job.source, operation, dataset)
-    return dataset, unconverged
+    return dataset, unconverged, short
 
 
 def _non_finite(finite: List[npt.NDArray[np.bool_]], strict: bool) -> str:
@@ -148,13 +150,15 @@ def _same_file(a: Path, b: Path) -> bool:
 
 def _run(
     operation: Operation, dataset: formats.Dataset, finite_groups: List[npt.NDArray[np.bool_]], name: str
-) -> Tuple[List[Array], int]:
+) -> Tuple[List[Array], int, Array]:
     """``operation`` on every item, in chunks so that a progress bar can follow many of them (the bar
-    also shows the time spent on one long item, a large image), and how many items did not converge."""
+    also shows the time spent on one long item, a large image), how many items did not converge, and each
+    item's linear solves left short."""
     count = dataset.count
     chunk = max(CHUNK, -(-count // 100))
     unit = "images" if operation.two_d else "spectra"
     results: List[Array] = []
+    shorts: List[Array] = []
     done = unconverged = 0
     with progress.bar(count, unit, wanted=True, nested=True, label=name) as bar:
         for items, x, finite in zip(dataset.groups, dataset.positions, finite_groups):
@@ -164,8 +168,9 @@ def _run(
                 stop = min(start + chunk, items.shape[0])
                 try:
                     mask = None if masks is None else masks[start:stop]
-                    result[start:stop], missed = operation.apply(items[start:stop], x, mask)
+                    result[start:stop], missed, short = operation.apply(items[start:stop], x, mask)
                     unconverged += missed
+                    shorts.append(short)
                 except batch.ItemError as error:
                     label = dataset.label(done + start + error.index[0])
                     raise FileFailure(f"{label}: {error.reason}" if label else error.reason) from None
@@ -176,4 +181,4 @@ def _run(
                 result[~finite] = items[~finite]
             results.append(result)
             done += items.shape[0]
-    return results, unconverged
+    return results, unconverged, np.concatenate(shorts) if shorts else np.zeros(0)
