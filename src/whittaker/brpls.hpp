@@ -81,14 +81,19 @@ double used_mean(std::span<const double> values, Mask mask);
 
 namespace lanes {
 
+// The sums of used_mean come with the weights, each lane's in index order from +0.0, skipped samples adding -0.0.
 template <class P, bool Masked>
-void update_brpls(const LaneBlock& b, LanePosterior posterior, LaneChange out) {
+void update_brpls(const LaneBlock& b, LanePosterior posterior, LaneChange out, double* weight_sums) {
     const Rows<P, Masked> rows{b};
     const auto scales = brpls_scales(P::load(posterior.sigma), P::load(posterior.ratio));
     const P prior = P::load(posterior.prior);
+    P sum = P::splat(0.0);
     rows.rewrite([&](std::size_t i) __attribute__((always_inline)) {
-        return rows.zero_if_masked(i, brpls_weight(rows.residual(i), scales, prior));
+        const P w = rows.zero_if_masked(i, brpls_weight(rows.residual(i), scales, prior));
+        sum = sum + (Masked ? blend(rows.used(i), w, P::splat(-0.0)) : w);
+        return w;
     }, out);
+    sum.store(weight_sums);
 }
 
 // The sums of update_masked, each lane's in index order from +0.0, skipped samples adding -0.0.

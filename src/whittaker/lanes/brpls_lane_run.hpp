@@ -50,7 +50,7 @@ public:
             solver_.solve(block_, failed_.get());
             posteriors();
             kernels_.brpls_reweight(block_, {sigma_.data(), ratio_.data(), prior_.data()},
-                                    {diff_sq_.data(), old_sq_.data()});
+                                    {diff_sq_.data(), old_sq_.data()}, weight_sums_.data());
             baseline_changes();
             for (std::size_t l = 0; l < lanes_.size(); ++l) {
                 keep_[l] = false;
@@ -106,25 +106,18 @@ private:
         }
     }
 
-    double used_mean_weight(std::size_t l) const {
-        double sum = 0.0;
-        for (std::size_t i = 0; i < n_; ++i) {
-            if (used(i, l)) sum = sum + block_.weights[i * width() + l];
-        }
-        return sum / lanes_[l].used;
-    }
+    double used_mean_weight(std::size_t l) const { return weight_sums_[l] / lanes_[l].used; }
 
-    // The baselines of the lanes that go on become the previous ones: in one copy when all do, as they mostly do,
-    // rather than lane by lane down strided columns.
+    // The baselines of the lanes that go on become the previous ones: the whole block in one copy, the few lanes
+    // that do not go on kept aside and put back, rather than every lane down its strided column.
     void keep_baselines() {
-        if (std::all_of(keep_.begin(), keep_.end(), [](char keep) { return keep != 0; })) {
-            std::copy_n(block_.factor.t, n_ * width(), arrays_.state());
-            return;
+        double* state = arrays_.state();
+        for (std::size_t l = 0; l < width(); ++l) {
+            if (!keep_[l]) take_lane(state, width(), l, std::span(set_aside_).subspan(l * n_, n_));
         }
-        for (std::size_t i = 0; i < n_; ++i) {
-            for (std::size_t l = 0; l < width(); ++l) {
-                if (keep_[l]) at(arrays_.state(), i, l) = at(block_.factor.t, i, l);
-            }
+        std::copy_n(block_.factor.t, n_ * width(), state);
+        for (std::size_t l = 0; l < width(); ++l) {
+            if (!keep_[l]) put_lane(state, width(), l, std::span<const double>(set_aside_).subspan(l * n_, n_));
         }
     }
 
@@ -174,6 +167,8 @@ private:
     std::vector<double> changes_ = std::vector<double>(lanes_.size());
     std::vector<bool> exhausted_ = std::vector<bool>(lanes_.size());
     std::vector<char> keep_ = std::vector<char>(lanes_.size());  // lanes whose baseline becomes the previous one
+    std::vector<double> set_aside_ = std::vector<double>(lanes_.size() * n_);  // the others' previous baselines
+    std::vector<double> weight_sums_ = std::vector<double>(lanes_.size());    // per lane, of its used weights
     std::array<std::vector<double>, 4> sums_;  // width each: what the sum kernels give per lane
     std::unique_ptr<bool[]> failed_;
     LaneBlock block_;

@@ -98,7 +98,8 @@ struct LaneKernels {
     // Sum of |y - baseline| over the used samples below the baseline.
     void (*negative_sums)(const LaneBlock&, double* sums);
     void (*reweight)(const LaneBlock&, const LaneRule&, LaneChange);
-    void (*brpls_reweight)(const LaneBlock&, LanePosterior, LaneChange);
+    // BrPLS' weights, with each lane's sum of its used ones (in index order) into weight_sums.
+    void (*brpls_reweight)(const LaneBlock&, LanePosterior, LaneChange, double* weight_sums);
     void (*brpls_sums)(const LaneBlock&, LaneBrPlsSums);
     void (*baseline_change)(const LaneBlock&, LaneBaselineChange);
 };

@@ -124,8 +124,9 @@ LaneKernels make_lane_kernels() {
             b.keep ? negative_sums<P, true>(b, sums) : negative_sums<P, false>(b, sums);
         },
         reweight<P>,
-        [](const LaneBlock& b, LanePosterior posterior, LaneChange out) {
-            b.keep ? lanes::update_brpls<P, true>(b, posterior, out) : lanes::update_brpls<P, false>(b, posterior, out);
+        [](const LaneBlock& b, LanePosterior posterior, LaneChange out, double* sums) {
+            b.keep ? lanes::update_brpls<P, true>(b, posterior, out, sums)
+                   : lanes::update_brpls<P, false>(b, posterior, out, sums);
         },
         [](const LaneBlock& b, LaneBrPlsSums out) {
             b.keep ? lanes::brpls_sums<P, true>(b, out) : lanes::brpls_sums<P, false>(b, out);
