@@ -64,7 +64,6 @@ private:
     static std::uint64_t capped(std::uint64_t most) { return most + (most < UINT64_MAX ? 1 : 0); }
     std::size_t width() const { return kernels_.width; }
     double& at(double* rows, std::size_t i, std::size_t l) const { return rows[i * width() + l]; }
-    bool used(std::size_t i, std::size_t l) const { return !block_.keep || block_.keep[i * width() + l] > 0.0; }
 
     bool refill() {
         return refill_lanes(lanes_, next_, outcomes_.size(), [&](std::size_t l, std::size_t item) { load(l, item); });
@@ -108,16 +107,18 @@ private:
 
     double used_mean_weight(std::size_t l) const { return weight_sums_[l] / lanes_[l].used; }
 
-    // The baselines of the lanes that go on become the previous ones: the whole block in one copy, the few lanes
-    // that do not go on kept aside and put back, rather than every lane down its strided column.
+    // The baselines of the lanes that go on become the previous ones: the whole block in one copy, the few busy lanes
+    // that keep theirs set aside and put back, rather than every lane down its strided column. An idle lane's is
+    // rewritten when it takes its next spectrum.
     void keep_baselines() {
         double* state = arrays_.state();
+        const auto held = [&](std::size_t l) { return lanes_[l].busy && !keep_[l]; };
         for (std::size_t l = 0; l < width(); ++l) {
-            if (!keep_[l]) take_lane(state, width(), l, std::span(set_aside_).subspan(l * n_, n_));
+            if (held(l)) take_lane(state, width(), l, std::span(set_aside_).subspan(l * n_, n_));
         }
         std::copy_n(block_.factor.t, n_ * width(), state);
         for (std::size_t l = 0; l < width(); ++l) {
-            if (!keep_[l]) put_lane(state, width(), l, std::span<const double>(set_aside_).subspan(l * n_, n_));
+            if (held(l)) put_lane(state, width(), l, std::span<const double>(set_aside_).subspan(l * n_, n_));
         }
     }
 
